@@ -1,0 +1,20 @@
+#pragma once
+// Every absolute path the daemon touches ("/usr/local/etc/server.conf",
+// "/var/run/server.pid", "/dev/...", "/proc/...") goes through RootPath so
+// that a test or a developer machine can move the whole board file system
+// under one folder named by $TESSAROD_ROOT. Unset, paths are used as given.
+#include <string>
+
+namespace RootPath {
+
+// The folder every absolute path is placed under ("" when none).
+const std::string& root();
+
+// Re-reads $TESSAROD_ROOT; for tests that change the variable at run time.
+void reload();
+
+// Prefixes an absolute path with the root folder; relative paths are
+// returned unchanged.
+std::string resolve(const std::string& absolute);
+
+}  // namespace RootPath
