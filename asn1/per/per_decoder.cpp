@@ -1,0 +1,587 @@
+// Aligned (and unaligned) PER decoder.
+#include "asn1/per/per_decoder.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ASN1 {
+
+PERDecoder::PERDecoder(char const* first, char const* last, CoderEnv* env, bool aligned)
+    : Visitor(env), pos_(first), end_(last < first ? first : last), bitsLeft_(8), aligned_(aligned)
+{
+}
+
+// ---- position --------------------------------------------------------------
+
+unsigned long PERDecoder::getBitsLeft() const
+{
+    if (pos_ >= end_)
+        return 0;
+    return static_cast<unsigned long>(end_ - pos_) * 8 - (8 - bitsLeft_);
+}
+
+char const* PERDecoder::ahead(unsigned n) const
+{
+    if (static_cast<unsigned long>(end_ - pos_) <= n)
+        return end_;
+    return pos_ + n;
+}
+
+void PERDecoder::setPosition(char const* p)
+{
+    pos_ = p > end_ ? end_ : p;
+    bitsLeft_ = 8;
+}
+
+void PERDecoder::byteAlign()
+{
+    if (bitsLeft_ != 8 && pos_ < end_) {
+        ++pos_;
+        bitsLeft_ = 8;
+    }
+}
+
+void PERDecoder::rollback(memento_type m)
+{
+    if (!m.position)
+        return;
+    pos_ = m.position > end_ ? end_ : m.position;
+    bitsLeft_ = static_cast<unsigned short>(m.bitsLeft);
+}
+
+// ---- bit primitives --------------------------------------------------------
+
+unsigned PERDecoder::decodeSingleBit()
+{
+    if (pos_ >= end_)
+        return 0;
+    --bitsLeft_;
+    unsigned bit = (static_cast<unsigned char>(*pos_) >> bitsLeft_) & 1u;
+    if (bitsLeft_ == 0) {
+        ++pos_;
+        bitsLeft_ = 8;
+    }
+    return bit;
+}
+
+bool PERDecoder::decodeMultiBit(unsigned n, unsigned& v)
+{
+    if (n > 32 || getBitsLeft() < n)
+        return false;
+    std::uint64_t value = 0;
+    while (n > 0) {
+        unsigned take = n < bitsLeft_ ? n : bitsLeft_;
+        unsigned shift = bitsLeft_ - take;
+        unsigned chunk = (static_cast<unsigned char>(*pos_) >> shift) & ((1u << take) - 1);
+        value = (value << take) | chunk;
+        bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
+        n -= take;
+        if (bitsLeft_ == 0) {
+            ++pos_;
+            bitsLeft_ = 8;
+        }
+    }
+    v = static_cast<unsigned>(value);
+    return true;
+}
+
+unsigned PERDecoder::decodeBlock(char* buf, unsigned n)
+{
+    if (n == 0)
+        return 0;
+    byteAlign();
+    unsigned long available = pos_ < end_ ? static_cast<unsigned long>(end_ - pos_) : 0;
+    unsigned count = available < n ? static_cast<unsigned>(available) : n;
+    for (unsigned i = 0; i < count; ++i)
+        buf[i] = pos_[i];
+    pos_ += count;
+    return count;
+}
+
+bool PERDecoder::decodeBitMap(std::vector<unsigned char>& bits, unsigned n)
+{
+    if (getBitsLeft() < n)
+        return false;
+    bits.assign((n + 7) / 8, 0);
+    unsigned v = 0;
+    for (unsigned i = 0; i < n / 8; ++i) {
+        decodeMultiBit(8, v);
+        bits[i] = static_cast<unsigned char>(v);
+    }
+    if (n % 8) {
+        decodeMultiBit(n % 8, v);
+        bits[n / 8] = static_cast<unsigned char>(v << (8 - n % 8));
+    }
+    return true;
+}
+
+// ---- numbers and lengths ---------------------------------------------------
+
+int PERDecoder::decodeUnsigned(unsigned lo, unsigned hi, unsigned& v)
+{
+    if (lo == hi) {
+        v = lo;
+        return 0;
+    }
+    if (atEnd())
+        return -1;
+    unsigned range = hi - lo + 1;  // 0 stands for the full 32-bit range
+    unsigned w = CountBits(range);
+    if (aligned_ && (range == 0 || range > 255)) {
+        if (w > 16) {
+            unsigned k = 0;
+            if (decodeLength(1, (w + 7) / 8, k) < 0)
+                return -1;
+            w = 8 * k;
+        } else if (w > 8) {
+            w = 16;
+        }
+        byteAlign();
+    }
+    unsigned bits = 0;
+    if (!decodeMultiBit(w, bits))
+        return -1;
+    v = lo + bits;
+    return 0;
+}
+
+int PERDecoder::decodeLength(unsigned lo, unsigned hi, unsigned& len)
+{
+    if (!aligned_ && hi != NoUpperBound) {
+        unsigned bits = 0;
+        if (!decodeMultiBit(CountBits(hi - lo + 1), bits))
+            return -1;
+        len = lo + bits;
+        return 0;
+    }
+    if (hi <= 65535)
+        return decodeUnsigned(lo, hi, len);
+    byteAlign();
+    unsigned first = 0;
+    if (atEnd() || !decodeMultiBit(8, first))
+        return -1;
+    if ((first & 0x80u) == 0) {
+        len = first;
+        return 0;
+    }
+    if ((first & 0x40u) != 0)
+        return -1;  // fragmented form
+    unsigned second = 0;
+    if (!decodeMultiBit(8, second))
+        return -1;
+    len = ((first & 0x3Fu) << 8) | second;
+    return 0;
+}
+
+bool PERDecoder::decodeSmallUnsigned(unsigned& n)
+{
+    if (atEnd())
+        return false;
+    if (decodeSingleBit() == 0)
+        return decodeMultiBit(6, n);
+    unsigned k = 0;
+    if (decodeLength(0, NoUpperBound, k) < 0)
+        return false;
+    byteAlign();
+    return decodeMultiBit(8 * k, n);
+}
+
+bool PERDecoder::decodeConstrainedLength(ConstrainedObject const& obj, unsigned& len)
+{
+    ConstraintType type = obj.getConstraintType();
+    if (type == ExtendableConstraint) {
+        if (atEnd())
+            return false;
+        if (decodeSingleBit())
+            return decodeLength(0, NoUpperBound, len) == 0;
+    }
+    if (type != Unconstrained)
+        return decodeLength(static_cast<unsigned>(obj.getLowerLimit()), obj.getUpperLimit(), len) == 0;
+    return decodeLength(0, NoUpperBound, len) == 0;
+}
+
+// ---- values ----------------------------------------------------------------
+
+bool PERDecoder::do_visit(Null&)
+{
+    return true;
+}
+
+bool PERDecoder::do_visit(BOOLEAN& v)
+{
+    if (atEnd())
+        return false;
+    v = decodeSingleBit() != 0;
+    return true;
+}
+
+bool PERDecoder::do_visit(INTEGER& v)
+{
+    ConstraintType type = v.getConstraintType();
+    bool bounded = type == FixedConstraint;
+    if (type == ExtendableConstraint) {
+        if (atEnd())
+            return false;
+        bounded = decodeSingleBit() == 0;
+    }
+    if (bounded) {
+        int lower = v.getLowerLimit();
+        unsigned upper = v.getUpperLimit();
+        unsigned value = 0;
+        if (lower >= 0) {
+            if (decodeUnsigned(static_cast<unsigned>(lower), upper, value) < 0)
+                return false;
+            v.setValue(static_cast<int>(value));
+            return true;
+        }
+        // A range with a negative lower bound: the offset from the bound.
+        std::int64_t span = std::int64_t(static_cast<int>(upper)) - lower;
+        if (span < 0)
+            return false;
+        if (decodeUnsigned(0, static_cast<unsigned>(span), value) < 0)
+            return false;
+        v.setValue(static_cast<int>(static_cast<unsigned>(std::int64_t(lower) + value)));
+        return true;
+    }
+    unsigned k = 0;
+    if (decodeLength(0, NoUpperBound, k) < 0 || k > 4)
+        return false;
+    unsigned bits = 0;
+    if (!decodeMultiBit(8 * k, bits))
+        return false;
+    if (k > 0 && k < 4 && (bits & (1u << (8 * k - 1))))
+        bits |= ~0u << (8 * k);  // sign extension
+    v.setValue(static_cast<int>(bits));
+    return true;
+}
+
+bool PERDecoder::do_visit(ENUMERATED& v)
+{
+    if (v.extendable()) {
+        if (atEnd())
+            return false;
+        if (decodeSingleBit()) {
+            // Extension value: its number plus one, then the number. A form
+            // that cannot be read is a failure, not a root value.
+            unsigned n = 0, number = 0;
+            if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, number) < 0)
+                return false;
+            v.setFromInt(static_cast<int>(number));
+            return true;
+        }
+    }
+    int maximum = v.getMaximum();
+    if (maximum < 0)
+        return false;
+    unsigned number = 0;
+    if (decodeUnsigned(0, static_cast<unsigned>(maximum), number) < 0)
+        return false;
+    v.setFromInt(static_cast<int>(number));
+    return true;
+}
+
+bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v)
+{
+    unsigned len = 0;
+    if (decodeLength(0, 255, len) < 0)
+        return false;
+    char buf[256];
+    if (decodeBlock(buf, len) != len)
+        return false;
+    return v.decodeCommon(buf, len);
+}
+
+bool PERDecoder::do_visit(OCTET_STRING& v)
+{
+    unsigned size = 0;
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+        return false;
+    v.resize(size);
+    if (size == 0)
+        return true;
+    if (size <= 2) {
+        for (unsigned i = 0; i < size; ++i) {
+            unsigned octet = 0;
+            if (!decodeMultiBit(8, octet))
+                return false;
+            v[i] = static_cast<char>(octet);
+        }
+        return true;
+    }
+    return decodeBlock(v.data(), size) == size;
+}
+
+bool PERDecoder::do_visit(BIT_STRING& v)
+{
+    unsigned size = 0;
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+        return false;
+    v.resize(size);
+    if (size == 0)
+        return true;
+    if (size > getBitsLeft())
+        return false;
+    std::vector<char>& data = v.getData();
+    unsigned octets = (size + 7) / 8;
+    if (aligned_ && size > 16)
+        return decodeBlock(data.data(), octets) == octets;
+    std::vector<unsigned char> bits;
+    if (!decodeBitMap(bits, size))
+        return false;
+    for (unsigned i = 0; i < octets; ++i)
+        data[i] = static_cast<char>(bits[i]);
+    return true;
+}
+
+bool PERDecoder::do_visit(AbstractString& v)
+{
+    unsigned len = 0;
+    if (!decodeConstrainedLength(v, len) || len > MaximumStringSize)
+        return false;
+    v.resize(len);
+    unsigned b = v.getNumBits(aligned_);
+    bool small = v.getConstraintType() != Unconstrained &&
+                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    if (!small) {
+        if (b == 8) {
+            if (decodeBlock(&v[0], len) != len) {
+                v.clear();
+                return false;
+            }
+            return true;
+        }
+        if (aligned_)
+            byteAlign();
+    }
+    unsigned canonical = v.getCanonicalSetBits();
+    bool asCode = canonical > 4 && canonical <= b;
+    char const* set = v.getCharacterSet();
+    unsigned setSize = v.getCharacterSetSize();
+    for (unsigned i = 0; i < len; ++i) {
+        unsigned bits = 0;
+        if (!decodeMultiBit(b, bits))
+            return false;
+        if (asCode) {
+            v[i] = static_cast<char>(bits);
+        } else {
+            if (bits >= setSize)
+                return false;
+            v[i] = set[bits];
+        }
+    }
+    return true;
+}
+
+bool PERDecoder::do_visit(BMPString& v)
+{
+    unsigned len = 0;
+    if (!decodeConstrainedLength(v, len) || len > MaximumStringSize)
+        return false;
+    v.resize(len);
+    unsigned b = v.getNumBits(aligned_);
+    bool small = v.getConstraintType() != Unconstrained &&
+                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    if (aligned_ && !small)
+        byteAlign();
+    unsigned first = v.getFirstChar();
+    for (unsigned i = 0; i < len; ++i) {
+        unsigned bits = 0;
+        if (!decodeMultiBit(b, bits))
+            return false;
+        v[i] = static_cast<wchar_t>(bits + first);
+    }
+    return true;
+}
+
+bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
+{
+    m = memento_type();
+    if (atEnd())
+        return false;
+    unsigned n = v.getNumChoices();
+    unsigned index = 0;
+    if (v.extendable() && decodeSingleBit()) {
+        unsigned j = 0, len = 0;
+        if (!decodeSmallUnsigned(j) || decodeLength(0, NoUpperBound, len) < 0)
+            return false;
+        m.position = ahead(len);
+        m.bitsLeft = 8;
+        index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
+    } else {
+        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0)
+            return false;
+        if (index >= n) {
+            // A root index beyond the root alternatives.
+            v.setSelection(CHOICE::UnknownSelection, nullptr);
+            return false;
+        }
+    }
+    return v.select(static_cast<int>(index));
+}
+
+bool PERDecoder::do_visit(CHOICE& v)
+{
+    memento_type m;
+    if (!decodeChoicePreamle(v, m))
+        return false;
+    AbstractData* selection = v.getSelection();
+    if (!selection || !selection->accept(*this))
+        return false;
+    rollback(m);
+    return true;
+}
+
+bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
+{
+    unsigned count = 0;
+    if (!decodeConstrainedLength(v, count) || count > MaximumArraySize)
+        return false;
+    v.resize(count);
+    unsigned i = 0;
+    for (auto it = v.begin(); it != v.end(); ++it, ++i) {
+        if (!(*it)->accept(*this)) {
+            v.resize(i);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PERDecoder::do_visit(OpenData& v)
+{
+    unsigned len = 0;
+    if (decodeLength(0, NoUpperBound, len) < 0 || len > MaximumStringSize)
+        return false;
+    if (!v.has_buf())
+        v.grab(new std::vector<char>());
+    std::vector<char>& buf = v.get_buf();
+    buf.resize(len);
+    return decodeBlock(buf.data(), len) == len;
+}
+
+bool PERDecoder::do_revisit(OpenData& v)
+{
+    if (!v.has_buf() || !v.has_data())
+        return false;
+    std::vector<char> const& buf = v.get_buf();
+    PERDecoder decoder(buf.data(), buf.data() + buf.size(), get_env(), true);
+    return v.get_data().accept(decoder);
+}
+
+bool PERDecoder::do_visit(TypeConstrainedOpenData& v)
+{
+    unsigned len = 0;
+    if (decodeLength(0, NoUpperBound, len) < 0)
+        return false;
+    char const* after = ahead(len);
+    bool ok = v.has_data() && v.get_data().accept(*this);
+    setPosition(after);
+    return ok;
+}
+
+bool PERDecoder::do_visit(GeneralizedTime& v)
+{
+    unsigned len = 0;
+    if (decodeLength(0, NoUpperBound, len) < 0)
+        return false;
+    std::string text(len, '\0');
+    if (len > 0 && decodeBlock(&text[0], len) != len)
+        return false;
+    v.set(text.c_str());
+    return true;
+}
+
+// ---- SEQUENCE --------------------------------------------------------------
+
+int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
+{
+    bool extension = false;
+    if (v.extendable()) {
+        if (atEnd())
+            return Fail;
+        extension = decodeSingleBit() != 0;
+    }
+    std::vector<unsigned char> bits;
+    unsigned optional = v.getNumOptionalFields();
+    if (!decodeBitMap(bits, optional))
+        return Fail;
+    for (unsigned i = 0; i < v.getNumRootFields(); ++i) {
+        int id = v.getFieldId(i);
+        if (id < 0 || static_cast<unsigned>(id) >= optional)
+            continue;
+        if (bits[id / 8] & (0x80u >> (id % 8)))
+            v.includeOptionalField(static_cast<unsigned>(id), i);
+        else
+            v.removeOptionalField(static_cast<unsigned>(id));
+    }
+    if (!extension) {
+        // The value holds exactly what the input carries.
+        v.getExtensionMap().resize(0);
+        return Continue;
+    }
+    return ContinueAll;
+}
+
+int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
+{
+    AbstractData* field = nullptr;
+    if (optionalBit != -1) {
+        if (!v.hasOptionalField(static_cast<unsigned>(optionalBit)))
+            return Continue;
+        field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
+    } else {
+        field = v.getField(static_cast<unsigned>(index));
+    }
+    return field && field->accept(*this) ? Continue : Fail;
+}
+
+int PERDecoder::preVisitExtensions(SEQUENCE& v)
+{
+    unsigned n = 0;
+    if (!decodeSmallUnsigned(n) || n >= MaximumArraySize)
+        return Fail;
+    unsigned count = n + 1;
+    std::vector<unsigned char> bits;
+    if (!decodeBitMap(bits, count))
+        return Fail;
+    SEQUENCE::BitMap& map = v.getExtensionMap();
+    map.resize(0);
+    map.resize(count);
+    for (unsigned i = 0; i < count; ++i)
+        if (bits[i / 8] & (0x80u >> (i % 8)))
+            map.set(i);
+    return ContinueAll;
+}
+
+int PERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalBit)
+{
+    if (!v.hasOptionalField(static_cast<unsigned>(optionalBit)))
+        return ContinueAll;
+    unsigned len = 0;
+    if (decodeLength(0, NoUpperBound, len) < 0)
+        return Fail;
+    char const* after = ahead(len);
+    AbstractData* field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
+    if (!field || !field->accept(*this))
+        return Fail;
+    setPosition(after);
+    return ContinueAll;
+}
+
+bool PERDecoder::visitUnknownExtensions(SEQUENCE& v)
+{
+    SEQUENCE::BitMap const& map = v.getExtensionMap();
+    for (unsigned i = v.getNumKnownExtensions(); i < map.size(); ++i) {
+        if (!map[i])
+            continue;
+        unsigned len = 0;
+        if (decodeLength(0, NoUpperBound, len) < 0)
+            return false;
+        if (static_cast<unsigned long>(end_ - pos_) < len)
+            return false;
+        pos_ += len;
+    }
+    return true;
+}
+
+} // namespace ASN1

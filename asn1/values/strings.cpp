@@ -1,0 +1,131 @@
+#include "asn1/values/strings.h"
+
+#include "asn1/values/detail.h"
+#include "asn1/values/visitor.h"
+
+#include <ostream>
+
+namespace ASN1 {
+
+namespace {
+constexpr ConstraintInfo kUnconstrained = {Unconstrained, 0, 0xFFFFFFFFu};
+}
+
+// Each set is followed by the literal's terminating zero byte (not part of
+// the set); the octal escapes keep the embedded zero of the first two.
+const char NumericStringSet[] = " 0123456789";
+const char PrintableStringSet[] =
+    " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+const char VisibleStringSet[] =
+    " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+const char IA5StringSet[] =
+    "\000\001\002\003\004\005\006\007\010\011\012\013\014\015\016\017"
+    "\020\021\022\023\024\025\026\027\030\031\032\033\034\035\036\037"
+    "\040\041\042\043\044\045\046\047\050\051\052\053\054\055\056\057"
+    "\060\061\062\063\064\065\066\067\070\071\072\073\074\075\076\077"
+    "\100\101\102\103\104\105\106\107\110\111\112\113\114\115\116\117"
+    "\120\121\122\123\124\125\126\127\130\131\132\133\134\135\136\137"
+    "\140\141\142\143\144\145\146\147\150\151\152\153\154\155\156\157"
+    "\160\161\162\163\164\165\166\167\170\171\172\173\174\175\176\177";
+const char GeneralStringSet[] =
+    "\000\001\002\003\004\005\006\007\010\011\012\013\014\015\016\017"
+    "\020\021\022\023\024\025\026\027\030\031\032\033\034\035\036\037"
+    "\040\041\042\043\044\045\046\047\050\051\052\053\054\055\056\057"
+    "\060\061\062\063\064\065\066\067\070\071\072\073\074\075\076\077"
+    "\100\101\102\103\104\105\106\107\110\111\112\113\114\115\116\117"
+    "\120\121\122\123\124\125\126\127\130\131\132\133\134\135\136\137"
+    "\140\141\142\143\144\145\146\147\150\151\152\153\154\155\156\157"
+    "\160\161\162\163\164\165\166\167\170\171\172\173\174\175\176\177"
+    "\200\201\202\203\204\205\206\207\210\211\212\213\214\215\216\217"
+    "\220\221\222\223\224\225\226\227\230\231\232\233\234\235\236\237"
+    "\240\241\242\243\244\245\246\247\250\251\252\253\254\255\256\257"
+    "\260\261\262\263\264\265\266\267\270\271\272\273\274\275\276\277"
+    "\300\301\302\303\304\305\306\307\310\311\312\313\314\315\316\317"
+    "\320\321\322\323\324\325\326\327\330\331\332\333\334\335\336\337"
+    "\340\341\342\343\344\345\346\347\350\351\352\353\354\355\356\357"
+    "\360\361\362\363\364\365\366\367\370\371\372\373\374\375\376\377";
+
+static_assert(sizeof NumericStringSet == 11 + 1, "NumericString set");
+static_assert(sizeof PrintableStringSet == 74 + 1, "PrintableString set");
+static_assert(sizeof VisibleStringSet == 95 + 1, "VisibleString set");
+static_assert(sizeof IA5StringSet == 128 + 1, "IA5String set");
+static_assert(sizeof GeneralStringSet == 256 + 1, "GeneralString set");
+
+const StringInfo NumericString::theInfo = {
+    {{&AbstractString::create, 18}, kUnconstrained}, NumericStringSet, 11, 4, 4, 4};
+const StringInfo PrintableString::theInfo = {
+    {{&AbstractString::create, 19}, kUnconstrained}, PrintableStringSet, 74, 7, 7, 8};
+const StringInfo VisibleString::theInfo = {
+    {{&AbstractString::create, 26}, kUnconstrained}, VisibleStringSet, 95, 7, 7, 8};
+const StringInfo IA5String::theInfo = {
+    {{&IA5String::create, 22}, kUnconstrained}, IA5StringSet, 128, 7, 7, 8};
+const StringInfo GeneralString::theInfo = {
+    {{&AbstractString::create, 27}, kUnconstrained}, GeneralStringSet, 256, 8, 8, 8};
+const BMPStringInfo BMPString::theInfo = {
+    {{&BMPString::create, 30}, kUnconstrained}, 0, 0xFFFF, 16, 16};
+
+// ---- restricted strings ------------------------------------------------------
+
+AbstractData* AbstractString::create(void const* info) { return new AbstractString(info); }
+
+int AbstractString::find_first_invalid() const
+{
+    std::size_t setSize = getCharacterSetSize();
+    if (setSize == 0 || !getCharacterSet())
+        return -1;
+    std::size_t pos = find_first_not_of(getCharacterSet(), 0, setSize);
+    return pos == npos ? -1 : static_cast<int>(pos);
+}
+
+int AbstractString::do_compare(AbstractData const& other) const
+{
+    AbstractString const* o = detail::sameKind<AbstractString>(other);
+    if (!o)
+        return 1;
+    // char_traits<char> orders bytes as unsigned; a proper prefix sorts first.
+    return detail::sign(static_cast<std::string const&>(*this).compare(*o));
+}
+
+AbstractData* AbstractString::do_clone() const { return detail::cloneAs(*this); }
+bool AbstractString::do_accept(Visitor& v) { return v.visit(*this); }
+bool AbstractString::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+std::ostream& operator<<(std::ostream& os, AbstractString const& s)
+{
+    return os << static_cast<std::string const&>(s);
+}
+
+AbstractData* IA5String::create(void const* info) { return new IA5String(info); }
+IA5String::~IA5String() = default;
+
+// ---- BMPString ---------------------------------------------------------------
+
+AbstractData* BMPString::create(void const* info) { return new BMPString(info); }
+
+bool BMPString::legalCharacter(wchar_t c) const
+{
+    auto code = static_cast<std::uint32_t>(c);
+    return code >= getFirstChar() && code <= getLastChar();
+}
+
+std::size_t BMPString::first_illegal_at() const
+{
+    std::size_t i = 0;
+    while (i < size() && legalCharacter((*this)[i]))
+        ++i;
+    return i;
+}
+
+int BMPString::do_compare(AbstractData const& other) const
+{
+    BMPString const* o = detail::sameKind<BMPString>(other);
+    if (!o)
+        return 1;
+    return detail::sign(static_cast<std::wstring const&>(*this).compare(*o));
+}
+
+AbstractData* BMPString::do_clone() const { return detail::cloneAs(*this); }
+bool BMPString::do_accept(Visitor& v) { return v.visit(*this); }
+bool BMPString::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+} // namespace ASN1

@@ -1,0 +1,233 @@
+#include "control/ctrl_server.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "control/lgcp_codec.h"
+#include "runtime/log/ext.h"
+
+CtrlSrv::Server ctrlServer;
+
+namespace CtrlSrv {
+
+namespace {
+const unsigned int stat_period_ms = 5000;
+const unsigned int max_noseq_tickets = 1024;
+const int max_slot = 1023;
+}  // namespace
+
+Server::Server() = default;
+
+Server::~Server() { Deactivate(); }
+
+void Server::Bind(Service* service) {
+  services_.push_back(service);
+  service->server_ = this;
+}
+
+bool Server::Activate(Control::Service* link) {
+  Deactivate();
+  link_ = link;
+  if (!link_) return false;
+  link_->service_name("server");
+  link_->Bind(this);
+  return link_->Activate();
+}
+
+void Server::Deactivate() {
+  if (!link_) return;
+  link_->Deactivate();
+  OnDisconnect();
+  link_->UnBind();
+  delete link_;
+  link_ = nullptr;
+}
+
+void Server::PutHeader(std::ostream& os) const {
+  if (!link_)
+    os << "ctrl [null]: ";
+  else if (link_->IsConnected())
+    os << "ctrl [" << link_->GetIPAddr() << "]: ";
+  else
+    os << "ctrl [not connected]: ";
+}
+
+void Server::OnConnect() {
+  std::clog << ext::header(this) << "controller connect." << std::endl;
+  for (Service* s : services_) s->OnConnect();
+  SetAvgStatTimer();
+}
+
+void Server::OnDisconnect() {
+  for (Service* s : services_) s->OnDisconnect();
+  statTimer_.reset();
+}
+
+void Server::SetAvgStatTimer() { statTimer_.set(stat_period_ms, &Server::OnUpdateAvgStatTimer, this); }
+
+void Server::OnUpdateAvgStat() {}
+
+bool Server::CheckServerConnection(bool& connected) const {
+  if (!link_) return false;
+  connected = link_->IsConnected();
+  return true;
+}
+
+void Server::OnHeartbeatTimeout() {
+  if (link_) link_->Disconnect();
+}
+
+void Server::LoopBackSignal(const Service* from, const LGCP::Signal& signal) {
+  // Index-based: a service may bind another one from inside OnSignal.
+  for (size_t i = 0; i < services_.size(); ++i)
+    if (services_[i] != from) services_[i]->OnSignal(signal);
+}
+
+unsigned int Server::delayResponse() {
+  responseState_ = SuccessSent;
+  if (seqPresent_) return static_cast<unsigned int>(seq_);
+  // The command had no seq: hand out a ticket that delayedSuccess() will
+  // recognise, so that the delayed answer carries no seq either.
+  unsigned int ticket = nextNoSeqTicket_++;
+  if (nextNoSeqTicket_ == 0) nextNoSeqTicket_ = 0x80000000u;
+  if (noSeqTickets_.size() >= max_noseq_tickets) noSeqTickets_.erase(noSeqTickets_.begin());
+  noSeqTickets_.push_back(ticket);
+  return ticket;
+}
+
+#if TSD_HAVE_LGCP
+
+void Server::OnMessage(const char* data, int length) {
+  LGCP::Message message;
+  if (length >= 0 && LgcpCodec::Decode(data, data + length, message)) {
+    OnMessage(message);
+  } else {
+    std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
+    std::cerr << " msg: " << ext::hex(data, length > 0 ? static_cast<unsigned int>(length) : 0u) << std::endl;
+  }
+  slot_ = -1;
+}
+
+void Server::OnMessage(const LGCP::Message& message) {
+  responseState_ = NoResponse;
+  if (message.seq_isPresent()) {
+    seq_ = message.get_seq().getValue();
+    seqPresent_ = true;
+  } else {
+    seqPresent_ = false;
+  }
+  if (!message.get_pdu().command_isSelected()) {
+    slot_ = -1;
+    Error(LGCP::ErrorCause::unexpectedMsgType);
+    return;
+  }
+  if (message.slot_isPresent()) {
+    unsigned int s = message.get_slot().getValue();
+    if (s > static_cast<unsigned int>(max_slot)) {
+      slot_ = -1;
+      Error(LGCP::ErrorCause::invalidSlot);
+      return;
+    }
+    slot_ = static_cast<int>(s);
+  } else {
+    slot_ = -1;
+  }
+  const LGCP::Command& command = message.get_pdu().get_command();
+  bool taken = false;
+  for (size_t i = 0; i < services_.size() && !taken; ++i) taken = services_[i]->OnCommand(command);
+  if (!taken) {
+    Error(LGCP::ErrorCause::unexpectedMsgType);
+    return;
+  }
+  if (responseState_ == NoResponse) {
+    std::cerr << ext::header(this) << "software error: server do NOT send ack!!!" << std::endl;
+    std::cerr << ext::header(this) << "please contact technical support." << std::endl;
+    Error(LGCP::ErrorCause::internal);
+  }
+}
+
+namespace {
+
+void address(LGCP::Message& m, bool seqPresent, int seq, int slot) {
+  if (seqPresent) m.set_seq(seq);
+  if (slot != -1) m.set_slot(static_cast<unsigned int>(slot));
+}
+
+}  // namespace
+
+void Server::Success() {
+  if (responseState_ != NoResponse) return;
+  LGCP::Message m;
+  address(m, seqPresent_, seq_, slot_);
+  m.set_pdu().select_response().select_success();
+  SendMsg(m);
+  responseState_ = SuccessSent;
+}
+
+void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
+  if (responseState_ == ErrorSent) return;
+  LGCP::Message m;
+  address(m, seqPresent_, seq_, slot_);
+  m.set_pdu().select_response().select_error() = cause;
+  SendMsg(m);
+  responseState_ = ErrorSent;
+}
+
+void Server::delayedSuccess(unsigned int slot, unsigned int seq) {
+  LGCP::Message m;
+  std::vector<unsigned int>::iterator it = std::find(noSeqTickets_.begin(), noSeqTickets_.end(), seq);
+  if (it != noSeqTickets_.end())
+    noSeqTickets_.erase(it);
+  else
+    m.set_seq(static_cast<int>(seq));
+  m.set_slot(slot);
+  m.set_pdu().select_response().select_success();
+  SendMsg(m);
+}
+
+void Server::SendSignal(const LGCP::Signal& signal) {
+  LGCP::Message m;
+  if (slot_ != -1) m.set_slot(static_cast<unsigned int>(slot_));
+  m.set_pdu().select_signal(signal);
+  SendMsg(m);
+}
+
+void Server::SendSignal(unsigned int slot, const LGCP::Signal& signal) {
+  LGCP::Message m;
+  m.set_slot(slot);
+  m.set_pdu().select_signal(signal);
+  SendMsg(m);
+}
+
+void Server::SendMsg(LGCP::Message& message) {
+  std::vector<char> out;
+  out.reserve(200);
+  if (!LgcpCodec::Encode(message, out)) {
+    std::cerr << ext::header(this) << "send fail: encode error!";
+    LgcpCodec::Print(std::cerr, message);
+    std::cerr << std::endl;
+    return;
+  }
+  if (!link_) {
+    std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
+    return;
+  }
+  link_->Send(out.data(), static_cast<int>(out.size()));
+}
+
+#else  // no LGCP module: the link runs, every message is undecodable
+
+void Server::OnMessage(const char* data, int length) {
+  std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
+  std::cerr << " msg: " << ext::hex(data, length > 0 ? static_cast<unsigned int>(length) : 0u) << std::endl;
+  slot_ = -1;
+}
+
+void Server::Success() {}
+void Server::delayedSuccess(unsigned int, unsigned int) {}
+void Server::SendSignal(const LGCP::Signal&) {}
+void Server::SendSignal(unsigned int, const LGCP::Signal&) {}
+
+#endif
+
+}  // namespace CtrlSrv

@@ -1,0 +1,30 @@
+#pragma once
+// Controller supervision: every command restarts a 120000 ms timer, and
+// "ping" is answered with success here. When the timer runs out the server
+// drops the controller's connection. Bound first of all services, so it
+// sees every command.
+#include <iosfwd>
+
+#include "control/ctrl_service.h"
+#include "runtime/loop/timer.h"
+
+class HeartBeatCtl : public CtrlSrv::Service {
+ public:
+  static const unsigned int timeout_ms = 120000;
+
+  static HeartBeatCtl& instance();
+
+  void OnConnect() override;
+  void OnDisconnect() override;
+  bool OnCommand(const LGCP::Command& command) override;
+
+  void ResetTimeOut();
+  void OnHeartbeatTimeout(Timer* t);
+  void PutHeader(std::ostream& os) const;
+
+  bool watching() const { return timer_.is_running(); }
+
+ private:
+  HeartBeatCtl() = default;
+  Timer timer_;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// Aligned-PER coding of LGCP::Message for the control server.
+#if TSD_HAVE_LGCP
+#include <iosfwd>
+#include <vector>
+
+#include "messages/LGCP.h"
+
+namespace LgcpCodec {
+
+// Appends the encoding of m to out; false (out unusable) on failure.
+bool Encode(const LGCP::Message& m, std::vector<char>& out);
+// Decodes [first, last) into m; false when the bytes are not a message.
+bool Decode(const char* first, const char* last, LGCP::Message& m);
+// Writes m in value notation (when the printer is built).
+void Print(std::ostream& os, const LGCP::Message& m);
+
+}  // namespace LgcpCodec
+#endif

@@ -1,0 +1,6 @@
+#include "hardware/hw_tests.h"
+
+HwTests& HwTests::instance() {
+  static HwTests service;
+  return service;
+}

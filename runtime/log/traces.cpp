@@ -1,0 +1,3 @@
+#include "runtime/log/traces.h"
+
+TraceCtl traces;

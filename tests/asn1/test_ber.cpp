@@ -1,0 +1,380 @@
+// BER encoder and decoder: octet-exact encodings, length counting, tag
+// handling under automatic tagging, and the decoder's refusals.
+#include "asn1/ber/ber_decoder.h"
+#include "asn1/ber/ber_encoder.h"
+#include "asn1/coder.h"
+#include "asn1/test_per_types.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace PerTypes;
+
+namespace {
+
+std::string berHex(AbstractData const& v, bool* ok = nullptr)
+{
+    std::vector<char> out;
+    BEREncoder e(out);
+    bool const done = v.accept(e);
+    if (ok)
+        *ok = done;
+    return done ? hex(out) : std::string("<fail>");
+}
+
+bool berDecode(std::string const& hexText, AbstractData& v)
+{
+    std::vector<char> const bytes = unhex(hexText);
+    BERDecoder d(bytes.data(), bytes.data() + bytes.size());
+    return v.accept(d);
+}
+
+Value integer(void const* info, long long n)
+{
+    Value v = make(info);
+    setInt(v.get(), n);
+    return v;
+}
+
+// Encodes, checks the octets, decodes them into a fresh value of the same
+// type and checks that it equals the original.
+void roundTrip(AbstractData const& v, std::string const& expected)
+{
+    EXPECT_EQ(expected, berHex(v));
+    Value back = make(v.info());
+    ASSERT_TRUE(berDecode(expected, *back)) << expected;
+    EXPECT_TRUE(*back == v) << expected;
+}
+
+TEST(BerInteger, MinimalTwosComplementOctets)
+{
+    roundTrip(*integer(&INTEGER::theInfo, 0), "020100");
+    roundTrip(*integer(&INTEGER::theInfo, 127), "02017f");
+    roundTrip(*integer(&INTEGER::theInfo, 128), "02020080");
+    roundTrip(*integer(&INTEGER::theInfo, -1), "0201ff");
+    roundTrip(*integer(&INTEGER::theInfo, -128), "020180");
+    roundTrip(*integer(&INTEGER::theInfo, -129), "0202ff7f");
+    roundTrip(*integer(&INTEGER::theInfo, 8388608), "020400800000");
+    roundTrip(*integer(&INTEGER::theInfo, INT_MAX), "02047fffffff");
+    roundTrip(*integer(&INTEGER::theInfo, INT_MIN), "020480000000");
+
+    EXPECT_EQ(1u, getIntegerDataLength(0));
+    EXPECT_EQ(1u, getIntegerDataLength(-128));
+    EXPECT_EQ(2u, getIntegerDataLength(-129));
+    EXPECT_EQ(2u, getIntegerDataLength(32767));
+    EXPECT_EQ(3u, getIntegerDataLength(32768));
+    EXPECT_EQ(3u, getIntegerDataLength(-8388608));
+    EXPECT_EQ(4u, getIntegerDataLength(-8388609));
+}
+
+// A range from 0 holds unsigned numbers: values from 2^31 up need a
+// leading zero octet, as in any BER peer.
+TEST(BerInteger, UnsignedRangeAboveTwoToThe31)
+{
+    roundTrip(*integer(&Big, 3000000000LL), "020500b2d05e00");
+    roundTrip(*integer(&Big, 4294967295LL), "020500ffffffff");
+    roundTrip(*integer(&Big, 2147483647LL), "02047fffffff");
+    roundTrip(*integer(&Big, 0), "020100");
+    // The same five octets do not fit a signed INTEGER.
+    Value plain = make(&INTEGER::theInfo);
+    EXPECT_FALSE(berDecode("020500b2d05e00", *plain));
+}
+
+TEST(BerInteger, DecoderRefusesMalformedContents)
+{
+    Value v = make(&INTEGER::theInfo);
+    EXPECT_FALSE(berDecode("0200", *v));            // no contents octet
+    EXPECT_FALSE(berDecode("02050102030405", *v));  // five octets
+    EXPECT_FALSE(berDecode("020201", *v));          // runs out
+    EXPECT_FALSE(berDecode("0401ff", *v));          // OCTET STRING tag
+    EXPECT_FALSE(berDecode("", *v));
+    Value big = make(&Big);
+    EXPECT_FALSE(berDecode("02050100000000", *big));  // five octets, not a leading zero
+    // Non-minimal contents still carry the number.
+    EXPECT_TRUE(berDecode("0203000005", *v));
+    EXPECT_EQ(5, as<INTEGER>(v.get()).getValue());
+}
+
+TEST(BerPrimitives, BooleanNullStringsAndEnumerations)
+{
+    Value t = make(&BOOLEAN::theInfo);
+    as<BOOLEAN>(t.get()) = true;
+    roundTrip(*t, "0101ff");
+    roundTrip(*make(&BOOLEAN::theInfo), "010100");
+    Value any = make(&BOOLEAN::theInfo);
+    ASSERT_TRUE(berDecode("010101", *any));
+    EXPECT_TRUE(static_cast<bool>(as<BOOLEAN>(any.get())));
+    EXPECT_FALSE(berDecode("0100", *any));
+
+    roundTrip(*make(&Null::theInfo), "0500");
+
+    Value name = make(&Name);
+    setText(name.get(), "ab");
+    roundTrip(*name, "16026162");
+
+    Value colour = make(&Colour);
+    as<ENUMERATED>(colour.get()).setFromInt(2);
+    roundTrip(*colour, "0a0102");
+    // Negative enumeration numbers come back negative.
+    as<ENUMERATED>(colour.get()).setFromInt(-1);
+    roundTrip(*colour, "0a01ff");
+    as<ENUMERATED>(colour.get()).setFromInt(255);
+    roundTrip(*colour, "0a0200ff");
+
+    BMPString bmp(L"\x0416" L"A", &BMPString::theInfo);
+    roundTrip(bmp, "1e0404160041");
+    Value odd = make(&BMPString::theInfo);
+    EXPECT_FALSE(berDecode("1e03041600", *odd));
+
+    GeneralizedTime time("20261206215500Z");
+    std::string const text = time.get();
+    std::vector<char> bytes;
+    BEREncoder e(bytes);
+    ASSERT_TRUE(time.accept(e));
+    EXPECT_EQ(0x18, bytes[0]);
+    EXPECT_EQ(text.size(), static_cast<unsigned char>(bytes[1]));
+    GeneralizedTime back;
+    BERDecoder d(bytes.data(), bytes.data() + bytes.size());
+    ASSERT_TRUE(back.accept(d));
+    EXPECT_EQ(text, back.get());
+}
+
+TEST(BerPrimitives, BitStringUnusedBits)
+{
+    BIT_STRING bits(&BIT_STRING::theInfo);
+    roundTrip(bits, "030100");
+    bits.resize(3);
+    bits.set(0, true);
+    bits.set(2, true);
+    roundTrip(bits, "030205a0");
+    bits.resize(16);
+    bits.set(15, true);
+    EXPECT_EQ("030300a001", berHex(bits));
+    EXPECT_EQ(3u, getDataLength(bits));
+
+    BIT_STRING back(&BIT_STRING::theInfo);
+    EXPECT_FALSE(berDecode("0300", back));      // no unused-bits octet
+    EXPECT_FALSE(berDecode("030108", back));    // nothing to leave unused
+    EXPECT_FALSE(berDecode("030208ff", back));  // more than 7 unused
+    ASSERT_TRUE(berDecode("030201c0", back));
+    EXPECT_EQ(7u, back.size());
+}
+
+TEST(BerPrimitives, ObjectIdentifier)
+{
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    oid.append(1);
+    oid.append(2);
+    oid.append(840);
+    roundTrip(oid, "06032a8648");
+    OBJECT_IDENTIFIER back(&OBJECT_IDENTIFIER::theInfo);
+    EXPECT_FALSE(berDecode("06032a86", back));  // contents run past the input
+}
+
+TEST(BerLength, LongFormWrittenCountedAndRead)
+{
+    Value octets = make(&OCTET_STRING::theInfo);
+    setOctets(octets.get(), std::string(256, 'x'));
+    std::string const encoded = berHex(*octets);
+    EXPECT_EQ("04820100", encoded.substr(0, 8));
+    EXPECT_EQ(4u + 256u, encoded.size() / 2);
+    EXPECT_EQ(256u, getDataLength(*octets));
+    EXPECT_EQ(260u, getObjectLength(*octets, 4));
+    EXPECT_EQ(256u, getObjectLength(*octets, 0));
+
+    // The enclosing header counts three length octets for it.
+    Value inner = make(&Inner);
+    setInt(field(*inner, 0), 1);
+    setOctets(field(*inner, 3), std::string(256, 'y'));
+    std::string const seq = berHex(*inner);
+    EXPECT_EQ("3082010780010183820100", seq.substr(0, 22));
+    Value back = make(&Inner);
+    ASSERT_TRUE(berDecode(seq, *back));
+    EXPECT_TRUE(*back == *inner);
+
+    setOctets(octets.get(), std::string(127, 'x'));
+    EXPECT_EQ("047f", berHex(*octets).substr(0, 4));
+    setOctets(octets.get(), std::string(128, 'x'));
+    EXPECT_EQ("048180", berHex(*octets).substr(0, 6));
+}
+
+TEST(BerLength, IndefiniteMarkerReadsAsZeroAndHugeLengthsFail)
+{
+    Value octets = make(&OCTET_STRING::theInfo);
+    setOctets(octets.get(), "old");
+    ASSERT_TRUE(berDecode("0480", *octets));
+    EXPECT_TRUE(as<OCTET_STRING>(octets.get()).empty());
+    EXPECT_FALSE(berDecode("0484ffffffff00", *octets));  // far more than the input
+    EXPECT_FALSE(berDecode("048501000000000000", *octets));  // five length octets
+    EXPECT_FALSE(berDecode("0482", *octets));
+}
+
+TEST(BerTags, HighTagNumbers)
+{
+    // Field 40 of a SEQUENCE carries [40]: 9F 28.
+    static void const* infos[41];
+    static int ids[41];
+    static char const* names[41];
+    static char const* const labels[] = {"f"};
+    for (int i = 0; i < 41; ++i) {
+        infos[i] = &Small;
+        ids[i] = i < 40 ? i : -1;
+        names[i] = labels[0];
+    }
+    static const SequenceInfo wide = {{&SEQUENCE::create, 16}, false, infos, ids, 41, 0, 40,
+                                      nullptr, nullptr, names};
+    Value v = make(&wide);
+    setInt(field(*v, 40), 3);
+    EXPECT_EQ("30049f280103", berHex(*v));
+    EXPECT_EQ(6u, getObjectLength(*v, 16));
+    Value back = make(&wide);
+    ASSERT_TRUE(berDecode("30049f280103", *back));
+    EXPECT_TRUE(*back == *v);
+}
+
+TEST(BerConstructed, ChoiceFieldsAreWrappedInTheFieldTag)
+{
+    Value msg = make(&Message);
+    setInt(select(*field(*msg, 2), 2), 5);
+    roundTrip(*msg, "3005a203820105");
+
+    // A top-level CHOICE writes only its alternative.
+    Value cmd = make(&Command);
+    select(*cmd, 0);
+    roundTrip(*cmd, "8000");
+
+    Value channel = make(&Channel);
+    setInt(select(*channel, 1), 1000);
+    roundTrip(*channel, "810203e8");
+
+    // No selection: nothing can be written.
+    Value none = make(&Message);
+    bool ok = true;
+    berHex(*none, &ok);
+    EXPECT_FALSE(ok);
+}
+
+TEST(BerConstructed, OptionalFieldsListsAndExtensions)
+{
+    Value inner = make(&Inner);
+    setInt(field(*inner, 0), 7);
+    as<BOOLEAN>(field(*inner, 2)) = true;
+    roundTrip(*inner, "3006800107" "8201ff");
+
+    Value list = make(&Bytes);
+    as<SEQUENCE_OF_Base>(list.get()).resize(2);
+    setInt(*as<SEQUENCE_OF_Base>(list.get()).begin(), 200);
+    roundTrip(*list, "3007020200c8020100");
+    roundTrip(*make(&Bytes), "3000");
+
+    Value ext = make(&Ext);
+    setInt(field(*ext, 0), 1);
+    setInt(field(*ext, 3), 300);
+    std::string const withAddition = berHex(*ext);
+    EXPECT_EQ("3007800101" "8302012c", withAddition);
+    roundTrip(*ext, withAddition);
+
+    // A peer that knows no additions skips them.
+    Value old = make(&ExtV1);
+    ASSERT_TRUE(berDecode(withAddition, *old));
+    EXPECT_EQ(1, as<INTEGER>(as<SEQUENCE>(old.get()).getField(0)).getValue());
+    EXPECT_FALSE(as<SEQUENCE>(old.get()).getExtensionMap().any());
+}
+
+TEST(BerConstructed, DecoderRefusals)
+{
+    Value inner = make(&Inner);
+    EXPECT_FALSE(berDecode("3000", *inner));              // mandatory id missing
+    EXPECT_FALSE(berDecode("3003810161", *inner));        // first field is not id
+    EXPECT_FALSE(berDecode("3006800107", *inner));        // contents run past the input
+    EXPECT_FALSE(berDecode("30048001078201ff", *inner));  // field runs past the SEQUENCE
+    EXPECT_FALSE(berDecode("3103800107", *inner));        // SET tag
+
+    // Unknown alternatives: skipped by an extensible CHOICE, refused otherwise.
+    Value v1 = make(&CommandV1);
+    ASSERT_TRUE(berDecode("a305800161810103", *v1));
+    EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(v1.get()).currentSelection());
+    Value channel = make(&Channel);
+    EXPECT_FALSE(berDecode("820105", *channel));
+    EXPECT_FALSE(berDecode("020105", *channel));  // universal tag, not an alternative
+
+    Value list = make(&Bytes);
+    EXPECT_FALSE(berDecode("3004020105", *list));    // contents run past the input
+    EXPECT_FALSE(berDecode("30030201", *list));      // element runs out
+    EXPECT_FALSE(berDecode("3003020201ff", *list));  // element runs past the list
+}
+
+TEST(BerConstructed, TrailingOctetsAreIgnored)
+{
+    Value v = make(&Small);
+    ASSERT_TRUE(berDecode("020105ffff", *v));
+    EXPECT_EQ(5, as<INTEGER>(v.get()).getValue());
+}
+
+// Open values: under a context tag they are wrapped in it; the buffer of a
+// decoded one holds the carried value's whole encoding.
+TEST(BerOpen, WrappedAndBareOpenValues)
+{
+    static const TypeConstrainedOpenInfo slotOpen = {{&TypeConstrainedOpenData::create, 0}, &Slot};
+    static void const* const infos[] = {&OpenData::theInfo, &slotOpen};
+    static int const ids[] = {-1, -1};
+    static char const* const names[] = {"any", "slot"};
+    static const SequenceInfo holder = {{&SEQUENCE::create, 16}, false, infos, ids, 2, 0, 0,
+                                        nullptr, nullptr, names};
+    Value v = make(&holder);
+    SEQUENCE& seq = as<SEQUENCE>(v.get());
+    as<OpenData>(seq.getField(0)).grab(new std::vector<char>{0x05, 0x00});
+    setInt(&as<OpenData>(seq.getField(1)).get_data(), 1000);
+    std::string const encoded = berHex(*v);
+    EXPECT_EQ("300aa0020500a1040202" "03e8", encoded);
+
+    Value back = make(&holder);
+    ASSERT_TRUE(berDecode(encoded, *back));
+    SEQUENCE& b = as<SEQUENCE>(back.get());
+    ASSERT_TRUE(as<OpenData>(b.getField(0)).has_buf());
+    EXPECT_EQ("0500", hex(as<OpenData>(b.getField(0)).get_buf()));
+    EXPECT_EQ(1000, as<INTEGER>(&as<OpenData>(b.getField(1)).get_data()).getValue());
+
+    // An empty open value cannot be written.
+    Value empty = make(&holder);
+    bool ok = true;
+    berHex(*empty, &ok);
+    EXPECT_FALSE(ok);
+
+    // A bare open value (no tag of its own) keeps the complete encoding.
+    OpenData bare(nullptr, &OpenData::theInfo);
+    ASSERT_TRUE(berDecode("020105", bare));
+    EXPECT_EQ("020105", hex(bare.get_buf()));
+}
+
+TEST(BerFrontEnd, CoderEnvironmentServesTheBerRule)
+{
+    CoderEnv env;
+    env.set_encodingRule(CoderEnv::ber);
+    Value msg = make(&Message);
+    setInt(field(*msg, 0), 3000000000LL);
+    setInt(select(*field(*msg, 2), 2), 5);
+    std::vector<char> out;
+    ASSERT_TRUE(ASN1::encode(*msg, &env, std::back_inserter(out)));
+    EXPECT_EQ("300c800500b2d05e00a203820105", hex(out));
+
+    Value back = make(&Message);
+    ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back, true));
+    EXPECT_TRUE(*back == *msg);
+
+    // All or nothing: a failing encode leaves the output as it was.
+    Value none = make(&Message);
+    EXPECT_FALSE(ASN1::encode(*none, &env, std::back_inserter(out)));
+    EXPECT_EQ("300c800500b2d05e00a203820105", hex(out));
+
+    // A lone NULL appends its two octets.
+    std::vector<char> null;
+    ASSERT_TRUE(ASN1::encode(*make(&Null::theInfo), &env, std::back_inserter(null)));
+    EXPECT_EQ("0500", hex(null));
+}
+
+} // namespace

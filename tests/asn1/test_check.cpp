@@ -1,0 +1,279 @@
+// Validity checkers, the invalid-value tracer and the primitive checker.
+#include "asn1/check/checkers.h"
+#include "asn1/test_per_types.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+#include <string>
+
+using namespace PerTypes;
+
+namespace {
+
+const ConstrainedInfo SignedExt = {{&INTEGER::create, 2}, {ExtendableConstraint, -5, 5}};
+const ConstrainedInfo AtLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
+const ConstrainedInfo ShortBits = {{&BIT_STRING::create, 3}, {FixedConstraint, 2, 4}};
+const BMPStringInfo Capitals = {{{&BMPString::create, 30}, {Unconstrained, 0, 0xFFFFFFFFu}}, 'A', 'Z', 16, 16};
+const SequenceOfInfo Quads = {{{&SEQUENCE_OF_Base::create, 16}, {Unconstrained, 0, 0xFFFFFFFFu}}, &Quad};
+
+// SEQUENCE { a INTEGER, b SEQUENCE OF INTEGER (0..3), c INTEGER (0..7), d INTEGER (0..7) }
+void const* const PairInfos[] = {&INTEGER::theInfo, &Quads, &Small, &Small};
+int const PairIds[] = {-1, -1, -1, -1};
+char const* const PairNames[] = {"a", "b", "c", "d"};
+const SequenceInfo Pair = {{&SEQUENCE::create, 16}, false, PairInfos, PairIds, 4, 0, 0, nullptr, nullptr, PairNames};
+
+std::string trace(AbstractData const& v)
+{
+    InvalidTracer tracer;
+    return v.accept(tracer) ? std::string("<passes>") : tracer.text();
+}
+
+Value integer(void const* info, long long n)
+{
+    Value v = make(info);
+    setInt(v.get(), n);
+    return v;
+}
+
+// Unconstrained INTEGERs hold any 32-bit number; a range from 0 holds
+// unsigned numbers up to 4294967295.
+TEST(CheckInteger, ValuesWithinTheirTypesAreValid)
+{
+    for (long long n : {-1LL, 0LL, (long long)INT_MIN, (long long)INT_MAX}) {
+        Value v = integer(&INTEGER::theInfo, n);
+        EXPECT_TRUE(v->isValid()) << n;
+        EXPECT_TRUE(v->isStrictlyValid()) << n;
+        EXPECT_EQ("<passes>", trace(*v)) << n;
+    }
+    for (long long n : {0LL, 2147483648LL, 3000000000LL, 4294967295LL}) {
+        Value v = integer(&Big, n);
+        EXPECT_TRUE(v->isValid()) << n;
+        EXPECT_TRUE(v->isStrictlyValid()) << n;
+        EXPECT_EQ("<passes>", trace(*v)) << n;
+    }
+}
+
+TEST(CheckInteger, BoundsAndTheirMessages)
+{
+    Value small = integer(&Small, 8);
+    EXPECT_FALSE(small->isValid());
+    EXPECT_FALSE(small->isStrictlyValid());
+    EXPECT_EQ(" The INTEGER value 8 is greater than upper bound 7", trace(*small));
+    // A negative number in a range from 0 is a huge unsigned one.
+    setInt(small.get(), -1);
+    EXPECT_FALSE(small->isStrictlyValid());
+    EXPECT_EQ(" The INTEGER value 4294967295 is greater than upper bound 7", trace(*small));
+
+    Value five = integer(&Five, 4);
+    EXPECT_FALSE(five->isValid());
+    EXPECT_EQ(" The INTEGER value 4 is smaller than lower bound 5", trace(*five));
+
+    Value signedRange = integer(&Signed, -6);
+    EXPECT_EQ(" The INTEGER value -6 is smaller than lower bound -5", trace(*signedRange));
+    setInt(signedRange.get(), 6);
+    EXPECT_EQ(" The INTEGER value 6 is greater than upper bound 5", trace(*signedRange));
+    setInt(signedRange.get(), -5);
+    EXPECT_TRUE(signedRange->isStrictlyValid());
+
+    Value atLeast = integer(&AtLeastTen, 1000000);
+    EXPECT_TRUE(atLeast->isStrictlyValid());
+    setInt(atLeast.get(), 9);
+    EXPECT_FALSE(atLeast->isValid());
+    EXPECT_EQ(" The INTEGER value 9 is smaller than lower bound 10", trace(*atLeast));
+}
+
+// Beyond an extensible root: valid, not strictly valid; the tracer lets a
+// value above the root pass but reports one below it.
+TEST(CheckInteger, ExtensibleRange)
+{
+    Value above = integer(&SignedExt, 9);
+    EXPECT_TRUE(above->isValid());
+    EXPECT_FALSE(above->isStrictlyValid());
+    EXPECT_EQ("<passes>", trace(*above));
+    Value below = integer(&SignedExt, -7);
+    EXPECT_TRUE(below->isValid());
+    EXPECT_FALSE(below->isStrictlyValid());
+    EXPECT_EQ(" The INTEGER value -7 is smaller than lower bound -5", trace(*below));
+    Value grown = integer(&Grown, 8);
+    EXPECT_TRUE(grown->isValid());
+    EXPECT_FALSE(grown->isStrictlyValid());
+}
+
+TEST(CheckPrimitives, Enumerations)
+{
+    Value colour = make(&Colour);
+    as<ENUMERATED>(colour.get()).setFromInt(-1);
+    EXPECT_TRUE(colour->isStrictlyValid());
+    as<ENUMERATED>(colour.get()).setFromInt(3);
+    EXPECT_FALSE(colour->isValid());
+    EXPECT_FALSE(colour->isStrictlyValid());
+    EXPECT_EQ(" This ENUMERATED has invalid value 3", trace(*colour));
+    Value mode = make(&Mode);
+    as<ENUMERATED>(mode.get()).setFromInt(3);
+    EXPECT_TRUE(mode->isValid());
+    EXPECT_FALSE(mode->isStrictlyValid());
+}
+
+TEST(CheckPrimitives, ObjectIdentifierAndTime)
+{
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    EXPECT_FALSE(oid.isValid());
+    EXPECT_FALSE(oid.isStrictlyValid());
+    EXPECT_EQ(" This OBJECT IDENTIFIER is not assigned", trace(oid));
+    oid.append(1);
+    EXPECT_TRUE(oid.isValid());
+
+    GeneralizedTime midnight(2026, 12, 6, 24, 0, 0, 0, 0, true);
+    EXPECT_TRUE(midnight.isValid());
+    EXPECT_TRUE(midnight.isStrictlyValid());
+    GeneralizedTime month13(2026, 13, 6, 10, 0, 0, 0, 0, true);
+    EXPECT_FALSE(month13.isValid());
+    EXPECT_EQ(" This GeneralizedTime is not valid", trace(month13));
+    GeneralizedTime farZone(2026, 1, 1, 0, 0, 0, 0, 721, false);
+    EXPECT_FALSE(farZone.isStrictlyValid());
+    GeneralizedTime yearZero(0, 1, 1, 0, 0, 0, 0, 0, true);
+    EXPECT_FALSE(yearZero.isValid());
+}
+
+TEST(CheckPrimitives, SizesAndCharacters)
+{
+    Value fixed = make(&Fixed);
+    setOctets(fixed.get(), "abc");
+    EXPECT_FALSE(fixed->isValid());
+    EXPECT_EQ(" This OCTET STRING has size 3 smaller than its lower bound 4", trace(*fixed));
+    setOctets(fixed.get(), "abcde");
+    EXPECT_FALSE(fixed->isValid());
+    EXPECT_EQ(" This OCTET STRING has size 5 greater than its upper bound 4", trace(*fixed));
+    setOctets(fixed.get(), "abcd");
+    EXPECT_TRUE(fixed->isStrictlyValid());
+
+    BIT_STRING bits(&ShortBits);
+    bits.resize(5);
+    EXPECT_FALSE(bits.isValid());
+    EXPECT_EQ(" This BIT STRING has size 5 greater than its upper bound 4", trace(bits));
+    bits.resize(1);
+    EXPECT_EQ(" This BIT STRING has size 1 smaller than its lower bound 2", trace(bits));
+
+    Value name = make(&Name);
+    EXPECT_FALSE(name->isValid());
+    EXPECT_EQ(" This AbstractString has size 0 smaller than its lower bound 1", trace(*name));
+    setText(name.get(), std::string(65, 'a'));
+    EXPECT_FALSE(name->isValid());
+    EXPECT_EQ(" This AbstractString has size 65 greater than its upper bound 64", trace(*name));
+
+    Value grow = make(&Grow);
+    setText(grow.get(), "abcdefgh");
+    EXPECT_TRUE(grow->isValid());
+    EXPECT_FALSE(grow->isStrictlyValid());
+    EXPECT_EQ("<passes>", trace(*grow));
+
+    Value digits = make(&Digits);
+    setText(digits.get(), "12a4");
+    EXPECT_FALSE(digits->isValid());
+    EXPECT_FALSE(digits->isStrictlyValid());
+    EXPECT_EQ(" The character 'a' is not valid for the string", trace(*digits));
+
+    BMPString bmp(L"ABc", &Capitals);
+    EXPECT_FALSE(bmp.isValid());
+    EXPECT_EQ(" The character '99' is not valid for the string", trace(bmp));
+    bmp.resize(2);
+    EXPECT_TRUE(bmp.isStrictlyValid());
+
+    Value bounded = make(&Bounded);
+    as<SEQUENCE_OF_Base>(bounded.get()).resize(9);
+    EXPECT_FALSE(bounded->isValid());
+    EXPECT_EQ(" This SEQUENCE OF has size 9 greater than its upper bound 8", trace(*bounded));
+}
+
+TEST(CheckConstructed, TracerLineNamesThePath)
+{
+    Value pair = make(&Pair);
+    SEQUENCE_OF_Base& list = as<SEQUENCE_OF_Base>(as<SEQUENCE>(pair.get()).getField(1));
+    list.resize(4);
+    setInt(*(list.begin() + 2), 7);
+    setInt(*(list.begin() + 3), 9);
+    std::ostringstream os;
+    EXPECT_FALSE(trace_invalid(os, "bad: ", *pair));
+    EXPECT_EQ("bad: .b[2] The INTEGER value 7 is greater than upper bound 3\n", os.str());
+    EXPECT_FALSE(pair->isValid());
+
+    setInt(*(list.begin() + 2), 3);
+    setInt(*(list.begin() + 3), 0);
+    std::ostringstream quiet;
+    EXPECT_TRUE(trace_invalid(quiet, "bad: ", *pair));
+    EXPECT_EQ("", quiet.str());
+    EXPECT_TRUE(pair->isStrictlyValid());
+}
+
+TEST(CheckConstructed, OnlyTheFirstInvalidFieldIsTraced)
+{
+    Value pair = make(&Pair);
+    SEQUENCE& seq = as<SEQUENCE>(pair.get());
+    as<SEQUENCE_OF_Base>(seq.getField(1)).resize(1);
+    setInt(*as<SEQUENCE_OF_Base>(seq.getField(1)).begin(), 4);
+    setInt(seq.getField(3), 8);
+    EXPECT_EQ(".b[0] The INTEGER value 4 is greater than upper bound 3", trace(*pair));
+}
+
+TEST(CheckConstructed, ChoicesAndOpenValues)
+{
+    Value msg = make(&Message);
+    EXPECT_FALSE(msg->isValid());
+    EXPECT_EQ(".pdu This CHOICE is not selected", trace(*msg));
+    setInt(select(*field(*msg, 2), 2), 2000);
+    EXPECT_EQ(".pdu.destroy The INTEGER value 2000 is greater than upper bound 1023", trace(*msg));
+    setInt(as<CHOICE>(field(*msg, 2)).getSelection(), 1000);
+    EXPECT_TRUE(msg->isStrictlyValid());
+
+    CHOICE unknown(&Command, CHOICE::UnknownSelection, nullptr);
+    EXPECT_FALSE(unknown.isValid());
+    EXPECT_EQ(" This selection is not understood by this decoder", trace(unknown));
+
+    // An extension alternative is valid, not strictly valid.
+    Value cmd = make(&Command);
+    select(*cmd, 4);
+    EXPECT_TRUE(cmd->isValid());
+    EXPECT_FALSE(cmd->isStrictlyValid());
+
+    OpenData octets(nullptr, &OpenData::theInfo);
+    octets.grab(new std::vector<char>{1, 2});
+    EXPECT_TRUE(octets.isValid());
+    EXPECT_TRUE(octets.isStrictlyValid());
+    OpenData empty(nullptr, &OpenData::theInfo);
+    EXPECT_FALSE(empty.isValid());
+    EXPECT_EQ(" This Open Type does not contain any valid data", trace(empty));
+    OpenData carrying(new INTEGER(9, &Small), &OpenData::theInfo);
+    EXPECT_FALSE(carrying.isStrictlyValid());
+    EXPECT_EQ(" The INTEGER value 9 is greater than upper bound 7", trace(carrying));
+}
+
+TEST(CheckConstructed, ExtensionAdditionsAreChecked)
+{
+    Value ext = make(&Ext);
+    setText(field(*ext, 2), "");
+    EXPECT_FALSE(ext->isValid());
+    EXPECT_EQ(".c This AbstractString has size 0 smaller than its lower bound 1", trace(*ext));
+}
+
+TEST(CheckPrimitiveChecker, ConstructedKinds)
+{
+    PrimitiveChecker p;
+    EXPECT_TRUE(make(&Small)->accept(p));
+    EXPECT_TRUE(make(&OCTET_STRING::theInfo)->accept(p));
+    EXPECT_FALSE(make(&Inner)->accept(p));
+    EXPECT_FALSE(make(&Bytes)->accept(p));
+    Value channel = make(&Channel);
+    EXPECT_FALSE(channel->accept(p));  // nothing selected: nothing to touch
+    select(*channel, 0);
+    EXPECT_TRUE(channel->accept(p));
+    Value cmd = make(&Command);
+    select(*cmd, 1);
+    EXPECT_FALSE(cmd->accept(p));
+    OpenData octets(nullptr, &OpenData::theInfo);
+    octets.grab(new std::vector<char>{1});
+    EXPECT_FALSE(octets.accept(p));
+}
+
+} // namespace

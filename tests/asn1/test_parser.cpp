@@ -1,0 +1,316 @@
+// Value-notation parser: the input forms it accepts and refuses, and
+// reading back what the printer writes.
+#include "asn1/coder.h"
+#include "asn1/notation/parser.h"
+#include "asn1/notation/printer.h"
+#include "asn1/test_per_types.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+using namespace PerTypes;
+
+namespace {
+
+// SEQUENCE { e Colour, x INTEGER (0..7) }
+void const* const PairInfos[] = {&Colour, &Small};
+int const PairIds[] = {-1, -1};
+char const* const PairNames[] = {"e", "x"};
+const SequenceInfo Pair = {{&SEQUENCE::create, 16}, false, PairInfos, PairIds, 2, 0, 0, nullptr, nullptr, PairNames};
+
+bool parse(AbstractData& v, std::string const& text)
+{
+    return v.setFromValueNotation(text);
+}
+
+int intOf(AbstractData const* v)
+{
+    return dynamic_cast<INTEGER const&>(*v).getValue();
+}
+
+// Prints a value, reads the text into a fresh value of its type and
+// expects an equal value that prints the same text.
+void expectRoundTrip(AbstractData const& v)
+{
+    std::string const text = v.asValueNotation();
+    Value back = make(v.info());
+    ASSERT_TRUE(parse(*back, text)) << text;
+    EXPECT_TRUE(*back == v) << text << "\nread back as\n" << back->asValueNotation();
+    EXPECT_EQ(text, back->asValueNotation());
+}
+
+TEST(ParserSequence, FieldOrderAndEarlyEnd)
+{
+    Value q = make(&Query);
+    ASSERT_TRUE(parse(*q, "{ }"));
+    EXPECT_EQ("", as<AbstractString>(as<SEQUENCE>(q.get()).getField(0)));
+
+    setInt(as<SEQUENCE>(q.get()).getField(1), 6);
+    ASSERT_TRUE(parse(*q, "{ what \"a\" }"));
+    EXPECT_EQ("a", as<AbstractString>(as<SEQUENCE>(q.get()).getField(0)));
+    EXPECT_EQ(6, intOf(as<SEQUENCE>(q.get()).getField(1)));  // left as it was
+
+    EXPECT_FALSE(parse(*make(&Query), "{ level 2, what \"a\" }"));
+    EXPECT_FALSE(parse(*make(&Query), "{ what \"a\", colour red }"));
+    EXPECT_FALSE(parse(*make(&Query), "{ what \"a\" level 2 }"));
+    EXPECT_FALSE(parse(*make(&Query), "what \"a\""));
+
+    // A trailing comma before the closing brace.
+    Value t = make(&Query);
+    ASSERT_TRUE(parse(*t, "{ what \"a\", level 2, }"));
+    EXPECT_EQ(2, intOf(as<SEQUENCE>(t.get()).getField(1)));
+
+    // Absent OPTIONAL fields are skipped by name.
+    Value inner = make(&Inner);
+    ASSERT_TRUE(parse(*inner, "{ id 5, flag TRUE }"));
+    SEQUENCE& s = as<SEQUENCE>(inner.get());
+    EXPECT_FALSE(s.hasOptionalField(0));
+    EXPECT_TRUE(s.hasOptionalField(1));
+    EXPECT_FALSE(s.hasOptionalField(2));
+    EXPECT_FALSE(parse(*make(&Inner), "{ flag TRUE }"));  // mandatory id missing
+}
+
+// An enumeration's identifier ends at a "," or "}" written right after it,
+// which is how the printer writes it inside a SEQUENCE or a list.
+TEST(ParserSequence, EnumerationsFollowedByPunctuation)
+{
+    Value pair = make(&Pair);
+    ASSERT_TRUE(parse(*pair, "{ e blue, x 1 }"));
+    EXPECT_EQ(2, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
+    EXPECT_EQ(1, intOf(as<SEQUENCE>(pair.get()).getField(1)));
+    ASSERT_TRUE(parse(*pair, "{ e red , x 1 }"));
+    EXPECT_EQ(0, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
+    EXPECT_FALSE(parse(*pair, "{ e purple, x 1 }"));
+    // A number without a name prints as the number and reads back.
+    ASSERT_TRUE(parse(*pair, "{ e 7, x 1 }"));
+    EXPECT_EQ(7, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
+    ASSERT_TRUE(parse(*pair, "{ e -1 }"));
+    EXPECT_EQ(-1, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
+    EXPECT_FALSE(parse(*pair, "{ e -, x 1 }"));
+
+    Value numbered = make(&Numbered);
+    ASSERT_TRUE(parse(*numbered, "eleven"));
+    EXPECT_EQ(11, as<ENUMERATED>(numbered.get()).asInt());
+}
+
+TEST(ParserPrimitives, KeywordsNumbersAndStrings)
+{
+    Value null = make(&Null::theInfo);
+    EXPECT_TRUE(parse(*null, "N U L L"));
+    EXPECT_FALSE(parse(*null, "NUL"));
+
+    // A keyword at the very end of the input is accepted; the attempt to
+    // read past the end leaves failbit on the stream.
+    Value flag = make(&BOOLEAN::theInfo);
+    std::istringstream in("TRUE");
+    EXPECT_EQ(std::ios_base::goodbit, flag->get_from(in));
+    EXPECT_TRUE(static_cast<bool>(as<BOOLEAN>(flag.get())));
+    EXPECT_TRUE(in.fail());
+    EXPECT_FALSE(parse(*flag, "true"));
+
+    Value big = make(&Big);
+    ASSERT_TRUE(parse(*big, "4294967295"));
+    EXPECT_EQ(4294967295u, static_cast<unsigned>(intOf(big.get())));
+    Value plain = make(&INTEGER::theInfo);
+    ASSERT_TRUE(parse(*plain, "-2147483648"));
+    EXPECT_EQ(INT_MIN, intOf(plain.get()));
+    EXPECT_FALSE(parse(*plain, "4294967295"));
+    EXPECT_FALSE(parse(*plain, "x"));
+
+    Value text = make(&IA5String::theInfo);
+    ASSERT_TRUE(parse(*text, "  \"a b,}\"  "));
+    EXPECT_EQ("a b,}", as<AbstractString>(text.get()));
+    ASSERT_TRUE(parse(*text, "\"unterminated"));
+    EXPECT_EQ("unterminated", as<AbstractString>(text.get()));
+    EXPECT_FALSE(parse(*text, "\""));
+    EXPECT_FALSE(parse(*text, "abc"));
+
+    GeneralizedTime time;
+    ASSERT_TRUE(parse(time, "\"20261206215500Z\""));
+    EXPECT_EQ(2026, time.getYear());
+    EXPECT_EQ(55, time.getMinute());
+
+    BMPString bmp(&BMPString::theInfo);
+    ASSERT_TRUE(parse(bmp, "\"Hi\""));
+    EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
+}
+
+TEST(ParserPrimitives, OctetAndBitStrings)
+{
+    Value octets = make(&OCTET_STRING::theInfo);
+    ASSERT_TRUE(parse(*octets, "'0A 1'H"));
+    EXPECT_EQ("0a10", hex(as<OCTET_STRING>(octets.get())));
+    ASSERT_TRUE(parse(*octets, "''H"));
+    EXPECT_TRUE(as<OCTET_STRING>(octets.get()).empty());  // replaced, not appended
+    ASSERT_TRUE(parse(*octets, "'0a ff\n 01'H"));
+    EXPECT_EQ("0aff01", hex(as<OCTET_STRING>(octets.get())));
+    EXPECT_FALSE(parse(*octets, "'0G'H"));
+    EXPECT_FALSE(parse(*octets, "'-1'H"));
+    EXPECT_FALSE(parse(*octets, "'01'X"));
+    EXPECT_FALSE(parse(*octets, "'01"));
+    EXPECT_FALSE(parse(*octets, "\t'01\t02'H"));  // a tab inside the digits
+
+    BIT_STRING bits(&BIT_STRING::theInfo);
+    ASSERT_TRUE(parse(bits, "'101'B"));
+    EXPECT_EQ(3u, bits.size());
+    EXPECT_EQ("a0", hex(bits.getData()));
+    ASSERT_TRUE(parse(bits, "'A'H"));
+    EXPECT_EQ(4u, bits.size());
+    EXPECT_EQ("a0", hex(bits.getData()));
+    EXPECT_FALSE(parse(bits, "'102'B"));
+}
+
+TEST(ParserPrimitives, ObjectIdentifiers)
+{
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    ASSERT_TRUE(parse(oid, "{ 1 2 840 }"));
+    ASSERT_EQ(3u, oid.levels());
+    EXPECT_EQ(840u, oid[2]);
+    ASSERT_TRUE(parse(oid, "{ iso(1) member-body(2) 840 113549 }"));
+    ASSERT_EQ(4u, oid.levels());  // replaced, not appended
+    EXPECT_EQ(113549u, oid[3]);
+    ASSERT_TRUE(parse(oid, "{ }"));
+    EXPECT_EQ(0u, oid.levels());
+    EXPECT_FALSE(parse(oid, "{ iso 2 }"));  // a bare name has no number
+    EXPECT_FALSE(parse(oid, "{ 99999999999 }"));
+    EXPECT_FALSE(parse(oid, "{"));
+    EXPECT_FALSE(parse(oid, "1 2"));
+}
+
+TEST(ParserConstructed, ChoicesListsAndOpenValues)
+{
+    Value channel = make(&Channel);
+    EXPECT_FALSE(parse(*channel, "tdm: 3"));
+    ASSERT_TRUE(parse(*channel, "tdm : 3"));
+    EXPECT_EQ(0, as<CHOICE>(channel.get()).currentSelection());
+    EXPECT_EQ(3, intOf(as<CHOICE>(channel.get()).getSelection()));
+    EXPECT_FALSE(parse(*channel, "sip : 3"));
+    EXPECT_FALSE(parse(*channel, "rtp 3"));
+
+    // Extension alternatives are known by name too.
+    Value cmd = make(&Command);
+    ASSERT_TRUE(parse(*cmd, "reset : NULL"));
+    EXPECT_EQ(4, as<CHOICE>(cmd.get()).currentSelection());
+
+    Value list = make(&Bytes);
+    as<SEQUENCE_OF_Base>(list.get()).resize(3);
+    ASSERT_TRUE(parse(*list, "{ }"));
+    EXPECT_TRUE(as<SEQUENCE_OF_Base>(list.get()).empty());
+    ASSERT_TRUE(parse(*list, "{ 1, 2,3 }"));
+    EXPECT_EQ(3u, as<SEQUENCE_OF_Base>(list.get()).size());
+    // Elements read before a failure stay.
+    EXPECT_FALSE(parse(*list, "{ 7, 8 9 }"));
+    EXPECT_EQ(2u, as<SEQUENCE_OF_Base>(list.get()).size());
+    EXPECT_FALSE(parse(*list, "{ 7,"));
+
+    OpenData open(nullptr, &OpenData::theInfo);
+    EXPECT_FALSE(parse(open, "'01'H"));
+    static const TypeConstrainedOpenInfo slotOpen = {{&TypeConstrainedOpenData::create, 0}, &Slot};
+    Value typed = make(&slotOpen);
+    ASSERT_TRUE(parse(*typed, "1000"));
+    EXPECT_EQ(1000, intOf(&as<OpenData>(typed.get()).get_data()));
+}
+
+TEST(ParserConstructed, FailedParseKeepsWhatWasRead)
+{
+    Value q = make(&Query);
+    EXPECT_FALSE(parse(*q, "{ what \"kept\", level x }"));
+    EXPECT_EQ("kept", as<AbstractString>(as<SEQUENCE>(q.get()).getField(0)));
+}
+
+TEST(ParserStreams, ExtractionOperatorAndFrontEnd)
+{
+    Value msg = make(&Message);
+    std::istringstream good("{ seq 7, pdu destroy : 5 } tail");
+    good >> *msg;
+    EXPECT_FALSE(good.fail());
+    std::string rest;
+    good >> rest;
+    EXPECT_EQ("tail", rest);
+    EXPECT_EQ(7, intOf(as<SEQUENCE>(msg.get()).getField(0)));
+
+    std::istringstream bad("{ pdu nothing : 5 }");
+    bad >> *msg;
+    EXPECT_TRUE(bad.fail());
+
+    // A stream that is not good is left alone.
+    std::istringstream done("");
+    done.setstate(std::ios_base::failbit);
+    done >> *msg;
+    EXPECT_TRUE(done.fail());
+
+    CoderEnv env;
+    env.set_encodingRule(CoderEnv::avn);
+    std::string const text = "{ pdu create : { id 3, name \"x\" } }";
+    Value fromEnv = make(&Message);
+    ASSERT_TRUE(ASN1::decode(text.data(), text.data() + text.size(), &env, *fromEnv, true));
+    std::vector<char> out;
+    ASSERT_TRUE(ASN1::encode(*fromEnv, &env, std::back_inserter(out)));
+    Value again = make(&Message);
+    ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *again, true));
+    EXPECT_TRUE(*again == *fromEnv);
+}
+
+const SequenceOfInfo Colours = {{{&SEQUENCE_OF_Base::create, 16}, {Unconstrained, 0, 0xFFFFFFFFu}}, &Colour};
+
+AbstractData* named(AbstractData& seq, std::string const& name)
+{
+    SEQUENCE& s = as<SEQUENCE>(&seq);
+    for (unsigned i = 0; i < s.getNumFields(); ++i)
+        if (name == s.getFieldName(static_cast<int>(i)))
+            return field(seq, i);
+    ADD_FAILURE() << "no field " << name;
+    return nullptr;
+}
+
+TEST(ParserRoundTrip, PrintedValuesReadBack)
+{
+    Value r = make(&Record);
+    SEQUENCE& s = as<SEQUENCE>(r.get());
+    for (unsigned i = 0; i < s.getNumRootFields(); ++i)
+        if (auto* c = dynamic_cast<CHOICE*>(field(*r, i)))
+            c->select(0);
+    setInt(named(*r, "seq"), 3000000000LL);
+    setInt(named(*r, "plain"), -42);
+    as<BOOLEAN>(named(*r, "flag")) = true;
+    setText(named(*r, "text"), "text, with } and {");
+    setText(named(*r, "name"), "n");
+    setOctets(named(*r, "octets"), std::string("\x00\xff", 2));
+    as<SEQUENCE_OF_Base>(named(*r, "numbers")).resize(3);
+    as<ENUMERATED>(named(*r, "colour")).setFromInt(2);
+    as<ENUMERATED>(named(*r, "numbered")).setFromInt(255);
+    AbstractData* exts = named(*r, "exts");
+    as<SEQUENCE_OF_Base>(exts).resize(2);
+    AbstractData* ext = *(as<SEQUENCE_OF_Base>(exts).begin() + 1);
+    setText(field(*ext, 2), "c");
+    setInt(field(*ext, 3), -1);
+    expectRoundTrip(*r);
+
+    Value colours = make(&Colours);
+    as<SEQUENCE_OF_Base>(colours.get()).resize(3);
+    as<ENUMERATED>(*(as<SEQUENCE_OF_Base>(colours.get()).begin() + 1)).setFromInt(1);
+    expectRoundTrip(*colours);
+    expectRoundTrip(*make(&Colours));
+
+    Value msg = make(&Message);
+    AbstractData* inner = select(*field(*msg, 2), 1);
+    setInt(field(*inner, 0), 1023);
+    as<BOOLEAN>(field(*inner, 2)) = false;
+    expectRoundTrip(*msg);
+
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    oid.append(1);
+    oid.append(3);
+    oid.append(6);
+    expectRoundTrip(oid);
+    BIT_STRING bits(&BIT_STRING::theInfo);
+    bits.resize(11);
+    bits.set(10, true);
+    expectRoundTrip(bits);
+}
+
+} // namespace

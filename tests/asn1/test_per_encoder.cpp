@@ -1,0 +1,319 @@
+// Aligned PER encoder: bit-level forms, per-type rules, the deliberate
+// departures from X.691 and the encoding failures.
+#include "asn1/per/per_encoder.h"
+#include "asn1/test_per_types.h"
+
+#include <gtest/gtest.h>
+
+using namespace PerTypes;
+
+namespace {
+
+std::string encodeHex(AbstractData const& v, bool* ok = nullptr)
+{
+    std::vector<char> out;
+    PEREncoder e(out, true);
+    bool r = v.accept(e);
+    if (ok)
+        *ok = r;
+    return r ? hex(out) : "fail";
+}
+
+std::string intHex(ConstrainedInfo const& info, long long n)
+{
+    Value v = make(&info);
+    setInt(v.get(), n);
+    return encodeHex(*v);
+}
+
+TEST(PerEncoderPrimitives, CountBits)
+{
+    EXPECT_EQ(0u, CountBits(1));
+    EXPECT_EQ(1u, CountBits(2));
+    EXPECT_EQ(7u, CountBits(128));
+    EXPECT_EQ(8u, CountBits(129));
+    EXPECT_EQ(8u, CountBits(256));
+    EXPECT_EQ(9u, CountBits(257));
+    EXPECT_EQ(31u, CountBits(2147483648u));
+    EXPECT_EQ(32u, CountBits(0));
+    EXPECT_EQ(32u, CountBits(2147483649u));
+}
+
+TEST(PerEncoderPrimitives, BitsFillOctetsMostSignificantFirst)
+{
+    std::vector<char> out{'x'};
+    PEREncoder e(out, true);
+    EXPECT_TRUE(out.empty());  // the output is emptied
+    e.encodeSingleBit(true);
+    e.encodeMultiBit(0x5, 3);        // 1 101
+    e.encodeMultiBit(0xABCD, 12);    // low 12 bits: BCD
+    EXPECT_EQ("dbcd", hex(out));
+    e.encodeSingleBit(true);
+    e.byteAlign();
+    e.encodeBlock("\x01\x02", 2);
+    e.encodeBlock("", 0);
+    EXPECT_EQ("dbcd800102", hex(out));
+    e.encodeMultiBit(0xFFFFFFFFu, 32);
+    EXPECT_EQ("dbcd800102ffffffff", hex(out));
+}
+
+TEST(PerEncoderPrimitives, LengthForms)
+{
+    auto len = [](unsigned n) {
+        std::vector<char> out;
+        PEREncoder e(out, true);
+        return e.encodeLength(n, 0, NoUpperBound) ? hex(out) : std::string("fail");
+    };
+    EXPECT_EQ("00", len(0));
+    EXPECT_EQ("7f", len(127));
+    EXPECT_EQ("8080", len(128));
+    EXPECT_EQ("bfff", len(16383));
+    EXPECT_EQ("fail", len(16384));
+
+    std::vector<char> out;
+    PEREncoder e(out, true);
+    EXPECT_FALSE(e.encodeLength(0, 1, 10));
+    EXPECT_FALSE(e.encodeLength(11, 1, 10));
+    EXPECT_TRUE(e.encodeLength(5, 5, 5));  // fixed: nothing written
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(PerEncoderPrimitives, NormallySmallNumbers)
+{
+    auto nsn = [](unsigned n) {
+        std::vector<char> out;
+        PEREncoder e(out, true);
+        e.encodeSmallUnsigned(n);
+        return hex(out);
+    };
+    EXPECT_EQ("7e", nsn(63));      // 0 and 111111, padded
+    EXPECT_EQ("800140", nsn(64));  // 1, aligned length 01, octet 40
+    EXPECT_EQ("80020100", nsn(256));
+}
+
+TEST(PerEncoderIntegers, ConstrainedForms)
+{
+    EXPECT_EQ("0000", intHex(Big, 0));           // 2-bit count 0, aligned octet 00
+    EXPECT_EQ("c0ffffffff", intHex(Big, 4294967295u));
+    EXPECT_EQ("400100", intHex(Big, 256));
+    EXPECT_EQ("03ff", intHex(Slot, 1023));       // two aligned octets
+    EXPECT_EQ("0000", intHex(Slot, 0));
+    EXPECT_EQ("ff", intHex(Byte, 255));
+    EXPECT_EQ("ffff", intHex(Word, 65535));
+    EXPECT_EQ("e0", intHex(Small, 7));           // 3-bit field
+    EXPECT_EQ("fe", intHex(intRange(FixedConstraint, 0, 127), 127));  // 7 bits
+    EXPECT_EQ("", intHex(Five, 5));              // fixed value: nothing
+    EXPECT_EQ("40fffe", intHex(Wide, 65534));
+    EXPECT_EQ("fail", intHex(Slot, 1024));
+    EXPECT_EQ("fail", intHex(Small, 8));
+    EXPECT_EQ("fail", intHex(Five, 6));
+    EXPECT_EQ("fail", intHex(Byte, -1));
+}
+
+TEST(PerEncoderIntegers, UnconstrainedTwoComplement)
+{
+    EXPECT_EQ("0100", intHex(INTEGER::theInfo, 0));
+    EXPECT_EQ("017f", intHex(INTEGER::theInfo, 127));
+    EXPECT_EQ("020080", intHex(INTEGER::theInfo, 128));
+    EXPECT_EQ("01ff", intHex(INTEGER::theInfo, -1));
+    EXPECT_EQ("0180", intHex(INTEGER::theInfo, -128));
+    EXPECT_EQ("02ff7f", intHex(INTEGER::theInfo, -129));
+    EXPECT_EQ("03800000", intHex(INTEGER::theInfo, -8388608));
+    EXPECT_EQ("0480000000", intHex(INTEGER::theInfo, -2147483647 - 1));
+    EXPECT_EQ("047fffffff", intHex(INTEGER::theInfo, 2147483647));
+}
+
+TEST(PerEncoderIntegers, NegativeAndExtensibleRanges)
+{
+    EXPECT_EQ("00", intHex(Signed, -5));
+    EXPECT_EQ("a0", intHex(Signed, 5));      // offset 10 in 4 bits
+    EXPECT_EQ("fail", intHex(Signed, 6));
+    EXPECT_EQ("70", intHex(Grown, 7));       // 0, then 111
+    EXPECT_EQ("800108", intHex(Grown, 8));   // 1, then unconstrained form
+}
+
+TEST(PerEncoderStrings, OctetStrings)
+{
+    Value v = make(&OCTET_STRING::theInfo);
+    EXPECT_EQ("00", encodeHex(*v));
+    setOctets(v.get(), "ab");
+    EXPECT_EQ("026162", encodeHex(*v));
+    Value f = make(&Fixed);
+    setOctets(f.get(), "abcd");
+    EXPECT_EQ("61626364", encodeHex(*f));    // fixed size: no length
+    setOctets(f.get(), "abc");
+    EXPECT_EQ("fail", encodeHex(*f));
+    Value big = make(&OCTET_STRING::theInfo);
+    setOctets(big.get(), std::string(16383, 'x'));
+    EXPECT_EQ(16385u, encodeHex(*big).size() / 2);
+    setOctets(big.get(), std::string(16384, 'x'));
+    EXPECT_EQ("fail", encodeHex(*big));
+}
+
+// Departure: one or two octets of a SIZE-constrained OCTET STRING follow
+// the length without alignment; three or more are aligned.
+TEST(PerEncoderStrings, ShortOctetStringsAreNotAligned)
+{
+    Value r = make(&Ranged);
+    setOctets(r.get(), "ab");
+    EXPECT_EQ("261620", encodeHex(*r));
+    setOctets(r.get(), "abc");
+    EXPECT_EQ("30616263", encodeHex(*r));
+}
+
+TEST(PerEncoderStrings, RestrictedStrings)
+{
+    Value n = make(&Name);
+    setText(n.get(), "ab");
+    EXPECT_EQ("046162", encodeHex(*n));
+    Value t = make(&IA5String::theInfo);
+    setText(t.get(), "");
+    EXPECT_EQ("00", encodeHex(*t));
+    setText(t.get(), "hi");
+    EXPECT_EQ("026869", encodeHex(*t));
+    Value tiny = make(&Tiny);
+    setText(tiny.get(), "ab");
+    EXPECT_EQ("b0b100", encodeHex(*tiny));   // small string: 1, then 8-bit codes unaligned
+    Value g = make(&Grow);
+    setText(g.get(), "abc");
+    EXPECT_EQ("40616263", encodeHex(*g));
+    setText(g.get(), "abcde");
+    EXPECT_EQ("80056162636465", encodeHex(*g));
+    Value d = make(&Digits);
+    setText(d.get(), "1 9");
+    EXPECT_EQ("3020a0", encodeHex(*d));      // set indexes in 4 bits, aligned
+    setText(d.get(), "1a");
+    EXPECT_EQ("fail", encodeHex(*d));
+}
+
+TEST(PerEncoderEnumerations, CodedByNumber)
+{
+    Value c = make(&Colour);
+    as<ENUMERATED>(c.get()).setFromInt(2);
+    EXPECT_EQ("80", encodeHex(*c));
+    as<ENUMERATED>(c.get()).setFromInt(3);
+    EXPECT_EQ("fail", encodeHex(*c));
+    // Departure: numbers 0, 11 and 255 take 8 aligned bits, the number itself.
+    Value n = make(&Numbered);
+    as<ENUMERATED>(n.get()).setFromInt(11);
+    EXPECT_EQ("0b", encodeHex(*n));
+    as<ENUMERATED>(n.get()).setFromInt(255);
+    EXPECT_EQ("ff", encodeHex(*n));
+    // Departure: an extension value is number + 1 as a normally small
+    // number, then the number in 0..number.
+    Value m = make(&Mode);
+    as<ENUMERATED>(m.get()).setFromInt(1);
+    EXPECT_EQ("20", encodeHex(*m));
+    as<ENUMERATED>(m.get()).setFromInt(5);
+    EXPECT_EQ("86a0", encodeHex(*m));
+}
+
+TEST(PerEncoderConstructed, ChoiceForms)
+{
+    Value ch = make(&Channel);
+    EXPECT_EQ("fail", encodeHex(*ch));       // nothing selected
+    setInt(select(*ch, 1), 1023);
+    EXPECT_EQ("8003ff", encodeHex(*ch));
+    Value s = make(&Single);
+    setInt(select(*s, 0), 3);
+    EXPECT_EQ("c0", encodeHex(*s));          // no index bits
+    Value cmd = make(&Command);
+    select(*cmd, 0);
+    EXPECT_EQ("00", encodeHex(*cmd));        // extension bit 0, index 00
+    setInt(select(*cmd, 2), 5);
+    EXPECT_EQ("400005", encodeHex(*cmd));
+    AbstractData* q = select(*cmd, 3);
+    setText(field(*q, 0), "x");
+    setInt(field(*q, 1), 2);
+    EXPECT_EQ("8003017840", encodeHex(*cmd));  // extension: 1, nsn 0, open type of 3
+    select(*cmd, 4);
+    EXPECT_EQ("810100", encodeHex(*cmd));    // empty value as open type: one octet 0
+    as<CHOICE>(cmd.get()).select(7);
+    EXPECT_EQ("fail", encodeHex(*cmd));      // unknown alternative
+}
+
+TEST(PerEncoderConstructed, SequenceBitmapsAndFields)
+{
+    Value inner = make(&Inner);
+    setInt(field(*inner, 0), 1);
+    EXPECT_EQ("000001", encodeHex(*inner));  // 000 bitmap, aligned slot 0001
+    setText(field(*inner, 1), "ab");
+    as<BOOLEAN>(field(*inner, 2)) = true;
+    EXPECT_EQ("c0000104616280", encodeHex(*inner));
+    as<SEQUENCE>(inner.get()).removeOptionalField(0);
+    EXPECT_EQ("40000180", encodeHex(*inner));
+
+    Value msg = make(&Message);
+    select(*field(*msg, 2), 0);
+    EXPECT_EQ("00", encodeHex(*msg));
+    setInt(field(*msg, 1), 1023);
+    EXPECT_EQ("4003ff00", encodeHex(*msg));
+}
+
+TEST(PerEncoderConstructed, ExtensionAdditions)
+{
+    Value e = make(&Ext);
+    setInt(field(*e, 0), 3);
+    EXPECT_EQ("18", encodeHex(*e));          // 0, 0, 011
+    // An addition included and removed again: extension bit 0, nothing more.
+    field(*e, 2);
+    as<SEQUENCE>(e.get()).removeOptionalField(1);
+    EXPECT_EQ("18", encodeHex(*e));
+    // Departure: the bitmap has as many bits as the value's extension map
+    // (here 1), not one per known addition.
+    setText(field(*e, 2), "ab");
+    EXPECT_EQ("980803046162", encodeHex(*e));
+    setInt(field(*e, 3), -1);
+    EXPECT_EQ("981c030461620201ff", encodeHex(*e));
+}
+
+TEST(PerEncoderConstructed, UnknownAdditionsAreNotAnnounced)
+{
+    // A value whose extension map is longer than the known additions (as a
+    // decoded value from a newer peer): only known additions are written.
+    Value e = make(&ExtV1);
+    setInt(field(*e, 0), 1);
+    as<SEQUENCE>(e.get()).getExtensionMap().resize(2);
+    as<SEQUENCE>(e.get()).getExtensionMap().set(1);
+    EXPECT_EQ("08", encodeHex(*e));
+}
+
+// An open type that holds only the octets it received hands them on.
+TEST(PerEncoderConstructed, OpenTypeWithOctetsOnly)
+{
+    OpenData o(nullptr, &OpenData::theInfo);
+    EXPECT_EQ("0100", encodeHex(o));
+    o.grab(new std::vector<char>{'\x01', '\x02'});
+    EXPECT_EQ("020102", encodeHex(o));
+    OpenData v(new INTEGER(-1, &INTEGER::theInfo), &OpenData::theInfo);
+    EXPECT_EQ("0201ff", encodeHex(v));
+}
+
+TEST(PerEncoderConstructed, SequenceOf)
+{
+    Value b = make(&Bytes);
+    EXPECT_EQ("00", encodeHex(*b));
+    SEQUENCE_OF_Base& list = as<SEQUENCE_OF_Base>(b.get());
+    list.resize(2);
+    setInt(*list.begin(), 1);
+    setInt(*(list.begin() + 1), 255);
+    EXPECT_EQ("0201ff", encodeHex(*b));
+    Value bounded = make(&Bounded);
+    as<SEQUENCE_OF_Base>(bounded.get()).resize(9);
+    EXPECT_EQ("fail", encodeHex(*bounded));
+    as<SEQUENCE_OF_Base>(bounded.get()).resize(8);
+    EXPECT_EQ("800000000000000000", encodeHex(*bounded));
+    setInt(*list.begin(), 256);               // a failing element fails the list
+    EXPECT_EQ("fail", encodeHex(*b));
+}
+
+TEST(PerEncoderConstructed, NothingToWriteGivesNoOctets)
+{
+    Value n = make(&Null::theInfo);
+    EXPECT_EQ("", encodeHex(*n));
+    Value empty = make(&Query);
+    setText(field(*empty, 0), "");
+    EXPECT_EQ("0000", encodeHex(*empty));
+}
+
+} // namespace

@@ -1,0 +1,178 @@
+// Character strings: the kinds' descriptions, character sets and copies.
+#include "asn1/values/all.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace ASN1;
+
+AbstractString str(void const* info, std::string const& text)
+{
+    return AbstractString(info, text);
+}
+
+TEST(VStrings, NumericStringValidity)
+{
+    EXPECT_EQ(-1, str(&NumericString::theInfo, "12 34").find_first_invalid());
+    EXPECT_EQ(2, str(&NumericString::theInfo, "12a").find_first_invalid());
+    EXPECT_EQ(-1, str(&NumericString::theInfo, "").find_first_invalid());
+    EXPECT_EQ(0, str(&NumericString::theInfo, std::string(1, '\0')).find_first_invalid());
+    auto n = str(&NumericString::theInfo, "1");
+    EXPECT_EQ(18u, n.getTag());
+    EXPECT_EQ(11u, n.getCharacterSetSize());
+    EXPECT_EQ(4u, n.getCanonicalSetBits());
+    EXPECT_EQ(4u, n.getNumBits(true));
+    EXPECT_EQ(4u, n.getNumBits(false));
+}
+
+TEST(VStrings, PrintableStringSet)
+{
+    for (char bad : {'*', '@', '_', '!', '"', '<', '~'})
+        EXPECT_EQ(1, str(&PrintableString::theInfo, std::string("A") + bad).find_first_invalid()) << bad;
+    EXPECT_EQ(-1, str(&PrintableString::theInfo, "It's ok? (a+b), -./:=").find_first_invalid());
+    auto p = str(&PrintableString::theInfo, "");
+    EXPECT_EQ(19u, p.getTag());
+    EXPECT_EQ(74u, p.getCharacterSetSize());
+    EXPECT_EQ(8u, p.getNumBits(true));
+    EXPECT_EQ(7u, p.getNumBits(false));
+}
+
+TEST(VStrings, SetsAreAscendingWithTheListedSizes)
+{
+    struct Kind { StringInfo const* info; unsigned size, tag, canonical, unaligned, aligned; };
+    Kind const kinds[] = {
+        {&NumericString::theInfo, 11, 18, 4, 4, 4}, {&PrintableString::theInfo, 74, 19, 7, 7, 8},
+        {&VisibleString::theInfo, 95, 26, 7, 7, 8}, {&IA5String::theInfo, 128, 22, 7, 7, 8},
+        {&GeneralString::theInfo, 256, 27, 8, 8, 8}};
+    for (auto const& k : kinds) {
+        EXPECT_EQ(k.size, k.info->charSetSize);
+        EXPECT_EQ(k.tag, k.info->base.header.tag);
+        EXPECT_EQ(Unconstrained, k.info->base.constraint.type);
+        EXPECT_EQ(0xFFFFFFFFu, k.info->base.constraint.upper);
+        EXPECT_EQ(k.canonical, k.info->canonicalBits);
+        EXPECT_EQ(k.unaligned, k.info->unalignedBits);
+        EXPECT_EQ(k.aligned, k.info->alignedBits);
+        // unaligned bits: smallest b with 2^b >= set size
+        EXPECT_GE(1u << k.unaligned, k.size);
+        EXPECT_LT(1u << (k.unaligned - 1), k.size);
+        for (unsigned i = 1; i < k.size; ++i)
+            EXPECT_LT(static_cast<unsigned char>(k.info->charSet[i - 1]),
+                      static_cast<unsigned char>(k.info->charSet[i]));
+        EXPECT_EQ('\0', k.info->charSet[k.size]);
+    }
+}
+
+TEST(VStrings, IA5AndVisibleDescriptions)
+{
+    std::unique_ptr<AbstractData> v(AbstractData::create(&IA5String::theInfo));
+    auto* ia5 = dynamic_cast<IA5String*>(v.get());
+    ASSERT_NE(nullptr, ia5);
+    EXPECT_EQ(22u, ia5->getTag());
+    EXPECT_EQ(7u, ia5->getNumBits(false));
+    EXPECT_EQ(8u, ia5->getNumBits(true));
+    EXPECT_EQ(7u, ia5->getCanonicalSetBits());
+    EXPECT_EQ(IA5StringSet, ia5->getCharacterSet());
+    // The IA5 set starts with character 0: embedded zeros are valid.
+    ia5->assign(std::string("a\0b", 3));
+    EXPECT_EQ(-1, ia5->find_first_invalid());
+    ia5->push_back(char(0x80));
+    EXPECT_EQ(3, ia5->find_first_invalid());
+
+    auto vis = str(&VisibleString::theInfo, "x");
+    EXPECT_EQ(26u, vis.getTag());
+    EXPECT_EQ(95u, vis.getCharacterSetSize());
+    EXPECT_EQ(7u, vis.getNumBits(false));
+    EXPECT_EQ(0, str(&VisibleString::theInfo, std::string(1, '\t')).find_first_invalid());
+    EXPECT_EQ(-1, str(&GeneralString::theInfo, std::string("\0\xff", 2)).find_first_invalid());
+}
+
+TEST(VStrings, SizeConstrainedDescription)
+{
+    const StringInfo dname = {{{&IA5String::create, 22}, {FixedConstraint, 1, 64}},
+                              IA5StringSet, 128, 7, 7, 8};
+    IA5String s(&dname);
+    EXPECT_EQ(FixedConstraint, s.getConstraintType());
+    EXPECT_EQ(1, s.getLowerLimit());
+    EXPECT_EQ(64u, s.getUpperLimit());
+    EXPECT_EQ(IA5StringSet, s.getCharacterSet());
+    s = std::string("host");
+    std::unique_ptr<AbstractData> c(s.clone());
+    EXPECT_NE(nullptr, dynamic_cast<IA5String*>(c.get()));
+    EXPECT_EQ(&dname, c->info());
+    EXPECT_EQ(s, *c);
+
+    const StringInfo noSet = {{{&AbstractString::create, 22}, {Unconstrained, 0, 0xFFFFFFFFu}},
+                              nullptr, 0, 7, 7, 8};
+    EXPECT_EQ(-1, str(&noSet, "anything \x80").find_first_invalid());
+}
+
+TEST(VStrings, CompareAndCopy)
+{
+    IA5String abc("abc"), abd("abd"), ab("ab");
+    EXPECT_LT(abc.compare(abd), 0);
+    EXPECT_GT(abc.compare(ab), 0);
+    EXPECT_EQ(0, abc.compare(IA5String("abc")));
+    EXPECT_GT(IA5String("\xff").compare(abc), 0);  // bytes compare unsigned
+    EXPECT_TRUE(abc == IA5String("abc"));
+    EXPECT_TRUE(abc != abd);
+
+    IA5String copy(abc);
+    copy += "x";
+    copy = "text";
+    EXPECT_EQ("text", static_cast<std::string const&>(copy));
+    copy = std::string("abcx");
+    EXPECT_EQ("abc", static_cast<std::string const&>(abc));
+    AbstractString target(&VisibleString::theInfo, "zz");
+    target = abc;
+    EXPECT_EQ(&VisibleString::theInfo, target.info());
+    EXPECT_EQ("abc", static_cast<std::string const&>(target));
+    AbstractString& same = target.assign(std::string("q"));
+    EXPECT_EQ(&target, &same);
+
+    IA5String fromChars("a\0b");  // copied up to the terminator
+    EXPECT_EQ(1u, fromChars.size());
+    EXPECT_TRUE(AbstractString(&IA5String::theInfo, static_cast<char const*>(nullptr)).empty());
+}
+
+TEST(VStrings, StreamWritesRawCharacters)
+{
+    std::ostringstream os;
+    os << IA5String("host-1.example") << '|' << str(&PrintableString::theInfo, "A B");
+    EXPECT_EQ("host-1.example|A B", os.str());
+}
+
+TEST(VStrings, BMPString)
+{
+    const wchar_t text[] = {0x41, 0x3A9, 0};
+    BMPString s(text, &BMPString::theInfo);
+    EXPECT_EQ(2u, s.size());
+    EXPECT_EQ(16u, s.getNumBits(true));
+    EXPECT_EQ(16u, s.getNumBits(false));
+    EXPECT_EQ(30u, s.getTag());
+    EXPECT_EQ(0u, s.getFirstChar());
+    EXPECT_EQ(0xFFFFu, s.getLastChar());
+    EXPECT_TRUE(s.legalCharacter(0xFFFF));
+    EXPECT_FALSE(s.legalCharacter(0x10000));
+    EXPECT_EQ(2u, s.first_illegal_at());
+    s.push_back(wchar_t(0x10000));
+    EXPECT_EQ(2u, s.first_illegal_at());
+
+    std::unique_ptr<AbstractData> made(AbstractData::create(&BMPString::theInfo));
+    ASSERT_NE(nullptr, dynamic_cast<BMPString*>(made.get()));
+    EXPECT_TRUE(static_cast<BMPString&>(*made).empty());
+
+    BMPString copy(s);
+    EXPECT_EQ(s, copy);
+    copy.assign(text, 1);
+    EXPECT_EQ(1u, copy.size());
+    EXPECT_GT(s.compare(copy), 0);
+    EXPECT_EQ(3u, s.size());
+}
+
+} // namespace

@@ -1,0 +1,452 @@
+// Primitive values: creation from descriptions, copies, comparisons and the
+// per-kind operations.
+#include "asn1/values/all.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace {
+
+using namespace ASN1;
+
+// An ENUMERATED description like the protocol's error causes (13 names,
+// maximum 12) and one with explicit, unordered and repeated numbers.
+const char* const kCauseNames[] = {
+    "invalidParams", "insufficientResources", "invalidSlot", "slotNotExists", "e4", "e5",
+    "unsupported", "e7", "disconnectFail", "connectFail", "e10", "slotIdBusy",
+    "destroyInProgress", nullptr};
+const EnumeratedInfo kCauseInfo = {{&ENUMERATED::create, 10}, true, 12, kCauseNames};
+
+const char* const kGainNames[] = {"not-use=-1", "active", "standby", "gw-get-id=4097",
+                                  "min=0", "max=10", "mux", nullptr};
+const EnumeratedInfo kGainInfo = {{&ENUMERATED::create, 10}, false, 4097, kGainNames};
+
+const ConstrainedInfo kSlotInfo = {{&INTEGER::create, 2}, {FixedConstraint, 0, 1023}};
+const ConstrainedInfo kUnsignedInfo = {{&INTEGER::create, 2}, {FixedConstraint, 0, 0xFFFFFFFFu}};
+
+std::unique_ptr<AbstractData> make(void const* info)
+{
+    return std::unique_ptr<AbstractData>(AbstractData::create(info));
+}
+
+TEST(VValues, CreateFromDescription)
+{
+    EXPECT_EQ(nullptr, AbstractData::create(nullptr));
+
+    auto i = make(&INTEGER::theInfo);
+    auto* integer = dynamic_cast<INTEGER*>(i.get());
+    ASSERT_NE(nullptr, integer);
+    EXPECT_EQ(0, integer->getValue());
+    EXPECT_EQ(2u, integer->getTag());
+    EXPECT_EQ(Unconstrained, integer->getConstraintType());
+    EXPECT_FALSE(integer->constrained());
+    EXPECT_FALSE(integer->extendable());
+
+    INTEGER slot(&kSlotInfo);
+    EXPECT_TRUE(slot.constrained());
+    EXPECT_FALSE(slot.extendable());
+    EXPECT_EQ(0, slot.getLowerLimit());
+    EXPECT_EQ(1023u, slot.getUpperLimit());
+
+    auto e = make(&kCauseInfo);
+    ASSERT_NE(nullptr, dynamic_cast<ENUMERATED*>(e.get()));
+    EXPECT_EQ(&kCauseInfo, e->info());
+    EXPECT_EQ(*e, ENUMERATED(&kCauseInfo));
+
+    EXPECT_NE(nullptr, dynamic_cast<Null*>(make(&Null::theInfo).get()));
+    EXPECT_FALSE(static_cast<BOOLEAN&>(*make(&BOOLEAN::theInfo)));
+    EXPECT_EQ(0u, static_cast<OBJECT_IDENTIFIER&>(*make(&OBJECT_IDENTIFIER::theInfo)).levels());
+    EXPECT_EQ(0u, static_cast<BIT_STRING&>(*make(&BIT_STRING::theInfo)).size());
+    EXPECT_TRUE(static_cast<OCTET_STRING&>(*make(&OCTET_STRING::theInfo)).empty());
+    EXPECT_EQ("00010101000000", static_cast<GeneralizedTime&>(*make(&GeneralizedTime::theInfo)).get());
+    EXPECT_TRUE(static_cast<OpenData&>(*make(&OpenData::theInfo)).isEmpty());
+}
+
+TEST(VValues, TypeConstrainedOpenTypeCreatesItsCarriedValue)
+{
+    const TypeConstrainedOpenInfo info = {{&TypeConstrainedOpenData::create, 0}, &INTEGER::theInfo};
+    auto v = make(&info);
+    auto& open = dynamic_cast<TypeConstrainedOpenData&>(*v);
+    ASSERT_TRUE(open.has_data());
+    EXPECT_NE(nullptr, dynamic_cast<INTEGER*>(&open.get_data()));
+    EXPECT_FALSE(open.has_buf());
+
+    const TypeConstrainedOpenInfo none = {{&TypeConstrainedOpenData::create, 0}, nullptr};
+    EXPECT_TRUE(static_cast<OpenData&>(*make(&none)).isEmpty());
+}
+
+TEST(VValues, BooleanAndNullCompare)
+{
+    BOOLEAN t(true, &BOOLEAN::theInfo), f(false, &BOOLEAN::theInfo);
+    EXPECT_EQ(1, t.compare(f));
+    EXPECT_EQ(-1, f.compare(t));
+    EXPECT_TRUE(t != f);
+    EXPECT_FALSE(t == f);
+    f = true;
+    EXPECT_TRUE(t == f);
+    EXPECT_EQ(0, Null().compare(Null()));
+}
+
+TEST(VValues, IntegerCompareAndCopy)
+{
+    INTEGER a(5, &INTEGER::theInfo), b(7, &INTEGER::theInfo);
+    EXPECT_LT(a.compare(b), 0);
+    EXPECT_GT(b.compare(a), 0);
+    EXPECT_TRUE(a != b);
+    // Extreme values must not look equal through overflow.
+    INTEGER lo(INT32_MIN, &INTEGER::theInfo), hi(INT32_MAX, &INTEGER::theInfo);
+    EXPECT_NE(0, lo.compare(hi));
+    EXPECT_FALSE(lo == hi);
+
+    std::unique_ptr<INTEGER> c(b.clone());
+    EXPECT_EQ(b, *c);
+    *c = 9;
+    EXPECT_EQ(7, b.getValue());
+
+    INTEGER u(-1, &kUnsignedInfo);
+    EXPECT_EQ(-1, u.getValue());  // the stored word; printers read it unsigned
+    u = 3;
+    EXPECT_EQ(&kUnsignedInfo, u.info());
+
+    INTEGER target(0, &kSlotInfo);
+    target = a;  // assignment keeps the target's description
+    EXPECT_EQ(5, target.getValue());
+    EXPECT_EQ(&kSlotInfo, target.info());
+}
+
+TEST(VValues, EnumeratedNamesAndAssignment)
+{
+    ENUMERATED e(&kCauseInfo);
+    e.setFromInt(12);
+    EXPECT_STREQ("destroyInProgress", e.getName());
+    e.setFromInt(13);
+    EXPECT_EQ(nullptr, e.getName());
+    e.setFromInt(-1);
+    EXPECT_EQ(nullptr, e.getName());
+    EXPECT_TRUE(e.setFromName("invalidSlot"));
+    EXPECT_EQ(2, e.asInt());
+    EXPECT_FALSE(e.setFromName("noSuchCause"));
+    EXPECT_EQ(13, e.asInt());
+    EXPECT_FALSE(e.setFromName("invalidSlo"));  // exact names only
+    EXPECT_EQ(12, e.getMaximum());
+    EXPECT_TRUE(e.extendable());
+
+    ENUMERATED other(&kGainInfo);
+    other.setFromInt(1);
+    e = other;
+    EXPECT_EQ(1, e.asInt());
+    EXPECT_EQ(&kCauseInfo, e.info());
+}
+
+TEST(VValues, EnumeratedExplicitNumbersAreLookedUpByNumber)
+{
+    ENUMERATED e(&kGainInfo);
+    struct Case { int number; const char* name; } const cases[] = {
+        {-1, "not-use"}, {0, "active"}, {1, "standby"}, {4097, "gw-get-id"},
+        {10, "max"}, {11, "mux"}};
+    for (auto const& c : cases) {
+        e.setFromInt(c.number);
+        ASSERT_NE(nullptr, e.getName()) << c.number;
+        EXPECT_STREQ(c.name, e.getName()) << c.number;
+    }
+    // 0 is repeated ("active", "min=0"): the first entry names it.
+    e.setFromInt(2);
+    EXPECT_EQ(nullptr, e.getName());  // position 2 is "standby", number 1
+    e.setFromInt(6);
+    EXPECT_EQ(nullptr, e.getName());  // beyond the table: no read past its end
+    EXPECT_TRUE(e.setFromName("gw-get-id"));
+    EXPECT_EQ(4097, e.asInt());
+    EXPECT_TRUE(e.setFromName("min"));
+    EXPECT_EQ(0, e.asInt());
+    EXPECT_TRUE(e.setFromName("mux"));
+    EXPECT_EQ(11, e.asInt());
+    EXPECT_FALSE(e.setFromName("gw-get-id=4097"));
+    EXPECT_EQ(4098, e.asInt());
+
+    const EnumeratedInfo noTable = {{&ENUMERATED::create, 10}, false, 3, nullptr};
+    ENUMERATED bare(&noTable);
+    EXPECT_EQ(nullptr, bare.getName());
+    EXPECT_FALSE(bare.setFromName("x"));
+}
+
+TEST(VValues, IntegerWithNamedNumbers)
+{
+    const NamedNumberEntry names[] = {{-5, "low"}, {0, "zero"}, {7, "seven"}};
+    const NamedIntegerInfo info = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
+                                   names, 3};
+    auto v = make(&info);
+    auto& n = dynamic_cast<IntegerWithNamedNumber&>(*v);
+    std::string name;
+    EXPECT_TRUE(n.getName(name));
+    EXPECT_EQ("zero", name);
+    n.setValue(7);
+    EXPECT_TRUE(n.getName(name));
+    EXPECT_EQ("seven", name);
+    n.setValue(8);
+    EXPECT_FALSE(n.getName(name));
+    EXPECT_TRUE(n.setFromName("low"));
+    EXPECT_EQ(-5, n.getValue());
+    EXPECT_FALSE(n.setFromName("high"));
+    EXPECT_EQ(-5, n.getValue());
+    std::unique_ptr<AbstractData> c(n.clone());
+    EXPECT_NE(nullptr, dynamic_cast<IntegerWithNamedNumber*>(c.get()));
+    EXPECT_EQ(n, *c);
+}
+
+TEST(VValues, ObjectIdentifierContents)
+{
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    oid.append(1);
+    oid.append(2);
+    oid.append(840);
+    std::vector<char> out = {'x'};
+    oid.encodeCommon(out);
+    EXPECT_EQ((std::vector<char>{0x2A, char(0x86), 0x48, 'x'}), out);  // inserted at the front
+
+    OBJECT_IDENTIFIER back(&OBJECT_IDENTIFIER::theInfo);
+    ASSERT_TRUE(back.decodeCommon(out.data(), 3));
+    ASSERT_EQ(3u, back.levels());
+    EXPECT_EQ(1u, back[0]);
+    EXPECT_EQ(2u, back[1]);
+    EXPECT_EQ(840u, back[2]);
+    EXPECT_EQ(oid, back);
+    OBJECT_IDENTIFIER copy(oid);
+    copy.append(5);
+    EXPECT_EQ(3u, oid.levels());
+    EXPECT_NE(oid, copy);
+
+    const char cont[] = {char(0x81)};
+    EXPECT_FALSE(back.decodeCommon(cont, 1));
+
+    const char x78[] = {0x78};
+    ASSERT_TRUE(back.decodeCommon(x78, 1));
+    ASSERT_EQ(2u, back.levels());
+    EXPECT_EQ(2u, back[0]);
+    EXPECT_EQ(40u, back[1]);
+
+    EXPECT_TRUE(back.decodeCommon(nullptr, 0));
+    EXPECT_EQ(0u, back.levels());
+
+    OBJECT_IDENTIFIER one(&OBJECT_IDENTIFIER::theInfo);
+    one.append(1);
+    out.assign(2, 'y');
+    one.encodeCommon(out);
+    EXPECT_TRUE(out.empty());
+
+    // Largest arcs survive the round trip (the first subidentifier exceeds 32 bits).
+    OBJECT_IDENTIFIER big(&OBJECT_IDENTIFIER::theInfo);
+    big.append(2);
+    big.append(0xFFFFFFFFu);
+    big.append(0xFFFFFFFFu);
+    out.clear();
+    big.encodeCommon(out);
+    ASSERT_TRUE(back.decodeCommon(out.data(), unsigned(out.size())));
+    EXPECT_EQ(big, back);
+
+    // An arc wider than 32 bits is refused rather than cut.
+    const char wide[] = {0x2A, char(0x90), char(0x80), char(0x80), char(0x80), 0x00};
+    EXPECT_FALSE(back.decodeCommon(wide, sizeof wide));
+}
+
+TEST(VValues, ObjectIdentifierCompare)
+{
+    OBJECT_IDENTIFIER a(&OBJECT_IDENTIFIER::theInfo), b(&OBJECT_IDENTIFIER::theInfo);
+    a.append(1);
+    a.append(2);
+    b.append(1);
+    b.append(2);
+    EXPECT_EQ(0, a.compare(b));
+    b.append(3);
+    EXPECT_LT(a.compare(b), 0);
+    a.append(4);
+    EXPECT_GT(a.compare(b), 0);
+}
+
+TEST(VValues, BitString)
+{
+    BIT_STRING bits(&BIT_STRING::theInfo);
+    bits.resize(3);
+    bits.getData()[0] = char(0xE0);
+    EXPECT_TRUE(bits[0]);
+    EXPECT_TRUE(bits[1]);
+    EXPECT_TRUE(bits[2]);
+    EXPECT_FALSE(bits[3]);
+    EXPECT_FALSE(bits[1000]);
+    bits.resize(9);
+    EXPECT_EQ(9u, bits.size());
+    EXPECT_EQ((std::vector<char>{char(0xE0), 0}), bits.getData());
+    bits.set(8, true);
+    EXPECT_TRUE(bits[8]);
+    bits.set(0, false);
+    EXPECT_FALSE(bits[0]);
+    bits.set(9, true);  // beyond the count: ignored
+    EXPECT_EQ(char(0x80), bits.getData()[1]);
+
+    BIT_STRING other(bits);
+    EXPECT_EQ(bits, other);
+    other.set(1, false);
+    EXPECT_NE(bits, other);
+    EXPECT_TRUE(bits[1]);
+    other = bits;
+    other.resize(10);  // same bytes, more bits
+    EXPECT_LT(bits.compare(other), 0);
+}
+
+TEST(VValues, OctetStringCompareAndConvert)
+{
+    OCTET_STRING ab(std::vector<char>{'a', 'b'}, &OCTET_STRING::theInfo);
+    OCTET_STRING abc(std::vector<char>{'a', 'b', 'c'}, &OCTET_STRING::theInfo);
+    OCTET_STRING aa(2, 'a', &OCTET_STRING::theInfo);
+    EXPECT_EQ(-1, ab.compare(abc));
+    EXPECT_EQ(1, ab.compare(aa));
+    EXPECT_EQ(0, ab.compare(OCTET_STRING(std::vector<char>{'a', 'b'}, &OCTET_STRING::theInfo)));
+    OCTET_STRING high(std::vector<char>{char(0xFF)}, &OCTET_STRING::theInfo);
+    EXPECT_GT(high.compare(aa), 0);  // bytes compare unsigned
+    EXPECT_EQ("ab", static_cast<std::string>(ab));
+
+    OCTET_STRING copy(ab);
+    copy.push_back('z');
+    EXPECT_EQ(2u, ab.size());
+    copy = std::vector<char>{'q'};
+    EXPECT_EQ(1u, copy.size());
+    EXPECT_EQ(&OCTET_STRING::theInfo, copy.info());
+}
+
+TEST(VValues, GeneralizedTimeText)
+{
+    GeneralizedTime t;
+    t.set("20240302130509Z");
+    EXPECT_EQ(2024, t.getYear());
+    EXPECT_EQ(3, t.getMonth());
+    EXPECT_EQ(2, t.getDay());
+    EXPECT_EQ(13, t.getHour());
+    EXPECT_EQ(5, t.getMinute());
+    EXPECT_EQ(9, t.getSecond());
+    EXPECT_TRUE(t.getUTC());
+    EXPECT_EQ("20240302130509Z", t.get());
+
+    GeneralizedTime f;
+    f.set("20240302130509.5-0130");
+    EXPECT_EQ(500, f.getMillisec());
+    EXPECT_EQ(-90, f.getMinutesFromUTC());
+    EXPECT_FALSE(f.getUTC());
+    EXPECT_EQ("20240302130509.500-0130", f.get());
+
+    GeneralizedTime g(2024, 3, 2, 13, 5, 9, 250, 90, false);
+    EXPECT_EQ("20240302130509.250+0130", g.get());
+    GeneralizedTime back(g.get().c_str());
+    EXPECT_EQ(250, back.getMillisec());
+    EXPECT_EQ(90, back.getMinutesFromUTC());
+
+    GeneralizedTime exact;
+    exact.set("19991231235959.123");  // no float rounding to 122
+    EXPECT_EQ(123, exact.getMillisec());
+    EXPECT_EQ(-45, GeneralizedTime("20000101000000-0045").getMinutesFromUTC());
+    EXPECT_EQ("20000101000000-0045", GeneralizedTime("20000101000000-0045").get());
+
+    // Fields the text does not give keep their values.
+    GeneralizedTime partial(2001, 2, 3, 4, 5, 6, 7, 8, false);
+    partial.set("1999");
+    EXPECT_EQ(1999, partial.getYear());
+    EXPECT_EQ(2, partial.getMonth());
+    EXPECT_EQ(7, partial.getMillisec());
+    EXPECT_EQ(8, partial.getMinutesFromUTC());
+    partial.set(nullptr);
+    EXPECT_EQ(1999, partial.getYear());
+}
+
+TEST(VValues, GeneralizedTimeCompareAndTimeT)
+{
+    GeneralizedTime a(2024, 1, 1, 0, 0, 0, 0, 60, false);
+    GeneralizedTime b(2024, 1, 1, 0, 0, 0, 0, -60, false);
+    EXPECT_EQ(a, b);  // the offset takes no part
+    GeneralizedTime c(2024, 1, 1, 0, 0, 0, 0, 0, true);
+    EXPECT_LT(a.compare(c), 0);
+    GeneralizedTime d(2024, 1, 1, 0, 0, 1, 0, 0, false);
+    EXPECT_LT(a.compare(d), 0);
+
+    GeneralizedTime s;
+    s.set_time_t(86400L * 365);
+    EXPECT_EQ("19710101000000", s.get());
+
+    a.swap(d);
+    EXPECT_EQ(1, a.getSecond());
+    EXPECT_EQ(60, d.getMinutesFromUTC());
+}
+
+TEST(VValues, OpenDataStates)
+{
+    OpenData empty1(nullptr, &OpenData::theInfo), empty2(nullptr, &OpenData::theInfo);
+    EXPECT_EQ(empty1, empty2);
+
+    OpenData withBuf(nullptr, &OpenData::theInfo);
+    withBuf.grab(new std::vector<char>{1, 2});
+    EXPECT_TRUE(withBuf.has_buf());
+    EXPECT_NE(withBuf, empty1);
+    EXPECT_NE(empty1, withBuf);
+
+    OpenData withData(new INTEGER(4, &INTEGER::theInfo), &OpenData::theInfo);
+    EXPECT_GT(withData.compare(withBuf), 0);
+    EXPECT_LT(withBuf.compare(withData), 0);
+
+    OpenData copy(withData);
+    static_cast<INTEGER&>(copy.get_data()) = 5;
+    EXPECT_EQ(4, static_cast<INTEGER const&>(withData.get_data()).getValue());
+    EXPECT_NE(copy, withData);
+
+    OpenData bufCopy(withBuf);
+    bufCopy.get_buf().push_back(3);
+    EXPECT_EQ(2u, withBuf.get_buf().size());
+    EXPECT_LT(withBuf.compare(bufCopy), 0);
+
+    withBuf.grab(new std::vector<char>{9});  // replaces (and frees) the old buffer
+    EXPECT_EQ(1u, withBuf.get_buf().size());
+    copy = withBuf;
+    EXPECT_FALSE(copy.has_data());
+    EXPECT_EQ(withBuf, copy);
+    copy.swap(withData);
+    EXPECT_TRUE(copy.has_data());
+    EXPECT_FALSE(withData.has_data());
+}
+
+TEST(VValues, CloneIsDeepAndKeepsDescriptionForEveryKind)
+{
+    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
+    oid.append(1);
+    oid.append(3);
+    BIT_STRING bits(&BIT_STRING::theInfo);
+    bits.resize(4);
+    std::unique_ptr<AbstractData> values[] = {
+        std::unique_ptr<AbstractData>(new Null()),
+        std::unique_ptr<AbstractData>(new BOOLEAN(true, &BOOLEAN::theInfo)),
+        std::unique_ptr<AbstractData>(new INTEGER(-3, &kSlotInfo)),
+        std::unique_ptr<AbstractData>(oid.clone()),
+        std::unique_ptr<AbstractData>(bits.clone()),
+        std::unique_ptr<AbstractData>(new OCTET_STRING(3, 'x', &OCTET_STRING::theInfo)),
+        std::unique_ptr<AbstractData>(new GeneralizedTime(1, 2, 3, 4, 5, 6, 7, 8, true)),
+        std::unique_ptr<AbstractData>(new OpenData(new Null(), &OpenData::theInfo)),
+    };
+    for (auto const& v : values) {
+        std::unique_ptr<AbstractData> c(v->clone());
+        EXPECT_EQ(v->info(), c->info());
+        EXPECT_TRUE(*v == *c);
+        EXPECT_FALSE(*v != *c);
+        AbstractData const& original = *v;
+        AbstractData const& copy = *c;
+        EXPECT_EQ(typeid(original), typeid(copy));
+    }
+    // Values of different kinds are unequal rather than undefined.
+    EXPECT_NE(*values[1], *values[2]);
+}
+
+TEST(VValues, DecoderLimits)
+{
+    EXPECT_EQ(128u, MaximumArraySize);
+    EXPECT_EQ(16384u, MaximumStringSize);
+}
+
+} // namespace

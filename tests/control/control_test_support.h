@@ -1,0 +1,202 @@
+#pragma once
+// Helpers of the control tests: run the event loop until a condition holds
+// (with a real-time limit), loopback TCP clients, TPKT framing and stream
+// capture.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/loop/multiplexer.h"
+#include "runtime/loop/timer.h"
+#include "runtime/os/clock.h"
+
+namespace ctltest {
+
+typedef std::vector<unsigned char> Bytes;
+
+// Redirects a standard stream into a string while alive.
+class Capture {
+ public:
+  explicit Capture(std::ostream& os) : os_(os), old_(os.rdbuf(buf_.rdbuf())) {}
+  ~Capture() { os_.rdbuf(old_); }
+  std::string text() const { return buf_.str(); }
+  size_t count(const std::string& needle) const {
+    std::string t = text();
+    size_t n = 0;
+    for (size_t p = t.find(needle); p != std::string::npos; p = t.find(needle, p + 1)) ++n;
+    return n;
+  }
+
+ private:
+  std::ostream& os_;
+  std::ostringstream buf_;
+  std::streambuf* old_;
+};
+
+// Runs the loop in short passes until cond() holds or the real-time limit
+// passes; returns cond().
+class Loop {
+ public:
+  bool RunUntil(const std::function<bool()>& cond, unsigned int limit_ms = 5000) {
+    if (cond()) return true;
+    cond_ = cond;
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    tick_.set(1, &Loop::OnTick, this);
+    multiplexer.run(false, true);
+    tick_.reset();
+    return cond();
+  }
+  // Runs the loop for a stretch of real time.
+  void RunFor(unsigned int ms) {
+    RunUntil([] { return false; }, ms);
+  }
+
+ private:
+  void OnTick() {
+    if (cond_() || std::chrono::steady_clock::now() >= deadline_) {
+      multiplexer.terminate();
+      return;
+    }
+    tick_.set(1, &Loop::OnTick, this);
+  }
+  std::function<bool()> cond_;
+  std::chrono::steady_clock::time_point deadline_;
+  Timer tick_;
+};
+
+inline Bytes Tpkt(const Bytes& payload) {
+  Bytes f;
+  unsigned int len = static_cast<unsigned int>(payload.size() + 4);
+  f.push_back(0x03);
+  f.push_back(0x00);
+  f.push_back(static_cast<unsigned char>(len >> 8));
+  f.push_back(static_cast<unsigned char>(len & 0xFF));
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
+}
+
+inline std::string Hex(const Bytes& b) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < b.size(); ++i) {
+    if (i) s += ' ';
+    s += digits[b[i] >> 4];
+    s += digits[b[i] & 15];
+  }
+  return s;
+}
+
+// A blocking TCP client on 127.0.0.1; reads are non-blocking.
+class Client {
+ public:
+  Client() = default;
+  explicit Client(unsigned short port) { Connect(port); }
+  ~Client() { Close(); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Connect(unsigned short port) {
+    Close();
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    eof_ = false;
+    return ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    in_.clear();
+  }
+  // Closes with a reset (SO_LINGER 0).
+  void Reset() {
+    linger l;
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    Close();
+  }
+  int fd() const { return fd_; }
+
+  bool Send(const Bytes& b) {
+    size_t done = 0;
+    while (done < b.size()) {
+      ssize_t r = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += static_cast<size_t>(r);
+    }
+    return true;
+  }
+  bool SendFrame(const Bytes& payload) { return Send(Tpkt(payload)); }
+
+  // Pulls whatever is readable into the input buffer; notes EOF and resets.
+  void Poll() {
+    unsigned char buf[65536];
+    for (;;) {
+      ssize_t r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+      if (r > 0) {
+        in_.insert(in_.end(), buf, buf + r);
+        continue;
+      }
+      if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) eof_ = true;
+      return;
+    }
+  }
+  bool eof() {
+    Poll();
+    return eof_;
+  }
+  size_t available() {
+    Poll();
+    return in_.size();
+  }
+  // Takes one complete TPKT frame's payload from the input; false if none.
+  bool TakeFrame(Bytes& payload) {
+    Poll();
+    if (in_.size() < 4) return false;
+    unsigned int len = (static_cast<unsigned int>(in_[2]) << 8) | in_[3];
+    if (in_.size() < len) return false;
+    payload.assign(in_.begin() + 4, in_.begin() + len);
+    in_.erase(in_.begin(), in_.begin() + len);
+    return true;
+  }
+  Bytes& input() { return in_; }
+
+  // Receive buffer asked for before connecting (0: the system's).
+  int rcvbuf = 0;
+
+ private:
+  int fd_ = -1;
+  bool eof_ = false;
+  Bytes in_;
+};
+
+// Number of descriptors open in this process.
+inline int OpenFdCount() {
+  int n = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (::fcntl(fd, F_GETFD) != -1) ++n;
+  return n;
+}
+
+}  // namespace ctltest

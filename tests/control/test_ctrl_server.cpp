@@ -1,0 +1,419 @@
+// The control server and heartbeat with a test controller over loopback TCP:
+// decoding, slot check, bind-order dispatch, the exactly-once answer rules,
+// signals and the 120 s heartbeat (driven through the loop's clock).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "control/acceptor.h"
+#include "control/ctrl_server.h"
+#include "control/heartbeat.h"
+#include "control/lgcp_codec.h"
+#include "control_test_support.h"
+#include "runtime/os/clock.h"
+
+using ctltest::Bytes;
+using ctltest::Capture;
+using ctltest::Client;
+using ctltest::Hex;
+using ctltest::Loop;
+
+namespace {
+
+Bytes Encode(const LGCP::Message& m) {
+  std::vector<char> out;
+  EXPECT_TRUE(LgcpCodec::Encode(m, out));
+  return Bytes(out.begin(), out.end());
+}
+
+// A command message; seq < 0 and slot < 0 leave the field out.
+LGCP::Message Command(int seq, int slot, const std::function<void(LGCP::Command&)>& fill) {
+  LGCP::Message m;
+  if (seq >= 0) m.set_seq(seq);
+  if (slot >= 0) m.set_slot(static_cast<unsigned int>(slot));
+  fill(m.set_pdu().select_command());
+  return m;
+}
+
+LGCP::Message Query(int seq, int slot) {
+  return Command(seq, slot, [](LGCP::Command& c) { c.select_query(); });
+}
+
+// A service taking `query`, answering as the test tells it.
+class Probe : public CtrlSrv::Service {
+ public:
+  explicit Probe(const char* n) : name(n) {}
+  void OnConnect() override { journal->push_back(name + ".connect"); }
+  void OnDisconnect() override { journal->push_back(name + ".disconnect"); }
+  bool OnCommand(const LGCP::Command& c) override {
+    journal->push_back(name + ".command");
+    ++commands;
+    seen_slot = GetSlot();
+    seen_slot_present = IsSlotPresent();
+    if (!takes || !c.query_isSelected()) return false;
+    if (answer) answer(*this);
+    return true;
+  }
+  void OnSignal(const LGCP::Signal&) override { journal->push_back(name + ".signal"); }
+
+  std::string name;
+  std::vector<std::string>* journal = nullptr;
+  bool takes = false;
+  std::function<void(Probe&)> answer;
+  int seen_slot = -2;
+  bool seen_slot_present = false;
+  int commands = 0;
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    a.journal = &journal;
+    b.journal = &journal;
+    server.Bind(&HeartBeatCtl::instance());
+    server.Bind(&a);
+    server.Bind(&b);
+    acceptor = new Control::AcceptorCheckConnection(0, false);
+    ASSERT_TRUE(server.Activate(acceptor));
+    EXPECT_EQ("server", acceptor->service_name());
+  }
+  void TearDown() override { server.Deactivate(); }
+
+  void Connect() {
+    ASSERT_TRUE(client.Connect(acceptor->bound_port()));
+    ASSERT_TRUE(loop.RunUntil([&] { return acceptor->IsConnected(); }));
+    journal.clear();
+  }
+  // Sends one payload and collects `n` answers (checking no more follow).
+  std::vector<Bytes> Exchange(const Bytes& payload, size_t n) {
+    client.SendFrame(payload);
+    std::vector<Bytes> got;
+    loop.RunUntil([&] {
+      Bytes f;
+      while (client.TakeFrame(f)) got.push_back(f);
+      return got.size() >= n;
+    });
+    loop.RunFor(5);
+    Bytes f;
+    while (client.TakeFrame(f)) got.push_back(f);
+    return got;
+  }
+  LGCP::Message Decode(const Bytes& b) {
+    LGCP::Message m;
+    EXPECT_TRUE(LgcpCodec::Decode(reinterpret_cast<const char*>(b.data()),
+                                  reinterpret_cast<const char*>(b.data() + b.size()), m))
+        << Hex(b);
+    return m;
+  }
+
+  CtrlSrv::Server server;
+  Control::AcceptorCheckConnection* acceptor = nullptr;
+  std::vector<std::string> journal;
+  Probe a{"a"}, b{"b"};
+  Client client;
+  Loop loop;
+};
+
+TEST_F(ServerTest, PingIsAnsweredByTheHeartbeatWithTheFixedBytes) {
+  Connect();
+  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 01 40", Hex(r[0]));
+  EXPECT_TRUE(journal.empty());  // nobody after the heartbeat saw it
+}
+
+TEST_F(ServerTest, AResponseFromTheControllerIsAnUnexpectedMessage) {
+  Connect();
+  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x40}, 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 01 64", Hex(r[0]));
+}
+
+TEST_F(ServerTest, ASlotAbove1023IsRefusedWithTheSeqAndNoSlot) {
+  Connect();
+  // ping, seq 1, slot 1500 (two aligned octets 05 DC).
+  std::vector<Bytes> r = Exchange(Bytes{0xC0, 0x01, 0x01, 0x05, 0xDC, 0x18}, 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 01 62", Hex(r[0]));  // error invalidSlot, seq 1, no slot
+  a.takes = true;
+  a.answer = [](Probe& p) { p.Success(); };
+  r = Exchange(Bytes{0xC0, 0x01, 0x02, 0x05, 0xDC, 0x00}, 1);  // query, slot 1500
+  ASSERT_EQ(1u, r.size());
+  LGCP::Message m = Decode(r[0]);
+  EXPECT_EQ(2, m.get_seq().getValue());
+  EXPECT_FALSE(m.slot_isPresent());
+  ASSERT_TRUE(m.get_pdu().response_isSelected());
+  EXPECT_EQ(LGCP::ErrorCause::invalidSlot, LGCP::ErrorCause::NamedNumber(m.get_pdu().get_response().get_error()));
+  EXPECT_TRUE(journal.empty());  // no service saw it
+}
+
+TEST_F(ServerTest, PingWithASlotIsAnsweredWithThatSlot) {
+  Connect();
+  Bytes ping = Encode(Command(5, 1023, [](LGCP::Command& c) { c.select_ping(); }));
+  std::vector<Bytes> r = Exchange(ping, 1);
+  ASSERT_EQ(1u, r.size());
+  LGCP::Message m = Decode(r[0]);
+  EXPECT_EQ(5, m.get_seq().getValue());
+  ASSERT_TRUE(m.slot_isPresent());
+  EXPECT_EQ(1023u, m.get_slot().getValue());
+  EXPECT_TRUE(m.get_pdu().get_response().success_isSelected());
+}
+
+TEST_F(ServerTest, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
+  Connect();
+  std::vector<Bytes> r = Exchange(Encode(Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 09 64", Hex(r[0]));
+  std::vector<std::string> want = {"a.command", "b.command"};
+  EXPECT_EQ(want, journal);
+}
+
+TEST_F(ServerTest, TheFirstServiceThatTakesACommandOwnsIt) {
+  Connect();
+  a.takes = true;
+  a.answer = [](Probe& p) { p.Success(); };
+  b.takes = true;
+  std::vector<Bytes> r = Exchange(Encode(Query(7, -1)), 1);
+  ASSERT_EQ(1u, r.size());
+  LGCP::Message m = Decode(r[0]);
+  EXPECT_EQ(7, m.get_seq().getValue());
+  EXPECT_FALSE(m.slot_isPresent());
+  EXPECT_TRUE(m.get_pdu().get_response().success_isSelected());
+  std::vector<std::string> want = {"a.command"};
+  EXPECT_EQ(want, journal);
+  EXPECT_EQ(-1, a.seen_slot);
+  EXPECT_FALSE(a.seen_slot_present);
+}
+
+TEST_F(ServerTest, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
+  Connect();
+  a.takes = true;
+  a.answer = [](Probe& p) { p.Success(); };
+  Exchange(Encode(Query(42, -1)), 1);  // a seq is remembered from before
+  std::vector<Bytes> r = Exchange(Encode(Query(-1, 12)), 1);
+  ASSERT_EQ(1u, r.size());
+  LGCP::Message m = Decode(r[0]);
+  EXPECT_FALSE(m.seq_isPresent());
+  EXPECT_EQ(12u, m.get_slot().getValue());
+  EXPECT_EQ(12, a.seen_slot);
+  EXPECT_TRUE(a.seen_slot_present);
+  EXPECT_EQ(-1, a.GetSlot());  // cleared after the message
+}
+
+TEST_F(ServerTest, SuccessThenErrorSendsBothButErrorThenSuccessOnlyTheError) {
+  Connect();
+  a.takes = true;
+  a.answer = [](Probe& p) {
+    p.Success();
+    p.Success();
+    p.Error(LGCP::ErrorCause::busError);
+    p.Error(LGCP::ErrorCause::internal);
+  };
+  std::vector<Bytes> r = Exchange(Encode(Query(1, -1)), 2);
+  ASSERT_EQ(2u, r.size());
+  EXPECT_TRUE(Decode(r[0]).get_pdu().get_response().success_isSelected());
+  EXPECT_EQ(LGCP::ErrorCause::busError,
+            LGCP::ErrorCause::NamedNumber(Decode(r[1]).get_pdu().get_response().get_error()));
+
+  a.answer = [](Probe& p) {
+    p.Error(LGCP::ErrorCause::slotNotExists);
+    p.Success();
+  };
+  r = Exchange(Encode(Query(2, -1)), 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ(LGCP::ErrorCause::slotNotExists,
+            LGCP::ErrorCause::NamedNumber(Decode(r[0]).get_pdu().get_response().get_error()));
+}
+
+TEST_F(ServerTest, ATakenCommandLeftUnansweredIsAnsweredInternal) {
+  Connect();
+  a.takes = true;
+  Capture err(std::cerr);
+  std::vector<Bytes> r = Exchange(Encode(Query(3, -1)), 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 03 65", Hex(r[0]));
+  EXPECT_NE(std::string::npos, err.text().find("]: software error: server do NOT send ack!!!\n"));
+}
+
+TEST_F(ServerTest, AnUndecodablePayloadIsLoggedUnansweredAndLeavesNoState) {
+  Connect();
+  Capture err(std::cerr);
+  client.SendFrame(Bytes{0xC0, 0x05});
+  ASSERT_TRUE(loop.RunUntil([&] { return err.count("decode error!") == 1; }));
+  loop.RunFor(5);
+  EXPECT_EQ(0u, client.available());
+  EXPECT_NE(std::string::npos, err.text().find("ctrl [127.0.0.1:"));
+  EXPECT_NE(std::string::npos, err.text().find("]: receive fail: decode error!\n msg: C0 05 \n"));
+  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_EQ("80 01 01 40", Hex(r[0]));
+}
+
+TEST_F(ServerTest, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
+  Connect();
+  unsigned int ticket = 0;
+  a.takes = true;
+  a.answer = [&](Probe& p) { ticket = p.delayResponse(); };
+  client.SendFrame(Encode(Query(11, 4)));
+  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 1; }));
+  loop.RunFor(5);
+  EXPECT_EQ(0u, client.available());  // no internal error: the answer is delayed
+  EXPECT_EQ(11u, ticket);
+  a.delayedSuccess(4, ticket);
+  loop.RunFor(5);
+  Bytes f;
+  ASSERT_TRUE(client.TakeFrame(f));
+  LGCP::Message m = Decode(f);
+  EXPECT_EQ(11, m.get_seq().getValue());
+  EXPECT_EQ(4u, m.get_slot().getValue());
+
+  // Without seq: the delayed answer carries none, whatever seq came before.
+  client.SendFrame(Encode(Query(-1, 6)));
+  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 2; }));
+  unsigned int no_seq_ticket = ticket;
+  client.SendFrame(Encode(Query(12, 8)));  // another delayed command meanwhile
+  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 3; }));
+  a.delayedSuccess(6, no_seq_ticket);
+  a.delayedSuccess(8, ticket);
+  loop.RunFor(5);
+  ASSERT_TRUE(client.TakeFrame(f));
+  m = Decode(f);
+  EXPECT_FALSE(m.seq_isPresent()) << Hex(f);
+  EXPECT_EQ(6u, m.get_slot().getValue());
+  ASSERT_TRUE(client.TakeFrame(f));
+  m = Decode(f);
+  EXPECT_EQ(12, m.get_seq().getValue());
+  EXPECT_EQ(8u, m.get_slot().getValue());
+}
+
+TEST_F(ServerTest, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
+  Connect();
+  a.takes = true;
+  a.answer = [](Probe& p) {
+    p.Success();
+    LGCP::Signal s;
+    s.select_activated();
+    p.SendSignal(s);
+  };
+  std::vector<Bytes> r = Exchange(Encode(Query(1, 77)), 2);
+  ASSERT_EQ(2u, r.size());
+  EXPECT_TRUE(Decode(r[0]).get_pdu().response_isSelected());  // answer first
+  LGCP::Message sig = Decode(r[1]);
+  EXPECT_FALSE(sig.seq_isPresent());
+  EXPECT_EQ(77u, sig.get_slot().getValue());
+  EXPECT_TRUE(sig.get_pdu().get_signal().activated_isSelected());
+  std::vector<std::string> want = {"a.command", "b.signal"};  // never to itself
+  EXPECT_EQ(want, journal);
+
+  // Outside a command: no slot unless given.
+  LGCP::Signal s;
+  s.select_activated();
+  b.SendSignal(s);
+  b.SendSignal(900, s);
+  loop.RunFor(5);
+  Bytes f;
+  ASSERT_TRUE(client.TakeFrame(f));
+  EXPECT_FALSE(Decode(f).slot_isPresent());
+  ASSERT_TRUE(client.TakeFrame(f));
+  EXPECT_EQ(900u, Decode(f).get_slot().getValue());
+}
+
+TEST_F(ServerTest, ServicesHearConnectAndDisconnectInBindOrder) {
+  Capture log(std::clog);
+  Connect();
+  // (Connect() cleared the journal after the connect; reconnect to see it.)
+  client.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return journal.size() == 2; }));
+  std::vector<std::string> down = {"a.disconnect", "b.disconnect"};
+  EXPECT_EQ(down, journal);
+  journal.clear();
+  ASSERT_TRUE(client.Connect(acceptor->bound_port()));
+  ASSERT_TRUE(loop.RunUntil([&] { return journal.size() == 2; }));
+  std::vector<std::string> up = {"a.connect", "b.connect"};
+  EXPECT_EQ(up, journal);
+  EXPECT_NE(std::string::npos, log.text().find("]: controller connect.\n"));
+  bool connected = false;
+  EXPECT_TRUE(a.CheckServerConnection(connected));
+  EXPECT_TRUE(connected);
+
+  // Activating again drops the old link: services hear the disconnect.
+  journal.clear();
+  acceptor = new Control::AcceptorCheckConnection(0, false);
+  server.Activate(acceptor);
+  std::vector<std::string> again = {"a.disconnect", "b.disconnect"};
+  EXPECT_EQ(again, journal);
+  ASSERT_TRUE(loop.RunUntil([&] { return client.eof(); }));
+}
+
+TEST_F(ServerTest, HeartbeatEndsASilentLinkAfter120Seconds) {
+  Connect();
+  Capture log(std::clog);
+  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
+  ASSERT_EQ(1u, r.size());
+  EXPECT_TRUE(HeartBeatCtl::instance().watching());
+  // Commands 119 s apart keep the link (any command restarts the timer).
+  for (int i = 0; i < 3; ++i) {
+    Mux::advanceClock(119000);
+    loop.RunFor(5);
+    ASSERT_TRUE(acceptor->IsConnected());
+    r = Exchange(Encode(Command(2, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
+    ASSERT_EQ(1u, r.size());
+  }
+  // An undecodable message does not restart it.
+  Mux::advanceClock(119000);
+  {
+    Capture err(std::cerr);
+    client.SendFrame(Bytes{0xFF});
+    ASSERT_TRUE(loop.RunUntil([&] { return err.count("decode error!") == 1; }));
+  }
+  EXPECT_EQ(0u, log.count("heartbeat timeout!!!"));
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return client.eof(); })) << "controller never saw the link end";
+  EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
+  EXPECT_FALSE(HeartBeatCtl::instance().watching());
+  EXPECT_FALSE(acceptor->IsConnected());
+
+  // A new controller that sends nothing is never timed out.
+  Client quiet;
+  ASSERT_TRUE(quiet.Connect(acceptor->bound_port()));
+  ASSERT_TRUE(loop.RunUntil([&] { return acceptor->IsConnected(); }));
+  Mux::advanceClock(600000);
+  loop.RunFor(20);
+  EXPECT_TRUE(acceptor->IsConnected());
+  EXPECT_FALSE(quiet.eof());
+  EXPECT_EQ(1u, log.count("heartbeat timeout!!!"));
+}
+
+TEST(ServiceBase, AnUnboundServiceReportsAndDoesNothing) {
+  Probe p("p");
+  Capture err(std::cerr);
+  EXPECT_FALSE(p.CheckServer());
+  p.Success();
+  p.Error(LGCP::ErrorCause::internal);
+  LGCP::Signal s;
+  s.select_activated();
+  p.SendSignal(s);
+  EXPECT_EQ(-1, p.GetSlot());
+  EXPECT_FALSE(p.IsSlotPresent());
+  EXPECT_EQ(~0u, p.delayResponse());
+  bool connected = true;
+  EXPECT_FALSE(p.CheckServerConnection(connected));
+  EXPECT_EQ(7u, err.count("CtrlSrv::Service error! service not connected to server.\n"));
+}
+
+TEST(ServerWithoutLink, SendsAreDroppedWithALine) {
+  CtrlSrv::Server server;
+  Probe p("p");
+  server.Bind(&p);
+  Capture err(std::cerr);
+  LGCP::Signal s;
+  s.select_activated();
+  p.SendSignal(3, s);
+  EXPECT_NE(std::string::npos, err.text().find("ctrl [null]: send fail: Service not attached!\n"));
+  bool connected = true;
+  EXPECT_FALSE(p.CheckServerConnection(connected));
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+// The TCP control link over real loopback sockets: the stream layer, the
+// link states, the acceptor's one-controller rule and its connection check.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <string>
+#include <vector>
+
+#include "control/acceptor.h"
+#include "control/service.h"
+#include "control/strm_protocol.h"
+#include "control_test_support.h"
+#include "runtime/os/clock.h"
+
+using ctltest::Bytes;
+using ctltest::Capture;
+using ctltest::Client;
+using ctltest::Loop;
+
+namespace {
+
+// ---- the stream layer on its own -------------------------------------------
+
+class StrmOwner : public ProtocolsFamily {
+ public:
+  StrmOwner() { strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol)); }
+  void on_message(Packet& p) override { got.insert(got.end(), p.data(), p.data() + p.length()); }
+  void on_activated(Protocol*) override { up = true; }
+  void on_deactivated(Protocol* p, ProtocolStatus s) override {
+    reporter = p;
+    status = s;
+  }
+  StrmProtocol* strm;
+  bool up = false;
+  Protocol* reporter = nullptr;
+  ProtocolStatus status;
+  Bytes got;
+};
+
+TEST(StreamLayer, ActivationWithoutASocketReportsFdNotAttached) {
+  StrmOwner o;
+  o.activate();
+  ASSERT_FALSE(o.status.null());
+  EXPECT_FALSE(o.status->success());
+  EXPECT_EQ("fd not attached", o.status->message());
+  EXPECT_FALSE(o.up);
+}
+
+// A connected pair of loopback TCP sockets, the first non-blocking.
+void TcpPair(int sv[2]) {
+  int l = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, ::bind(l, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  ASSERT_EQ(0, ::listen(l, 1));
+  ::getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+  sv[1] = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(0, ::connect(sv[1], reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  sv[0] = ::accept4(l, nullptr, nullptr, SOCK_NONBLOCK);
+  ASSERT_GE(sv[0], 0);
+  ::close(l);
+}
+
+TEST(StreamLayer, ReadsWritesAndReportsThePeerClosing) {
+  int sv[2];
+  TcpPair(sv);
+  StrmOwner o;
+  o.strm->attach(Fd(sv[0]));
+  EXPECT_TRUE(o.strm->opened());
+  o.activate();
+  EXPECT_TRUE(o.up);
+
+  // An empty packet writes nothing and succeeds; a full one arrives whole.
+  Packet empty;
+  empty.reserve_head(0);
+  o.strm->message(empty);
+  Packet p;
+  p.reserve_head(0);
+  std::memcpy(p.put(5), "hello", 5);
+  o.strm->message(p);
+  EXPECT_EQ(5u, p.length());  // the caller's packet is left as it was
+  char buf[16];
+  ASSERT_EQ(5, ::read(sv[1], buf, sizeof buf));
+  EXPECT_EQ(0, std::memcmp(buf, "hello", 5));
+
+  ASSERT_EQ(3, ::write(sv[1], "abc", 3));
+  Loop loop;
+  ASSERT_TRUE(loop.RunUntil([&] { return o.got.size() == 3; }));
+  EXPECT_TRUE(o.status.null());
+
+  ::close(sv[1]);
+  ASSERT_TRUE(loop.RunUntil([&] { return !o.status.null(); }));
+  EXPECT_FALSE(o.status->success());
+  EXPECT_EQ(0u, o.status->message().find("read error: ")) << o.status->message();
+  EXPECT_FALSE(o.strm->opened());
+}
+
+TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondAndDetaches) {
+  int sv[2];
+  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
+  int small = 4096;
+  ::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  StrmOwner o;
+  o.strm->attach(Fd(sv[0]));
+  o.activate();
+  Capture err(std::cerr);
+  Packet p;
+  p.reserve_head(0);
+  p.put(4096);
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000 && o.status.null(); ++i) o.strm->message(p);
+  auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_FALSE(o.status.null());
+  EXPECT_EQ("write timeout", o.status->message());
+  EXPECT_EQ(1u, o.strm->GetOverflowCounter());
+  EXPECT_FALSE(o.strm->opened());
+  EXPECT_GE(took, std::chrono::milliseconds(990));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  EXPECT_NE(std::string::npos, err.text().find("SockStream[]: write timeout, sendbuf="));
+  ::close(sv[1]);
+}
+
+// ---- the link over TCP -------------------------------------------------------
+
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(const char* d, int n) override {
+    messages.push_back(Bytes(d, d + n));
+    if (on_message) on_message(messages.back());
+  }
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<Bytes> messages;
+  std::function<void(const Bytes&)> on_message;
+};
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    link.Bind(&rec);
+    ASSERT_TRUE(link.Activate());
+    port = link.bound_port();
+    ASSERT_NE(0, port);
+  }
+  void TearDown() override { link.Deactivate(); }
+
+  bool Attach(Client& c) {
+    return c.Connect(port) && loop.RunUntil([&] { return link.IsConnected(); });
+  }
+
+  Control::AcceptorCheckConnection link{0};
+  Recorder rec;
+  Loop loop;
+  unsigned short port = 0;
+};
+
+TEST_F(LinkTest, PayloadsReachTheUserAndSendsGoOutAsFrames) {
+  Capture out(std::cout);
+  Client c;
+  ASSERT_TRUE(Attach(c));
+  EXPECT_EQ(1, rec.connects);
+  EXPECT_EQ(Control::Service::State::Connected, link.GetState());
+  EXPECT_NE(std::string::npos, out.text().find("new connection from 127.0.0.1:"));
+
+  c.SendFrame(Bytes{1, 2, 3});
+  c.SendFrame(Bytes{});
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 2; }));
+  EXPECT_EQ((Bytes{1, 2, 3}), rec.messages[0]);
+  EXPECT_TRUE(rec.messages[1].empty());
+
+  EXPECT_TRUE(link.Send("\x80\x01\x01\x40", 4));
+  Bytes reply;
+  ASSERT_TRUE(loop.RunUntil([&] { return c.TakeFrame(reply); }));
+  EXPECT_EQ((Bytes{0x80, 0x01, 0x01, 0x40}), reply);
+}
+
+TEST_F(LinkTest, SendOutsideAConnectionIsDroppedWithALine) {
+  Capture err(std::cerr);
+  EXPECT_FALSE(link.Send("x", 1));
+  EXPECT_NE(std::string::npos, err.text().find("Control::Service::Send() ignore Send request in Connecting state.\n"));
+}
+
+TEST_F(LinkTest, ABlockLongerThanOnePacketIsRefusedAndTheLinkStaysUp) {
+  Client c;
+  ASSERT_TRUE(Attach(c));
+  std::vector<char> block(4093, 'a');
+  {
+    Capture err(std::cerr);
+    EXPECT_FALSE(link.Send(block.data(), static_cast<int>(block.size())));
+    EXPECT_NE(std::string::npos, err.text().find("refuse to send 4093 bytes"));
+  }
+  EXPECT_TRUE(link.IsConnected());
+  EXPECT_TRUE(link.Send(block.data(), 4092));
+  Bytes reply;
+  ASSERT_TRUE(loop.RunUntil([&] { return c.TakeFrame(reply); }));
+  EXPECT_EQ(4092u, reply.size());
+}
+
+TEST_F(LinkTest, PeerCloseIsReportedOnceAtTheNextDeferredPass) {
+  Client c;
+  ASSERT_TRUE(Attach(c));
+  Capture err(std::cerr);
+  c.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+  EXPECT_EQ(1u, err.count(" closed.\n"));
+  EXPECT_NE(std::string::npos, err.text().find("control connection 127.0.0.1:"));
+  loop.RunFor(20);
+  EXPECT_EQ(1, rec.disconnects);
+  EXPECT_FALSE(link.holds_check_socket());
+}
+
+TEST_F(LinkTest, DisconnectEndsTheControllersConnection) {
+  Client c;
+  ASSERT_TRUE(Attach(c));
+  link.Disconnect();
+  EXPECT_EQ(Control::Service::State::Deactivating, link.GetState());
+  link.Disconnect();  // no second report
+  ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }, 3000)) << "controller never saw its connection end";
+  EXPECT_EQ(1, rec.disconnects);
+  EXPECT_FALSE(link.holds_check_socket());
+}
+
+TEST_F(LinkTest, ASecondControllerIsRefusedWhileTheFirstIsServed) {
+  Client first;
+  ASSERT_TRUE(Attach(first));
+  Capture err(std::cerr);
+  Client second(port);
+  ASSERT_TRUE(loop.RunUntil([&] { return second.eof(); }));
+  EXPECT_NE(std::string::npos, err.text().find("refuse connection from 127.0.0.1:"));
+  EXPECT_NE(std::string::npos, err.text().find("CheckConnectionState CheckConnection\n"));
+  EXPECT_EQ(Control::AcceptorCheckConnection::CheckConnectionState::CheckConnection, link.check_state());
+  // The live link is still served, and the healthy peer ends the probing.
+  first.SendFrame(Bytes{9});
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 1; }));
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil(
+      [&] { return link.check_state() == Control::AcceptorCheckConnection::CheckConnectionState::Idle; }));
+  EXPECT_NE(std::string::npos, err.text().find("CheckConnectionState Idle\n"));
+  EXPECT_TRUE(link.IsConnected());
+
+  // After the first leaves, a newcomer gets in.
+  first.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  Client third;
+  ASSERT_TRUE(Attach(third));
+  third.SendFrame(Bytes{7});
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 2; }));
+}
+
+TEST_F(LinkTest, ControllerThatStopsReadingIsDroppedAfterTheWriteTimeout) {
+  Client c;
+  int small = 4096;
+  ::setsockopt(c.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(Attach(c));
+  Capture err(std::cerr);
+  std::vector<char> block(4092, 'z');
+  bool sent = true;
+  for (int i = 0; i < 20000 && sent; ++i) sent = link.Send(block.data(), static_cast<int>(block.size()));
+  EXPECT_FALSE(sent);
+  EXPECT_NE(std::string::npos, err.text().find("write timeout"));
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  // The controller, reading again, finds its connection ended.
+  ASSERT_TRUE(loop.RunUntil([&] {
+    c.input().clear();
+    return c.eof();
+  }));
+}
+
+TEST_F(LinkTest, ANewcomerWhileTheLinkDropsIsServedOrClosedNeverLeftHanging) {
+  Client first;
+  ASSERT_TRUE(Attach(first));
+  // The first controller's message makes the user drop the link; the
+  // newcomer's connection is pending in the same pass.
+  rec.on_message = [&](const Bytes&) { link.Disconnect(); };
+  Client second(port);
+  first.SendFrame(Bytes{1});
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  loop.RunFor(50);
+  bool served = link.IsConnected();
+  bool closed = second.eof();
+  EXPECT_TRUE(served != closed) << "served=" << served << " closed=" << closed;
+  ASSERT_TRUE(loop.RunUntil([&] { return first.eof(); }));
+}
+
+// Lets a test run the listener's handler at a chosen moment.
+class DrivenAcceptor : public Control::AcceptorCheckConnection {
+ public:
+  DrivenAcceptor() : Control::AcceptorCheckConnection(0) {}
+  void ServeListener() { OnSocketEvent(-1, POLLIN); }
+};
+
+TEST(Acceptor, AConnectionAcceptedWhileTheLinkGoesDownIsClosedAtOnce) {
+  DrivenAcceptor link;
+  Recorder rec;
+  link.Bind(&rec);
+  ASSERT_TRUE(link.Activate());
+  Loop loop;
+  Client first(link.bound_port());
+  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
+  link.Disconnect();
+  ASSERT_EQ(Control::Service::State::Deactivating, link.GetState());
+  Client second(link.bound_port());
+  link.ServeListener();
+  EXPECT_TRUE(second.eof());
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1 && first.eof(); }));
+  EXPECT_EQ(1, rec.connects);
+  link.Deactivate();
+}
+
+TEST(Acceptor, ABusyPortIsRetriedEveryFiveSeconds) {
+  // Hold a port with a listener of our own.
+  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(0, ::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  ASSERT_EQ(0, ::listen(holder, 1));
+  socklen_t len = sizeof sa;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&sa), &len);
+  unsigned short port = ntohs(sa.sin_port);
+
+  Capture err(std::cerr);
+  Control::AcceptorCheckConnection link(port);
+  EXPECT_TRUE(link.Activate());
+  EXPECT_FALSE(link.listening());
+  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+  EXPECT_NE(std::string::npos, err.text().find("can't bind to socket: \""));
+  EXPECT_NE(std::string::npos, err.text().find("\"  waiting...\n"));
+
+  ::close(holder);
+  Loop loop;
+  loop.RunFor(20);
+  EXPECT_FALSE(link.listening());  // not before the retry
+  Mux::advanceClock(5000);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.listening(); }));
+  Recorder rec;
+  link.Bind(&rec);
+  Client c(port);
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
+  link.Deactivate();
+  EXPECT_EQ(Control::Service::State::Idle, link.GetState());
+}
+
+TEST(Acceptor, StateTextsAndRefusedConnectionsLeaveNoDescriptors) {
+  EXPECT_STREQ("Idle", Control::GetTextNotation(Control::Service::State::Idle));
+  EXPECT_STREQ("Connecting", Control::GetTextNotation(Control::Service::State::Connecting));
+  EXPECT_STREQ("Deactivating", Control::GetTextNotation(Control::Service::State::Deactivating));
+  EXPECT_STREQ("Connected", Control::GetTextNotation(Control::Service::State::Connected));
+  EXPECT_STREQ("Unknown", Control::GetTextNotation(static_cast<Control::Service::State::Type>(7)));
+
+  Control::AcceptorCheckConnection link(0, false);
+  Recorder rec;
+  link.Bind(&rec);
+  ASSERT_TRUE(link.Activate());
+  Loop loop;
+  Client first(link.bound_port());
+  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
+  int before = ctltest::OpenFdCount();
+  for (int i = 0; i < 200; ++i) {
+    Client c(link.bound_port());
+    ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }));
+  }
+  EXPECT_EQ(before, ctltest::OpenFdCount());
+  EXPECT_TRUE(link.IsConnected());
+  link.Deactivate();
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+// HDLC channels on the simulated multichannel controller: allocation and
+// wiring, one frame per read and write, readiness, errors and counters.
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "hardware/board/requests.h"
+#include "hardware/hdlc.h"
+#include "hardware/hwmux.h"
+#include "hardware/sim/mcc.h"
+#include "runtime/log/traces.h"
+#include "runtime/loop/multiplexer.h"
+#include "runtime/loop/timer.h"
+#include "sim_env.h"
+
+namespace R = Board::Req;
+using Sim::Bytes;
+
+namespace {
+
+class StreamCapture {
+ public:
+  explicit StreamCapture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
+  ~StreamCapture() { stream_.rdbuf(old_); }
+  std::string take() {
+    std::string s = buf_.str();
+    buf_.str("");
+    return s;
+  }
+
+ private:
+  std::ostream& stream_;
+  std::ostringstream buf_;
+  std::streambuf* old_;
+};
+
+// Records what the channel reports.
+struct Receiver : HDLC::Notify {
+  HDLC* channel = nullptr;
+  std::vector<Bytes> frames;
+  int ready = 0;
+  std::vector<int> errors;
+  bool openAtError = true;
+  bool deactivateOnReceive = false;
+  bool transmitOnReady = false;
+
+  void on_hdlc_receive(Packet& p) override {
+    frames.emplace_back(p.data(), p.data() + p.length());
+    if (deactivateOnReceive) channel->deactivate();
+  }
+  void on_hdlc_error(Cause::Type c) override {
+    errors.push_back(int(c));
+    openAtError = channel->is_open();
+  }
+  void on_hdlc_ready() override {
+    ++ready;
+    if (transmitOnReady) {
+      Packet p = packetOf({0x55});
+      channel->hdlc_transmit(p);
+    }
+  }
+  static Packet packetOf(const Bytes& b) {
+    Packet p;
+    p.reserve_head(0);
+    std::memcpy(p.put(unsigned(b.size())), b.data(), b.size());
+    return p;
+  }
+};
+
+class HdlcTest : public SimTest::Fixture {
+ protected:
+  void SetUp() override {
+    SimTest::Fixture::SetUp();
+    HwMux::instance();
+    sim().clearLog();
+    log_.take();
+    err_.take();
+    traces.reset();
+    rx_.channel = &ch_;
+    ch_.bind(&rx_);
+  }
+  void TearDown() override {
+    ch_.deactivate();
+    sim().pump();
+    traces.reset();
+  }
+  // Activates channel 40 on timeslot 10 (type 2: sending to 11).
+  bool activate(int type = 2) {
+    HDLC::Params p;
+    p.trunk = 1;
+    p.timeslot = 10;
+    p.tdm = 10;
+    p.tdm_out = 11;
+    p.type = type;
+    ch_.params(p);
+    sim().mcc().setNextChannel(40);
+    return ch_.activate();
+  }
+  Sim::Session* controller() { return sim().mcc().channel(40); }
+  // What a loop pass would report for the channel's descriptor.
+  void serve(short wanted = POLLIN | POLLOUT) {
+    Sim::Session* s = controller();
+    (void)s;
+    ch_.on_event(-1, wanted);
+  }
+  bool send(const Bytes& b) {
+    Packet p = Receiver::packetOf(b);
+    return ch_.hdlc_transmit(p);
+  }
+
+  HDLC ch_;
+  Receiver rx_;
+  StreamCapture err_{std::cerr};
+  StreamCapture log_{std::clog};
+};
+
+TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
+  ASSERT_TRUE(activate(2));
+  EXPECT_TRUE(ch_.is_open());
+  EXPECT_FALSE(ch_.is_ready());
+  EXPECT_EQ(sim().tdm().sourceOf(11), 40);
+  EXPECT_EQ(sim().tdm().sourceOf(40), 10);
+
+  // Allocation as BRI, then the channel, then the two crosspoints in order.
+  const auto& log = sim().log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0].text(), "/dev/mcc/ctl 0x40144d00 1 512 0 1 4 -> 0");
+  EXPECT_EQ(log[1].text(), "/dev/mcc/ctl 0x20004d02 -> 40");
+  EXPECT_EQ(log[2].text(), "/dev/hal 0x80084d02 11 40 -> 0");
+  EXPECT_EQ(log[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
+}
+
+TEST_F(HdlcTest, DataAndSs7ChannelsSendOnTheirOwnTimeslot) {
+  ASSERT_TRUE(activate(1));
+  EXPECT_EQ(sim().log()[0].text(), "/dev/mcc/ctl 0x40144d00 0 512 0 1 4 -> 0");
+  EXPECT_EQ(sim().log()[2].text(), "/dev/hal 0x80084d02 10 40 -> 0");
+  EXPECT_EQ(sim().log()[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
+  sim().clearLog();
+  ASSERT_TRUE(activate(0));
+  EXPECT_EQ(sim().log()[0].text(), "/dev/mcc/ctl 0x40144d00 3 512 0 1 4 -> 0");
+}
+
+TEST_F(HdlcTest, FramesInAndOutOneByOne) {
+  ASSERT_TRUE(activate());
+  serve(POLLOUT);
+  EXPECT_EQ(rx_.ready, 1);
+  EXPECT_TRUE(ch_.is_ready());
+
+  const Bytes a{0x02, 0x01, 0x01}, b{0x00}, c(300, 0xa5);
+  EXPECT_EQ(sim().execute("inject 10 020101"), "outputs 1\nok\n");
+  sim().tdm().send(10, b);
+  sim().tdm().send(10, c);
+  serve(POLLIN);
+  EXPECT_EQ(rx_.frames, (std::vector<Bytes>{a, b, c}));
+  EXPECT_EQ(ch_.statistics().rxSU, 3u);
+  EXPECT_TRUE(rx_.errors.empty());
+  EXPECT_TRUE(ch_.is_open());
+  EXPECT_EQ(rx_.ready, 1);
+
+  const Bytes out{0x00, 0x01, 0x7e, 0x7d, 0xff, 0x00};
+  EXPECT_TRUE(send(out));
+  sim().pump();
+  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{out});
+  EXPECT_EQ(ch_.statistics().txSU, 1u);
+  EXPECT_EQ(err_.take(), "");
+}
+
+TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
+  ASSERT_TRUE(activate());
+  serve(POLLOUT);
+  ASSERT_EQ(rx_.ready, 1);
+  sim().hold(*controller(), true);
+  unsigned sent = 0;
+  while (send({1, 2, 3})) ++sent;
+  EXPECT_GT(sent, 0u);
+  EXPECT_FALSE(ch_.is_ready());
+  EXPECT_EQ(ch_.statistics().txSU, sent);
+  EXPECT_EQ(ch_.statistics().txError, 0u);
+
+  // Drive the real loop: nothing while the controller is stalled, one
+  // ready once it has drained, none after.
+  struct Stop {
+    void stop() { multiplexer.terminate(); }
+  } stop;
+  Timer t;
+  auto spin = [&](unsigned ms) {
+    t.set(ms, &Stop::stop, &stop);
+    multiplexer.run(false, true);
+  };
+  spin(30);
+  EXPECT_EQ(rx_.ready, 1);
+  sim().hold(*controller(), false);
+  spin(30);
+  EXPECT_EQ(rx_.ready, 2);
+  EXPECT_TRUE(ch_.is_ready());
+  spin(30);
+  EXPECT_EQ(rx_.ready, 2);
+  EXPECT_EQ(sim().tdm().takeFarEnd(11).size(), sent);
+}
+
+TEST_F(HdlcTest, TheLoopCarriesFramesBothWays) {
+  ASSERT_TRUE(activate());
+  struct Stop {
+    void stop() { multiplexer.terminate(); }
+  } stop;
+  Timer t;
+  auto spin = [&] {
+    t.set(20, &Stop::stop, &stop);
+    multiplexer.run(false, true);
+  };
+  spin();
+  EXPECT_EQ(rx_.ready, 1);
+  EXPECT_EQ(sim().execute("inject 10 0a0b"), "outputs 1\nok\n");
+  spin();
+  EXPECT_EQ(rx_.frames, (std::vector<Bytes>{{0x0a, 0x0b}}));
+  // The simulator takes the written frame from the loop, no explicit pump.
+  EXPECT_TRUE(send({0x0c}));
+  spin();
+  EXPECT_EQ(sim().execute("frames 11"), "0c\nok\n");
+}
+
+TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
+  ASSERT_TRUE(activate());
+  serve(POLLOUT);
+  sim().tdm().send(10, {7});
+  sim().endSession(*controller());
+  serve(POLLIN | POLLHUP);
+  // The pending frame first, then the error; the channel is closed before
+  // the user hears of it.
+  EXPECT_EQ(rx_.frames.size(), 1u);
+  EXPECT_EQ(rx_.errors, std::vector<int>{0});
+  EXPECT_FALSE(rx_.openAtError);
+  EXPECT_FALSE(ch_.is_open());
+  EXPECT_FALSE(ch_.is_ready());
+  EXPECT_EQ(err_.take(), "hdlc [0/10]: read error: end of file\n");
+  // Further events find nothing to do and report nothing.
+  serve(POLLIN | POLLOUT);
+  EXPECT_EQ(rx_.errors.size(), 1u);
+  EXPECT_EQ(log_.take(), "hdlc [0/10]: do_read: !m_event.IsActive()\n");
+  EXPECT_FALSE(send({1}));
+  EXPECT_EQ(ch_.statistics().txDiscard, 1u);
+}
+
+TEST_F(HdlcTest, ReadErrorInTheFirstEventIsNotFollowedByReady) {
+  ASSERT_TRUE(activate());
+  sim().failRead(*controller(), EIO);
+  serve(POLLIN | POLLOUT);
+  EXPECT_EQ(rx_.errors, std::vector<int>{0});
+  EXPECT_EQ(rx_.ready, 0);
+  EXPECT_FALSE(ch_.is_ready());
+  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: read error: ") + std::strerror(EIO) + "\n");
+}
+
+TEST_F(HdlcTest, HangupWithNothingToReadIsAnError) {
+  ASSERT_TRUE(activate());
+  serve(POLLOUT);
+  // POLLHUP reported while the read finds nothing queued (EAGAIN).
+  serve(POLLHUP);
+  EXPECT_EQ(rx_.errors, std::vector<int>{0});
+  EXPECT_FALSE(ch_.is_open());
+}
+
+TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
+  const unsigned before = multiplexer.handler_count();
+  ASSERT_TRUE(activate());
+  EXPECT_EQ(multiplexer.handler_count(), before + 1);
+  sim().endSession(*controller());
+  struct Stop {
+    void stop() { multiplexer.terminate(); }
+  } stop;
+  Timer t;
+  t.set(50, &Stop::stop, &stop);
+  multiplexer.run(false, true);
+  EXPECT_EQ(rx_.errors.size(), 1u);
+  EXPECT_FALSE(ch_.is_open());
+  // The dead descriptor is no longer polled, so the loop cannot spin on it.
+  EXPECT_EQ(multiplexer.handler_count(), before);
+}
+
+TEST_F(HdlcTest, ReceiverThatDeactivatesGetsNoMoreFrames) {
+  ASSERT_TRUE(activate());
+  rx_.deactivateOnReceive = true;
+  for (uint8_t i = 0; i < 3; ++i) sim().tdm().send(10, {i});
+  serve(POLLIN | POLLOUT);
+  EXPECT_EQ(rx_.frames.size(), 1u);
+  EXPECT_TRUE(rx_.errors.empty());
+  EXPECT_EQ(rx_.ready, 0);
+  EXPECT_FALSE(ch_.is_open());
+}
+
+TEST_F(HdlcTest, ReadyCallbackMayTransmit) {
+  ASSERT_TRUE(activate());
+  rx_.transmitOnReady = true;
+  serve(POLLOUT);
+  sim().pump();
+  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
+}
+
+TEST_F(HdlcTest, ReactivationStartsAfreshAndTraces) {
+  traces.signalling.hdlc = true;
+  ASSERT_TRUE(activate());
+  serve(POLLOUT);
+  send({1});
+  sim().tdm().send(10, {2});
+  serve(POLLIN);
+  EXPECT_EQ(ch_.statistics().txSU, 1u);
+  std::string first = log_.take();
+  EXPECT_NE(first.find("hdlc [0/10]: activated\n"), std::string::npos);
+  EXPECT_NE(first.find("HDLC[0]: tx "), std::string::npos);
+  EXPECT_NE(first.find("HDLC[0]: rx "), std::string::npos);
+
+  ch_.trunk(3);
+  sim().mcc().setNextChannel(41);
+  ASSERT_TRUE(ch_.activate());
+  EXPECT_EQ(log_.take(), "hdlc [3/10]: deactivated\nhdlc [3/10]: activated\n");
+  EXPECT_EQ(ch_.statistics().txSU, 0u);
+  EXPECT_EQ(ch_.statistics().rxSU, 0u);
+  EXPECT_FALSE(ch_.is_ready());
+  EXPECT_EQ(sim().tdm().sourceOf(11), 41);
+  sim().pump();
+  EXPECT_EQ(controller(), nullptr);  // the first controller channel was given up
+}
+
+TEST_F(HdlcTest, EmptyFramesAndInactiveChannels) {
+  Packet empty;
+  EXPECT_TRUE(ch_.hdlc_transmit(empty));
+  EXPECT_FALSE(send({1}));
+  EXPECT_EQ(ch_.statistics().txDiscard, 1u);
+  EXPECT_EQ(ch_.statistics().txSU, 0u);
+  ASSERT_TRUE(activate());
+  EXPECT_TRUE(ch_.hdlc_transmit(empty));
+  EXPECT_EQ(ch_.statistics().txSU, 0u);
+}
+
+TEST_F(HdlcTest, FailedActivationLeavesTheChannelClosed) {
+  sim().setPresent("/dev/mcc/ctl", false);
+  EXPECT_FALSE(activate());
+  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: fail to open MCC device: ") + std::strerror(ENOENT) + "\n");
+  sim().setPresent("/dev/mcc/ctl", true);
+
+  sim().failNext("/dev/mcc/ctl", R::MccAllocate, ENOSPC);
+  EXPECT_FALSE(activate());
+  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: MCC_ALLOCATE fail: ") + std::strerror(ENOSPC) + "\n");
+
+  sim().failNext("/dev/mcc/ctl", R::MccTimeslot, EBUSY);
+  EXPECT_FALSE(activate());
+  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: MCC_TIMESLOT fail: ") + std::strerror(EBUSY) + "\n");
+  EXPECT_FALSE(ch_.is_open());
+  sim().pump();
+  EXPECT_TRUE(sim().sessions("/dev/mcc/ctl").empty());
+  EXPECT_EQ(sim().tdm().sourceOf(11), -1);
+}
+
+TEST(HdlcHeader, PrefixShowsTrunkAndTimeslot) {
+  HDLC ch;
+  HDLC::Params p;
+  p.timeslot = 16;
+  ch.params(p);
+  ch.trunk(2);
+  std::ostringstream o;
+  ch.PutHeader(o);
+  EXPECT_EQ(o.str(), "hdlc [2/16]: ");
+  EXPECT_EQ(ch.params().tdm, -1);
+  EXPECT_EQ(ch.params().tdm_out, -1);
+}
+
+}  // namespace

@@ -1,0 +1,328 @@
+// The simulated board behind the seam: device opens, requests and their
+// log, the TDM fabric, controller channels and the control socket.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "hardware/board/record.h"
+#include "hardware/board/requests.h"
+#include "hardware/sim/hal.h"
+#include "hardware/sim/mcc.h"
+#include "runtime/os/clock.h"
+#include "sim_env.h"
+
+namespace R = Board::Req;
+using Sim::Bytes;
+
+namespace {
+
+class SimBoard : public SimTest::Fixture {
+ protected:
+  void TearDown() override {
+    for (int fd : fds_) ::close(fd);
+  }
+  int open(const char* path, int flags = O_RDWR) {
+    int fd = Board::open(path, flags);
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+  // Opens a controller channel of the given type on channel `ch`.
+  int channel(int ch, int type = 0) {
+    sim().mcc().setNextChannel(ch);
+    int fd = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
+    Board::WordRecord alloc{type, 512, 0, 1, 4};
+    EXPECT_EQ(Board::ioctl(fd, R::MccAllocate, alloc.data()), 0);
+    EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), ch);
+    return fd;
+  }
+  std::vector<int> fds_;
+};
+
+TEST_F(SimBoard, MultiplexerRequestsProgramTheFabricAndAreLogged) {
+  int fd = open("/dev/hal");
+  ASSERT_GE(fd, 0);
+
+  Board::WordRecord connect{8583, 5};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, connect.data()), 0);
+  EXPECT_EQ(sim().tdm().sourceOf(8583), 5);
+
+  // A constant byte replaces the connection; the byte reads back on the
+  // channel and on every output taking it as source.
+  Board::WordRecord write{8200, 0xD5};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxWrite, write.data()), 0);
+  Board::WordRecord link{8300, 8200};
+  Board::ioctl(fd, R::MuxConnect, link.data());
+  Board::WordRecord read{8300, 0xFF};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxRead, read.data()), 0);
+  EXPECT_EQ(read.get(1), 0xD5);
+
+  // Disabled and never-driven channels read idle.
+  Board::WordRecord disable{8200};
+  Board::ioctl(fd, R::MuxDisable, disable.data());
+  Board::WordRecord read2{8200, 0};
+  Board::ioctl(fd, R::MuxRead, read2.data());
+  EXPECT_EQ(read2.get(1), 0xFF);
+  EXPECT_EQ(sim().tdm().sourceOf(8200), -1);
+
+  // The log keeps every record as it came in, big-endian.
+  ASSERT_EQ(sim().log().size(), 6u);
+  const auto& first = sim().log().front();
+  EXPECT_EQ(first.device, "/dev/hal");
+  EXPECT_EQ(first.request, R::MuxConnect);
+  EXPECT_EQ(first.in, (Bytes{0, 0, 0x21, 0x87, 0, 0, 0, 5}));
+  EXPECT_EQ(first.text(), "/dev/hal 0x80084d02 8583 5 -> 0");
+}
+
+TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {
+  sim().setPresent("/dev/hal", false);
+  EXPECT_EQ(Board::open("/dev/hal", O_RDWR), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(Board::open("/dev/no-such-device", O_RDWR), -1);
+  sim().setPresent("/dev/hal", true);
+
+  int fd = open("/dev/hal");
+  ASSERT_GE(fd, 0);
+  sim().failNext("/dev/hal", R::MuxConnect, EIO, 2);
+  Board::WordRecord rec{8192, 1};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, rec.data()), -1);
+  EXPECT_EQ(errno, EIO);
+  // Other requests pass meanwhile; the failure is counted per request.
+  Board::WordRecord dis{8192};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxDisable, dis.data()), 0);
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, rec.data()), -1);
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, rec.data()), 0);
+  EXPECT_EQ(sim().log()[0].text(), "/dev/hal 0x80084d02 8192 1 -> -1 " + std::string(std::strerror(EIO)));
+
+  // Unknown requests are refused as a driver would; foreign descriptors too.
+  EXPECT_EQ(Board::ioctl(fd, 0xc0084dff, rec.data()), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  EXPECT_EQ(Board::ioctl(-1, R::MuxConnect, rec.data()), -1);
+  EXPECT_EQ(errno, EBADF);
+  int pipefd[2];
+  ASSERT_EQ(::pipe(pipefd), 0);
+  EXPECT_EQ(Board::ioctl(pipefd[0], R::MuxConnect, rec.data()), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  ::close(pipefd[0]);
+  ::close(pipefd[1]);
+}
+
+TEST_F(SimBoard, RequestsWorkOnDuplicatedDescriptors) {
+  int fd = open("/dev/hal");
+  int copy = ::dup(fd);
+  ::close(fd);
+  fds_.clear();
+  Board::WordRecord rec{9000, 7};
+  EXPECT_EQ(Board::ioctl(copy, R::MuxConnect, rec.data()), 0);
+  EXPECT_EQ(sim().tdm().sourceOf(9000), 7);
+  ::close(copy);
+  // The last copy gone, the session ends.
+  sim().pump();
+  EXPECT_TRUE(sim().sessions("/dev/hal").empty());
+}
+
+TEST_F(SimBoard, ClockAndSpiRegisters) {
+  int fd = open("/dev/hal");
+  Board::WordRecord src{4};
+  EXPECT_EQ(Board::ioctl(fd, R::HwClockSelect, src.data()), 0);
+  EXPECT_EQ(sim().hal().clockSource(), 4);
+
+  uint8_t w[3] = {2, 51, 0x5a};
+  EXPECT_EQ(Board::ioctl(fd, R::SpiWrite, w), 0);
+  uint8_t r[3] = {2, 51, 0xff};
+  EXPECT_EQ(Board::ioctl(fd, R::SpiRead, r), 0x5a);
+
+  sim().hal().setSpiPresent(false);
+  EXPECT_EQ(Board::ioctl(fd, R::SpiRead, r), -1);
+  EXPECT_EQ(errno, EINTR);
+  EXPECT_EQ(Board::ioctl(fd, R::SpiWrite, w), -1);
+  EXPECT_EQ(errno, ENODEV);
+}
+
+TEST_F(SimBoard, ControllerChannelsNeedAllocationFirst) {
+  int fd = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
+  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), -1);
+  EXPECT_EQ(errno, EINVAL);
+  Board::WordRecord alloc{3, 512, 0, 1, 4};
+  EXPECT_EQ(Board::ioctl(fd, R::MccAllocate, alloc.data()), 0);
+  int ch = Board::ioctl(fd, R::MccTimeslot, nullptr);
+  EXPECT_EQ(ch, Sim::MccDevice::kFirstChannel);
+  // Asking again names the same channel; a second open gets the next one.
+  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), ch);
+  int fd2 = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
+  Board::ioctl(fd2, R::MccAllocate, alloc.data());
+  EXPECT_EQ(Board::ioctl(fd2, R::MccTimeslot, nullptr), ch + 1);
+  // Closing frees the channel number.
+  ::close(fd);
+  fds_.erase(fds_.begin());
+  sim().pump();
+  EXPECT_EQ(sim().mcc().channel(ch), nullptr);
+}
+
+TEST_F(SimBoard, FramesTravelThroughTheCrosspoints) {
+  int ctl = channel(40, 1);
+  int hal = open("/dev/hal");
+  Board::WordRecord tx{11, 40}, rx{40, 10};
+  Board::ioctl(hal, R::MuxConnect, tx.data());
+  Board::ioctl(hal, R::MuxConnect, rx.data());
+
+  // The far end's frames on timeslot 10 arrive one per read.
+  EXPECT_EQ(sim().tdm().send(10, {1, 2, 3}), 1);
+  sim().tdm().send(10, {4});
+  uint8_t buf[64];
+  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), 3);
+  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), 1);
+  EXPECT_EQ(buf[0], 4);
+  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), -1);
+  EXPECT_EQ(errno, EAGAIN);
+
+  // What the daemon writes leaves on timeslot 11 unchanged.
+  const uint8_t frame[] = {0x02, 0x01, 0x7f, 0x00, 0xff};
+  EXPECT_EQ(Board::write(ctl, frame, sizeof frame), 5);
+  sim().pump();
+  auto out = sim().tdm().takeFarEnd(11);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], Bytes(frame, frame + 5));
+  EXPECT_TRUE(sim().tdm().takeFarEnd(11).empty());
+}
+
+TEST_F(SimBoard, TwoControllerChannelsLoopedBackToBack) {
+  int a = channel(100), b = channel(101);
+  sim().tdm().connect(101, 100);
+  sim().tdm().connect(100, 101);
+  const uint8_t f[] = {9, 8, 7};
+  Board::write(a, f, 3);
+  sim().pump();
+  uint8_t buf[8];
+  EXPECT_EQ(Board::read(b, buf, sizeof buf), 3);
+  EXPECT_EQ(buf[2], 7);
+}
+
+TEST_F(SimBoard, HeldTransmitterFillsUpAndDrainsOnRelease) {
+  int fd = channel(40);
+  sim().hold(*sim().mcc().channel(40), true);
+  const uint8_t f[] = {1};
+  int accepted = 0;
+  while (Board::write(fd, f, 1) == 1) ++accepted;
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_GT(accepted, 0);
+  sim().pump();  // held: nothing is taken
+  pollfd p{fd, POLLOUT, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+
+  sim().hold(*sim().mcc().channel(40), false);
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  EXPECT_TRUE(p.revents & POLLOUT);
+  EXPECT_EQ(sim().mcc().channel(40)->txFrames, unsigned(accepted));
+}
+
+TEST_F(SimBoard, EndOfFileAndReadErrorsOnDemand) {
+  int fd = channel(40);
+  sim().failRead(*sim().mcc().channel(40), EIO);
+  pollfd p{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  uint8_t buf[8];
+  EXPECT_EQ(Board::read(fd, buf, sizeof buf), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(::poll(&p, 1, 0), 0);  // the error is reported once
+
+  sim().endSession(*sim().mcc().channel(40));
+  EXPECT_EQ(::poll(&p, 1, 0), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  EXPECT_EQ(Board::read(fd, buf, sizeof buf), 0);
+  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), -1);
+}
+
+// ---- Control protocol ----------------------------------------------------
+
+TEST_F(SimBoard, ControlCommands) {
+  int fd = open("/dev/hal");
+  Board::WordRecord a{8583, 5}, b{11, 40};
+  Board::ioctl(fd, R::MuxConnect, a.data());
+  Board::ioctl(fd, R::MuxConnect, b.data());
+  EXPECT_EQ(sim().execute("xpoints"), "11 40\n8583 5\nok\n");
+  EXPECT_EQ(sim().execute("log 1"), "/dev/hal 0x80084d02 11 40 -> 0\nok\n");
+
+  EXPECT_EQ(sim().execute("inject 40 02 01 03"), "outputs 1\nok\n");
+  EXPECT_EQ(sim().execute("frames 11"), "020103\nok\n");
+  EXPECT_EQ(sim().execute("frames 11"), "ok\n");
+
+  EXPECT_EQ(sim().execute("fail /dev/hal 80084d02 5"), "ok\n");
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, a.data()), -1);
+  EXPECT_EQ(errno, 5);
+
+  EXPECT_EQ(sim().execute("absent /dev/hal on"), "ok\n");
+  EXPECT_EQ(Board::open("/dev/hal", O_RDWR), -1);
+  EXPECT_EQ(sim().execute("absent /dev/hal off"), "ok\n");
+
+  EXPECT_EQ(sim().execute("drive 8200 0x3a"), "ok\n");
+  EXPECT_EQ(sim().tdm().read(8200), 0x3a);
+  EXPECT_EQ(sim().execute("spi 1 51 7"), "ok\n");
+  EXPECT_EQ(sim().execute("spi 1 51"), "7\nok\n");
+
+  // The loop's clock moves on by what is asked.
+  const auto before = Mux::clockOffset();
+  EXPECT_EQ(sim().execute("clock 120000"), "ok\n");
+  EXPECT_EQ(Mux::clockOffset() - before, 120000u);
+
+  // Bad input is answered, never acted on.
+  EXPECT_EQ(sim().execute("clock -5").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("bogus").rfind("error: unknown command", 0), 0u);
+  EXPECT_EQ(sim().execute("inject 10 0g").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("inject 10 123").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("fail /dev/nothing any 5").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("eof 77").rfind("error: no controller channel", 0), 0u);
+  EXPECT_EQ(sim().execute("drive x").rfind("error: ", 0), 0u);
+  EXPECT_NE(sim().execute("help").find("xpoints"), std::string::npos);
+}
+
+TEST_F(SimBoard, ControlSocketServesClientsLineByLine) {
+  ASSERT_FALSE(sim().controlPath().empty());
+  EXPECT_EQ(sim().controlPath(), SimTest::root() + "/run/tessarod-sim.sock");
+  int c = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, sim().controlPath().c_str());
+  ASSERT_EQ(::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  sim().tdm().connect(8583, 5);
+
+  // Two commands in one write, the second split across writes.
+  const char part1[] = "xpoints\nconsts";
+  const char part2[] = "\n";
+  ASSERT_EQ(::write(c, part1, sizeof part1 - 1), ssize_t(sizeof part1 - 1));
+  pollfd p{sim().pollFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 1000), 1);  // the board asks to be served
+  sim().pump();
+  sim().pump();  // accept, then read
+  ASSERT_EQ(::write(c, part2, 1), 1);
+  sim().pump();
+
+  std::string got;
+  char buf[256];
+  while (got.find("ok\nok\n") == std::string::npos) {
+    pollfd q{c, POLLIN, 0};
+    if (::poll(&q, 1, 1000) != 1) break;
+    ssize_t n = ::read(c, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, size_t(n));
+  }
+  EXPECT_EQ(got, "8583 5\nok\nok\n");
+  ::close(c);
+  sim().pump();
+}
+
+TEST(SimHex, ParsesAndFormats) {
+  Bytes b;
+  EXPECT_TRUE(Sim::parseHex("0a:FF 10", b));
+  EXPECT_EQ(b, (Bytes{0x0a, 0xff, 0x10}));
+  EXPECT_EQ(Sim::hex(b), "0aff10");
+  EXPECT_FALSE(Sim::parseHex("abc", b));
+  EXPECT_FALSE(Sim::parseHex("zz", b));
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The schema toolchain run on small modules of its own: naming rules of the
+// C++ output, the Erlang export's renaming and enumeration ranges, and how
+// a module whose text cannot be used is left out without stopping the rest.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string const kSource = TSD_SOURCE_DIR;
+
+struct Result {
+    int status;
+    std::string output;   // stdout and stderr
+};
+
+Result run(std::string const& command)
+{
+    Result r{-1, ""};
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) {
+        return r;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        r.output.append(buf, n);
+    }
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string slurp(std::string const& path)
+{
+    std::ifstream is(path);
+    std::ostringstream os;
+    os << is.rdbuf();
+    return os.str();
+}
+
+void write(std::string const& path, std::string const& text)
+{
+    std::ofstream os(path);
+    os << text;
+}
+
+bool contains(std::string const& text, std::string const& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class Generator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tsd-msg-gen-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(tmpl));
+        dir_ = tmpl;
+    }
+    void TearDown() override { run("rm -rf '" + dir_ + "'"); }
+
+    Result generate(std::string const& files, std::string const& extra = "")
+    {
+        return run("python3 '" + kSource + "/messages/gen/tsd_asngen.py' --out '" + dir_ + "/out' --erlang '" +
+                   dir_ + "/erl' " + extra + " " + files);
+    }
+
+    std::string samples() const
+    {
+        return "'" + kSource + "/tests/messages/asn/GenSample.asn' '" + kSource + "/tests/messages/asn/GenOther.asn'";
+    }
+
+    std::string dir_;
+};
+
+TEST_F(Generator, NamesInlineTypesAfterTheirPlace)
+{
+    Result r = generate(samples(), "--strict");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::string h = slurp(dir_ + "/out/GenSample.h");
+    EXPECT_TRUE(contains(h, "class Top_inner : public ::ASN1::SEQUENCE"));
+    EXPECT_TRUE(contains(h, "class Top_inner_b_c : public ::ASN1::ENUMERATED"));
+    EXPECT_TRUE(contains(h, "class Top_list_subtype : public ::ASN1::SEQUENCE"));
+    EXPECT_TRUE(contains(h, "class Body_nested : public ::ASN1::CHOICE"));
+    // "-" becomes "_" in identifiers, enumeration constants keep their numbers.
+    EXPECT_TRUE(contains(h, "void set_name_text(std::string const& v);"));
+    EXPECT_TRUE(contains(h, "struct later_2 { using Id = std::integral_constant<int, 8>; };"));
+    EXPECT_TRUE(contains(h, "enum NamedNumber { not_use = -1, active = 0, standby = 1 };"));
+    EXPECT_TRUE(contains(h, "#include \"messages/GenOther.h\""));
+    // Printable names keep their spelling; gaps are written into the names table.
+    std::string t = slurp(dir_ + "/out/GenSample_tables.cpp");
+    EXPECT_TRUE(contains(t, "\"name-text\""));
+    EXPECT_TRUE(contains(t, "\"later-2\""));
+    EXPECT_TRUE(contains(t, "{ \"initial\", \"learn\", \"speak=4\", \"standby=8\", \"active=16\", nullptr }"));
+    EXPECT_TRUE(contains(t, "{ \"not-use=-1\", \"active\", \"standby\", nullptr }"));
+    // SEQUENCE extension additions: optional bits after the root ones.
+    EXPECT_TRUE(contains(t, "Ext::fieldIds[5] = { -1, 0, 0, 0, 0 }"));
+    EXPECT_TRUE(contains(t, "Ext::fieldInfos, Ext::fieldIds, 2, 3, 1,"));
+    std::string a = slurp(dir_ + "/out/GenSample_access0.cpp");
+    EXPECT_TRUE(contains(a, "Ext::set_e() { includeOptionalField(3, 4);"));
+}
+
+TEST_F(Generator, ErlangExportIsWireEquivalent)
+{
+    Result r = generate(samples(), "--strict");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::string e = slurp(dir_ + "/erl/GenSample.asn");
+    EXPECT_TRUE(contains(e, "user-data OCTET STRING"));           // "_" is refused by the compiler
+    EXPECT_FALSE(contains(e, "user_data"));
+    EXPECT_TRUE(contains(e, "Gappy ::= INTEGER (0..16, ...)"));   // coded by number in 0..16
+    EXPECT_TRUE(contains(e, "Dup ::= INTEGER (0..1)"));
+    EXPECT_TRUE(contains(e, "b-c ENUMERATED { x(0), y(1) }"));
+    EXPECT_TRUE(contains(e, "slot INTEGER (0..1023) OPTIONAL"));  // value reference resolved
+    std::string o = slurp(dir_ + "/erl/GenOther.asn");
+    EXPECT_TRUE(contains(o, "Colour ::= ENUMERATED { red(0), green(1), blue(2), ... }"));
+    // The root-only variant used for value generation has no extensible range.
+    std::string root = slurp(dir_ + "/erl/GenSampleRoot.asn");
+    EXPECT_TRUE(contains(root, "Gappy ::= INTEGER (0..16)\n"));
+
+    if (run("command -v erlc").status != 0) {
+        GTEST_SKIP() << "erlc is not installed";
+    }
+    Result c = generate(samples(), "--strict --erlc erlc");
+    EXPECT_EQ(0, c.status) << c.output;
+    struct stat st;
+    EXPECT_EQ(0, ::stat((dir_ + "/erl/GenSample.beam").c_str(), &st));
+    EXPECT_EQ(0, ::stat((dir_ + "/erl/GenSampleRoot.beam").c_str(), &st));
+}
+
+TEST_F(Generator, UnusableModuleIsLeftOutWithTheModulesThatNeedIt)
+{
+    std::string asn = dir_ + "/asn";
+    ASSERT_EQ(0, ::mkdir(asn.c_str(), 0700));
+    write(asn + "/Good.asn", "Good DEFINITIONS AUTOMATIC TAGS ::= BEGIN\nA ::= SEQUENCE { x INTEGER }\nEND\n");
+    write(asn + "/Broken.asn", "Broken DEFINITIONS AUTOMATIC TAGS ::= BEGIN\nB ::= SEQUENCE { x INTEGER,\nEND\n");
+    write(asn + "/User.asn", "User DEFINITIONS AUTOMATIC TAGS ::= BEGIN\nIMPORTS B FROM Broken;\n"
+                             "C ::= SEQUENCE { b B }\nEND\n");
+    std::string files = "'" + asn + "/Good.asn' '" + asn + "/Broken.asn' '" + asn + "/User.asn'";
+
+    Result r = generate(files);
+    EXPECT_EQ(0, r.status) << r.output;
+    EXPECT_TRUE(contains(r.output, "module Broken left out")) << r.output;
+    EXPECT_TRUE(contains(r.output, "Broken.asn:3:")) << r.output;       // where the text goes wrong
+    EXPECT_TRUE(contains(r.output, "module User left out")) << r.output;
+    std::string catalog = slurp(dir_ + "/out/catalog.cpp");
+    EXPECT_TRUE(contains(catalog, "\"Broken\","));
+    EXPECT_TRUE(contains(catalog, "\"User\","));
+    EXPECT_TRUE(contains(catalog, "{ \"Good\", Good_types, 1 },"));
+    struct stat st;
+    EXPECT_EQ(0, ::stat((dir_ + "/out/Good.h").c_str(), &st));
+    EXPECT_NE(0, ::stat((dir_ + "/out/User.h").c_str(), &st));
+
+    Result listed = generate(files, "--list");
+    EXPECT_TRUE(contains(listed.output, "/out/Good_tables.cpp"));
+    EXPECT_FALSE(contains(listed.output, "/out/User_tables.cpp"));
+
+    Result strict = generate(files, "--strict");
+    EXPECT_NE(0, strict.status);
+}
+
+TEST_F(Generator, RefusesWhatTheRuntimeCannotCode)
+{
+    std::string asn = dir_ + "/M.asn";
+    struct Case {
+        char const* body;
+        char const* message;
+    } const cases[] = {
+        {"A ::= SEQUENCE { x INTEGER DEFAULT 1 }", "DEFAULT is not supported"},
+        {"A ::= SEQUENCE { x INTEGER, ..., [[ y INTEGER ]] }", "version brackets are not supported"},
+        {"A ::= SEQUENCE { x INTEGER, x BOOLEAN }", "duplicate component name"},
+        {"A ::= SEQUENCE { a-b INTEGER, a_b BOOLEAN }", "give the identifier a_b"},
+        {"A ::= SEQUENCE { x SEQUENCE (SIZE (1..4)) OF INTEGER }", "SIZE constraints on SEQUENCE OF"},
+        {"A ::= SEQUENCE { x INTEGER (0..7, ...) }", "extensible constraints"},
+        {"A ::= SEQUENCE { x Missing }", "unknown type Missing"},
+        {"A ::= CHOICE { }", "CHOICE without root alternatives"},
+        {"A ::= ENUMERATED { a(1), a(2) }", "duplicate name in ENUMERATED"},
+        {"A ::= REAL", "type REAL is not supported"},
+    };
+    for (Case const& c : cases) {
+        write(asn, std::string("M DEFINITIONS AUTOMATIC TAGS ::= BEGIN\n") + c.body + "\nEND\n");
+        Result r = generate("'" + asn + "'", "--strict");
+        EXPECT_NE(0, r.status) << c.body;
+        EXPECT_TRUE(contains(r.output, c.message)) << c.body << "\n" << r.output;
+        EXPECT_TRUE(contains(r.output, "M.asn:")) << c.body << "\n" << r.output;
+    }
+}
+
+} // namespace

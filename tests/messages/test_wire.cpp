@@ -1,0 +1,255 @@
+// The generated types on the wire: the worked byte examples of the control
+// and agent protocols and of the radio-link packets, the limits of the
+// constrained fields, and the values the runtime refuses to code.
+#include "messages/HSP.h"
+#include "messages/LGCP.h"
+#include "messages/MON.h"
+#include "messages/TERM.h"
+#include "messages/VORKGW.h"
+
+#include "asn1/notation/printer.h"
+
+#include "messages/msg_wire.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using MsgTest::hex;
+using MsgTest::perDecode;
+using MsgTest::perEncode;
+using MsgTest::unhex;
+
+std::string encoded(ASN1::AbstractData const& v)
+{
+    std::vector<char> out;
+    EXPECT_TRUE(perEncode(v, out));
+    return hex(out);
+}
+
+bool encodes(ASN1::AbstractData const& v)
+{
+    std::vector<char> out;
+    bool ok = perEncode(v, out);
+    if (!ok) {
+        EXPECT_TRUE(out.empty());
+    }
+    return ok;
+}
+
+std::string printed(ASN1::AbstractData const& v)
+{
+    std::ostringstream os;
+    os << v;
+    return os.str();
+}
+
+// First in the file on purpose: a list decoded before any other use of
+// its description must find the description complete.
+TEST(MessageWire, ListDecodedFirstThingCreatesItsElements)
+{
+    MON::Message m;
+    ASSERT_TRUE(perDecode(unhex("00 01 00 01 01 40 01 61 01 62 01 00 01 63"), m));
+    ASSERT_TRUE(m.get_pdu().command_isSelected());
+    ASSERT_TRUE(m.get_pdu().get_command().snmp_set_isSelected());
+    auto const& list = m.get_pdu().get_command().get_snmp_set().get_commands();
+    ASSERT_EQ(1u, list.size());
+    EXPECT_TRUE(dynamic_cast<MON::SnmpSetCommand const*>(&list[0]));
+    EXPECT_EQ(1, list[0].get_uniq().getValue());
+    EXPECT_EQ(std::string("a"), std::string(list[0].get_id().get_name().get_section()));
+    EXPECT_EQ(std::string("c"), std::string(list[0].get_value()));
+}
+
+TEST(MessageWire, ControllerPingAndItsAnswers)
+{
+    LGCP::Message ping;
+    ping.set_seq(1);
+    ping.set_pdu().select_command().select_ping();
+    EXPECT_EQ("80010118", encoded(ping));
+
+    LGCP::Message success;
+    success.set_seq(1);
+    success.set_pdu().select_response().select_success();
+    EXPECT_EQ("80010140", encoded(success));
+
+    LGCP::Message error;
+    error.set_seq(1);
+    error.set_pdu().select_response().select_error(LGCP::ErrorCause::unexpectedMsgType);
+    EXPECT_EQ("80010164", encoded(error));
+
+    LGCP::Message back;
+    ASSERT_TRUE(perDecode(unhex("80 01 01 18"), back));
+    EXPECT_TRUE(back == ping);
+    EXPECT_FALSE(back.slot_isPresent());
+    EXPECT_TRUE(back.get_pdu().get_command().ping_isSelected());
+    ASSERT_TRUE(perDecode(unhex("80 01 01 64"), back));
+    EXPECT_TRUE(back == error);
+}
+
+TEST(MessageWire, MessageWithoutSeqOrSlotStartsWithTwoZeroBits)
+{
+    LGCP::Message m;
+    m.set_pdu().select_command().select_destroy();
+    std::vector<char> out;
+    ASSERT_TRUE(perEncode(m, out));
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(0, static_cast<unsigned char>(out[0]) & 0xC0);
+}
+
+TEST(MessageWire, SlotTakesTwoAlignedOctets)
+{
+    LGCP::Message m;
+    m.set_slot(1023u);
+    m.set_pdu().select_command().select_destroy();
+    EXPECT_EQ("4003ff0a", encoded(m));   // bits 01, slot 03 ff, command 0 0101 (destroy)
+    LGCP::Message back;
+    ASSERT_TRUE(perDecode(unhex("4003ff0a"), back));
+    EXPECT_EQ(1023u, back.get_slot().getValue());
+}
+
+TEST(MessageWire, AgentPingIsOneOctet)
+{
+    MON::Message m;
+    m.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+    EXPECT_EQ("18", encoded(m));
+    MON::Message back;
+    ASSERT_TRUE(perDecode(unhex("18"), back));
+    EXPECT_TRUE(back.get_pdu().get_command().ping_isSelected());
+}
+
+TEST(MessageWire, TrapsinkWithoutPortLeavesItsBitClear)
+{
+    MON::SnmpTrapsink sink;
+    sink.set_host("10.0.0.1");
+    std::vector<char> out;
+    ASSERT_TRUE(perEncode(sink, out));
+    EXPECT_EQ(0, static_cast<unsigned char>(out[0]) & 0x40);   // extension bit, then port bit
+    sink.set_port(162);
+    ASSERT_TRUE(perEncode(sink, out));
+    EXPECT_EQ(0x40, static_cast<unsigned char>(out[0]) & 0x40);
+}
+
+TEST(MessageWire, ChoiceWithoutSelectionDoesNotEncode)
+{
+    LGCP::Message m;
+    m.set_seq(3);
+    EXPECT_FALSE(encodes(m));
+    MON::Message a;
+    EXPECT_FALSE(encodes(a));
+}
+
+TEST(MessageWire, DnameLengthsOneToSixtyFour)
+{
+    TERM::RtpParams p;
+    p.set_dhost().set_iaddr("10.1.1.1");
+    p.set_dname(std::string(1, 'x'));
+    EXPECT_TRUE(encodes(p));
+    p.set_dname(std::string(64, 'x'));
+    EXPECT_TRUE(encodes(p));
+    p.set_dname(std::string());
+    EXPECT_FALSE(encodes(p));
+    p.set_dname(std::string(65, 'x'));
+    EXPECT_FALSE(encodes(p));
+
+    // Round trip through a whole create command.
+    p.set_dname("gw-north");
+    LGCP::Message m;
+    m.set_seq(9);
+    m.set_slot(12u);
+    m.set_pdu().select_command().select_create().select_rtp().set_codecRTP(p);
+    std::vector<char> out;
+    ASSERT_TRUE(perEncode(m, out));
+    LGCP::Message back;
+    ASSERT_TRUE(perDecode(out, back));
+    EXPECT_TRUE(back == m);
+    TERM::RtpParams const& q = back.get_pdu().get_command().get_create().get_rtp().get_codecRTP();
+    ASSERT_TRUE(q.dname_isPresent());
+    EXPECT_EQ(std::string("gw-north"), std::string(q.get_dname()));
+    EXPECT_EQ(static_cast<void const*>(&TERM::RtpParams::dname::value_type::theInfo), q.get_dname().info());
+}
+
+TEST(MessageWire, FullUnsignedRangeSurvives)
+{
+    HSP::HspInfoAddress a;
+    a.set_host_id(0xFFFFFFFFu);
+    a.set_service_id(0u);
+    a.set_packet_id(0x80000000u);
+    std::vector<char> out;
+    ASSERT_TRUE(perEncode(a, out));
+    // Extension bit, then for each field a 2-bit octet count and the octets.
+    EXPECT_EQ("60ffffffff0000c080000000", hex(out));
+    HSP::HspInfoAddress back;
+    ASSERT_TRUE(perDecode(out, back));
+    EXPECT_EQ(0xFFFFFFFFu, back.get_host_id().getValue());
+    EXPECT_EQ(0u, back.get_service_id().getValue());
+    EXPECT_EQ(0x80000000u, back.get_packet_id().getValue());
+}
+
+// The runtime codes an enumeration by its number in 0..maximum, which
+// leaves no coding for not-use (-1): the encoding fails rather than send a
+// wrong value.
+TEST(MessageWire, RadioStandbyNotUseDoesNotEncode)
+{
+    TERM::RadioStandby s(TERM::RadioStandby::not_use);
+    EXPECT_FALSE(encodes(s));
+    s = TERM::RadioStandby::standby;
+    EXPECT_EQ("80", encoded(s));
+    s = TERM::RadioStandby::active;
+    EXPECT_EQ("00", encoded(s));    // one zero bit, padded to an octet
+}
+
+TEST(MessageWire, GappyEnumerationsTravelByNumber)
+{
+    HSP::StandbyState s(HSP::StandbyState::standby);
+    EXPECT_EQ("20", encoded(s));    // extension bit 0, 8 in 5 bits (0..16)
+    VORKGW::ProtoVorkMsgID id(VORKGW::ProtoVorkMsgID::gw_keep_alive);
+    EXPECT_EQ("001002", encoded(id));   // extension bit, then 4098 aligned in 16 bits
+    VORKGW::ProtoVorkPacketP1ClientCommand cmd(VORKGW::ProtoVorkPacketP1ClientCommand::p1_cln_load_commit_force);
+    EXPECT_EQ("001007", encoded(cmd));
+    VORKGW::ProtoVorkAnalogGainIDV1 gain(VORKGW::ProtoVorkAnalogGainIDV1::fake);
+    EXPECT_EQ("00ff", encoded(gain));
+    gain = VORKGW::ProtoVorkAnalogGainIDV1::min;
+    EXPECT_EQ(encoded(VORKGW::ProtoVorkAnalogGainIDV1(VORKGW::ProtoVorkAnalogGainIDV1::rtx1)), encoded(gain));
+}
+
+TEST(MessageWire, PacketIntegersAreUnconstrained)
+{
+    VORKGW::ProtoVorkPacket p;
+    p.set_msgSeqNum(4098);
+    p.set_srcChannel(0);
+    p.set_msgID(VORKGW::ProtoVorkMsgID::gw_keep_alive);
+    p.set_payload().select_gw_keep_alive().select_keep_alive_v1();
+    std::vector<char> out;
+    ASSERT_TRUE(perEncode(p, out));
+    // Extension bit, msgLength 0 (01 00), msgSeqNum 4098 (02 10 02), msgID (10 02) ...
+    EXPECT_EQ("000100021002", hex(out).substr(0, 12));
+    EXPECT_EQ("1002", hex(out).substr(14, 4));
+    VORKGW::ProtoVorkPacket back;
+    ASSERT_TRUE(perDecode(out, back));
+    EXPECT_TRUE(back == p);
+}
+
+TEST(MessageWire, PrinterUsesNamesAndNumbers)
+{
+    HSP::StandbyState s(HSP::StandbyState::speak);
+    EXPECT_NE(std::string::npos, printed(s).find("speak"));
+    s = HSP::StandbyState::NamedNumber(3);
+    EXPECT_EQ(std::string::npos, printed(s).find("speak"));
+    EXPECT_NE(std::string::npos, printed(s).find("3"));
+
+    LGCP::ErrorCause e;
+    e = LGCP::ErrorCause::NamedNumber(40);
+    EXPECT_NE(std::string::npos, printed(e).find("40"));
+
+    TERM::RtpParams p;
+    p.set_rtp_e2m().set_slot(1);
+    std::string text = printed(p);
+    EXPECT_NE(std::string::npos, text.find("rtp-e2m"));
+    EXPECT_EQ(std::string::npos, text.find("rtp_e2m"));
+}
+
+} // namespace

@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "runtime/loop/dpc.h"
+#include "runtime/loop/event.h"
+#include "runtime/os/async.h"
+#include "runtime/os/inet4.h"
+#include "runtime/os/clock.h"
+#include "test_loop_support.h"
+
+namespace {
+
+int listen_socket(int backlog, unsigned short* port) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
+    ::close(s);
+    return -1;
+  }
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
+unsigned short closed_port() {
+  unsigned short port = 0;
+  int s = listen_socket(1, &port);
+  ::close(s);
+  return port;
+}
+
+std::string target(unsigned short port) { return "127.0.0.1:" + std::to_string(port); }
+
+struct ConnectOwner {
+  std::unique_ptr<ASync::Connect> conn{new ASync::Connect};
+  int calls = 0;
+  ASync::Connect::Status::Type status = ASync::Connect::Status::not_started;
+  bool sock_valid = false;
+  int peer_port = -1;
+  bool destroy_in_callback = false;
+  void OnConnect(ASync::Connect::Status::Type s, Fd sock) {
+    ++calls;
+    status = s;
+    sock_valid = sock.is_valid();
+    if (sock.is_valid()) {
+      sockaddr_in a{};
+      socklen_t len = sizeof a;
+      if (::getpeername(sock.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) == 0) peer_port = ntohs(a.sin_port);
+    }
+    if (destroy_in_callback) conn.reset();
+    multiplexer.terminate();
+  }
+};
+
+TEST(AsyncConnect, RefusedPortFails) {
+  unsigned short port = closed_port();
+  ConnectOwner o;
+  o.conn->Bind(&ConnectOwner::OnConnect, &o);
+  o.conn->Start(target(port), 5000);
+  LoopDeadline guard(5000);
+  if (o.calls == 0) multiplexer.run(false, true);
+  EXPECT_EQ(o.calls, 1);
+  EXPECT_EQ(o.status, ASync::Connect::Status::failed);
+  EXPECT_FALSE(o.sock_valid);
+  EXPECT_FALSE(guard.expired());
+}
+
+TEST(AsyncConnect, ListeningSocketConnectsAndHandsOverTheSocket) {
+  unsigned short port = 0;
+  Fd lst(listen_socket(4, &port));
+  ASSERT_TRUE(lst.is_valid());
+  ConnectOwner o;
+  o.destroy_in_callback = true;  // the owner may destroy the connect object
+  o.conn->Bind(&ConnectOwner::OnConnect, &o);
+  o.conn->Start(target(port), 5000);
+  LoopDeadline guard(5000);
+  if (o.calls == 0) multiplexer.run(false, true);
+  EXPECT_EQ(o.calls, 1);
+  EXPECT_EQ(o.status, ASync::Connect::Status::connected);
+  EXPECT_TRUE(o.sock_valid);
+  EXPECT_EQ(o.peer_port, port);
+  EXPECT_EQ(o.conn, nullptr);
+  int peer = ::accept(lst.lowlevel_fd(), nullptr, nullptr);
+  EXPECT_GE(peer, 0);
+  ::close(peer);
+}
+
+TEST(AsyncConnect, ListeningSocatConnects) {
+  if (std::system("command -v socat >/dev/null 2>&1") != 0) GTEST_SKIP() << "socat not installed";
+  unsigned short port = closed_port();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::string arg = "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr";
+    ::execlp("socat", "socat", "-u", arg.c_str(), "OPEN:/dev/null", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  ConnectOwner o;
+  // socat needs a moment to listen: retry while refused.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    o.calls = 0;
+    o.conn.reset(new ASync::Connect);
+    o.conn->Bind(&ConnectOwner::OnConnect, &o);
+    o.conn->Start(target(port), 2000);
+    LoopDeadline guard(3000);
+    if (o.calls == 0) multiplexer.run(false, true);
+    if (o.status == ASync::Connect::Status::connected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(o.status, ASync::Connect::Status::connected);
+  EXPECT_TRUE(o.sock_valid);
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
+TEST(AsyncConnect, TimeOutOnDrivenClock) {
+  // A listener whose accept queue is full drops further SYNs: the connect
+  // stays in progress until the time-out.
+  unsigned short port = 0;
+  Fd lst(listen_socket(0, &port));
+  ASSERT_TRUE(lst.is_valid());
+  Fd fillers[4];
+  for (auto& f : fillers) {
+    f = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    INet4::Addr a(target(port));
+    ::connect(f.lowlevel_fd(), a, a.size());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ConnectOwner o;
+  o.conn->Bind(&ConnectOwner::OnConnect, &o);
+  o.conn->Start(target(port), 5000);
+  ASSERT_EQ(o.calls, 0);
+  EXPECT_EQ(o.conn->state(), ASync::Connect::Status::connecting);
+  Mux::advanceClock(5000);  // the time-out is due on the first pass
+  auto start = std::chrono::steady_clock::now();
+  LoopDeadline guard(3000);
+  multiplexer.run(false, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(o.calls, 1);
+  EXPECT_EQ(o.status, ASync::Connect::Status::failed);
+  EXPECT_FALSE(o.sock_valid);
+  o.conn->Stop();  // completion already reported: nothing more
+  EXPECT_EQ(o.calls, 1);
+}
+
+TEST(AsyncConnect, StopReportsOnce) {
+  unsigned short port = 0;
+  Fd lst(listen_socket(0, &port));
+  ConnectOwner o;
+  o.conn->Bind(&ConnectOwner::OnConnect, &o);
+  o.conn->Start("bad address", 5000);  // 0.0.0.0:0 after a failed parse
+  if (o.calls == 0) {
+    o.conn->Stop();
+    EXPECT_EQ(o.status, ASync::Connect::Status::stopped);
+  }
+  EXPECT_EQ(o.calls, 1);
+}
+
+// --------------------------------------------------------------- copy
+
+struct Drain {
+  Event ev;
+  std::string got;
+  bool eof = false;
+  bool stop_on_eof = true;
+  void On(int fd, short revents) {
+    if (!(revents & (POLLIN | POLLHUP))) return;
+    char buf[700];  // smaller than the copy's buffer: forces partial writes
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+    if (n == 0) {
+      eof = true;
+      ev.Release();
+      if (stop_on_eof) multiplexer.terminate();
+    }
+  }
+};
+
+struct CopyOwner {
+  ASync::Copy copy;
+  std::vector<int> statuses;
+  Fd* close_after = nullptr;
+  void OnDone(ASync::Copy::Status::Type s) {
+    statuses.push_back(s);
+    if (close_after) close_after->close();
+  }
+};
+
+std::string make_file(const TempRoot& root, std::size_t n) {
+  std::string data;
+  for (std::size_t i = 0; i < n; ++i) data += static_cast<char>('a' + (i * 7) % 26);
+  std::FILE* f = std::fopen(root.file("/src").c_str(), "wb");
+  std::fwrite(data.data(), 1, data.size(), f);
+  std::fclose(f);
+  return data;
+}
+
+TEST(AsyncCopy, FileToPipeToItsEnd) {
+  TempRoot root;
+  std::string data = make_file(root, 300000);  // more than a pipe holds
+  Fd src;
+  ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
+  int p[2];
+  ASSERT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
+  Fd rd(p[0]);
+  Fd wr(p[1]);
+
+  CopyOwner o;
+  o.copy.Bind(&CopyOwner::OnDone, &o);
+  o.close_after = &wr;  // closing our write end ends the reader's stream
+  Drain d;
+  d.ev.Bind("Drain::On", &Drain::On, &d);
+  d.ev.Schedule(rd, POLLIN);
+  rd.close();
+  o.copy.Start(src, wr);
+  src.close();
+  LoopDeadline guard(10000);
+  multiplexer.run(false, true);
+  EXPECT_FALSE(guard.expired());
+  EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::finished});
+  EXPECT_EQ(o.copy.written(), data.size());
+  EXPECT_EQ(d.got.size(), data.size());
+  EXPECT_TRUE(d.got == data);
+  EXPECT_TRUE(d.eof);
+}
+
+TEST(AsyncCopy, EmptySourceFinishesOnFlushOrAtOnce) {
+  TempRoot root;
+  make_file(root, 0);
+  int p[2];
+  ASSERT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
+  Fd rd(p[0]), wr(p[1]);
+  {
+    Fd src;
+    ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
+    CopyOwner o;
+    o.copy.Bind(&CopyOwner::OnDone, &o);
+    o.copy.Start(src, wr);
+    EXPECT_EQ(o.copy.state(), ASync::Copy::Status::flushing);
+    EXPECT_TRUE(o.statuses.empty());
+    StreamCapture log(std::clog);
+    LoopDeadline guard(3000);
+    Timer stop;
+    struct S {
+      void Stop() { multiplexer.terminate(); }
+    } s;
+    stop.set(50, &S::Stop, &s);
+    multiplexer.run(false, true);
+    EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::finished});
+  }
+  {
+    Fd src;
+    ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
+    CopyOwner o;
+    ASync::Copy::EventsParams p2;
+    p2.flush_events = 0;
+    o.copy.set_events(p2);
+    o.copy.Bind(&CopyOwner::OnDone, &o);
+    o.copy.Start(src, wr);
+    EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::finished});  // inside Start
+  }
+}
+
+TEST(AsyncCopy, WaitingSourceAndAbortBySetEvents) {
+  int s[2], d[2];
+  ASSERT_EQ(::pipe2(s, O_CLOEXEC | O_NONBLOCK), 0);
+  ASSERT_EQ(::pipe2(d, O_CLOEXEC | O_NONBLOCK), 0);
+  Fd srd(s[0]), swr(s[1]), drd(d[0]), dwr(d[1]);
+  CopyOwner o;
+  o.copy.Bind(&CopyOwner::OnDone, &o);
+  o.copy.Start(srd, dwr);
+  EXPECT_EQ(o.copy.state(), ASync::Copy::Status::copying);  // EAGAIN: waits for POLLIN
+  EXPECT_EQ(o.copy.written(), 0u);
+  EXPECT_TRUE(o.statuses.empty());
+  o.copy.set_events(ASync::Copy::EventsParams());
+  EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::aborted});
+  // Both of the copy's descriptors are closed: our write end of the
+  // destination is the last writer, so closing it gives end of file.
+  dwr.close();
+  char c;
+  EXPECT_EQ(::read(drd.lowlevel_fd(), &c, 1), 0);
+  o.copy.set_bufsize(16);  // not running: nothing more
+  EXPECT_EQ(o.statuses.size(), 1u);
+}
+
+TEST(AsyncCopy, DestinationHangupIsAnError) {
+  int s[2], d[2];
+  ASSERT_EQ(::pipe2(s, O_CLOEXEC | O_NONBLOCK), 0);
+  ASSERT_EQ(::pipe2(d, O_CLOEXEC | O_NONBLOCK), 0);
+  Fd srd(s[0]), swr(s[1]), drd(d[0]), dwr(d[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+  CopyOwner o;
+  o.copy.Bind(&CopyOwner::OnDone, &o);
+  o.copy.Start(srd, dwr);
+  drd.close();  // the reader goes away
+  ASSERT_EQ(::write(swr.lowlevel_fd(), "data", 4), 4);
+  struct S {
+    void Stop() { multiplexer.terminate(); }
+  } st;
+  Timer stop;
+  stop.set(200, &S::Stop, &st);
+  multiplexer.run(false, true);
+  EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::error});
+}
+
+struct SelfDeletingCopy {
+  ASync::Copy* copy = new ASync::Copy;
+  int done = 0;
+  void OnDone(ASync::Copy::Status::Type) {
+    ++done;
+    delete copy;
+    copy = nullptr;
+  }
+};
+
+TEST(AsyncCopy, OwnerMayDestroyTheCopyInItsCallback) {
+  TempRoot root;
+  make_file(root, 10);
+  Fd src;
+  ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
+  Fd dst;
+  ASSERT_TRUE(dst.open("/dev/null", O_WRONLY));
+  SelfDeletingCopy o;
+  ASync::Copy::EventsParams p;
+  p.flush_events = 0;
+  o.copy->set_events(p);
+  o.copy->Bind(&SelfDeletingCopy::OnDone, &o);
+  o.copy->Start(src, dst);
+  EXPECT_EQ(o.done, 1);
+  EXPECT_EQ(o.copy, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/config/inifile.h"
+
+namespace {
+
+class ConfigFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tsd-config-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/server.conf";
+  }
+  void TearDown() override {
+    ::unlink(path_.c_str());
+    ::rmdir(dir_.c_str());
+  }
+
+  // Writes the text as the file's content and parses it.
+  IniFile::File& load(const std::string& text) {
+    std::ofstream(path_, std::ios::binary) << text;
+    EXPECT_TRUE(file_.Open(path_));
+    return file_;
+  }
+
+  // "name=value@line" for every value of a subsection, in file order.
+  static std::vector<std::string> pairs(const IniFile::SubSection& sub) {
+    std::vector<std::string> out;
+    for (auto& key : sub)
+      for (auto& v : key) out.push_back(key.GetName() + "=" + v.GetStr() + "@" + std::to_string(v.GetLineNo()));
+    return out;
+  }
+
+  std::vector<std::string> sectionPairs(const std::string& name, int index = 0) {
+    IniFile::Section* s = file_[name];
+    int i = 0;
+    for (auto& sub : *s)
+      if (i++ == index) return pairs(sub);
+    return {"<no subsection>"};
+  }
+
+  std::string dir_, path_;
+  IniFile::File file_;
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(ConfigFile, MissingFileLeavesAnEmptyTree) {
+  EXPECT_FALSE(file_.Open(dir_ + "/absent.conf"));
+  EXPECT_FALSE(file_.IsOpened());
+  IniFile::Section* traces = file_["traces"];
+  ASSERT_NE(traces, nullptr);
+  EXPECT_EQ(traces->begin(), traces->end());
+  // The look-up created the empty section.
+  EXPECT_EQ(file_.GetSectionCount(), 1);
+}
+
+TEST_F(ConfigFile, LastPairWithoutLineEndAndEmptyValueAtEnd) {
+  load("[traces]\nsignalling.hdlc = yes");
+  EXPECT_EQ(sectionPairs("traces"), V({"signalling.hdlc=yes@2"}));
+  load("[a]\nkey = ");
+  EXPECT_EQ(sectionPairs("a"), V({"key=@2"}));
+  // A key with no "=" at the end of the file is dropped.
+  load("[a]\nx=1\ndangling");
+  EXPECT_EQ(sectionPairs("a"), V({"x=1@2"}));
+}
+
+TEST_F(ConfigFile, BlanksAroundKeyAndValueVanishInnerBlanksStay) {
+  load("[s]\n   two words  =  a  b   # note\n");
+  EXPECT_EQ(sectionPairs("s"), V({"two words=a  b@2"}));
+  // Tabs are ordinary characters in keys and values, but not at line start.
+  load("[s]\n\tk\t=\tv\t\n");
+  EXPECT_EQ(sectionPairs("s"), V({"k\t=\tv\t@2"}));
+}
+
+TEST_F(ConfigFile, HashIsACommentOnlyInItsAllowedPlaces) {
+  load("# leading comment [x]\n"
+       "[s] # after the header\n"
+       "# whole line\n"
+       "a = 1#2\n"       // right after a value character: part of the value
+       "b = 1 #2\n"      // after a blank: a comment
+       "c =# empty\n"    // right after "=": comment, empty value
+       "d = # empty\n"   // blank then comment: empty value
+       "e#f = 3\n");     // inside a key: ordinary
+  EXPECT_EQ(sectionPairs("s"), V({"a=1#2@4", "b=1@5", "c=@6", "d=@7", "e#f=3@8"}));
+  EXPECT_EQ(file_.GetSectionCount(), 1);
+}
+
+TEST_F(ConfigFile, CrLfParsesLikeLf) {
+  const std::string lf = "[traces]\nsignalling.hdlc = yes\n[snmpagent]\nhost = 10.0.0.1\nname = ostr\n";
+  std::string crlf;
+  for (char c : lf) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  std::ostringstream a, b;
+  load(lf).Dump(a);
+  load(crlf).Dump(b);
+  EXPECT_EQ(a.str(), b.str());
+  EXPECT_EQ(sectionPairs("snmpagent"), V({"host=10.0.0.1@4", "name=ostr@5"}));
+}
+
+TEST_F(ConfigFile, HeaderTextAfterBracketIgnoredBlanksInsideKept) {
+  load("[traces] trailing text\nx=1\n[ padded ]\ny=2\n");
+  EXPECT_EQ(sectionPairs("traces"), V({"x=1@2"}));
+  EXPECT_EQ(sectionPairs(" padded "), V({"y=2@4"}));
+  EXPECT_EQ(file_["padded"]->begin(), file_["padded"]->end());
+}
+
+TEST_F(ConfigFile, HeaderWithoutBracketDropsLinesUntilNextHeader) {
+  load("[a]\nx=1\n[broken\ny=2\nz=3\n  [b]\nw=4\n");
+  EXPECT_EQ(sectionPairs("a"), V({"x=1@2"}));
+  EXPECT_EQ(sectionPairs("b"), V({"w=4@7"}));
+  EXPECT_EQ(file_.GetSectionCount(), 2);
+}
+
+// A key line without "=" must not swallow the following line: the header
+// after it opens its own subsection and its pairs land there.
+TEST_F(ConfigFile, KeyWithoutEqualsEndsAtLineFeed) {
+  load("[traces]\nsignalling.hdlc\n[snmpagent]\nhost = 10.1.1.1\nname = ostr\n");
+  EXPECT_EQ(sectionPairs("traces"), V({}));
+  EXPECT_EQ(sectionPairs("snmpagent"), V({"host=10.1.1.1@4", "name=ostr@5"}));
+  // A comment or an indented pair after the broken line is read normally.
+  load("[s]\nbroken\n# comment = 1\n  k = v\n");
+  EXPECT_EQ(sectionPairs("s"), V({"k=v@4"}));
+}
+
+TEST_F(ConfigFile, RepeatedHeadersAndKeysKeepFileOrderAndLines) {
+  load("[snmpagent]\nhost=a\nhost=b\n\n[other]\nq=1\n[snmpagent]\nhost=c\n");
+  IniFile::Section* s = file_["snmpagent"];
+  EXPECT_EQ(s->GetSubSectionCount(), 2);
+  std::vector<int> lines;
+  for (auto& sub : *s) lines.push_back(sub.GetLineNo());
+  EXPECT_EQ(lines, std::vector<int>({1, 7}));
+  EXPECT_EQ(sectionPairs("snmpagent", 0), V({"host=a@2", "host=b@3"}));
+  EXPECT_EQ(sectionPairs("snmpagent", 1), V({"host=c@8"}));
+  std::vector<std::string> names;
+  for (auto& sec : file_) names.push_back(sec.GetName());
+  EXPECT_EQ(names, V({"snmpagent", "other"}));
+}
+
+TEST_F(ConfigFile, ReopenReplacesTheTree) {
+  load("[a]\nx=1\n");
+  load("[b]\ny=2\n");
+  EXPECT_EQ(file_.GetSectionCount(), 1);
+  EXPECT_EQ(file_.begin()->GetName(), "b");
+}
+
+TEST(ConfigKeys, EmptyKeyGivesAnEmptyValueAndTypedAccess) {
+  IniFile::SubSection sub(3);
+  IniFile::Key* k = sub["missing"];
+  EXPECT_EQ(k->GetCount(), 0);
+  EXPECT_EQ(k->GetStr(), "");
+  EXPECT_EQ(k->GetFirstSubKey()->GetLineNo(), -1);
+  EXPECT_EQ(k->GetCount(), 1);
+
+  IniFile::SubKey v("on", 1);
+  EXPECT_TRUE(v.GetBool(false));
+  v.SetBool(false);
+  EXPECT_EQ(v.GetStr(), "no");
+  IniFile::SubKey bad("maybe", 1);
+  EXPECT_TRUE(bad.GetBool(true));
+  EXPECT_EQ(bad.GetInt(7), 7);
+  IniFile::SubKey num("42abc", 1);
+  EXPECT_EQ(num.GetInt(0), 42);
+  EXPECT_FLOAT_EQ(IniFile::SubKey("2.5", 1).GetFloat(0), 2.5f);
+}
+
+// ---------------------------------------------------------------- Reader
+
+class ConfigReader : public ConfigFile {
+ protected:
+  IniFile::SubSection& first(const std::string& section) { return *file_[section]->begin(); }
+  std::ostringstream out_;
+};
+
+TEST_F(ConfigReader, EveryBooleanWordAndOnlyThose) {
+  const std::pair<const char*, bool> good[] = {
+      {"true", true}, {"false", false}, {"yes", true},  {"no", false},     {"enabled", true},
+      {"disabled", false}, {"enable", true}, {"disable", false}, {"1", true}, {"0", false}};
+  for (auto& g : good) {
+    load(std::string("[t]\nb = ") + g.first + "\n");
+    bool target = !g.second;
+    IniFile::Reader r("t: ", out_);
+    bool& parsed = r.mRequired.add<bool>(&target, "b");
+    EXPECT_TRUE(r(first("t"))) << g.first;
+    EXPECT_TRUE(parsed);
+    EXPECT_EQ(target, g.second) << g.first;
+  }
+  EXPECT_EQ(out_.str(), "");
+
+  for (const char* bad : {"True", "on", "off", "YES"}) {
+    load(std::string("[t]\nb = ") + bad + "\n");
+    bool target = true;
+    IniFile::Reader r("t: ", out_);
+    r.mRequired.add<bool>(&target, "b");
+    EXPECT_FALSE(r(first("t")));
+    EXPECT_TRUE(target);
+  }
+  EXPECT_NE(out_.str().find("t: required key \"b\" has invalid value=\"True\", line 2\n"), std::string::npos);
+
+  load("[t]\nb =\n");
+  bool target = true;
+  IniFile::Reader r("t: ", out_);
+  bool& parsed = r.mOptional.add<bool>(&target, "b");
+  EXPECT_TRUE(r(first("t")));
+  EXPECT_FALSE(parsed);
+  EXPECT_NE(out_.str().find("t: optional key \"b\" has invalid value=\"\", line 2. Key will be ignored.\n"),
+            std::string::npos);
+}
+
+TEST_F(ConfigReader, MissingRequiredKeyStopsBeforeOptionals) {
+  load("\n[snmpagent]\nname = ostr\n");
+  std::string host, name = "unset";
+  IniFile::Reader r("snmpagent: ", out_);
+  r.mRequired.add<std::string>(&host, "host");
+  r.mOptional.add<std::string>(&name, "name");
+  EXPECT_FALSE(r(first("snmpagent")));
+  EXPECT_EQ(out_.str(), "snmpagent: required key \"host\" not present, line 2\n");
+  EXPECT_EQ(name, "unset");
+}
+
+TEST_F(ConfigReader, DuplicatedKeys) {
+  load("[s]\nk = 1\nk = 2\n");
+  {
+    std::string v;
+    IniFile::Reader r("p: ", out_);
+    r.mRequired.add<std::string>(&v, "k");
+    EXPECT_FALSE(r(first("s")));
+    EXPECT_EQ(out_.str(),
+              "p: required key \"k\" is duplicated!\n"
+              "p:  first occurence at 2 line.\n"
+              "p:  second occurence at 3 line.\n");
+  }
+  out_.str("");
+  {
+    std::string v = "keep", w;
+    IniFile::Reader r("p: ", out_);
+    bool& p1 = r.mOptional.add<std::string>(&v, "k");
+    bool& p2 = r.mOptional.add<std::string>(&w, "other");
+    EXPECT_TRUE(r(first("s")));
+    EXPECT_FALSE(p1);
+    EXPECT_FALSE(p2);
+    EXPECT_EQ(v, "keep");
+    EXPECT_EQ(out_.str(),
+              "p: optional key \"k\" is duplicated!\n"
+              "p:  first occurence at 2 line.\n"
+              "p:  second occurence at 3 line. Both keys will be ignored.\n");
+  }
+  load("[s]\nk = 1\nk = 2\n\nk = 3\n");
+  out_.str("");
+  {
+    std::string v;
+    IniFile::Reader r("p: ", out_);
+    r.mOptional.add<std::string>(&v, "k");
+    EXPECT_TRUE(r(first("s")));
+    r.mRequired.add<std::string>(&v, "k");
+    EXPECT_FALSE(r(first("s")));
+    EXPECT_EQ(out_.str(),
+              "p: optional key \"k\" specified more than once: 2 3 5 lines. All keys will be ignored.\n"
+              "p: required key \"k\" specified more than once: 2 3 5 lines\n");
+  }
+}
+
+enum class AddrType { None = 0, Vorkgw = 1, Ostr = 2, VorkgwVm = 4 };
+const IniFile::Symbol<AddrType> kAddrTypes[] = {
+    {"vorkgw", AddrType::Vorkgw}, {"vorkgw.vm", AddrType::VorkgwVm}, {"ostr", AddrType::Ostr}, {nullptr, AddrType::None}};
+
+TEST_F(ConfigReader, EnumerationsBySymbolOrNumberAndOneKeyBoundTwice) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int value;
+  } cases[] = {{"ostr", true, 2}, {"vorkgw.vm", true, 4}, {"0x10", true, 16}, {"010", true, 8},
+               {"12abc", false, 12}, {"Ostr", false, 0}};
+  for (const Case& c : cases) {
+    load(std::string("[snmpagent]\nhost = h\nname = ") + c.text + "\n");
+    std::string name;
+    AddrType type = AddrType::None;
+    IniFile::Reader r("snmpagent: ", out_);
+    r.mRequired.add<std::string>(&name, "name");
+    bool& parsed = r.mRequired.add<AddrType>(&type, "name", kAddrTypes);
+    EXPECT_EQ(r(first("snmpagent")), c.ok) << c.text;
+    EXPECT_EQ(parsed, c.ok) << c.text;
+    EXPECT_EQ(name, c.text);
+    EXPECT_EQ(static_cast<int>(type), c.value) << c.text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "runtime/daemon/stream_bufs.h"
+#include "support/startup_harness.h"
+
+using startup_test::SyslogCapture;
+using startup_test::SyslogMessage;
+
+namespace {
+
+class SysLogStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    cap_ = SyslogCapture::get(&why);
+    if (!cap_) GTEST_SKIP() << why;
+    ::openlog("tsd-test", 0, 0);
+    cap_->clear();
+  }
+
+  // The texts of the messages that arrive within a short while.
+  std::vector<std::string> texts(int priority, int ms = 300) {
+    std::vector<std::string> out;
+    SyslogMessage m;
+    while (cap_->next(m, ms)) {
+      EXPECT_EQ(m.priority, priority);
+      EXPECT_EQ(m.ident, "tsd-test");
+      out.push_back(m.text);
+    }
+    return out;
+  }
+
+  SyslogCapture* cap_ = nullptr;
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
+  SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
+  EXPECT_EQ(buf.priority(), 29);
+  std::ostream os(&buf);
+  os << "Starting server [R2033], port=20001" << std::endl;
+  EXPECT_EQ(texts(29), V({"Starting server [R2033], port=20001"}));
+  os << "a\nb\n" << std::flush;
+  EXPECT_EQ(texts(29), V({"a", "b"}));
+  // Text after the last line feed goes out with the lines before it.
+  os << "c\nd" << std::flush;
+  EXPECT_EQ(texts(29), V({"c", "d"}));
+}
+
+TEST_F(SysLogStream, PercentSignsArriveUnchanged) {
+  SysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+  std::ostream os(&buf);
+  os << "100% done %s %n %d" << std::endl;
+  EXPECT_EQ(texts(27), V({"100% done %s %n %d"}));
+}
+
+TEST_F(SysLogStream, PartialLineIsHeldUntilItsEnd) {
+  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
+  std::ostream os(&buf);
+  os << "half" << std::flush;
+  EXPECT_EQ(texts(31), V({}));
+  os << " line" << std::endl;
+  EXPECT_EQ(texts(31), V({"half line"}));
+}
+
+TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
+  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
+  std::ostream os(&buf);
+  const std::string text(1500, 'x');
+  os << text;
+  V got = texts(31);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].size(), 1023u);
+  os << std::endl;
+  got = texts(31);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].size(), 477u);
+}
+
+TEST_F(SysLogStream, OutsideBufferIsUsedButNotFreed) {
+  static char mine[8];
+  {
+    SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
+    std::ostream os(&buf);
+    os << "before";
+    buf.pubsetbuf(mine, sizeof mine);
+    // Switching buffers sends nothing that is not a full line.
+    os << "\nabcdefghij\n" << std::flush;
+    EXPECT_EQ(texts(29), V({"before", "abcdefg", "hij"}));
+  }
+  // Leaving the scope must not free the static buffer (ASan would object).
+  SUCCEED();
+}
+
+// ---------------------------------------------------------------- log files
+
+struct FakeClock {
+  static struct timeval now;
+  static void get(struct timeval* tv) { *tv = now; }
+};
+struct timeval FakeClock::now;
+
+class LogFileStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    root_.reset(new startup_test::TempRoot);
+    dir_ = root_->path();
+  }
+  // 2026-01-02 at the given time of day, UTC.
+  static void at(int h, int m, int s, long us) {
+    FakeClock::now.tv_sec = 1767312000 + h * 3600 + m * 60 + s;
+    FakeClock::now.tv_usec = us;
+  }
+  std::string file(int hour) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/2026_01_02-%02d.log", hour);
+    return startup_test::readFile(dir_ + name);
+  }
+  std::unique_ptr<startup_test::TempRoot> root_;
+  std::string dir_;
+};
+
+TEST_F(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
+  at(10, 59, 59, 1234);
+  {
+    LogFileStreamBuf buf(dir_, FakeClock::get);
+    std::ostream os(&buf);
+    os << "first" << std::endl;
+    at(11, 0, 0, 5);
+    os << "second" << std::endl;
+  }
+  EXPECT_EQ(file(10), "59:59:01234: first\n");
+  EXPECT_EQ(file(11), "00:00:00005: second\n");
+}
+
+TEST_F(LogFileStream, ContinuationHasNoSecondPrefixAndLongLinesSurvive) {
+  at(9, 1, 2, 3);
+  {
+    LogFileStreamBuf buf(dir_, FakeClock::get);
+    std::ostream os(&buf);
+    os << "abc" << std::flush;
+    os << "def\nnext" << std::flush << "\n" << std::flush;
+    // Longer than the 16-character buffer.
+    os << "0123456789abcdefghijklmnopqrstuvwxyz" << std::endl;
+  }
+  EXPECT_EQ(file(9),
+            "01:02:00003: abcdef\n"
+            "01:02:00003: next\n"
+            "01:02:00003: 0123456789abcdef"
+            "ghijklmnopqrstuv"
+            "wxyz\n");
+}
+
+TEST_F(LogFileStream, RestartWithinTheHourTruncates) {
+  at(12, 0, 0, 0);
+  {
+    LogFileStreamBuf buf(dir_, FakeClock::get);
+    std::ostream os(&buf);
+    os << "old" << std::endl;
+  }
+  {
+    LogFileStreamBuf buf(dir_, FakeClock::get);
+    std::ostream os(&buf);
+    os << "new" << std::endl;
+  }
+  EXPECT_EQ(file(12), "00:00:00000: new\n");
+}
+
+TEST_F(LogFileStream, UnwritableDirectoryLosesTextQuietly) {
+  at(12, 0, 0, 0);
+  LogFileStreamBuf buf(dir_ + "/no/such/dir", FakeClock::get);
+  std::ostream os(&buf);
+  os << "lost" << std::endl;
+  EXPECT_TRUE(os.good());
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <iomanip>
+#include <sstream>
+
+#include "runtime/log/ext.h"
+#include "runtime/log/measure.h"
+#include "runtime/log/version.h"
+
+namespace {
+
+struct Named {
+  void PutHeader(std::ostream& os) const { os << "ctrl [" << id << "]: "; }
+  void PutShortInfo(std::ostream& os) const { os << "#" << id; }
+  int id = 7;
+};
+struct Derived : Named {};
+
+TEST(ExtManipulators, HeaderShortInfoAndQuoted) {
+  std::ostringstream os;
+  Derived d;
+  const char* word = "on";
+  os << ext::header(&d) << "up" << '|' << ext::shortinfo(&d) << '|' << ext::quoted(word);
+  EXPECT_EQ(os.str(), "ctrl [7]: up|#7|\"on\"");
+}
+
+TEST(ExtManipulators, HexBytesRestoreFillAndFlags) {
+  std::ostringstream os;
+  const unsigned char bytes[] = {0x0A, 0xFF};
+  os << std::setfill('*') << ext::hex(bytes, bytes + 2) << std::setw(3) << 5 << ' ' << 26;
+  EXPECT_EQ(os.str(), "0A FF   5 26");
+  EXPECT_EQ(os.fill(), ' ');
+  EXPECT_FALSE(os.flags() & std::ios_base::hex);
+  EXPECT_FALSE(os.flags() & std::ios_base::uppercase);
+
+  std::ostringstream empty;
+  empty << ext::hex("", 0u);
+  EXPECT_EQ(empty.str(), "");
+
+  std::ostringstream chars;
+  chars << ext::hex("\x01\x80", 2u);
+  EXPECT_EQ(chars.str(), "01 80 ");
+}
+
+TEST(ExtManipulators, HexValueWidth) {
+  std::ostringstream os;
+  os << ext::hex(31, 0) << ' ' << ext::hex(31, 4) << ' ' << 31;
+  EXPECT_EQ(os.str(), "0x1F 0x001F 31");
+  EXPECT_EQ(os.fill(), ' ');
+}
+
+TEST(ExtTable, LaysOutTheTwoColumnExample) {
+  std::ostringstream os;
+  ext::Table t(5, 3);
+  os << t << ext::delimeter;
+  os << t << "ab" << ext::nextrow << "xyz" << ext::nextrow;
+  os << t << ext::beginrow << "ab" << ext::nextrow;  // the sentry closes the row
+  os << t << ext::delimeter;
+  EXPECT_EQ(os.str(),
+            "+-----+---+\n"
+            "| ab  |xyz|\n"
+            "| ab  |   |\n"
+            "+-----+---+\n");
+}
+
+TEST(ExtTable, CutsLongCellsDropsExtraCellsAndNeedsColumns) {
+  std::ostringstream os;
+  ext::Table t(4, 2);
+  os << t << "abcdefgh" << ext::nextrow << 7 << ext::nextrow << "extra" << ext::nextrow;
+  EXPECT_EQ(os.str(), "|abcd|7 |\n");
+
+  std::ostringstream none;
+  ext::Table empty;
+  none << empty << ext::delimeter << "x" << ext::nextrow;
+  none << empty << ext::delimeter;
+  EXPECT_EQ(none.str(), "");
+
+  std::ostringstream odd;
+  ext::Table t3(6);
+  odd << t3 << "abc" << ext::nextrow;
+  EXPECT_EQ(odd.str(), "| abc  |\n");  // odd remainder goes right
+}
+
+TEST(ExtTable, MeasureAndNumbersInCells) {
+  Measure m;
+  m.sample(4);
+  std::ostringstream os;
+  ext::Table t(30, 3);
+  os << t << m << ext::nextrow << 12u << ext::nextrow;
+  EXPECT_EQ(os.str(), "| min=4 max=4 avg=4 counter=1  |12 |\n");
+}
+
+TEST(MeasureTiming, KeepsMinMaxLastAndCount) {
+  Measure m;
+  std::ostringstream fresh;
+  fresh << m;
+  EXPECT_EQ(fresh.str(), "min=0 max=0 avg=0 counter=0");
+  m.sample(30);
+  m.sample(10);
+  m.sample(50);
+  std::ostringstream os;
+  os << m;
+  EXPECT_EQ(os.str(), "min=10 max=50 avg=50 counter=3");
+  m.begin();
+  m.end();
+  EXPECT_EQ(m.counter(), 4u);
+  EXPECT_LT(m.last(), 1000000u);
+}
+
+TEST(ProfilePoints, NewestFirstAndUnlinkOnDestruction) {
+  std::ostringstream before;
+  Profile::dump(before);
+  {
+    Profile::Point a("first");
+    Profile::Point b("second");
+    b.begin();
+    b.end();
+    std::ostringstream os;
+    Profile::dump(os);
+    std::string text = os.str();
+    ASSERT_GE(text.size(), before.str().size());
+    std::string mine = text.substr(0, text.size() - before.str().size());
+    EXPECT_EQ(mine.find("[second]: min="), 0u);
+    EXPECT_NE(mine.find("\n[first]: min=0 max=0 avg=0 counter=0\n"), std::string::npos);
+    EXPECT_NE(mine.find("counter=1\n"), std::string::npos);
+  }
+  std::ostringstream after;
+  Profile::dump(after);
+  EXPECT_EQ(after.str(), before.str());
+}
+
+TEST(VersionRecord, PrintsTagAndNames) {
+  std::ostringstream os;
+  os << Version::current;
+  EXPECT_EQ(os.str(), "R2033");
+  EXPECT_STREQ(Version::current.tag(), "R2033");
+  EXPECT_EQ(Version::current.number(), 2033);
+  EXPECT_STREQ(version_string(Version::release), "release");
+  EXPECT_STREQ(version_string(static_cast<Version::Type>(7)), "unknown");
+  EXPECT_STREQ(version_suffix(Version::snapshot), "S");
+  EXPECT_STREQ(version_suffix(static_cast<Version::Type>(7)), "U");
+  std::ostringstream t;
+  t << Version::test;
+  EXPECT_EQ(t.str(), "test");
+}
+
+TEST(TraceBlock, WritesOnlyWhenEnabled) {
+  std::ostringstream os;
+  { Trace::Block off(false, "quiet", os); }
+  EXPECT_EQ(os.str(), "");
+  { Trace::Block on(true, "work", os); }
+  EXPECT_EQ(os.str(), "Enter work\nLeave work\n");
+}
+
+}  // namespace

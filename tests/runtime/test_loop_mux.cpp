@@ -1,0 +1,734 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/loop/dpc.h"
+#include "runtime/loop/event.h"
+#include "runtime/loop/multiplexer.h"
+#include "runtime/loop/timer.h"
+#include "runtime/os/clock.h"
+#include "test_loop_support.h"
+
+namespace {
+
+struct Pipe {
+  Pipe() {
+    int p[2];
+    if (::pipe(p) == 0) {
+      rd = Fd(p[0]);
+      wr = Fd(p[1]);
+    }
+  }
+  Fd rd, wr;
+};
+
+// Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
+// exactly one poll happens). It keeps
+// a descriptor registered so that the loop always has something to wait on;
+// a ready one (the default) keeps the passes going without waiting.
+struct StopAfterRuns {
+  explicit StopAfterRuns(int n, bool ready = true) : left(n) {
+    dpc.Bind(this, &StopAfterRuns::Run);
+    dpc.Activate();
+    if (ready && ::write(idle.wr.lowlevel_fd(), "x", 1) != 1) ADD_FAILURE();
+    idle_ev.Schedule(idle.rd, POLLIN);
+  }
+  void Run() {
+    ++runs;
+    if (--left == 0) {
+      multiplexer.terminate();
+      dpc.Deactivate();
+    }
+  }
+  int left;
+  int runs = 0;
+  Dpc dpc;
+  Pipe idle;
+  Event idle_ev;
+};
+
+TEST(MultiplexerDeath, EmptyLoopReportsHang) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
+  EXPECT_DEATH(
+      {
+        TempRoot root;
+        multiplexer.run(true, true);
+      },
+      "multiplexer: system hang detected!!!");
+}
+
+TEST(Multiplexer, PollEventAsText) {
+  EXPECT_EQ(PollEventAsText(0x5), "POLLIN|POLLOUT");
+  EXPECT_EQ(PollEventAsText(0), "");
+  EXPECT_EQ(PollEventAsText(0x18), "POLLERR|POLLHUP");
+  EXPECT_EQ(PollEventAsText(static_cast<short>(0x7ff | 0x1000)),
+            "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG");
+}
+
+// ------------------------------------------------------------------ timers
+
+struct Recorder {
+  std::vector<std::string> log;
+  Timer a, b, c;
+  void A() { log.push_back("a"); }
+  void B() { log.push_back("b"); }
+  void C(Timer* t) { log.push_back(t == &c ? "c" : "?"); }
+  void Stop() {
+    log.push_back("stop");
+    multiplexer.terminate();
+  }
+};
+
+TEST(Timers, EqualExpiriesFireInOrderSet) {
+  Recorder r;
+  Timer stop;
+  Mux::mux_settimeofday();  // one instant: all three expiries equal
+  r.c.set(5, &Recorder::C, &r);
+  r.a.set(5, &Recorder::A, &r);
+  r.b.set(5, &Recorder::B, &r);
+  stop.set(5, &Recorder::Stop, &r);
+  Mux::mux_cleartimeofday();
+  Mux::advanceClock(5);
+  multiplexer.run(false, true);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"c", "a", "b", "stop"}));
+  EXPECT_EQ(multiplexer.timer_count(), 0u);
+}
+
+TEST(Timers, EarlierExpiryFiresFirstAndRearmReplaces) {
+  Recorder r;
+  Timer stop;
+  r.a.set(300, &Recorder::A, &r);
+  r.b.set(100, &Recorder::B, &r);
+  r.c.set(10, &Recorder::C, &r);
+  r.c.set(200, &Recorder::C, &r);  // replaces: counts from the second set
+  EXPECT_TRUE(r.c.is_running());
+  EXPECT_GT(r.c.remaining(), 100u);
+  stop.set(400, &Recorder::Stop, &r);
+  EXPECT_EQ(multiplexer.timer_count(), 4u);
+  Mux::advanceClock(400);
+  multiplexer.run(false, true);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"b", "c", "a", "stop"}));
+}
+
+TEST(Timers, ResetAndDestroyCancel) {
+  Recorder r;
+  Timer stop;
+  r.a.set(1, &Recorder::A, &r);
+  r.a.reset();
+  r.a.reset();
+  EXPECT_FALSE(r.a.is_running());
+  {
+    Timer gone;
+    gone.set(1, &Recorder::B, &r);
+  }
+  auto owner = std::make_unique<Recorder>();
+  owner->a.set(1, &Recorder::A, owner.get());
+  owner.reset();
+  stop.set(2, &Recorder::Stop, &r);
+  Mux::advanceClock(5);
+  multiplexer.run(false, true);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"stop"}));
+}
+
+struct Periodic {
+  Timer t;
+  int fired = 0;
+  bool running_inside = true;
+  bool running_after_rearm = false;
+  void Tick(Timer* self) {
+    running_inside = self->is_running();
+    if (++fired < 5) {
+      self->set(1000, &Periodic::Tick, this);
+      running_after_rearm = self->is_running();
+      Mux::advanceClock(1000);
+    } else {
+      self->reset();  // reset from inside: no effect
+      multiplexer.terminate();
+    }
+  }
+};
+
+TEST(Timers, CallbackRearmsItsOwnTimer) {
+  Periodic p;
+  p.t.set(1000, &Periodic::Tick, &p);
+  Mux::advanceClock(1000);
+  LoopDeadline guard(5000);
+  multiplexer.run(false, true);
+  EXPECT_EQ(p.fired, 5);
+  EXPECT_FALSE(p.running_inside);
+  EXPECT_TRUE(p.running_after_rearm);
+  EXPECT_FALSE(guard.expired());
+}
+
+struct SelfDestroyer {
+  static int destroyed;
+  Timer t;
+  ~SelfDestroyer() { ++destroyed; }
+  void Fire() { delete this; }
+};
+int SelfDestroyer::destroyed = 0;
+
+TEST(Timers, CallbackMayDestroyItsOwner) {
+  SelfDestroyer* s = new SelfDestroyer;
+  s->t.set(0, &SelfDestroyer::Fire, s);
+  Recorder r;
+  Timer stop;
+  stop.set(1, &Recorder::Stop, &r);
+  Mux::advanceClock(2);
+  multiplexer.run(false, true);
+  EXPECT_EQ(SelfDestroyer::destroyed, 1);
+}
+
+struct ZeroChain {
+  Timer t;
+  int fired = 0;
+  int passes_seen = 0;
+  StopAfterRuns* counter = nullptr;
+  void Fire() {
+    ++fired;
+    if (fired == 1) {
+      passes_seen = counter->runs;
+      t.set(0, &ZeroChain::Fire, this);
+    } else {
+      // Fired again before any further deferred-call run: same phase.
+      EXPECT_EQ(counter->runs, passes_seen);
+    }
+  }
+};
+
+TEST(Timers, ZeroTimerArmedInFireFiresInSamePhaseWhenCached) {
+  ZeroChain z;
+  StopAfterRuns stop(3);
+  z.counter = &stop;
+  z.t.set(0, &ZeroChain::Fire, &z);
+  multiplexer.run(false, false);
+  EXPECT_EQ(z.fired, 2);
+}
+
+TEST(Timers, OrderSurvivesTheCounterWrap) {
+  // Move the clock to 5 ms before the 32-bit wrap.
+  Mux::advanceClock((0u - Mux::milliseconds()) - 5u);
+  Mux::mux_settimeofday();
+  Recorder r;
+  Timer stop;
+  r.a.set(10, &Recorder::A, &r);  // expiry after the wrap: 5
+  r.b.set(3, &Recorder::B, &r);   // expiry before it
+  stop.set(20, &Recorder::Stop, &r);
+  Mux::mux_cleartimeofday();
+  EXPECT_LT(r.b.remaining(), r.a.remaining());
+  Mux::advanceClock(25);
+  multiplexer.run(false, true);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"b", "a", "stop"}));
+}
+
+TEST(Timers, WaitBeyondTwoHoursIsReportedAndRearmed) {
+  Recorder r;
+  r.a.set(7200100, &Recorder::A, &r);
+  r.b.set(7300000, &Recorder::B, &r);
+  StopAfterRuns stop(3);
+  StreamCapture err(std::cerr);
+  multiplexer.run(false, true);
+  std::string text = err.text();
+  EXPECT_EQ(text.find("******** RUNTIME ERROR CONDITION *************\n"
+                      "Multiplexer::timers_schedule() invalid wait time detected!\nnow = "),
+            0u);
+  EXPECT_NE(text.find("\ncount = 2\n"), std::string::npos);
+  EXPECT_LE(r.a.remaining(), 1000u);
+  EXPECT_LE(r.b.remaining(), 1000u);
+  EXPECT_TRUE(r.a.is_running());
+}
+
+TEST(Timers, LongTimerFiresOnDrivenClockWithoutWaiting) {
+  Recorder r;
+  r.a.set(120000, &Recorder::A, &r);
+  Timer stop;
+  stop.set(120001, &Recorder::Stop, &r);
+  auto start = std::chrono::steady_clock::now();
+  Mux::advanceClock(120001);
+  multiplexer.run(false, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(r.log, (std::vector<std::string>{"a", "stop"}));
+}
+
+TEST(Timers, TerminateBeforeRunIsForgotten) {
+  Recorder r;
+  Timer stop;
+  multiplexer.terminate();
+  stop.set(1, &Recorder::Stop, &r);
+  Mux::advanceClock(1);
+  multiplexer.run(false, true);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"stop"}));
+}
+
+// --------------------------------------------------------- deferred calls
+
+struct Counting {
+  std::vector<int>* order = nullptr;
+  int id = 0;
+  Dpc dpc;
+  Dpc* victim = nullptr;
+  bool once = false;
+  int runs = 0;
+  void Run() {
+    ++runs;
+    order->push_back(id);
+    if (victim) victim->Deactivate();
+    if (once) dpc.Deactivate();
+  }
+};
+
+struct PassCounter {
+  Event ev;
+  int passes = 0;
+  void On(int, short) {
+    if (++passes == 3) multiplexer.terminate();
+  }
+};
+
+TEST(DeferredCalls, RunTwicePerPassInAddressOrder) {
+  std::vector<int> order;
+  Counting c[3];
+  for (int i = 0; i < 3; ++i) {
+    c[i].order = &order;
+    c[i].id = i;
+    c[i].dpc.Bind(&c[i], &Counting::Run);
+  }
+  c[2].dpc.Activate();
+  c[0].dpc.Activate();
+  c[1].dpc.Activate();
+  c[1].dpc.Activate();
+  EXPECT_EQ(multiplexer.dpc_count(), 3u);
+  // An always-ready descriptor whose handler counts passes and stops at the
+  // third.
+  Pipe busy;
+  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
+  PassCounter passes;
+  passes.ev.Bind("PassCounter::On", &PassCounter::On, &passes);
+  passes.ev.Schedule(busy.rd, POLLIN);
+  multiplexer.run(false, true);
+  EXPECT_EQ(passes.passes, 3);
+  ASSERT_EQ(order.size(), 18u);  // 3 calls, twice per pass, 3 passes
+  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], static_cast<int>(i % 3));
+  for (auto& x : c) x.dpc.Deactivate();
+  EXPECT_EQ(multiplexer.dpc_count(), 0u);
+}
+
+TEST(DeferredCalls, DeactivatedBeforeTurnDoesNotRunAndSelfDeactivatesOnce) {
+  std::vector<int> order;
+  Counting c[2];
+  for (int i = 0; i < 2; ++i) {
+    c[i].order = &order;
+    c[i].id = i;
+    c[i].dpc.Bind(&c[i], &Counting::Run);
+  }
+  c[0].victim = &c[1].dpc;  // the lower address runs first and removes the other
+  c[0].once = true;
+  c[0].dpc.Activate();
+  c[0].dpc.Activate();
+  c[1].dpc.Activate();
+  StopAfterRuns stop(4);
+  multiplexer.run(false, true);
+  EXPECT_EQ(order, std::vector<int>{0});
+  EXPECT_FALSE(c[1].dpc.IsActive());
+}
+
+struct HandlerProbe : DpcHandler {
+  explicit HandlerProbe(int* d) : deleted(d) {}
+  ~HandlerProbe() override { ++*deleted; }
+  void Invoke() override {}
+  int* deleted;
+};
+
+TEST(DeferredCalls, RebindDeletesAndDestructionUnregisters) {
+  int deleted = 0;
+  {
+    Dpc d;
+    d.Bind(new HandlerProbe(&deleted));
+    d.Bind(new HandlerProbe(&deleted));
+    EXPECT_EQ(deleted, 1);
+    d.Activate();
+    EXPECT_EQ(multiplexer.dpc_count(), 1u);
+  }
+  EXPECT_EQ(deleted, 2);
+  EXPECT_EQ(multiplexer.dpc_count(), 0u);
+  Dpc unbound;
+  unbound.Activate();
+  StopAfterRuns stop(3);
+  multiplexer.run(false, true);  // an active Dpc without handler does nothing
+}
+
+static int plain_calls = 0;
+void PlainDpc() { ++plain_calls; }
+
+TEST(DeferredCalls, PlainFunction) {
+  Dpc d;
+  d.Bind(&PlainDpc);
+  d.Activate();
+  StopAfterRuns stop(4);
+  multiplexer.run(false, true);
+  EXPECT_EQ(plain_calls, 4);
+}
+
+struct ArmFromDpc {
+  Dpc dpc;
+  Timer t;
+  bool fired = false;
+  void Run() {
+    dpc.Deactivate();
+    t.set(0, &ArmFromDpc::Fire, this);
+  }
+  void Fire() {
+    fired = true;
+    multiplexer.terminate();
+  }
+};
+
+TEST(DeferredCalls, ZeroTimerArmedByDpcDoesNotWaitForIdleDescriptor) {
+  Pipe idle;
+  Event ev;
+  ev.Schedule(idle.rd, POLLIN);
+  ArmFromDpc a;
+  a.dpc.Bind(&a, &ArmFromDpc::Run);
+  a.dpc.Activate();
+  LoopDeadline guard(3000);
+  auto start = std::chrono::steady_clock::now();
+  multiplexer.run(false, true);
+  EXPECT_TRUE(a.fired);
+  EXPECT_FALSE(guard.expired());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+// ----------------------------------------------------------- descriptors
+
+struct Client {
+  Event ev;
+  int calls = 0;
+  std::vector<short> seen;
+  int fd_seen = -1;
+  void On(int fd, short revents) {
+    ++calls;
+    fd_seen = fd;
+    seen.push_back(revents);
+    if (revents & POLLIN) {
+      char buf[64];
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      (void)n;
+    }
+  }
+  void Other(int, short) { calls += 100; }
+};
+
+struct StopOnCall {
+  Event ev;
+  void On(int fd, short revents) {
+    if (revents & POLLIN) {
+      char b;
+      ssize_t n = ::read(fd, &b, 1);
+      (void)n;
+    }
+    multiplexer.terminate();
+  }
+};
+
+TEST(Events, EveryHandlerServedAfterAPollWithEvents) {
+  Pipe ready, idle;
+  Client a, b;
+  a.ev.Bind("Client::On", &Client::On, &a);
+  b.ev.Bind("Client::On", &Client::On, &b);
+  a.ev.Schedule(ready.rd, POLLIN);
+  b.ev.Schedule(idle.rd, POLLIN);
+  EXPECT_NE(a.ev.lowlevel_fd(), ready.rd.lowlevel_fd());  // its own duplicate
+  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
+  StopAfterRuns stop(3);
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls, 1);
+  EXPECT_EQ(a.fd_seen, a.ev.lowlevel_fd());
+  EXPECT_EQ(a.ev.count(), 1u);
+  EXPECT_EQ(b.calls, 1);
+  EXPECT_EQ(b.seen, std::vector<short>{0});
+  EXPECT_EQ(b.ev.count(), 0u);
+}
+
+TEST(Events, TimedOutPollServesNoHandler) {
+  Pipe idle;
+  Client a;
+  a.ev.Bind("Client::On", &Client::On, &a);
+  a.ev.Schedule(idle.rd, POLLIN);
+  Recorder r;
+  Timer stop;
+  stop.set(20, &Recorder::Stop, &r);
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls, 0);
+}
+
+TEST(Events, HangupReachesHandlerWithoutCounting) {
+  Pipe p;
+  Client a;
+  a.ev.Bind("Client::On", &Client::On, &a);
+  a.ev.Schedule(p.rd, POLLIN);
+  p.wr.close();
+  StopAfterRuns stop(3);
+  multiplexer.run(false, true);
+  ASSERT_EQ(a.seen.size(), 1u);
+  EXPECT_TRUE(a.seen[0] & POLLHUP);
+  EXPECT_EQ(a.ev.count(), 0u);
+}
+
+TEST(Events, RebindUnbindAndUnknownName) {
+  Event never;
+  EXPECT_EQ(never.event_name(), "Unknown");
+  EXPECT_FALSE(never.IsActive());
+  never.Release();  // idle: nothing happens
+  EXPECT_EQ(multiplexer.handler_count(), 0u);
+
+  Pipe p;
+  Client a;
+  a.ev.Bind("First", &Client::On, &a);
+  a.ev.Bind("Client::Other", &Client::Other, &a);
+  EXPECT_EQ(a.ev.event_name(), "Client::Other");
+  a.ev.Schedule(p.rd, POLLIN);
+  ASSERT_EQ(::write(p.wr.lowlevel_fd(), "x", 1), 1);
+  StopAfterRuns stop(3);
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls, 100);
+
+  a.ev.Bind(nullptr);
+  StopAfterRuns stop2(3);
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls, 100);
+  EXPECT_EQ(a.ev.count(), 2u);  // still polled and counted
+}
+
+TEST(Events, DuplicateAttachAndInvalidDetachAreReported) {
+  Pipe p;
+  Client a;
+  a.ev.Bind("Client::On", &Client::On, &a);
+  a.ev.Schedule(p.rd, POLLIN);
+  StreamCapture err(std::cerr);
+  multiplexer.attach(&a.ev);
+  EXPECT_EQ(multiplexer.handler_count(), 1u);
+  a.ev.Release();
+  multiplexer.detach(&a.ev);
+  EXPECT_EQ(err.text(),
+            "duplicate multiplexer attach \"Client::On\" ignored.\n"
+            "indvalid Multiplexer::detach Client::On\n");
+  EXPECT_FALSE(multiplexer.event_exists(&a.ev));
+}
+
+struct Chain {
+  Pipe p1, p2, late;
+  Event e1, e2, e3;
+  int e2_calls = 0, e3_calls = 0;
+  bool detach_e2 = false;
+  void On1(int fd, short revents) {
+    if (revents & POLLIN) {
+      char b;
+      ssize_t n = ::read(fd, &b, 1);
+      (void)n;
+    }
+    if (detach_e2) e2.Release();
+    e3.Bind("Chain::On3", &Chain::On3, this);
+    if (!e3.IsActive()) e3.Schedule(late.rd, POLLIN);
+  }
+  void On2(int, short) { ++e2_calls; }
+  void On3(int, short) { ++e3_calls; }
+};
+
+TEST(Events, AttachedDuringPassWaitsAndDetachedIsNotServed) {
+  Chain c;
+  c.detach_e2 = true;
+  c.e1.Bind("Chain::On1", &Chain::On1, &c);
+  c.e2.Bind("Chain::On2", &Chain::On2, &c);
+  c.e1.Schedule(c.p1.rd, POLLIN);
+  c.e2.Schedule(c.p2.rd, POLLIN);
+  ASSERT_EQ(::write(c.p1.wr.lowlevel_fd(), "x", 1), 1);
+  ASSERT_EQ(::write(c.p2.wr.lowlevel_fd(), "x", 1), 1);
+  ASSERT_EQ(::write(c.late.wr.lowlevel_fd(), "x", 1), 1);
+  StopAfterRuns stop(3);  // exactly one poll
+  multiplexer.run(false, true);
+  EXPECT_EQ(c.e2_calls, 0);
+  EXPECT_EQ(c.e3_calls, 0);  // attached during the pass: polled from the next
+  StopAfterRuns stop2(3);
+  multiplexer.run(false, true);
+  EXPECT_EQ(c.e3_calls, 1);
+}
+
+struct SelfDestructing {
+  static int alive;
+  Event ev;
+  SelfDestructing() { ++alive; }
+  ~SelfDestructing() { --alive; }
+  void On(int, short revents) {
+    if (revents & POLLIN) delete this;
+  }
+};
+int SelfDestructing::alive = 0;
+
+struct Rescheduler {
+  Event ev;
+  Pipe second;
+  int old_fd = -1;
+  int calls = 0;
+  void On(int, short revents) {
+    ++calls;
+    if (!(revents & POLLIN)) return;
+    old_fd = ev.lowlevel_fd();
+    ev.Schedule(second.rd, POLLIN);
+    ev.SetEvents(POLLIN);
+  }
+};
+
+TEST(Events, HandlerMayDestroyOrRescheduleItself) {
+  Pipe p1, p2;
+  auto* s = new SelfDestructing;
+  s->ev.Bind("SelfDestructing::On", &SelfDestructing::On, s);
+  s->ev.Schedule(p1.rd, POLLIN);
+  Rescheduler r;
+  r.ev.Bind("Rescheduler::On", &Rescheduler::On, &r);
+  r.ev.Schedule(p2.rd, POLLIN);
+  ASSERT_EQ(::write(p1.wr.lowlevel_fd(), "x", 1), 1);
+  ASSERT_EQ(::write(p2.wr.lowlevel_fd(), "x", 1), 1);
+  StopAfterRuns stop(3);
+  multiplexer.run(false, true);
+  EXPECT_EQ(SelfDestructing::alive, 0);
+  EXPECT_EQ(r.calls, 1);
+  EXPECT_EQ(::fcntl(r.old_fd, F_GETFD) >= 0 && r.old_fd != r.ev.lowlevel_fd(), false);
+  EXPECT_TRUE(r.ev.IsActive());
+  EXPECT_EQ(multiplexer.handler_count(), 2u);  // r and the stopper's idle one
+}
+
+TEST(Events, StatusDumpListsNamedEvents) {
+  Pipe p;
+  Client a;
+  a.ev.Bind("Acceptor::OnSocketEvent", &Client::On, &a);
+  a.ev.Schedule(p.rd, POLLIN);
+  Event unbound;
+  unbound.Schedule(p.rd, POLLIN | POLLOUT);
+  StopAfterRuns stop(3);
+  Recorder r;
+  Timer t;
+  t.set(1, &Recorder::A, &r);
+  multiplexer.run(false, true);
+  std::ostringstream os;
+  multiplexer.dump(os);
+  std::string text = os.str();
+  EXPECT_EQ(text.find("dpc transition measurement (min/max/cur/counter): min="), 0u);
+  EXPECT_NE(text.find("\nevent transition measurement (min/max/cur/counter): min="), std::string::npos);
+  EXPECT_NE(text.find("\ntimer transition measurement (min/max/cur/counter): min="), std::string::npos);
+  std::string delim = "+" + std::string(40, '-') + "+" + std::string(30, '-') + "+" + std::string(10, '-') + "+" +
+                      std::string(10, '-') + "+" + std::string(5, '-') + "+" + std::string(60, '-') + "+\n";
+  EXPECT_NE(text.find(delim + "|                  name                  |"), std::string::npos);
+  EXPECT_NE(text.find("|        Acceptor::OnSocketEvent         |            POLLIN            |    0     | attached |"),
+            std::string::npos);
+  EXPECT_NE(text.find("|                Unknown                 |        POLLIN|POLLOUT        |"), std::string::npos);
+  EXPECT_NE(text.find("unattached"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - delim.size() - 1), delim + "\n");
+}
+
+// ---------------------------------------------------------- plug-ins
+
+struct Plugin : TimerPoolPlugin {
+  int answer = -1;
+  int asked = 0;
+  Plugin* unhook_other = nullptr;
+  int wait() override {
+    ++asked;
+    if (unhook_other) unhook_other->timerUnhook();
+    return answer;
+  }
+};
+
+TEST(TimerPlugins, NearestAnswerBoundsThePoll) {
+  Plugin first, second;
+  first.answer = 5;
+  first.unhook_other = &second;  // asked first, removes the other mid-query
+  second.answer = 0;
+  first.timerHook();
+  second.timerHook();
+  Pipe idle;
+  Event ev;
+  ev.Schedule(idle.rd, POLLIN);
+  StopAfterRuns stop(4);
+  multiplexer.run(false, true);
+  EXPECT_EQ(second.asked, 0);
+  EXPECT_GE(first.asked, 2);
+  EXPECT_EQ(multiplexer.last_poll_timeout(), 5);
+  first.timerUnhook();
+}
+
+// ---------------------------------------------------------- watchdog
+
+TEST(Watchdog, StartPingPerSecondOfPollTimeoutAndStop) {
+  TempRoot root;
+  root.mkdirs("/dev/misc");
+  std::string wd = root.file("/dev/misc/gw-wd");
+  { std::FILE* f = std::fopen(wd.c_str(), "w"); std::fclose(f); }
+  // An always-readable descriptor: the poll returns at once, but each pass
+  // still accounts its 1000 ms timeout (the timer is 5000 ms away).
+  Pipe busy;
+  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
+  Event ev;
+  ev.Schedule(busy.rd, POLLIN);
+  Recorder r;
+  Timer far;
+  far.set(5000, &Recorder::A, &r);
+  StopAfterRuns stop(7);  // the 4th pass stops before its poll
+  multiplexer.run(true, true);
+  EXPECT_EQ(slurp(wd), "STARTPINGPINGPINGSTOP");
+  EXPECT_EQ(multiplexer.last_poll_timeout(), 1000);
+  EXPECT_FALSE(multiplexer.watchdog_open());
+  EXPECT_TRUE(r.log.empty());
+}
+
+TEST(Watchdog, IdlePollsAreCappedAtOneSecond) {
+  TempRoot root;
+  root.mkdirs("/dev/misc");
+  std::string wd = root.file("/dev/misc/gw-wd");
+  { std::FILE* f = std::fopen(wd.c_str(), "w"); std::fclose(f); }
+  Recorder r;
+  Timer far;
+  far.set(5000, &Recorder::A, &r);
+  StopAfterRuns stop(3, false);  // one full pass: one real poll
+  auto start = std::chrono::steady_clock::now();
+  multiplexer.run(true, true);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_EQ(slurp(wd), "STARTPINGSTOP");
+}
+
+TEST(Watchdog, MissingDeviceIsReportedAndLoopRuns) {
+  TempRoot root;
+  Recorder r;
+  Timer t;
+  t.set(1, &Recorder::Stop, &r);
+  StreamCapture err(std::cerr);
+  StreamCapture log(std::clog);
+  multiplexer.run(true, true);
+  EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
+  EXPECT_EQ(log.text(), "Mux: terminating...\n");
+  EXPECT_EQ(r.log, std::vector<std::string>{"stop"});
+}
+
+TEST(Watchdog, FifoWithoutReaderDoesNotBlock) {
+  TempRoot root;
+  root.mkdirs("/dev/misc");
+  ASSERT_EQ(::mkfifo(root.file("/dev/misc/gw-wd").c_str(), 0600), 0);
+  Recorder r;
+  Timer t;
+  t.set(1, &Recorder::Stop, &r);
+  StreamCapture err(std::cerr);
+  multiplexer.run(true, true);
+  EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
+}
+
+}  // namespace

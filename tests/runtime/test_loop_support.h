@@ -1,0 +1,79 @@
+#pragma once
+// Helpers shared by the runtime tests: stream capture, temp root folders and
+// a guard that keeps the loop from hanging.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "runtime/loop/multiplexer.h"
+#include "runtime/loop/timer.h"
+#include "runtime/os/paths.h"
+
+// Redirects a standard stream into a string while alive.
+class StreamCapture {
+ public:
+  explicit StreamCapture(std::ostream& os) : os_(os), old_(os.rdbuf(buf_.rdbuf())) {}
+  ~StreamCapture() { os_.rdbuf(old_); }
+  std::string text() const { return buf_.str(); }
+
+ private:
+  std::ostream& os_;
+  std::ostringstream buf_;
+  std::streambuf* old_;
+};
+
+// A fresh folder set as $TESSAROD_ROOT while alive.
+class TempRoot {
+ public:
+  TempRoot() {
+    char tmpl[] = "/tmp/tsd-rt-XXXXXX";
+    const char* d = ::mkdtemp(tmpl);
+    path_ = d ? d : "/tmp";
+    ::setenv("TESSAROD_ROOT", path_.c_str(), 1);
+    RootPath::reload();
+  }
+  ~TempRoot() {
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+    ::unsetenv("TESSAROD_ROOT");
+    RootPath::reload();
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& abs) const { return path_ + abs; }
+  void mkdirs(const std::string& abs) const {
+    std::string cmd = "mkdir -p '" + path_ + abs + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// Stops the loop after a real-time limit so that a broken test fails
+// instead of hanging.
+class LoopDeadline {
+ public:
+  explicit LoopDeadline(unsigned int ms) { t_.set(ms, &LoopDeadline::OnExpire, this); }
+  bool expired() const { return expired_; }
+
+ private:
+  void OnExpire() {
+    expired_ = true;
+    multiplexer.terminate();
+  }
+  Timer t_;
+  bool expired_ = false;
+};

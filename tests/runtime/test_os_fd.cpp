@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "runtime/os/clock.h"
+#include "runtime/os/fd.h"
+#include "runtime/os/net.h"
+#include "runtime/os/pidfile.h"
+#include "runtime/os/signals.h"
+#include "test_loop_support.h"
+
+namespace {
+
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
+bool cloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+
+TEST(FdOwnership, CopiesAreIndependentDescriptors) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ::close(p[1]);
+  Fd a(p[0]);
+  EXPECT_TRUE(cloexec(p[0]));
+  Fd b(a);
+  EXPECT_TRUE(b.is_valid());
+  EXPECT_NE(a.lowlevel_fd(), b.lowlevel_fd());
+  EXPECT_TRUE(cloexec(b.lowlevel_fd()));
+  int braw = b.lowlevel_fd();
+  EXPECT_EQ(a.close(), 0);
+  EXPECT_FALSE(a.is_valid());
+  EXPECT_TRUE(is_open(braw));
+  char c;
+  EXPECT_EQ(read(b, &c, 1), 0);  // still usable: end of the pipe
+
+  Fd empty;
+  Fd copy(empty);
+  EXPECT_FALSE(copy.is_valid());
+  EXPECT_FALSE(copy);
+  errno = 0;
+  EXPECT_EQ(copy.close(), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_FALSE(copy.NonBlock());
+}
+
+TEST(FdOwnership, AssignmentClosesOldAndSelfAssignKeeps) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  Fd a(p[0]);
+  Fd b(p[1]);
+  a = a;
+  EXPECT_TRUE(is_open(p[0]));
+  EXPECT_EQ(a.lowlevel_fd(), p[0]);
+  a = b;
+  EXPECT_FALSE(is_open(p[0]) && a.lowlevel_fd() != p[0]);
+  EXPECT_NE(a.lowlevel_fd(), b.lowlevel_fd());
+  {
+    Fd scoped(b);
+    EXPECT_TRUE(scoped);
+    int raw = scoped.lowlevel_fd();
+    (void)raw;
+  }
+  EXPECT_TRUE(is_open(b.lowlevel_fd()));
+  EXPECT_TRUE(b.NonBlock());
+  EXPECT_TRUE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+  EXPECT_TRUE(BlockMode(b.lowlevel_fd()));
+  EXPECT_FALSE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+}
+
+TEST(FdOwnership, DestructionCloses) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ::close(p[1]);
+  { Fd a(p[0]); }
+  EXPECT_FALSE(is_open(p[0]));
+}
+
+TEST(FdOwnership, OpenMissingPathClosesOldAndStaysEmpty) {
+  TempRoot root;
+  Fd f;
+  ASSERT_TRUE(f.open("/dev/null", O_RDONLY));
+  int old = f.lowlevel_fd();
+  EXPECT_TRUE(cloexec(old));
+  EXPECT_FALSE(f.open((root.path() + "/missing").c_str(), O_RDONLY));
+  EXPECT_FALSE(f.is_valid());
+  EXPECT_FALSE(is_open(old));
+}
+
+TEST(FdOwnership, CloexecCanBeCleared) {
+  Fd f;
+  ASSERT_TRUE(f.open("/dev/null", O_RDONLY));
+  EXPECT_TRUE(SetCloexec(f.lowlevel_fd(), false));
+  EXPECT_FALSE(cloexec(f.lowlevel_fd()));
+  EXPECT_FALSE(SetCloexec(-1, true));
+  EXPECT_FALSE(NonBlockMode(-1));
+}
+
+TEST(ErrnoText, CapturesAndPrints) {
+  errno = ENOENT;
+  Errno e;
+  errno = 0;
+  EXPECT_EQ(e.value(), ENOENT);
+  std::ostringstream os;
+  os << "read error: " << e;
+  EXPECT_EQ(os.str(), std::string("read error: ") + std::strerror(ENOENT));
+}
+
+TEST(PidFile, HoldsPidWithoutLineEndAndIsRemoved) {
+  TempRoot root;
+  root.mkdirs("/var/run");
+  std::string path = root.file("/var/run/server.pid");
+  {
+    Linux::Run run("server");
+    EXPECT_TRUE(run.is_open());
+    EXPECT_EQ(run.path(), path);
+    EXPECT_EQ(slurp(path), std::to_string(::getpid()));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+}
+
+TEST(PidFile, TruncatesStaleFileAndSkipsSilentlyWhenImpossible) {
+  TempRoot root;
+  root.mkdirs("/var/run");
+  std::string path = root.file("/var/run/server.pid");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs("1234567890123", f);
+    std::fclose(f);
+  }
+  {
+    Linux::Run run("server");
+    EXPECT_EQ(slurp(path), std::to_string(::getpid()));
+  }
+  // No /var/run folder: nothing created, nothing removed, nothing printed.
+  TempRoot bare;
+  StreamCapture err(std::cerr), log(std::clog);
+  {
+    Linux::Run run("server");
+    EXPECT_FALSE(run.is_open());
+  }
+  EXPECT_EQ(err.text() + log.text(), "");
+}
+
+TEST(MuxClock, AdvanceMovesMillisecondsOnly) {
+  unsigned int before = Mux::milliseconds();
+  std::uint64_t off = Mux::clockOffset();
+  Mux::advanceClock(120000);
+  unsigned int after = Mux::milliseconds();
+  EXPECT_GE(static_cast<int>(after - before), 120000);
+  EXPECT_LT(static_cast<int>(after - before), 130000);
+  EXPECT_EQ(Mux::clockOffset(), off + 120000);
+  // Wall time is untouched by the drive offset.
+  Mux::timeval wall;
+  Mux::gettimeval(wall);
+  struct timeval now;
+  ::gettimeofday(&now, nullptr);
+  EXPECT_LE(std::llabs(static_cast<long long>(now.tv_sec) - wall.tv_sec), 2);
+}
+
+TEST(MuxClock, CachedInstantUntilCleared) {
+  Mux::mux_settimeofday();
+  unsigned int a = Mux::milliseconds();
+  Mux::timeval w1, w2;
+  Mux::gettimeval(w1);
+  ::usleep(3000);
+  EXPECT_EQ(Mux::milliseconds(), a);
+  Mux::gettimeval(w2);
+  EXPECT_EQ(w1.tv_usec, w2.tv_usec);
+  Mux::advanceClock(5);  // a drive takes effect even on the cached instant
+  EXPECT_EQ(Mux::milliseconds(), a + 5);
+  Mux::mux_cleartimeofday();
+  EXPECT_TRUE(Mux::g_tv_time.is_zero());
+  EXPECT_GE(static_cast<int>(Mux::milliseconds() - a), 5 + 3);
+}
+
+TEST(MuxClock, TimevalArithmetic) {
+  EXPECT_EQ(Mux::timevaldiff(Mux::timeval(10, 999999), Mux::timeval(11, 0)), 1);
+  EXPECT_EQ(Mux::timevaldiff(Mux::timeval(10, 0), Mux::timeval(11, 500)), 1000);
+  EXPECT_EQ(Mux::timevaldiff(Mux::timeval(11, 0), Mux::timeval(10, 0)), -1000);
+
+  Mux::timeval a(1, 900000);
+  Mux::timevaladd(a, Mux::timeval(0, 200000));
+  EXPECT_EQ(a.tv_sec, 2);
+  EXPECT_EQ(a.tv_usec, 100000);
+  Mux::timevalsub(a, Mux::timeval(0, 200000));
+  EXPECT_EQ(a.tv_sec, 1);
+  EXPECT_EQ(a.tv_usec, 900000);
+  Mux::timevalset(a, 12345);
+  EXPECT_EQ(a.tv_sec, 12);
+  EXPECT_EQ(a.tv_usec, 345000);
+  Mux::timeval u = Mux::make_from_usec(2500001);
+  EXPECT_EQ(u.tv_sec, 2);
+  EXPECT_EQ(u.tv_usec, 500001);
+  Mux::timeval m = Mux::make_from_msec(1500);
+  EXPECT_EQ(m.tv_sec, 1);
+  EXPECT_EQ(m.tv_usec, 500000);
+
+  Mux::timeval_timer t;
+  t.init(Mux::timeval(100, 0), 0);
+  EXPECT_FALSE(t.is_expired(Mux::timeval(200, 0)));  // no period, never
+  t.init(Mux::timeval(100, 0), 1000);
+  EXPECT_FALSE(t.is_expired(Mux::timeval(101, 0)));
+  EXPECT_TRUE(t.is_expired(Mux::timeval(101, 1000)));
+  EXPECT_TRUE(t.is_expired(Mux::timeval(99, 0)));  // clock went back: expired
+  t.inc();
+  EXPECT_EQ(t.start.tv_sec, 101);
+
+  std::string s = Mux::timevaltostring(Mux::timeval(0, 42));
+  ASSERT_GE(s.size(), 7u);
+  EXPECT_EQ(s.substr(s.size() - 7), ".000042");
+  EXPECT_EQ(s.size(), 26u);
+}
+
+TEST(NetHelpers, InterfaceSelectionByMode) {
+  const unsigned int lo = 0x7F000001, priv = 0xC0A8010A, ten = 0x0A000001, ll = 0xA9FE0102,
+                     pub = 0x08080808, s172 = 0xAC1F0001, s172out = 0xAC200001;
+  EXPECT_TRUE(Net::ifconfig_selects("lo", lo, 0));
+  EXPECT_FALSE(Net::ifconfig_selects("LO", lo, 1));
+  EXPECT_TRUE(Net::ifconfig_selects("eth0", pub, 1));
+  EXPECT_TRUE(Net::ifconfig_selects("eth0", ll, 2));
+  EXPECT_FALSE(Net::ifconfig_selects("eth0", pub, 2));
+  EXPECT_TRUE(Net::ifconfig_selects("eth0", priv, 4));
+  EXPECT_TRUE(Net::ifconfig_selects("eth1", ten, 4));
+  EXPECT_TRUE(Net::ifconfig_selects("eth1", s172, 4));
+  EXPECT_FALSE(Net::ifconfig_selects("eth1", s172out, 4));
+  EXPECT_FALSE(Net::ifconfig_selects("lo", lo, 4));
+}
+
+TEST(NetHelpers, IfconfigListsThisHost) {
+  std::list<INet4::Addr> all, nolo;
+  int n = Net::ifconfig(all, 0);
+  ASSERT_GE(n, 0);
+  EXPECT_EQ(static_cast<int>(all.size()), n);
+  int m = Net::ifconfig(nolo, 1);
+  EXPECT_LE(m, n);
+  for (const auto& a : all) EXPECT_EQ(a.port(), 0);
+  EXPECT_FALSE(Net::hostname().empty());
+}
+
+void write_stat(const TempRoot& root, int pid, const std::string& comm) {
+  root.mkdirs("/proc/" + std::to_string(pid));
+  std::FILE* f = std::fopen(root.file("/proc/" + std::to_string(pid) + "/stat").c_str(), "w");
+  std::fprintf(f, "%d (%s) S 1 1 1 0 -1", pid, comm.c_str());
+  std::fclose(f);
+}
+
+TEST(NetHelpers, FindProcByName) {
+  TempRoot root;
+  write_stat(root, 17, "pppd");
+  write_stat(root, 42, "controller");
+  write_stat(root, 77, "odd) name");
+  root.mkdirs("/proc/self");
+  EXPECT_EQ(find_proc_by_name("controller", 42), 42);
+  EXPECT_EQ(find_proc_by_name("controller", 17), 42);  // stale id: scan
+  EXPECT_EQ(find_proc_by_name("controller", 0), 42);
+  EXPECT_EQ(find_proc_by_name("odd) name", 0), 77);
+  EXPECT_EQ(find_proc_by_name("missing", 0), -1);
+  TempRoot empty;
+  EXPECT_EQ(find_proc_by_name("controller", 0), -1);
+}
+
+TEST(NetHelpers, TimestampShape) {
+  std::ostringstream os;
+  timestamp(os);
+  EXPECT_EQ(os.str().size(), std::string("06/12 21:45:14").size());
+}
+
+volatile sig_atomic_t g_hits = 0;
+void on_usr1(int, siginfo_t*, void*) { g_hits = g_hits + 1; }
+
+TEST(Signals, InstallThreeArgumentHandler) {
+  ASSERT_EQ(IPC::Signal::handle(SIGUSR1, &on_usr1, SA_RESTART | SA_SIGINFO), 0);
+  struct sigaction sa;
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_SIGINFO);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
+  ::raise(SIGUSR1);
+  EXPECT_EQ(g_hits, 1);
+  EXPECT_EQ(IPC::Signal::enable_int(SIGUSR1), 0);
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_RESTART);
+  EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
+  EXPECT_TRUE(IPC::Signal::Set::is_signal(SIGTERM));
+  EXPECT_FALSE(IPC::Signal::Set::is_signal(1000));
+}
+
+}  // namespace

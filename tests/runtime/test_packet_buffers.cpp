@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+#include <sstream>
+#include <vector>
+
+#include "runtime/packet/packet.h"
+
+namespace {
+
+class Packets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    free_at_start_ = PacketPool::free_count();
+  }
+  void TearDown() override { EXPECT_EQ(PacketPool::free_count(), free_at_start_) << "a test leaked pool cells"; }
+  unsigned int free_at_start_ = 0;
+};
+
+Packet bytes(std::initializer_list<unsigned char> b, unsigned int head = 0) {
+  Packet p;
+  p.reserve_head(head);
+  for (unsigned char c : b) p.put8(c);
+  return p;
+}
+
+TEST_F(Packets, ReserveRules) {
+  Packet p;
+  EXPECT_TRUE(p.null());
+  EXPECT_EQ(p.length(), 0u);
+  p.reserve_head(0);
+  EXPECT_EQ(p._headroom(), 0u);
+  EXPECT_EQ(p._length(), 0u);
+  EXPECT_EQ(p.tailroom(), 4096u);
+
+  Packet q;
+  q.reserve_tail(0);
+  EXPECT_EQ(q._headroom(), 4096u);
+  EXPECT_EQ(q._tailroom(), 0u);
+
+  Packet r;
+  r.reserve_head(4096);
+  EXPECT_EQ(r._headroom(), 4096u);
+
+  Packet s;
+  s.reserve_tail(10);
+  EXPECT_EQ(s._headroom(), 4086u);
+  EXPECT_EQ(s.tailroom(), 10u);
+
+  // Layered transmit preparation: head rooms add up.
+  Packet t;
+  t.reserve_head(4);
+  t.reserve_head(2);
+  EXPECT_EQ(t._headroom(), 6u);
+  EXPECT_EQ(t.tailroom(), 4090u);
+}
+
+TEST_F(Packets, HeadRoomAndPushes) {
+  Packet p;
+  p.reserve_head(4);
+  p.put(3);
+  p.push(4);
+  EXPECT_EQ(p._headroom(), 0u);
+  EXPECT_EQ(p.length(), 7u);
+
+  Packet b;
+  b.reserve_head(2);
+  b.push16_b(0x1234);
+  EXPECT_EQ(b.text(), "12 34");
+  b.put16(0x1234);
+  b.put16_b(0x1234);
+  EXPECT_EQ(b.text(), "12 34 34 12 12 34");
+  EXPECT_EQ(b.pull16_b(), 0x1234);
+  EXPECT_EQ(b.pull16(), 0x1234);
+  EXPECT_EQ(b.pull16_l(), 0x3412);
+  EXPECT_TRUE(b.empty());
+}
+
+TEST_F(Packets, LenientPullsAndTrim) {
+  Packet e = bytes({});
+  EXPECT_EQ(e.pull8(), 0u);
+  EXPECT_EQ(e.length(), 0u);
+  Packet one = bytes({0x7F});
+  EXPECT_EQ(one.pull16_b(), 0x7F00);
+
+  Packet p = bytes({1, 2, 3, 4, 5});
+  EXPECT_EQ(*p.pull(2), 1u);
+  unsigned char* end = p.trim(1);
+  EXPECT_EQ(end, p.data() + 2);
+  EXPECT_EQ(p.text(), "03 04");
+  EXPECT_TRUE(p < 3u);
+  EXPECT_FALSE(p < 2u);
+  p[1] = 0xAB;
+  const Packet& cp = p;
+  EXPECT_EQ(cp[1], 0xABu);
+}
+
+TEST_F(Packets, TextForms) {
+  EXPECT_EQ(Packet().text(), "(null)");
+  EXPECT_EQ(bytes({}).text(), "");
+  EXPECT_EQ(bytes({0x01, 0xAB, 0x00}).text(), "01 AB 00");
+  std::ostringstream os;
+  os << bytes({0xFF});
+  EXPECT_EQ(os.str(), "FF");
+  std::ostringstream d;
+  EXPECT_FALSE(Packet().dump(d));
+  Packet p = bytes({1, 2}, 3);
+  EXPECT_TRUE(p.dump(d));
+  EXPECT_EQ(d.str(), "head=3, data=2, tail=4091");
+  std::ostringstream c;
+  EXPECT_TRUE(p.dump_context(c));
+  EXPECT_EQ(c.str(), "dump: 1 2");
+}
+
+TEST_F(Packets, StringsAndSubAndAppend) {
+  Packet p = bytes({});
+  EXPECT_EQ(p.put(std::string("abc")), 3u);
+  EXPECT_EQ(p.text(), "03 61 62 63");
+  EXPECT_EQ(p.pull_string(), "abc");
+  Packet short_str = bytes({5, 'x'});
+  EXPECT_EQ(short_str.pull_string(), "x");  // only what is there
+
+  Packet a = bytes({1, 2, 3, 4}, 8);
+  Packet s = a.sub(1, 2);
+  EXPECT_EQ(s.text(), "02 03");
+  EXPECT_EQ(s._headroom(), 9u);
+  a.put(a);  // appending a packet to itself doubles it
+  EXPECT_EQ(a.text(), "01 02 03 04 01 02 03 04");
+}
+
+TEST_F(Packets, CopyOnWriteKeepsSharedBufferUnchanged) {
+  Packet a = bytes({1, 2, 3});
+  unsigned int free_before = PacketPool::free_count();
+  Packet b = a;
+  EXPECT_EQ(a.use_count(), 2u);
+  EXPECT_EQ(PacketPool::free_count(), free_before);
+  b.put8(4);
+  EXPECT_EQ(PacketPool::free_count(), free_before - 1);
+  EXPECT_EQ(a.text(), "01 02 03");
+  EXPECT_EQ(b.text(), "01 02 03 04");
+  EXPECT_EQ(a.use_count(), 1u);
+
+  Packet c = a;
+  c.pull(1);
+  EXPECT_EQ(a.text(), "01 02 03");
+  EXPECT_EQ(c.text(), "02 03");
+  EXPECT_EQ(c._headroom(), 1u);  // the copy keeps the window's position
+
+  Packet d = a;
+  d.clear();
+  EXPECT_TRUE(d.null());
+  EXPECT_EQ(a.use_count(), 1u);
+  // Reading never copies.
+  Packet e = a;
+  unsigned int f = PacketPool::free_count();
+  EXPECT_EQ(e.length(), 3u);
+  EXPECT_EQ(static_cast<const Packet&>(e)[0], 1u);
+  EXPECT_EQ(e.text(), "01 02 03");
+  EXPECT_EQ(PacketPool::free_count(), f);
+}
+
+TEST_F(Packets, PoolExhaustionThrowsAndCellsAreReusedInFreeOrder) {
+  std::vector<Packet> held;
+  unsigned int n = PacketPool::free_count();
+  for (unsigned int i = 0; i < n; ++i) {
+    held.emplace_back();
+    held.back().reserve_head(0);
+  }
+  EXPECT_EQ(PacketPool::free_count(), 0u);
+  Packet extra;
+  EXPECT_THROW(extra.reserve_head(0), std::bad_alloc);
+  EXPECT_TRUE(extra.null());
+  // Copy on write of a shared buffer with an empty pool throws too, and
+  // leaves the handle as it was.
+  Packet shared = held[0];
+  EXPECT_THROW(shared.put8(1), std::bad_alloc);
+  EXPECT_EQ(shared.use_count(), 2u);
+  shared.clear();
+
+  int ia = PacketPool::index_of(held[10].get());
+  int ib = PacketPool::index_of(held[3].get());
+  held[10].clear();
+  held[3].clear();
+  Packet x, y;
+  x.reserve_head(0);
+  y.reserve_head(0);
+  EXPECT_EQ(PacketPool::index_of(x.get()), ia);
+  EXPECT_EQ(PacketPool::index_of(y.get()), ib);
+}
+
+TEST_F(Packets, ThePoolHoldsExactly1024Buffers) {
+  EXPECT_EQ(packet_max_count, 1024u);
+  EXPECT_EQ(PacketPool::free_count(), 1024u);  // nothing else holds one here
+  std::vector<Packet> held(1024);
+  for (auto& p : held) p.reserve_tail(0);
+  Packet p1025;
+  EXPECT_THROW(p1025.reserve_tail(0), std::bad_alloc);
+}
+
+TEST_F(Packets, BrokenPreconditionsTerminateWithAReport) {
+  EXPECT_DEATH(
+      {
+        Packet p;
+        p.reserve_head(4097);
+      },
+      "PACKET ASSERTION FAILED!\nlength>packet_max_size\n\\(null\\)");
+  EXPECT_DEATH(
+      {
+        Packet p;
+        p.reserve_head(4);
+        p.put8(0xAB);
+        p.push(5);
+      },
+      "PACKET ASSERTION FAILED!\nlen<=_headroom\\(\\)\nhead=4, data=1, tail=4091\ndump:\n ab\n");
+  EXPECT_DEATH(
+      {
+        Packet p = bytes({1});
+        p[1] = 0;
+      },
+      "index out of range");
+  EXPECT_DEATH(
+      {
+        Packet p = bytes({1});
+        p[-1] = 0;
+      },
+      "index out of range");
+  EXPECT_DEATH(
+      {
+        Packet p;
+        p.put8(1);
+      },
+      "PACKET ASSERTION FAILED!\nnull packet\n\\(null\\)");
+  EXPECT_DEATH(
+      {
+        Packet p = bytes({1, 2});
+        p.trim(3);
+      },
+      "len<=_length\\(\\)");
+  EXPECT_DEATH(
+      {
+        Packet p;
+        p.reserve_tail(4096);
+        p.reserve_tail(1);
+      },
+      "_tailroom\\(\\)\\+len <= packet_max_size");
+  EXPECT_DEATH(
+      {
+        Packet p;
+        p.put(5000);
+      },
+      "null packet");
+  EXPECT_DEATH(
+      {
+        Packet p;
+        (void)p._length();
+      },
+      "SMART POINTER ASSERTION!");
+}
+
+struct Status : Smart_object {
+  static int alive;
+  Status() { ++alive; }
+  virtual ~Status() { --alive; }
+  int value = 0;
+};
+int Status::alive = 0;
+struct DerivedStatus : Status {
+  int extra = 5;
+};
+
+TEST(SmartPointer, CountsAndDeletesThroughVirtualDestructor) {
+  {
+    Smart_pointer<Status> a(new DerivedStatus);
+    Smart_pointer<Status> b = a;
+    EXPECT_EQ(a.use_count(), 2u);
+    b->value = 3;  // no copy on write for this type
+    EXPECT_EQ(a->value, 3);
+    b.clean();
+    EXPECT_TRUE(b.null());
+    EXPECT_TRUE(!b);
+    a = a;  // self-assignment keeps the object
+    EXPECT_EQ(Status::alive, 1);
+    Smart_pointer<Status> c;
+    c = new Status;
+    EXPECT_EQ(Status::alive, 2);
+    c = a;
+    EXPECT_EQ(Status::alive, 1);
+  }
+  EXPECT_EQ(Status::alive, 0);
+}
+
+TEST(SmartPointerDeath, NullDereference) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Smart_pointer<Status> p;
+        p->value = 1;
+      },
+      "SMART POINTER ASSERTION!");
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/packet/clean_queue.h"
+#include "runtime/packet/cyclic.h"
+#include "runtime/packet/packet.h"
+
+namespace {
+
+Packet make(unsigned char tag) {
+  Packet p;
+  p.reserve_head(0);
+  p.put8(tag);
+  return p;
+}
+
+unsigned char tag_of(const Packet& p) { return p[0]; }
+
+TEST(CleanQueue, FillLimitAndOrder) {
+  CleanQueue<Packet, 7> q;
+  EXPECT_EQ(q.size(), 7u);
+  for (int i = 0; i < 7; ++i) EXPECT_TRUE(q.put(make(static_cast<unsigned char>(i))));
+  Packet extra = make(99);
+  EXPECT_FALSE(q.put(extra));
+  EXPECT_FALSE(q.append(extra));
+  EXPECT_EQ(q.count(), 7u);
+  EXPECT_EQ(extra.use_count(), 1u);  // refused: not referenced
+  Packet out;
+  EXPECT_TRUE(q.get(out));
+  EXPECT_EQ(tag_of(out), 0);
+}
+
+TEST(CleanQueue, AppendPutsInFrontAndGetLastTakesNewest) {
+  CleanQueue<Packet, 7> q;
+  q.put(make(1));
+  q.put(make(2));
+  q.put(make(3));
+  q.append(make(4));
+  std::vector<int> order;
+  Packet p;
+  while (q.get(&p)) order.push_back(tag_of(p));
+  EXPECT_EQ(order, (std::vector<int>{4, 1, 2, 3}));
+  EXPECT_TRUE(q.empty());
+  EXPECT_FALSE(q.get(p));
+  EXPECT_FALSE(q.get_last(&p));
+
+  q.put(make(1));
+  q.put(make(2));
+  q.put(make(3));
+  EXPECT_TRUE(q.get_last(&p));
+  EXPECT_EQ(tag_of(p), 3);
+  EXPECT_EQ(q.count(), 2u);
+  EXPECT_TRUE(q.get(p));
+  EXPECT_EQ(tag_of(p), 1);
+}
+
+TEST(CleanQueue, TakingOutReleasesTheSlot) {
+  CleanQueue<Packet, 7> q;
+  Packet p = make(5);
+  q.put(p);
+  EXPECT_EQ(p.use_count(), 2u);
+  p.clear();
+  Packet out;
+  q.get(out);
+  EXPECT_EQ(out.use_count(), 1u);
+  q.put(out);
+  Packet last;
+  q.get_last(last);
+  EXPECT_EQ(last.use_count(), 2u);  // `out` and `last`
+  EXPECT_TRUE(q.empty());
+}
+
+TEST(CleanQueue, PreviewKeepsTheElement) {
+  CleanQueue<Packet, 7> q;
+  Packet tmp;
+  EXPECT_FALSE(q.preview(&tmp));
+  q.put(make(8));
+  EXPECT_TRUE(q.preview(nullptr));
+  EXPECT_EQ(q.count(), 1u);
+  EXPECT_TRUE(q.preview(&tmp));
+  EXPECT_EQ(tag_of(tmp), 8);
+  EXPECT_EQ(tmp.use_count(), 2u);
+  EXPECT_EQ(q.count(), 1u);
+}
+
+TEST(CleanQueue, ClearReleasesThePackets) {
+  unsigned int free_before = PacketPool::free_count();
+  {
+    CleanQueue<Packet, 135> q;
+    for (int i = 0; i < 100; ++i) q.put(make(static_cast<unsigned char>(i)));
+    EXPECT_EQ(PacketPool::free_count(), free_before - 100);
+    q.clear();
+    EXPECT_EQ(q.count(), 0u);
+    EXPECT_TRUE(q.empty());
+    EXPECT_EQ(PacketPool::free_count(), free_before);  // nothing pinned
+    EXPECT_TRUE(q.put(make(1)));
+    EXPECT_EQ(q.count(), 1u);
+  }
+  EXPECT_EQ(PacketPool::free_count(), free_before);  // destruction frees too
+}
+
+TEST(CleanQueue, RingWraps) {
+  CleanQueue<Packet, 7> q;
+  for (int i = 1; i <= 7; ++i) q.put(make(static_cast<unsigned char>(i)));
+  Packet p;
+  for (int i = 0; i < 3; ++i) q.get(p);
+  for (int i = 8; i <= 10; ++i) EXPECT_TRUE(q.put(make(static_cast<unsigned char>(i))));
+  EXPECT_EQ(q.count(), 7u);
+  q.get(p);
+  EXPECT_EQ(tag_of(p), 4);
+  std::vector<int> rest;
+  while (q.get(p)) rest.push_back(tag_of(p));
+  EXPECT_EQ(rest, (std::vector<int>{5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(q.inc_index(5), 6u);
+  EXPECT_EQ(q.inc_index(6), 0u);
+  EXPECT_EQ(q.dec_index(0), 6u);
+}
+
+typedef Cyclic<unsigned int, 127> Seq;
+
+TEST(CyclicSeq, ModuloArithmetic) {
+  EXPECT_EQ(static_cast<unsigned int>(Seq(130)), 2u);
+  Seq a(127);
+  ++a;
+  EXPECT_EQ(static_cast<unsigned int>(a), 0u);
+  Seq b(0);
+  --b;
+  EXPECT_EQ(static_cast<unsigned int>(b), 127u);
+  EXPECT_EQ(static_cast<unsigned int>(Seq(3) - Seq(5)), 126u);
+  EXPECT_EQ(static_cast<unsigned int>(Seq(120) + Seq(10)), 2u);
+  Seq c(127);
+  Seq old = c++;
+  EXPECT_EQ(static_cast<unsigned int>(old), 127u);
+  EXPECT_EQ(static_cast<unsigned int>(c), 0u);
+}
+
+TEST(CyclicSeq, WindowTest) {
+  EXPECT_TRUE(Seq(120) <= Seq(3) <= Seq(5));
+  EXPECT_FALSE(Seq(120) <= Seq(6) <= Seq(5));
+  EXPECT_TRUE(Seq(5) <= Seq(5) <= Seq(5));
+  EXPECT_TRUE(Seq(5) <= Seq(5) <= Seq(4));  // whole ring
+  EXPECT_FALSE(Seq(5) <= Seq(4) <= Seq(3));
+  EXPECT_TRUE(Seq(0) <= Seq(127) <= Seq(127));
+  EXPECT_FALSE(Seq(1) <= Seq(0) <= Seq(127));
+}
+
+struct Receiver {
+  explicit Receiver(int i) : id(i) {}
+  int id;
+  Containers::CyclicList node;
+};
+
+std::vector<int> ids(Containers::CyclicList& head) {
+  std::vector<int> out;
+  for (auto it = head.begin(); it != head.end(); ++it)
+    out.push_back(Containers::offset<Receiver>(&*it, &Receiver::node)->id);
+  return out;
+}
+
+TEST(CyclicListRing, AddMoveAndLeave) {
+  Containers::CyclicList head, other;
+  EXPECT_TRUE(head.begin() == head.end());
+  Receiver a(1), b(2);
+  {
+    Receiver c(3);
+    head.AddToTail(&a.node);
+    head.AddToTail(&b.node);
+    head.AddToTail(&c.node);
+    EXPECT_EQ(ids(head), (std::vector<int>{1, 2, 3}));
+  }
+  EXPECT_EQ(ids(head), (std::vector<int>{1, 2}));  // destroyed member left
+  other.AddToTail(&a.node);                          // moves between rings
+  EXPECT_EQ(ids(head), (std::vector<int>{2}));
+  EXPECT_EQ(ids(other), (std::vector<int>{1}));
+  head.AddToTail(&b.node);  // re-adding moves it to the tail of the same ring
+  EXPECT_EQ(ids(head), (std::vector<int>{2}));
+}
+
+}  // namespace
