@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 pkgs=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
       libboost-dev libloki-dev)
 if [ "$what" = test ]; then
-  pkgs+=(clang erlang-base erlang-asn1 tshark socat iproute2 procps)
+  pkgs+=(clang erlang-base erlang-asn1 tshark socat iproute2 procps multimon-ng)
 fi
 
 missing=()

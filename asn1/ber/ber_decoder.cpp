@@ -341,7 +341,8 @@ int BERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
                                    : v.getField(field);
     if (!value)
         return Fail;
-    skip_ = v.tagMode() == 0 ? 1 : 0;
+    // The field's header carries the field tag in place of its own.
+    skip_ = v.getFieldTag(index) != value->getTag() ? 1 : 0;
     if (!value->accept(*this)) {
         if (optional)
             v.removeOptionalField(static_cast<unsigned>(optionalBit));

@@ -3,6 +3,8 @@
 
 #include "asn1/check/checkers.h"
 
+#include <string>
+
 namespace ASN1 {
 
 namespace {

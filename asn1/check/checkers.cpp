@@ -2,7 +2,6 @@
 #include "asn1/check/checkers.h"
 
 #include <cstdint>
-#include <memory>
 
 namespace ASN1 {
 

@@ -3,9 +3,7 @@
 
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <sstream>
 

@@ -38,3 +38,43 @@ constexpr std::size_t requestSize(uint32_t request) { return (request >> 16) & 0
 constexpr unsigned requestType(uint32_t request) { return (request >> 8) & 0xff; }
 
 }  // namespace Board
+
+namespace Board {
+namespace Req {
+
+// "/dev/dtmf": DTMF detectors, tone generators, echo cancellers and DTMF
+// rejection of the DSP timeslots. The by-value requests take the timeslot.
+constexpr uint32_t DtmfConfigureDetector = 0x40144202;  // {ts, twist, ratio, silence, noise}
+constexpr uint32_t DtmfEnableDetector = 0x40084203;     // {ts, id}
+constexpr uint32_t DtmfDisableDetector = 0x40044204;    // by value: ts
+constexpr uint32_t DtmfDial = 0x400c4205;               // {ts, f1:16, f2:16, a1:16, a2:16}
+constexpr uint32_t ChannelLmsOn = 0x40044206;           // by value: ts
+constexpr uint32_t ChannelLmsOff = 0x40044207;          // by value: ts
+constexpr uint32_t DtmfRejectionEnable = 0x40044209;    // by value: ts
+constexpr uint32_t DtmfRejectionDisable = 0x4004420a;   // by value: ts
+
+// "/dev/dsp": voice-activity and SD detectors, muting.
+constexpr uint32_t DsprocConfigure = 0x40146401;  // {ts, type, p1, p2, p3}
+constexpr uint32_t DsprocEnable = 0x400c6402;     // {ts, id, mask}
+constexpr uint32_t DsprocDisable = 0x400c6403;    // {ts, 0, mask}
+
+}  // namespace Req
+}  // namespace Board
+
+namespace Board {
+namespace Req {
+
+// "/dev/maintenance": E1 framer status, clock source and transmit clocks.
+constexpr uint32_t E1Status = 0xc0504d03;        // 80-byte status record, trunk in word 0
+constexpr uint32_t E1SelectSource = 0xc0044d0a;  // by value: clock source
+constexpr uint32_t E1SetTclk = 0xc0044d0b;       // by value: TCLK mask, bit n = trunk n slave
+
+// "/dev/e1-cas": channel-associated signalling of the E1 trunks.
+constexpr uint32_t CasOpenTrunk = 0x80044300;   // by value: trunk
+constexpr uint32_t CasCloseTrunk = 0x80044301;  // by value: trunk
+constexpr uint32_t CasSetTx = 0xc00c4302;       // {path, timeslot, rx:8 tx:8 pad:16}
+constexpr uint32_t CasGet = 0xc00c4303;         // {path, timeslot, rx:8 tx:8 pad:16}
+constexpr uint32_t CasSetup = 0xc0104304;       // {path, timeslot, rx:8 tx:8 pad:16, close}
+
+}  // namespace Req
+}  // namespace Board

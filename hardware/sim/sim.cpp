@@ -16,7 +16,11 @@
 
 #include "hardware/board/record.h"
 #include "hardware/board/requests.h"
+#include "hardware/sim/dsp.h"
+#include "hardware/sim/dtmf.h"
+#include "hardware/sim/e1cas.h"
 #include "hardware/sim/hal.h"
+#include "hardware/sim/maintenance.h"
 #include "hardware/sim/mcc.h"
 #include "runtime/os/paths.h"
 
@@ -176,6 +180,10 @@ Board::Board() {
   auto mcc = std::make_unique<MccDevice>();
   mcc_ = mcc.get();
   addDevice(std::move(mcc));
+  addDevice(std::make_unique<DtmfDevice>());
+  addDevice(std::make_unique<DspDevice>());
+  addDevice(std::make_unique<MaintenanceDevice>());
+  addDevice(std::make_unique<E1CasDevice>());
 }
 
 Board::~Board() {

@@ -48,8 +48,6 @@ class Ref(Type):
         self.module = module      # explicit module (Module.Type) or None
         self.name = name
         self.line = line
-        self.lo = None            # a constraint written on a reference (kept for checking)
-        self.hi = None
 
 
 class SeqOf(Type):
@@ -146,8 +144,6 @@ def tokenize(text, file):
             raise AsnError('unexpected character %r' % text[pos], file, line)
         kind = m.lastgroup
         s = m.group(kind)
-        if kind == 'comment' and s.endswith('\n'):
-            s = s[:-1]
         if kind not in ('ws', 'comment', 'bcomment'):
             if kind in ('assign', 'ellipsis', 'range', 'lbb', 'rbb', 'sym'):
                 kind = 'sym'
@@ -374,11 +370,7 @@ class Parser(object):
             r = Ref(None, w, t.line)
         if not w[0].isupper():
             self.error('expected a type reference', t)
-        if self.accept('('):
-            if self.peek().text == 'SIZE':
-                self.error('constraints on referenced types are not supported')
-            r.lo, r.hi, _ = self.parse_range(mod)
-            self.expect(')')
+        if self.peek().text == '(':
             self.error('constraints on referenced types are not supported', t)
         return r
 

@@ -5,7 +5,12 @@
 <M>_tables.cpp   every constant description and its tables
 <M>_access<k>.cpp the accessors, split so that no file grows large
 catalog.cpp      the list of every module's descriptions (for tests and
-                 diagnostics) and of the modules left out
+                 diagnostics), of the SEQUENCE OF descriptions and of the modules
+                 left out
+
+SEQUENCE OF descriptions are the runtime template's constant data
+(ASN1::SEQUENCE_OF<T>::theInfo), complete before main without any start-up
+step; so is the SIZE-constrained IA5String description of a field.
 """
 
 from asnmodel import ident, enum_facts
@@ -125,13 +130,12 @@ class CppEmitter(object):
         for d in others:
             out.append('class %s;' % d.cname)
         out.append('')
-        for d in self.sorted_for_header(others):
+        # Class bodies need only the declarations above (accessor bodies are
+        # in the source files), so definition order is the module's order.
+        for d in others:
             out.extend(self.seq_class(d) if d.kind == 'SEQUENCE' else self.choice_class(d))
         out.append('} // namespace %s\n\n#endif' % m)
         return '\n'.join(out) + '\n'
-
-    def sorted_for_header(self, descs):
-        return descs    # class bodies need only declarations of other classes
 
     def enum_class(self, d):
         items = d.node.items
@@ -230,7 +234,8 @@ class CppEmitter(object):
 
     def access_file(self, m, descs):
         out = ['// Generated from %s by messages/gen/tsd_asngen.py; do not edit.' %
-               self.source_names[m], '#include "messages/%s.h"\n' % m, 'namespace %s {\n' % m]
+               self.source_names[m], '#include "messages/%s.h"' % m, '#include "messages/absent.h"\n',
+               'namespace %s {\n' % m]
         for d in descs:
             c = d.cname
             out.append('%s::~%s() = default;' % (c, c))
@@ -239,8 +244,13 @@ class CppEmitter(object):
                     t = self.cls(f.expr)
                     n = f.cname
                     bit = f.bit if f.ext_index is None else d.opt_count + f.ext_index
-                    out.append('%s const& %s::get_%s() const { return static_cast<%s const&>(*getField(%d)); }'
-                               % (t, c, n, t, i))
+                    if f.optional or f.ext_index is not None:
+                        out.append('%s const& %s::get_%s() const { ::ASN1::AbstractData const* v = getField(%d); '
+                                   'return v ? static_cast<%s const&>(*v) : ::Messages::absentValue<%s>(); }'
+                                   % (t, c, n, i, t, t))
+                    else:
+                        out.append('%s const& %s::get_%s() const { return static_cast<%s const&>(*getField(%d)); }'
+                                   % (t, c, n, t, i))
                     if f.optional or f.ext_index is not None:
                         out.append('%s& %s::set_%s() { includeOptionalField(%d, %d); return static_cast<%s&>(*getField(%d)); }'
                                    % (t, c, n, bit, i, t, i))
@@ -258,8 +268,9 @@ class CppEmitter(object):
                     out.append('%s& %s::select_%s() { return static_cast<%s&>(*setSelection(%d, ::ASN1::AbstractData::create(selectionInfos[%d]))); }'
                                % (t, c, n, t, k, k))
                     out.append('void %s::select_%s(%s v) { select_%s() = v; }' % (c, n, self.arg(f.expr), n))
-                    out.append('%s const& %s::get_%s() const { return static_cast<%s const&>(*getSelection()); }'
-                               % (t, c, n, t))
+                    out.append('%s const& %s::get_%s() const { return currentSelection() == %d ? '
+                               'static_cast<%s const&>(*getSelection()) : ::Messages::absentValue<%s>(); }'
+                               % (t, c, n, k, t, t))
             out.append('')
         out.append('} // namespace %s' % m)
         return '\n'.join(out) + '\n'
@@ -312,7 +323,6 @@ class CppEmitter(object):
                     c, n, ', '.join('"%s"' % f.name for f in d.fields)))
                 out.append('::ASN1::ChoiceInfo const %s::theInfo = { { &::ASN1::createAs<%s>, 0 }, %s, %s::selectionInfos, %d, %d, nullptr, %s::selectionNames };\n'
                            % (c, c, 'true' if d.extensible else 'false', c, d.root_count, n, c))
-        out.append(self.seqof_completion(m))
         out.append('} // namespace %s' % m)
         return '\n'.join(out) + '\n'
 
@@ -325,9 +335,6 @@ class CppEmitter(object):
                     % (name, b.lo, b.hi))
         return ('::ASN1::ConstrainedInfo const %s = { { &::ASN1::OCTET_STRING::create, 4 }, { ::ASN1::FixedConstraint, %d, %dU } };'
                 % (name, b.lo, b.hi))
-
-    def seqof_completion(self, m):
-        return ''
 
     def catalog(self, skipped):
         s = self.schema

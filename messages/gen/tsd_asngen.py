@@ -191,11 +191,12 @@ def main(argv):
             if m in root.rename:
                 write_if_changed(os.path.join(args.erlang, '%s%s.asn' % (m, ROOT_SUFFIX)), root.module_text(m))
         if args.erlc:
+            # The compiled export serves only the cross-check tests: a failure
+            # is reported (and the tests then fail) but does not stop the build.
             try:
                 compile_erlang(schema, args.erlang, args.erlc)
             except (OSError, subprocess.CalledProcessError) as e:
-                sys.stderr.write('tsd_asngen: erlc failed: %s\n' % e)
-                return 1
+                sys.stderr.write('tsd_asngen: warning: erlc failed: %s\n' % e)
     return 0
 
 

@@ -16,6 +16,7 @@
 // log stream and calls the first attached ChildWait of that pid once.
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "runtime/loop/dual_list.h"
 #include "runtime/loop/event.h"
@@ -62,7 +63,7 @@ class ChildWait : public F_dual_list_item<ChildWait> {
   ChildWait& operator=(const ChildWait&) = delete;
 
   template <class T>
-  void Bind(T* owner, void (T::*method)(int)) {
+  void Bind(typename std::common_type<T>::type* owner, void (T::*method)(int)) {
     static_assert(sizeof(THandler1<T>) <= sizeof(buffer_), "handler too large");
     handler_->~Handler();
     handler_ = new (buffer_) THandler1<T>(*owner, method);

@@ -9,6 +9,8 @@
 //   dpc_.Activate();
 //   void Owner::OnDpc() { dpc_.Deactivate(); ... }
 
+#include <type_traits>
+
 class DpcHandler {
  public:
   virtual void Invoke() = 0;
@@ -47,7 +49,7 @@ class Dpc {
   void Bind(DpcHandler* h);
   void Bind(void (*fn)()) { Bind(new DpcHandler1(fn)); }
   template <class T>
-  void Bind(T* obj, void (T::*method)()) {
+  void Bind(typename std::common_type<T>::type* obj, void (T::*method)()) {
     Bind(new TDpcHandler<T>(obj, method));
   }
 

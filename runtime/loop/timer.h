@@ -11,6 +11,8 @@
 // Arming an armed Timer replaces the pending call; reset() or destruction
 // cancels it. The callback may re-arm, reset or destroy its Timer or owner.
 // Periods must not exceed 7200000 ms.
+#include <type_traits>
+
 #include "runtime/loop/dual_list.h"
 
 class Timer;
@@ -44,10 +46,11 @@ class Timer {
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
 
+  // T is taken from the method, so a derived object may arm a base's method.
   template <class T>
-  void set(unsigned int ms, void (T::*method)(), T* obj);
+  void set(unsigned int ms, void (T::*method)(), typename std::common_type<T>::type* obj);
   template <class T>
-  void set(unsigned int ms, void (T::*method)(Timer*), T* obj);
+  void set(unsigned int ms, void (T::*method)(Timer*), typename std::common_type<T>::type* obj);
 
   void reset();
   bool is_running() const { return event_ != nullptr; }
@@ -126,12 +129,12 @@ class SimpleTimerEvent1 : public TimerEvent {
 };
 
 template <class T>
-void Timer::set(unsigned int ms, void (T::*method)(), T* obj) {
+void Timer::set(unsigned int ms, void (T::*method)(), typename std::common_type<T>::type* obj) {
   own(new ObjTimerEvent1<T>(this, method, obj, ms));
 }
 
 template <class T>
-void Timer::set(unsigned int ms, void (T::*method)(Timer*), T* obj) {
+void Timer::set(unsigned int ms, void (T::*method)(Timer*), typename std::common_type<T>::type* obj) {
   own(new ObjTimerEvent2<T>(this, method, obj, ms));
 }
 

@@ -37,6 +37,25 @@ bool ifconfig_selects(const char* ifname, unsigned int a, ifconfig_mode_t mode) 
   return false;
 }
 
+std::list<IfEntry> ifconf_entries(const void* records, int bytes) {
+  std::list<IfEntry> out;
+  const unsigned char* p = static_cast<const unsigned char*>(records);
+  int n = bytes / static_cast<int>(sizeof(struct ifreq));
+  for (int i = 0; i < n; ++i) {
+    struct ifreq r;
+    std::memcpy(&r, p + static_cast<std::size_t>(i) * sizeof r, sizeof r);
+    if (r.ifr_addr.sa_family != AF_INET) continue;
+    sockaddr_in sin;
+    std::memcpy(&sin, &r.ifr_addr, sizeof sin);
+    sin.sin_port = 0;
+    char name[IFNAMSIZ + 1];
+    std::memcpy(name, r.ifr_name, IFNAMSIZ);
+    name[IFNAMSIZ] = 0;
+    out.push_back(IfEntry{name, INet4::Addr(sin)});
+  }
+  return out;
+}
+
 int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode) {
   int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
@@ -50,24 +69,14 @@ int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode) {
     ::close(s);
     return -1;
   }
-  int n = ifc.ifc_len / static_cast<int>(sizeof(struct ifreq));
   int count = 0;
-  for (int i = 0; i < n; ++i) {
-    struct ifreq& r = reqs[i];
-    if (r.ifr_addr.sa_family != AF_INET) continue;
-    sockaddr_in sin;
-    std::memcpy(&sin, &r.ifr_addr, sizeof sin);
-    char name[IFNAMSIZ + 1];
-    std::memcpy(name, r.ifr_name, IFNAMSIZ);
-    name[IFNAMSIZ] = 0;
-    if (!ifconfig_selects(name, ntohl(sin.sin_addr.s_addr), mode)) continue;
+  for (const IfEntry& e : ifconf_entries(reqs, ifc.ifc_len)) {
+    if (!ifconfig_selects(e.name.c_str(), e.addr.host_order(), mode)) continue;
     struct ifreq q;
     std::memset(&q, 0, sizeof q);
-    std::memcpy(q.ifr_name, r.ifr_name, IFNAMSIZ);
+    std::strncpy(q.ifr_name, e.name.c_str(), IFNAMSIZ - 1);
     if (::ioctl(s, SIOCGIFADDR, &q) < 0) continue;
-    std::memcpy(&sin, &r.ifr_addr, sizeof sin);
-    sin.sin_port = 0;
-    out.push_back(INet4::Addr(sin));
+    out.push_back(e.addr);
     ++count;
   }
   ::close(s);

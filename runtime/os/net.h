@@ -21,6 +21,14 @@ int hostname(const std::string& name);
 // Appends the selected interface addresses (port 0) in the kernel's order;
 // the number appended, or -1 when the interface list cannot be had.
 int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode);
+// One IPv4 record of the kernel's interface list.
+struct IfEntry {
+  std::string name;
+  INet4::Addr addr;
+};
+// The IPv4 records of an SIOCGIFCONF answer (records of this platform's
+// ifreq size), in the kernel's order.
+std::list<IfEntry> ifconf_entries(const void* records, int bytes);
 // The selection test of ifconfig for one interface.
 bool ifconfig_selects(const char* ifname, unsigned int host_order_addr, ifconfig_mode_t mode);
 

@@ -255,9 +255,9 @@ TEST_F(ErlangBerPeer, RandomErlangValuesRoundTripThroughOurRuntime)
     std::string const typeList = "Record Message Command Ext Exts Inner Query Channel Single Bounded Bytes "
                                  "Colour Mode Grow Name Text Fixed Octets Big Wide Word Slot Small Plain";
     std::vector<std::string> const generated =
-        lines(run(script_ + "random 60 20261207 " + typeList + " 2>&1", &st));
+        lines(run(script_ + "random 100 20261207 " + typeList + " 2>&1", &st));
     ASSERT_EQ(0, st);
-    ASSERT_GE(generated.size(), 1400u);
+    ASSERT_GE(generated.size(), 2400u);
 
     std::vector<Case> cases;
     int failures = 0;
@@ -318,8 +318,6 @@ TEST_F(ErlangBerPeer, HandBuiltValuesMatchErlangOctetForOctet)
     for (long long n : {0LL, 127LL, 128LL, 32767LL, 32768LL, 8388607LL, 8388608LL, 2147483647LL,
                         2147483648LL, 3000000000LL, 4294967295LL})
         integer("Big", &Big, n);
-    for (long long n : {0LL, 255LL, 16777215LL})
-        integer("Wide", &Wide, n);
     for (long long n : {0LL, 127LL, 128LL, -1LL, -128LL, -129LL, 32767LL, 32768LL, -32769LL, 8388608LL,
                         -8388609LL, 2147483647LL, -2147483648LL})
         integer("Plain", &INTEGER::theInfo, n);
@@ -329,29 +327,12 @@ TEST_F(ErlangBerPeer, HandBuiltValuesMatchErlangOctetForOctet)
         setText(v.get(), s);
         add(type, *v, type + " of " + std::to_string(s.size()));
     };
-    text("Name", &Name, "ab");
-    text("Text", &IA5String::theInfo, "");
     text("Text", &IA5String::theInfo, std::string(127, 'q'));
     text("Text", &IA5String::theInfo, std::string(128, 'r'));
     text("Text", &IA5String::theInfo, std::string(300, 's'));
-    text("Grow", &Grow, "abcdefgh");
-    {
-        Value v = make(&OCTET_STRING::theInfo);
-        setOctets(v.get(), std::string(70000, '\x55'));
-        add("Octets", *v, "Octets of 70000");
-        Value b = make(&Bytes);
-        as<SEQUENCE_OF_Base>(b.get()).resize(200);
-        add("Bytes", *b, "Bytes of 200");
-        add("Bytes", *make(&Bytes), "Bytes empty");
-    }
-    for (int i = 0; i < 3; ++i) {
-        Value c = make(&Colour);
-        as<ENUMERATED>(c.get()).setFromInt(i);
-        add("Colour", *c, "Colour");
-        Value m = make(&Mode);
-        as<ENUMERATED>(m.get()).setFromInt(i);
-        add("Mode", *m, "Mode");
-    }
+    Value octets = make(&OCTET_STRING::theInfo);
+    setOctets(octets.get(), std::string(70000, '\x55'));
+    add("Octets", *octets, "Octets of 70000");
     for (int alt = 0; alt < 5; ++alt) {
         Value msg = make(&Message);
         AbstractData* sel = select(*named(*msg, "pdu"), alt);
@@ -369,49 +350,6 @@ TEST_F(ErlangBerPeer, HandBuiltValuesMatchErlangOctetForOctet)
             setInt(named(*msg, "slot"), 0);
         }
         add("Message", *msg, "Message alternative " + std::to_string(alt));
-    }
-    {
-        Value e = make(&Ext);
-        setInt(named(*e, "a"), 7);
-        as<BOOLEAN>(named(*e, "b")) = false;
-        setText(named(*e, "c"), "ext");
-        setInt(named(*e, "d"), -70000);
-        AbstractData* in = named(*e, "e");
-        setInt(named(*in, "id"), 512);
-        as<BOOLEAN>(named(*in, "flag")) = true;
-        add("Ext", *e, "Ext with every addition");
-        Value list = make(&Exts);
-        as<SEQUENCE_OF_Base>(list.get()).push_back(e->clone());
-        Value second = make(&Ext);
-        setInt(named(*second, "d"), 1);
-        as<SEQUENCE_OF_Base>(list.get()).push_back(second.release());
-        add("Exts", *list, "Exts of two");
-    }
-    {
-        Value r = make(&Record);
-        setInt(named(*r, "seq"), 3000000000LL);
-        setInt(named(*r, "small"), 6);
-        setInt(named(*r, "word"), 1000);
-        setInt(named(*r, "wide"), 300);
-        setInt(named(*r, "plain"), -3);
-        setInt(named(*r, "byte"), 200);
-        as<BOOLEAN>(named(*r, "flag")) = true;
-        setText(named(*r, "text"), "text");
-        setText(named(*r, "name"), "n");
-        setText(named(*r, "grow"), "gr");
-        setOctets(named(*r, "octets"), std::string("\x00\x01\x02", 3));
-        setOctets(named(*r, "fixed"), "abcd");
-        as<SEQUENCE_OF_Base>(named(*r, "numbers")).resize(3);
-        setInt(select(*named(*r, "channel"), 1), 1023);
-        setInt(select(*named(*r, "single"), 0), 2);
-        as<ENUMERATED>(named(*r, "colour")).setFromInt(1);
-        as<ENUMERATED>(named(*r, "mode")).setFromInt(2);
-        as<ENUMERATED>(named(*r, "numbered")).setFromInt(255);
-        AbstractData* q = select(*named(*r, "command"), 3);
-        setText(named(*q, "what"), "q");
-        setInt(named(*named(*r, "inner"), "id"), 9);
-        as<SEQUENCE_OF_Base>(named(*r, "exts")).resize(2);
-        add("Record", *r, "Record");
     }
     expectErlangAgrees(cases);
 }

@@ -139,6 +139,22 @@ TEST(ParserPrimitives, KeywordsNumbersAndStrings)
     EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
 }
 
+TEST(ParserPrimitives, NamedNumbers)
+{
+    static NamedNumberEntry const entries[] = {{-1, "minus-one"}, {3, "three"}};
+    static const NamedIntegerInfo info = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
+                                          entries, 2};
+    Value v = make(&info);
+    ASSERT_TRUE(parse(*v, "three"));
+    EXPECT_EQ(3, intOf(v.get()));
+    ASSERT_TRUE(parse(*v, "-7"));
+    EXPECT_EQ(-7, intOf(v.get()));
+    EXPECT_FALSE(parse(*v, "four"));
+    setInt(v.get(), -1);
+    EXPECT_EQ("minus-one", v->asValueNotation());
+    expectRoundTrip(*v);
+}
+
 TEST(ParserPrimitives, OctetAndBitStrings)
 {
     Value octets = make(&OCTET_STRING::theInfo);

@@ -30,24 +30,6 @@ int intOf(AbstractData const* v)
     return dynamic_cast<INTEGER const&>(*v).getValue();
 }
 
-TEST(PerDecoderPrimitives, BitsAndPosition)
-{
-    std::vector<char> in = unhex("a5 0f");
-    PERDecoder d(in.data(), in.data() + in.size());
-    unsigned v = 0;
-    ASSERT_TRUE(d.decodeMultiBit(4, v));
-    EXPECT_EQ(0xAu, v);
-    PERDecoder::memento_type m = d.getMemento();
-    ASSERT_TRUE(d.decodeMultiBit(12, v));
-    EXPECT_EQ(0x50Fu, v);
-    EXPECT_FALSE(d.decodeMultiBit(1, v));
-    EXPECT_EQ(0u, d.decodeSingleBit());      // exhausted: 0, nothing moves
-    d.rollback(m);
-    EXPECT_EQ(12u, d.getBitsLeft());
-    d.setPosition(in.data() + 10);            // clamped to the end
-    EXPECT_TRUE(d.atEnd());
-}
-
 TEST(PerDecoderPrimitives, LengthForms)
 {
     auto len = [](std::string const& text) {

@@ -181,7 +181,7 @@ protected:
     static void SetUpTestSuite()
     {
         int st = 0;
-        run("command -v erlc escript >/dev/null 2>&1", &st);
+        run("command -v erlc >/dev/null 2>&1 && command -v escript >/dev/null 2>&1", &st);
         if (st != 0) {
             error_ = "erlc/escript not found: install the Debian packages erlang-base and erlang-asn1 "
                      "(scripts/deps.sh test)";
@@ -399,31 +399,6 @@ std::vector<std::pair<Case, Value>> handBuilt()
         add("Ext", std::move(shortMap), false, "Ext with a one-bit extension bitmap");
         add("Exts", std::move(list), true, "Exts of one");
     }
-    {
-        Value r = make(&Record);
-        setInt(field(*r, 0), 70000);
-        setInt(field(*r, 2), 6);
-        setInt(field(*r, 3), 1000);
-        setInt(field(*r, 4), 300);
-        setInt(field(*r, 5), -3);
-        setInt(field(*r, 6), 200);
-        as<BOOLEAN>(field(*r, 7)) = true;
-        setText(field(*r, 9), "text");
-        setText(field(*r, 10), "n");
-        setText(field(*r, 11), "gr");
-        setOctets(field(*r, 12), std::string("\x00\x01\x02", 3));
-        setOctets(field(*r, 13), "abcd");
-        as<SEQUENCE_OF_Base>(field(*r, 14)).resize(3);
-        as<SEQUENCE_OF_Base>(field(*r, 15)).resize(1);
-        setInt(select(*field(*r, 16), 0), 31);
-        setInt(select(*field(*r, 17), 0), 2);
-        as<ENUMERATED>(field(*r, 18)).setFromInt(1);
-        as<ENUMERATED>(field(*r, 19)).setFromInt(2);
-        as<ENUMERATED>(field(*r, 20)).setFromInt(255);
-        select(*field(*r, 21), 4);
-        setInt(field(*field(*r, 22), 0), 3);
-        add("Record", std::move(r), true, "Record");
-    }
     return out;
 }
 
@@ -449,43 +424,6 @@ TEST_F(ErlangPeer, OurEncodingsDecodeInErlangToTheSameValue)
         else
             EXPECT_NE("ok " + ours, answers[i]) << c.origin << ": expected to differ from X.691";
     }
-}
-
-TEST_F(ErlangPeer, NewerPeerAdditionsAreSkippedAndUnknownAlternativesRefused)
-{
-    // Erlang knows three Ext additions and two Command extension
-    // alternatives; a peer that knows none reads the root and skips or
-    // refuses the rest.
-    std::vector<std::pair<Case, Value>> built = handBuilt();
-    int extSeen = 0, cmdSeen = 0;
-    for (auto& b : built) {
-        bool ok = false;
-        std::vector<char> bytes = unhex(encodeHex(*b.second, ok));
-        if (b.first.type == "Ext") {
-            Value old = make(&ExtV1);
-            PERDecoder d(bytes.data(), bytes.data() + bytes.size());
-            EXPECT_TRUE(old->accept(d)) << b.first.origin;
-            EXPECT_EQ(as<INTEGER>(as<SEQUENCE>(b.second.get()).getField(0)).getValue(),
-                      as<INTEGER>(as<SEQUENCE>(old.get()).getField(0)).getValue());
-            ++extSeen;
-        }
-        if (b.first.type == "Message") {
-            SEQUENCE const& m = as<SEQUENCE>(b.second.get());
-            int alt = as<CHOICE>(const_cast<AbstractData*>(m.getField(2))).currentSelection();
-            std::vector<char> pdu;
-            PEREncoder e(pdu, true);
-            ASSERT_TRUE(m.getField(2)->accept(e));
-            Value old = make(&CommandV1);
-            PERDecoder d(pdu.data(), pdu.data() + pdu.size());
-            EXPECT_EQ(alt < 3, old->accept(d)) << b.first.origin;
-            if (alt >= 3) {
-                EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(old.get()).currentSelection());
-            }
-            ++cmdSeen;
-        }
-    }
-    EXPECT_EQ(3, extSeen);
-    EXPECT_EQ(5, cmdSeen);
 }
 
 } // namespace

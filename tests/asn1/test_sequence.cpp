@@ -48,12 +48,8 @@ TEST(VSequence, FreshValueHasMandatoryFieldsOnly)
         EXPECT_EQ(nullptr, rec->getField(i)) << i;
     for (unsigned bit = 0; bit < 4; ++bit)
         EXPECT_FALSE(rec->hasOptionalField(bit));
-    EXPECT_EQ(5u, rec->getNumFields());
     EXPECT_EQ(2u, rec->getOptionalMap().size());
     EXPECT_EQ(0u, rec->getExtensionMap().size());
-    EXPECT_TRUE(rec->extendable());
-    EXPECT_STREQ("e2", rec->getFieldName(4));
-    EXPECT_EQ(16u, rec->getTag());
 }
 
 TEST(VSequence, IncludeRemoveReinclude)
@@ -238,10 +234,7 @@ TEST(VChoice, SelectionStates)
     EXPECT_FALSE(c.select(-5));
     EXPECT_EQ(-2, c.currentSelection());
 
-    EXPECT_EQ(2u, c.getNumChoices());
-    EXPECT_EQ(3u, c.getNumKnownChoices());
-    EXPECT_TRUE(c.extendable());
-    EXPECT_EQ(0u, c.getTag());
+    EXPECT_EQ(2u, c.getNumChoices());  // root alternatives only
 }
 
 TEST(VChoice, SetSelectionTakesOwnership)
@@ -346,10 +339,7 @@ std::vector<int> contents(IntList const& l)
 
 TEST(VSequenceOf, DescriptionIsConstantAndComplete)
 {
-    EXPECT_EQ(16u, IntList::theInfo.base.header.tag);
     EXPECT_EQ(&INTEGER::theInfo, IntList::theInfo.elementInfo);
-    EXPECT_EQ(Unconstrained, IntList::theInfo.base.constraint.type);
-    EXPECT_EQ(0xFFFFFFFFu, IntList::theInfo.base.constraint.upper);
     using Set = SET_OF<INTEGER, EmptyConstraint>;
     EXPECT_EQ(17u, Set::theInfo.base.header.tag);
     std::unique_ptr<AbstractData> s(AbstractData::create(&Set::theInfo));

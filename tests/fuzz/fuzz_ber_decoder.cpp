@@ -3,7 +3,8 @@
 // rest is decoded. Whatever the input, decoding never crashes, leaks or
 // allocates beyond what the input announces and holds; a decoded value is
 // checked, traced and printed, and when it re-encodes, decoding that
-// encoding and encoding again gives the same octets.
+// encoding and encoding again gives the same octets (the time type, whose
+// text is read as it comes, is only decoded and printed).
 #include "asn1/ber/ber_decoder.h"
 #include "asn1/ber/ber_encoder.h"
 #include "asn1/check/checkers.h"
@@ -29,7 +30,8 @@ const SequenceInfo Odd = {{&SEQUENCE::create, 16}, true, OddInfos, OddIds, 10, 0
                           OddNames};
 
 void const* const Targets[] = {&Record, &Message, &Ext, &Exts, &Command, &Inner, &ExtV1, &CommandV1,
-                               &Bytes, &Booleans, &Grow, &Odd, &Query, &Channel, &Big, &INTEGER::theInfo};
+                               &Bytes, &Booleans, &Grow, &Odd, &Query, &Channel, &Big, &INTEGER::theInfo,
+                               &GeneralizedTime::theInfo};
 
 std::vector<char> encode(AbstractData const& v, bool& ok)
 {
@@ -56,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     std::ostringstream os;
     trace_invalid(os, "fuzz: ", *v);
     os << *v;
+    if (info == &GeneralizedTime::theInfo)
+        return 0;  // any text is taken as it comes; its normal form may differ
     bool ok = false;
     std::vector<char> const once = encode(*v, ok);
     if (!ok)

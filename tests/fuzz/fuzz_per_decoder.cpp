@@ -1,12 +1,15 @@
-// fuzz-links: asn1
+// fuzz-links: messages asn1
 // The aligned PER decoder on arbitrary octets: the first octet picks the
-// type, the rest is decoded. Whatever the input, decoding never crashes,
+// type (the control or SNMP agent message, or a test type), the rest is
+// decoded. Whatever the input, decoding never crashes,
 // leaks or allocates beyond its limits; a decoded value prints, and when it
 // re-encodes, decoding that encoding and encoding again gives the same
 // octets.
 #include "asn1/notation/printer.h"
 #include "asn1/per/per_decoder.h"
 #include "asn1/per/per_encoder.h"
+#include "messages/LGCP.h"
+#include "messages/MON.h"
 #include "tests/asn1/test_per_types.h"
 
 #include <cstddef>
@@ -27,7 +30,8 @@ char const* const MiscNames[] = {"oid", "bits", "bmp", "time", "open", "mode", "
 const SequenceInfo Misc = {{&SEQUENCE::create, 16}, true, MiscInfos, MiscIds, 10, 0, 0, nullptr, nullptr,
                            MiscNames};
 
-void const* const Targets[] = {&Record, &Message, &Ext, &Exts, &Command, &Inner, &ExtV1, &CommandV1,
+// The control and agent messages first, then the test types of every form.
+void const* const Targets[] = {&LGCP::Message::theInfo, &MON::Message::theInfo, &Record, &Message, &Ext, &Exts, &Command, &Inner, &ExtV1, &CommandV1,
                                &Bytes, &Booleans, &Grow, &Misc, &Query, &Channel};
 
 std::vector<char> encode(AbstractData const& v, bool& ok)

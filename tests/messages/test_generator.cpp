@@ -1,5 +1,5 @@
-// The schema toolchain run on small modules of its own: naming rules of the
-// C++ output, the Erlang export's renaming and enumeration ranges, and how
+// The schema toolchain run on small modules of its own: the Erlang export's
+// renaming and enumeration ranges, the constructs it refuses, and how
 // a module whose text cannot be used is left out without stopping the rest.
 #include <gtest/gtest.h>
 
@@ -78,33 +78,6 @@ protected:
 
     std::string dir_;
 };
-
-TEST_F(Generator, NamesInlineTypesAfterTheirPlace)
-{
-    Result r = generate(samples(), "--strict");
-    ASSERT_EQ(0, r.status) << r.output;
-    std::string h = slurp(dir_ + "/out/GenSample.h");
-    EXPECT_TRUE(contains(h, "class Top_inner : public ::ASN1::SEQUENCE"));
-    EXPECT_TRUE(contains(h, "class Top_inner_b_c : public ::ASN1::ENUMERATED"));
-    EXPECT_TRUE(contains(h, "class Top_list_subtype : public ::ASN1::SEQUENCE"));
-    EXPECT_TRUE(contains(h, "class Body_nested : public ::ASN1::CHOICE"));
-    // "-" becomes "_" in identifiers, enumeration constants keep their numbers.
-    EXPECT_TRUE(contains(h, "void set_name_text(std::string const& v);"));
-    EXPECT_TRUE(contains(h, "struct later_2 { using Id = std::integral_constant<int, 8>; };"));
-    EXPECT_TRUE(contains(h, "enum NamedNumber { not_use = -1, active = 0, standby = 1 };"));
-    EXPECT_TRUE(contains(h, "#include \"messages/GenOther.h\""));
-    // Printable names keep their spelling; gaps are written into the names table.
-    std::string t = slurp(dir_ + "/out/GenSample_tables.cpp");
-    EXPECT_TRUE(contains(t, "\"name-text\""));
-    EXPECT_TRUE(contains(t, "\"later-2\""));
-    EXPECT_TRUE(contains(t, "{ \"initial\", \"learn\", \"speak=4\", \"standby=8\", \"active=16\", nullptr }"));
-    EXPECT_TRUE(contains(t, "{ \"not-use=-1\", \"active\", \"standby\", nullptr }"));
-    // SEQUENCE extension additions: optional bits after the root ones.
-    EXPECT_TRUE(contains(t, "Ext::fieldIds[5] = { -1, 0, 0, 0, 0 }"));
-    EXPECT_TRUE(contains(t, "Ext::fieldInfos, Ext::fieldIds, 2, 3, 1,"));
-    std::string a = slurp(dir_ + "/out/GenSample_access0.cpp");
-    EXPECT_TRUE(contains(a, "Ext::set_e() { includeOptionalField(3, 4);"));
-}
 
 TEST_F(Generator, ErlangExportIsWireEquivalent)
 {

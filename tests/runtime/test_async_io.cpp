@@ -158,19 +158,6 @@ TEST(AsyncConnect, TimeOutOnDrivenClock) {
   EXPECT_EQ(o.calls, 1);
 }
 
-TEST(AsyncConnect, StopReportsOnce) {
-  unsigned short port = 0;
-  Fd lst(listen_socket(0, &port));
-  ConnectOwner o;
-  o.conn->Bind(&ConnectOwner::OnConnect, &o);
-  o.conn->Start("bad address", 5000);  // 0.0.0.0:0 after a failed parse
-  if (o.calls == 0) {
-    o.conn->Stop();
-    EXPECT_EQ(o.status, ASync::Connect::Status::stopped);
-  }
-  EXPECT_EQ(o.calls, 1);
-}
-
 // --------------------------------------------------------------- copy
 
 struct Drain {

@@ -9,21 +9,6 @@
 
 namespace {
 
-struct Named {
-  void PutHeader(std::ostream& os) const { os << "ctrl [" << id << "]: "; }
-  void PutShortInfo(std::ostream& os) const { os << "#" << id; }
-  int id = 7;
-};
-struct Derived : Named {};
-
-TEST(ExtManipulators, HeaderShortInfoAndQuoted) {
-  std::ostringstream os;
-  Derived d;
-  const char* word = "on";
-  os << ext::header(&d) << "up" << '|' << ext::shortinfo(&d) << '|' << ext::quoted(word);
-  EXPECT_EQ(os.str(), "ctrl [7]: up|#7|\"on\"");
-}
-
 TEST(ExtManipulators, HexBytesRestoreFillAndFlags) {
   std::ostringstream os;
   const unsigned char bytes[] = {0x0A, 0xFF};
@@ -129,27 +114,12 @@ TEST(ProfilePoints, NewestFirstAndUnlinkOnDestruction) {
   EXPECT_EQ(after.str(), before.str());
 }
 
-TEST(VersionRecord, PrintsTagAndNames) {
+TEST(VersionRecord, PrintsTagOnly) {
   std::ostringstream os;
   os << Version::current;
   EXPECT_EQ(os.str(), "R2033");
-  EXPECT_STREQ(Version::current.tag(), "R2033");
-  EXPECT_EQ(Version::current.number(), 2033);
-  EXPECT_STREQ(version_string(Version::release), "release");
   EXPECT_STREQ(version_string(static_cast<Version::Type>(7)), "unknown");
-  EXPECT_STREQ(version_suffix(Version::snapshot), "S");
   EXPECT_STREQ(version_suffix(static_cast<Version::Type>(7)), "U");
-  std::ostringstream t;
-  t << Version::test;
-  EXPECT_EQ(t.str(), "test");
-}
-
-TEST(TraceBlock, WritesOnlyWhenEnabled) {
-  std::ostringstream os;
-  { Trace::Block off(false, "quiet", os); }
-  EXPECT_EQ(os.str(), "");
-  { Trace::Block on(true, "work", os); }
-  EXPECT_EQ(os.str(), "Enter work\nLeave work\n");
 }
 
 }  // namespace

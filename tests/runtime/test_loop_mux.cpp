@@ -259,16 +259,6 @@ TEST(Timers, LongTimerFiresOnDrivenClockWithoutWaiting) {
   EXPECT_EQ(r.log, (std::vector<std::string>{"a", "stop"}));
 }
 
-TEST(Timers, TerminateBeforeRunIsForgotten) {
-  Recorder r;
-  Timer stop;
-  multiplexer.terminate();
-  stop.set(1, &Recorder::Stop, &r);
-  Mux::advanceClock(1);
-  multiplexer.run(false, true);
-  EXPECT_EQ(r.log, (std::vector<std::string>{"stop"}));
-}
-
 // --------------------------------------------------------- deferred calls
 
 struct Counting {
@@ -364,18 +354,6 @@ TEST(DeferredCalls, RebindDeletesAndDestructionUnregisters) {
   unbound.Activate();
   StopAfterRuns stop(3);
   multiplexer.run(false, true);  // an active Dpc without handler does nothing
-}
-
-static int plain_calls = 0;
-void PlainDpc() { ++plain_calls; }
-
-TEST(DeferredCalls, PlainFunction) {
-  Dpc d;
-  d.Bind(&PlainDpc);
-  d.Activate();
-  StopAfterRuns stop(4);
-  multiplexer.run(false, true);
-  EXPECT_EQ(plain_calls, 4);
 }
 
 struct ArmFromDpc {
@@ -562,6 +540,40 @@ TEST(Events, AttachedDuringPassWaitsAndDetachedIsNotServed) {
   EXPECT_EQ(c.e3_calls, 1);
 }
 
+struct ReleaseBeforePoll {
+  Dpc dpc;
+  Event* victim = nullptr;
+  int runs = 0;
+  void Run() {
+    if (++runs == 2) {  // the deferred-call run just before the first poll
+      victim->Release();
+      dpc.Deactivate();
+    }
+  }
+};
+
+TEST(Events, HandlerReleasedByADeferredCallKeepsOthersPairedWithTheirResults) {
+  Pipe idle, ready;
+  Client a, b;
+  a.ev.Bind("Client::On", &Client::On, &a);
+  b.ev.Bind("Client::On", &Client::On, &b);
+  a.ev.Schedule(idle.rd, POLLIN);
+  b.ev.Schedule(ready.rd, POLLIN);
+  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
+  ReleaseBeforePoll r;
+  r.victim = &a.ev;
+  r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
+  r.dpc.Activate();
+  Recorder rec;
+  Timer stop;
+  stop.set(30, &Recorder::Stop, &rec);
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls, 0);
+  ASSERT_EQ(b.seen.size(), 1u);
+  EXPECT_EQ(b.seen[0], POLLIN);  // its own result, not the released entry's
+  EXPECT_EQ(b.ev.count(), 1u);
+}
+
 struct SelfDestructing {
   static int alive;
   Event ev;
@@ -719,16 +731,27 @@ TEST(Watchdog, MissingDeviceIsReportedAndLoopRuns) {
   EXPECT_EQ(r.log, std::vector<std::string>{"stop"});
 }
 
-TEST(Watchdog, FifoWithoutReaderDoesNotBlock) {
+TEST(Watchdog, FifoIsFedWhileReadAndSkippedWithoutReader) {
   TempRoot root;
   root.mkdirs("/dev/misc");
-  ASSERT_EQ(::mkfifo(root.file("/dev/misc/gw-wd").c_str(), 0600), 0);
+  std::string path = root.file("/dev/misc/gw-wd");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   Recorder r;
+  {
+    Timer t;
+    t.set(1, &Recorder::Stop, &r);
+    StreamCapture err(std::cerr);
+    multiplexer.run(true, true);  // no reader: must not block in open
+    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
+  }
+  Fd reader(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.is_valid());
   Timer t;
   t.set(1, &Recorder::Stop, &r);
-  StreamCapture err(std::cerr);
   multiplexer.run(true, true);
-  EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
+  char buf[64] = {};
+  ssize_t n = ::read(reader.lowlevel_fd(), buf, sizeof buf - 1);
+  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "STARTSTOP");
 }
 
 }  // namespace

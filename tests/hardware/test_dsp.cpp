@@ -1,0 +1,271 @@
+// Voice-activity, SD and mute service on the simulated board: the shared id
+// counter, the requests and their records, event routing and dropping, and
+// partial reads, read errors and a missing device.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "hardware/board/record.h"
+#include "hardware/board/requests.h"
+#include "hardware/dsp.h"
+#include "hardware/sim/dsp.h"
+#include "sim_env.h"
+#include "test_dsp_support.h"
+
+namespace {
+
+namespace R = Board::Req;
+using Hardware::DSProcReceiver;
+using Hardware::DSProcReceiverService;
+
+class Receiver : public DSProcReceiver {
+ public:
+  explicit Receiver(unsigned ts) : ts_(ts) {}
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override { vad.push_back(e); }
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { sd.push_back(e); }
+  unsigned dsproc_timeslot() const override { return ts_; }
+  std::vector<Hardware::DSProcVADEvent> vad;
+  std::vector<Hardware::DSProcSDEvent> sd;
+
+ private:
+  unsigned ts_;
+};
+
+class DsprocService : public SimTest::Fixture {
+ protected:
+  Sim::DspDevice& dev() { return static_cast<Sim::DspDevice&>(*sim().device("/dev/dsp")); }
+  Sim::Session& session(const DSProcReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
+  void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
+  // The request log as text, one request a line.
+  std::string requests() {
+    std::string s;
+    for (const auto& e : sim().log()) s += e.text() + "\n";
+    return s;
+  }
+};
+
+TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) {
+  DSProcReceiverService svc;
+  Receiver a(10), b(11);
+  DspTest::LogCapture cap;
+  ASSERT_TRUE(svc.enableVAD(a, true));
+  ASSERT_TRUE(svc.enableSD(b, true));
+  ASSERT_TRUE(svc.enableMute(a, true, false));
+  EXPECT_EQ(a.vadId(), 1u);
+  EXPECT_EQ(b.sdId(), 2u);
+  EXPECT_EQ(a.muteId(), 3u);
+  EXPECT_EQ(requests(), "/dev/dsp 0x400c6402 10 1 1 -> 0\n"
+                        "/dev/dsp 0x400c6402 11 2 2 -> 0\n"
+                        "/dev/dsp 0x400c6402 10 3 4 -> 0\n");
+  EXPECT_EQ(cap.err(), "DSPROC_ENABLE VAD done: timeslot=10 id=1\n"
+                       "DSPROC_ENABLE SD done: timeslot=11 id=2\n"
+                       "DSPROC_ENABLE MUTE done: timeslot=10 id=3\n");
+  EXPECT_EQ(sim().execute("dsp-state"), "10 functions vad=1 mute-rx=3\n11 functions sd=2\nok\n");
+
+  // Injected from outside, with the ids the simulator saw.
+  EXPECT_EQ(sim().execute("dsp-vad 10 1 1 0"), "delivered 1\nok\n");
+  EXPECT_EQ(sim().execute("dsp-sd 11 -4"), "delivered 1\nok\n");
+  serve(svc);
+  ASSERT_EQ(a.vad.size(), 1u);
+  EXPECT_EQ(a.vad[0].rx, 1);
+  EXPECT_EQ(a.vad[0].tx, -1);
+  ASSERT_EQ(b.sd.size(), 1u);
+  EXPECT_EQ(b.sd[0].rx, -4);
+  EXPECT_TRUE(cap.logHas("dsproc event:  timeslot=10 id=1 type=1\ndsproc vad event:  dir_mask=1 vad_rx=1 vad_tx=0\n"));
+  EXPECT_TRUE(cap.logHas("dsproc event:  timeslot=11 id=2 type=2\ndsproc sd event:  sd_rx=-4\n"));
+
+  // Directions not in the mask are delivered as -1.
+  for (uint32_t mask : {0u, 3u, 2u}) dev().injectVAD(10, mask, 5, 6);
+  serve(svc);
+  ASSERT_EQ(a.vad.size(), 4u);
+  EXPECT_EQ(a.vad[1].rx, -1);
+  EXPECT_EQ(a.vad[1].tx, -1);
+  EXPECT_EQ(a.vad[2].rx, 5);
+  EXPECT_EQ(a.vad[2].tx, 6);
+  EXPECT_EQ(a.vad[3].rx, -1);
+  EXPECT_EQ(a.vad[3].tx, 6);
+}
+
+TEST_F(DsprocService, SwitchesSendOnlyChangesAndMuteCarriesTheWholeSet) {
+  DSProcReceiverService svc;
+  Receiver r(3);
+  DspTest::LogCapture cap;
+  ASSERT_TRUE(svc.enableVAD(r, false));  // never switched: always sent
+  ASSERT_TRUE(svc.enableVAD(r, true));
+  ASSERT_TRUE(svc.enableVAD(r, true));
+  ASSERT_TRUE(svc.enableVAD(r, false));
+  EXPECT_EQ(r.vadState(), 0);
+  EXPECT_EQ(r.vadId(), 1u);  // the id stays
+  ASSERT_TRUE(svc.enableMute(r, true, true));
+  ASSERT_TRUE(svc.enableMute(r, true, true));
+  ASSERT_TRUE(svc.enableMute(r, true, false));
+  EXPECT_EQ(r.muteId(), 3u);
+  EXPECT_EQ(r.muteRx(), 1);
+  EXPECT_EQ(r.muteTx(), 0);
+  ASSERT_TRUE(svc.enableMute(r, false, false));
+  EXPECT_EQ(r.muteRx(), 0);
+  EXPECT_EQ(requests(), "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
+                        "/dev/dsp 0x400c6402 3 1 1 -> 0\n"
+                        "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
+                        "/dev/dsp 0x400c6402 3 2 12 -> 0\n"
+                        "/dev/dsp 0x400c6402 3 3 4 -> 0\n"
+                        "/dev/dsp 0x400c6403 3 0 12 -> 0\n");
+  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE VAD done: timeslot=3\n"));
+  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE MUTE done: timeslot=3\n"));
+  EXPECT_EQ(dev().timeslot(3)->functions, 0u);
+}
+
+TEST_F(DsprocService, FailedSwitchesChangeNothingButTheCounter) {
+  DSProcReceiverService svc;
+  Receiver r(4);
+  DspTest::LogCapture cap;
+  sim().failNext("/dev/dsp", R::DsprocEnable, EIO, 2);
+  EXPECT_FALSE(svc.enableSD(r, true));
+  EXPECT_FALSE(svc.enableMute(r, false, true));
+  EXPECT_EQ(r.sdState(), -1);
+  EXPECT_EQ(r.sdId(), 0u);
+  EXPECT_EQ(r.muteTx(), -1);
+  EXPECT_EQ(svc.lastId(), 2u);
+  EXPECT_EQ(cap.err(), "DSPROC_ENABLE SD fail: timeslot=4 id=1 errno=\"Input/output error\"\n"
+                       "DSPROC_ENABLE MUTE fail: timeslot=4 id=2 errno=\"Input/output error\"\n");
+  ASSERT_TRUE(svc.enableSD(r, true));
+  sim().failNext("/dev/dsp", R::DsprocDisable, EBUSY);
+  EXPECT_FALSE(svc.enableSD(r, false));
+  EXPECT_EQ(r.sdState(), 1);
+  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE SD fail: timeslot=4 errno=\"Device or resource busy\"\n"));
+}
+
+TEST_F(DsprocService, ConfigureSendsTheFixedParameters) {
+  DSProcReceiverService svc;
+  DspTest::LogCapture cap;
+  ASSERT_TRUE(svc.configureVAD(6));
+  ASSERT_TRUE(svc.configureSD(6));
+  EXPECT_EQ(requests(), "/dev/dsp 0x40146401 6 1 3 127 0 -> 0\n/dev/dsp 0x40146401 6 2 0 0 0 -> 0\n");
+  EXPECT_EQ(cap.log(), "DSPROC_CONFIGURE VAD ts=6\nDSPROC_CONFIGURE SD ts=6\n");
+  sim().failNext("/dev/dsp", R::DsprocConfigure, EINVAL);
+  EXPECT_FALSE(svc.configureSD(6));
+  EXPECT_EQ(cap.err(), "DSPROC_CONFIGURE SD fail: timeslot=6 errno=\"Invalid argument\"\n");
+}
+
+TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
+  DSProcReceiverService svc;
+  Receiver r(8), later(8);
+  DspTest::LogCapture cap;
+  ASSERT_TRUE(svc.enableSD(r, true));   // id 1
+  ASSERT_TRUE(svc.enableSD(r, false));
+  ASSERT_TRUE(svc.enableVAD(later, true));  // id 2; only the first on a timeslot is considered
+  cap.clear();
+  dev().inject(8, 1, 2, 7, 0, 0);
+  serve(svc);
+  EXPECT_TRUE(r.sd.empty());
+  EXPECT_EQ(cap.log(), "dsproc event:  timeslot=8 id=1 type=2\ndsproc sd event:  sd_rx=7\n"
+                       "ignore spurious dsproc vad event (dsproc disabled):  timeslot=8 id=1 type=2\n");
+
+  ASSERT_TRUE(svc.enableSD(r, true));  // id 3
+  cap.clear();
+  dev().inject(8, 1, 2, 7, 0, 0);
+  serve(svc);
+  EXPECT_TRUE(cap.logHas("ignore spurious dsproc vad event:  timeslot=8 id=1 type=2 rid=3\n"));
+
+  // VAD never switched on the first receiver: tested by id, which is 0.
+  dev().inject(8, 2, 1, 1, 1, 0);
+  serve(svc);
+  EXPECT_TRUE(later.vad.empty());
+  EXPECT_TRUE(cap.logHas("ignore spurious dsproc vad event:  timeslot=8 id=2 type=1 rid=0\n"));
+  dev().inject(8, 0, 1, 1, 1, 0);
+  serve(svc);
+  EXPECT_EQ(r.vad.size(), 1u);
+
+  cap.clear();
+  dev().inject(8, 3, 3, 1, 2, 3);
+  serve(svc);
+  EXPECT_EQ(cap.log(), "dsproc event:  timeslot=8 id=3 type=3\n");
+  EXPECT_EQ(cap.err(), "");
+
+  cap.clear();
+  dev().inject(99, 1, 1, 1, 1, 1);
+  serve(svc);
+  EXPECT_EQ(cap.err(), "receive dsproc event from unknown timeslot 99\n");
+}
+
+TEST_F(DsprocService, OnlyWholeRecordsAreEvents) {
+  DSProcReceiverService svc;
+  Receiver r(9);
+  ASSERT_TRUE(svc.enableSD(r, true));
+  Sim::Session& s = session(svc);
+  Sim::Bytes whole(24);
+  Board::putBE32(&whole[0], 9);
+  Board::putBE32(&whole[4], r.sdId());
+  Board::putBE32(&whole[8], 2);
+  Board::putBE32(&whole[12], 1);
+  DspTest::LogCapture cap;
+  ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + 16)));
+  ASSERT_TRUE(sim().deliver(s, whole));
+  serve(svc);
+  EXPECT_TRUE(r.sd.empty());
+  EXPECT_FALSE(cap.logHas("dsproc event:"));
+  EXPECT_EQ(cap.err(), "fail to read from dsproc: short record of 16 bytes\n");
+  serve(svc);
+  EXPECT_EQ(r.sd.size(), 1u);
+
+  cap.clear();
+  ASSERT_TRUE(sim().deliver(s, Sim::Bytes()));
+  ASSERT_TRUE(sim().deliver(s, whole));
+  serve(svc);
+  EXPECT_EQ(r.sd.size(), 1u);
+  EXPECT_FALSE(cap.logHas("dsproc event:"));
+  serve(svc);
+  EXPECT_EQ(r.sd.size(), 2u);
+}
+
+TEST_F(DsprocService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
+  DSProcReceiverService svc;
+  DspTest::LogCapture cap;
+  sim().failRead(session(svc), EIO);
+  serve(svc);
+  EXPECT_EQ(cap.err(), "fail to read from dsproc: Input/output error\n");
+  EXPECT_TRUE(svc.isOpen());
+  cap.clear();
+  sim().endSession(session(svc));
+  serve(svc);
+  EXPECT_FALSE(svc.isOpen());
+  EXPECT_EQ(cap.err(), "fail to read from dsproc: end of file\n");
+  EXPECT_TRUE(svc.configureVAD(1));
+  EXPECT_TRUE(svc.isOpen());
+}
+
+TEST_F(DsprocService, MissingDeviceFailsEverySwitchAndConfigureRetriesTheOpen) {
+  sim().setPresent("/dev/dsp", false);
+  DspTest::LogCapture cap;
+  DSProcReceiverService svc;
+  EXPECT_FALSE(svc.isOpen());
+  EXPECT_EQ(cap.err(), "open dsproc fail, VAD proceeding disabled: No such file or directory\n");
+  Receiver r(2);
+  cap.clear();
+  EXPECT_FALSE(svc.enableVAD(r, true));
+  EXPECT_FALSE(svc.enableMute(r, false, false));
+  EXPECT_EQ(cap.err(), "DSPROC_ENABLE VAD fail: timeslot=2 id=1 errno=\"Bad file descriptor\"\n"
+                       "DSPROC_DISABLE MUTE fail: timeslot=2 errno=\"Bad file descriptor\"\n");
+  cap.clear();
+  EXPECT_FALSE(svc.configureSD(2));
+  EXPECT_EQ(cap.err(), "open dsproc fail, VAD proceeding disabled: No such file or directory\n"
+                       "configure SD fail: (interface not opened) timeslot=2\n");
+  sim().setPresent("/dev/dsp", true);
+  EXPECT_TRUE(svc.configureVAD(2));
+  EXPECT_TRUE(svc.enableVAD(r, true));
+  EXPECT_EQ(r.vadId(), 2u);
+}
+
+TEST_F(DsprocService, ReceiverOperationsGoThroughTheProcessService) {
+  Receiver r(12);
+  ASSERT_TRUE(r.configureVAD() && r.enableVAD(true) && r.configureSD() && r.enableSD(true));
+  ASSERT_TRUE(r.enableMute(true, true) && r.disableVAD() && r.disableSD() && r.disableMute());
+  EXPECT_EQ(r.sdId(), r.vadId() + 1);
+  EXPECT_EQ(r.muteId(), r.vadId() + 2);
+  EXPECT_EQ(sim().log().size(), 8u);
+  EXPECT_EQ(sim().execute("dsp-state"), "12 functions config vad 3 127 0 config sd 0 0 0\nok\n");
+}
+
+}  // namespace

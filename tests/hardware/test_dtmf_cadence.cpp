@@ -1,0 +1,236 @@
+// Digit sending and the audible call on the simulated board: the cadence of
+// generator settings in the simulator's timed log, and the rendered audio
+// decoded back to digits by an independent decoder (multimon-ng).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "hardware/board/requests.h"
+#include "hardware/dtmf.h"
+#include "hardware/sim/dtmf.h"
+#include "hardware/tonec.h"
+#include "sim_env.h"
+#include "test_dsp_support.h"
+
+namespace {
+
+using Hardware::TonecReceiver;
+using Setting = Sim::DtmfDevice::Setting;
+
+class Receiver : public TonecReceiver {
+ public:
+  explicit Receiver(unsigned ts) : ts_(ts) {}
+  void tonec_event(Params const&) override {}
+  unsigned tonec_timeslot() const override { return ts_; }
+  void tone_gen_complete() override { ++completions; }
+  int completions = 0;
+
+ private:
+  unsigned ts_;
+};
+
+LGCP::TranslateDtmfParams digits(const std::string& text) {
+  LGCP::TranslateDtmfParams p;
+  for (char c : text) {
+    LGCP::DualTone t;
+    t.set_freq1(Dtmf::tonesValidator.at(c).first);
+    t.set_freq2(Dtmf::tonesValidator.at(c).second);
+    p.set_digits().push_back(t);
+  }
+  return p;
+}
+
+struct Step {
+  unsigned at;  // ms after the first setting
+  unsigned f1, f2, a1, a2;
+};
+
+class TonecCadence : public SimTest::Fixture {
+ protected:
+  Sim::DtmfDevice& dev() { return static_cast<Sim::DtmfDevice&>(*sim().device("/dev/dtmf")); }
+  // The timeslot's generator settings, timed from the first one.
+  std::vector<Step> steps(unsigned ts) {
+    std::vector<Step> v;
+    std::vector<Setting> s = dev().settings(ts);
+    for (const Setting& x : s) v.push_back({x.ms - s.front().ms, x.freq1, x.freq2, x.amp1, x.amp2});
+    return v;
+  }
+  static std::string text(const std::vector<Step>& v) {
+    std::string s;
+    for (const Step& x : v)
+      s += std::to_string(x.at) + ":" + std::to_string(x.f1) + "/" + std::to_string(x.f2) + "/" +
+           std::to_string(x.a1) + "/" + std::to_string(x.a2) + " ";
+    return s;
+  }
+  DspTest::FrozenClock clock;
+};
+
+// ---- digit sending -----------------------------------------------------------
+
+TEST_F(TonecCadence, ThreeDigitsPlayToneAndPauseOf70msThenSwitchOff) {
+  Receiver r(12);
+  r.translateDTMF(digits("123"));
+  EXPECT_TRUE(r.is_inDTMFTransmit());
+  clock.advance(419);
+  EXPECT_EQ(r.completions, 0);
+  clock.advance(1);
+  EXPECT_EQ(r.completions, 1);
+  EXPECT_FALSE(r.is_inDTMFTransmit());
+  EXPECT_EQ(text(steps(12)),
+            "0:697/1209/16384/16384 70:1000/1000/0/0 140:697/1336/16384/16384 210:1000/1000/0/0 "
+            "280:697/1477/16384/16384 350:1000/1000/0/0 420:0/0/0/0 ");
+  clock.advance(1000);
+  EXPECT_EQ(dev().settings(12).size(), 7u);
+  EXPECT_EQ(r.completions, 1);
+}
+
+TEST_F(TonecCadence, OptionalAmplitudesAndDurationsAreUsed) {
+  Receiver r(4);
+  LGCP::TranslateDtmfParams p = digits("5#");
+  p.set_amp1(1000);
+  p.set_amp2(0x12345);  // cut to 16 bits
+  p.set_toneDuration(100);
+  p.set_pauseDuration(40);
+  r.translateDTMF(p);
+  clock.advance(280);
+  EXPECT_EQ(text(steps(4)),
+            "0:770/1336/1000/9029 100:1000/1000/0/0 140:941/1477/1000/9029 240:1000/1000/0/0 280:0/0/0/0 ");
+  EXPECT_EQ(r.completions, 1);
+}
+
+TEST_F(TonecCadence, OversizedDurationsAreCutToTheLongestTimer) {
+  Receiver r(4);
+  LGCP::TranslateDtmfParams p = digits("1");
+  p.set_toneDuration(-1);  // 4294967295 ms as an unsigned number
+  r.translateDTMF(p);
+  clock.advance(1000);
+  EXPECT_EQ(dev().settings(4).size(), 1u);  // still playing the tone, not finished at once
+  Mux::advanceClock(TonecReceiver::kMaxDurationMs);
+  clock.advance(1);
+  EXPECT_EQ(dev().settings(4).size(), 2u);
+  EXPECT_TRUE(dev().settings(4).back().isSilence());
+  r.cancelAudibleCall();
+}
+
+TEST_F(TonecCadence, SendingEdges) {
+  // An empty list switches off and completes at once.
+  Receiver r(3);
+  r.translateDTMF(LGCP::TranslateDtmfParams());
+  EXPECT_EQ(r.completions, 1);
+  EXPECT_FALSE(r.is_inDTMFTransmit());
+  EXPECT_EQ(text(steps(3)), "0:0/0/0/0 ");
+  dev().clearSettings();
+
+  // Without force the generator goes off only during a sending, which then
+  // goes on; a new list replaces the pending digits at the next pause end;
+  // failed generator requests do not stop the sequence.
+  EXPECT_FALSE(r.disableToneGenerator(false));
+  EXPECT_TRUE(dev().settings(3).empty());
+  r.translateDTMF(digits("123"));
+  EXPECT_TRUE(r.disableToneGenerator(false));
+  clock.advance(10);
+  r.translateDTMF(digits("9"));
+  sim().failNext("/dev/dtmf", Board::Req::DtmfDial, EIO);  // the first pause
+  clock.advance(60);
+  clock.advance(70 + 140);
+  EXPECT_EQ(r.completions, 2);
+  EXPECT_EQ(text(steps(3)), "0:697/1209/16384/16384 0:0/0/0/0 140:852/1477/16384/16384 210:1000/1000/0/0 280:0/0/0/0 ");
+}
+
+// ---- audible call ------------------------------------------------------------
+
+TEST_F(TonecCadence, WaitToneRuns425HzOneSecondOnThreeOff) {
+  Receiver r(20);
+  r.activateAudibleCall();
+  clock.advance(9000);
+  EXPECT_EQ(text(steps(20)),
+            "0:425/0/2048/2048 1000:1000/1000/0/0 4000:425/0/2048/2048 5000:1000/1000/0/0 "
+            "8000:425/0/2048/2048 9000:1000/1000/0/0 ");
+  r.activateAudibleCall();  // again: a fresh 1000 ms tone
+  clock.advance(999);
+  EXPECT_EQ(dev().settings(20).size(), 7u);
+  clock.advance(1);
+  EXPECT_TRUE(dev().settings(20).back().isSilence());
+  r.cancelAudibleCall();
+  EXPECT_TRUE(dev().settings(20).back().isOff());
+  clock.advance(10000);
+  EXPECT_EQ(dev().settings(20).size(), 9u);
+  r.cancelAudibleCall();  // while idle it still switches off
+  EXPECT_EQ(dev().settings(20).size(), 10u);
+}
+
+TEST_F(TonecCadence, WaitToneDuringASendingEndsTheSendingFirst) {
+  Receiver r(22);
+  r.translateDTMF(digits("123"));
+  r.cancelAudibleCall();  // does nothing during a sending
+  EXPECT_EQ(dev().settings(22).size(), 1u);
+  clock.advance(30);
+  r.activateAudibleCall();
+  // The sending is over and says so; the wait tone owns the timer and can
+  // be cancelled.
+  EXPECT_FALSE(r.is_inDTMFTransmit());
+  EXPECT_EQ(r.completions, 1);
+  clock.advance(1000);
+  EXPECT_EQ(text(steps(22)), "0:697/1209/16384/16384 30:425/0/2048/2048 1030:1000/1000/0/0 ");
+  r.cancelAudibleCall();
+  clock.advance(5000);
+  EXPECT_EQ(dev().settings(22).size(), 4u);
+  EXPECT_TRUE(dev().settings(22).back().isOff());
+  r.translateDTMF(digits("4"));  // a later sending starts normally
+  clock.advance(140);
+  EXPECT_EQ(r.completions, 2);
+}
+
+TEST_F(TonecCadence, SendingDuringTheWaitToneTakesTheTimerOver) {
+  Receiver r(23);
+  r.activateAudibleCall();
+  clock.advance(200);
+  r.translateDTMF(digits("7"));
+  clock.advance(5000);
+  EXPECT_EQ(r.completions, 1);
+  EXPECT_EQ(text(steps(23)), "0:425/0/2048/2048 200:852/1209/16384/16384 270:1000/1000/0/0 340:0/0/0/0 ");
+}
+
+// ---- decoding the rendered cadence ---------------------------------------------
+
+// Digits that multimon-ng's DTMF decoder hears in the timeslot's rendered
+// generator output.
+std::string multimon(const std::vector<int16_t>& samples, const std::string& name) {
+  // Its raw input: 22050 Hz, signed 16-bit, host order.
+  std::string path = SimTest::root() + "/" + name + ".raw";
+  {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * sizeof samples[0]));
+  }
+  std::string cmd = "multimon-ng -q -c -a DTMF -t raw " + path + " 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return "(popen failed)";
+  std::string out;
+  char buf[256];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  ::pclose(p);
+  std::string got;
+  for (std::size_t at = 0; (at = out.find("DTMF: ", at)) != std::string::npos; at += 6) got += out[at + 6];
+  return got.empty() ? out : got;
+}
+
+TEST_F(TonecCadence, MultimonDecodesTheRenderedDigits) {
+  ASSERT_EQ(std::system("command -v multimon-ng >/dev/null"), 0) << "multimon-ng missing: run scripts/deps.sh test";
+  Receiver r(12);
+  r.translateDTMF(digits("123"));
+  clock.advance(420);
+  EXPECT_EQ(multimon(dev().render(12, 22050, 200), "dtmf-123"), "123");
+
+  // Repeated digits count twice thanks to their pauses.
+  Receiver q(13);
+  q.translateDTMF(digits("5500#"));
+  clock.advance(700);
+  EXPECT_EQ(multimon(dev().render(13, 22050, 200), "dtmf-5500"), "5500#");
+}
+
+}  // namespace
