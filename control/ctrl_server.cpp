@@ -18,7 +18,12 @@ const int max_slot = 1023;
 
 Server::Server() = default;
 
-Server::~Server() { Deactivate(); }
+Server::~Server() {
+  // At process exit the bound services (function-local singletons) may be
+  // gone already: drop the link without calling them.
+  services_.clear();
+  Deactivate();
+}
 
 void Server::Bind(Service* service) {
   services_.push_back(service);

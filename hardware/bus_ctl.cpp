@@ -13,12 +13,6 @@
 #include "hardware/spi_ctrl.h"
 #include "runtime/log/ext.h"
 
-namespace {
-
-const char* const getclksrc_text[] = {"f0", "f1", "f2", "f3", "freerun", "X3", "?1", "?2"};
-
-}  // namespace
-
 BusCtl& BusCtl::instance() {
   static BusCtl service;
   return service;
@@ -97,6 +91,7 @@ void BusCtl::DrvSetClkSrc(int source) {
 }
 
 std::string BusCtl::SourceName(int source) {
+  static const char* const getclksrc_text[] = {"f0", "f1", "f2", "f3", "freerun", "X3", "?1", "?2"};
   if (source >= 0 && source < int(sizeof getclksrc_text / sizeof getclksrc_text[0]))
     return getclksrc_text[source];
   return std::to_string(source);

@@ -5,6 +5,7 @@
 // With "--disable-clock" (DisableControl) it leaves the clock alone and
 // refuses clockCfg with `unsupported`.
 #include <iosfwd>
+#include <string>
 
 #include "control/ctrl_service.h"
 

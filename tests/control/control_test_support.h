@@ -47,17 +47,18 @@ class Capture {
 };
 
 // Runs the loop in short passes until cond() holds or the real-time limit
-// passes; returns cond().
+// passes; returns whether cond() held. cond() may consume what it tests.
 class Loop {
  public:
   bool RunUntil(const std::function<bool()>& cond, unsigned int limit_ms = 5000) {
     if (cond()) return true;
     cond_ = cond;
+    met_ = false;
     deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     tick_.set(1, &Loop::OnTick, this);
     multiplexer.run(false, true);
     tick_.reset();
-    return cond();
+    return met_;
   }
   // Runs the loop for a stretch of real time.
   void RunFor(unsigned int ms) {
@@ -66,13 +67,15 @@ class Loop {
 
  private:
   void OnTick() {
-    if (cond_() || std::chrono::steady_clock::now() >= deadline_) {
+    met_ = cond_();
+    if (met_ || std::chrono::steady_clock::now() >= deadline_) {
       multiplexer.terminate();
       return;
     }
     tick_.set(1, &Loop::OnTick, this);
   }
   std::function<bool()> cond_;
+  bool met_ = false;
   std::chrono::steady_clock::time_point deadline_;
   Timer tick_;
 };

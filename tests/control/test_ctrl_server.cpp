@@ -67,7 +67,7 @@ class Probe : public CtrlSrv::Service {
   int commands = 0;
 };
 
-class ServerTest : public ::testing::Test {
+class CtrlServer : public ::testing::Test {
  protected:
   void SetUp() override {
     a.journal = &journal;
@@ -116,22 +116,7 @@ class ServerTest : public ::testing::Test {
   Loop loop;
 };
 
-TEST_F(ServerTest, PingIsAnsweredByTheHeartbeatWithTheFixedBytes) {
-  Connect();
-  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 01 40", Hex(r[0]));
-  EXPECT_TRUE(journal.empty());  // nobody after the heartbeat saw it
-}
-
-TEST_F(ServerTest, AResponseFromTheControllerIsAnUnexpectedMessage) {
-  Connect();
-  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x40}, 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 01 64", Hex(r[0]));
-}
-
-TEST_F(ServerTest, ASlotAbove1023IsRefusedWithTheSeqAndNoSlot) {
+TEST_F(CtrlServer, ASlotAbove1023IsRefusedWithTheSeqAndNoSlot) {
   Connect();
   // ping, seq 1, slot 1500 (two aligned octets 05 DC).
   std::vector<Bytes> r = Exchange(Bytes{0xC0, 0x01, 0x01, 0x05, 0xDC, 0x18}, 1);
@@ -149,7 +134,7 @@ TEST_F(ServerTest, ASlotAbove1023IsRefusedWithTheSeqAndNoSlot) {
   EXPECT_TRUE(journal.empty());  // no service saw it
 }
 
-TEST_F(ServerTest, PingWithASlotIsAnsweredWithThatSlot) {
+TEST_F(CtrlServer, PingWithASlotIsAnsweredWithThatSlot) {
   Connect();
   Bytes ping = Encode(Command(5, 1023, [](LGCP::Command& c) { c.select_ping(); }));
   std::vector<Bytes> r = Exchange(ping, 1);
@@ -161,7 +146,7 @@ TEST_F(ServerTest, PingWithASlotIsAnsweredWithThatSlot) {
   EXPECT_TRUE(m.get_pdu().get_response().success_isSelected());
 }
 
-TEST_F(ServerTest, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
+TEST_F(CtrlServer, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
   Connect();
   std::vector<Bytes> r = Exchange(Encode(Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
   ASSERT_EQ(1u, r.size());
@@ -170,7 +155,7 @@ TEST_F(ServerTest, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
   EXPECT_EQ(want, journal);
 }
 
-TEST_F(ServerTest, TheFirstServiceThatTakesACommandOwnsIt) {
+TEST_F(CtrlServer, TheFirstServiceThatTakesACommandOwnsIt) {
   Connect();
   a.takes = true;
   a.answer = [](Probe& p) { p.Success(); };
@@ -187,7 +172,7 @@ TEST_F(ServerTest, TheFirstServiceThatTakesACommandOwnsIt) {
   EXPECT_FALSE(a.seen_slot_present);
 }
 
-TEST_F(ServerTest, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
+TEST_F(CtrlServer, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
   Connect();
   a.takes = true;
   a.answer = [](Probe& p) { p.Success(); };
@@ -202,7 +187,7 @@ TEST_F(ServerTest, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
   EXPECT_EQ(-1, a.GetSlot());  // cleared after the message
 }
 
-TEST_F(ServerTest, SuccessThenErrorSendsBothButErrorThenSuccessOnlyTheError) {
+TEST_F(CtrlServer, SuccessThenErrorSendsBothButErrorThenSuccessOnlyTheError) {
   Connect();
   a.takes = true;
   a.answer = [](Probe& p) {
@@ -227,7 +212,7 @@ TEST_F(ServerTest, SuccessThenErrorSendsBothButErrorThenSuccessOnlyTheError) {
             LGCP::ErrorCause::NamedNumber(Decode(r[0]).get_pdu().get_response().get_error()));
 }
 
-TEST_F(ServerTest, ATakenCommandLeftUnansweredIsAnsweredInternal) {
+TEST_F(CtrlServer, ATakenCommandLeftUnansweredIsAnsweredInternal) {
   Connect();
   a.takes = true;
   Capture err(std::cerr);
@@ -237,7 +222,7 @@ TEST_F(ServerTest, ATakenCommandLeftUnansweredIsAnsweredInternal) {
   EXPECT_NE(std::string::npos, err.text().find("]: software error: server do NOT send ack!!!\n"));
 }
 
-TEST_F(ServerTest, AnUndecodablePayloadIsLoggedUnansweredAndLeavesNoState) {
+TEST_F(CtrlServer, AnUndecodablePayloadIsLoggedUnansweredAndLeavesNoState) {
   Connect();
   Capture err(std::cerr);
   client.SendFrame(Bytes{0xC0, 0x05});
@@ -251,7 +236,7 @@ TEST_F(ServerTest, AnUndecodablePayloadIsLoggedUnansweredAndLeavesNoState) {
   EXPECT_EQ("80 01 01 40", Hex(r[0]));
 }
 
-TEST_F(ServerTest, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
+TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
   Connect();
   unsigned int ticket = 0;
   a.takes = true;
@@ -288,7 +273,7 @@ TEST_F(ServerTest, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
   EXPECT_EQ(8u, m.get_slot().getValue());
 }
 
-TEST_F(ServerTest, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
+TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   Connect();
   a.takes = true;
   a.answer = [](Probe& p) {
@@ -320,7 +305,7 @@ TEST_F(ServerTest, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   EXPECT_EQ(900u, Decode(f).get_slot().getValue());
 }
 
-TEST_F(ServerTest, ServicesHearConnectAndDisconnectInBindOrder) {
+TEST_F(CtrlServer, ServicesHearConnectAndDisconnectInBindOrder) {
   Capture log(std::clog);
   Connect();
   // (Connect() cleared the journal after the connect; reconnect to see it.)
@@ -347,7 +332,7 @@ TEST_F(ServerTest, ServicesHearConnectAndDisconnectInBindOrder) {
   ASSERT_TRUE(loop.RunUntil([&] { return client.eof(); }));
 }
 
-TEST_F(ServerTest, HeartbeatEndsASilentLinkAfter120Seconds) {
+TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
   Connect();
   Capture log(std::clog);
   std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);

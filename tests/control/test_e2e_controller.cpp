@@ -122,7 +122,7 @@ class Child {
   int status_ = 0;
 };
 
-class Daemon : public ::testing::Test {
+class ControllerE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     port = static_cast<unsigned short>(startup_test::freePort());
@@ -208,7 +208,7 @@ class Daemon : public ::testing::Test {
   std::unique_ptr<Child> daemon;
 };
 
-TEST_F(Daemon, AnswersTheFixedMessages) {
+TEST_F(ControllerE2E, AnswersTheFixedMessages) {
   Client c;
   ASSERT_TRUE(Attach(c));
   Bytes r;
@@ -232,7 +232,7 @@ TEST_F(Daemon, AnswersTheFixedMessages) {
   ASSERT_TRUE(ErrHas("]: receive fail: decode error!\n msg: C0 05 \n")) << daemon->err();
 }
 
-TEST_F(Daemon, ServesOneControllerAtATime) {
+TEST_F(ControllerE2E, ServesOneControllerAtATime) {
   Client first;
   ASSERT_TRUE(Attach(first));
   Client second(port);
@@ -246,7 +246,7 @@ TEST_F(Daemon, ServesOneControllerAtATime) {
   ASSERT_TRUE(startup_test::waitFor([&] { return Attach(third); }, 5000));
 }
 
-TEST_F(Daemon, HeartbeatDropsASilentControllerOnly) {
+TEST_F(ControllerE2E, HeartbeatDropsASilentControllerOnly) {
   ASSERT_NE(std::string::npos, Sim("help").find("clock"));
   Client c;
   ASSERT_TRUE(Attach(c));
@@ -271,7 +271,7 @@ TEST_F(Daemon, HeartbeatDropsASilentControllerOnly) {
   EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
 }
 
-TEST_F(Daemon, FramesSplitAnywhereOrBrokenOffAreHandled) {
+TEST_F(ControllerE2E, FramesSplitAnywhereOrBrokenOffAreHandled) {
   Client c;
   ASSERT_TRUE(Attach(c));
   Bytes r;
@@ -326,7 +326,7 @@ TEST_F(Daemon, FramesSplitAnywhereOrBrokenOffAreHandled) {
   }
 }
 
-TEST_F(Daemon, FramesSentCarryAWellFormedTpktHeaderForTshark) {
+TEST_F(ControllerE2E, FramesSentCarryAWellFormedTpktHeaderForTshark) {
   if (::system("command -v tshark >/dev/null 2>&1 && command -v text2pcap >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "tshark or text2pcap not installed";
   Client c;
@@ -365,7 +365,7 @@ TEST_F(Daemon, FramesSentCarryAWellFormedTpktHeaderForTshark) {
   EXPECT_EQ(frames.size(), n);
 }
 
-TEST_F(Daemon, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {
+TEST_F(ControllerE2E, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {
   Client c;
   ASSERT_TRUE(Attach(c));
   auto round = [&](int base, int count) {
@@ -396,7 +396,7 @@ TEST_F(Daemon, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {
   std::printf("[ figures  ] 10000 pipelined pings; daemon RSS %ld kB -> %ld kB\n", before, after);
 }
 
-TEST_F(Daemon, SurvivesGarbageAndStalledReadersAndLeaksNoDescriptors) {
+TEST_F(ControllerE2E, SurvivesGarbageAndStalledReadersAndLeaksNoDescriptors) {
   // 1 MB of random bytes.
   {
     Client c;

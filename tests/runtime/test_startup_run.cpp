@@ -155,16 +155,22 @@ TEST(StartupRun, HangUpUpdatesResourcesAndDisableClockActsBeforeTheBoard) {
   d.signal(SIGHUP);
   ASSERT_TRUE(startup_test::waitFor([&] { return d.err().find("update hardware resources\n") != std::string::npos; }))
       << d.err();
-  std::string frame = startup_test::receive(ctl, 4);
-  ASSERT_EQ(frame.size(), 4u);
-  EXPECT_EQ(frame[0], 3);
-  EXPECT_EQ(frame[1], 0);
-  const std::size_t length = (static_cast<unsigned char>(frame[2]) << 8) | static_cast<unsigned char>(frame[3]);
-  ASSERT_GT(length, 4u);
-  const std::string payload = startup_test::receive(ctl, length - 4);
-  ASSERT_EQ(payload.size(), length - 4);
-  // No seq, no slot, the pdu alternative signal (2 of 3).
-  EXPECT_EQ(static_cast<unsigned char>(payload[0]), 0x20);
+  // Other services report on their own (trunk states every second); skip
+  // their frames until the resource report, a signal without sequence or
+  // slot number whose first alternative (query) is selected.
+  bool found = false;
+  for (int frames = 0; frames < 50 && !found; ++frames) {
+    std::string frame = startup_test::receive(ctl, 4);
+    ASSERT_EQ(frame.size(), 4u);
+    EXPECT_EQ(frame[0], 3);
+    EXPECT_EQ(frame[1], 0);
+    const std::size_t length = (static_cast<unsigned char>(frame[2]) << 8) | static_cast<unsigned char>(frame[3]);
+    ASSERT_GT(length, 4u);
+    const std::string payload = startup_test::receive(ctl, length - 4);
+    ASSERT_EQ(payload.size(), length - 4);
+    found = static_cast<unsigned char>(payload[0]) == 0x20;
+  }
+  EXPECT_TRUE(found);
   ::close(ctl);
   EXPECT_TRUE(d.running());
   d.signal(SIGTERM);

@@ -1,13 +1,12 @@
 #pragma once
 // Helpers of the board service tests (E1, CAS, SPI lines, bus test, clock):
-// decoding what a controller receives, an in-process control server with
-// the services under test and a loopback controller, and the real daemon on
+// what a controller receives, flattened; an in-process control server with
+// the services under test and a loopback controller; and the real daemon on
 // the simulated board with a controller and the simulator's control socket.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -22,133 +21,86 @@
 
 namespace e1test {
 
-using Bytes = ctltest::Bytes;
+using Msgs = std::vector<LGCP::Message>;
 
-inline Bytes Encode(const LGCP::Message& m) {
-  std::vector<char> out;
-  EXPECT_TRUE(LgcpCodec::Encode(m, out));
-  return Bytes(out.begin(), out.end());
-}
-
-inline bool Decode(const Bytes& b, LGCP::Message& m) {
-  return LgcpCodec::Decode(reinterpret_cast<const char*>(b.data()), reinterpret_cast<const char*>(b.data() + b.size()),
-                           m);
-}
-
-// A command message; a negative slot leaves the slot out.
-inline LGCP::Message CommandMsg(int seq, const std::function<void(LGCP::Command&)>& fill, int slot = -1) {
+inline LGCP::Message CommandMsg(int seq, const std::function<void(LGCP::Command&)>& fill) {
   LGCP::Message m;
   m.set_seq(seq);
-  if (slot >= 0) m.set_slot(static_cast<unsigned int>(slot));
   fill(m.set_pdu().select_command());
   return m;
 }
 
 // A trunkStatus signal, flattened.
 struct Trunk {
-  int trunk = -1, state = -1, slips = 0, lossBF = 0, lossCarrier = 0, lossAIS = 0, lossRAI = 0, type = -1;
-  bool clockMaster = false;
+  int trunk, state, slips, lossBF, lossCarrier, lossAIS, lossRAI, type;
+  bool clockMaster;
   std::string name;
 };
 
-inline bool AsTrunk(const LGCP::Message& m, Trunk& t) {
-  if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected()) return false;
-  const ACP::TrunkStatus& s = m.get_pdu().get_signal().get_trunkStatus();
-  t.trunk = s.get_trunk().getValue();
-  t.state = s.get_state().asInt();
-  t.slips = s.get_slips().getValue();
-  t.lossBF = s.get_lossBF().getValue();
-  t.lossCarrier = s.get_lossCarrier().getValue();
-  t.lossAIS = s.get_lossAIS().getValue();
-  t.lossRAI = s.get_lossRAI().getValue();
-  t.type = s.get_type().asInt();
-  t.clockMaster = bool(s.get_clockMaster());
-  t.name = static_cast<const std::string&>(s.get_name());
-  return true;
-}
-
-// The trunkStatus signals of one type (0 e1, 1 bri) among messages.
-inline std::vector<Trunk> Trunks(const std::vector<LGCP::Message>& ms, int type) {
+// The trunkStatus signals of one type (0 e1, 1 bri), in wire order.
+inline std::vector<Trunk> Trunks(const Msgs& ms, int type) {
   std::vector<Trunk> v;
   for (const auto& m : ms) {
-    Trunk t;
-    if (AsTrunk(m, t) && t.type == type) v.push_back(t);
+    if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected()) continue;
+    const ACP::TrunkStatus& s = m.get_pdu().get_signal().get_trunkStatus();
+    Trunk t{s.get_trunk().getValue(),  s.get_state().asInt(),   s.get_slips().getValue(),
+            s.get_lossBF().getValue(), s.get_lossCarrier().getValue(), s.get_lossAIS().getValue(),
+            s.get_lossRAI().getValue(), s.get_type().asInt(),   bool(s.get_clockMaster()),
+            static_cast<const std::string&>(s.get_name())};
+    if (t.type == type) v.push_back(t);
   }
   return v;
 }
 
-// A cas signal as {path, timeslot, rx, tx}.
-using Cas = std::vector<int>;
-
-inline bool AsCas(const LGCP::Message& m, Cas& c) {
-  if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().cas_isSelected()) return false;
-  const LGCP::CasSignalling& s = m.get_pdu().get_signal().get_cas();
-  c = {s.get_channel().get_path().getValue(), s.get_channel().get_timeslot().getValue(), s.get_rx().getValue(),
-       s.get_tx().getValue()};
-  return true;
+// The answer in the messages: -1 success, else the error cause; -2 none.
+inline int Answer(const Msgs& ms) {
+  for (const auto& m : ms) {
+    if (!m.get_pdu().response_isSelected()) continue;
+    const LGCP::Response& r = m.get_pdu().get_response();
+    return r.success_isSelected() ? -1 : r.get_error().asInt();
+  }
+  return -2;
 }
 
-inline bool IsResponse(const LGCP::Message& m) { return m.get_pdu().response_isSelected(); }
-inline bool IsSuccess(const LGCP::Message& m) {
-  return IsResponse(m) && m.get_pdu().get_response().success_isSelected();
-}
-// The error cause of an error response; -1 for anything else.
-inline int ErrorOf(const LGCP::Message& m) {
-  if (!IsResponse(m) || !m.get_pdu().get_response().error_isSelected()) return -1;
-  return m.get_pdu().get_response().get_error().asInt();
-}
-
-// The cas signals and the response, in wire order, as text ("cas 1 0 0 0",
-// "success", "error 6"); other messages are left out.
-inline std::vector<std::string> CasTrace(const std::vector<LGCP::Message>& ms) {
+// The cas signals and the answer in wire order: "cas 1 5 9 5", "success",
+// "error 6"; other messages are left out.
+inline std::vector<std::string> CasTrace(const Msgs& ms) {
   std::vector<std::string> v;
   for (const auto& m : ms) {
-    Cas c;
-    if (AsCas(m, c))
-      v.push_back("cas " + std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]) + " " +
-                  std::to_string(c[3]));
-    else if (IsSuccess(m))
-      v.push_back("success");
-    else if (ErrorOf(m) >= 0)
-      v.push_back("error " + std::to_string(ErrorOf(m)));
+    if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().cas_isSelected()) {
+      const LGCP::CasSignalling& s = m.get_pdu().get_signal().get_cas();
+      v.push_back("cas " + std::to_string(s.get_channel().get_path().getValue()) + " " +
+                  std::to_string(s.get_channel().get_timeslot().getValue()) + " " +
+                  std::to_string(s.get_rx().getValue()) + " " + std::to_string(s.get_tx().getValue()));
+    } else if (m.get_pdu().response_isSelected()) {
+      int a = Answer({m});
+      v.push_back(a == -1 ? "success" : "error " + std::to_string(a));
+    }
   }
   return v;
 }
 
-// A controller's TCP connection, decoding what it receives.
-class Controller {
- public:
-  bool Connect(unsigned short port) { return client_.Connect(port); }
-  void Close() { client_.Close(); }
-  bool eof() { return client_.eof(); }
-  bool Send(const LGCP::Message& m) { return client_.SendFrame(Encode(m)); }
-  // Decodes every complete frame received so far.
-  std::vector<LGCP::Message> Take() {
-    std::vector<LGCP::Message> v;
-    Bytes f;
-    while (client_.TakeFrame(f)) {
-      LGCP::Message m;
-      EXPECT_TRUE(Decode(f, m)) << ctltest::Hex(f);
-      v.push_back(m);
-    }
-    return v;
+// Every whole frame received so far, decoded.
+inline Msgs TakeAll(ctltest::Client& c) {
+  Msgs v;
+  ctltest::Bytes f;
+  while (c.TakeFrame(f)) {
+    v.emplace_back();
+    EXPECT_TRUE(LgcpCodec::Decode(reinterpret_cast<const char*>(f.data()),
+                                  reinterpret_cast<const char*>(f.data() + f.size()), v.back()))
+        << ctltest::Hex(f);
   }
-  int fd() const { return client_.fd(); }
+  return v;
+}
 
- private:
-  ctltest::Client client_;
-};
-
-inline bool HasResponse(const std::vector<LGCP::Message>& ms) {
-  for (const auto& m : ms)
-    if (IsResponse(m)) return true;
-  return false;
+inline bool Send(ctltest::Client& c, const LGCP::Message& m) {
+  std::vector<char> out;
+  return LgcpCodec::Encode(m, out) && c.SendFrame(ctltest::Bytes(out.begin(), out.end()));
 }
 
 // A control server of the test's own with the services under test bound to
 // it, reached by a controller over loopback TCP; the test's thread runs the
-// event loop. Declare the services before the bench, so that they outlive
-// the server.
+// event loop. Declare the services before the bench: they outlive the server.
 class Bench {
  public:
   Bench() : acceptor_(new Control::AcceptorCheckConnection(0, false)) {}
@@ -156,143 +108,135 @@ class Bench {
   void Bind(CtrlSrv::Service* s) { server.Bind(s); }
   bool Start() { return server.Activate(acceptor_); }
   bool Connect() {
-    if (!ctl.Connect(static_cast<unsigned short>(acceptor_->bound_port()))) return false;
-    return loop.RunUntil([&] { return acceptor_->IsConnected(); });
+    return ctl.Connect(acceptor_->bound_port()) && loop.RunUntil([&] { return acceptor_->IsConnected(); });
   }
   bool Disconnect() {
     ctl.Close();
     return loop.RunUntil([&] { return !acceptor_->IsConnected(); });
   }
-  // Sends a command and runs the loop until its response has come; returns
-  // everything received meanwhile, in wire order.
-  std::vector<LGCP::Message> Exchange(const LGCP::Message& m) {
-    std::vector<LGCP::Message> got = Take();
-    ctl.Send(m);
+  // Sends a command and runs the loop until its answer; returns everything
+  // received meanwhile, in wire order.
+  Msgs Exchange(const std::function<void(LGCP::Command&)>& fill) {
+    Msgs got = Take(0);
+    Send(ctl, CommandMsg(++seq_, fill));
     loop.RunUntil([&] {
-      for (auto& x : ctl.Take()) got.push_back(x);
-      return HasResponse(got);
+      for (auto& m : TakeAll(ctl)) got.push_back(m);
+      return Answer(got) != -2;
     });
     return got;
   }
-  // Runs the loop until `n` messages have come, or `ms` of real time pass.
-  std::vector<LGCP::Message> Receive(std::size_t n, unsigned ms = 3000) {
-    std::vector<LGCP::Message> got;
+  // Runs the loop until n messages have come, or ms of real time pass.
+  Msgs Receive(std::size_t n, unsigned ms = 3000) {
+    Msgs got;
     loop.RunUntil(
         [&] {
-          for (auto& x : ctl.Take()) got.push_back(x);
+          for (auto& m : TakeAll(ctl)) got.push_back(m);
           return got.size() >= n;
         },
         ms);
     return got;
   }
-  // What has arrived so far, after a short run of the loop.
-  std::vector<LGCP::Message> Take(unsigned ms = 20) {
-    loop.RunFor(ms);
-    return ctl.Take();
+  // What has come after running the loop for ms.
+  Msgs Take(unsigned ms = 20) {
+    if (ms) loop.RunFor(ms);
+    return TakeAll(ctl);
   }
 
   CtrlSrv::Server server;
-  Controller ctl;
+  ctltest::Client ctl;
   ctltest::Loop loop;
 
  private:
   Control::AcceptorCheckConnection* acceptor_;
+  int seq_ = 0;
 };
 
 // The real daemon on the simulated board, with a controller and the
 // simulator's control socket.
 class DaemonBench {
  public:
-  explicit DaemonBench(std::vector<std::string> extra = {}) {
-    port_ = static_cast<unsigned short>(startup_test::freePort());
+  explicit DaemonBench(std::vector<std::string> extra = {}) : port_(startup_test::freePort()) {
     std::vector<std::string> args = {"--port", std::to_string(port_)};
     args.insert(args.end(), extra.begin(), extra.end());
     daemon_.reset(new startup_test::Daemon(root_, args));
   }
   ~DaemonBench() {
-    if (daemon_->running()) {
-      daemon_->signal(SIGTERM);
-      daemon_->wait(10000);
-    }
+    if (!daemon_->running()) return;
+    daemon_->signal(SIGTERM);
+    daemon_->wait(10000);
   }
 
-  // Waits for the daemon's loop and its listener.
+  // Waits for the daemon's loop and the simulator's control socket.
   bool Ready() {
-    return root_.loopRunning(20000) && startup_test::waitFor([&] {
-             return startup_test::exists(root_ / "/run/tessarod-sim.sock");
-           });
+    return root_.loopRunning(20000) &&
+           startup_test::waitFor([&] { return startup_test::exists(root_ / "/run/tessarod-sim.sock"); });
   }
-  // Connects as the controller: a ping is answered; whatever came before the
-  // answer (the signals of the connect) is kept for Received().
+  // Connects as the controller, retried while an earlier connection winds
+  // down; what came before the answer to a ping stays in Received().
   bool Attach() {
     return startup_test::waitFor(
         [&] {
           received_.clear();
-          if (!ctl.Connect(port_)) return false;
-          ctl.Send(CommandMsg(9999, [](LGCP::Command& c) { c.select_ping(); }));
-          return Wait([&](const std::vector<LGCP::Message>& ms) { return HasResponse(ms); }, 2000);
+          return ctl.Connect(static_cast<unsigned short>(port_)) &&
+                 Command([](LGCP::Command& c) { c.select_ping(); }, 2000);
         },
         10000);
   }
-  // Collects messages until `done` holds for what arrived since the last
-  // Clear(), or `ms` pass.
-  bool Wait(const std::function<bool(const std::vector<LGCP::Message>&)>& done, int ms = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-      for (auto& m : ctl.Take()) received_.push_back(m);
-      if (done(received_)) return true;
-      if (std::chrono::steady_clock::now() > deadline || ctl.eof()) return false;
-      pollfd p{ctl.fd(), POLLIN, 0};
-      ::poll(&p, 1, 20);
-    }
-  }
-  const std::vector<LGCP::Message>& Received() const { return received_; }
-  void Clear() { received_.clear(); }
-  // Sends a command and waits for its response; true when it came.
-  bool Command(int seq, const std::function<void(LGCP::Command&)>& fill, int ms = 5000) {
-    ctl.Send(CommandMsg(seq, fill));
-    return Wait(
-        [seq](const std::vector<LGCP::Message>& ms) {
-          for (const auto& m : ms)
-            if (IsResponse(m) && m.seq_isPresent() && m.get_seq().getValue() == seq) return true;
-          return false;
+  // Collects messages until `done` holds for what came since Clear(), or
+  // ms pass.
+  bool Wait(const std::function<bool(const Msgs&)>& done, int ms = 5000) {
+    bool closed = false;
+    startup_test::waitFor(
+        [&] {
+          pollfd p{ctl.fd(), POLLIN, 0};
+          ::poll(&p, 1, 10);
+          for (auto& m : TakeAll(ctl)) received_.push_back(m);
+          closed = ctl.eof();
+          return closed || done(received_);
         },
         ms);
+    return done(received_);
+  }
+  const Msgs& Received() const { return received_; }
+  void Clear() { received_.clear(); }
+  // Sends a command and waits for its answer, which Answer(Received())
+  // then gives.
+  bool Command(const std::function<void(LGCP::Command&)>& fill, int ms = 5000) {
+    Clear();
+    return Send(ctl, CommandMsg(++seq_, fill)) && Wait([](const Msgs& m) { return Answer(m) != -2; }, ms);
   }
   // One command line to the simulated board; its reply.
   std::string Sim(const std::string& line) {
     int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
-    std::string path = root_ / "/run/tessarod-sim.sock";
-    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    std::strncpy(a.sun_path, (root_ / "/run/tessarod-sim.sock").c_str(), sizeof a.sun_path - 1);
     std::string reply;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-      std::string l = line + "\n";
-      if (::write(s, l.data(), l.size()) == ssize_t(l.size())) {
-        char buf[4096];
-        while (reply.find("ok\n") == std::string::npos && reply.find("error") == std::string::npos) {
-          pollfd p{s, POLLIN, 0};
-          if (::poll(&p, 1, 5000) <= 0) break;
-          ssize_t n = ::read(s, buf, sizeof buf);
-          if (n <= 0) break;
-          reply.append(buf, size_t(n));
-        }
+    std::string l = line + "\n";
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::write(s, l.data(), l.size()) == ssize_t(l.size())) {
+      char buf[4096];
+      while (reply.find("ok\n") == std::string::npos && reply.find("error") == std::string::npos) {
+        pollfd p{s, POLLIN, 0};
+        ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::read(s, buf, sizeof buf) : 0;
+        if (n <= 0) break;
+        reply.append(buf, size_t(n));
       }
     }
     ::close(s);
     return reply;
   }
   startup_test::Daemon& daemon() { return *daemon_; }
-  const startup_test::TempRoot& root() const { return root_; }
+  // Everything the daemon has logged so far.
+  std::string log() { return daemon_->out() + daemon_->err(); }
 
-  Controller ctl;
+  ctltest::Client ctl;
 
  private:
   startup_test::TempRoot root_;
-  unsigned short port_ = 0;
+  int port_;
   std::unique_ptr<startup_test::Daemon> daemon_;
-  std::vector<LGCP::Message> received_;
+  Msgs received_;
+  int seq_ = 0;
 };
 
 }  // namespace e1test

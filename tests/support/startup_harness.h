@@ -21,6 +21,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -261,19 +264,20 @@ class SyslogCapture {
 
   // Drops what arrived so far.
   void clear() {
-    char buf[4096];
-    while (::recv(fd_, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.clear();
   }
 
   // The next message, or none after `ms`.
   bool next(SyslogMessage& m, int ms = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, ms) <= 0) return false;
-    char buf[4096];
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    if (n <= 0) return false;
-    std::string raw(buf, static_cast<std::size_t>(n));
+    std::string raw;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!arrived_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !queue_.empty(); }))
+        return false;
+      raw = std::move(queue_.front());
+      queue_.pop_front();
+    }
     m = SyslogMessage();
     // "<pri>Mmm dd hh:mm:ss ident: text"
     std::size_t gt = raw.find('>');
@@ -356,10 +360,27 @@ class SyslogCapture {
       return std::string("cannot bind /dev/log: ") + std::strerror(errno);
     int big = 1 << 20;
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    // Drain the socket all the time: a daemon whose log socket fills up
+    // blocks in syslog(), and the test would see a hung daemon. The thread
+    // starts only now, since unshare() refuses a process with threads.
+    std::thread([this] {
+      char buf[4096];
+      for (;;) {
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.emplace_back(buf, static_cast<std::size_t>(n));
+        arrived_.notify_all();
+      }
+    }).detach();
     return "";
   }
 
   int fd_ = -1;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<std::string> queue_;
 };
 
 }  // namespace startup_test

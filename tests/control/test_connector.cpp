@@ -1,0 +1,211 @@
+// The connecting side of a control link over loopback TCP: the retry
+// schedule (7 quick retries, then the long delay of the failure path), the
+// reconnect after a loss, and retrying when no socket can be made.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <string>
+
+#include "control/connector.h"
+#include "control_test_support.h"
+#include "runtime/os/clock.h"
+
+using ctltest::Bytes;
+using ctltest::Capture;
+using ctltest::Loop;
+
+namespace {
+
+class Recorder : public Control::Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(const char* d, int n) override { messages.push_back(Bytes(d, d + n)); }
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<Bytes> messages;
+};
+
+// A listening socket of the test on a loopback port.
+class Listener {
+ public:
+  explicit Listener(unsigned short port = 0) { Open(port); }
+  ~Listener() { Close(); }
+  bool Open(unsigned short port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int on = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    socklen_t len = sizeof sa;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 4) != 0) return false;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    return true;
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int Accept() { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
+  unsigned short port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  unsigned short port_ = 0;
+};
+
+unsigned short ClosedPort() {
+  Listener l;
+  unsigned short p = l.port();
+  return p;
+}
+
+size_t Attempts(const Capture& err) { return err.count("can't connect to ") + err.count("fail to connect to "); }
+
+TEST(Connector, ParsesAnAddressWithItsPort) {
+  Control::Connector c("127.0.0.1:20002");
+  EXPECT_EQ("127.0.0.1", c.host());
+  EXPECT_EQ(20002, c.port());
+  Control::Connector d("10.1.2.3", 161);
+  EXPECT_EQ("10.1.2.3", d.host());
+  EXPECT_EQ(161, d.port());
+}
+
+TEST(Connector, AgainstAClosedPortRetriesSevenTimesQuicklyThenSlowly) {
+  unsigned short port = ClosedPort();
+  Control::Connector link("127.0.0.1", port);
+  Capture err(std::cerr);
+  Loop loop;
+  ASSERT_TRUE(link.Activate());
+  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 1 && link.retry_pending(); }));
+  for (size_t i = 2; i <= 8; ++i) {
+    EXPECT_LE(link.retry_remaining(), 1000u);
+    Mux::advanceClock(1000);
+    ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == i && link.retry_pending(); })) << "attempt " << i;
+  }
+  EXPECT_EQ(0, link.quick_retries_left());
+  // From the ninth attempt on: the long delay of the failure path seen.
+  unsigned int wait = link.retry_remaining();
+  EXPECT_GT(wait, 11000u);
+  EXPECT_LE(wait, 20000u);
+  Mux::advanceClock(wait - 500);
+  loop.RunFor(20);
+  EXPECT_EQ(8u, Attempts(err));
+  Mux::advanceClock(500);
+  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 9; }));
+  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+  link.Deactivate();
+  EXPECT_FALSE(link.retry_pending());
+  EXPECT_FALSE(link.attempt_pending());
+}
+
+TEST(Connector, AListenerThatAppearsLateIsReachedOnTheNextRetry) {
+  unsigned short port = ClosedPort();
+  Control::Connector link("127.0.0.1", port);
+  Recorder rec;
+  link.Bind(&rec);
+  Capture err(std::cerr);
+  Capture out(std::cout);
+  Loop loop;
+  link.Activate();
+  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 1 && link.retry_pending(); }));
+  Listener server(port);
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
+  EXPECT_TRUE(link.IsConnected());
+  EXPECT_NE(std::string::npos, out.text().find("connected to 127.0.0.1:" + std::to_string(port) + ".\n"));
+  link.Deactivate();
+}
+
+TEST(Connector, ALostLinkIsReconnectedTenSecondsLater) {
+  Listener server;
+  Control::Connector link("127.0.0.1", server.port());
+  Recorder rec;
+  link.Bind(&rec);
+  Loop loop;
+  Capture err(std::cerr);
+  link.Activate();
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
+  int peer = -1;
+  ASSERT_TRUE(loop.RunUntil([&] { return (peer = server.Accept()) >= 0; }));
+
+  // Frames flow both ways.
+  ctltest::Bytes frame = ctltest::Tpkt(Bytes{5, 6});
+  ASSERT_EQ(ssize_t(frame.size()), ::send(peer, frame.data(), frame.size(), MSG_NOSIGNAL));
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 1; }));
+  EXPECT_TRUE(link.Send("\x07", 1));
+
+  ::close(peer);  // the agent goes away
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  EXPECT_TRUE(link.retry_pending());
+  EXPECT_GT(link.retry_remaining(), 9000u);
+  EXPECT_LE(link.retry_remaining(), 10000u);
+  EXPECT_EQ(7, link.quick_retries_left());
+  Mux::advanceClock(9000);
+  loop.RunFor(20);
+  EXPECT_EQ(1, rec.connects);
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 2; }));
+  link.Deactivate();
+}
+
+TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
+  Listener server;
+  Control::Connector link("127.0.0.1", server.port());
+  Recorder rec;
+  link.Bind(&rec);
+  Loop loop;
+  Capture err(std::cerr);
+  {
+    // Take the retry path once with descriptors to spare: the sanitizers
+    // check a type the first time they meet it, and that check itself
+    // needs descriptors.
+    Control::Connector warm("127.0.0.1", ClosedPort());
+    warm.Activate();
+    ASSERT_TRUE(loop.RunUntil([&] { return warm.retry_pending(); }));
+    warm.Deactivate();
+  }
+  rlimit old;
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &old));
+  int highest = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (::fcntl(fd, F_GETFD) != -1) highest = fd;
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(highest + 1);
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &tight));
+  std::vector<int> fillers;  // take every free descriptor below the limit
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  bool activated = link.Activate();
+  for (int fd : fillers) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_TRUE(activated);
+  EXPECT_NE(std::string::npos, err.text().find("can't create socket:"));
+  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+  ASSERT_TRUE(link.retry_pending()) << "the link gave up for good";
+  EXPECT_EQ(6, link.quick_retries_left());
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
+  link.Deactivate();
+}
+
+TEST(Connector, DeactivatingStopsEveryFurtherAttempt) {
+  unsigned short port = ClosedPort();
+  Control::Connector link("127.0.0.1", port);
+  Capture err(std::cerr);
+  Loop loop;
+  link.Activate();
+  ASSERT_TRUE(loop.RunUntil([&] { return link.retry_pending(); }));
+  link.Deactivate();
+  EXPECT_EQ(Control::Service::State::Idle, link.GetState());
+  size_t before = Attempts(err);
+  Mux::advanceClock(60000);
+  loop.RunFor(20);
+  EXPECT_EQ(before, Attempts(err));
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The multi-client TPKT debug server: framing limits, replies versus
+// broadcasts, and clients that misbehave being closed alone.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control/tpkt_tracer.h"
+#include "control_test_support.h"
+
+using ctltest::Bytes;
+using ctltest::Capture;
+using ctltest::Client;
+using ctltest::Loop;
+using ctltest::Tpkt;
+
+namespace {
+
+class Collector : public TPKTTracer::Listener {
+ public:
+  void OnMessage(const void* data, unsigned length) override {
+    const unsigned char* b = static_cast<const unsigned char*>(data);
+    messages.push_back(Bytes(b, b + length));
+    if (on_message) on_message(messages.back());
+  }
+  std::vector<Bytes> messages;
+  std::function<void(const Bytes&)> on_message;
+};
+
+class Tracer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tracer.SetListener(&collector);
+    ASSERT_TRUE(tracer.Listen(0));
+    port = tracer.bound_port();
+    ASSERT_NE(0, port);
+  }
+  bool Join(Client& c) {
+    size_t n = tracer.connection_count();
+    return c.Connect(port) && loop.RunUntil([&] { return tracer.connection_count() == n + 1; });
+  }
+
+  Capture log{std::clog};
+  TPKTTracer tracer;
+  Collector collector;
+  Loop loop;
+  unsigned short port = 0;
+};
+
+Bytes Payload(size_t n, unsigned char seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + i);
+  return b;
+}
+
+TEST_F(Tracer, DeliversUpTo512BytesAndClosesOnlyTheClientThatSendsMore) {
+  Client a, b;
+  ASSERT_TRUE(Join(a));
+  ASSERT_TRUE(Join(b));
+  EXPECT_EQ(2u, log.count("ACP connection open from 127.0.0.1:"));
+  a.SendFrame(Payload(512, 1));
+  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 1; }));
+  EXPECT_EQ(Payload(512, 1), collector.messages[0]);
+
+  a.SendFrame(Payload(513, 2));
+  ASSERT_TRUE(loop.RunUntil([&] { return a.eof(); }));
+  EXPECT_EQ(1u, tracer.connection_count());
+  b.SendFrame(Payload(3, 3));
+  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 2; }));
+  EXPECT_EQ(1u, collector.messages.size() - 1);
+}
+
+TEST_F(Tracer, SkipsEmptyFramesAndReassemblesSplitOnes) {
+  Client a;
+  ASSERT_TRUE(Join(a));
+  // One segment: an empty frame and three frames, all delivered in order.
+  Bytes seg = Tpkt(Bytes());
+  for (unsigned char i = 0; i < 3; ++i) {
+    Bytes f = Tpkt(Payload(10 + i, i));
+    seg.insert(seg.end(), f.begin(), f.end());
+  }
+  a.Send(seg);
+  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 3; }));
+  for (unsigned char i = 0; i < 3; ++i) EXPECT_EQ(Payload(10 + i, i), collector.messages[i]);
+
+  // A frame in pieces, with loop passes in between.
+  Bytes f = Tpkt(Payload(100, 9));
+  for (size_t at = 0; at < f.size(); at += 7) {
+    a.Send(Bytes(f.begin() + at, f.begin() + std::min(f.size(), at + 7)));
+    loop.RunFor(2);
+  }
+  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 4; }));
+  EXPECT_EQ(Payload(100, 9), collector.messages[3]);
+}
+
+TEST_F(Tracer, MalformedHeadersCloseTheClient) {
+  for (const Bytes& bad : {Bytes{0x04, 0x00, 0x00, 0x08}, Bytes{0x03, 0x01, 0x00, 0x08}, Bytes{0x03, 0x00, 0x00, 0x03}}) {
+    Client c;
+    ASSERT_TRUE(Join(c));
+    c.Send(bad);
+    ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }));
+    EXPECT_EQ(0u, tracer.connection_count());
+  }
+}
+
+TEST_F(Tracer, RepliesGoToTheSenderAndBroadcastsToEveryone) {
+  Client a, b;
+  ASSERT_TRUE(Join(a));
+  ASSERT_TRUE(Join(b));
+  collector.on_message = [&](const Bytes& m) { tracer.Send(m.data(), static_cast<unsigned>(m.size())); };
+  b.SendFrame(Bytes{1, 2, 3});
+  Bytes got;
+  ASSERT_TRUE(loop.RunUntil([&] { return b.TakeFrame(got); }));
+  EXPECT_EQ((Bytes{1, 2, 3}), got);
+  loop.RunFor(10);
+  EXPECT_EQ(0u, a.available());
+
+  collector.on_message = nullptr;
+  tracer.Send("\x09\x08", 2);
+  Bytes ga, gb;
+  ASSERT_TRUE(loop.RunUntil([&] { return a.TakeFrame(ga) && b.TakeFrame(gb); }));
+  EXPECT_EQ((Bytes{9, 8}), ga);
+  EXPECT_EQ((Bytes{9, 8}), gb);
+}
+
+TEST_F(Tracer, TheListenerMayCloseTheClientItServes) {
+  Client a;
+  ASSERT_TRUE(Join(a));
+  EXPECT_TRUE(tracer.FindConnection(-1) == tracer.end());
+  EXPECT_TRUE(tracer.current() == tracer.end());
+  collector.on_message = [&](const Bytes&) { tracer.CloseConnection(tracer.current()); };
+  Bytes two = Tpkt(Bytes{1});
+  Bytes second = Tpkt(Bytes{2});
+  two.insert(two.end(), second.begin(), second.end());
+  a.Send(two);
+  ASSERT_TRUE(loop.RunUntil([&] { return a.eof(); }));
+  EXPECT_EQ(1u, collector.messages.size());  // nothing read after the close
+}
+
+TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
+  tracer.Send("x", 1);  // no clients: nothing happens
+  Client slow, fast;
+  slow.rcvbuf = 2048;
+  ASSERT_TRUE(Join(slow));
+  ASSERT_TRUE(Join(fast));
+  Bytes block = Payload(500, 0);
+  size_t fast_frames = 0;
+  Bytes f;
+  for (int i = 0; i < 5000 && tracer.connection_count() == 2; ++i) {
+    tracer.Send(block.data(), static_cast<unsigned>(block.size()));
+    while (fast.TakeFrame(f)) ++fast_frames;
+  }
+  EXPECT_EQ(1u, tracer.connection_count()) << "the stalled client was never dropped";
+  tracer.Send(block.data(), static_cast<unsigned>(block.size()));
+  size_t sent_to_fast = fast_frames;
+  ASSERT_TRUE(loop.RunUntil([&] {
+    while (fast.TakeFrame(f)) ++fast_frames;
+    return fast_frames > sent_to_fast;
+  }));
+  EXPECT_FALSE(fast.eof());
+  ASSERT_TRUE(loop.RunUntil([&] {
+    slow.input().clear();
+    return slow.eof();
+  }));
+}
+
+}  // namespace
