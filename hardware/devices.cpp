@@ -3,8 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ostream>
+#include <iostream>
 
+#include <poll.h>
+
+#include "hardware/board/board.h"
 #include "hardware/board/record.h"
 
 using Board::getBE16;
@@ -196,3 +199,29 @@ const char* RTPStrError(int code) {
   std::snprintf(buffer, sizeof buffer, "Unknown RTP Error %d", code);
   return buffer;
 }
+
+namespace Hardware {
+
+std::ostream& operator<<(std::ostream& os, ErrTail t) { return os << " errno=\"" << std::strerror(t.err) << '"'; }
+
+RecordRead readEventRecord(int fd, short revents, uint8_t* rec, std::size_t size, const char* device) {
+  ssize_t n = ::Board::read(fd, rec, size);
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      std::cerr << "fail to read from " << device << ": " << std::strerror(errno) << std::endl;
+    return RecordRead::Stop;
+  }
+  // Only whole records are events.
+  if (n == 0) {
+    if (!(revents & POLLHUP)) return RecordRead::Stop;
+    std::cerr << "fail to read from " << device << ": end of file" << std::endl;
+    return RecordRead::HungUp;
+  }
+  if (std::size_t(n) != size) {
+    std::cerr << "fail to read from " << device << ": short record of " << n << " bytes" << std::endl;
+    return RecordRead::Stop;
+  }
+  return RecordRead::Record;
+}
+
+}  // namespace Hardware

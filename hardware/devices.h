@@ -2,7 +2,8 @@
 // What several users of the board's devices share: the device paths, the
 // names of the voice codecs, the argument records of the RTP offload driver
 // ("/dev/rtp") and of its radio extension ("/dev/rtp_ext") with their
-// printers and big-endian layouts, and the RTP error texts.
+// printers and big-endian layouts, the RTP error texts, and the reading
+// of the DSP devices' event records.
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -104,3 +105,22 @@ std::ostream& operator<<(std::ostream& o, const RtpErr& e);
 // Text of an RTP library error code. Unknown codes are formatted into one
 // static buffer, which the next unknown code overwrites.
 const char* RTPStrError(int code);
+
+namespace Hardware {
+
+// The tail of a failure line: errno="<text>".
+struct ErrTail {
+  int err;
+};
+std::ostream& operator<<(std::ostream& os, ErrTail t);
+
+// One read of a fixed-size event record: a whole record; nothing more for
+// now (would block, a failure or a short record); or an empty read on a
+// descriptor that hung up, the end of the device.
+enum class RecordRead { Record, Stop, HungUp };
+
+// Reads one record of `size` bytes from fd; failures, a short record and
+// the end of the device are logged as "fail to read from <device>: ...".
+RecordRead readEventRecord(int fd, short revents, uint8_t* rec, std::size_t size, const char* device);
+
+}  // namespace Hardware

@@ -25,13 +25,6 @@ Containers::CyclicList& receivers() {
   return ring;
 }
 
-struct ErrTail {
-  int err;
-};
-std::ostream& operator<<(std::ostream& os, ErrTail t) {
-  return os << " errno=\"" << std::strerror(t.err) << '"';
-}
-
 }  // namespace
 
 // What distinguishes the VAD switch from the SD switch.
@@ -168,25 +161,10 @@ void DSProcReceiverService::OnEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
   for (;;) {
     uint8_t rec[kEventSize];
-    ssize_t n = ::Board::read(fd, rec, sizeof rec);
-    if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
-        std::cerr << "fail to read from dsproc: " << std::strerror(errno) << std::endl;
-      return;
-    }
-    // Only whole records are events; a device that hung up is let go
-    // (the configure operations open it again).
-    if (n == 0) {
-      if (revents & POLLHUP) {
-        std::cerr << "fail to read from dsproc: end of file" << std::endl;
-        event_.Release();
-      }
-      return;
-    }
-    if (std::size_t(n) != sizeof rec) {
-      std::cerr << "fail to read from dsproc: short record of " << n << " bytes" << std::endl;
-      return;
-    }
+    const RecordRead got = readEventRecord(fd, revents, rec, sizeof rec, "dsproc");
+    // A device that hung up is let go (configuring opens it again).
+    if (got == RecordRead::HungUp) event_.Release();
+    if (got != RecordRead::Record) return;
     const uint32_t timeslot = ::Board::getBE32(rec);
     const uint32_t id = ::Board::getBE32(rec + 4);
     const uint32_t type = ::Board::getBE32(rec + 8);

@@ -26,14 +26,6 @@ Containers::CyclicList& receivers() {
   return ring;
 }
 
-// The tail of a failure line: errno="<text>".
-struct ErrTail {
-  int err;
-};
-std::ostream& operator<<(std::ostream& os, ErrTail t) {
-  return os << " errno=\"" << std::strerror(t.err) << '"';
-}
-
 // A duration from the controller, in milliseconds, as the timers take it.
 unsigned duration(const ASN1::INTEGER& value) {
   return std::min(unsigned(value.getValue()), TonecReceiver::kMaxDurationMs);
@@ -156,26 +148,10 @@ void TonecReceiverService::OnEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
   for (;;) {
     uint8_t rec[kEventSize];
-    ssize_t n = ::Board::read(fd, rec, sizeof rec);
-    if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
-        std::cerr << "fail to read from tonec: " << std::strerror(errno) << std::endl;
-      return;
-    }
-    // Only whole records are events. An empty read on a descriptor that
-    // hung up is the end of the device: let it go rather than poll it for
-    // ever (configureDTMF opens it again).
-    if (n == 0) {
-      if (revents & POLLHUP) {
-        std::cerr << "fail to read from tonec: end of file" << std::endl;
-        event_.Release();
-      }
-      return;
-    }
-    if (std::size_t(n) != sizeof rec) {
-      std::cerr << "fail to read from tonec: short record of " << n << " bytes" << std::endl;
-      return;
-    }
+    const RecordRead got = readEventRecord(fd, revents, rec, sizeof rec, "tonec");
+    // A device that hung up is let go (configuring opens it again).
+    if (got == RecordRead::HungUp) event_.Release();
+    if (got != RecordRead::Record) return;
     const uint32_t code = ::Board::getBE32(rec);
     const uint32_t timeslot = ::Board::getBE32(rec + 4);
     const uint32_t timestamp = ::Board::getBE32(rec + 8);

@@ -1,7 +1,8 @@
 #pragma once
 // Stand-ins for the slot factories whose slot kinds are not built yet: each
 // is only its singleton, linked into the factory chain on its first
-// instance() call, with its name. Each is replaced by the real factory when
+// instance() call, with its name; it declines every create and reports
+// nothing. Each is replaced by the real factory when
 // its slot kind lands.
 #include "slots/slot_factory.h"
 

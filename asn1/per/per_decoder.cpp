@@ -340,8 +340,7 @@ bool PERDecoder::do_visit(AbstractString& v)
         return false;
     v.resize(len);
     unsigned b = v.getNumBits(aligned_);
-    bool small = v.getConstraintType() != Unconstrained &&
-                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    bool small = IsShortString(v, b);
     if (!small) {
         if (b == 8) {
             if (decodeBlock(&v[0], len) != len) {
@@ -379,8 +378,7 @@ bool PERDecoder::do_visit(BMPString& v)
         return false;
     v.resize(len);
     unsigned b = v.getNumBits(aligned_);
-    bool small = v.getConstraintType() != Unconstrained &&
-                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    bool small = IsShortString(v, b);
     if (aligned_ && !small)
         byteAlign();
     unsigned first = v.getFirstChar();

@@ -15,6 +15,11 @@ unsigned CountBits(unsigned n)
     return b;
 }
 
+bool IsShortString(ConstrainedObject const& v, unsigned bitsPerChar)
+{
+    return v.constrained() && std::uint64_t(v.getUpperLimit()) * bitsPerChar <= 16;
+}
+
 PEREncoder::PEREncoder(std::vector<char>& out, bool aligned)
     : out_(out), bitsLeft_(8), aligned_(aligned)
 {
@@ -318,8 +323,7 @@ bool PEREncoder::do_visit(AbstractString const& v)
     if (!encodeConstrainedLength(v, len))
         return false;
     unsigned b = v.getNumBits(aligned_);
-    bool small = v.getConstraintType() != Unconstrained &&
-                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    bool small = IsShortString(v, b);
     if (!small) {
         if (b == 8) {
             encodeBlock(v.data(), len);
@@ -356,8 +360,7 @@ bool PEREncoder::do_visit(BMPString const& v)
     if (!encodeConstrainedLength(v, len))
         return false;
     unsigned b = v.getNumBits(aligned_);
-    bool small = v.getConstraintType() != Unconstrained &&
-                 std::uint64_t(v.getUpperLimit()) * b <= 16;
+    bool small = IsShortString(v, b);
     if (aligned_ && !small)
         byteAlign();
     unsigned first = v.getFirstChar();

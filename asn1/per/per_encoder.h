@@ -15,6 +15,11 @@ constexpr unsigned NoUpperBound = 2147483647u;
 // field holding n different values.
 unsigned CountBits(unsigned n);
 
+// True when a string of characters of `bitsPerChar` bits is short enough
+// (its upper bound times the bits fits in 16) to be laid out without
+// octet alignment.
+bool IsShortString(ConstrainedObject const& v, unsigned bitsPerChar);
+
 // Encodes a value tree into PER octets. One encoder serves one value: build
 // it on the output vector, let the value accept it; on false the output is
 // partial and must be discarded.

@@ -21,6 +21,7 @@
 #include "hardware/sim/e1cas.h"
 #include "hardware/sim/hal.h"
 #include "hardware/sim/maintenance.h"
+#include "hardware/sim/mon_hal.h"
 #include "hardware/sim/mcc.h"
 #include "runtime/os/paths.h"
 
@@ -174,7 +175,7 @@ Board& Board::instance() {
 
 Board::Board() {
   epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-  auto hal = std::make_unique<HalDevice>();
+  auto hal = std::make_unique<MonHalDevice>();  // the hal with the monitoring registers
   hal_ = hal.get();
   addDevice(std::move(hal));
   auto mcc = std::make_unique<MccDevice>();

@@ -7,6 +7,31 @@
 
 namespace IniFile {
 
+namespace Private {
+
+template <class T>
+struct Chain {
+  static void append(T* node, T*& first, T*& last) {
+    node->mPrev = last;
+    if (last)
+      last->mNext = node;
+    else
+      first = node;
+    last = node;
+  }
+  // Deletes every node.
+  static void clear(T*& first, T*& last) {
+    for (T* n = first; n;) {
+      T* next = n->mNext;
+      delete n;
+      n = next;
+    }
+    first = last = nullptr;
+  }
+};
+
+}  // namespace Private
+
 // ---------------------------------------------------------------- SubKey
 
 SubKey::SubKey(const std::string& value, int line) : mValue(value), mLineNo(line) {}
@@ -51,23 +76,13 @@ Key::~Key() { CleanSubKeys(); }
 
 SubKey* Key::NewSubKey(const std::string& value, int line) {
   SubKey* sk = new SubKey(value, line);
-  sk->mPrev = mLast;
-  if (mLast)
-    mLast->mNext = sk;
-  else
-    mFirst = sk;
-  mLast = sk;
+  Private::Chain<SubKey>::append(sk, mFirst, mLast);
   ++mSubKeyCount;
   return sk;
 }
 
 void Key::CleanSubKeys() {
-  for (SubKey* sk = mFirst; sk;) {
-    SubKey* next = sk->mNext;
-    delete sk;
-    sk = next;
-  }
-  mFirst = mLast = nullptr;
+  Private::Chain<SubKey>::clear(mFirst, mLast);
   mSubKeyCount = 0;
 }
 
@@ -108,12 +123,7 @@ Key* SubSection::operator[](const std::string& name) {
 
 Key* SubSection::NewKey(const std::string& name) {
   Key* k = new Key(name);
-  k->mPrev = mLast;
-  if (mLast)
-    mLast->mNext = k;
-  else
-    mFirst = k;
-  mLast = k;
+  Private::Chain<Key>::append(k, mFirst, mLast);
   ++mKeyCount;
   // A second key of the same name stays in the list; look-ups find the first.
   mKeys.emplace(name, k);
@@ -125,12 +135,7 @@ SubKey* SubSection::NewSubKey(const std::string& name, const std::string& value,
 }
 
 void SubSection::CleanKeys() {
-  for (Key* k = mFirst; k;) {
-    Key* next = k->mNext;
-    delete k;
-    k = next;
-  }
-  mFirst = mLast = nullptr;
+  Private::Chain<Key>::clear(mFirst, mLast);
   mKeyCount = 0;
   mKeys.clear();
 }
@@ -150,23 +155,13 @@ Section::~Section() { CleanSubSections(); }
 
 SubSection* Section::NewSubSection(int line) {
   SubSection* ss = new SubSection(line);
-  ss->mPrev = mLast;
-  if (mLast)
-    mLast->mNext = ss;
-  else
-    mFirst = ss;
-  mLast = ss;
+  Private::Chain<SubSection>::append(ss, mFirst, mLast);
   ++mSubSectionCount;
   return ss;
 }
 
 void Section::CleanSubSections() {
-  for (SubSection* ss = mFirst; ss;) {
-    SubSection* next = ss->mNext;
-    delete ss;
-    ss = next;
-  }
-  mFirst = mLast = nullptr;
+  Private::Chain<SubSection>::clear(mFirst, mLast);
   mSubSectionCount = 0;
 }
 
@@ -217,12 +212,7 @@ Section* File::operator[](const std::string& name) {
 
 Section* File::NewSection(const std::string& name) {
   Section* s = new Section(name);
-  s->mPrev = mLast;
-  if (mLast)
-    mLast->mNext = s;
-  else
-    mFirst = s;
-  mLast = s;
+  Private::Chain<Section>::append(s, mFirst, mLast);
   ++mSectionCount;
   mSections.emplace(name, s);
   return s;
@@ -233,12 +223,7 @@ SubSection* File::NewSubSection(const std::string& name, int line) {
 }
 
 void File::CleanSections() {
-  for (Section* s = mFirst; s;) {
-    Section* next = s->mNext;
-    delete s;
-    s = next;
-  }
-  mFirst = mLast = nullptr;
+  Private::Chain<Section>::clear(mFirst, mLast);
   mSectionCount = 0;
   mSections.clear();
 }

@@ -23,6 +23,12 @@ class SubSection;
 class Key;
 class SubKey;
 
+namespace Private {
+// Appends to and empties the file-ordered lists of the tree.
+template <class T>
+struct Chain;
+}  // namespace Private
+
 // Walks one of the file-ordered lists of the tree; a null pointer is the end.
 template <class T>
 class GenericIterator {
@@ -70,6 +76,7 @@ class SubKey {
  private:
   friend class Key;
   friend class GenericIterator<SubKey>;
+  friend struct Private::Chain<SubKey>;
   std::string mValue;
   int mLineNo;
   SubKey* mNext = nullptr;
@@ -105,6 +112,7 @@ class Key {
  private:
   friend class SubSection;
   friend class GenericIterator<Key>;
+  friend struct Private::Chain<Key>;
   std::string mName;
   int mSubKeyCount = 0;
   SubKey* mFirst = nullptr;
@@ -139,6 +147,7 @@ class SubSection {
  private:
   friend class Section;
   friend class GenericIterator<SubSection>;
+  friend struct Private::Chain<SubSection>;
   int mLineNo;
   int mKeyCount = 0;
   Key* mFirst = nullptr;
@@ -173,6 +182,7 @@ class Section {
  private:
   friend class File;
   friend class GenericIterator<Section>;
+  friend struct Private::Chain<Section>;
   std::string mName;
   int mSubSectionCount = 0;
   SubSection* mFirst = nullptr;

@@ -10,6 +10,7 @@
 #include "control/connector.h"
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
+#include "support/loopback.h"
 
 using ctltest::Bytes;
 using ctltest::Capture;
@@ -33,19 +34,9 @@ class Listener {
   explicit Listener(unsigned short port = 0) { Open(port); }
   ~Listener() { Close(); }
   bool Open(unsigned short port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    socklen_t len = sizeof sa;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 4) != 0) return false;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-    return true;
+    port_ = port;
+    fd_ = looptest::listenLoopback(port_, 4, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    return fd_ >= 0;
   }
   void Close() {
     if (fd_ >= 0) ::close(fd_);
@@ -59,12 +50,6 @@ class Listener {
   unsigned short port_ = 0;
 };
 
-unsigned short ClosedPort() {
-  Listener l;
-  unsigned short p = l.port();
-  return p;
-}
-
 size_t Attempts(const Capture& err) { return err.count("can't connect to ") + err.count("fail to connect to "); }
 
 TEST(Connector, ParsesAnAddressWithItsPort) {
@@ -77,7 +62,7 @@ TEST(Connector, ParsesAnAddressWithItsPort) {
 }
 
 TEST(Connector, AgainstAClosedPortRetriesSevenTimesQuicklyThenSlowly) {
-  unsigned short port = ClosedPort();
+  unsigned short port = looptest::closedPort();
   Control::Connector link("127.0.0.1", port);
   Capture err(std::cerr);
   Loop loop;
@@ -105,7 +90,7 @@ TEST(Connector, AgainstAClosedPortRetriesSevenTimesQuicklyThenSlowly) {
 }
 
 TEST(Connector, AListenerThatAppearsLateIsReachedOnTheNextRetry) {
-  unsigned short port = ClosedPort();
+  unsigned short port = looptest::closedPort();
   Control::Connector link("127.0.0.1", port);
   Recorder rec;
   link.Bind(&rec);
@@ -165,7 +150,7 @@ TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
     // Take the retry path once with descriptors to spare: the sanitizers
     // check a type the first time they meet it, and that check itself
     // needs descriptors.
-    Control::Connector warm("127.0.0.1", ClosedPort());
+    Control::Connector warm("127.0.0.1", looptest::closedPort());
     warm.Activate();
     ASSERT_TRUE(loop.RunUntil([&] { return warm.retry_pending(); }));
     warm.Deactivate();
@@ -194,7 +179,7 @@ TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
 }
 
 TEST(Connector, DeactivatingStopsEveryFurtherAttempt) {
-  unsigned short port = ClosedPort();
+  unsigned short port = looptest::closedPort();
   Control::Connector link("127.0.0.1", port);
   Capture err(std::cerr);
   Loop loop;

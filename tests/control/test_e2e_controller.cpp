@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <sys/un.h>
 
 #include <random>
 #include <string>
@@ -71,69 +70,19 @@ Bytes Ping(int seq) {
   return Bytes(out.begin(), out.end());
 }
 
-// The daemon as a child process on the simulated board, its output going to
-// files of the root folder. Under the sanitizers freed memory is reused at
-// once (no quarantine), so that its resident size shows real growth only.
-class Child {
- public:
-  Child(const startup_test::TempRoot& root, unsigned short port)
-      : out_(root / "/stdout.txt"), err_(root / "/stderr.txt") {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      ::setenv("TESSAROD_ROOT", root.path().c_str(), 1);
-      ::setenv("TESSAROD_BOARD", "sim", 1);
-      ::setenv("ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0", 1);
-      std::string p = std::to_string(port);
-      ::execl(TESSAROD_BIN, TESSAROD_BIN, "--port", p.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~Child() {
-    if (running()) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  std::string err() const { return startup_test::readFile(err_); }
-  bool running() {
-    if (done_) return false;
-    int st;
-    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-      done_ = true;
-      status_ = st;
-    }
-    return !done_;
-  }
-  int wait(int ms) {
-    if (!startup_test::waitFor([&] { return !running(); }, ms)) return -1;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-  }
-  void signal(int sig) { ::kill(pid_, sig); }
-
- private:
-  std::string out_, err_;
-  pid_t pid_ = -1;
-  bool done_ = false;
-  int status_ = 0;
-};
-
 class ControllerE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     port = static_cast<unsigned short>(startup_test::freePort());
-    daemon.reset(new Child(root, port));
+    // Under the sanitizers freed memory is reused at once (no quarantine),
+    // so that the daemon's resident size shows real growth only.
+    daemon.reset(new startup_test::Daemon(
+        root, {"--port", std::to_string(port)}, true,
+        "detect_leaks=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0"));
     ASSERT_TRUE(startup_test::waitFor([&] { return Probe(); }, 20000)) << daemon->err();
   }
   void TearDown() override {
-    if (daemon->running()) {
-      daemon->signal(SIGTERM);
-      EXPECT_EQ(0, daemon->wait(10000)) << daemon->err();
-    }
+    EXPECT_EQ(0, daemon->stop()) << daemon->err();
   }
   // Connects, checks a ping is answered, leaves.
   bool Probe() {
@@ -156,35 +105,8 @@ class ControllerE2E : public ::testing::Test {
         5000);
   }
   // A command line to the simulated board ("clock 120000").
-  std::string Sim(const std::string& line) {
-    int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::string path = root / "/run/tessarod-sim.sock";
-    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-    std::string reply;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-      std::string l = line + "\n";
-      if (::write(s, l.data(), l.size()) == ssize_t(l.size())) {
-        char buf[512];
-        while (reply.find("ok\n") == std::string::npos && reply.find("error") == std::string::npos) {
-          pollfd p{s, POLLIN, 0};
-          if (::poll(&p, 1, 5000) <= 0) break;
-          ssize_t n = ::read(s, buf, sizeof buf);
-          if (n <= 0) break;
-          reply.append(buf, size_t(n));
-        }
-      }
-    }
-    ::close(s);
-    return reply;
-  }
-  size_t ErrCount(const std::string& needle) {
-    std::string t = daemon->err();
-    size_t n = 0;
-    for (size_t p = t.find(needle); p != std::string::npos; p = t.find(needle, p + 1)) ++n;
-    return n;
-  }
+  std::string Sim(const std::string& line) { return startup_test::simCommand(root, line); }
+  size_t ErrCount(const std::string& needle) { return startup_test::countOf(daemon->err(), needle); }
   bool ErrHas(const std::string& needle, int ms = 5000) {
     return startup_test::waitFor([&] { return ErrCount(needle) > 0; }, ms);
   }
@@ -205,7 +127,7 @@ class ControllerE2E : public ::testing::Test {
 
   startup_test::TempRoot root;
   unsigned short port = 0;
-  std::unique_ptr<Child> daemon;
+  std::unique_ptr<startup_test::Daemon> daemon;
 };
 
 TEST_F(ControllerE2E, AnswersTheFixedMessages) {
@@ -459,9 +381,7 @@ TEST_F(ControllerE2E, SurvivesGarbageAndStalledReadersAndLeaksNoDescriptors) {
                                          .count()));
   size_t pings = 0;
   startup_test::waitFor([&] {
-    std::string wd = startup_test::readFile(root / "/dev/misc/gw-wd");
-    size_t n = 0;
-    for (size_t p = wd.find("PING"); p != std::string::npos; p = wd.find("PING", p + 1)) ++n;
+    size_t n = startup_test::countOf(startup_test::readFile(root / "/dev/misc/gw-wd"), "PING");
     if (!pings) pings = n;
     return n > pings;
   });

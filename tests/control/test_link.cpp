@@ -12,6 +12,7 @@
 #include "control/strm_protocol.h"
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
+#include "support/startup_harness.h"
 
 using ctltest::Bytes;
 using ctltest::Capture;
@@ -49,17 +50,11 @@ TEST(StreamLayer, ActivationWithoutASocketReportsFdNotAttached) {
 
 // A connected pair of loopback TCP sockets, the first non-blocking.
 void TcpPair(int sv[2]) {
-  int l = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(0, ::bind(l, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-  ASSERT_EQ(0, ::listen(l, 1));
-  ::getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
-  sv[1] = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(0, ::connect(sv[1], reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+  unsigned short port = 0;
+  int l = looptest::listenLoopback(port, 1);
+  ASSERT_GE(l, 0);
+  sv[1] = startup_test::connectTo(port);
+  ASSERT_GE(sv[1], 0);
   sv[0] = ::accept4(l, nullptr, nullptr, SOCK_NONBLOCK);
   ASSERT_GE(sv[0], 0);
   ::close(l);

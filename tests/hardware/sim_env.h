@@ -47,6 +47,18 @@ class Fixture : public ::testing::Test {
  protected:
   void SetUp() override { board().reset(); }
   Sim::Board& sim() { return board(); }
+  // How many requests of that code the board has logged.
+  std::size_t requestCount(uint32_t code) {
+    std::size_t n = 0;
+    for (const auto& e : sim().log()) n += e.request == code;
+    return n;
+  }
+  // The request log as text, one request a line.
+  std::string requestLog() {
+    std::string s;
+    for (const auto& e : sim().log()) s += e.text() + "\n";
+    return s;
+  }
 };
 
 }  // namespace SimTest

@@ -56,11 +56,6 @@ class BusTest : public SimTest::Fixture {
       p.set_timeslot_length(unsigned(length));
     }));
   }
-  std::size_t Requests(uint32_t code) {
-    std::size_t n = 0;
-    for (const auto& e : sim().log()) n += e.request == code;
-    return n;
-  }
 
   std::unique_ptr<HwTests> tests;
   std::unique_ptr<e1test::Bench> bench;
@@ -84,7 +79,7 @@ TEST_F(BusTest, WriteReadBackAndAReadWithAnotherSeed) {
   EXPECT_EQ("bus 2: test failed on channel " + std::to_string((120 + k) % 128) + " expected " + Hex2(want[k]) +
                 "  read " + Hex2(have[k]) + " \n",
             err.text());
-  EXPECT_EQ(std::size_t(k + 1), Requests(R::MuxRead));  // stops at the first mismatch
+  EXPECT_EQ(std::size_t(k + 1), requestCount(R::MuxRead));  // stops at the first mismatch
 }
 
 TEST_F(BusTest, ErrorLinesNameTheTimeslotWithinTheNextBus) {
@@ -113,7 +108,7 @@ TEST_F(BusTest, DisconnectDisablesTheRunAndEmptyRunsSucceedUntouched) {
   EXPECT_EQ(0u, sim().tdm().constants().count(10111));
   sim().clearLog();
   for (Mode m : {Read, Write, Disconnect}) EXPECT_EQ(-1, Run(m, 1, 3, 5, 0));
-  EXPECT_EQ(0u, Requests(R::MuxRead) + Requests(R::MuxWrite));
+  EXPECT_EQ(0u, requestCount(R::MuxRead) + requestCount(R::MuxWrite));
   EXPECT_EQ(HwMux::kDisabled, HwMux::instance()->entry(3 * 128 + 5));
 }
 

@@ -47,11 +47,6 @@ class CasTest : public SimTest::Fixture {
       if (op == Get) k.set_cmd().select_get();
     }));
   }
-  std::size_t Requests(uint32_t code) {
-    std::size_t n = 0;
-    for (const auto& e : sim().log()) n += e.request == code;
-    return n;
-  }
 
   std::unique_ptr<E1Ctl> e1;
   std::unique_ptr<e1test::Bench> bench;
@@ -73,11 +68,11 @@ TEST_F(CasTest, OpenOpensTheTrunkOnceThenTheTimeslot) {
   EXPECT_EQ((Sim::Bytes{0, 0, 0, 1, 0, 0, 0, 5, 0, 5, 0, 0, 0, 0, 0, 0}), setup->in);
 
   EXPECT_EQ((Lines{"cas 1 6 9 3", "success"}), Run(Open, 1, 6, 3));
-  EXPECT_EQ(1u, Requests(R::CasOpenTrunk));
+  EXPECT_EQ(1u, requestCount(R::CasOpenTrunk));
   // Timeslots 0 and 16 open only the trunk.
   EXPECT_EQ((Lines{"cas 2 0 0 0", "success"}), Run(Open, 2, 16, 1));
   EXPECT_EQ((Lines{"cas 3 0 0 0", "success"}), Run(Open, 3, 0, 1));
-  EXPECT_EQ(2u, Requests(R::CasSetup));
+  EXPECT_EQ(2u, requestCount(R::CasSetup));
 }
 
 TEST_F(CasTest, CloseReportsTimeslotsAndTrunksAndTheFlagsOutliveTheController) {
@@ -91,7 +86,7 @@ TEST_F(CasTest, CloseReportsTimeslotsAndTrunksAndTheFlagsOutliveTheController) {
   EXPECT_FALSE(e1->casOpen(1) || cas().trunkOpen(1));
   EXPECT_EQ((Lines{"success"}), Run(Get, 1, 5));
   EXPECT_EQ((Lines{"success"}), Run(Close, 1, 0));
-  EXPECT_EQ(1u, Requests(R::CasCloseTrunk));
+  EXPECT_EQ(1u, requestCount(R::CasCloseTrunk));
 }
 
 TEST_F(CasTest, SetSendsFourBitsAndGetReportsWhatTheDriverHolds) {
@@ -132,7 +127,7 @@ TEST_F(CasTest, FailuresTravelAsTheResultInRx) {
   EXPECT_EQ((Lines{"cas 1 0 -1 0", "success"}), Run(Open, 1, 5, 9));
   EXPECT_EQ(1u, log.count("E1: open cas signalling on trunk(1) - fail(-1)\n"));
   EXPECT_FALSE(e1->casOpen(1));
-  EXPECT_EQ(0u, Requests(R::CasSetup));
+  EXPECT_EQ(0u, requestCount(R::CasSetup));
   Run(Open, 1, 0);
   for (uint32_t code : {R::CasSetup, R::CasGet}) {
     sim().failNext("/dev/e1-cas", code, EIO);

@@ -38,12 +38,6 @@ class DsprocService : public SimTest::Fixture {
   Sim::DspDevice& dev() { return static_cast<Sim::DspDevice&>(*sim().device("/dev/dsp")); }
   Sim::Session& session(const DSProcReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
   void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
-  // The request log as text, one request a line.
-  std::string requests() {
-    std::string s;
-    for (const auto& e : sim().log()) s += e.text() + "\n";
-    return s;
-  }
 };
 
 TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) {
@@ -56,7 +50,7 @@ TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) 
   EXPECT_EQ(a.vadId(), 1u);
   EXPECT_EQ(b.sdId(), 2u);
   EXPECT_EQ(a.muteId(), 3u);
-  EXPECT_EQ(requests(), "/dev/dsp 0x400c6402 10 1 1 -> 0\n"
+  EXPECT_EQ(requestLog(), "/dev/dsp 0x400c6402 10 1 1 -> 0\n"
                         "/dev/dsp 0x400c6402 11 2 2 -> 0\n"
                         "/dev/dsp 0x400c6402 10 3 4 -> 0\n");
   EXPECT_EQ(cap.err(), "DSPROC_ENABLE VAD done: timeslot=10 id=1\n"
@@ -106,7 +100,7 @@ TEST_F(DsprocService, SwitchesSendOnlyChangesAndMuteCarriesTheWholeSet) {
   EXPECT_EQ(r.muteTx(), 0);
   ASSERT_TRUE(svc.enableMute(r, false, false));
   EXPECT_EQ(r.muteRx(), 0);
-  EXPECT_EQ(requests(), "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
+  EXPECT_EQ(requestLog(), "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
                         "/dev/dsp 0x400c6402 3 1 1 -> 0\n"
                         "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
                         "/dev/dsp 0x400c6402 3 2 12 -> 0\n"
@@ -142,7 +136,7 @@ TEST_F(DsprocService, ConfigureSendsTheFixedParameters) {
   DspTest::LogCapture cap;
   ASSERT_TRUE(svc.configureVAD(6));
   ASSERT_TRUE(svc.configureSD(6));
-  EXPECT_EQ(requests(), "/dev/dsp 0x40146401 6 1 3 127 0 -> 0\n/dev/dsp 0x40146401 6 2 0 0 0 -> 0\n");
+  EXPECT_EQ(requestLog(), "/dev/dsp 0x40146401 6 1 3 127 0 -> 0\n/dev/dsp 0x40146401 6 2 0 0 0 -> 0\n");
   EXPECT_EQ(cap.log(), "DSPROC_CONFIGURE VAD ts=6\nDSPROC_CONFIGURE SD ts=6\n");
   sim().failNext("/dev/dsp", R::DsprocConfigure, EINVAL);
   EXPECT_FALSE(svc.configureSD(6));

@@ -41,11 +41,7 @@ class SpiTest : public SimTest::Fixture {
       if (e.request == R::SpiWrite && e.result >= 0) v.emplace_back(e.in[0], e.in[1], e.in[2]);
     return v;
   }
-  std::size_t SpiRequests() {
-    std::size_t n = 0;
-    for (const auto& e : sim().log()) n += e.request == R::SpiWrite || e.request == R::SpiRead;
-    return n;
-  }
+  std::size_t SpiRequests() { return requestCount(R::SpiWrite) + requestCount(R::SpiRead); }
   std::vector<Trunk> Tick() {
     Mux::advanceClock(1000);
     return Trunks(bench->Receive(8, 500), 1);

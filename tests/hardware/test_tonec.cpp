@@ -203,9 +203,7 @@ TEST_F(TonecService, RequestsCarryTheirRecordsAndLogLines) {
   EXPECT_EQ(cap.log(), "DTMF_CONFIGURE_DETECTOR ts=12 twist=11 ratio=22 noise=33 silence=44\n"
                        "CHANNEL_LMS_ON[5] ok\nDTMF_REJECTION_ENABLE[5] ok\n"
                        "CHANNEL_LMS_OFF[5] ok\nDTMF_REJECTION_DISABLE[5] ok\n");
-  std::string text;
-  for (const auto& e : sim().log()) text += e.text() + "\n";
-  EXPECT_EQ(text, "/dev/dtmf 0x40144202 12 11 22 44 33 -> 0\n"
+  EXPECT_EQ(requestLog(), "/dev/dtmf 0x40144202 12 11 22 44 33 -> 0\n"
                   "/dev/dtmf 0x40044206 =5 -> 0\n/dev/dtmf 0x40044209 =5 -> 0\n"
                   "/dev/dtmf 0x40044207 =5 -> 0\n/dev/dtmf 0x4004420a =5 -> 0\n"
                   "/dev/dtmf 0x400c4205 16909060 45679801 1073807359 -> 0\n");

@@ -10,18 +10,14 @@
 #include "messages/MON.h"
 #include "messages/TERM.h"
 
+#include "asn1/erlang_peer.h"
 #include "messages/msg_wire.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -33,51 +29,23 @@ using MsgTest::unhex;
 
 unsigned const kValues = 2000;
 
-std::string run(std::string const& command)
-{
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) {
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        out.append(buf, n);
-    }
-    ::pclose(p);
-    return out;
-}
-
-std::vector<std::string> lines(std::string const& text)
-{
-    std::vector<std::string> out;
-    std::istringstream is(text);
-    std::string l;
-    while (std::getline(is, l)) {
-        if (!l.empty()) {
-            out.push_back(l);
-        }
-    }
-    return out;
-}
-
-bool exists(std::string const& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
+using Erlang::exists;
+using Erlang::lines;
+using Erlang::run;
 
 class ErlangPeer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        installed_ = run("command -v erlc && command -v escript").find("escript") != std::string::npos;
-        char tmpl[] = "/tmp/tsd-msg-erlang-XXXXXX";
-        if (!installed_ || !::mkdtemp(tmpl)) {
+        installed_ = Erlang::installed();
+        if (!installed_) {
             return;
         }
-        work_ = tmpl;
+        dir_ = std::make_unique<Erlang::TempDir>("tsd-msg-erlang");
+        work_ = dir_->path();
+        if (work_.empty()) {
+            return;
+        }
         // The build compiles the export when erlc is installed; without that
         // (a build of single targets) compile it here.
         std::string built = std::string(TSD_BINARY_DIR) + "/generated/messages/erlang";
@@ -94,12 +62,7 @@ protected:
         }
     }
 
-    static void TearDownTestSuite()
-    {
-        if (!work_.empty()) {
-            run("rm -rf '" + work_ + "'");
-        }
-    }
+    static void TearDownTestSuite() { dir_.reset(); }
 
     void SetUp() override
     {
@@ -249,6 +212,7 @@ protected:
     }
 
     static bool installed_;
+    static std::unique_ptr<Erlang::TempDir> dir_;
     static std::string work_;
     static std::string beams_;
     static std::string compileLog_;
@@ -256,6 +220,7 @@ protected:
 };
 
 bool ErlangPeer::installed_ = false;
+std::unique_ptr<Erlang::TempDir> ErlangPeer::dir_;
 std::string ErlangPeer::work_;
 std::string ErlangPeer::beams_;
 std::string ErlangPeer::compileLog_;

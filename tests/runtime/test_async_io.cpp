@@ -18,31 +18,13 @@
 #include "runtime/os/async.h"
 #include "runtime/os/inet4.h"
 #include "runtime/os/clock.h"
+#include "support/loopback.h"
 #include "test_loop_support.h"
 
 namespace {
 
-int listen_socket(int backlog, unsigned short* port) {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
-    ::close(s);
-    return -1;
-  }
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return s;
-}
-
-unsigned short closed_port() {
-  unsigned short port = 0;
-  int s = listen_socket(1, &port);
-  ::close(s);
-  return port;
-}
+using looptest::closedPort;
+using looptest::listenLoopback;
 
 std::string target(unsigned short port) { return "127.0.0.1:" + std::to_string(port); }
 
@@ -68,7 +50,7 @@ struct ConnectOwner {
 };
 
 TEST(AsyncConnect, RefusedPortFails) {
-  unsigned short port = closed_port();
+  unsigned short port = closedPort();
   ConnectOwner o;
   o.conn->Bind(&ConnectOwner::OnConnect, &o);
   o.conn->Start(target(port), 5000);
@@ -82,7 +64,7 @@ TEST(AsyncConnect, RefusedPortFails) {
 
 TEST(AsyncConnect, ListeningSocketConnectsAndHandsOverTheSocket) {
   unsigned short port = 0;
-  Fd lst(listen_socket(4, &port));
+  Fd lst(listenLoopback(port, 4));
   ASSERT_TRUE(lst.is_valid());
   ConnectOwner o;
   o.destroy_in_callback = true;  // the owner may destroy the connect object
@@ -102,7 +84,7 @@ TEST(AsyncConnect, ListeningSocketConnectsAndHandsOverTheSocket) {
 
 TEST(AsyncConnect, ListeningSocatConnects) {
   if (std::system("command -v socat >/dev/null 2>&1") != 0) GTEST_SKIP() << "socat not installed";
-  unsigned short port = closed_port();
+  unsigned short port = closedPort();
   pid_t pid = ::fork();
   if (pid == 0) {
     std::string arg = "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr";
@@ -132,7 +114,7 @@ TEST(AsyncConnect, TimeOutOnDrivenClock) {
   // A listener whose accept queue is full drops further SYNs: the connect
   // stays in progress until the time-out.
   unsigned short port = 0;
-  Fd lst(listen_socket(0, &port));
+  Fd lst(listenLoopback(port, 0));
   ASSERT_TRUE(lst.is_valid());
   Fd fillers[4];
   for (auto& f : fillers) {

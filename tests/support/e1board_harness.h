@@ -4,10 +4,8 @@
 // the services under test and a loopback controller; and the real daemon on
 // the simulated board with a controller and the simulator's control socket.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <poll.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -160,16 +158,12 @@ class DaemonBench {
     args.insert(args.end(), extra.begin(), extra.end());
     daemon_.reset(new startup_test::Daemon(root_, args));
   }
-  ~DaemonBench() {
-    if (!daemon_->running()) return;
-    daemon_->signal(SIGTERM);
-    daemon_->wait(10000);
-  }
+  ~DaemonBench() { daemon_->stop(); }
 
   // Waits for the daemon's loop and the simulator's control socket.
   bool Ready() {
     return root_.loopRunning(20000) &&
-           startup_test::waitFor([&] { return startup_test::exists(root_ / "/run/tessarod-sim.sock"); });
+           startup_test::waitFor([&] { return startup_test::exists(startup_test::simSocketPath(root_)); });
   }
   // Connects as the controller, retried while an earlier connection winds
   // down; what came before the answer to a ping stays in Received().
@@ -206,25 +200,7 @@ class DaemonBench {
     return Send(ctl, CommandMsg(++seq_, fill)) && Wait([](const Msgs& m) { return Answer(m) != -2; }, ms);
   }
   // One command line to the simulated board; its reply.
-  std::string Sim(const std::string& line) {
-    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, (root_ / "/run/tessarod-sim.sock").c_str(), sizeof a.sun_path - 1);
-    std::string reply;
-    std::string l = line + "\n";
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::write(s, l.data(), l.size()) == ssize_t(l.size())) {
-      char buf[4096];
-      while (reply.find("ok\n") == std::string::npos && reply.find("error") == std::string::npos) {
-        pollfd p{s, POLLIN, 0};
-        ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::read(s, buf, sizeof buf) : 0;
-        if (n <= 0) break;
-        reply.append(buf, size_t(n));
-      }
-    }
-    ::close(s);
-    return reply;
-  }
+  std::string Sim(const std::string& line) { return startup_test::simCommand(root_, line); }
   startup_test::Daemon& daemon() { return *daemon_; }
   // Everything the daemon has logged so far.
   std::string log() { return daemon_->out() + daemon_->err(); }

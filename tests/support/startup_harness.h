@@ -34,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
+
 namespace startup_test {
 
 inline std::string readFile(const std::string& path) {
@@ -111,32 +113,7 @@ class TempRoot {
 };
 
 // A TCP port nobody listens on right now.
-inline int freePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(s);
-  return port;
-}
-
-// True when something accepts TCP connections on the loopback port.
-inline bool listening(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
+inline int freePort() { return looptest::closedPort(); }
 
 // A TCP connection to the loopback port; -1 when refused.
 inline int connectTo(int port) {
@@ -150,6 +127,14 @@ inline int connectTo(int port) {
     return -1;
   }
   return s;
+}
+
+// True when something accepts TCP connections on the loopback port.
+inline bool listening(int port) {
+  int s = connectTo(port);
+  if (s < 0) return false;
+  ::close(s);
+  return true;
 }
 
 // Reads exactly n bytes, or fewer when the peer closes or `ms` pass.
@@ -173,7 +158,10 @@ inline std::string receive(int fd, std::size_t n, int ms = 5000) {
 // files of the root folder.
 class Daemon {
  public:
-  Daemon(const TempRoot& root, std::vector<std::string> args, bool simBoard = true)
+  // asanOptions: the sanitizers' leak report would mask the daemon's exit
+  // code, so leak checks are off by default.
+  Daemon(const TempRoot& root, std::vector<std::string> args, bool simBoard = true,
+         const std::string& asanOptions = "detect_leaks=0")
       : out_(root / "/stdout.txt"), err_(root / "/stderr.txt") {
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -183,8 +171,7 @@ class Daemon {
       ::dup2(e, 2);
       ::setenv("TESSAROD_ROOT", root.path().c_str(), 1);
       if (simBoard) ::setenv("TESSAROD_BOARD", "sim", 1);
-      // The sanitizers' own leak report would mask the daemon's exit code.
-      ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+      ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
       std::vector<char*> argv;
       static std::string bin = TESSAROD_BIN;
       argv.push_back(&bin[0]);
@@ -221,6 +208,13 @@ class Daemon {
     if (!waitFor([&] { return !running(); }, ms)) return -1;
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
   }
+  // Asks a running daemon to stop (SIGTERM) and waits; its exit code as
+  // wait() gives it, or 0 when it had stopped already.
+  int stop(int ms = 10000) {
+    if (!running()) return 0;
+    signal(SIGTERM);
+    return wait(ms);
+  }
   int status() const { return status_; }
   bool outContains(const std::string& s, int ms = 10000) {
     return waitFor([&] { return out().find(s) != std::string::npos; }, ms);
@@ -233,6 +227,68 @@ class Daemon {
   bool done_ = false;
   int status_ = 0;
 };
+
+// How often needle occurs in text.
+inline std::size_t countOf(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+  return n;
+}
+
+// The simulated board's control socket of a root folder.
+inline std::string simSocketPath(const TempRoot& root) { return root / "/run/tessarod-sim.sock"; }
+
+// A connection to the simulated board's control socket, retried for up to
+// ms while the daemon starts; -1 when none came.
+inline int simConnect(const TempRoot& root, int ms = 0) {
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, simSocketPath(root).c_str(), sizeof a.sun_path - 1);
+  int s = -1;
+  waitFor(
+      [&] {
+        s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
+        ::close(s);
+        s = -1;
+        return false;
+      },
+      ms);
+  return s;
+}
+
+// Sends one command line to the simulated board and reads its reply up to
+// the closing "ok" or "error: ..." line; what came when the peer closes or
+// nothing comes for ms.
+inline std::string simAsk(int s, const std::string& cmd, int ms = 5000) {
+  std::string line = cmd + "\n";
+  if (::send(s, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return "";
+  std::string got;
+  auto done = [&] {
+    if (got.empty() || got.back() != '\n') return false;
+    std::size_t start = got.rfind('\n', got.size() - 2);
+    std::string last = got.substr(start == std::string::npos ? 0 : start + 1);
+    return last == "ok\n" || last.rfind("error: ", 0) == 0;
+  };
+  char buf[4096];
+  while (!done()) {
+    pollfd p{s, POLLIN, 0};
+    if (::poll(&p, 1, ms) != 1) break;
+    ssize_t n = ::recv(s, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    got.append(buf, std::size_t(n));
+  }
+  return got;
+}
+
+// One command on a connection of its own ("clock 120000"); its reply.
+inline std::string simCommand(const TempRoot& root, const std::string& cmd) {
+  int s = simConnect(root);
+  if (s < 0) return "";
+  std::string reply = simAsk(s, cmd);
+  ::close(s);
+  return reply;
+}
 
 // One message as syslog receives it.
 struct SyslogMessage {

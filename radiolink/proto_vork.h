@@ -1,0 +1,419 @@
+#pragma once
+// Radio serial link codec: frames on the line <-> fixed command records.
+//
+// Plain functions over plain records. Every function returns 0 or a
+// negative status code (CONVERT_*); each record carries the status of its
+// message in cmdStatus.
+#include <cstdint>
+
+// ---------------------------------------------------------------- frame
+
+enum { sizeStart = 4 };
+extern const unsigned char msgStart[sizeStart];
+
+enum {
+  PROTO_FRAME_HEADER = 16,    // marker + length + sequence + id + flags + src + dst
+  PROTO_FRAME_OVERHEAD = 18,  // header + checksum
+  PROTO_MAX_LENGTH = 768,     // largest accepted payload length in words
+};
+
+unsigned short calc_crc16(unsigned char* data, int length);
+int get_protocol_version(unsigned short flags);
+
+// ---------------------------------------------------------------- status codes
+
+enum {
+  CONVERT_NOT_ENOUGHT_RAW_DATA = -202,
+  CONVERT_BAD_PARAM = -201,
+  CONVERT_NOT_ENOUGHT_PAYLOAD_DATA = -200,
+  CONVERT_NOT_ENOUGHT_MEMORY = -199,
+  CONVERT_QUEUE_FULL = -198,
+  CONVERT_BAD_MODE = -197,
+  CONVERT_BAD_ADDR = -196,
+  CONVERT_BAD_CRC = -195,
+  CONVERT_BAD_LENGHT = -194,
+  CONVERT_BAD_ID = -193,
+  CONVERT_BAD_SEQNUM = -192,
+  CONVERT_BAD_START = -191,
+  CONVERT_BAD_PROTOCOL_VERSION = -190,
+  CONVERT_UNKNOWN_ERROR = -2,
+  CONVERT_ERROR = -1,
+  CONVERT_OK = 0,
+};
+
+enum { PROTO_MODE_GATEWAY = 0, PROTO_MODE_ANALOG = 1, PROTO_MODE_DIGITAL = 2 };
+
+// Destination masks of the record's dstAddr.
+enum { PROTO_ADDR_LGW = 1, PROTO_ADDR_RGW = 2, PROTO_ADDR_DLI = 4, PROTO_ADDR_ALI = 8 };
+
+// ---------------------------------------------------------------- message ids
+
+enum {
+  GW_GET_ID = 0x1001,
+  GW_KEEP_ALIVE = 0x1002,
+  GW_SET_CONFIG = 0x1003,
+  GW_GET_CONFIG = 0x1004,
+  GW_GET_NUMBER = 0x1005,
+  GW_REMOTE_KEEP_ALIVE = 0x1006,
+  GW_RAD_PTT_ON = 0x1014,
+  GW_RAD_PTT_OFF = 0x1015,
+  GW_RAD_SH_ON = 0x1016,
+  GW_RAD_SH_OFF = 0x1017,
+  GW_RAD_BSS_ON = 0x1018,
+  GW_RAD_BSS_OFF = 0x1019,
+  GW_RAD_RS485_CMD = 0x1020,
+  GW_RAD_RX_ON = 0x1021,
+  GW_RAD_RX_OFF = 0x1022,
+  GW_RAD_RST_ON = 0x1023,
+  GW_RAD_RST_OFF = 0x1024,
+  GW_RAD_AUX_ON = 0x1025,
+  GW_RAD_AUX_OFF = 0x1026,
+  GW_RAD_SELECT_CHANNEL = 0x1027,
+  GW_GGS_COMMAND = 0x1100,
+  GW_GGS_STATE = 0x1101,
+  GW_DCON_COMMAND = 0x1110,
+  GW_DCON_STATE = 0x1111,
+  GW_RAD_COMMAND = 0x1120,
+  GW_RAD_STATE = 0x1121,
+  GW_TEST = 0x1200,
+  GW_CLIENT_P1 = 0x1300,
+  GW_SHOW_DEBUG = 0x1400,
+  GW_SET_DEBUG = 0x1401,
+  GW_GET_INFO = 0x1402,
+  GW_SERVICE_CMD = 0x1403,
+  DLI_SET_ID = 0x2000,
+  DLI_KEEP_ALIVE = 0x2010,
+  DLI_GET_CONFIG = 0x2011,
+  DLI_SET_CONFIG = 0x2012,
+  DLI_SET_NUMBER = 0x2013,
+  DLI_RAD_BSS_QUAL = 0x2020,
+  DLI_RAD_LINK_ERR = 0x2021,
+  DLI_RAD_SELECT_CHANNEL = 0x2022,
+  DLI_DEBUG = 0x2101,
+  DLI_TEST_KEEP_ALIVE = 0x2102,
+  DLI_GGS_COMMAND = 0x2103,
+  DLI_GGS_STATE = 0x2104,
+  DLI_DCON_COMMAND = 0x2105,
+  DLI_DCON_STATE = 0x2106,
+  DLI_RAD_COMMAND = 0x2107,
+  DLI_RAD_STATE = 0x2108,
+  DLI_SERVER_P1 = 0x2300,
+  DLI_HW_STATE = 0x2400,
+  DLI_SET_INFO = 0x2500,
+  ALI_SET_ID = 0x3000,
+  ALI_KEEP_ALIVE = 0x3010,
+  ALI_GET_CONFIG = 0x3011,
+  ALI_SET_CONFIG = 0x3012,
+  ALI_RAD_RS485_STS = 0x3020,
+  ALI_DEBUG = 0x3101,
+  ALI_TEST_KEEP_ALIVE = 0x3102,
+  ALI_GGS_COMMAND = 0x3103,
+  ALI_GGS_STATE = 0x3104,
+  ALI_RAD_COMMAND = 0x3105,
+  ALI_RAD_STATE = 0x3106,
+  ALI_HW_STATE = 0x3200,
+  ALI_SERVER_P1 = 0x3300,
+};
+
+// ---------------------------------------------------------------- records
+
+struct s_proto_id {
+  uint8_t id;
+};
+struct s_proto_number {
+  uint8_t number;
+};
+struct s_proto_channel {
+  uint8_t channel;
+};
+struct s_proto_select_channel {
+  uint8_t channel;
+  uint8_t select_interface;
+  uint8_t select_channel;
+};
+
+enum { PROTO_RADIO_PARAM_MAX = 255 };
+struct s_proto_radio_command {
+  uint8_t channel;
+  uint8_t param_size;
+  uint8_t param[PROTO_RADIO_PARAM_MAX];
+};
+
+// Configuration query answer of a line interface.
+struct s_proto_gateway_config {
+  uint8_t id;
+  uint8_t channels_count;
+  uint16_t major_version;
+  uint16_t minor_version;
+  uint16_t major_boot_version;
+  uint16_t minor_boot_version;
+  uint16_t major_sub_system_version;
+  uint16_t minor_sub_system_version;
+};
+
+struct s_proto_rd_bss {
+  uint8_t channel;
+  float snr;
+};
+
+// Keep-alive payloads.
+struct s_proto_v2_keep_alive {
+  uint8_t gateway_id;
+  uint16_t bus_windows_size;
+};
+struct s_proto_remote_keep_alive {
+  uint8_t state;
+  uint8_t mode;
+  uint8_t id;
+};
+struct s_proto_digital_ka_channel {
+  uint8_t flag_rc;
+  uint8_t flag_ptt;
+  uint8_t flag_ptt_selcall;
+  uint8_t flag_self_hear;
+  uint8_t flag_receiver;
+  uint8_t flag_bss;
+  uint8_t flag_detector_rx;
+  uint8_t flag_detector_tx;
+  uint8_t flag_sql;
+  uint8_t flag_rc_line_state;
+};
+struct s_proto_analog_ka_channel {
+  uint8_t flag_ptt;
+  uint8_t flag_self_hear;
+  uint8_t flag_radio_power;
+  uint8_t flag_radio_reserv;
+  uint8_t flag_detected_rx;
+  uint8_t flag_detected_tx;
+  uint8_t flag_sql;
+  uint8_t flag_rs_tx;
+  uint8_t flag_rs_error;
+};
+// A version-1 radio interface has one radio channel; the record keeps room
+// for a few more so that a record built by a user never overruns.
+constexpr int PROTO_KA_CHANNELS_MAX = 4;
+struct s_proto_rd_keep_alive {
+  uint8_t id;
+  uint8_t channels_count;
+  s_proto_digital_ka_channel channels[PROTO_KA_CHANNELS_MAX];
+};
+struct s_proto_ra_keep_alive {
+  uint8_t id;
+  uint8_t channels_count;
+  s_proto_analog_ka_channel channels[PROTO_KA_CHANNELS_MAX];
+};
+struct s_proto_tst_keep_alive {
+  uint8_t id;
+  uint8_t test_mode;
+};
+
+union u_proto_payload {
+  s_proto_id id;
+  s_proto_number number;
+  s_proto_channel channel;
+  s_proto_select_channel select_channel;
+  s_proto_radio_command radio_command;
+  s_proto_rd_bss rd_bss;
+  s_proto_gateway_config gateway_config;
+  s_proto_v2_keep_alive v2_keep_alive;
+  s_proto_remote_keep_alive remote_keep_alive;
+  s_proto_rd_keep_alive rd_keep_alive;
+  s_proto_id rd_v2_keep_alive;
+  s_proto_id gd_keep_alive;
+  s_proto_id dcon_dig_keep_alive;
+  s_proto_ra_keep_alive ra_keep_alive;
+  s_proto_id ra_v2_keep_alive;
+  s_proto_id ga_keep_alive;
+  s_proto_tst_keep_alive tst_keep_alive;
+};
+
+struct s_data_cmd {
+  int32_t cmdStatus;
+  uint16_t msgID;
+  uint32_t msgSeqNum;
+  uint32_t msgLength;
+  uint8_t stateMaster;
+  uint8_t stateProtocol;
+  uint8_t stateMode;
+  uint8_t srcAddr;
+  uint8_t srcChannel;
+  uint8_t dstAddr;
+  uint8_t dstChannel;
+  u_proto_payload payload;
+};
+
+// ---------------------------------------------------------------- name tables
+
+struct s_proto_const_name {
+  int code;
+  const char* name;
+};
+extern const s_proto_const_name proto_status_const_name[];
+extern const s_proto_const_name proto_mode_const_name[];
+extern const s_proto_const_name proto_packet_const_name[];
+extern const s_proto_const_name proto_state_error_const_name[];
+extern const s_proto_const_name proto_dcon_state_error_const_name[];
+
+const char* proto_find_name_by_id(const s_proto_const_name* table, int id);
+int proto_find_id_by_name(const s_proto_const_name* table, const char* name);
+int proto_packet_is_gw_packet(const s_data_cmd* record);
+int proto_packet_is_dli_packet(const s_data_cmd* record);
+int proto_packet_is_ali_packet(const s_data_cmd* record);
+
+// ---------------------------------------------------------------- channel
+
+struct s_protov2_header {
+  unsigned char dst;
+  unsigned char src;
+  uint16_t id;
+  uint16_t flags;
+  uint16_t length;
+  uint32_t seq;
+};
+
+struct s_proto_transiver_event;
+typedef int (*proto_convert_fn)(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src,
+                                unsigned char* dst, unsigned char* payload, int size, s_data_cmd* record);
+
+struct s_proto_transiver_event {
+  uint16_t first_id;
+  uint16_t id_count;
+  uint32_t seq;
+  proto_convert_fn convert;
+};
+
+struct s_proto_raw {
+  unsigned char* buffer;
+  int size;
+  int count;
+};
+struct s_proto_queue {
+  s_data_cmd* records;
+  int capacity;
+  int count;
+};
+struct s_proto_safe_packets {
+  unsigned char initialised;
+  int size;
+  unsigned char* buffer;
+};
+
+enum { PROTO_RAW_SIZE = 16384, PROTO_QUEUE_SIZE = 64, PROTO_SAFE_STEP = 16384 };
+
+struct s_proto_ctrl {
+  int mode;
+  s_proto_raw raw_out;
+  int no_seq_check;
+  s_proto_raw raw_in;
+  unsigned char synced;
+  s_proto_queue recv_queue;
+  s_proto_queue send_queue;
+  s_proto_queue written_queue;
+  s_proto_safe_packets safe_packets;
+};
+
+int proto_chan_open(s_proto_ctrl* chan, int seq_mode);
+int proto_chan_close(s_proto_ctrl* chan);
+int proto_chan_write_input(s_proto_ctrl* chan, const unsigned char* data, int count);
+int proto_chan_read_output(s_proto_ctrl* chan, s_data_cmd* records, int max_count);
+int proto_chan_write_output(s_proto_ctrl* chan, const s_data_cmd* records, int count);
+int proto_chan_read_input(s_proto_ctrl* chan, unsigned char* buffer, int size);
+int proto_chan_read_written_output(s_proto_ctrl* chan, s_data_cmd* records, int max_count);
+int proto_chan_input2output(s_proto_ctrl* chan);
+int proto_chan_output2input(s_proto_ctrl* chan);
+int convert_event_recv(s_proto_ctrl* chan, s_protov2_header* header, unsigned char* payload, s_data_cmd* record);
+int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data_cmd* record);
+s_proto_transiver_event* find_event_trans(s_proto_ctrl* chan, int id, int version);
+
+int init_safe_packets(s_proto_ctrl* chan);
+unsigned char* get_safe_packets(s_proto_ctrl* chan);
+int resize_safe_packets(s_proto_ctrl* chan);
+int close_safe_packets(s_proto_ctrl* chan);
+
+// ---------------------------------------------------------------- converters
+
+#define PROTO_CONVERTER(kind)                                                                                          \
+  int convert_recv_##kind(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst, \
+                          unsigned char* payload, int size, s_data_cmd* record);                                       \
+  int convert_trans_##kind(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src,                    \
+                           unsigned char* dst, unsigned char* payload, int size, s_data_cmd* record);
+
+PROTO_CONVERTER(dummy)
+PROTO_CONVERTER(id)
+PROTO_CONVERTER(number)
+PROTO_CONVERTER(channel)
+PROTO_CONVERTER(select_channel)
+PROTO_CONVERTER(get_config)
+PROTO_CONVERTER(radio_command)
+PROTO_CONVERTER(bss_quality)
+PROTO_CONVERTER(v2_keep_alive)
+PROTO_CONVERTER(remote_keep_alive)
+PROTO_CONVERTER(digital_keep_alive)
+PROTO_CONVERTER(v2_digital_keep_alive)
+PROTO_CONVERTER(analog_keep_alive)
+PROTO_CONVERTER(v2_analog_keep_alive)
+PROTO_CONVERTER(test_keep_alive)
+#undef PROTO_CONVERTER
+
+// Header fields <-> flags word and address bytes.
+int convert_recv_flags(const unsigned short* flags, s_data_cmd* record);
+int convert_trans_flags(unsigned short* flags, const s_data_cmd* record);
+int convert_recv_src_dst(const unsigned short* flags, const unsigned char* src, const unsigned char* dst,
+                         s_data_cmd* record);
+int convert_trans_src_dst(unsigned char* src, unsigned char* dst, const s_data_cmd* record);
+// The common start of every receive converter (flags and addresses into the
+// record) and of every send converter (zeroed, then filled from the record).
+int proto_recv_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
+int proto_trans_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
+
+// ---------------------------------------------------------------- record helpers
+
+int cmp_data_cmd(s_data_cmd* a, s_data_cmd* b);
+int cpy_channel(s_data_cmd* dst, const s_data_cmd* src);
+int cpy_id(s_data_cmd* dst, const s_data_cmd* src);
+int cpy_gaka(s_data_cmd* dst, const s_data_cmd* src);
+int cpy_gdka(s_data_cmd* dst, const s_data_cmd* src);
+int cpy_tstka(s_data_cmd* dst, const s_data_cmd* src);
+
+struct s_packet_history_entry {
+  s_data_cmd record;
+  double time;
+};
+struct packet_history {
+  int next;
+  int capacity;
+  s_packet_history_entry* entries;
+};
+int malloc_packet_history(packet_history* history, int count);
+int free_packet_history(packet_history* history);
+int add_packet_history(packet_history* history, const s_data_cmd* record, const double* time);
+int find_packet_history(packet_history* history, s_data_cmd* record, int depth);
+s_data_cmd* find_by_id_packet_history(packet_history* history, int id);
+
+// ---------------------------------------------------------------- text dump
+
+enum { PROTO_DUMP_STATUS = 1, PROTO_DUMP_NAMES = 2 };
+typedef int (*proto_sprintf_fn)(char* buffer, long size, s_data_cmd* record, int flags);
+struct s_proto_sprintf_row {
+  uint16_t id;
+  proto_sprintf_fn print;
+};
+extern const s_proto_sprintf_row proto_sprintf_table[];
+extern const int proto_sprintf_table_size;
+
+int sprintf_data_cmd(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_dummy(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_id(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_channel(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_select_channel(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_get_config(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_radio_command(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_bss_quality(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_keep_alive(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_digital_keep_alive(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_analog_keep_alive(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_test_keep_alive(char* buffer, long size, s_data_cmd* record, int flags);
+
+// Appends one formatted line at offset len of a dump of the given size,
+// cutting it to the room left; returns the new full length.
+int proto_dump_line(char* buffer, long size, int len, const char* format, ...) __attribute__((format(printf, 4, 5)));

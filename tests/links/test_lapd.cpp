@@ -1,0 +1,489 @@
+// The Q.921 data link between a user-side and a network-side link joined
+// back to back, and against hand-made peer frames.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "links/lapd.h"
+#include "runtime/test_loop_support.h"
+#include "test_lapd_harness.h"
+
+using namespace LapdTest;
+using ISDN::LAPD;
+using ISDN::LAPDFullState;
+
+namespace {
+
+class FlowRecorder : public LAPD::Notify {
+ public:
+  void flow_status_changed(LAPD* l) override {
+    calls.push_back(l->GetFlowStatus());
+    queued.push_back(l->outQueued());
+  }
+  std::vector<int> calls;
+  std::vector<unsigned> queued;
+};
+
+Bytes l3(uint8_t id) { return {0x08, 0x01, id, 0x05, 0x70, 0x02, 0x81, 0x31}; }
+
+class LapdLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    user = new LAPD(ISDN::Side::user, 0);
+    net = new LAPD(ISDN::Side::network, 0);
+    userOwner.add_protocol_tail(user);
+    netOwner.add_protocol_tail(net);
+    user->hdlc(&userCh);
+    net->hdlc(&netCh);
+  }
+
+  // Delivers frames both ways, one at a time, until both channels are quiet.
+  void pump() {
+    for (int i = 0; i < 5000 && (!userCh.sent.empty() || !netCh.sent.empty()); ++i) {
+      if (!userCh.sent.empty()) toNet(userCh.pop());
+      if (!netCh.sent.empty()) toUser(netCh.pop());
+    }
+  }
+  void toNet(const Bytes& b) {
+    Packet p = packet(b);
+    net->receive(p);
+  }
+  void toUser(const Bytes& b) {
+    Packet p = packet(b);
+    user->receive(p);
+  }
+  void send(LAPD* l, const Bytes& b) {
+    Packet p = packet(b);
+    l->message(p);
+  }
+  void establish() {
+    user->activate();
+    pump();
+    ASSERT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
+    ASSERT_EQ(net->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  }
+
+  Channel userCh, netCh;
+  Owner userOwner, netOwner;
+  LAPD* user = nullptr;
+  LAPD* net = nullptr;
+};
+
+TEST_F(LapdLink, EstablishesWithSabmeAndUa) {
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
+  user->activate();
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(hex(userCh.sent.front()), "00 01 7F");  // user command, C/R 0, P 1
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  toNet(userCh.pop());
+  ASSERT_EQ(netCh.sent.size(), 1u);
+  EXPECT_EQ(hex(netCh.sent.front()), "00 01 73");  // network response, C/R 0, F 1
+  EXPECT_EQ(netOwner.activated, 1);
+  toUser(netCh.pop());
+  EXPECT_EQ(userOwner.activated, 1);
+  EXPECT_TRUE(user->fullState().T203run);
+  EXPECT_FALSE(user->fullState().T200run);
+  EXPECT_TRUE(userOwner.statuses.empty()) << userOwner.statuses.front();
+}
+
+TEST_F(LapdLink, IFramesBothWaysCarrySequenceNumbers) {
+  establish();
+  send(user, l3(1));
+  send(user, l3(2));
+  ASSERT_EQ(userCh.sent.size(), 2u);
+  EXPECT_EQ(hex(userCh.sent[0]), "00 01 00 00 08 01 01 05 70 02 81 31");
+  EXPECT_EQ(hex(userCh.sent[1]).substr(0, 11), "00 01 02 00");
+  toNet(userCh.pop());
+  EXPECT_EQ(hex(netCh.pop()), "00 01 01 02");  // RR response N(R)=1
+  toNet(userCh.pop());
+  EXPECT_EQ(hex(netCh.pop()), "00 01 01 04");
+  ASSERT_EQ(netOwner.up.size(), 2u);
+  EXPECT_EQ(netOwner.up[1], l3(2));
+
+  send(net, l3(9));
+  ASSERT_EQ(netCh.sent.size(), 1u);
+  EXPECT_EQ(hex(netCh.sent[0]).substr(0, 11), "02 01 00 04");  // network command, N(S)=0, N(R)=2
+  pump();
+  ASSERT_EQ(userOwner.up.size(), 1u);
+  EXPECT_EQ(userOwner.up[0], l3(9));
+  EXPECT_EQ(user->ackQueued(), 0u);
+  EXPECT_EQ(net->ackQueued(), 0u);
+  EXPECT_EQ(unsigned(user->fullState().VS), 2u);
+  EXPECT_EQ(unsigned(user->fullState().VR), 1u);
+  EXPECT_EQ(user->stats().accepted, 1u);
+  EXPECT_EQ(net->stats().accepted, 2u);
+}
+
+TEST_F(LapdLink, WindowOfSevenHoldsBackTheRest) {
+  establish();
+  for (uint8_t i = 0; i < 10; ++i) send(user, l3(i));
+  EXPECT_EQ(userCh.sent.size(), 7u);
+  EXPECT_EQ(user->outQueued(), 3u);
+  EXPECT_EQ(user->ackQueued(), 7u);
+  EXPECT_EQ(userCh.sent[6][2], 6 * 2);
+  pump();
+  ASSERT_EQ(netOwner.up.size(), 10u);
+  for (uint8_t i = 0; i < 10; ++i) EXPECT_EQ(netOwner.up[i], l3(i));
+  EXPECT_EQ(user->outQueued(), 0u);
+  EXPECT_EQ(user->ackQueued(), 0u);
+}
+
+TEST_F(LapdLink, SequenceNumbersWrapModulo128) {
+  establish();
+  for (int i = 0; i < 300; ++i) {
+    send(user, l3(uint8_t(i)));
+    pump();
+  }
+  ASSERT_EQ(netOwner.up.size(), 300u);
+  EXPECT_EQ(netOwner.up[299], l3(uint8_t(299)));
+  EXPECT_EQ(unsigned(user->fullState().VS), 300u % 128);
+  EXPECT_EQ(unsigned(net->fullState().VR), 300u % 128);
+  EXPECT_EQ(net->stats().rejected, 0u);
+}
+
+TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
+  establish();
+  send(user, l3(7));
+  userCh.sent.clear();  // lost on the line
+  elapse(LAPD::kT200);
+  EXPECT_EQ(user->stats().t200, 1u);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TimerRecovery);
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(hex(userCh.sent.front()), "00 01 01 01");  // RR command, P 1
+  toNet(userCh.pop());
+  EXPECT_EQ(hex(netCh.sent.front()), "00 01 01 01");  // RR response N(R)=0, F 1
+  toUser(netCh.pop());
+  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  EXPECT_EQ(user->stats().retrains, 1u);
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(hex(userCh.sent.front()).substr(0, 11), "00 01 00 00");  // N(S) 0 again
+  pump();
+  ASSERT_EQ(netOwner.up.size(), 1u);
+  EXPECT_EQ(netOwner.up[0], l3(7));
+  EXPECT_EQ(user->ackQueued(), 0u);
+}
+
+TEST_F(LapdLink, UnansweredEnquiriesReestablishTheLink) {
+  establish();
+  send(user, l3(1));
+  userCh.sent.clear();
+  for (int i = 0; i < 3; ++i) {
+    elapse(LAPD::kT200);
+    ASSERT_EQ(userCh.sent.size(), 1u);
+    EXPECT_EQ(hex(userCh.pop()), "00 01 01 01");
+  }
+  elapse(LAPD::kT200);
+  EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - Status enquiry"));
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
+}
+
+TEST_F(LapdLink, UnansweredSabmeIsSentFourTimesThenReleased) {
+  user->activate();
+  for (int i = 0; i < 3; ++i) elapse(LAPD::kT200);
+  EXPECT_EQ(userCh.sent.size(), 4u);
+  for (auto& f : userCh.sent) EXPECT_EQ(hex(f), "00 01 7F");
+  elapse(LAPD::kT200);
+  EXPECT_EQ(userCh.sent.size(), 4u);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
+  ASSERT_EQ(userOwner.releases.size(), 1u);
+  EXPECT_EQ(userOwner.releases[0], "link error (T200 expired N200 times)");
+  EXPECT_FALSE(userOwner.lastSuccess);
+  EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - SABME"));
+}
+
+TEST_F(LapdLink, IdleLinkIsPolledAfterT203) {
+  establish();
+  elapse(LAPD::kT203);
+  EXPECT_EQ(user->stats().t203, 1u);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TimerRecovery);
+  pump();
+  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  EXPECT_EQ(net->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  EXPECT_TRUE(user->fullState().T203run);
+  EXPECT_EQ(userOwner.deactivated, 0);
+}
+
+TEST_F(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
+  establish();
+  userCh.refuse = true;
+  send(user, l3(1));  // refused by the channel: stays queued
+  EXPECT_EQ(user->outQueued(), 1u);
+  userCh.refuse = false;
+  for (const Bytes& b : {Bytes{0x00}, Bytes{0x01, 0x01, 0x01, 0x02}, Bytes{0x00, 0x01},
+                         Bytes{0x00, 0x00, 0x01, 0x00}, Bytes{0x00, 0x01, 0x01}})
+    toUser(b);
+  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  user->on_hdlc_ready();
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(hex(userCh.sent.front()).substr(0, 11), "00 01 00 00");
+}
+
+TEST_F(LapdLink, OutgoingQueueLimitAndFlowStatus) {
+  FlowRecorder flow;
+  user->BindNotify(&flow);
+  for (int i = 0; i < 128; ++i) send(user, l3(uint8_t(i)));
+  EXPECT_EQ(user->outQueued(), 128u);
+  EXPECT_EQ(user->stats().outOverflows, 0u);
+  ASSERT_EQ(flow.calls.size(), 1u);  // at the 89th entry
+  EXPECT_EQ(flow.calls[0], LAPD::FlowStatus::congested);
+  EXPECT_EQ(flow.queued[0], 89u);
+  send(user, l3(200));
+  EXPECT_EQ(user->outQueued(), 128u);
+  EXPECT_EQ(user->stats().outOverflows, 1u);
+  Packet empty;
+  user->message(empty);
+  EXPECT_EQ(user->stats().emptyMessages, 1u);
+  EXPECT_EQ(user->stats().l3Messages, 130u);
+
+  // Queued before the link came up: sent once it is established.
+  establish();
+  pump();
+  ASSERT_EQ(flow.calls.size(), 2u);
+  EXPECT_EQ(flow.calls[1], LAPD::FlowStatus::normal);
+  EXPECT_EQ(flow.queued[1], 64u);
+  ASSERT_EQ(netOwner.up.size(), 128u);
+  EXPECT_EQ(netOwner.up[127], l3(127));
+}
+
+TEST_F(LapdLink, OutOfSequenceIFramesAreRejectedOnce) {
+  establish();
+  Bytes payload = l3(3);
+  Bytes i1 = {0x02, 0x01, 0x02, 0x00};  // N(S)=1 while V(R)=0
+  i1.insert(i1.end(), payload.begin(), payload.end());
+  toUser(i1);
+  EXPECT_EQ(hex(userCh.pop()), "02 01 09 00");  // REJ response
+  Bytes i1p = i1;
+  i1p[3] = 0x01;  // P 1
+  toUser(i1p);
+  EXPECT_EQ(hex(userCh.pop()), "02 01 01 01");  // only RR F 1 while the exception stands
+  EXPECT_EQ(user->stats().rejected, 2u);
+  EXPECT_TRUE(userOwner.up.empty());
+  Bytes i0 = {0x02, 0x01, 0x00, 0x00};
+  i0.insert(i0.end(), payload.begin(), payload.end());
+  toUser(i0);
+  EXPECT_EQ(userOwner.up.size(), 1u);
+  EXPECT_FALSE(user->fullState().rejectException);
+}
+
+TEST_F(LapdLink, InvalidNrStartsReestablishment) {
+  establish();
+  toUser({0x02, 0x01, 0x01, 0x0A});  // RR command N(R)=5 with nothing sent
+  EXPECT_EQ(user->stats().badConfirm, 1u);
+  EXPECT_TRUE(userOwner.hasStatus("Other - N(R) error"));
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
+}
+
+TEST_F(LapdLink, StrayUaDoesNotLoseUnacknowledgedFrames) {
+  establish();
+  send(user, l3(1));
+  send(user, l3(2));
+  userCh.sent.clear();
+  toUser({0x00, 0x01, 0x63});  // UA F 0
+  EXPECT_TRUE(userOwner.hasStatus("UA (F = 0)"));
+  EXPECT_EQ(unsigned(user->fullState().VS), 2u);
+  EXPECT_EQ(user->ackQueued(), 2u);
+}
+
+TEST_F(LapdLink, ReleaseBothWays) {
+  establish();
+  user->deactivate();
+  EXPECT_EQ(hex(userCh.sent.front()), "00 01 53");  // DISC P 1
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingRelease);
+  pump();
+  EXPECT_EQ(net->fullState().state, LAPDFullState::TeiAssigned);
+  ASSERT_EQ(netOwner.releases.size(), 1u);
+  EXPECT_EQ(netOwner.releases[0], "remote error (DISC received)");
+  ASSERT_EQ(userOwner.releases.size(), 1u);
+  EXPECT_EQ(userOwner.releases[0], "success (UA received)");
+  EXPECT_TRUE(userOwner.lastSuccess);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
+  EXPECT_FALSE(user->fullState().T200run);
+}
+
+TEST_F(LapdLink, DmWithFinalBitInEstablishmentReleases) {
+  user->activate();
+  userCh.sent.clear();
+  toUser({0x00, 0x01, 0x1F});  // DM response F 1
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
+  ASSERT_EQ(userOwner.releases.size(), 1u);
+  EXPECT_EQ(userOwner.releases[0], "error (DM received)");
+  // A DM response without F on an idle link starts establishment.
+  toUser({0x00, 0x01, 0x0F});
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
+}
+
+TEST_F(LapdLink, GetInfoReportsOnlyChanges) {
+  ACP::IsdnLinkInfo a, b;
+  EXPECT_TRUE(user->GetInfo(a));
+  EXPECT_FALSE(user->GetInfo(b));
+  establish();
+  EXPECT_TRUE(user->GetInfo(b));
+  EXPECT_EQ(int(b.get_lapdState()), 6);
+  EXPECT_TRUE(bool(b.get_t203run()));
+}
+
+// ---- TEI assignment on a BRI user side ------------------------------------------
+
+class LapdTei : public LapdLink {
+ protected:
+  void SetUp() override {
+    LapdLink::SetUp();
+    user->change_to_bri();
+  }
+  // The network removes every TEI: the user asks for a new one.
+  uint16_t removeAndRequest() {
+    toUser({0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x06, 0xFF});
+    EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
+    EXPECT_EQ(userCh.sent.size(), 1u);
+    Bytes r = userCh.pop();
+    EXPECT_EQ(hex(Bytes(r.begin(), r.begin() + 4)), "FC FF 03 0F");
+    EXPECT_EQ(hex(Bytes(r.begin() + 6, r.end())), "01 FF");
+    return uint16_t(r[4] | (r[5] << 8));
+  }
+  void assigned(uint16_t ri, uint8_t tei) {
+    toUser({0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x02, uint8_t(tei * 2 + 1)});
+  }
+};
+
+TEST_F(LapdTei, AssignedTeiIsUsedInFrames) {
+  uint16_t ri = removeAndRequest();
+  EXPECT_EQ(ri, user->teiRequestRi());
+  assigned(uint16_t(ri + 1), 70);  // someone else's answer
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
+  assigned(ri, 64);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
+  EXPECT_EQ(user->fullState().selfTEI, 64);
+  EXPECT_FALSE(user->fullState().T202run);
+  user->activate();
+  EXPECT_EQ(hex(userCh.pop()), "00 81 7F");
+  // Frames for another terminal's TEI are not ours.
+  toUser({0x00, 0x83, 0x73});
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  toUser({0x00, 0x81, 0x73});
+  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
+  // TEI check by the network.
+  toUser({0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x04, 0xFF});
+  Bytes resp = userCh.pop();
+  EXPECT_EQ(resp[6], 0x05);
+  EXPECT_EQ(resp[7], 64 * 2 + 1);
+  EXPECT_EQ(resp[4] | (resp[5] << 8), ri);
+}
+
+TEST_F(LapdTei, EstablishRequestWhileAwaitingTeiEstablishesOnAssignment) {
+  uint16_t ri = removeAndRequest();
+  user->activate();
+  EXPECT_EQ(user->fullState().state, LAPDFullState::EstablishAwaitingTei);
+  assigned(ri, 65);
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  EXPECT_EQ(hex(userCh.pop()), "00 83 7F");
+  EXPECT_TRUE(userOwner.statuses.empty()) << userOwner.statuses.front();
+}
+
+TEST_F(LapdTei, FiveUnansweredRequestsReleaseTheLink) {
+  removeAndRequest();
+  for (int i = 0; i < 4; ++i) {
+    elapse(LAPD::kT202);
+    ASSERT_EQ(userCh.sent.size(), 1u);
+    EXPECT_EQ(userCh.pop()[6], 0x01);
+  }
+  elapse(LAPD::kT202);
+  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiUnassigned);
+  ASSERT_EQ(userOwner.releases.size(), 1u);
+  EXPECT_EQ(userOwner.releases[0], "link error (T202 expired N202 times)");
+  EXPECT_EQ(user->stats().t202, 5u);
+}
+
+TEST_F(LapdTei, DeniedRequestIsReported) {
+  uint16_t ri = removeAndRequest();
+  toUser({0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x03, 0xFF});
+  EXPECT_TRUE(userOwner.hasStatus("Tei Assign - Tei denied"));
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
+}
+
+TEST_F(LapdTei, MessageWithoutTeiAsksForOne) {
+  removeAndRequest();
+  elapse(LAPD::kT202);
+  userCh.sent.clear();
+  for (int i = 0; i < 4; ++i) elapse(LAPD::kT202);
+  userCh.sent.clear();
+  ASSERT_EQ(user->fullState().state, LAPDFullState::TeiUnassigned);
+  send(user, l3(1));
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
+  ASSERT_EQ(userCh.sent.size(), 1u);
+  EXPECT_EQ(userCh.sent.front()[6], 0x01);
+  EXPECT_EQ(user->outQueued(), 1u);
+}
+
+TEST_F(LapdTei, ReceivedUiBringsTheLinkUpAndGoesUp) {
+  toUser({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05});
+  ASSERT_EQ(userOwner.up.size(), 1u);
+  EXPECT_EQ(hex(userOwner.up[0]), "08 01 01 05");
+  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
+  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
+}
+
+}  // namespace
+
+// ---- traces and printed state ---------------------------------------------------
+
+
+namespace {
+
+TEST_F(LapdLink, TracesRenderFramesAndStateChanges) {
+  user->set_linkno(3);
+  user->set_log(3);
+  StreamCapture cap(std::clog);
+  user->activate();
+  toUser({0x02, 0x01, 0x73});
+  std::string t = cap.text();
+  EXPECT_NE(t.find("LAPD[3] : change state \"TEI assigned\" -> \"Awaiting establishment\""), std::string::npos) << t;
+  EXPECT_NE(t.find("LAPD[3] (TEI assigned): tx:  00 01 7F\nframe user->network SFrame tei = 0 (7F )"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(t.find("rx: 02 01 73\nframe network->user"), std::string::npos) << t;
+}
+
+TEST_F(LapdLink, StatusCarriesTheStateSnapshot) {
+  establish();
+  std::unique_ptr<LAPD::Status> st(user->status());
+  std::ostringstream os;
+  st->out(os);
+  EXPECT_EQ(os.str(),
+            "current status\n"
+            "   - state: Multiple frame established\n"
+            "   - self: TEI=0, SAPI=0, busy=false\n"
+            "   - peer: TEI=0, SAPI=0, busy=false\n"
+            "   - counters: VS=0, VA=0, VR=0, RC=0\n"
+            "   - internal signals: AckRQ=false, RetrRQ=false, QueuedUp=false\n"
+            "   - flags: L3Initiated=true, Establishable=true, RejectException=false\n"
+            "   - timers: T200 stopped, T202 stopped, T203 running");
+  EXPECT_FALSE(st->success());
+  EXPECT_STREQ(ISDN::statetext(9), "(unknown)");
+  EXPECT_STREQ(LAPD::errortext(0x10000), "Other - Unknown");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LapdLink, OversizedMessagesAreRefusedWhole) {
+  establish();
+  StreamCapture err(std::cerr);
+  send(user, Bytes(packet_max_size - 7, 0x5A));
+  EXPECT_NE(err.text().find("discard outgoing message: too long (4089 octets)"), std::string::npos);
+  EXPECT_EQ(user->outQueued(), 0u);
+  Bytes big(packet_max_size - 8, 0x5A);  // the largest that fits: sent whole
+  send(user, big);
+  pump();
+  ASSERT_EQ(netOwner.up.size(), 1u);
+  EXPECT_EQ(netOwner.up[0], big);
+}
+
+}  // namespace

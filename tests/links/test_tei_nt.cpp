@@ -1,0 +1,213 @@
+// Network-side TEI management of a BRI line and the per-terminal links.
+#include <gtest/gtest.h>
+
+#include "links/lapd_nt.h"
+#include "test_lapd_harness.h"
+
+using namespace LapdTest;
+using ISDN::LAPD_NT;
+using ISDN::LAPD_NT_user;
+
+namespace {
+
+class TeiNt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    nt = new LAPD_NT;
+    owner.add_protocol_tail(nt);
+  }
+  void rx(const Bytes& b) {
+    Packet p = packet(b);
+    nt->receive(p);
+  }
+  void l3(const Bytes& b) {
+    Packet p = packet(b);
+    nt->message(p);
+  }
+  // A terminal's identity request (user side management frame).
+  void request(uint16_t ri, unsigned ai) {
+    rx({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x01, uint8_t(ai * 2 + 1)});
+  }
+  void checkResponse(uint16_t ri, unsigned ai) {
+    rx({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x05, uint8_t(ai * 2 + 1)});
+  }
+  static Bytes identity(uint16_t ri, unsigned type, unsigned ai) {
+    return {0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai * 2 + 1)};
+  }
+  Bytes pop() {
+    if (owner.down.empty()) return {};
+    Bytes b = owner.down.front();
+    owner.down.pop_front();
+    return b;
+  }
+  const LAPD_NT_user* entryWithTei(unsigned tei) {
+    for (unsigned i = 0; i < LAPD_NT::kUsers; ++i)
+      if (nt->user(i).is_assigned() && nt->user(i).get_Tei() == tei) return &nt->user(i);
+    return nullptr;
+  }
+
+  Owner owner;
+  LAPD_NT* nt = nullptr;
+};
+
+TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
+  for (unsigned i = 0; i < 8; ++i) {
+    request(uint16_t(0x1234 + i), 127);
+    EXPECT_EQ(pop(), identity(uint16_t(0x1234 + i), 2, 64 + i));
+    EXPECT_EQ(hex(pop()), hex({0x02, uint8_t((64 + i) * 2 + 1), 0x7F}));  // SABME P 1 to the terminal
+  }
+  request(0x5555, 127);
+  EXPECT_EQ(pop(), identity(0x5555, 3, 127));
+  EXPECT_TRUE(owner.down.empty());
+  for (unsigned i = 0; i < 8; ++i) ASSERT_NE(entryWithTei(64 + i), nullptr);
+}
+
+TEST_F(TeiNt, RequestsForFixedTeisAreIgnoredOrDenied) {
+  request(1, 0);
+  request(2, 63);
+  EXPECT_TRUE(owner.down.empty());
+  request(3, 64);
+  EXPECT_EQ(pop(), identity(3, 3, 64));
+  request(4, 126);
+  EXPECT_EQ(pop(), identity(4, 3, 126));
+  EXPECT_EQ(entryWithTei(64), nullptr);
+}
+
+TEST_F(TeiNt, LowestFreeTeiIsReused) {
+  request(1, 127);
+  request(2, 127);
+  owner.down.clear();
+  rx({0x00, 0x81, 0x53});  // DISC P 1 from TEI 64
+  EXPECT_EQ(hex(pop()), "00 81 73");  // UA response F 1
+  EXPECT_EQ(entryWithTei(64), nullptr);
+  request(3, 127);
+  EXPECT_EQ(pop(), identity(3, 2, 64));
+}
+
+TEST_F(TeiNt, DuplicateCheckAnswersRemoveTheTei) {
+  request(7, 127);
+  owner.down.clear();
+  nt->activate();
+  EXPECT_EQ(owner.activated, 1);
+  EXPECT_EQ(pop(), identity(0, 4, 127));
+  ASSERT_TRUE(entryWithTei(64)->is_check());
+  checkResponse(0x0101, 64);
+  EXPECT_TRUE(owner.down.empty());
+  ASSERT_NE(entryWithTei(64), nullptr);
+  EXPECT_FALSE(entryWithTei(64)->is_check());
+  checkResponse(0x0101, 64);  // the same terminal again: fine
+  EXPECT_TRUE(owner.down.empty());
+  checkResponse(0x0202, 64);  // a second terminal with the same TEI
+  EXPECT_EQ(pop(), identity(0, 6, 64));
+  EXPECT_EQ(pop(), identity(0, 6, 64));
+  EXPECT_EQ(entryWithTei(64), nullptr);
+  checkResponse(9, 127);
+  EXPECT_EQ(pop(), identity(0, 6, 127));
+  EXPECT_EQ(pop(), identity(0, 6, 127));
+}
+
+TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
+  request(7, 127);
+  nt->activate();
+  owner.down.clear();
+  elapse(LAPD_NT_user::kCheckWait);
+  EXPECT_EQ(entryWithTei(64), nullptr);
+  EXPECT_TRUE(owner.down.empty());
+  // A check answer for a TEI nobody holds takes a free entry.
+  checkResponse(5, 80);
+  ASSERT_NE(entryWithTei(80), nullptr);
+  EXPECT_EQ(entryWithTei(80)->checkRi(), 5);
+  nt->deactivate();
+  EXPECT_EQ(entryWithTei(80), nullptr);
+}
+
+TEST_F(TeiNt, MessagesAreRoutedByCallReference) {
+  request(1, 127);
+  request(2, 127);
+  owner.down.clear();
+  // Terminal 65 sends a SETUP with call reference 3 and asks for an answer.
+  rx({0x00, 0x83, 0x00, 0x01, 0x08, 0x01, 0x03, 0x05});
+  EXPECT_EQ(hex(pop()), "00 83 01 03");  // RR response N(R)=1 F 1
+  ASSERT_EQ(owner.up.size(), 1u);
+  EXPECT_EQ(hex(owner.up[0]), "08 01 03 05");
+  EXPECT_EQ(entryWithTei(65)->callref(), 3u);
+  l3({0x08, 0x01, 0x83, 0x07});  // CONNECT back on the same call
+  EXPECT_EQ(hex(pop()), "02 83 00 03 08 01 83 07");
+  EXPECT_EQ(entryWithTei(65)->state(), LAPD_NT_user::WaitAnswer);
+  EXPECT_EQ(entryWithTei(65)->ackQueued(), 1u);
+  rx({0x00, 0x83, 0x01, 0x02});  // RR command N(R)=1
+  EXPECT_EQ(entryWithTei(65)->ackQueued(), 0u);
+  EXPECT_EQ(entryWithTei(65)->state(), LAPD_NT_user::Assigned);
+  l3({0x08, 0x01, 0x44, 0x07});  // no terminal holds call 0x44
+  l3({0x08, 0x01});
+  EXPECT_TRUE(owner.down.empty());
+  l3({0x08, 0x01, 0x09, 0x05});  // SETUP goes out as a broadcast
+  EXPECT_EQ(hex(pop()), "02 FF 03 08 01 09 05");
+  // Out of sequence: REJ with F = P.
+  rx({0x00, 0x83, 0x08, 0x01, 0x08, 0x01, 0x03, 0x05});
+  EXPECT_EQ(hex(pop()), "00 83 09 03");
+}
+
+TEST_F(TeiNt, BusyTerminalGetsItsMessagesLater) {
+  request(1, 127);
+  owner.down.clear();
+  rx({0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x04, 0x05});
+  rx({0x00, 0x81, 0x05, 0x02});  // RNR N(R)=1... of nothing sent: 1 is ahead, still taken
+  owner.down.clear();
+  rx({0x00, 0x81, 0x05, 0x00});  // RNR N(R)=0
+  EXPECT_TRUE(entryWithTei(64)->busy());
+  l3({0x08, 0x01, 0x84, 0x01});
+  EXPECT_TRUE(owner.down.empty());
+  EXPECT_EQ(entryWithTei(64)->outQueued(), 1u);
+  rx({0x00, 0x81, 0x01, 0x00});  // RR: not busy any more
+  EXPECT_EQ(hex(pop()), "02 81 00 03 08 01 84 01");
+  EXPECT_FALSE(entryWithTei(64)->busy());
+}
+
+TEST_F(TeiNt, UnknownTeiIsTakenOrRemoved) {
+  rx({0x00, 0x91, 0x7F});  // SABME from TEI 72 nobody assigned
+  ASSERT_NE(entryWithTei(72), nullptr);
+  EXPECT_EQ(hex(pop()), "02 91 7F");  // assigned: our SABME
+  EXPECT_EQ(hex(pop()), "00 91 73");  // and the UA to its SABME
+  for (uint16_t i = 0; i < 7; ++i) request(i, 127);
+  owner.down.clear();
+  rx({0x00, 0x93, 0x7F});  // TEI 73 with every entry in use
+  EXPECT_EQ(pop(), identity(0, 6, 73));
+  EXPECT_EQ(pop(), identity(0, 6, 73));
+  EXPECT_TRUE(owner.down.empty());
+  // Malformed frames are dropped.
+  rx({0x00, 0x91});
+  rx({0x01, 0x91, 0x7F});
+  rx({0x00, 0x90, 0x7F});
+  rx({0x00, 0xFF, 0x13});
+  EXPECT_TRUE(owner.down.empty());
+}
+
+TEST_F(TeiNt, UnansweredPollsUnassignTheTerminal) {
+  request(1, 127);
+  owner.down.clear();
+  elapse(LAPD_NT_user::kIdlePoll);
+  EXPECT_EQ(hex(pop()), "02 81 01 01");  // RR command P 1
+  for (int i = 0; i < 3; ++i) {
+    elapse(LAPD_NT_user::kAnswerWait);
+    EXPECT_EQ(hex(pop()), "02 81 01 01");
+  }
+  elapse(LAPD_NT_user::kAnswerWait);
+  EXPECT_EQ(entryWithTei(64), nullptr);
+  EXPECT_TRUE(owner.down.empty());
+}
+
+TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
+  request(1, 127);
+  rx({0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x04, 0x05});
+  owner.down.clear();
+  l3({0x08, 0x01, 0x84, 0x02});
+  Bytes sent = pop();
+  elapse(LAPD_NT_user::kAnswerWait);
+  EXPECT_EQ(pop(), sent);
+  rx({0x00, 0x81, 0x09, 0x00});  // REJ N(R)=0: send again
+  EXPECT_EQ(pop(), sent);
+  EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
+}
+
+}  // namespace

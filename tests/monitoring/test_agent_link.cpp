@@ -1,0 +1,367 @@
+// The SNMP agent link and the agent controller against a test agent on a
+// real TCP socket, with the loop clock driven: configuration of the link,
+// connection and notify, pings, the silence limit, received payloads, and
+// the batching, uniq numbering and fan-out of monitoring item values.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "control/control_test_support.h"
+#include "monitoring/snmp_agent.h"
+#include "monitoring/snmp_agent_ctrl.h"
+#include "runtime/os/clock.h"
+#include "runtime/test_loop_support.h"
+#include "test_agent_server.h"
+
+using agenttest::AgentServer;
+using agenttest::IsPing;
+using agenttest::SetTexts;
+
+namespace {
+
+// A configuration file with the given text, parsed.
+std::unique_ptr<IniFile::File> Config(const std::string& text) {
+  char name[] = "/tmp/tsd-mon-conf-XXXXXX";
+  int fd = ::mkstemp(name);
+  EXPECT_EQ(ssize_t(text.size()), ::write(fd, text.data(), text.size()));
+  ::close(fd);
+  auto f = std::make_unique<IniFile::File>();
+  f->Open(name);
+  ::unlink(name);
+  return f;
+}
+
+std::string Agent(const std::string& host, const std::string& name) {
+  return "[snmpagent]\nhost = " + host + "\nname = " + name + "\n";
+}
+
+IniFile::SubSection& First(IniFile::File& f) { return *(*f["snmpagent"]).begin(); }
+
+struct Notify : ISnmpAgentNotify {
+  void OnSnmpAgentConnect(const std::string& name) override { names.push_back(name); }
+  std::vector<std::string> names;
+};
+
+class AgentLink : public ::testing::Test {
+ protected:
+  // Runs the loop until the server took the link and the link saw it.
+  bool Connect(AgentServer& srv, SnmpAgentInstance& a) {
+    return loop.RunUntil([&] {
+      srv.TryAccept();
+      return srv.connected() && a.connector() && a.connector()->IsConnected();
+    });
+  }
+  bool Next(AgentServer& srv, MON::Message& m) {
+    return loop.RunUntil([&] { return srv.TakeMessage(m); });
+  }
+  MON::Command SetCommand(int uniq, const std::string& value) {
+    MON::Command c;
+    MON::SnmpSetCommand s;
+    s.set_uniq(uniq);
+    s.set_id().select_oid("1.3.6.1.2.1.1.5.0");
+    s.set_value(value);
+    c.select_snmp_set().set_commands().push_back(s);
+    return c;
+  }
+  ctltest::Loop loop;
+};
+
+TEST_F(AgentLink, ConfigurationDecidesWhetherAndWhereItConnects) {
+  {  // no port: idle for good, silently
+    auto f = Config(Agent("10.0.0.7", "ostr"));
+    StreamCapture log(std::clog), err(std::cerr);
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    EXPECT_EQ(nullptr, a.connector());
+    EXPECT_EQ(SnmpAgentInstance::Idle, a.getState());
+    EXPECT_EQ("", log.text() + err.text());
+  }
+  {  // a bare colon is port 0; the service name carries name and address
+    auto f = Config(Agent("10.0.0.7:", "vorkgw.vm"));
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    ASSERT_NE(nullptr, a.connector());
+    EXPECT_EQ(0, a.connector()->port());
+    EXPECT_EQ(SnmpAgentInstance::vorkgw_vm, a.addressType());
+    EXPECT_EQ("snmpagent.vorkgw.vm 10.0.0.7:0", a.logPrefix());
+    EXPECT_EQ(SnmpAgentInstance::Activated, a.getState());
+  }
+  {  // a number as name
+    auto f = Config(Agent("10.0.0.7:1705", "2"));
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    EXPECT_EQ(SnmpAgentInstance::ostr, a.addressType());
+    EXPECT_EQ("snmpagent.2 10.0.0.7:1705", a.logPrefix());
+  }
+  {  // an unknown name: the reader complains, the link stays idle
+    auto f = Config(Agent("10.0.0.7:1705", "bogus"));
+    StreamCapture err(std::cerr);
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    EXPECT_EQ(nullptr, a.connector());
+    EXPECT_EQ(0u, err.text().find("snmpagent: ")) << err.text();
+  }
+  {  // a missing key
+    auto f = Config("[snmpagent]\nname = ostr\n");
+    StreamCapture err(std::cerr);
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    EXPECT_EQ(nullptr, a.connector());
+    EXPECT_NE(std::string::npos, err.text().find("\"host\"")) << err.text();
+  }
+}
+
+TEST_F(AgentLink, ConnectsNotifiesAndPingsOnlyAfterAFirstSend) {
+  AgentServer srv;
+  auto f = Config(Agent(srv.host(), "ostr"));
+  Notify n;
+  SnmpAgentInstance a;
+  StreamCapture log(std::clog);
+  a.Activate(First(*f));
+  a.Bind(&n);
+  ASSERT_TRUE(Connect(srv, a));
+  EXPECT_EQ(SnmpAgentInstance::Connected, a.getState());
+  EXPECT_EQ(std::vector<std::string>{"ostr"}, n.names);
+  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": connected.\n"));
+
+  // Nothing sent yet: no ping, and no silence check, however long it is.
+  EXPECT_FALSE(a.pingPending());
+  Mux::advanceClock(60000);
+  loop.RunFor(30);
+  MON::Message m;
+  EXPECT_FALSE(srv.TakeMessage(m));
+  EXPECT_FALSE(srv.Eof());
+
+  // The agent answers (any payload counts as life), then a first send arms
+  // the ping 5000 ms later.
+  MON::Message answer;
+  answer.set_pdu().select_response().select_ping().select_success(ASN1::Null());
+  uint32_t before = Mux::milliseconds();
+  ASSERT_TRUE(srv.SendMessage(answer));
+  ASSERT_TRUE(loop.RunUntil([&] { return int32_t(a.lastHeard() - before) >= 0; }));
+  a.Command(SetCommand(7, "x"));
+  ASSERT_TRUE(Next(srv, m));
+  EXPECT_EQ(0, m.get_pdu().currentSelection());
+  EXPECT_TRUE(a.pingPending());
+  Mux::advanceClock(4900);
+  loop.RunFor(20);
+  EXPECT_FALSE(srv.TakeMessage(m));
+  Mux::advanceClock(100);
+  ASSERT_TRUE(Next(srv, m));
+  EXPECT_TRUE(IsPing(m));
+  // Every frame is TPKT version 3.
+  for (const auto& h : srv.headers()) EXPECT_EQ(3, h[0]);
+}
+
+TEST_F(AgentLink, SilenceOfMoreThan30sAtASendDropsTheLinkAfterSending) {
+  AgentServer srv;
+  auto f = Config(Agent(srv.host(), "ostr"));
+  Notify n;
+  SnmpAgentInstance a;
+  StreamCapture log(std::clog);
+  a.Activate(First(*f));
+  a.Bind(&n);
+  ASSERT_TRUE(Connect(srv, a));
+  MON::Message m;
+
+  // The clock stands still while the two sends are checked.
+  Mux::mux_settimeofday();
+  Mux::advanceClock(a.lastHeard() + 30000 - Mux::milliseconds());
+  a.Command(SetCommand(1, "at-limit"));  // exactly the limit: kept
+  EXPECT_TRUE(a.connector()->IsConnected());
+  Mux::advanceClock(1);  // one more: the message still leaves, then the drop
+  a.Command(SetCommand(2, "over"));
+  EXPECT_EQ(Control::Service::State::Deactivating, a.connector()->GetState());
+  Mux::mux_cleartimeofday();
+  ASSERT_TRUE(Next(srv, m));
+  ASSERT_TRUE(Next(srv, m));
+  EXPECT_EQ(std::string("over"), std::string(m.get_pdu().get_command().get_snmp_set().get_commands()[0].get_value()));
+  ASSERT_TRUE(loop.RunUntil([&] { return srv.Eof(); }));
+  ASSERT_TRUE(loop.RunUntil([&] { return a.getState() == SnmpAgentInstance::ConnectionLost; }));
+  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": ping timeout !!! now="));
+  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": connection lost, reset snmpagent instance"));
+  EXPECT_FALSE(a.pingPending());
+
+  // The connector comes back 10000 ms later; the stamp restarts and the
+  // notify hears the new connection.
+  srv.Drop();
+  Mux::advanceClock(10000);
+  ASSERT_TRUE(Connect(srv, a));
+  EXPECT_EQ(2u, n.names.size());
+  EXPECT_EQ(SnmpAgentInstance::Connected, a.getState());
+  a.Command(SetCommand(3, "again"));
+  ASSERT_TRUE(Next(srv, m));
+  loop.RunFor(20);
+  EXPECT_FALSE(srv.Eof());
+}
+
+TEST_F(AgentLink, ReceivedPayloadsAreCheckedAndDiscarded) {
+  AgentServer srv;
+  auto f = Config(Agent(srv.host(), "ostr"));
+  SnmpAgentInstance a;
+  a.Activate(First(*f));
+  ASSERT_TRUE(Connect(srv, a));
+  StreamCapture err(std::cerr);
+
+  Mux::advanceClock(20000);
+  uint32_t before = Mux::milliseconds();
+  ASSERT_TRUE(srv.SendPayload({0xff, 0xff, 0xff}));  // not a MON message
+  ASSERT_TRUE(loop.RunUntil([&] { return err.text().find("decode error") != std::string::npos; }));
+  EXPECT_NE(std::string::npos, err.text().find(a.logPrefix() + ": receive : decode error!"));
+  EXPECT_GE(int32_t(a.lastHeard() - before), 0);  // still a sign of life
+
+  MON::Message cmd;
+  cmd.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+  ASSERT_TRUE(srv.SendMessage(cmd));
+  ASSERT_TRUE(loop.RunUntil([&] { return err.text().find("unknown") != std::string::npos; }));
+  EXPECT_NE(std::string::npos, err.text().find(a.logPrefix() + ": receive unknown message type"));
+  EXPECT_TRUE(a.connector()->IsConnected());
+}
+
+TEST_F(AgentLink, ConnectionBeforeBindIsNotNotified) {
+  // A connection made while no notify is bound reaches nobody; binding
+  // later does not replay it.
+  AgentServer srv;
+  auto f = Config(Agent(srv.host(), "ostr"));
+  SnmpAgentInstance a;
+  a.Activate(First(*f));
+  ASSERT_TRUE(Connect(srv, a));
+  Notify n;
+  a.Bind(&n);
+  loop.RunFor(20);
+  EXPECT_TRUE(n.names.empty());
+}
+
+// ---- the agent controller ----------------------------------------------------
+
+class AgentCtrl : public AgentLink {
+ protected:
+  // Two agents (names ostr and vorkgw), both connected.
+  void SetUp() override {
+    f = Config(Agent(a.host(), "ostr") + Agent(b.host(), "vorkgw"));
+    ctrl.CreateInstances(*(*f)["snmpagent"]);
+    ctrl.Bind(&n);
+    ASSERT_TRUE(loop.RunUntil([&] {
+      a.TryAccept();
+      b.TryAccept();
+      return n.names.size() == 2 && a.connected() && b.connected();
+    }));
+  }
+  std::vector<MON::Message> Drain(AgentServer& s, int wait_ms = 30) {
+    loop.RunFor(wait_ms);
+    std::vector<MON::Message> out;
+    MON::Message m;
+    while (s.TakeMessage(m)) out.push_back(m);
+    return out;
+  }
+  std::vector<int> Uniqs(const MON::Message& m) {
+    std::vector<int> u;
+    for (const auto& c : m.get_pdu().get_command().get_snmp_set().get_commands()) u.push_back(c.get_uniq().getValue());
+    return u;
+  }
+  AgentServer a, b;
+  std::unique_ptr<IniFile::File> f;
+  Notify n;
+  SnmpAgentCtrl ctrl;
+};
+
+TEST_F(AgentCtrl, ItemsGoToTheBatchesTheirMaskSelectsAndEveryLinkGetsEveryBatch) {
+  ASSERT_EQ(34u, ctrl.itemTable().size());
+  // Item 27 (mask 4) first: uniq 1, one message per link.
+  ctrl.Send(SnmpAgentCtrl::sgBuildVersion, "R1\n");
+  EXPECT_EQ(2, ctrl.nextUniq());
+  for (AgentServer* s : {&a, &b}) {
+    auto msgs = Drain(*s);
+    ASSERT_EQ(1u, msgs.size());
+    EXPECT_EQ(std::vector<std::string>{"statusGeneral/sgBuildVersion/0=R1\n"}, SetTexts(msgs[0]));
+    EXPECT_EQ(std::vector<int>{1}, Uniqs(msgs[0]));
+  }
+  // Item 2 (mask 6): the batch of type 2 then of type 4, consecutive uniqs;
+  // two values of one item in one pass both leave, in order.
+  ctrl.Send(SnmpAgentCtrl::powerStatus, "2");
+  ctrl.Send(SnmpAgentCtrl::powerStatus, "3");
+  ctrl.Send(SnmpAgentCtrl::e1Connected, 4, "1");
+  for (AgentServer* s : {&a, &b}) {
+    auto msgs = Drain(*s);
+    ASSERT_EQ(2u, msgs.size());
+    EXPECT_EQ((std::vector<std::string>{"gatewayCommon/powerStatus/0=2", "gatewayCommon/powerStatus/0=3",
+                                        "e1Table/e1Connected/4=1"}),
+              SetTexts(msgs[0]));
+    EXPECT_EQ((std::vector<int>{2, 4, 6}), Uniqs(msgs[0]));
+    EXPECT_EQ((std::vector<std::string>{"gatewayCommon/powerStatus/0=2", "gatewayCommon/powerStatus/0=3"}),
+              SetTexts(msgs[1]));
+    EXPECT_EQ((std::vector<int>{3, 5}), Uniqs(msgs[1]));
+  }
+  // An unknown item changes nothing.
+  ctrl.Send(SnmpAgentCtrl::MonitoringItemType(34), "x");
+  EXPECT_EQ(7, ctrl.nextUniq());
+  EXPECT_FALSE(ctrl.sendPending());
+  EXPECT_TRUE(Drain(a).empty());
+}
+
+TEST_F(AgentCtrl, ImmediateCommandsAndTrapReceivers) {
+  ctrl.SendTrapsink({});
+  ctrl.Send(MON::SnmpSetCommands());
+  EXPECT_TRUE(Drain(a).empty());
+
+  ctrl.Send(SnmpAgentCtrl::gatewayDip, "5");  // pending batch
+  MON::SnmpSetCommands cmds;
+  MON::SnmpSetCommand c;
+  c.set_uniq(900);
+  c.set_id().select_oid("1.3.6.1.4.1.1");
+  c.set_value("v");
+  cmds.set_commands().push_back(c);
+  ctrl.Send(cmds);
+  ctrl.SendTrapsink({"10.0.0.1", "10.0.0.2"});
+  for (AgentServer* s : {&a, &b}) {
+    auto msgs = Drain(*s);
+    ASSERT_EQ(4u, msgs.size());
+    EXPECT_EQ(std::vector<int>{900}, Uniqs(msgs[0]));  // the caller's uniq, before the batch
+    const auto& sinks = msgs[1].get_pdu().get_command().get_snmp_trapsink_set().get_trapsinks();
+    ASSERT_EQ(2u, sinks.size());
+    EXPECT_EQ("10.0.0.2", std::string(sinks[1].get_host()));
+    EXPECT_FALSE(sinks[0].port_isPresent());
+    EXPECT_EQ(std::vector<std::string>{"gatewayCommon/gatewayDip/0=5"}, SetTexts(msgs[2]));
+  }
+}
+
+TEST_F(AgentCtrl, LargeBatchesAreCutIntoMessagesThatFitALinkPacket) {
+  std::string value(100, 'v');
+  for (int i = 0; i < 300; ++i) ctrl.Send(SnmpAgentCtrl::e1StatusDsc, i, value);
+  auto msgs = Drain(a, 100);
+  ASSERT_GT(msgs.size(), 2u);
+  int expect = 1;
+  std::size_t total = 0;
+  for (const auto& m : msgs) {
+    auto u = Uniqs(m);
+    EXPECT_LE(u.size(), SnmpAgentCtrl::kMaxBatch);
+    EXPECT_LE(AgentServer::Encode(m).size(), 4092u);
+    for (int x : u) EXPECT_EQ(expect++, x);
+    total += u.size();
+  }
+  EXPECT_EQ(300u, total);
+  EXPECT_EQ(0, a.bad());
+}
+
+TEST_F(AgentCtrl, LinksMadeAfterBindAreNotBoundAndUnconnectedLinksLoseMessages) {
+  AgentServer c;
+  auto g = Config(Agent(c.host(), "ostr") + Agent("127.0.0.1", "ostr"));
+  ctrl.CreateInstances(*(*g)["snmpagent"]);
+  ASSERT_EQ(4u, ctrl.agents().size());
+  EXPECT_EQ(nullptr, ctrl.agents().back()->getNotify());
+  EXPECT_EQ(nullptr, ctrl.agents().back()->connector());  // no port: idle
+  EXPECT_EQ(&n, ctrl.agents().front()->getNotify());
+  ASSERT_TRUE(loop.RunUntil([&] { return c.TryAccept(); }));
+  EXPECT_EQ(2u, n.names.size());
+
+  // With no connected link values are queued and cleared all the same.
+  SnmpAgentCtrl lonely;
+  lonely.Send(SnmpAgentCtrl::gatewayDip, "1");
+  EXPECT_TRUE(lonely.sendPending());
+  loop.RunFor(10);
+  EXPECT_FALSE(lonely.sendPending());
+  EXPECT_TRUE(lonely.batch(2)->get_snmp_set().get_commands().empty());
+  EXPECT_EQ(nullptr, lonely.batch(1));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// Call records sent as UDP datagrams to loopback receivers.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "monitoring/cdr_sender.h"
+
+namespace {
+
+struct Datagram {
+  std::string data;
+  std::string to;  // destination address the datagram carried
+  int from_port;
+};
+
+// A receiver on every local address, so that a datagram sent to the wrong
+// loopback address (0.0.0.0 reaches the host too) would be seen as well.
+class Receiver {
+ public:
+  Receiver() {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int on = 1;
+    ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof a;
+    EXPECT_EQ(0, ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    EXPECT_EQ(0, ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len));
+    port_ = ntohs(a.sin_port);
+  }
+  ~Receiver() { ::close(fd_); }
+  std::string at(const char* addr) const { return std::string(addr) + ":" + std::to_string(port_); }
+  int port() const { return port_; }
+
+  // Everything queued within the wait.
+  std::vector<Datagram> Drain(int wait_ms = 200) {
+    std::vector<Datagram> out;
+    pollfd p{fd_, POLLIN, 0};
+    while (::poll(&p, 1, wait_ms) > 0) {
+      std::vector<char> buf(70000);
+      char ctl[256];
+      sockaddr_in from{};
+      iovec iov{buf.data(), buf.size()};
+      msghdr m{};
+      m.msg_name = &from;
+      m.msg_namelen = sizeof from;
+      m.msg_iov = &iov;
+      m.msg_iovlen = 1;
+      m.msg_control = ctl;
+      m.msg_controllen = sizeof ctl;
+      ssize_t n = ::recvmsg(fd_, &m, 0);
+      if (n < 0) break;
+      Datagram d{std::string(buf.data(), static_cast<size_t>(n)), "", ntohs(from.sin_port)};
+      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+          in_pktinfo info;
+          std::memcpy(&info, CMSG_DATA(c), sizeof info);
+          d.to = inet_ntoa(info.ipi_addr);
+        }
+      out.push_back(d);
+      wait_ms = 50;
+    }
+    return out;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+TEST(CdrSender, SendsOneEqualDatagramPerAddressInOrder) {
+  Receiver r;
+  CDR_Sender::Sender s;
+  std::string rec = "call 1 from 100 to 200 duration 42";
+  std::string list = "  " + r.at("127.0.0.1") + "\n\t" + r.at("127.0.0.2") + " \n";
+  EXPECT_TRUE(s.SendTo(rec, list));
+  EXPECT_EQ("call 1 from 100 to 200 duration 42", rec);
+  std::vector<Datagram> got = r.Drain();
+  ASSERT_EQ(2u, got.size());
+  EXPECT_EQ(rec, got[0].data);
+  EXPECT_EQ(rec, got[1].data);
+  EXPECT_EQ("127.0.0.1", got[0].to);
+  EXPECT_EQ("127.0.0.2", got[1].to);
+  // One socket for the sender's life: the same source port every time.
+  EXPECT_EQ(got[0].from_port, got[1].from_port);
+  int source = got[0].from_port;
+  EXPECT_TRUE(s.SendTo(rec, r.at("127.0.0.1")));
+  got = r.Drain();
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(source, got[0].from_port);
+
+  // Records are sent by length: empty ones and embedded zero bytes too.
+  std::string empty, binary("a\0b\0", 4);
+  EXPECT_TRUE(s.SendTo(empty, r.at("127.0.0.1") + " " + r.at("127.0.0.1")));
+  EXPECT_TRUE(s.SendTo(binary, r.at("127.0.0.1")));
+  got = r.Drain();
+  ASSERT_EQ(3u, got.size());
+  EXPECT_EQ("", got[0].data);
+  EXPECT_EQ("", got[1].data);
+  EXPECT_EQ(binary, got[2].data);
+
+  EXPECT_TRUE(s.SendTo(rec, ""));
+  EXPECT_TRUE(s.SendTo(rec, " \t\n\r "));
+  EXPECT_TRUE(r.Drain(100).empty());
+}
+
+TEST(CdrSender, BadWordsAreSkippedAndReported) {
+  Receiver r;
+  CDR_Sender::Sender s;
+  std::string rec = "record";
+  std::string port = std::to_string(r.port());
+  // Neither a name, a missing or zero port nor a port that would wrap may
+  // send the record anywhere, the host's own addresses included; the good
+  // address after them is still served.
+  const std::string bad[] = {"nohost:" + port, "127.0.0.1", "127.0.0.1:", "127.0.0.1:0",
+                             "127.0.0.1:" + std::to_string(r.port() + 65536), "127.0.0.1:x" + port,
+                             ":" + port};
+  for (const std::string& word : bad) {
+    EXPECT_FALSE(s.SendTo(rec, word + " " + r.at("127.0.0.1"))) << word;
+    std::vector<Datagram> got = r.Drain(100);
+    ASSERT_EQ(1u, got.size()) << word;
+    EXPECT_EQ("127.0.0.1", got[0].to) << word;
+  }
+  // A record too large for one datagram is reported, not cut.
+  std::string huge(70000, 'z');
+  EXPECT_FALSE(s.SendTo(huge, r.at("127.0.0.1")));
+  EXPECT_TRUE(r.Drain(100).empty());
+}
+
+TEST(CdrSender, SocketLifetime) {
+  int before = OpenDescriptors();
+  {
+    CDR_Sender::Sender s;
+    EXPECT_EQ(before + 1, OpenDescriptors());
+  }
+  EXPECT_EQ(before, OpenDescriptors());
+
+  // Without a socket (descriptor limit reached) nothing is sent.
+  Receiver r;
+  int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit old;
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &old));
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &low));
+  CDR_Sender::Sender s;
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &old));
+  std::string rec = "x";
+  EXPECT_FALSE(s.SendTo(rec, r.at("127.0.0.1")));
+  EXPECT_FALSE(s.SendTo(rec, ""));
+  EXPECT_TRUE(r.Drain(100).empty());
+}
+
+}  // namespace

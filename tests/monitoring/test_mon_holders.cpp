@@ -1,0 +1,323 @@
+// The monitored-value store: framer text and carrier sample parsing, the
+// change detection of every setter, the status files and directories under
+// "/var/monitoring/" (names, contents, clearing, the controller "self"
+// link), and the refusal of file names that would leave that folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "monitoring/data_holder.h"
+#include "runtime/os/paths.h"
+#include "runtime/test_loop_support.h"
+
+namespace {
+
+std::vector<unsigned char> B(const std::string& s) { return std::vector<unsigned char>(s.begin(), s.end()); }
+
+std::string Key(const char* label) {
+  std::string k = label;
+  k.resize(24, ' ');
+  return k + ": ";
+}
+
+TEST(FramerText, FieldsChangeOnlyWhenTheirTextChanges) {
+  FramerDataHolder f(1, "/proc/driver/hdlc/peb22554/0");
+  auto absent = B(Key("Current state") + "absent\n");
+  EXPECT_FALSE(f.setFramerStatus(absent));  // the initial text
+
+  auto nc = B("x\n" + Key("Current state") + "No Carrier\n");
+  EXPECT_TRUE(f.setFramerStatus(nc));
+  EXPECT_EQ("No Carrier", f.statusDsc);
+  EXPECT_FALSE(f.connected);
+  EXPECT_FALSE(f.setFramerStatus(nc));
+
+  auto up = B(Key("Current state") + "Synchronized\n" + Key("Loss of Signal") + "no\n" +
+              Key("Loss of Frame Alignment") + "yes \n" + Key("Receive Slip Negative") + "12\n" +
+              Key("Receive Slip Positive") + "junk");
+  EXPECT_TRUE(f.setFramerStatus(up));
+  EXPECT_TRUE(f.connected);
+  EXPECT_FALSE(f.signalLoss);
+  EXPECT_FALSE(f.frameAlignLoss);  // "yes " is not "yes"
+  EXPECT_EQ(12, f.negSlipCount);
+  EXPECT_EQ(0, f.posSlipCount);
+  EXPECT_FALSE(f.setFramerStatus(up));
+
+  // The text ends at the first zero byte, or at the buffer's end.
+  auto cut = B(Key("Receive Slip Negative") + "13");
+  cut.push_back(0);
+  auto rest = B(Key("Receive Slip Positive") + "9\n");
+  cut.insert(cut.end(), rest.begin(), rest.end());
+  EXPECT_TRUE(f.setFramerStatus(cut));
+  EXPECT_EQ(13, f.negSlipCount);
+  EXPECT_EQ(0, f.posSlipCount);
+  auto noKeys = B("nothing here");
+  EXPECT_FALSE(f.setFramerStatus(noKeys));
+}
+
+TEST(CarrierSamples, StateFollowsTheLastFiveSamples) {
+  NetIfDataHolder n(2, "eth0", "/sys/class/net/eth0/carrier");
+  auto one = B("1\n"), zero = B("0\n"), empty = B("");
+  EXPECT_TRUE(n.setNetIfStatus(one));  // -1 -> 0
+  EXPECT_EQ(0, n.state);
+  EXPECT_EQ(2, n.operStatus);
+  EXPECT_FALSE(n.setNetIfStatus(one));  // sum 2: unchanged
+  EXPECT_TRUE(n.setNetIfStatus(one));   // sum 3: up
+  EXPECT_EQ(1, n.operStatus);
+  EXPECT_EQ(1, n.adminStatus);
+  EXPECT_FALSE(n.setNetIfStatus(one));
+  EXPECT_FALSE(n.setNetIfStatus(one));  // five 1s
+  EXPECT_FALSE(n.setNetIfStatus(zero));
+  EXPECT_FALSE(n.setNetIfStatus(empty));  // empty counts as 0
+  EXPECT_FALSE(n.setNetIfStatus(zero));   // 1,1,0,0,0: sum 2 keeps up
+  EXPECT_TRUE(n.setNetIfStatus(zero));    // fourth 0: down
+  EXPECT_EQ(2, n.operStatus);
+  EXPECT_EQ(5u, n.samples.size());
+}
+
+// ---- the holder --------------------------------------------------------------
+
+class Holder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* d : {"/var", "/var/monitoring", "/proc", "/proc/driver", "/proc/driver/hdlc",
+                          "/proc/driver/hdlc/peb22554", "/proc/net", "/sys", "/sys/class", "/sys/class/net",
+                          "/sys/class/net/eth0", "/sys/class/net/wan1"})
+      ::mkdir(P(d).c_str(), 0755);
+    Write("/proc/driver/hdlc/peb22554/0", "");
+    Write("/proc/driver/hdlc/peb22554/2", "");
+    Write("/proc/net/dev",
+          "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n"
+          "  " + std::string(64, 'x') + ": 7\n  :8\n");
+    Write("/sys/class/net/eth0/carrier", "1\n");
+    Write("/sys/class/net/wan1/carrier", "0\n");
+    Write("/var/monitoring/stale", "old");
+    ::mkdir(P("/var/monitoring/keep").c_str(), 0755);
+    Write("/var/monitoring/keep/inner", "x");
+    h = std::make_unique<MonitoringDataHolder>();
+  }
+  std::string P(const std::string& abs) { return root.path() + abs; }
+  void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
+  std::string Read(const std::string& abs) {
+    std::ifstream f(P(abs));
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  bool Exists(const std::string& abs) {
+    struct stat st;
+    return ::lstat(P(abs).c_str(), &st) == 0;
+  }
+  LGCP::ControllerInfo Controller(const std::string& addr, int status) {
+    LGCP::ControllerInfo c;
+    c.set_host().set_iaddr(addr);
+    c.set_status(HSP::ControllerStatus(HSP::ControllerStatus::NamedNumber(status)));
+    return c;
+  }
+  LGCP::BoardInfo Board(int position, const std::string& version, int status) {
+    LGCP::BoardInfo b;
+    auto& p = b.select_boardStatus();
+    p.set_position(position);
+    p.set_version(std::vector<char>(version.begin(), version.end()));
+    p.set_status(LGCP::ExtBoardStatus::NamedNumber(status));
+    p.set_type(LGCP::ExtBoardType::fxs);
+    return b;
+  }
+  TempRoot root;
+  std::unique_ptr<MonitoringDataHolder> h;
+};
+
+TEST_F(Holder, StartUpClearsTheFolderAndFindsFramersAndInterfaces) {
+  EXPECT_FALSE(Exists("/var/monitoring/stale"));
+  EXPECT_TRUE(Exists("/var/monitoring/keep/inner"));  // only the top level goes
+  EXPECT_TRUE(Exists("/var/monitoring/term_cnts"));
+
+  ASSERT_EQ(2u, h->GetFramers().size());
+  EXPECT_EQ(1, h->GetFramers().front().number);
+  EXPECT_EQ(3, h->GetFramers().back().number);
+  EXPECT_EQ("/proc/driver/hdlc/peb22554/2", h->GetFramers().back().procPath);
+
+  // lo has no carrier file but still takes index 1.
+  ASSERT_EQ(2u, h->GetNetIfs().size());
+  EXPECT_EQ(2, h->GetNetIfs().front().index);
+  EXPECT_EQ("eth0", h->GetNetIfs().front().name);
+  EXPECT_EQ("/sys/class/net/eth0/carrier", h->GetNetIfs().front().carrierPath);
+  EXPECT_EQ(3, h->GetNetIfs().back().index);
+  EXPECT_EQ("wan1", h->GetNetIfs().back().name);
+
+  h.reset();  // the destructor clears the top level again
+  Write("/var/monitoring/dip", "1");
+  EXPECT_TRUE(Exists("/var/monitoring/keep"));
+}
+
+TEST_F(Holder, ScalarSettersWriteTheirFileOnChangeOnly) {
+  EXPECT_TRUE(h->setDipValue(5));
+  EXPECT_EQ("5", Read("/var/monitoring/dip"));
+  ::unlink(P("/var/monitoring/dip").c_str());
+  EXPECT_FALSE(h->setDipValue(5));
+  EXPECT_FALSE(Exists("/var/monitoring/dip"));
+
+  EXPECT_FALSE(h->setPowerStatus(LGCP::POWERStatus::unknown));
+  EXPECT_FALSE(Exists("/var/monitoring/powerstatus"));
+  EXPECT_TRUE(h->setPowerStatus(LGCP::POWERStatus::both));
+  EXPECT_EQ("3", Read("/var/monitoring/powerstatus"));
+  EXPECT_TRUE(h->setPowerStatus(LGCP::POWERStatus::main));
+  EXPECT_EQ("2", Read("/var/monitoring/powerstatus"));
+
+  EXPECT_TRUE(h->setConfigVersion(0x1a, 5));
+  EXPECT_EQ("0000001a-0000000000000005", Read("/var/monitoring/config_version"));
+  EXPECT_FALSE(h->setConfigVersion(0x1a, 5));
+  EXPECT_TRUE(h->setConfigVersion(0x1a, 6));
+
+  EXPECT_TRUE(h->setBuildVersion("R1\n"));
+  EXPECT_FALSE(h->setBuildVersion("R1\n"));
+  EXPECT_EQ("R1\n", h->getBuildVersion());
+}
+
+TEST_F(Holder, BoardAndPhoneFilesAndTheirLists) {
+  h->setBoardStatus(Board(3, std::string("v1\0junk", 7), 3));
+  EXPECT_EQ("3\nv1\n2\n", Read("/var/monitoring/board3"));
+  h->setBoardStatus(Board(3, "v2", 1));
+  EXPECT_EQ("1\nv2\n2\n", Read("/var/monitoring/board3"));
+  ASSERT_EQ(1u, h->GetBoardStatus().size());
+  EXPECT_EQ(1, h->GetBoardStatus().front().get_status().asInt());
+  h->setBoardStatus(Board(10, "v", 2));
+
+  LGCP::EmPhoneInfo phone;
+  auto& p = phone.select_phoneStatus();
+  p.set_id(0);
+  p.set_panelSV(std::vector<char>{'p'});
+  p.set_ctrlSV(std::vector<char>{'c'});
+  p.set_fpgaSV(std::vector<char>{'f'});
+  p.set_status(LGCP::EmPhoneStatus::ready);
+  p.set_powerStatus(LGCP::POWERStatus::standby);
+  p.set_mode(LGCP::EmPhoneMode::sleep);
+  p.set_hookStatus(LGCP::EmPhoneConnectionStatus::connected);
+  p.set_baseStatus(LGCP::EmPhoneConnectionStatus::disconnected);
+  h->setEmPhoneInfo(phone);
+  h->setEmPhoneInfo(phone);
+  EXPECT_EQ("p\nc\nf\n2\n1\n2\n1\n2\n", Read("/var/monitoring/emphone0"));
+  EXPECT_EQ(1u, h->GetEmPhoneStatus().size());
+
+  // The controller link drops: every top-level "board" entry goes.
+  h->ClearControllerFiles();
+  EXPECT_FALSE(Exists("/var/monitoring/board3"));
+  EXPECT_FALSE(Exists("/var/monitoring/board10"));
+  EXPECT_TRUE(Exists("/var/monitoring/emphone0"));
+  EXPECT_TRUE(h->GetBoardStatus().empty());
+}
+
+TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
+  std::string dir = P("/var/monitoring");
+  ASSERT_EQ(0, std::system(("rm -rf '" + dir + "' && touch '" + dir + "'").c_str()));
+  StreamCapture log(std::clog);
+  EXPECT_TRUE(h->setDipValue(9));
+  EXPECT_EQ(9, h->getDipValue());
+  h->setBoardStatus(Board(1, "v", 3));
+  EXPECT_EQ(1u, h->GetBoardStatus().size());
+  EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
+}
+
+TEST_F(Holder, TermCountersAreKeptPerOwnerAndBoard) {
+  auto counter = [](int owner, int id, int cnt) {
+    LGCP::TermCounter c;
+    c.set_owner(LGCP::TermCounterOwner::NamedNumber(owner));
+    if (id >= 0) c.set_ownerId(id);
+    c.set_cnt(cnt);
+    return c;
+  };
+  h->setTermCounter(counter(4, 1, 10));
+  h->setTermCounter(counter(4, 2, 20));
+  h->setTermCounter(counter(1, -1, 5));
+  h->setTermCounter(counter(1, -1, -6));
+  h->setTermCounter(counter(4, -1, 7));  // no ownerId: no file, own entry
+  h->setTermCounter(counter(0, -1, 8));  // owner none: no file
+  h->setTermCounter(counter(4, 1, 11));  // board 1 again, not the entry without a board
+  EXPECT_EQ("11", Read("/var/monitoring/term_cnts/board1"));
+  EXPECT_EQ(11, h->GetTermCounters().front().get_cnt().getValue());
+  EXPECT_EQ(7, std::next(h->GetTermCounters().begin(), 3)->get_cnt().getValue());
+  EXPECT_EQ("20", Read("/var/monitoring/term_cnts/board2"));
+  EXPECT_EQ("-6", Read("/var/monitoring/term_cnts/router"));
+  ASSERT_EQ(5u, h->GetTermCounters().size());
+  EXPECT_EQ(-6, std::next(h->GetTermCounters().begin(), 2)->get_cnt().getValue());
+}
+
+TEST_F(Holder, ControllerStatusFilesAndTheSelfLink) {
+  std::string self = h->getSelfHostAddress().GetStrAddr();
+  ASSERT_NE("", self);
+  EXPECT_TRUE(h->setControllerStatus(Controller(self, 5)));
+  EXPECT_EQ("5", Read("/var/monitoring/controller/" + self + "/status"));
+  char target[512] = {};
+  ASSERT_GT(::readlink(P("/var/monitoring/controller/self").c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(P("/var/monitoring/controller/" + self), std::string(target));
+  EXPECT_EQ(5, h->getSelfControllerStatus().asInt());
+
+  ::unlink(P("/var/monitoring/controller/" + self + "/status").c_str());
+  EXPECT_FALSE(h->setControllerStatus(Controller(self, 5)));  // unchanged: no file
+  EXPECT_FALSE(Exists("/var/monitoring/controller/" + self + "/status"));
+
+  // Another controller: its own folder, no link, and never a "changed".
+  std::string other = self == "10.9.9.9" ? "10.9.9.8" : "10.9.9.9";
+  StreamCapture log(std::clog);
+  EXPECT_FALSE(h->setControllerStatus(Controller(other, 1)));
+  EXPECT_EQ("1", Read("/var/monitoring/controller/" + other + "/status"));
+  EXPECT_EQ("", log.text());
+  EXPECT_TRUE(h->setControllerStatus(Controller(self, 4)));
+}
+
+TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
+  auto named = [](int uniq, const std::string& sec, int idx, const std::string& name, const std::string& v) {
+    MON::SnmpSetCommand c;
+    c.set_uniq(uniq);
+    auto& n = c.set_id().select_name();
+    n.set_section(sec);
+    n.set_index(idx);
+    n.set_name(name);
+    c.set_value(v);
+    return c;
+  };
+  MON::SnmpSetCommands cmds;
+  MON::SnmpSetCommand oid;
+  oid.set_uniq(1);
+  oid.set_id().select_oid("1.3.6");
+  oid.set_value("a");
+  cmds.set_commands().push_back(oid);
+  cmds.set_commands().push_back(named(2, "sec", 2, "key", "value text"));
+  h->setSnmpCommands(cmds);
+  EXPECT_EQ("value text", Read("/var/monitoring/sec/2/key"));
+
+  MON::SnmpSetCommands again;
+  oid.set_value("b");
+  again.set_commands().push_back(oid);
+  again.set_commands().push_back(named(9, "sec", 2, "key", "new"));
+  StreamCapture log(std::clog);
+  again.set_commands().push_back(named(3, "..", 1, "evil", "x"));
+  again.set_commands().push_back(named(4, "s", 1, "../../../escape", "x"));
+  h->setSnmpCommands(again);
+  EXPECT_EQ("new", Read("/var/monitoring/sec/2/key"));
+  const auto& stored = h->GetSnmpCommands().get_commands();
+  ASSERT_EQ(4u, stored.size());
+  EXPECT_EQ("b", std::string(stored[0].get_value()));
+  EXPECT_EQ(2, stored[1].get_uniq().getValue());  // the first uniq stays
+  EXPECT_FALSE(Exists("/var/evil"));
+  EXPECT_FALSE(Exists("/escape"));
+  EXPECT_FALSE(Exists("/var/monitoring/s"));
+  EXPECT_NE(std::string::npos, log.text().find("refused"));
+}
+
+TEST_F(Holder, DisplayParamsReachTheirSetter) {
+  LGCP::DisplayParams d;
+  auto& list = d.select_snmpTrapReceivers();
+  list.push_back(ASN1::IA5String("10.1.1.1"));
+  list.push_back(ASN1::IA5String("10.1.1.2"));
+  h->setDisplayStatus(d);
+  EXPECT_EQ((std::list<std::string>{"10.1.1.1", "10.1.1.2"}), h->GetTrapHosts());
+  LGCP::DisplayParams b;
+  b.select_board(Board(4, "x", 0));
+  h->setDisplayStatus(b);
+  EXPECT_TRUE(Exists("/var/monitoring/board4"));
+}
+
+}  // namespace

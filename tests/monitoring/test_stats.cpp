@@ -1,0 +1,154 @@
+// Statistics pages rendered from templates over a small object tree.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "monitoring/stats.h"
+
+namespace {
+
+// A statistics node backed by maps: values, sub-objects and collections.
+class Node : public Stat::Object {
+ public:
+  std::map<std::string, std::string> values;
+  std::map<std::string, Node> objects;
+  std::map<std::string, std::vector<Node>> collections;
+  mutable int iterators_alive = 0;
+
+  Node& set(const std::string& k, const std::string& v) {
+    values[k] = v;
+    return *this;
+  }
+
+  Stat::Value statistics_value(const std::string& name) const override {
+    auto it = values.find(name);
+    return it == values.end() ? Stat::Value() : Stat::Value(it->second);
+  }
+  const Stat::Object* statistics_object(const std::string& name) const override {
+    auto it = objects.find(name);
+    return it == objects.end() ? nullptr : &it->second;
+  }
+  std::unique_ptr<Stat::IteratorBase> statistics_iterator(const std::string& name) const override {
+    auto it = collections.find(name);
+    if (it == collections.end()) return nullptr;
+    return std::unique_ptr<Stat::IteratorBase>(new Iter(it->second, iterators_alive));
+  }
+
+ private:
+  class Iter : public Stat::IteratorBase {
+   public:
+    Iter(const std::vector<Node>& v, int& alive) : v_(v), alive_(alive) { ++alive_; }
+    ~Iter() override { --alive_; }
+    bool valid() const override { return i_ < v_.size(); }
+    bool next() override { return ++i_ < v_.size(); }
+    const Stat::Object& current() const override { return v_.at(i_); }
+
+   private:
+    const std::vector<Node>& v_;
+    int& alive_;
+    size_t i_ = 0;
+  };
+};
+
+std::string Render(const Stat::Object& root, const std::string& tmpl, int* result = nullptr) {
+  std::istringstream in(tmpl);
+  std::ostringstream out;
+  int r = Stat::Html::generateV1(root, out, in);
+  if (result) *result = r;
+  return out.str();
+}
+
+TEST(StatsPage, PlainTextTagsCommentsAndPercentSigns) {
+  Node root;
+  root.set("n", "42").set("x", "X");
+  const std::string plain =
+      "<!DOCTYPE html>\n<html><head><title>t</title></head>\n<!-- a comment -->\n"
+      "<body class=\"a\">text &amp; more < > <!x> <!-y> <!-- -->\n</body></html>\n";
+  EXPECT_EQ(plain, Render(root, plain));
+  // Inside a tag a reference is ordinary text.
+  EXPECT_EQ("<td width=\"%n%\">42</td>", Render(root, "<td width=\"%n%\">%n%</td>"));
+  // Doubled percent signs stay doubled, also after digits and next to references.
+  EXPECT_EQ("100%% and %%X", Render(root, "100%% and %%%x%"));
+  // An unknown name is copied as written.
+  EXPECT_EQ("a %nothing% b", Render(root, "a %nothing% b"));
+  // Near-markers come out unchanged.
+  EXPECT_EQ("<!-- GEN.n--> <!--GE--> <!--gen.x-->", Render(root, "<!-- GEN.n--> <!--GE--> <!--gen.x-->"));
+  // A reference runs to the next percent sign, whatever lies between.
+  // and the percent sign that closed it no longer opens one.
+  EXPECT_EQ("50% <b>off</b> %n", Render(root, "50% <b>off</b> %n%"));
+}
+
+TEST(StatsPage, UnfinishedConstructsAtTheEndAreDropped) {
+  Node root;
+  root.set("n", "42");
+  int r = 0;
+  EXPECT_EQ("total ", Render(root, "total %n", &r));
+  EXPECT_EQ(1, r);
+  EXPECT_EQ("x ", Render(root, "x <!--GEN.n"));
+  EXPECT_EQ("x ", Render(root, "x <!-"));
+  EXPECT_EQ("", Render(root, "%"));
+  EXPECT_EQ("", Render(root, "", &r));
+  EXPECT_EQ(1, r);
+}
+
+TEST(StatsPage, SectionsScopeValuesToTheirObject) {
+  Node root;
+  root.set("n", "42").set("top", "T");
+  Node& board = root.objects["board"];
+  board.set("n", "7");
+  board.objects["psu"].set("volts", "12");
+  EXPECT_EQ("42 [7 T (12 7)] 42 end",
+            Render(root,
+                   "%n% <!--GEN.board-->[%n% %top% <!--GEN.psu-->(%volts% %n%)<!--GEN.end-->]"
+                   "<!--GEN.end--> %n% end"));
+  // A top-level end marker ends the page.
+  EXPECT_EQ("a ", Render(root, "a <!--GEN.end--> never %n%"));
+}
+
+TEST(StatsPage, SectionNamesAndMarkerText) {
+  Node root;
+  root.objects["a-b"].set("v", "1");
+  root.objects["ab"].set("v", "2");
+  EXPECT_EQ("[1]", Render(root, "<!--GEN.a-b-->[%v%]<!--GEN.end-->"));
+  // Text after the closing hyphens and before ">" is dropped.
+  EXPECT_EQ("[2] after", Render(root, "<!--GEN.ab-- junk>[%v%]<!--GEN.end--x> after"));
+  // Blanks belong to the name: "end " closes nothing, it opens an unknown
+  // section that the next end marker closes.
+  EXPECT_EQ("[2]text", Render(root, "<!--GEN.ab-->[%v%]<!--GEN.end -->lost<!--GEN.end-->text"));
+}
+
+TEST(StatsPage, MissingObjectSuppressesTheWholeSection) {
+  Node root;
+  root.set("n", "42");
+  root.collections["list"] = {Node().set("v", "1")};
+  EXPECT_EQ("before  after 42",
+            Render(root,
+                   "before <!--GEN.missing-->hidden %n% <b>tag</b> <!--GEN.list-->%v%<!--GEN.end-->"
+                   "<!--GEN.other-->%%<!--GEN.end--> tail<!--GEN.end--> after %n%"));
+  // A collection with no elements renders nothing.
+  root.collections["empty"] = {};
+  EXPECT_EQ("[] 42", Render(root, "[<!--GEN.empty-->row %n%<!--GEN.end-->] %n%"));
+  EXPECT_EQ(0, root.iterators_alive);
+}
+
+TEST(StatsPage, CollectionsRepeatTheirBodyPerElement) {
+  Node root;
+  root.set("name", "root").set("i", "R");
+  root.collections["rows"] = {Node().set("i", "1"), Node().set("i", "2"), Node().set("i", "3")};
+  root.collections["rows"][1].collections["cells"] = {Node().set("c", "a"), Node().set("c", "b")};
+  EXPECT_EQ("<ul><li>1 root</li><li>2 root a b</li><li>3 root</li></ul> R",
+            Render(root,
+                   "<ul><!--GEN.rows--><li>%i% %name%<!--GEN.cells--> %c%<!--GEN.end--></li>"
+                   "<!--GEN.end--></ul> %i%"));
+  EXPECT_EQ(0, root.iterators_alive);
+  // A single element.
+  root.collections["one"] = {Node().set("i", "only")};
+  EXPECT_EQ("&lt;only&gt; R", Render(root, "<!--GEN.one-->&lt;%i%&gt;<!--GEN.end--> %i%"));
+  // Without its end marker a repeated section is written once.
+  EXPECT_EQ("1 2 ", Render(root, "<!--GEN.rows-->%i% 2 "));
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// Radio state conversions: packets, controller messages and the two roles'
+// merge rules.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "asn1/coder.h"
+#include "radio/vork_radio_state.h"
+
+namespace {
+
+std::uint32_t ip(const char* dotted) { return inet_addr(dotted); }
+
+sig_proto packet(int type) {
+  sig_proto p;
+  sig_proto_init(&p);
+  p.type = type;
+  return p;
+}
+
+// A state with every field away from its default.
+VorkRadioState busy_state(int command) {
+  VorkRadioState s;
+  s.command = command;
+  s.priority = 3;
+  s.ptt = s.bss = s.vad_rx = s.vad_tx = s.sql = s.sh = s.pwr = s.rv = s.resv = 1;
+  s.selcall = 2;
+  s.li = 300;
+  s.session_addr = ip("10.0.0.9");
+  s.ssrc = 0xCAFE;
+  std::strcpy(s.caller_id, "4711");
+  s.remote_no = 4;
+  s.remote_ch = 5;
+  s.chan_id = 77;
+  s.freq = 145.5f;
+  s.squelsh = 2;
+  s.rte = 5;
+  s.standby_state = 1;
+  s.standby_group = 9;
+  s.standby_receiver = 0;
+  s.quality = 0.25f;
+  s.from_addr = ip("192.168.1.20");
+  s.from_ssrc = 0x1234;
+  return s;
+}
+
+TEST(VorkRadioState, PacketsRoundTripThroughEachRole) {
+  for (int type = 1; type <= 135; ++type) {
+    if (type > 13 && type < 129) continue;
+    const VorkRadioState s = busy_state(type);
+    sig_proto p = packet(0);
+    const bool gw = type >= 129;
+    const int r = gw ? VorkRadioGWStateMaps::EncodeProto(s, p) : VorkRadioWSStateMaps::EncodeProto(s, p);
+    ASSERT_EQ(r, 0) << type;
+    // The other role refuses the type.
+    sig_proto other = packet(0);
+    EXPECT_EQ(gw ? VorkRadioWSStateMaps::EncodeProto(s, other) : VorkRadioGWStateMaps::EncodeProto(s, other), -1);
+
+    // Through the wire and back.
+    unsigned char bytes[1024];
+    const int n = sig_proto_pack(&p, bytes, sizeof bytes);
+    sig_proto q = packet(0);
+    ASSERT_EQ(sig_proto_unpack(&q, bytes, n), 0);
+    q.rcv_info[0] = p.rcv_info[0];
+    q.rcv_info[1] = p.rcv_info[1];
+    VorkRadioState back;
+    ASSERT_EQ(VorkRadioStateMaps::DecodeProto(q, back), 0) << type;
+    EXPECT_EQ(back.command, type);
+    EXPECT_EQ(back.priority, 3);
+    EXPECT_EQ(back.li, 300);
+    EXPECT_EQ(back.selcall, 2);
+    EXPECT_EQ(back.vad_rx + back.vad_tx + back.sql + back.ptt + back.bss + back.sh + back.pwr + back.rv + back.resv, 9);
+    EXPECT_EQ(back.from_addr, s.from_addr);
+    if (type == 2 || type == 132) {
+      EXPECT_EQ(back.chan_id, 77);
+      EXPECT_FLOAT_EQ(back.freq, 145.5f);
+    }
+    if (type == 9 || type == 133) {
+      EXPECT_STREQ(back.caller_id, "4711");
+    }
+    if (type == 130 || type == 133) {
+      EXPECT_EQ(back.session_addr, s.session_addr);
+      EXPECT_EQ(back.ssrc, 0xCAFEu);
+    }
+    if (type == 135) {
+      EXPECT_EQ(back.standby_group, 9);
+    }
+  }
+  VorkRadioState s;
+  sig_proto p = packet(200);
+  EXPECT_EQ(VorkRadioStateMaps::DecodeProto(p, s), -1);
+  EXPECT_EQ(s.command, 200);
+}
+
+TEST(VorkRadioState, GatewayMergeRules) {
+  // A GW_FLAG command touches the six command flags only.
+  VorkRadioState chan;
+  const VorkRadioState cmd = busy_state(SIG_PROTO_GW_FLAG);
+  EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromChanToRadio(cmd, chan), 0);
+  EXPECT_EQ(chan.ptt + chan.bss + chan.sh + chan.rv + chan.pwr + chan.resv, 6);
+  EXPECT_EQ(chan.vad_rx + chan.vad_tx + chan.sql + chan.selcall + chan.li, 0);
+  EXPECT_EQ(chan.session_addr, cmd.from_addr);  // who sent the last command
+  EXPECT_EQ(chan.ssrc, cmd.from_ssrc);
+  EXPECT_EQ(chan.chan_id, 0);
+
+  // A WM_TRANS report moves the transmitting workstation into the radio state.
+  VorkRadioState radio;
+  EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_WM_TRANS), radio), 0);
+  EXPECT_EQ(radio.session_addr, ip("10.0.0.9"));
+  EXPECT_EQ(radio.li, 300);
+  EXPECT_EQ(radio.chan_id, 0);
+  EXPECT_FLOAT_EQ(radio.quality, 0.0f);
+
+  // A whole status copies every row and asks for nothing to be sent.
+  VorkRadioState whole = busy_state(0);
+  EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromRadioToChan(whole, radio), -1);
+  EXPECT_EQ(radio.standby_group, 9);
+  EXPECT_FLOAT_EQ(radio.quality, 0.25f);
+  EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromChanToRadio(whole, chan), -1);
+  EXPECT_STREQ(chan.caller_id, "4711");
+}
+
+TEST(VorkRadioState, WorkstationMergeRules) {
+  // The report rule takes the address from the sender, never from a WM_TRANS.
+  VorkRadioState chan;
+  VorkRadioWSStateMaps::PutProtoFromChanToRadio(busy_state(SIG_PROTO_WM_TRANS), chan);
+  EXPECT_EQ(chan.session_addr, ip("192.168.1.20"));
+  EXPECT_EQ(chan.ssrc, 0x1234u);
+  // A WM_SEL_CALL_TRANS names the transmitting workstation.
+  VorkRadioWSStateMaps::PutProtoFromChanToRadio(busy_state(SIG_PROTO_WM_SEL_CALL_TRANS), chan);
+  EXPECT_EQ(chan.session_addr, ip("10.0.0.9"));
+
+  // The command rule: one field per command, no address.
+  VorkRadioState radio;
+  VorkRadioWSStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_GW_ADJUST_SQUELSHE), radio);
+  EXPECT_EQ(radio.squelsh, 2);
+  EXPECT_EQ(radio.rte, -1);
+  EXPECT_EQ(radio.ptt, 0);
+  EXPECT_EQ(radio.session_addr, 0u);
+  EXPECT_EQ(radio.priority, 3);
+  VorkRadioWSStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_GW_FLAG_RV), radio);
+  EXPECT_EQ(radio.rv, 1);
+  EXPECT_EQ(radio.sh, 0);
+}
+
+TEST(VorkRadioState, ControllerStatusAndModifier) {
+  TERM::RtpRadioRequest req;
+  VorkRadioState s = busy_state(SIG_PROTO_GW_ADJUST_CHAN);
+  ASSERT_EQ(VorkRadioStateMaps::EncodeASN(s, s, req), 0);
+  const TERM::VorkRadioStatus& st = req.get_status().get_vork();
+  EXPECT_EQ(std::string(st.get_freq().get_frequency()), "145.500000");
+  EXPECT_TRUE(st.get_flags().get_vad_rx());
+  EXPECT_EQ(st.get_flags().get_li().getValue(), 300u);
+  ASSERT_TRUE(req.request_isPresent());
+  const TERM::VorkRadioModifier& m = req.get_request().get_vork();
+  EXPECT_EQ(std::string(m.get_addr().get_session_addr()), "192.168.1.20");
+  EXPECT_EQ(m.get_params().currentSelection(), 1);
+
+  // The whole request encodes for the controller.
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  std::vector<char> out;
+  EXPECT_TRUE(env.encodePERBytes(req, out));
+
+  // A status leaves address, caller id and quality alone; a frequency that
+  // is no number reads as 0.
+  VorkRadioState target = busy_state(7);
+  TERM::VorkRadioStatus status = st;
+  status.set_freq().set_frequency("abc");
+  status.set_flags().set_ptt(false);
+  ASSERT_EQ(VorkRadioStateMaps::DecodeASN(status, target), 0);
+  EXPECT_EQ(target.command, 0);
+  EXPECT_FLOAT_EQ(target.freq, 0.0f);
+  EXPECT_EQ(target.ptt, 0);
+  EXPECT_EQ(target.session_addr, ip("10.0.0.9"));
+  EXPECT_STREQ(target.caller_id, "4711");
+  EXPECT_FLOAT_EQ(target.quality, 0.25f);
+  EXPECT_EQ(target.squelsh, 2);
+
+  // Unset squelch and emission class go out as no-config.
+  VorkRadioState fresh;
+  fresh.standby_state = fresh.standby_receiver = 0;
+  TERM::RtpRadioRequest plain;
+  VorkRadioStateMaps::EncodeStatusASN(fresh, plain);
+  EXPECT_EQ(plain.get_status().get_vork().get_squelshe().asInt(), 0);
+  EXPECT_EQ(plain.get_status().get_vork().get_rte().asInt(), 0);
+  EXPECT_FALSE(plain.request_isPresent());
+  out.clear();
+  EXPECT_TRUE(env.encodePERBytes(plain, out));
+}
+
+// Every command goes to the controller as its alternative and comes back
+// from a controller modifier as the same command and fields.
+TEST(VorkRadioState, ModifierRoundTripForEveryCommand) {
+  const int commands[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 129, 130, 131, 132, 133, 134, 135};
+  for (int c : commands) {
+    VorkRadioState s = busy_state(c);
+    TERM::RtpRadioRequest req;
+    ASSERT_EQ(VorkRadioStateMaps::EncodeASN(s, s, req), 0) << c;
+    VorkRadioState back;
+    ASSERT_EQ(VorkRadioStateMaps::DecodeASN(req.get_request().get_vork(), back), 0);
+    EXPECT_EQ(back.command, c);
+    EXPECT_EQ(back.from_addr, s.from_addr);
+    EXPECT_EQ(back.from_ssrc, s.from_ssrc);
+    if (c == 9 || c == 133) {
+      EXPECT_STREQ(back.caller_id, "4711");
+      EXPECT_EQ(back.session_addr, s.session_addr);
+    }
+    if (c == 1 || c == 3 || c == 129 || c == 130) {
+      EXPECT_EQ(back.li, 300);
+    }
+    if (c == 2 || c == 132) {
+      EXPECT_FLOAT_EQ(back.freq, 145.5f);
+    }
+    if (c == 131) {
+      EXPECT_FLOAT_EQ(back.quality, 0.25f);
+    }
+    if (c == 134 || c == 10) {
+      EXPECT_EQ(back.remote_ch, 5);
+    }
+    if (c == 135) {
+      EXPECT_EQ(back.standby_group, 9);
+    }
+    if (c == 11 || c == 132) {
+      EXPECT_EQ(back.squelsh, 2);
+    }
+  }
+  TERM::RtpRadioRequest req;
+  EXPECT_EQ(VorkRadioStateMaps::EncodeASN(VorkRadioState(), busy_state(77), req), -1);
+  EXPECT_FALSE(req.request_isPresent());
+}
+
+TEST(VorkRadioState, CallerIdLimits) {
+  TERM::VorkRadioModifier m;
+  m.set_addr().set_session_addr("1.2.3.4");
+  auto& sel = m.set_params().select_gw_set_selcall();
+  sel.set_cid(std::string(300, 'x'));
+  sel.set_ip("5.6.7.8");
+  VorkRadioState s;
+  ASSERT_EQ(VorkRadioStateMaps::DecodeASN(m, s), 0);
+  EXPECT_EQ(std::strlen(s.caller_id), 255u);
+  EXPECT_EQ(s.session_addr, ip("5.6.7.8"));
+  EXPECT_EQ(s.from_addr, ip("1.2.3.4"));
+
+  sig_proto p = packet(0);
+  s.command = SIG_PROTO_GW_SEL_CALL;
+  ASSERT_EQ(VorkRadioWSStateMaps::EncodeProto(s, p), 0);
+  EXPECT_EQ(p.payload.gw_sel_call.callerID_length, 255);
+  EXPECT_EQ(p.payload.gw_sel_call.callerID[255], 0);
+}
+
+}  // namespace

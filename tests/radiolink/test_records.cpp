@@ -1,0 +1,249 @@
+// Command records: catalogue look-ups, the small payload converters, the
+// text dumps and their truncation, record comparison and the history.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/radiolink/radiolink_frames.h"
+
+namespace {
+
+std::string Dump(s_data_cmd r, int flags, long size = 4096) {
+  std::string buf(static_cast<size_t>(size), 'x');
+  int n = sprintf_data_cmd(&buf[0], size, &r, flags);
+  return std::string(buf.c_str(), std::min<size_t>(static_cast<size_t>(n), std::strlen(buf.c_str())));
+}
+
+const char kHeader[] =
+    "msgID      : 0x2000,\n"
+    "stateMaster  : 0x00,\n"
+    "stateProtocol: 0x00,\n"
+    "stateMode    : 0x00,\n"
+    "srcAddr      : 0x02,\n"
+    "dstAddr      : 0x01,\n"
+    "srcChannel   : 0x03,\n"
+    "dstChannel   : 0x00,\n";
+
+s_data_cmd SetIdRecord() {
+  s_data_cmd r = Record(DLI_SET_ID);
+  r.srcAddr = 2;
+  r.srcChannel = 3;
+  r.dstAddr = 1;
+  r.payload.id.id = 7;
+  return r;
+}
+
+TEST(RadioCatalogue, NameLookups) {
+  EXPECT_STREQ(proto_find_name_by_id(proto_status_const_name, -1), "CONVERT_ERROR");
+  EXPECT_STREQ(proto_find_name_by_id(proto_status_const_name, -202), "CONVERT_NOT_ENOUGHT_RAW_DATA");
+  EXPECT_EQ(proto_find_name_by_id(proto_packet_const_name, 0x1007), nullptr);
+  EXPECT_EQ(proto_find_name_by_id(nullptr, 0x1001), nullptr);
+  EXPECT_EQ(proto_find_id_by_name(proto_packet_const_name, "GW_SET_DEBUG"), 0x1401);
+  EXPECT_EQ(proto_find_id_by_name(proto_packet_const_name, "gw_set_debug"), -1);
+  EXPECT_EQ(proto_find_id_by_name(proto_packet_const_name, nullptr), -1);
+  EXPECT_STREQ(proto_find_name_by_id(proto_mode_const_name, 2), "PROTO_MODE_DIGITAL");
+  EXPECT_STREQ(proto_find_name_by_id(proto_state_error_const_name, 0x80), "GGS_ERROR_FLAG_HARDWARE");
+  int rows = 0;
+  while (proto_packet_const_name[rows].name) ++rows;
+  EXPECT_EQ(rows, 64);
+
+  s_data_cmd r = Record(0x1FFF);
+  EXPECT_EQ(proto_packet_is_gw_packet(&r), 1);
+  EXPECT_EQ(proto_packet_is_dli_packet(&r), 0);
+  r.msgID = 0x2FFF;
+  EXPECT_EQ(proto_packet_is_dli_packet(&r), 1);
+  r.msgID = 0x3000;
+  EXPECT_EQ(proto_packet_is_ali_packet(&r), 1);
+  EXPECT_EQ(proto_packet_is_gw_packet(nullptr), 0);
+}
+
+TEST(RadioConverters, HeaderBitsAndAddresses) {
+  s_data_cmd r = Record(GW_GET_ID, 1, 3);
+  r.stateMaster = 1;
+  r.srcAddr = 0;
+  r.srcChannel = 0x1F;  // only four bits travel
+  r.dstAddr = PROTO_ADDR_ALI;
+  r.dstChannel = 2;
+  unsigned short flags = 0x00AB;
+  EXPECT_EQ(convert_trans_flags(&flags, &r), 0);
+  EXPECT_EQ(flags, 0x93AB);
+  unsigned char src, dst;
+  convert_trans_src_dst(&src, &dst, &r);
+  EXPECT_EQ(src, 0xF0);
+  EXPECT_EQ(dst, 0x23);  // version 2: ALI is code 3
+  r.dstAddr = PROTO_ADDR_LGW | PROTO_ADDR_RGW;
+  convert_trans_src_dst(&src, &dst, &r);
+  EXPECT_EQ(dst & 0xF, 0);  // no code for both gateways
+  r.stateProtocol = 0;
+  convert_trans_src_dst(&src, &dst, &r);
+  EXPECT_EQ(dst & 0xF, 3);  // version 1 carries the mask itself
+
+  s_data_cmd back = Record(0);
+  unsigned short f2 = 0x93AB;
+  unsigned char s2 = 0xF0, d2 = 0x23;
+  convert_recv_flags(&f2, &back);
+  convert_recv_src_dst(&f2, &s2, &d2, &back);
+  EXPECT_EQ(back.stateMaster, 1);
+  EXPECT_EQ(back.stateProtocol, 1);
+  EXPECT_EQ(back.stateMode, 3);
+  EXPECT_EQ(back.srcChannel, 0xF);
+  EXPECT_EQ(back.dstAddr, PROTO_ADDR_ALI);
+  EXPECT_EQ(back.dstChannel, 2);
+}
+
+TEST(RadioConverters, SmallPayloads) {
+  s_proto_transiver_event row = {0, 1, 0, nullptr};
+  unsigned short flags = 0;
+  unsigned char src = 0, dst = 0;
+  unsigned char buf[8] = {};
+  s_data_cmd r = Record(GW_RAD_SELECT_CHANNEL);
+  r.payload.select_channel.channel = 9;
+  r.payload.select_channel.select_interface = 1;
+  r.payload.select_channel.select_channel = 2;
+  ASSERT_EQ(convert_trans_select_channel(&row, &flags, &src, &dst, buf, 8, &r), 2);
+  EXPECT_EQ(buf[0], 1);
+  EXPECT_EQ(buf[1], 2);
+  EXPECT_EQ(convert_trans_select_channel(&row, &flags, &src, &dst, buf, 1, &r), CONVERT_NOT_ENOUGHT_MEMORY);
+  s_data_cmd in = Record(0);
+  in.payload.select_channel.channel = 9;
+  ASSERT_EQ(convert_recv_select_channel(&row, &flags, &src, &dst, buf, 2, &in), 0);
+  EXPECT_EQ(in.payload.select_channel.channel, 0);
+  EXPECT_EQ(in.payload.select_channel.select_interface, 1);
+  EXPECT_EQ(in.payload.select_channel.select_channel, 2);
+  EXPECT_EQ(convert_recv_select_channel(&row, &flags, &src, &dst, buf, 0, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+
+  // Channel payload depends on the mode.
+  s_data_cmd ch = Record(0, 0, 2);
+  ch.payload.channel.channel = 5;
+  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), 2);
+  EXPECT_EQ(buf[0], 5);
+  ch.stateMode = 1;
+  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), 0);
+  ch.stateMode = 4;
+  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), CONVERT_BAD_MODE);
+  unsigned short mode0 = 0x0000;
+  EXPECT_EQ(convert_recv_channel(&row, &mode0, &src, &dst, buf, 2, &ch), CONVERT_BAD_MODE);
+
+  EXPECT_EQ(convert_trans_id(&row, &flags, &src, &dst, buf, 8, nullptr), CONVERT_ERROR);
+  EXPECT_EQ(convert_recv_dummy(&row, &flags, nullptr, &dst, buf, 0, &r), CONVERT_ERROR);
+}
+
+TEST(RadioConverters, RadioCommandAndLinkQuality) {
+  s_proto_transiver_event row = {0, 1, 0, nullptr};
+  unsigned short flags = 0;
+  unsigned char src = 0, dst = 0;
+  unsigned char buf[300];
+  s_data_cmd r = Record(GW_RAD_PTT_ON);
+  r.payload.radio_command.param_size = 3;
+  r.payload.radio_command.param[0] = 0xB0;
+  r.payload.radio_command.param[1] = 0xB1;
+  r.payload.radio_command.param[2] = 0xB2;
+  ASSERT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 4);
+  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{3, 0xB0, 0xB1, 0xB2}));
+  r.payload.radio_command.param_size = 2;
+  ASSERT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 4);
+  EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{2, 0xB0, 0xB1}));
+  r.payload.radio_command.param_size = 0;
+  EXPECT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 2);
+  r.payload.radio_command.param_size = 255;
+  EXPECT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 255, &r), CONVERT_NOT_ENOUGHT_MEMORY);
+
+  s_data_cmd in = Record(0);
+  EXPECT_EQ(convert_recv_radio_command(&row, &flags, &src, &dst, buf, 0, &in), 0);
+  EXPECT_EQ(in.payload.radio_command.param_size, 0);
+  unsigned char shortp[] = {5, 1, 2};
+  EXPECT_EQ(convert_recv_radio_command(&row, &flags, &src, &dst, shortp, 3, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(in.payload.radio_command.param_size, 5);
+
+  s_data_cmd q = Record(DLI_RAD_BSS_QUAL);
+  q.payload.rd_bss.snr = 1.5f;
+  ASSERT_EQ(convert_trans_bss_quality(&row, &flags, &src, &dst, buf, 300, &q), 4);
+  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0x00, 0x00, 0xC0, 0x3F}));
+  s_data_cmd qin = Record(0);
+  EXPECT_EQ(convert_recv_bss_quality(&row, &flags, &src, &dst, buf, 3, &qin), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  ASSERT_EQ(convert_recv_bss_quality(&row, &flags, &src, &dst, buf, 4, &qin), 0);
+  EXPECT_EQ(qin.payload.rd_bss.snr, 1.5f);
+  EXPECT_NE(Dump(q, 0).find("rd_bss.snr    : 1.50,\n"), std::string::npos);
+}
+
+TEST(RadioDump, HeaderLinesAndFlags) {
+  s_data_cmd r = SetIdRecord();
+  EXPECT_EQ(Dump(r, 0), std::string(kHeader) + "id.id      : 7,\n");
+
+  std::string named = Dump(r, 3);
+  EXPECT_EQ(named.rfind("cmdStatus  : CONVERT_OK,\nmsgSeqNum  : 0,\nmsgID      : DLI_SET_ID,\n", 0), 0u);
+
+  r.cmdStatus = -300;
+  r.msgSeqNum = 4000000000u;
+  std::string numbered = Dump(r, 3);
+  EXPECT_EQ(numbered.rfind("cmdStatus  : -300,\nmsgSeqNum  : 4000000000,\n", 0), 0u);
+  EXPECT_EQ(Dump(r, 1).find("DLI_SET_ID"), std::string::npos);  // names only with bit 1
+
+  s_data_cmd sel = Record(GW_RAD_SELECT_CHANNEL);
+  sel.payload.select_channel.select_interface = 1;
+  EXPECT_NE(Dump(sel, 0).find("select_channel.channel: 0,\nselect_channel.select_interface: 1,\n"
+                              "select_channel.select_channel: 0,\n"),
+            std::string::npos);
+}
+
+TEST(RadioDump, UnprintableIdsAndTruncation) {
+  s_data_cmd num = Record(DLI_SET_NUMBER);
+  char buf[64];
+  std::memset(buf, 'x', sizeof buf);
+  EXPECT_EQ(sprintf_data_cmd(buf, sizeof buf, &num, 3), 0);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(buf[63], '\0');  // whole buffer cleared
+  EXPECT_EQ(sprintf_data_cmd(nullptr, 64, &num, 0), 0);
+  EXPECT_EQ(sprintf_data_cmd(buf, 0, &num, 0), 0);
+
+  s_data_cmd r = SetIdRecord();
+  std::string full = Dump(r, 0);
+  char small[16];
+  std::memset(small, 'x', sizeof small);
+  int n = sprintf_data_cmd(small, sizeof small, &r, 0);
+  EXPECT_EQ(n, static_cast<int>(full.size()));
+  EXPECT_EQ(std::string(small), full.substr(0, 15));
+
+  // A buffer that ends inside a later line is never overrun.
+  char guard[200];
+  std::memset(guard, 'G', sizeof guard);
+  EXPECT_EQ(sprintf_data_cmd(guard, 40, &r, 3), static_cast<int>(Dump(r, 3).size()));
+  EXPECT_EQ(std::strlen(guard), 39u);
+  EXPECT_EQ(guard[40], 'G');
+}
+
+TEST(RadioRecord, CompareIgnoresStatusAndSequence) {
+  s_data_cmd a = SetIdRecord();
+  s_data_cmd b = a;
+  b.cmdStatus = -195;
+  b.msgSeqNum = 99;
+  EXPECT_EQ(cmp_data_cmd(&a, &b), 0);
+  b.payload.id.id = 8;
+  EXPECT_NE(cmp_data_cmd(&a, &b), 0);
+  EXPECT_EQ(cmp_data_cmd(&a, nullptr), -1);
+}
+
+TEST(RadioRecord, History) {
+  packet_history h = {0, 0, nullptr};
+  EXPECT_EQ(malloc_packet_history(&h, 0), 0);
+  ASSERT_EQ(malloc_packet_history(&h, 3), 3);
+  s_data_cmd recs[4] = {Record(DLI_SET_ID), Record(ALI_SET_ID), Record(DLI_SET_ID), Record(ALI_SET_ID)};
+  for (int i = 0; i < 4; ++i) recs[i].payload.id.id = static_cast<uint8_t>(10 + i);
+  double t = 1.0;
+  EXPECT_EQ(add_packet_history(&h, &recs[0], &t), 1);
+  EXPECT_EQ(add_packet_history(&h, &recs[1], &t), 2);
+  EXPECT_EQ(add_packet_history(&h, &recs[2], &t), 0);
+  EXPECT_EQ(add_packet_history(&h, &recs[3], &t), 1);
+  s_data_cmd* found = find_by_id_packet_history(&h, ALI_SET_ID);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->payload.id.id, 13);
+  EXPECT_EQ(find_packet_history(&h, &recs[2], 0), 2);
+  EXPECT_EQ(find_packet_history(&h, &recs[0], 0), -1);  // overwritten
+  EXPECT_EQ(find_packet_history(&h, &recs[2], 1), -1);  // beyond the depth asked
+  EXPECT_EQ(add_packet_history(&h, nullptr, &t), 0);
+  free_packet_history(&h);
+  EXPECT_EQ(h.capacity, 0);
+  EXPECT_EQ(find_by_id_packet_history(&h, ALI_SET_ID), nullptr);
+}
+
+}  // namespace

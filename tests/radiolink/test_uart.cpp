@@ -1,0 +1,267 @@
+// The serial transport over a pseudo-terminal pair: the test holds the
+// master end as the line interface, the transport opens the slave end
+// through a device link under its own root folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "radiolink/proto_vork_uart.h"
+#include "runtime/loop/multiplexer.h"
+#include "runtime/os/clock.h"
+#include "runtime/test_loop_support.h"
+#include "tests/radiolink/radiolink_frames.h"
+
+using namespace VORKGW;
+
+namespace {
+
+class Listener : public IProtoVorkNotify {
+ public:
+  void ProtoVorkNotify(const ProtoVorkPackets& packets) override {
+    calls.push_back(packets.get_packets().size());
+    for (auto it = packets.get_packets().begin(); it != packets.get_packets().end(); ++it)
+      ids.push_back((*it).get_msgID().asInt());
+    multiplexer.terminate();
+  }
+  std::vector<size_t> calls;
+  std::vector<int> ids;
+};
+
+class UartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(::grantpt(master_), 0);
+    ASSERT_EQ(::unlockpt(master_), 0);
+    slave_path_ = ::ptsname(master_);
+    // Keep the slave side open so that the line does not hang up while the
+    // transport closes and reopens it.
+    keep_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(keep_, 0);
+    root_.mkdirs("/dev");
+    ASSERT_EQ(::symlink(slave_path_.c_str(), root_.file("/dev/ttyRL0").c_str()), 0);
+    uart_.config.device = "/dev/ttyRL0";
+    uart_.listener = &listener_;
+  }
+  void TearDown() override {
+    uart_.Close();
+    if (keep_ >= 0) ::close(keep_);
+    if (master_ >= 0) ::close(master_);
+  }
+
+  void ToLine(const Bytes& b) { ASSERT_EQ(::write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+
+  // Runs the loop until the listener is called or ms pass.
+  void RunFor(unsigned ms) {
+    LoopDeadline deadline(ms);
+    multiplexer.run(false, true);
+  }
+
+  // Everything the transport wrote to the line so far.
+  Bytes FromLine() {
+    Bytes out;
+    unsigned char buf[4096];
+    for (;;) {
+      struct pollfd p = {master_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) break;
+      ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+  }
+
+  struct termios SlaveSettings() {
+    struct termios t;
+    std::memset(&t, 0, sizeof t);
+    tcgetattr(keep_, &t);
+    return t;
+  }
+
+  TempRoot root_;
+  int master_ = -1;
+  int keep_ = -1;
+  std::string slave_path_;
+  Listener listener_;
+  ProtoVorkUartCtl uart_;
+};
+
+Bytes SetIdFrame(uint32_t seq, uint8_t id) { return MakeFrame(DLI_SET_ID, seq, 0, 0x02, 0x01, {id, 0}); }
+
+TEST_F(UartTest, MissingDeviceRetriesUntilItAppears) {
+  uart_.config.device = "";
+  uart_.TryOpen();
+  EXPECT_FALSE(uart_.IsOpen());
+  EXPECT_TRUE(uart_.RetryPending());
+  uart_.config.device = "/dev/ttyRL0";
+  Mux::advanceClock(ProtoVorkUartCtl::kRetryMs);
+  RunFor(100);
+  EXPECT_TRUE(uart_.IsOpen());
+  EXPECT_FALSE(uart_.RetryPending());
+  uart_.Close();
+  EXPECT_FALSE(uart_.IsOpen());
+  EXPECT_FALSE(uart_.RetryPending());
+}
+
+TEST_F(UartTest, LineSettings) {
+  struct termios before = SlaveSettings();
+  uart_.config.baud = 12345;
+  uart_.config.parity = 3;
+  uart_.config.stop_bits = 0;
+  uart_.TryOpen();
+  ASSERT_TRUE(uart_.IsOpen());
+  struct termios t = SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(IGNPAR));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+
+  uart_.config.baud = 115200;
+  uart_.config.parity = 1;
+  uart_.TryOpen();  // reopening an open port
+  t = SlaveSettings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  // (A pseudo-terminal keeps CS8 and no parity whatever it is told.)
+
+  // Closing gives the port its earlier settings back.
+  uart_.Close();
+  struct termios after = SlaveSettings();
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+}
+
+TEST(UartSettings, FromConfiguration) {
+  ProtoVorkUartCtl::ConfigTTY c;
+  struct termios t = ProtoVorkUartCtl::MakeSettings(c);
+  EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B115200 | CS8 | CREAD | CLOCAL));
+  EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(IGNPAR));
+  EXPECT_EQ(t.c_oflag, 0u);
+  EXPECT_EQ(t.c_lflag, 0u);
+  EXPECT_EQ(t.c_cc[VEOL], 1);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  c.baud = 9600;
+  EXPECT_EQ(cfgetospeed(&(t = ProtoVorkUartCtl::MakeSettings(c))), static_cast<speed_t>(B9600));
+  c.baud = 57600;
+  c.data_bits = 7;
+  c.parity = 2;
+  c.stop_bits = 2;
+  t = ProtoVorkUartCtl::MakeSettings(c);
+  EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B57600 | CS7 | PARENB | CSTOPB | CREAD | CLOCAL));
+  c.data_bits = 5;
+  c.parity = 1;
+  c.stop_bits = 0;
+  t = ProtoVorkUartCtl::MakeSettings(c);
+  EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B57600 | CS8 | PARENB | PARODD | CREAD | CLOCAL));
+}
+
+TEST_F(UartTest, TwoFramesAndAHalfInOneRead) {
+  uart_.TryOpen();
+  ASSERT_TRUE(uart_.IsOpen());
+  Bytes third = SetIdFrame(3, 3);
+  Bytes chunk = SetIdFrame(1, 1);
+  Bytes second = SetIdFrame(2, 2);
+  chunk.insert(chunk.end(), second.begin(), second.end());
+  chunk.insert(chunk.end(), third.begin(), third.begin() + 9);
+  ToLine(chunk);
+  RunFor(2000);
+  ASSERT_EQ(listener_.calls.size(), 1u);
+  EXPECT_EQ(listener_.calls[0], 2u);
+  ToLine(Bytes(third.begin() + 9, third.end()));
+  RunFor(2000);
+  ASSERT_EQ(listener_.calls.size(), 2u);
+  EXPECT_EQ(listener_.calls[1], 1u);
+  EXPECT_EQ(listener_.ids, (std::vector<int>{DLI_SET_ID, DLI_SET_ID, DLI_SET_ID}));
+}
+
+TEST_F(UartTest, ManySmallFramesInOneReadAreAllDelivered) {
+  uart_.TryOpen();
+  Bytes all;
+  for (int i = 0; i < 100; ++i) {
+    Bytes f = SetIdFrame(static_cast<uint32_t>(i), static_cast<uint8_t>(i));
+    all.insert(all.end(), f.begin(), f.end());
+  }
+  ToLine(all);  // 1800 bytes: one read of the port
+  for (int i = 0; i < 10 && listener_.ids.size() < 100; ++i) RunFor(2000);
+  EXPECT_EQ(listener_.ids.size(), 100u);
+}
+
+TEST_F(UartTest, BadFrameReachesNoListenerAndLogsOnlyWithDebug) {
+  uart_.TryOpen();
+  Bytes bad = SetIdFrame(1, 1);
+  bad[17] ^= 0x55;
+  {
+    StreamCapture log(std::clog);
+    ToLine(bad);
+    RunFor(300);
+    EXPECT_EQ(log.text().find("vorkgw"), std::string::npos);
+  }
+  EXPECT_TRUE(listener_.calls.empty());
+  uart_.debug = true;
+  StreamCapture log(std::clog);
+  ToLine(bad);
+  RunFor(300);
+  EXPECT_TRUE(listener_.calls.empty());
+  EXPECT_NE(log.text().find("vorkgw: error unpacked message = 0 status = 'CONVERT_BAD_CRC'(-195)\n"),
+            std::string::npos);
+}
+
+TEST_F(UartTest, WritesPacketsInOrderWithTheirSequences) {
+  uart_.TryOpen();
+  ProtoVorkPackets list;
+  const ProtoVorkMsgID::NamedNumber ids[3] = {ProtoVorkMsgID::gw_rad_rx_on, ProtoVorkMsgID::gw_rad_rx_off,
+                                              ProtoVorkMsgID::gw_rad_rx_on};
+  for (ProtoVorkMsgID::NamedNumber id : ids) {
+    ProtoVorkPacket p;
+    p.set_msgID(id);
+    p.set_dstAddr(ProtoVorkAddress::dli);
+    list.set_packets().push_back(p);
+  }
+  uart_.Write(list);
+  Bytes line = FromLine();
+  ASSERT_EQ(line.size(), 3u * 18u);
+  Channel dli(PROTO_MODE_DIGITAL);
+  dli.Feed(line);
+  std::vector<s_data_cmd> got = dli.Received();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].msgID, GW_RAD_RX_ON);
+  EXPECT_EQ(got[1].msgID, GW_RAD_RX_OFF);
+  EXPECT_EQ(got[2].msgID, GW_RAD_RX_ON);
+  EXPECT_EQ(got[2].msgSeqNum, got[0].msgSeqNum + 1);
+  for (const s_data_cmd& r : got) EXPECT_EQ(r.cmdStatus, 0);
+}
+
+TEST_F(UartTest, UnconvertiblePacketIsNotSent) {
+  uart_.TryOpen();
+  ProtoVorkPacket p;
+  p.set_msgID(ProtoVorkMsgID::dli_set_id);
+  {
+    StreamCapture log(std::clog);
+    uart_.Write(p);
+    EXPECT_EQ(log.text(), "");
+  }
+  uart_.debug = true;
+  StreamCapture log(std::clog);
+  uart_.Write(p);
+  EXPECT_TRUE(FromLine().empty());
+  EXPECT_EQ(log.text().rfind("vorkgw: error decode asn for msgID  = 2000\nProto=cmdStatus  : 0,\n", 0), 0u);
+}
+
+TEST_F(UartTest, HangupClosesAndRetriesInsteadOfSpinning) {
+  uart_.TryOpen();
+  ASSERT_TRUE(uart_.IsOpen());
+  ::close(keep_);
+  keep_ = -1;
+  ::close(master_);
+  master_ = -1;
+  RunFor(300);
+  EXPECT_FALSE(uart_.IsOpen());
+  EXPECT_TRUE(uart_.RetryPending());
+}
+
+}  // namespace
