@@ -184,6 +184,18 @@ bool ProtoVorkEncodeASN(const s_data_cmd& r, ProtoVorkPacket& packet) {
     case ALI_TEST_KEEP_ALIVE:
       p.select_ali_test_keep_alive(encode_test_keep_alive(r.payload.tst_keep_alive));
       break;
+    case DLI_GGS_COMMAND:
+    case ALI_GGS_COMMAND:
+    case ALI_GGS_STATE:
+    case DLI_GGS_STATE:
+    case DLI_DCON_COMMAND:
+    case DLI_DCON_STATE:
+    case DLI_RAD_COMMAND:
+    case DLI_RAD_STATE:
+    case ALI_RAD_COMMAND:
+    case ALI_RAD_STATE:
+      ProtoLineEncodeASN(r, p);
+      break;
     default:
       break;
   }
@@ -257,6 +269,13 @@ bool ProtoVorkDecodeASN(const ProtoVorkPacket& packet, s_data_cmd& r) {
       r.payload.select_channel.select_channel = static_cast<uint8_t>(s.get_select_channel().getValue());
       return true;
     }
+    case GW_GGS_COMMAND:
+    case GW_GGS_STATE:
+    case GW_DCON_COMMAND:
+    case GW_DCON_STATE:
+    case GW_RAD_COMMAND:
+    case GW_RAD_STATE:
+      return ProtoLineDecodeASN(p, r);
     default:
       // Ids of the interfaces, and gateway messages whose payload codec is
       // not part of this build.

@@ -9,3 +9,9 @@ bool ProtoVorkEncodeASN(const s_data_cmd& record, VORKGW::ProtoVorkPacket& packe
 // A packet meant for a line interface into a record to send; false when the
 // id is not one the gateway sends or the payload does not fit the id.
 bool ProtoVorkDecodeASN(const VORKGW::ProtoVorkPacket& packet, s_data_cmd& record);
+
+// Payloads of the GGS, DCON and RAD messages: false when the record's id is
+// not one of them (encode), or the id is not one of them or the payload does
+// not fit the id (decode; the id is read from the record's msgID).
+bool ProtoLineEncodeASN(const s_data_cmd& record, VORKGW::ProtoVorkPacketPayload& payload);
+bool ProtoLineDecodeASN(const VORKGW::ProtoVorkPacketPayload& payload, s_data_cmd& record);

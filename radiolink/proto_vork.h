@@ -6,6 +6,9 @@
 // message in cmdStatus.
 #include <cstdint>
 
+#include "radiolink/proto_set_config.h"
+#include "radiolink/proto_line_cmd.h"
+
 // ---------------------------------------------------------------- frame
 
 enum { sizeStart = 4 };
@@ -225,6 +228,26 @@ union u_proto_payload {
   s_proto_id ra_v2_keep_alive;
   s_proto_id ga_keep_alive;
   s_proto_tst_keep_alive tst_keep_alive;
+  s_proto_ggs_command ggs_command;
+  s_proto_ggs_state ggs_state;
+  s_proto_ggs_digital_state gd_state;
+  s_proto_dcon_command dcon_command;
+  s_proto_dcon_command dcon_dig_command;
+  s_proto_dcon_state dcon_state;
+  s_proto_dcon_digital_state dcon_dig_state;
+  s_proto_rad_command rad_command;
+  s_proto_rad_state rad_state;
+  s_proto_rad_digital_command rad_dig_command;
+  s_proto_rad_digital_state rad_dig_state;
+  s_proto_rad_analog_command rad_analog_command;
+  s_proto_rad_analog_state rad_analog_state;
+  s_proto_ra_config ra_config;
+  s_proto_ga_config ga_config;
+  s_proto_ra_v2_config ra_v2_config;
+  s_proto_rd_config rd_config;
+  s_proto_gd_config gd_config;
+  s_proto_dcon_dig_config dcon_dig_config;
+  s_proto_rd_v2_config rd_v2_config;
 };
 
 struct s_data_cmd {
@@ -417,3 +440,27 @@ int sprintf_test_keep_alive(char* buffer, long size, s_data_cmd* record, int fla
 // Appends one formatted line at offset len of a dump of the given size,
 // cutting it to the room left; returns the new full length.
 int proto_dump_line(char* buffer, long size, int len, const char* format, ...) __attribute__((format(printf, 4, 5)));
+
+// ---------------------------------------------------------------- channel configuration
+
+#define PROTO_CONFIG_CONVERTER(kind)                                                                              \
+  int convert_recv_##kind(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst, \
+                          unsigned char* payload, int size, s_data_cmd* record);                                       \
+  int convert_trans_##kind(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src,                    \
+                           unsigned char* dst, unsigned char* payload, int size, s_data_cmd* record);
+PROTO_CONFIG_CONVERTER(config)
+PROTO_CONFIG_CONVERTER(v2_config)
+PROTO_CONFIG_CONVERTER(analog_config)
+PROTO_CONFIG_CONVERTER(v2_analog_config)
+PROTO_CONFIG_CONVERTER(digital_config)
+PROTO_CONFIG_CONVERTER(v2_digital_config)
+#undef PROTO_CONFIG_CONVERTER
+int recv_ggs_channel_analog(s_ggs_channel_analog_config* channel, int type, const unsigned char* data, int length);
+int trans_ggs_channel_analog(const s_ggs_channel_analog_config* channel, unsigned char* buffer, int capacity);
+int recv_ggs_channel_digital(s_ggs_channel_digital_config* channel, int type, const unsigned char* data, int length);
+int trans_ggs_channel_digital(const s_ggs_channel_digital_config* channel, unsigned char* buffer, int capacity);
+int recv_dcon_channel_digital(s_dcon_channel_digital_config* channel, int type, const unsigned char* data, int length);
+int trans_dcon_channel_digital(const s_dcon_channel_digital_config* channel, unsigned char* buffer, int capacity);
+int sprintf_config(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_analog_config(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_digital_config(char* buffer, long size, s_data_cmd* record, int flags);

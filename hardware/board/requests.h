@@ -78,3 +78,18 @@ constexpr uint32_t CasSetup = 0xc0104304;       // {path, timeslot, rx:8 tx:8 pa
 
 }  // namespace Req
 }  // namespace Board
+
+namespace Board {
+namespace Req {
+
+// "/dev/rtp": the argument-less session requests, and "/dev/voice": the
+// channel capacity of one codec (the argument is the codec selector).
+constexpr uint32_t RtpInputOn = 0x20005204;
+constexpr uint32_t RtpInputOff = 0x20005205;
+constexpr uint32_t RtpHalt = 0x2000520a;
+constexpr uint32_t RtpEndSession = 0x20005203;
+constexpr uint32_t RtpFree = 0x2000520b;
+constexpr uint32_t VoiceCapacity = 0x40045602;  // {selector}: 1 G.711, 2 G.723, 4 G.729, 8 G.711mcc
+
+}  // namespace Req
+}  // namespace Board

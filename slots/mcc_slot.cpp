@@ -1,0 +1,117 @@
+#include "slots/mcc_slot.h"
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+
+#include "hardware/board/board.h"
+#include "hardware/board/record.h"
+#include "hardware/board/requests.h"
+
+namespace {
+const char kDevice[] = "/dev/mcc/ctl";
+// Records of 0 bytes in a row after which a drain gives up: a driver that
+// keeps answering 0 must not hold the loop.
+constexpr int kMaxEmptyReads = 8;
+}  // namespace
+
+MccSlot::MccSlot(Fd fd) : channel(Board::ioctl(fd.lowlevel_fd(), Board::Req::MccTimeslot, nullptr)) {
+  mEvent.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
+  mEvent.Schedule(fd, POLLIN);
+}
+
+bool MccSlot::IUserData(const std::vector<char>& data) {
+  if (mEvent.IsActive()) {
+    ssize_t n;
+    do {
+      n = Board::write(mEvent.lowlevel_fd(), data.data(), data.size());
+    } while (n < 0 && errno == EINTR);
+  }
+  return true;
+}
+
+void MccSlot::OnEvent(int, short revents) {
+  if (revents & (POLLIN | POLLHUP)) DoRead();
+  // A hang-up or error stays reported on every poll: once what was left is
+  // read, the channel is gone and is no longer watched (the descriptor
+  // closes, which frees the channel in the controller).
+  if (mEvent.IsActive() && (revents & (POLLHUP | POLLERR))) {
+    std::cerr << *this << ": channel " << channel << " ended by the controller" << std::endl;
+    mEvent.Release();
+  }
+}
+
+void MccSlot::DoRead() {
+  int empty = 0;
+  for (;;) {
+    std::vector<char> buf(Mcc::kReadSize);
+    ssize_t n = Board::read(mEvent.lowlevel_fd(), buf.data(), buf.size());
+    if (n > 0) {
+      buf.resize(static_cast<std::size_t>(n));
+      OnUserData(buf);
+      empty = 0;
+      continue;
+    }
+    if (n == 0) {
+      if (++empty >= kMaxEmptyReads) return;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    return;  // EAGAIN: the channel is empty; other failures end the drain too
+  }
+}
+
+MccFactory& MccFactory::instance() {
+  static MccFactory factory;
+  return factory;
+}
+
+Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
+  if (!params.mcc_isSelected()) return nullptr;
+  const LGCP::MccParams& p = params.get_mcc();
+  Fd dev(Board::open(kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!dev) {
+    Errno e;
+    std::cerr << "mcc: " << "fail to open MCC device: " << e << std::endl;
+    return nullptr;
+  }
+  int32_t mode;
+  switch (p.get_type().asInt()) {
+    case LGCP::MccType::data: mode = Mcc::kData; break;
+    case LGCP::MccType::bri: mode = Mcc::kBri; break;
+    case LGCP::MccType::transparent: mode = Mcc::kTransparent; break;
+    default: return nullptr;  // dev closes on return
+  }
+  if (p.get_mode().asInt() == LGCP::MccMode::ss7) mode = Mcc::kSs7;
+
+  Board::WordRecord block{mode, 512, 0, 1, 1};
+  std::clog << "mcc: " << "MCC_ALLOCATE" << " type=" << mode << std::endl;
+  if (Board::ioctl(dev.lowlevel_fd(), Board::Req::MccAllocate, block.data()) < 0) {
+    Errno e;
+    std::cerr << "mcc: " << "MCC_ALLOCATE fail: " << e << std::endl;
+    return nullptr;
+  }
+  std::unique_ptr<MccSlot> slot(new MccSlot(dev));
+  // A slot without a channel could never be switched or carry data.
+  if (slot->GetChannel() < 0) {
+    std::cerr << "mcc: " << "MCC_TIMESLOT fail: " << slot->GetChannel() << std::endl;
+    return nullptr;
+  }
+  return slot.release();
+}
+
+void MccFactory::Query(LGCP::Resources& resources) {
+  resources.set_mcc_data(0);
+  resources.set_mcc_bri(0);
+  resources.set_mcc_trans(0);
+  Fd dev(Board::open(kDevice, O_RDONLY | O_CLOEXEC));
+  if (!dev) return;
+  Board::WordRecord block(4);
+  if (Board::ioctl(dev.lowlevel_fd(), Mcc::kResources, block.data()) < 0) return;
+  resources.set_mcc_data(block.get(0));
+  resources.set_mcc_bri(block.get(1));
+  resources.set_mcc_trans(block.get(2));
+}
