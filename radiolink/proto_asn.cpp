@@ -164,6 +164,31 @@ bool ProtoVorkEncodeASN(const s_data_cmd& r, ProtoVorkPacket& packet) {
     case ALI_GET_CONFIG:
       p.select_ali_get_config(encode_get_config(r.payload.gateway_config));
       break;
+    case DLI_SET_CONFIG:
+      ProtoVorkEncodeDigitalSetConfig(r, p.select_dli_set_config());
+      break;
+    case ALI_SET_CONFIG:
+      ProtoVorkEncodeAnalogSetConfig(r, p.select_ali_set_config());
+      break;
+    case DLI_DEBUG:
+    case ALI_DEBUG:
+    case ALI_RAD_RS485_STS:
+    case ALI_HW_STATE:
+    case DLI_HW_STATE:
+    case DLI_SET_INFO:
+      ProtoVorkEncodeMaintenance(r, p);
+      break;
+    case DLI_SERVER_P1:
+    case ALI_SERVER_P1: {
+      // The packet carries whatever the acknowledgement bytes hold.
+      ProtoVorkPacketP1ServerPacket ack;
+      p1_srv_proto_unpack(ack, r);
+      if (r.msgID == DLI_SERVER_P1)
+        p.select_dli_server_p1(ack);
+      else
+        p.select_ali_server_p1(ack);
+      break;
+    }
     case GW_REMOTE_KEEP_ALIVE: {
       // Passes between gateways; carried like the packet the decode side reads.
       ProtoVorkPacketPayloadGWRemoteKeepAlive& ka = p.select_gw_remote_keep_alive();
@@ -261,6 +286,17 @@ bool ProtoVorkDecodeASN(const ProtoVorkPacket& packet, s_data_cmd& r) {
       rc.param_size = static_cast<uint8_t>(n);
       return true;
     }
+    case GW_SET_CONFIG:
+      return p.gw_set_config_isSelected() && ProtoVorkDecodeGWSetConfig(p.get_gw_set_config(), r);
+    case GW_SET_DEBUG:
+    case GW_SHOW_DEBUG:
+    case GW_SERVICE_CMD:
+    case GW_GET_INFO:
+    case GW_TEST:
+    case GW_RAD_RS485_CMD:
+      return ProtoVorkDecodeMaintenance(p, r);
+    case GW_CLIENT_P1:
+      return p.gw_client_p1_isSelected() && p1_cln_proto_pack(p.get_gw_client_p1(), r) > 0;
     case GW_RAD_SELECT_CHANNEL: {
       if (!p.gw_rad_select_channel_isSelected()) return false;
       const ProtoVorkPacketPayloadSelectChannel& s = p.get_gw_rad_select_channel();

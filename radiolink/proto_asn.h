@@ -15,3 +15,21 @@ bool ProtoVorkDecodeASN(const VORKGW::ProtoVorkPacket& packet, s_data_cmd& recor
 // not fit the id (decode; the id is read from the record's msgID).
 bool ProtoLineEncodeASN(const s_data_cmd& record, VORKGW::ProtoVorkPacketPayload& payload);
 bool ProtoLineDecodeASN(const VORKGW::ProtoVorkPacketPayload& payload, s_data_cmd& record);
+
+// Channel configuration payloads (the layout follows the record's
+// stateProtocol, stateMode and dstAddr).
+void ProtoVorkEncodeAnalogSetConfig(const s_data_cmd& record, VORKGW::ProtoVorkPacketPayloadAnalogSetConfig& value);
+void ProtoVorkEncodeDigitalSetConfig(const s_data_cmd& record, VORKGW::ProtoVorkPacketPayloadDigitalSetConfig& value);
+bool ProtoVorkDecodeGWSetConfig(const VORKGW::ProtoVorkPacketPayloadGWSetConfig& value, s_data_cmd& record);
+
+// Hardware state, information, debug, service, test and RS-485 payloads;
+// the record's msgID chooses the alternative.
+void ProtoVorkEncodeMaintenance(const s_data_cmd& record, VORKGW::ProtoVorkPacketPayload& payload);
+bool ProtoVorkDecodeMaintenance(const VORKGW::ProtoVorkPacketPayload& payload, s_data_cmd& record);
+
+// File transfer: P1 client packet -> the record's P1 bytes (byte count, or
+// -3 command not packable, -4 too long, -5 payload alternative missing);
+// the record's P1 server bytes -> server packet (0, -3 not an
+// acknowledgement, -5 too few bytes).
+int p1_cln_proto_pack(const VORKGW::ProtoVorkPacketP1ClientPacket& packet, s_data_cmd& record);
+int p1_srv_proto_unpack(VORKGW::ProtoVorkPacketP1ServerPacket& packet, const s_data_cmd& record);

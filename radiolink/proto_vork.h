@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "radiolink/proto_set_config.h"
+#include "radiolink/proto_maintenance.h"
 #include "radiolink/proto_line_cmd.h"
 
 // ---------------------------------------------------------------- frame
@@ -248,6 +249,18 @@ union u_proto_payload {
   s_proto_gd_config gd_config;
   s_proto_dcon_dig_config dcon_dig_config;
   s_proto_rd_v2_config rd_v2_config;
+  s_proto_ahw_state ahw_state;
+  s_proto_dhw_state dhw_state;
+  s_proto_get_info get_info;
+  s_proto_digital_set_info digital_set_info;
+  s_proto_debug_msg debug;
+  s_proto_set_debug set_debug;
+  s_proto_show_debug show_debug;
+  s_proto_service_command service_command;
+  s_proto_test_config test_config;
+  s_proto_bytes rs485_cmd;
+  s_proto_bytes ra_rs485_status;
+  s_proto_p1 p1;
 };
 
 struct s_data_cmd {
@@ -454,6 +467,18 @@ PROTO_CONFIG_CONVERTER(analog_config)
 PROTO_CONFIG_CONVERTER(v2_analog_config)
 PROTO_CONFIG_CONVERTER(digital_config)
 PROTO_CONFIG_CONVERTER(v2_digital_config)
+PROTO_CONFIG_CONVERTER(analog_hw_state)
+PROTO_CONFIG_CONVERTER(digital_hw_state)
+PROTO_CONFIG_CONVERTER(get_info)
+PROTO_CONFIG_CONVERTER(digital_set_info)
+PROTO_CONFIG_CONVERTER(debug_msg)
+PROTO_CONFIG_CONVERTER(set_debug)
+PROTO_CONFIG_CONVERTER(show_debug)
+PROTO_CONFIG_CONVERTER(service_command)
+PROTO_CONFIG_CONVERTER(test_config)
+PROTO_CONFIG_CONVERTER(rs485_cmd)
+PROTO_CONFIG_CONVERTER(rs485_status)
+PROTO_CONFIG_CONVERTER(p1_packet)
 #undef PROTO_CONFIG_CONVERTER
 int recv_ggs_channel_analog(s_ggs_channel_analog_config* channel, int type, const unsigned char* data, int length);
 int trans_ggs_channel_analog(const s_ggs_channel_analog_config* channel, unsigned char* buffer, int capacity);
@@ -464,3 +489,18 @@ int trans_dcon_channel_digital(const s_dcon_channel_digital_config* channel, uns
 int sprintf_config(char* buffer, long size, s_data_cmd* record, int flags);
 int sprintf_analog_config(char* buffer, long size, s_data_cmd* record, int flags);
 int sprintf_digital_config(char* buffer, long size, s_data_cmd* record, int flags);
+
+// ---------------------------------------------------------------- hardware state and maintenance
+
+int sprintf_analog_hw_state(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_digital_hw_state(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_get_info(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_digital_set_info(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_debug_msg(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_set_debug(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_show_debug(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_service_command(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_test_config(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_rs485_cmd(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_rs485_status(char* buffer, long size, s_data_cmd* record, int flags);
+int sprintf_p1_packet(char* buffer, long size, s_data_cmd* record, int flags);

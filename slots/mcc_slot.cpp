@@ -34,17 +34,18 @@ bool MccSlot::IUserData(const std::vector<char>& data) {
 }
 
 void MccSlot::OnEvent(int, short revents) {
-  if (revents & (POLLIN | POLLHUP)) DoRead();
-  // A hang-up or error stays reported on every poll: once what was left is
-  // read, the channel is gone and is no longer watched (the descriptor
-  // closes, which frees the channel in the controller).
-  if (mEvent.IsActive() && (revents & (POLLHUP | POLLERR))) {
+  bool ended = (revents & (POLLIN | POLLHUP)) && !DoRead();
+  // A hang-up, an error or a channel that only answers end of file would
+  // wake every poll: once what was left is read, the channel is no longer
+  // watched (the descriptor closes, which frees the channel in the
+  // controller).
+  if (mEvent.IsActive() && (ended || (revents & (POLLHUP | POLLERR)))) {
     std::cerr << *this << ": channel " << channel << " ended by the controller" << std::endl;
     mEvent.Release();
   }
 }
 
-void MccSlot::DoRead() {
+bool MccSlot::DoRead() {
   int empty = 0;
   for (;;) {
     std::vector<char> buf(Mcc::kReadSize);
@@ -56,11 +57,11 @@ void MccSlot::DoRead() {
       continue;
     }
     if (n == 0) {
-      if (++empty >= kMaxEmptyReads) return;
+      if (++empty >= kMaxEmptyReads) return false;
       continue;
     }
     if (errno == EINTR) continue;
-    return;  // EAGAIN: the channel is empty; other failures end the drain too
+    return true;  // EAGAIN: the channel is empty; other failures end the drain too
   }
 }
 

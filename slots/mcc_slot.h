@@ -42,11 +42,13 @@ class MccSlot : public Slot {
   // False once the controller has ended the channel.
   bool IsOpen() const { return mEvent.IsActive(); }
 
- private:
+ protected:
   void OnEvent(int fd, short revents);
-  // Reads until the channel is empty, one user-data signal per record.
-  void DoRead();
+  // Reads until the channel is empty, one user-data signal per record;
+  // false when it only answers end of file.
+  bool DoRead();
 
+ private:
   int channel;
   Event mEvent;
 };

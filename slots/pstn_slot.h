@@ -39,6 +39,7 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
   const char* GetName() const override { return "pstn"; }
+  const Protocol_name& name() const override { return mName; }
 
   // Channel notifications, forwarded to the layer.
   void on_hdlc_receive(Packet& p) override;
@@ -92,7 +93,7 @@ class PstnFactory : public SlotFactory {
   const char* GetName() const override { return "PSTN"; }
   Slot* INewSlot(const LGCP::CreateParams& params) override;
   void Query(LGCP::Resources&) override {}
-  // Trunk states go to every PSTN slot; other broadcasts are ignored.
+  // E1 trunk states go to every PSTN slot; other broadcasts are ignored.
   void SelfSignal(const LGCP::Signal& signal) override;
 
  private:

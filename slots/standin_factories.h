@@ -5,6 +5,16 @@
 // nothing. Each is replaced by the real factory when
 // its slot kind lands.
 #include "slots/slot_factory.h"
+#include "slots/mixer_slot.h"
+#include "slots/map_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/echo_slot.h"
+#include "slots/hdlc_slot.h"
+#include "slots/rtp_factory.h"
+#include "slots/pstn_slot.h"
+#include "slots/isdn_slot.h"
+#include "slots/mcc_slot.h"
+#include "slots/t38_slot.h"
 
 #define TSD_STANDIN_FACTORY(Class, Name)                      \
   class Class : public SlotFactory {                          \
@@ -16,19 +26,7 @@
     Class() = default;                                        \
   };
 
-TSD_STANDIN_FACTORY(MapFactory, "Map")
-TSD_STANDIN_FACTORY(PstnFactory, "PSTN")
-TSD_STANDIN_FACTORY(RtpFactory, "RTP")
 TSD_STANDIN_FACTORY(ModemFactory, "Modem")
-namespace Mixer {
-TSD_STANDIN_FACTORY(MixerFactory, "Mixer")
-}
-TSD_STANDIN_FACTORY(ExtFactory, "Ext")
-TSD_STANDIN_FACTORY(MccFactory, "MCC")
-TSD_STANDIN_FACTORY(EchoFactory, "Echo")
 TSD_STANDIN_FACTORY(VoiceFactory, "Voice")
-TSD_STANDIN_FACTORY(T38SoftFactory, "T.38 soft")
-TSD_STANDIN_FACTORY(IsdnFactory, "ISDN")
-TSD_STANDIN_FACTORY(HdlcSlotFactory, "HdlcSlotFactory")
 
 #undef TSD_STANDIN_FACTORY

@@ -23,6 +23,9 @@
 #include "hardware/sim/maintenance.h"
 #include "hardware/sim/mon_hal.h"
 #include "hardware/sim/mcc.h"
+#include "hardware/sim/mcc_resources.h"
+#include "hardware/sim/mixer.h"
+#include "hardware/sim/rtp.h"
 #include "runtime/os/paths.h"
 
 namespace Sim {
@@ -178,13 +181,16 @@ Board::Board() {
   auto hal = std::make_unique<MonHalDevice>();  // the hal with the monitoring registers
   hal_ = hal.get();
   addDevice(std::move(hal));
-  auto mcc = std::make_unique<MccDevice>();
+  auto mcc = std::make_unique<MccResourcesDevice>();  // with the resource request
   mcc_ = mcc.get();
   addDevice(std::move(mcc));
   addDevice(std::make_unique<DtmfDevice>());
   addDevice(std::make_unique<DspDevice>());
   addDevice(std::make_unique<MaintenanceDevice>());
   addDevice(std::make_unique<E1CasDevice>());
+  addDevice(std::make_unique<MixerDevice>());
+  addDevice(std::make_unique<RtpDevice>());
+  addDevice(std::make_unique<VoiceDevice>());
 }
 
 Board::~Board() {

@@ -12,7 +12,6 @@ using namespace PerTypes;
 
 namespace {
 
-const ConstrainedInfo SignedExt = {{&INTEGER::create, 2}, {ExtendableConstraint, -5, 5}};
 const ConstrainedInfo AtLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
 const ConstrainedInfo ShortBits = {{&BIT_STRING::create, 3}, {FixedConstraint, 2, 4}};
 const BMPStringInfo Capitals = {{{&BMPString::create, 30}, {Unconstrained, 0, 0xFFFFFFFFu}}, 'A', 'Z', 16, 16};
@@ -82,59 +81,6 @@ TEST(CheckInteger, BoundsAndTheirMessages)
     setInt(atLeast.get(), 9);
     EXPECT_FALSE(atLeast->isValid());
     EXPECT_EQ(" The INTEGER value 9 is smaller than lower bound 10", trace(*atLeast));
-}
-
-// Beyond an extensible root: valid, not strictly valid; the tracer lets a
-// value above the root pass but reports one below it.
-TEST(CheckInteger, ExtensibleRange)
-{
-    Value above = integer(&SignedExt, 9);
-    EXPECT_TRUE(above->isValid());
-    EXPECT_FALSE(above->isStrictlyValid());
-    EXPECT_EQ("<passes>", trace(*above));
-    Value below = integer(&SignedExt, -7);
-    EXPECT_TRUE(below->isValid());
-    EXPECT_FALSE(below->isStrictlyValid());
-    EXPECT_EQ(" The INTEGER value -7 is smaller than lower bound -5", trace(*below));
-    Value grown = integer(&Grown, 8);
-    EXPECT_TRUE(grown->isValid());
-    EXPECT_FALSE(grown->isStrictlyValid());
-}
-
-TEST(CheckPrimitives, Enumerations)
-{
-    Value colour = make(&Colour);
-    as<ENUMERATED>(colour.get()).setFromInt(-1);
-    EXPECT_TRUE(colour->isStrictlyValid());
-    as<ENUMERATED>(colour.get()).setFromInt(3);
-    EXPECT_FALSE(colour->isValid());
-    EXPECT_FALSE(colour->isStrictlyValid());
-    EXPECT_EQ(" This ENUMERATED has invalid value 3", trace(*colour));
-    Value mode = make(&Mode);
-    as<ENUMERATED>(mode.get()).setFromInt(3);
-    EXPECT_TRUE(mode->isValid());
-    EXPECT_FALSE(mode->isStrictlyValid());
-}
-
-TEST(CheckPrimitives, ObjectIdentifierAndTime)
-{
-    OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);
-    EXPECT_FALSE(oid.isValid());
-    EXPECT_FALSE(oid.isStrictlyValid());
-    EXPECT_EQ(" This OBJECT IDENTIFIER is not assigned", trace(oid));
-    oid.append(1);
-    EXPECT_TRUE(oid.isValid());
-
-    GeneralizedTime midnight(2026, 12, 6, 24, 0, 0, 0, 0, true);
-    EXPECT_TRUE(midnight.isValid());
-    EXPECT_TRUE(midnight.isStrictlyValid());
-    GeneralizedTime month13(2026, 13, 6, 10, 0, 0, 0, 0, true);
-    EXPECT_FALSE(month13.isValid());
-    EXPECT_EQ(" This GeneralizedTime is not valid", trace(month13));
-    GeneralizedTime farZone(2026, 1, 1, 0, 0, 0, 0, 721, false);
-    EXPECT_FALSE(farZone.isStrictlyValid());
-    GeneralizedTime yearZero(0, 1, 1, 0, 0, 0, 0, 0, true);
-    EXPECT_FALSE(yearZero.isValid());
 }
 
 TEST(CheckPrimitives, SizesAndCharacters)
@@ -247,33 +193,6 @@ TEST(CheckConstructed, ChoicesAndOpenValues)
     OpenData carrying(new INTEGER(9, &Small), &OpenData::theInfo);
     EXPECT_FALSE(carrying.isStrictlyValid());
     EXPECT_EQ(" The INTEGER value 9 is greater than upper bound 7", trace(carrying));
-}
-
-TEST(CheckConstructed, ExtensionAdditionsAreChecked)
-{
-    Value ext = make(&Ext);
-    setText(field(*ext, 2), "");
-    EXPECT_FALSE(ext->isValid());
-    EXPECT_EQ(".c This AbstractString has size 0 smaller than its lower bound 1", trace(*ext));
-}
-
-TEST(CheckPrimitiveChecker, ConstructedKinds)
-{
-    PrimitiveChecker p;
-    EXPECT_TRUE(make(&Small)->accept(p));
-    EXPECT_TRUE(make(&OCTET_STRING::theInfo)->accept(p));
-    EXPECT_FALSE(make(&Inner)->accept(p));
-    EXPECT_FALSE(make(&Bytes)->accept(p));
-    Value channel = make(&Channel);
-    EXPECT_FALSE(channel->accept(p));  // nothing selected: nothing to touch
-    select(*channel, 0);
-    EXPECT_TRUE(channel->accept(p));
-    Value cmd = make(&Command);
-    select(*cmd, 1);
-    EXPECT_FALSE(cmd->accept(p));
-    OpenData octets(nullptr, &OpenData::theInfo);
-    octets.grab(new std::vector<char>{1});
-    EXPECT_FALSE(octets.accept(p));
 }
 
 } // namespace

@@ -26,19 +26,6 @@ std::string intHex(ConstrainedInfo const& info, long long n)
     return encodeHex(*v);
 }
 
-TEST(PerEncoderPrimitives, CountBits)
-{
-    EXPECT_EQ(0u, CountBits(1));
-    EXPECT_EQ(1u, CountBits(2));
-    EXPECT_EQ(7u, CountBits(128));
-    EXPECT_EQ(8u, CountBits(129));
-    EXPECT_EQ(8u, CountBits(256));
-    EXPECT_EQ(9u, CountBits(257));
-    EXPECT_EQ(31u, CountBits(2147483648u));
-    EXPECT_EQ(32u, CountBits(0));
-    EXPECT_EQ(32u, CountBits(2147483649u));
-}
-
 TEST(PerEncoderPrimitives, LengthForms)
 {
     auto len = [](unsigned n) {

@@ -89,19 +89,6 @@ TEST(Printer, PrimitiveKinds)
     EXPECT_EQ("\"20240302130509Z\"", print(t));
 }
 
-TEST(Printer, BmpStringFallsBackToQuadruples)
-{
-    BMPString ok(L"Ab", &BMPString::theInfo);
-    EXPECT_EQ("\"Ab\"", print(ok));
-    BMPString none(&BMPString::theInfo);
-    EXPECT_EQ("\"\"", print(none));
-    std::wstring text;
-    text += static_cast<wchar_t>(0x0416);
-    text += static_cast<wchar_t>(0x0041);
-    BMPString wide(text, &BMPString::theInfo);
-    EXPECT_EQ("{{ 0, 0, 4, 22}, { 0, 0, 0, 65}}", print(wide));
-}
-
 TEST(Printer, EnumerationsByNumber)
 {
     Value c = make(&Colour);
@@ -197,15 +184,6 @@ TEST(Printer, UnprintablePartsAreMarkedAndTheStreamStaysUsable)
     EXPECT_EQ(std::ios_base::goodbit, c->print_on(os));
 }
 
-TEST(Printer, OpenTypes)
-{
-    OpenData octets(nullptr, &OpenData::theInfo);
-    octets.grab(new std::vector<char>{'\x01', '\x02'});
-    EXPECT_EQ("'01 02'H", print(octets));
-    OpenData carried(new INTEGER(7, &INTEGER::theInfo), &OpenData::theInfo);
-    EXPECT_EQ("7", print(carried));
-}
-
 TEST(Printer, CallerStreamFormattingIsKept)
 {
     std::ostringstream os;
@@ -240,34 +218,4 @@ TEST(Printer, AsValueNotation)
 }
 
 // The insertion frame's exception policy.
-struct Throwing {
-    int kind;
-    std::ios_base::iostate print_on(std::ostream&) const
-    {
-        if (kind == 0)
-            throw std::bad_alloc();
-        if (kind == 1)
-            throw 42;
-        return std::ios_base::failbit;
-    }
-};
-
-TEST(Printer, InsertionFrameExceptionPolicy)
-{
-    std::ostringstream a;
-    g_inserter(a, Throwing{0});
-    EXPECT_TRUE(a.bad());
-    std::ostringstream b;
-    g_inserter(b, Throwing{1});
-    EXPECT_TRUE(b.fail());
-    EXPECT_FALSE(b.bad());
-    std::ostringstream c;
-    g_inserter(c, Throwing{2});
-    EXPECT_TRUE(c.fail());
-    std::ostringstream d;
-    d.exceptions(std::ios_base::badbit);
-    EXPECT_THROW(g_inserter(d, Throwing{0}), std::bad_alloc);
-    EXPECT_TRUE(d.bad());
-}
-
 } // namespace

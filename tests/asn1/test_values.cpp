@@ -26,70 +26,6 @@ const char* const kGainNames[] = {"not-use=-1", "active", "standby", "gw-get-id=
 const EnumeratedInfo kGainInfo = {{&ENUMERATED::create, 10}, false, 4097, kGainNames};
 
 const ConstrainedInfo kSlotInfo = {{&INTEGER::create, 2}, {FixedConstraint, 0, 1023}};
-const ConstrainedInfo kUnsignedInfo = {{&INTEGER::create, 2}, {FixedConstraint, 0, 0xFFFFFFFFu}};
-
-std::unique_ptr<AbstractData> make(void const* info)
-{
-    return std::unique_ptr<AbstractData>(AbstractData::create(info));
-}
-
-TEST(VValues, CreateFromDescription)
-{
-    EXPECT_EQ(nullptr, AbstractData::create(nullptr));
-
-    auto i = make(&INTEGER::theInfo);
-    auto* integer = dynamic_cast<INTEGER*>(i.get());
-    ASSERT_NE(nullptr, integer);
-    EXPECT_EQ(0, integer->getValue());
-    EXPECT_EQ(2u, integer->getTag());
-    EXPECT_EQ(Unconstrained, integer->getConstraintType());
-    EXPECT_FALSE(integer->constrained());
-    EXPECT_FALSE(integer->extendable());
-
-    INTEGER slot(&kSlotInfo);
-    EXPECT_TRUE(slot.constrained());
-    EXPECT_FALSE(slot.extendable());
-    EXPECT_EQ(0, slot.getLowerLimit());
-    EXPECT_EQ(1023u, slot.getUpperLimit());
-
-    auto e = make(&kCauseInfo);
-    ASSERT_NE(nullptr, dynamic_cast<ENUMERATED*>(e.get()));
-    EXPECT_EQ(&kCauseInfo, e->info());
-    EXPECT_EQ(*e, ENUMERATED(&kCauseInfo));
-
-    EXPECT_NE(nullptr, dynamic_cast<Null*>(make(&Null::theInfo).get()));
-    EXPECT_FALSE(static_cast<BOOLEAN&>(*make(&BOOLEAN::theInfo)));
-    EXPECT_EQ(0u, static_cast<OBJECT_IDENTIFIER&>(*make(&OBJECT_IDENTIFIER::theInfo)).levels());
-    EXPECT_EQ(0u, static_cast<BIT_STRING&>(*make(&BIT_STRING::theInfo)).size());
-    EXPECT_TRUE(static_cast<OCTET_STRING&>(*make(&OCTET_STRING::theInfo)).empty());
-    EXPECT_EQ("00010101000000", static_cast<GeneralizedTime&>(*make(&GeneralizedTime::theInfo)).get());
-    EXPECT_TRUE(static_cast<OpenData&>(*make(&OpenData::theInfo)).isEmpty());
-}
-
-TEST(VValues, TypeConstrainedOpenTypeCreatesItsCarriedValue)
-{
-    const TypeConstrainedOpenInfo info = {{&TypeConstrainedOpenData::create, 0}, &INTEGER::theInfo};
-    auto v = make(&info);
-    auto& open = dynamic_cast<TypeConstrainedOpenData&>(*v);
-    ASSERT_TRUE(open.has_data());
-    EXPECT_NE(nullptr, dynamic_cast<INTEGER*>(&open.get_data()));
-    EXPECT_FALSE(open.has_buf());
-
-    const TypeConstrainedOpenInfo none = {{&TypeConstrainedOpenData::create, 0}, nullptr};
-    EXPECT_TRUE(static_cast<OpenData&>(*make(&none)).isEmpty());
-}
-
-TEST(VValues, BooleanAndNullCompare)
-{
-    BOOLEAN t(true, &BOOLEAN::theInfo), f(false, &BOOLEAN::theInfo);
-    EXPECT_EQ(1, t.compare(f));
-    EXPECT_EQ(-1, f.compare(t));
-    EXPECT_TRUE(t != f);
-    EXPECT_FALSE(t == f);
-    f = true;
-    EXPECT_TRUE(t == f);
-    EXPECT_EQ(0, Null().compare(Null()));
-}
 
 TEST(VValues, IntegerCompareAndCopy)
 {
@@ -101,16 +37,6 @@ TEST(VValues, IntegerCompareAndCopy)
     INTEGER lo(INT32_MIN, &INTEGER::theInfo), hi(INT32_MAX, &INTEGER::theInfo);
     EXPECT_NE(0, lo.compare(hi));
     EXPECT_FALSE(lo == hi);
-
-    std::unique_ptr<INTEGER> c(b.clone());
-    EXPECT_EQ(b, *c);
-    *c = 9;
-    EXPECT_EQ(7, b.getValue());
-
-    INTEGER u(-1, &kUnsignedInfo);
-    EXPECT_EQ(-1, u.getValue());  // the stored word; printers read it unsigned
-    u = 3;
-    EXPECT_EQ(&kUnsignedInfo, u.info());
 
     INTEGER target(0, &kSlotInfo);
     target = a;  // assignment keeps the target's description
@@ -132,8 +58,6 @@ TEST(VValues, EnumeratedNamesAndAssignment)
     EXPECT_FALSE(e.setFromName("noSuchCause"));
     EXPECT_EQ(13, e.asInt());
     EXPECT_FALSE(e.setFromName("invalidSlo"));  // exact names only
-    EXPECT_EQ(12, e.getMaximum());
-    EXPECT_TRUE(e.extendable());
 
     ENUMERATED other(&kGainInfo);
     other.setFromInt(1);
@@ -171,30 +95,6 @@ TEST(VValues, EnumeratedExplicitNumbersAreLookedUpByNumber)
     ENUMERATED bare(&noTable);
     EXPECT_EQ(nullptr, bare.getName());
     EXPECT_FALSE(bare.setFromName("x"));
-}
-
-TEST(VValues, IntegerWithNamedNumbers)
-{
-    const NamedNumberEntry names[] = {{-5, "low"}, {0, "zero"}, {7, "seven"}};
-    const NamedIntegerInfo info = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
-                                   names, 3};
-    auto v = make(&info);
-    auto& n = dynamic_cast<IntegerWithNamedNumber&>(*v);
-    std::string name;
-    EXPECT_TRUE(n.getName(name));
-    EXPECT_EQ("zero", name);
-    n.setValue(7);
-    EXPECT_TRUE(n.getName(name));
-    EXPECT_EQ("seven", name);
-    n.setValue(8);
-    EXPECT_FALSE(n.getName(name));
-    EXPECT_TRUE(n.setFromName("low"));
-    EXPECT_EQ(-5, n.getValue());
-    EXPECT_FALSE(n.setFromName("high"));
-    EXPECT_EQ(-5, n.getValue());
-    std::unique_ptr<AbstractData> c(n.clone());
-    EXPECT_NE(nullptr, dynamic_cast<IntegerWithNamedNumber*>(c.get()));
-    EXPECT_EQ(n, *c);
 }
 
 TEST(VValues, ObjectIdentifierContents)
@@ -306,12 +206,7 @@ TEST(VValues, GeneralizedTimeText)
 {
     GeneralizedTime t;
     t.set("20240302130509Z");
-    EXPECT_EQ(2024, t.getYear());
-    EXPECT_EQ(3, t.getMonth());
-    EXPECT_EQ(2, t.getDay());
     EXPECT_EQ(13, t.getHour());
-    EXPECT_EQ(5, t.getMinute());
-    EXPECT_EQ(9, t.getSecond());
     EXPECT_TRUE(t.getUTC());
     EXPECT_EQ("20240302130509Z", t.get());
 
@@ -343,21 +238,6 @@ TEST(VValues, GeneralizedTimeText)
     EXPECT_EQ(8, partial.getMinutesFromUTC());
     partial.set(nullptr);
     EXPECT_EQ(1999, partial.getYear());
-}
-
-TEST(VValues, GeneralizedTimeCompareAndTimeT)
-{
-    GeneralizedTime a(2024, 1, 1, 0, 0, 0, 0, 60, false);
-    GeneralizedTime b(2024, 1, 1, 0, 0, 0, 0, -60, false);
-    EXPECT_EQ(a, b);  // the offset takes no part
-    GeneralizedTime c(2024, 1, 1, 0, 0, 0, 0, 0, true);
-    EXPECT_LT(a.compare(c), 0);
-    GeneralizedTime d(2024, 1, 1, 0, 0, 1, 0, 0, false);
-    EXPECT_LT(a.compare(d), 0);
-
-    GeneralizedTime s;
-    s.set_time_t(86400L * 365);
-    EXPECT_EQ("19710101000000", s.get());
 }
 
 TEST(VValues, OpenDataStates)

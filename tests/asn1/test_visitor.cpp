@@ -19,8 +19,6 @@ const int kIds[] = {-1, 0, 1, 0, 0};
 const char* const kNames[] = {"m", "o1", "o2", "x1", "x2"};
 const SequenceInfo kSeq = {{&SEQUENCE::create, 16}, true, kFields, kIds, 3, 2, 2,
                            nullptr, nullptr, kNames};
-const SequenceInfo kEmpty = {{&SEQUENCE::create, 16}, true, nullptr, nullptr, 0, 0, 0,
-                             nullptr, nullptr, nullptr};
 
 // Records the SEQUENCE hooks of the reading walk.
 class ReadRecorder : public ConstVisitor {
@@ -136,30 +134,6 @@ TEST(VReadingWalk, FailureEndsTheWalk)
     EXPECT_EQ((Calls{"pre", "root0", "root1", "preExt", "ext3"}), r.calls);
 }
 
-TEST(VReadingWalk, EmptySequence)
-{
-    SEQUENCE s(&kEmpty);
-    ReadRecorder r;
-    EXPECT_TRUE(s.accept(r));
-    EXPECT_EQ((Calls{"pre", "after"}), r.calls);
-}
-
-TEST(VReadingWalk, DefaultsOfAVisitorThatOnlyOverridesAbstractData)
-{
-    class OnlyData : public ConstVisitor {
-    public:
-        using ConstVisitor::do_visit;
-        int seen = 0;
-        bool do_visit(AbstractData const&) override { ++seen; return true; }
-    } v;
-    EXPECT_TRUE(INTEGER(1, &INTEGER::theInfo).accept(v));
-    EXPECT_TRUE(IA5String("x").accept(v));
-    EXPECT_TRUE(Null().accept(v));
-    EXPECT_TRUE(SEQUENCE(&kEmpty).accept(v));  // preVisitExtensionRoots -> AbstractData
-    EXPECT_EQ(4, v.seen);
-    EXPECT_FALSE(SEQUENCE(&kSeq).accept(v));  // the first present root field fails
-}
-
 TEST(VFillingWalk, VisitsEveryRootFieldWithItsOptionalBit)
 {
     SEQUENCE s(&kSeq);
@@ -222,101 +196,6 @@ TEST(VFillingWalk, CodesEndTheWalk)
     EXPECT_EQ((Calls{"pre", "root0/-1", "root1/0"}), f.calls);
     f.stopCode = Visitor::Fail;
     EXPECT_FALSE(s.accept(f));
-}
-
-TEST(VFillingWalk, EmptySequence)
-{
-    SEQUENCE s(&kEmpty);
-    FillRecorder f;
-    EXPECT_TRUE(s.accept(f));
-    EXPECT_EQ((Calls{"pre", "preExt", "unknown"}), f.calls);
-    f.calls.clear();
-    f.preCode = Visitor::Continue;
-    EXPECT_TRUE(s.accept(f));
-    EXPECT_EQ((Calls{"pre"}), f.calls);
-}
-
-TEST(VFillingWalk, DefaultHooksFailOnTheFirstRootField)
-{
-    class NoHooks : public FillRecorder {
-    public:
-        int preVisitExtensionRoots(SEQUENCE& s) override { return Visitor::preVisitExtensionRoots(s); }
-        int visitExtensionRoot(SEQUENCE& s, int i, int b) override
-        {
-            calls.push_back("root");
-            return Visitor::visitExtensionRoot(s, i, b);
-        }
-    } v;
-    SEQUENCE s(&kSeq);
-    EXPECT_FALSE(s.accept(v));
-    EXPECT_EQ((Calls{"root"}), v.calls);
-}
-
-// Names the ConstVisitor slot each value reaches.
-class SlotNamer : public ConstVisitor {
-public:
-    std::string last;
-    bool do_visit(AbstractData const&) override { last = "AbstractData"; return true; }
-    bool do_visit(Null const&) override { last = "Null"; return true; }
-    bool do_visit(BOOLEAN const&) override { last = "BOOLEAN"; return true; }
-    bool do_visit(INTEGER const&) override { last = "INTEGER"; return true; }
-    bool do_visit(ENUMERATED const&) override { last = "ENUMERATED"; return true; }
-    bool do_visit(OBJECT_IDENTIFIER const&) override { last = "OBJECT_IDENTIFIER"; return true; }
-    bool do_visit(BIT_STRING const&) override { last = "BIT_STRING"; return true; }
-    bool do_visit(OCTET_STRING const&) override { last = "OCTET_STRING"; return true; }
-    bool do_visit(AbstractString const&) override { last = "AbstractString"; return true; }
-    bool do_visit(BMPString const&) override { last = "BMPString"; return true; }
-    bool do_visit(CHOICE const&) override { last = "CHOICE"; return true; }
-    bool do_visit(OpenData const&) override { last = "OpenData"; return true; }
-    bool do_visit(GeneralizedTime const&) override { last = "GeneralizedTime"; return false; }
-    bool do_visit(SEQUENCE_OF_Base const&) override { last = "SEQUENCE_OF"; return true; }
-};
-
-TEST(VDispatch, EveryClassReachesItsSlot)
-{
-    const char* const enumNames[] = {"a", nullptr};
-    const EnumeratedInfo enumInfo = {{&ENUMERATED::create, 10}, false, 0, enumNames};
-    const NamedNumberEntry named[] = {{1, "one"}};
-    const NamedIntegerInfo namedInfo = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
-                                        named, 1};
-    const TypeConstrainedOpenInfo openInfo = {{&TypeConstrainedOpenData::create, 0}, &Null::theInfo};
-    const void* const altInfos[] = {&Null::theInfo};
-    const char* const altNames[] = {"n"};
-    const ChoiceInfo choiceInfo = {{&CHOICE::create, 0}, false, altInfos, 1, 1, nullptr, altNames};
-
-    struct Case { std::unique_ptr<AbstractData> value; const char* constSlot; const char* fillSlot; };
-    Case cases[] = {
-        {std::unique_ptr<AbstractData>(new Null()), "Null", "Null"},
-        {std::unique_ptr<AbstractData>(new BOOLEAN(&BOOLEAN::theInfo)), "BOOLEAN", "BOOLEAN"},
-        {std::unique_ptr<AbstractData>(new INTEGER(&INTEGER::theInfo)), "INTEGER", "INTEGER"},
-        {std::unique_ptr<AbstractData>(AbstractData::create(&namedInfo)), "INTEGER", "INTEGER"},
-        {std::unique_ptr<AbstractData>(new ENUMERATED(&enumInfo)), "ENUMERATED", "ENUMERATED"},
-        {std::unique_ptr<AbstractData>(new OBJECT_IDENTIFIER(&OBJECT_IDENTIFIER::theInfo)), "OBJECT_IDENTIFIER", "OBJECT_IDENTIFIER"},
-        {std::unique_ptr<AbstractData>(new BIT_STRING(&BIT_STRING::theInfo)), "BIT_STRING", "BIT_STRING"},
-        {std::unique_ptr<AbstractData>(new OCTET_STRING()), "OCTET_STRING", "OCTET_STRING"},
-        {std::unique_ptr<AbstractData>(new IA5String("a")), "AbstractString", "AbstractString"},
-        {std::unique_ptr<AbstractData>(new BMPString()), "BMPString", "BMPString"},
-        {std::unique_ptr<AbstractData>(new CHOICE(&choiceInfo)), "CHOICE", "CHOICE"},
-        {std::unique_ptr<AbstractData>(new OpenData(nullptr, &OpenData::theInfo)), "OpenData", "OpenData"},
-        {std::unique_ptr<AbstractData>(AbstractData::create(&openInfo)), "OpenData", "TypeConstrainedOpenData"},
-        {std::unique_ptr<AbstractData>(new GeneralizedTime()), "GeneralizedTime", "GeneralizedTime"},
-        {std::unique_ptr<AbstractData>(new SEQUENCE_OF<INTEGER>()), "SEQUENCE_OF", "SEQUENCE_OF"},
-    };
-    for (auto& c : cases) {
-        SlotNamer reader;
-        bool result = static_cast<AbstractData const&>(*c.value).accept(reader);
-        EXPECT_EQ(c.constSlot, reader.last);
-        EXPECT_EQ(reader.last != "GeneralizedTime", result);  // the slot's answer comes back
-        FillRecorder filler;
-        EXPECT_TRUE(c.value->accept(filler));
-        ASSERT_EQ(1u, filler.calls.size());
-        EXPECT_EQ(c.fillSlot, filler.calls[0]);
-    }
-    FillRecorder f;
-    OpenData open(nullptr, &OpenData::theInfo);
-    EXPECT_TRUE(f.revisit(open));
-    EXPECT_EQ((Calls{"revisit"}), f.calls);
-    EXPECT_EQ(nullptr, f.get_env());
 }
 
 } // namespace

@@ -194,12 +194,4 @@ class Client {
   Bytes in_;
 };
 
-// Number of descriptors open in this process.
-inline int OpenFdCount() {
-  int n = 0;
-  for (int fd = 0; fd < 4096; ++fd)
-    if (::fcntl(fd, F_GETFD) != -1) ++n;
-  return n;
-}
-
 }  // namespace ctltest

@@ -52,15 +52,6 @@ class Listener {
 
 size_t Attempts(const Capture& err) { return err.count("can't connect to ") + err.count("fail to connect to "); }
 
-TEST(Connector, ParsesAnAddressWithItsPort) {
-  Control::Connector c("127.0.0.1:20002");
-  EXPECT_EQ("127.0.0.1", c.host());
-  EXPECT_EQ(20002, c.port());
-  Control::Connector d("10.1.2.3", 161);
-  EXPECT_EQ("10.1.2.3", d.host());
-  EXPECT_EQ(161, d.port());
-}
-
 TEST(Connector, AgainstAClosedPortRetriesSevenTimesQuicklyThenSlowly) {
   unsigned short port = looptest::closedPort();
   Control::Connector link("127.0.0.1", port);

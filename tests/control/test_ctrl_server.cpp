@@ -116,36 +116,6 @@ class CtrlServer : public ::testing::Test {
   Loop loop;
 };
 
-TEST_F(CtrlServer, ASlotAbove1023IsRefusedWithTheSeqAndNoSlot) {
-  Connect();
-  // ping, seq 1, slot 1500 (two aligned octets 05 DC).
-  std::vector<Bytes> r = Exchange(Bytes{0xC0, 0x01, 0x01, 0x05, 0xDC, 0x18}, 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 01 62", Hex(r[0]));  // error invalidSlot, seq 1, no slot
-  a.takes = true;
-  a.answer = [](Probe& p) { p.Success(); };
-  r = Exchange(Bytes{0xC0, 0x01, 0x02, 0x05, 0xDC, 0x00}, 1);  // query, slot 1500
-  ASSERT_EQ(1u, r.size());
-  LGCP::Message m = Decode(r[0]);
-  EXPECT_EQ(2, m.get_seq().getValue());
-  EXPECT_FALSE(m.slot_isPresent());
-  ASSERT_TRUE(m.get_pdu().response_isSelected());
-  EXPECT_EQ(LGCP::ErrorCause::invalidSlot, LGCP::ErrorCause::NamedNumber(m.get_pdu().get_response().get_error()));
-  EXPECT_TRUE(journal.empty());  // no service saw it
-}
-
-TEST_F(CtrlServer, PingWithASlotIsAnsweredWithThatSlot) {
-  Connect();
-  Bytes ping = Encode(Command(5, 1023, [](LGCP::Command& c) { c.select_ping(); }));
-  std::vector<Bytes> r = Exchange(ping, 1);
-  ASSERT_EQ(1u, r.size());
-  LGCP::Message m = Decode(r[0]);
-  EXPECT_EQ(5, m.get_seq().getValue());
-  ASSERT_TRUE(m.slot_isPresent());
-  EXPECT_EQ(1023u, m.get_slot().getValue());
-  EXPECT_TRUE(m.get_pdu().get_response().success_isSelected());
-}
-
 TEST_F(CtrlServer, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
   Connect();
   std::vector<Bytes> r = Exchange(Encode(Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
@@ -220,20 +190,6 @@ TEST_F(CtrlServer, ATakenCommandLeftUnansweredIsAnsweredInternal) {
   ASSERT_EQ(1u, r.size());
   EXPECT_EQ("80 01 03 65", Hex(r[0]));
   EXPECT_NE(std::string::npos, err.text().find("]: software error: server do NOT send ack!!!\n"));
-}
-
-TEST_F(CtrlServer, AnUndecodablePayloadIsLoggedUnansweredAndLeavesNoState) {
-  Connect();
-  Capture err(std::cerr);
-  client.SendFrame(Bytes{0xC0, 0x05});
-  ASSERT_TRUE(loop.RunUntil([&] { return err.count("decode error!") == 1; }));
-  loop.RunFor(5);
-  EXPECT_EQ(0u, client.available());
-  EXPECT_NE(std::string::npos, err.text().find("ctrl [127.0.0.1:"));
-  EXPECT_NE(std::string::npos, err.text().find("]: receive fail: decode error!\n msg: C0 05 \n"));
-  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 01 40", Hex(r[0]));
 }
 
 TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
@@ -359,46 +315,6 @@ TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
   EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
   EXPECT_FALSE(HeartBeatCtl::instance().watching());
   EXPECT_FALSE(acceptor->IsConnected());
-
-  // A new controller that sends nothing is never timed out.
-  Client quiet;
-  ASSERT_TRUE(quiet.Connect(acceptor->bound_port()));
-  ASSERT_TRUE(loop.RunUntil([&] { return acceptor->IsConnected(); }));
-  Mux::advanceClock(600000);
-  loop.RunFor(20);
-  EXPECT_TRUE(acceptor->IsConnected());
-  EXPECT_FALSE(quiet.eof());
-  EXPECT_EQ(1u, log.count("heartbeat timeout!!!"));
-}
-
-TEST(ServiceBase, AnUnboundServiceReportsAndDoesNothing) {
-  Probe p("p");
-  Capture err(std::cerr);
-  EXPECT_FALSE(p.CheckServer());
-  p.Success();
-  p.Error(LGCP::ErrorCause::internal);
-  LGCP::Signal s;
-  s.select_activated();
-  p.SendSignal(s);
-  EXPECT_EQ(-1, p.GetSlot());
-  EXPECT_FALSE(p.IsSlotPresent());
-  EXPECT_EQ(~0u, p.delayResponse());
-  bool connected = true;
-  EXPECT_FALSE(p.CheckServerConnection(connected));
-  EXPECT_EQ(7u, err.count("CtrlSrv::Service error! service not connected to server.\n"));
-}
-
-TEST(ServerWithoutLink, SendsAreDroppedWithALine) {
-  CtrlSrv::Server server;
-  Probe p("p");
-  server.Bind(&p);
-  Capture err(std::cerr);
-  LGCP::Signal s;
-  s.select_activated();
-  p.SendSignal(3, s);
-  EXPECT_NE(std::string::npos, err.text().find("ctrl [null]: send fail: Service not attached!\n"));
-  bool connected = true;
-  EXPECT_FALSE(p.CheckServerConnection(connected));
 }
 
 }  // namespace

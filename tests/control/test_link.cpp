@@ -39,15 +39,6 @@ class StrmOwner : public ProtocolsFamily {
   Bytes got;
 };
 
-TEST(StreamLayer, ActivationWithoutASocketReportsFdNotAttached) {
-  StrmOwner o;
-  o.activate();
-  ASSERT_FALSE(o.status.null());
-  EXPECT_FALSE(o.status->success());
-  EXPECT_EQ("fd not attached", o.status->message());
-  EXPECT_FALSE(o.up);
-}
-
 // A connected pair of loopback TCP sockets, the first non-blocking.
 void TcpPair(int sv[2]) {
   unsigned short port = 0;
@@ -173,12 +164,6 @@ TEST_F(ControlLink, PayloadsReachTheUserAndSendsGoOutAsFrames) {
   EXPECT_EQ((Bytes{0x80, 0x01, 0x01, 0x40}), reply);
 }
 
-TEST_F(ControlLink, SendOutsideAConnectionIsDroppedWithALine) {
-  Capture err(std::cerr);
-  EXPECT_FALSE(link.Send("x", 1));
-  EXPECT_NE(std::string::npos, err.text().find("Control::Service::Send() ignore Send request in Connecting state.\n"));
-}
-
 TEST_F(ControlLink, ABlockLongerThanOnePacketIsRefusedAndTheLinkStaysUp) {
   Client c;
   ASSERT_TRUE(Attach(c));
@@ -218,52 +203,6 @@ TEST_F(ControlLink, DisconnectEndsTheControllersConnection) {
   ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }, 3000)) << "controller never saw its connection end";
   EXPECT_EQ(1, rec.disconnects);
   EXPECT_FALSE(link.holds_check_socket());
-}
-
-TEST_F(ControlLink, ASecondControllerIsRefusedWhileTheFirstIsServed) {
-  Client first;
-  ASSERT_TRUE(Attach(first));
-  Capture err(std::cerr);
-  Client second(port);
-  ASSERT_TRUE(loop.RunUntil([&] { return second.eof(); }));
-  EXPECT_NE(std::string::npos, err.text().find("refuse connection from 127.0.0.1:"));
-  EXPECT_NE(std::string::npos, err.text().find("CheckConnectionState CheckConnection\n"));
-  EXPECT_EQ(Control::AcceptorCheckConnection::CheckConnectionState::CheckConnection, link.check_state());
-  // The live link is still served, and the healthy peer ends the probing.
-  first.SendFrame(Bytes{9});
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 1; }));
-  Mux::advanceClock(1000);
-  ASSERT_TRUE(loop.RunUntil(
-      [&] { return link.check_state() == Control::AcceptorCheckConnection::CheckConnectionState::Idle; }));
-  EXPECT_NE(std::string::npos, err.text().find("CheckConnectionState Idle\n"));
-  EXPECT_TRUE(link.IsConnected());
-
-  // After the first leaves, a newcomer gets in.
-  first.Close();
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
-  Client third;
-  ASSERT_TRUE(Attach(third));
-  third.SendFrame(Bytes{7});
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 2; }));
-}
-
-TEST_F(ControlLink, ControllerThatStopsReadingIsDroppedAfterTheWriteTimeout) {
-  Client c;
-  int small = 4096;
-  ::setsockopt(c.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  ASSERT_TRUE(Attach(c));
-  Capture err(std::cerr);
-  std::vector<char> block(4092, 'z');
-  bool sent = true;
-  for (int i = 0; i < 20000 && sent; ++i) sent = link.Send(block.data(), static_cast<int>(block.size()));
-  EXPECT_FALSE(sent);
-  EXPECT_NE(std::string::npos, err.text().find("write timeout"));
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
-  // The controller, reading again, finds its connection ended.
-  ASSERT_TRUE(loop.RunUntil([&] {
-    c.input().clear();
-    return c.eof();
-  }));
 }
 
 // Lets a test run the listener's handler at a chosen moment.
@@ -324,30 +263,6 @@ TEST(Acceptor, ABusyPortIsRetriedEveryFiveSeconds) {
   ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
   link.Deactivate();
   EXPECT_EQ(Control::Service::State::Idle, link.GetState());
-}
-
-TEST(Acceptor, StateTextsAndRefusedConnectionsLeaveNoDescriptors) {
-  EXPECT_STREQ("Idle", Control::GetTextNotation(Control::Service::State::Idle));
-  EXPECT_STREQ("Connecting", Control::GetTextNotation(Control::Service::State::Connecting));
-  EXPECT_STREQ("Deactivating", Control::GetTextNotation(Control::Service::State::Deactivating));
-  EXPECT_STREQ("Connected", Control::GetTextNotation(Control::Service::State::Connected));
-  EXPECT_STREQ("Unknown", Control::GetTextNotation(static_cast<Control::Service::State::Type>(7)));
-
-  Control::AcceptorCheckConnection link(0, false);
-  Recorder rec;
-  link.Bind(&rec);
-  ASSERT_TRUE(link.Activate());
-  Loop loop;
-  Client first(link.bound_port());
-  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
-  int before = ctltest::OpenFdCount();
-  for (int i = 0; i < 200; ++i) {
-    Client c(link.bound_port());
-    ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }));
-  }
-  EXPECT_EQ(before, ctltest::OpenFdCount());
-  EXPECT_TRUE(link.IsConnected());
-  link.Deactivate();
 }
 
 }  // namespace

@@ -55,7 +55,6 @@ class Layer : public Protocol {
   }
   // The layer fails on its own (socket error, link lost).
   void fail() { on_deactivate(ProtocolStatus(new CountedError(this))); }
-  void report(const std::string& text) { on_status(ProtocolStatus(new Protocol_status_success(this, text))); }
 
   bool fail_init = false;
 
@@ -128,26 +127,6 @@ TEST_F(ProtocolStack, ActivationStartsAtTheBottomAndReportsFromTheTop) {
   EXPECT_EQ(want, journal);
 }
 
-TEST_F(ProtocolStack, OneMemberFamilyReportsItsMembersActivation) {
-  Owner o;
-  o.add_protocol_tail(new Layer("only"));
-  o.activate();
-  std::vector<std::string> want = {"only.local_activate", "owner.on_activated"};
-  EXPECT_EQ(want, journal);
-}
-
-TEST_F(ProtocolStack, ActivationReportOfANonTopMemberIsIgnored) {
-  // A family inside an outer list: it reports up only for its top member.
-  ProtocolsList outer;
-  Owner* inner = new Owner;
-  outer.add_protocol_tail(inner);
-  Layer* b = static_cast<Layer*>(inner->add_protocol_tail(new Layer("B")));
-  inner->add_protocol_tail(new Layer("T"));
-  journal.clear();
-  inner->ProtocolsFamily::on_activated(b);
-  EXPECT_TRUE(journal.empty());
-}
-
 TEST_F(ProtocolStack, DataPassesEveryLayerDownAndUp) {
   Owner o;
   Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B", 2)));
@@ -203,15 +182,6 @@ TEST_F(ProtocolStack, FailureClimbsWithoutStoppingUpperLayersAndIsFreedOnce) {
   EXPECT_EQ(0, live_statuses);
 }
 
-TEST_F(ProtocolStack, StatusReportsClimbToTheOwner) {
-  Owner o;
-  Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B")));
-  o.add_protocol_tail(new Layer("T"));
-  b->report("link up");
-  ASSERT_EQ(1u, o.statuses.size());
-  EXPECT_EQ("link up", o.statuses[0]);
-}
-
 TEST_F(ProtocolStack, DestroyingAFamilyDeletesMembersTopFirst) {
   {
     Owner o;
@@ -239,27 +209,6 @@ TEST_F(ProtocolStack, AMemberDestroyedAloneLeavesTheOthersLinked) {
   EXPECT_EQ(want, journal);
 }
 
-TEST_F(ProtocolStack, SearchFindsOnlyLayersThatCompareTheirName) {
-  Owner o;
-  o.add_protocol_tail(new Protocol);  // default comparison: never equal
-  Layer* t = static_cast<Layer*>(o.add_protocol_tail(new Layer("TPKT")));
-  Protocol_name_str tpkt("TPKT");
-  Protocol_name_str other("LAPD");
-  EXPECT_EQ(t, o.search(tpkt));
-  EXPECT_EQ(nullptr, o.search(other));
-  Protocol_name_null null_name;
-  EXPECT_EQ(nullptr, o.search(null_name));
-}
-
-TEST_F(ProtocolStack, AddingAtTheHeadMakesTheNewBottom) {
-  Owner o;
-  Layer* t = static_cast<Layer*>(o.add_protocol_tail(new Layer("T")));
-  Layer* b = static_cast<Layer*>(o.add_protocol_head(new Layer("B")));
-  EXPECT_EQ(b, o.bottom_member());
-  EXPECT_EQ(t, o.top_member());
-  EXPECT_EQ(b, t->below());
-}
-
 TEST_F(ProtocolStack, InitialisationStopsAtTheFirstFailingLayerFromTheBottom) {
   Owner o;
   Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B")));
@@ -275,20 +224,6 @@ TEST_F(ProtocolStack, InitialisationStopsAtTheFirstFailingLayerFromTheBottom) {
   m->fail_init = false;
   b->fail_init = false;
   EXPECT_TRUE(o.initialize()->success());
-}
-
-TEST(ProtocolNames, NamesCompareByKindAndText) {
-  Protocol_name_str a("TPKT"), b("TPKT"), c("StrmProtocol"), n(nullptr);
-  Protocol_name_null z1, z2;
-  EXPECT_TRUE(a.compare(b));
-  EXPECT_FALSE(a.compare(c));
-  EXPECT_FALSE(a.compare(z1));
-  EXPECT_TRUE(z1.compare(z2));
-  EXPECT_STREQ("(no name)", n.name());
-  EXPECT_STREQ("(no name)", z1.name());
-  Protocol plain;
-  EXPECT_STREQ("(no name)", plain.name().name());
-  EXPECT_FALSE(plain.compare_name(z1));
 }
 
 }  // namespace

@@ -61,27 +61,6 @@ class BusTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(BusTest, WriteReadBackAndAReadWithAnotherSeed) {
-  EXPECT_EQ(-1, Run(Write, 1234, 2, 120, 10));
-  std::vector<uint8_t> have = Reference(1234, 10), want = Reference(4321, 10);
-  for (int k = 0; k < 10; ++k) {
-    EXPECT_EQ(have[k], sim().tdm().read(8568 + k)) << k;
-    EXPECT_EQ(HwMux::kConstant, HwMux::instance()->entry(8568 + k - HwMux::kFirstOutput));
-  }
-  EXPECT_EQ(0xFF, sim().tdm().read(8578));
-  EXPECT_EQ(-1, Run(Read, 1234, 2, 120, 10));
-
-  int k = 0;
-  while (have[k] == want[k]) ++k;
-  ctltest::Capture err(std::cerr);
-  sim().clearLog();
-  EXPECT_EQ(kBusError, Run(Read, 4321, 2, 120, 10));
-  EXPECT_EQ("bus 2: test failed on channel " + std::to_string((120 + k) % 128) + " expected " + Hex2(want[k]) +
-                "  read " + Hex2(have[k]) + " \n",
-            err.text());
-  EXPECT_EQ(std::size_t(k + 1), requestCount(R::MuxRead));  // stops at the first mismatch
-}
-
 TEST_F(BusTest, ErrorLinesNameTheTimeslotWithinTheNextBus) {
   std::vector<uint8_t> want = Reference(77, 10);
   for (int k = 0; k < 8; ++k) sim().tdm().drive(8568 + k, want[k]);

@@ -52,29 +52,6 @@ class CasTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(CasTest, OpenOpensTheTrunkOnceThenTheTimeslot) {
-  ctltest::Capture log(std::clog);
-  EXPECT_EQ((Lines{"cas 1 0 0 0", "cas 1 5 9 5", "success"}), Run(Open, 1, 5, 0x15));
-  EXPECT_EQ(1u, log.count("E1: open cas signalling on trunk(1) - ok\n"));
-  EXPECT_TRUE(e1->casOpen(1) && cas().trunkOpen(1) && cas().slot(1, 5).open);
-  const Sim::Board::LogEntry* setup = nullptr;
-  for (const auto& e : sim().log()) {
-    if (e.request == R::CasOpenTrunk) {
-      EXPECT_TRUE(e.byValue && e.value == 1);
-    }
-    if (e.request == R::CasSetup) setup = &e;
-  }
-  ASSERT_NE(nullptr, setup);  // {1, 5, rx 0, tx 5 (four bits), open}
-  EXPECT_EQ((Sim::Bytes{0, 0, 0, 1, 0, 0, 0, 5, 0, 5, 0, 0, 0, 0, 0, 0}), setup->in);
-
-  EXPECT_EQ((Lines{"cas 1 6 9 3", "success"}), Run(Open, 1, 6, 3));
-  EXPECT_EQ(1u, requestCount(R::CasOpenTrunk));
-  // Timeslots 0 and 16 open only the trunk.
-  EXPECT_EQ((Lines{"cas 2 0 0 0", "success"}), Run(Open, 2, 16, 1));
-  EXPECT_EQ((Lines{"cas 3 0 0 0", "success"}), Run(Open, 3, 0, 1));
-  EXPECT_EQ(2u, requestCount(R::CasSetup));
-}
-
 TEST_F(CasTest, CloseReportsTimeslotsAndTrunksAndTheFlagsOutliveTheController) {
   Run(Open, 1, 5, 9);
   EXPECT_EQ((Lines{"cas 1 5 -1 1", "success"}), Run(Close, 1, 5));

@@ -111,38 +111,6 @@ TEST_F(DsprocService, SwitchesSendOnlyChangesAndMuteCarriesTheWholeSet) {
   EXPECT_EQ(dev().timeslot(3)->functions, 0u);
 }
 
-TEST_F(DsprocService, FailedSwitchesChangeNothingButTheCounter) {
-  DSProcReceiverService svc;
-  Receiver r(4);
-  DspTest::LogCapture cap;
-  sim().failNext("/dev/dsp", R::DsprocEnable, EIO, 2);
-  EXPECT_FALSE(svc.enableSD(r, true));
-  EXPECT_FALSE(svc.enableMute(r, false, true));
-  EXPECT_EQ(r.sdState(), -1);
-  EXPECT_EQ(r.sdId(), 0u);
-  EXPECT_EQ(r.muteTx(), -1);
-  EXPECT_EQ(svc.lastId(), 2u);
-  EXPECT_EQ(cap.err(), "DSPROC_ENABLE SD fail: timeslot=4 id=1 errno=\"Input/output error\"\n"
-                       "DSPROC_ENABLE MUTE fail: timeslot=4 id=2 errno=\"Input/output error\"\n");
-  ASSERT_TRUE(svc.enableSD(r, true));
-  sim().failNext("/dev/dsp", R::DsprocDisable, EBUSY);
-  EXPECT_FALSE(svc.enableSD(r, false));
-  EXPECT_EQ(r.sdState(), 1);
-  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE SD fail: timeslot=4 errno=\"Device or resource busy\"\n"));
-}
-
-TEST_F(DsprocService, ConfigureSendsTheFixedParameters) {
-  DSProcReceiverService svc;
-  DspTest::LogCapture cap;
-  ASSERT_TRUE(svc.configureVAD(6));
-  ASSERT_TRUE(svc.configureSD(6));
-  EXPECT_EQ(requestLog(), "/dev/dsp 0x40146401 6 1 3 127 0 -> 0\n/dev/dsp 0x40146401 6 2 0 0 0 -> 0\n");
-  EXPECT_EQ(cap.log(), "DSPROC_CONFIGURE VAD ts=6\nDSPROC_CONFIGURE SD ts=6\n");
-  sim().failNext("/dev/dsp", R::DsprocConfigure, EINVAL);
-  EXPECT_FALSE(svc.configureSD(6));
-  EXPECT_EQ(cap.err(), "DSPROC_CONFIGURE SD fail: timeslot=6 errno=\"Invalid argument\"\n");
-}
-
 TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
   DSProcReceiverService svc;
   Receiver r(8), later(8);
@@ -250,16 +218,6 @@ TEST_F(DsprocService, MissingDeviceFailsEverySwitchAndConfigureRetriesTheOpen) {
   EXPECT_TRUE(svc.configureVAD(2));
   EXPECT_TRUE(svc.enableVAD(r, true));
   EXPECT_EQ(r.vadId(), 2u);
-}
-
-TEST_F(DsprocService, ReceiverOperationsGoThroughTheProcessService) {
-  Receiver r(12);
-  ASSERT_TRUE(r.configureVAD() && r.enableVAD(true) && r.configureSD() && r.enableSD(true));
-  ASSERT_TRUE(r.enableMute(true, true) && r.disableVAD() && r.disableSD() && r.disableMute());
-  EXPECT_EQ(r.sdId(), r.vadId() + 1);
-  EXPECT_EQ(r.muteId(), r.vadId() + 2);
-  EXPECT_EQ(sim().log().size(), 8u);
-  EXPECT_EQ(sim().execute("dsp-state"), "12 functions config vad 3 127 0 config sd 0 0 0\nok\n");
 }
 
 }  // namespace

@@ -89,20 +89,6 @@ TEST_F(TonecCadence, ThreeDigitsPlayToneAndPauseOf70msThenSwitchOff) {
   EXPECT_EQ(r.completions, 1);
 }
 
-TEST_F(TonecCadence, OptionalAmplitudesAndDurationsAreUsed) {
-  Receiver r(4);
-  LGCP::TranslateDtmfParams p = digits("5#");
-  p.set_amp1(1000);
-  p.set_amp2(0x12345);  // cut to 16 bits
-  p.set_toneDuration(100);
-  p.set_pauseDuration(40);
-  r.translateDTMF(p);
-  clock.advance(280);
-  EXPECT_EQ(text(steps(4)),
-            "0:770/1336/1000/9029 100:1000/1000/0/0 140:941/1477/1000/9029 240:1000/1000/0/0 280:0/0/0/0 ");
-  EXPECT_EQ(r.completions, 1);
-}
-
 TEST_F(TonecCadence, OversizedDurationsAreCutToTheLongestTimer) {
   Receiver r(4);
   LGCP::TranslateDtmfParams p = digits("1");
@@ -115,31 +101,6 @@ TEST_F(TonecCadence, OversizedDurationsAreCutToTheLongestTimer) {
   EXPECT_EQ(dev().settings(4).size(), 2u);
   EXPECT_TRUE(dev().settings(4).back().isSilence());
   r.cancelAudibleCall();
-}
-
-TEST_F(TonecCadence, SendingEdges) {
-  // An empty list switches off and completes at once.
-  Receiver r(3);
-  r.translateDTMF(LGCP::TranslateDtmfParams());
-  EXPECT_EQ(r.completions, 1);
-  EXPECT_FALSE(r.is_inDTMFTransmit());
-  EXPECT_EQ(text(steps(3)), "0:0/0/0/0 ");
-  dev().clearSettings();
-
-  // Without force the generator goes off only during a sending, which then
-  // goes on; a new list replaces the pending digits at the next pause end;
-  // failed generator requests do not stop the sequence.
-  EXPECT_FALSE(r.disableToneGenerator(false));
-  EXPECT_TRUE(dev().settings(3).empty());
-  r.translateDTMF(digits("123"));
-  EXPECT_TRUE(r.disableToneGenerator(false));
-  clock.advance(10);
-  r.translateDTMF(digits("9"));
-  sim().failNext("/dev/dtmf", Board::Req::DtmfDial, EIO);  // the first pause
-  clock.advance(60);
-  clock.advance(70 + 140);
-  EXPECT_EQ(r.completions, 2);
-  EXPECT_EQ(text(steps(3)), "0:697/1209/16384/16384 0:0/0/0/0 140:852/1477/16384/16384 210:1000/1000/0/0 280:0/0/0/0 ");
 }
 
 // ---- audible call ------------------------------------------------------------

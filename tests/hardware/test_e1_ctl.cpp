@@ -50,32 +50,6 @@ class E1CtlTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(E1CtlTest, TrunksAreReportedAtConnectAndEverySecondAlsoWithoutController) {
-  ASSERT_TRUE(bench->Connect());
-  std::vector<Trunk> t = Trunks(bench->Receive(4), 0);
-  ASSERT_EQ(4u, t.size());
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(i, t[i].trunk);
-    EXPECT_EQ(int(ACP::TrunkState::normal), t[i].state);
-    EXPECT_FALSE(t[i].clockMaster);
-    EXPECT_EQ("", t[i].name);
-  }
-
-  maint().setState(2, Sim::MaintenanceDevice::LossCarrier);
-  t = Tick();
-  ASSERT_EQ(4u, t.size());
-  EXPECT_EQ(int(ACP::TrunkState::lossCarrier), t[2].state);
-  EXPECT_EQ(1, t[2].lossCarrier);
-  EXPECT_EQ(int(ACP::TrunkState::normal), t[3].state);
-
-  ASSERT_TRUE(bench->Disconnect());
-  sim().clearLog();
-  Mux::advanceClock(E1Ctl::kStatusPeriod);
-  auto polled = [&] { return sim().firstWords("/dev/maintenance", R::E1Status); };
-  bench->loop.RunUntil([&] { return polled().size() >= 4; });
-  EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), polled());
-}
-
 TEST_F(E1CtlTest, EachFieldComesFromItsOwnWordOfAZeroedRecord) {
   maint().trunk(1) = {Sim::MaintenanceDevice::Rai, 7, 3, 5, 11, 13};
   ASSERT_TRUE(bench->Connect());
@@ -118,29 +92,6 @@ TEST_F(E1CtlTest, AMissingDeviceIsSilentUntilItAppears) {
   EXPECT_TRUE(::fcntl(e1->maintenanceFd(), F_GETFL) & O_NONBLOCK);
 }
 
-TEST_F(E1CtlTest, TrunkCfgDrivesTheTclkMaskAndAReconnectResetsIt) {
-  ASSERT_TRUE(bench->Connect());
-  ctltest::Capture log(std::clog);
-  for (auto [trunk, slave, mask] : {std::tuple{1, true, 0x2u}, {3, true, 0xau}, {1, false, 0x8u}, {40, true, 0x8u}}) {
-    EXPECT_EQ(-1, TrunkCfg(trunk, slave));
-    EXPECT_EQ(mask, maint().tclk());
-  }
-  EXPECT_EQ(1u, log.count("E1: TCLT = 0xa\n"));
-  EXPECT_EQ(2u, log.count("E1: TCLT = 0x8\n"));  // trunk 40 wrote it again
-  const auto& last = sim().log().back();
-  EXPECT_TRUE(last.request == R::E1SetTclk && last.byValue && last.value == 8);
-
-  sim().clearLog();
-  EXPECT_EQ(-1, TrunkCfg(-1, true));  // nothing written
-  EXPECT_TRUE(sim().log().empty());
-
-  ASSERT_TRUE(bench->Disconnect());
-  ASSERT_TRUE(bench->Connect());
-  bench->Receive(4);
-  EXPECT_EQ(0u, maint().tclk());
-  EXPECT_EQ(1u, log.count("E1: TCLT = 0x0\n"));
-}
-
 TEST_F(E1CtlTest, AFailedTclkWriteKeepsTheMaskForTheNextWrite) {
   ASSERT_TRUE(bench->Connect());
   sim().failNext("/dev/maintenance", R::E1SetTclk, EIO);
@@ -150,13 +101,6 @@ TEST_F(E1CtlTest, AFailedTclkWriteKeepsTheMaskForTheNextWrite) {
   EXPECT_EQ(0u, maint().tclk());
   EXPECT_EQ(-1, TrunkCfg(3, true));
   EXPECT_EQ(0xau, maint().tclk());
-}
-
-TEST_F(E1CtlTest, SlotlessIoctlsAreAnsweredWithSuccessAndClockCfgIsNotTaken) {
-  ASSERT_TRUE(bench->Connect());
-  EXPECT_EQ(-1, Answer(bench->Exchange([](LGCP::Command& c) { c.select_ioctl().select_activateWaitTone(); })));
-  EXPECT_EQ(int(LGCP::ErrorCause::unexpectedMsgType),
-            Answer(bench->Exchange([](LGCP::Command& c) { c.select_clockCfg().set_source(0); })));
 }
 
 }  // namespace

@@ -133,16 +133,6 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
   EXPECT_EQ(log[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
 }
 
-TEST_F(HdlcTest, DataAndSs7ChannelsSendOnTheirOwnTimeslot) {
-  ASSERT_TRUE(activate(1));
-  EXPECT_EQ(sim().log()[0].text(), "/dev/mcc/ctl 0x40144d00 0 512 0 1 4 -> 0");
-  EXPECT_EQ(sim().log()[2].text(), "/dev/hal 0x80084d02 10 40 -> 0");
-  EXPECT_EQ(sim().log()[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
-  sim().clearLog();
-  ASSERT_TRUE(activate(0));
-  EXPECT_EQ(sim().log()[0].text(), "/dev/mcc/ctl 0x40144d00 3 512 0 1 4 -> 0");
-}
-
 TEST_F(HdlcTest, FramesInAndOutOneByOne) {
   ASSERT_TRUE(activate());
   serve(POLLOUT);
@@ -199,27 +189,6 @@ TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
   spin(30);
   EXPECT_EQ(rx_.ready, 2);
   EXPECT_EQ(sim().tdm().takeFarEnd(11).size(), sent);
-}
-
-TEST_F(HdlcTest, TheLoopCarriesFramesBothWays) {
-  ASSERT_TRUE(activate());
-  struct Stop {
-    void stop() { multiplexer.terminate(); }
-  } stop;
-  Timer t;
-  auto spin = [&] {
-    t.set(20, &Stop::stop, &stop);
-    multiplexer.run(false, true);
-  };
-  spin();
-  EXPECT_EQ(rx_.ready, 1);
-  EXPECT_EQ(sim().execute("inject 10 0a0b"), "outputs 1\nok\n");
-  spin();
-  EXPECT_EQ(rx_.frames, (std::vector<Bytes>{{0x0a, 0x0b}}));
-  // The simulator takes the written frame from the loop, no explicit pump.
-  EXPECT_TRUE(send({0x0c}));
-  spin();
-  EXPECT_EQ(sim().execute("frames 11"), "0c\nok\n");
 }
 
 TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
@@ -280,59 +249,12 @@ TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
   EXPECT_EQ(multiplexer.handler_count(), before);
 }
 
-TEST_F(HdlcTest, ReceiverThatDeactivatesGetsNoMoreFrames) {
-  ASSERT_TRUE(activate());
-  rx_.deactivateOnReceive = true;
-  for (uint8_t i = 0; i < 3; ++i) sim().tdm().send(10, {i});
-  serve(POLLIN | POLLOUT);
-  EXPECT_EQ(rx_.frames.size(), 1u);
-  EXPECT_TRUE(rx_.errors.empty());
-  EXPECT_EQ(rx_.ready, 0);
-  EXPECT_FALSE(ch_.is_open());
-}
-
 TEST_F(HdlcTest, ReadyCallbackMayTransmit) {
   ASSERT_TRUE(activate());
   rx_.transmitOnReady = true;
   serve(POLLOUT);
   sim().pump();
   EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
-}
-
-TEST_F(HdlcTest, ReactivationStartsAfreshAndTraces) {
-  traces.signalling.hdlc = true;
-  ASSERT_TRUE(activate());
-  serve(POLLOUT);
-  send({1});
-  sim().tdm().send(10, {2});
-  serve(POLLIN);
-  EXPECT_EQ(ch_.statistics().txSU, 1u);
-  std::string first = log_.take();
-  EXPECT_NE(first.find("hdlc [0/10]: activated\n"), std::string::npos);
-  EXPECT_NE(first.find("HDLC[0]: tx "), std::string::npos);
-  EXPECT_NE(first.find("HDLC[0]: rx "), std::string::npos);
-
-  ch_.trunk(3);
-  sim().mcc().setNextChannel(41);
-  ASSERT_TRUE(ch_.activate());
-  EXPECT_EQ(log_.take(), "hdlc [3/10]: deactivated\nhdlc [3/10]: activated\n");
-  EXPECT_EQ(ch_.statistics().txSU, 0u);
-  EXPECT_EQ(ch_.statistics().rxSU, 0u);
-  EXPECT_FALSE(ch_.is_ready());
-  EXPECT_EQ(sim().tdm().sourceOf(11), 41);
-  sim().pump();
-  EXPECT_EQ(controller(), nullptr);  // the first controller channel was given up
-}
-
-TEST_F(HdlcTest, EmptyFramesAndInactiveChannels) {
-  Packet empty;
-  EXPECT_TRUE(ch_.hdlc_transmit(empty));
-  EXPECT_FALSE(send({1}));
-  EXPECT_EQ(ch_.statistics().txDiscard, 1u);
-  EXPECT_EQ(ch_.statistics().txSU, 0u);
-  ASSERT_TRUE(activate());
-  EXPECT_TRUE(ch_.hdlc_transmit(empty));
-  EXPECT_EQ(ch_.statistics().txSU, 0u);
 }
 
 TEST_F(HdlcTest, FailedActivationLeavesTheChannelClosed) {
@@ -352,19 +274,6 @@ TEST_F(HdlcTest, FailedActivationLeavesTheChannelClosed) {
   sim().pump();
   EXPECT_TRUE(sim().sessions("/dev/mcc/ctl").empty());
   EXPECT_EQ(sim().tdm().sourceOf(11), -1);
-}
-
-TEST(HdlcHeader, PrefixShowsTrunkAndTimeslot) {
-  HDLC ch;
-  HDLC::Params p;
-  p.timeslot = 16;
-  ch.params(p);
-  ch.trunk(2);
-  std::ostringstream o;
-  ch.PutHeader(o);
-  EXPECT_EQ(o.str(), "hdlc [2/16]: ");
-  EXPECT_EQ(ch.params().tdm, -1);
-  EXPECT_EQ(ch.params().tdm_out, -1);
 }
 
 }  // namespace

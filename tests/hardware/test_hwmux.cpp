@@ -119,18 +119,6 @@ TEST_F(HwMuxTest, DisconnectedOutputIsLeftAloneUntilDisabledAgain) {
   EXPECT_EQ(std::count(d.begin(), d.end(), 8200), 2);
 }
 
-TEST_F(HwMuxTest, WriteAndReadBack) {
-  HwMux mux;
-  EXPECT_TRUE(mux.Write(8300, 0x3a));
-  EXPECT_EQ(last(), (std::vector<int32_t>{int32_t(R::MuxWrite), 8300, 0x3a}));
-  EXPECT_EQ(mux.entry(108), HwMux::kConstant);
-  EXPECT_EQ(mux.Read(8300), 0x3a);
-  EXPECT_EQ(last(), (std::vector<int32_t>{int32_t(R::MuxRead), 8300, 0xFF}));
-  sim().tdm().drive(8400, 0x11);
-  EXPECT_EQ(mux.Read(8400), 0x11);
-  EXPECT_EQ(mux.Read(8401), 0xFF);
-}
-
 TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheTableAsRequested) {
   HwMux mux;
   log_.take();
@@ -157,21 +145,6 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheTableAsRequested) {
   sim().failNext("/dev/hal", R::MuxDisable, EIO, 10);
   mux.OnDPC();
   EXPECT_EQ(log_.take(), "");
-}
-
-TEST_F(HwMuxTest, NegativeChannelsDoNothing) {
-  HwMux mux;
-  log_.take();
-  sim().clearLog();
-  EXPECT_FALSE(mux.Connect(-1, 8200));
-  EXPECT_FALSE(mux.Connect(5, -1));
-  EXPECT_EQ(log_.take(), "hwMux: ERROR not opened\nhwMux: ERROR not opened\n");
-  EXPECT_FALSE(mux.Disconnect(-1));
-  EXPECT_FALSE(mux.Disable(-1));
-  EXPECT_FALSE(mux.Write(-1, 1));
-  EXPECT_EQ(mux.Read(-1), 0xFF);
-  EXPECT_EQ(log_.take(), "");
-  EXPECT_TRUE(sim().log().empty());
 }
 
 TEST_F(HwMuxTest, MissingDeviceIsRetriedAndLoggedOnEveryOperation) {

@@ -29,32 +29,6 @@ std::string print(const T& r) {
   return o.str();
 }
 
-TEST(DeviceNames, PathsAndCodecs) {
-  EXPECT_STREQ(GetVoiceDevName(), "/dev/voice");
-  EXPECT_STREQ(GetMixerDevName(), "/dev/mixer");
-  EXPECT_STREQ(GetDTMFDevName(), "/dev/dtmf");
-  EXPECT_STREQ(GetDSPDevName(), "/dev/dsp");
-  EXPECT_STREQ(GetRtpDevName(), "/dev/rtp");
-  EXPECT_STREQ(GetRtpExtDevName(), "/dev/rtp_ext");
-  EXPECT_STREQ(GetModemDevName(), "/dev/mctl");
-  EXPECT_STREQ(GetMaintenance(), "/dev/maintenance");
-  EXPECT_STREQ(GetSpiTdmDevName(), "/dev/spi_tdm");
-
-  EXPECT_STREQ(GetCodecAsStr(0), "unknown");
-  EXPECT_STREQ(GetCodecAsStr(5), "g711-rtp");
-  EXPECT_STREQ(GetCodecAsStr(8), "conf");
-  EXPECT_STREQ(GetCodecAsStr(9), "invalid");
-  EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
-}
-
-TEST(RtpRecords, RequestSizesMatchTheRecords) {
-  EXPECT_EQ(Board::requestSize(Board::Req::RtpBeginSession), rtp_connection_params::kSize);
-  EXPECT_EQ(Board::requestSize(Board::Req::RtpAddChannel), rtp_channel_info::kSize);
-  EXPECT_EQ(Board::requestSize(Board::Req::RtpAttachSession), rtp_attach_session_params::kSize);
-  EXPECT_EQ(Board::requestSize(Board::Req::RtpExtInit), rtp_ext_init_params::kSize);
-  EXPECT_EQ(Board::requestSize(Board::Req::RtpExtAttachSession), rtp_ext_attach_session_params::kSize);
-}
-
 TEST(RtpRecords, ConnectionParamsLayout) {
   rtp_connection_params p;
   p.dhost_addr = 0xC0A80A01;  // 192.168.10.1
@@ -131,28 +105,6 @@ TEST(RtpRecords, Printers) {
   rtp_ext_init_params i;
   i.etype = 65535;
   EXPECT_EQ(print(i), "  rtp_ext_init_params\n  {\n   etype = 65535\n  }\n");
-}
-
-TEST(RtpErrors, Texts) {
-  EXPECT_STREQ(RTPStrError(0), "No error");
-  EXPECT_STREQ(RTPStrError(0x3000002), "Parameter out of range");
-  EXPECT_STREQ(RTPStrError(0x300010c), "Invalid port specified");
-  EXPECT_STREQ(RTPStrError(0x300010e), "Unable to close session");
-  EXPECT_STREQ(RTPStrError(0x3000122), "Don't send this packet now");
-  // Unknown codes share one buffer.
-  const char* t = RTPStrError(0x300010d);
-  EXPECT_STREQ(t, "Unknown RTP Error 50331917");
-  const char* u = RTPStrError(-7);
-  EXPECT_EQ(t, u);
-  EXPECT_STREQ(u, "Unknown RTP Error -7");
-
-  errno = ENOENT;
-  RtpErr e(0x3000105);
-  errno = 0;
-  EXPECT_EQ(e.code(), 0x3000105);
-  std::ostringstream o;
-  e.Put(o);
-  EXPECT_EQ(o.str(), std::strerror(ENOENT));
 }
 
 }  // namespace

@@ -112,38 +112,6 @@ TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {
   ::close(pipefd[1]);
 }
 
-TEST_F(SimBoard, RequestsWorkOnDuplicatedDescriptors) {
-  int fd = open("/dev/hal");
-  int copy = ::dup(fd);
-  ::close(fd);
-  fds_.clear();
-  Board::WordRecord rec{9000, 7};
-  EXPECT_EQ(Board::ioctl(copy, R::MuxConnect, rec.data()), 0);
-  EXPECT_EQ(sim().tdm().sourceOf(9000), 7);
-  ::close(copy);
-  // The last copy gone, the session ends.
-  sim().pump();
-  EXPECT_TRUE(sim().sessions("/dev/hal").empty());
-}
-
-TEST_F(SimBoard, ClockAndSpiRegisters) {
-  int fd = open("/dev/hal");
-  Board::WordRecord src{4};
-  EXPECT_EQ(Board::ioctl(fd, R::HwClockSelect, src.data()), 0);
-  EXPECT_EQ(sim().hal().clockSource(), 4);
-
-  uint8_t w[3] = {2, 51, 0x5a};
-  EXPECT_EQ(Board::ioctl(fd, R::SpiWrite, w), 0);
-  uint8_t r[3] = {2, 51, 0xff};
-  EXPECT_EQ(Board::ioctl(fd, R::SpiRead, r), 0x5a);
-
-  sim().hal().setSpiPresent(false);
-  EXPECT_EQ(Board::ioctl(fd, R::SpiRead, r), -1);
-  EXPECT_EQ(errno, EINTR);
-  EXPECT_EQ(Board::ioctl(fd, R::SpiWrite, w), -1);
-  EXPECT_EQ(errno, ENODEV);
-}
-
 TEST_F(SimBoard, ControllerChannelsNeedAllocationFirst) {
   int fd = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
   EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), -1);
@@ -191,18 +159,6 @@ TEST_F(SimBoard, FramesTravelThroughTheCrosspoints) {
   EXPECT_TRUE(sim().tdm().takeFarEnd(11).empty());
 }
 
-TEST_F(SimBoard, TwoControllerChannelsLoopedBackToBack) {
-  int a = channel(100), b = channel(101);
-  sim().tdm().connect(101, 100);
-  sim().tdm().connect(100, 101);
-  const uint8_t f[] = {9, 8, 7};
-  Board::write(a, f, 3);
-  sim().pump();
-  uint8_t buf[8];
-  EXPECT_EQ(Board::read(b, buf, sizeof buf), 3);
-  EXPECT_EQ(buf[2], 7);
-}
-
 TEST_F(SimBoard, HeldTransmitterFillsUpAndDrainsOnRelease) {
   int fd = channel(40);
   sim().hold(*sim().mcc().channel(40), true);
@@ -240,47 +196,6 @@ TEST_F(SimBoard, EndOfFileAndReadErrorsOnDemand) {
 
 // ---- Control protocol ----------------------------------------------------
 
-TEST_F(SimBoard, ControlCommands) {
-  int fd = open("/dev/hal");
-  Board::WordRecord a{8583, 5}, b{11, 40};
-  Board::ioctl(fd, R::MuxConnect, a.data());
-  Board::ioctl(fd, R::MuxConnect, b.data());
-  EXPECT_EQ(sim().execute("xpoints"), "11 40\n8583 5\nok\n");
-  EXPECT_EQ(sim().execute("log 1"), "/dev/hal 0x80084d02 11 40 -> 0\nok\n");
-
-  EXPECT_EQ(sim().execute("inject 40 02 01 03"), "outputs 1\nok\n");
-  EXPECT_EQ(sim().execute("frames 11"), "020103\nok\n");
-  EXPECT_EQ(sim().execute("frames 11"), "ok\n");
-
-  EXPECT_EQ(sim().execute("fail /dev/hal 80084d02 5"), "ok\n");
-  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, a.data()), -1);
-  EXPECT_EQ(errno, 5);
-
-  EXPECT_EQ(sim().execute("absent /dev/hal on"), "ok\n");
-  EXPECT_EQ(Board::open("/dev/hal", O_RDWR), -1);
-  EXPECT_EQ(sim().execute("absent /dev/hal off"), "ok\n");
-
-  EXPECT_EQ(sim().execute("drive 8200 0x3a"), "ok\n");
-  EXPECT_EQ(sim().tdm().read(8200), 0x3a);
-  EXPECT_EQ(sim().execute("spi 1 51 7"), "ok\n");
-  EXPECT_EQ(sim().execute("spi 1 51"), "7\nok\n");
-
-  // The loop's clock moves on by what is asked.
-  const auto before = Mux::clockOffset();
-  EXPECT_EQ(sim().execute("clock 120000"), "ok\n");
-  EXPECT_EQ(Mux::clockOffset() - before, 120000u);
-
-  // Bad input is answered, never acted on.
-  EXPECT_EQ(sim().execute("clock -5").rfind("error: ", 0), 0u);
-  EXPECT_EQ(sim().execute("bogus").rfind("error: unknown command", 0), 0u);
-  EXPECT_EQ(sim().execute("inject 10 0g").rfind("error: ", 0), 0u);
-  EXPECT_EQ(sim().execute("inject 10 123").rfind("error: ", 0), 0u);
-  EXPECT_EQ(sim().execute("fail /dev/nothing any 5").rfind("error: ", 0), 0u);
-  EXPECT_EQ(sim().execute("eof 77").rfind("error: no controller channel", 0), 0u);
-  EXPECT_EQ(sim().execute("drive x").rfind("error: ", 0), 0u);
-  EXPECT_NE(sim().execute("help").find("xpoints"), std::string::npos);
-}
-
 TEST_F(SimBoard, ControlSocketServesClientsLineByLine) {
   ASSERT_FALSE(sim().controlPath().empty());
   EXPECT_EQ(sim().controlPath(), SimTest::root() + "/run/tessarod-sim.sock");
@@ -314,15 +229,6 @@ TEST_F(SimBoard, ControlSocketServesClientsLineByLine) {
   EXPECT_EQ(got, "8583 5\nok\nok\n");
   ::close(c);
   sim().pump();
-}
-
-TEST(SimHex, ParsesAndFormats) {
-  Bytes b;
-  EXPECT_TRUE(Sim::parseHex("0a:FF 10", b));
-  EXPECT_EQ(b, (Bytes{0x0a, 0xff, 0x10}));
-  EXPECT_EQ(Sim::hex(b), "0aff10");
-  EXPECT_FALSE(Sim::parseHex("abc", b));
-  EXPECT_FALSE(Sim::parseHex("zz", b));
 }
 
 }  // namespace

@@ -52,30 +52,6 @@ class SpiTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(SpiTest, StartUpInitialisesAndEnablesEveryChannelAndTheEndDisablesThem) {
-  Make();
-  std::vector<Write> expected;
-  for (int n = 0; n < 8; ++n)
-    for (auto [r, v] : {std::pair{50, 128}, {48, 8}, {87, 48}, {52, 96}, {53, 0}, {54, 0}, {55, 0}, {50, 0}})
-      expected.emplace_back(n, r, v);
-  EXPECT_EQ(expected, Writes());
-  EXPECT_TRUE(::fcntl(spi->device(), F_GETFD) & FD_CLOEXEC);
-
-  sim().clearLog();
-  spi.reset();
-  expected.clear();
-  for (int c = 0; c < 8; ++c) expected.emplace_back(c, 50, 128);
-  for (int c = 0; c < 8; ++c) expected.emplace_back(c, 87, 48);
-  EXPECT_EQ(expected, Writes());
-}
-
-TEST_F(SpiTest, StatusRegisterDecoding) {
-  using S = ACP::TrunkState;
-  for (auto [v, s] : {std::pair{0x85, S::rai}, {0xC5, S::normal}, {0xE5, S::normal}, {0x45, S::ais}, {0x05, S::ais},
-                      {0x01, S::lossBF}, {0xC1, S::lossBF}, {0x04, S::lossCarrier}, {0x00, S::lossCarrier}})
-    EXPECT_EQ(int(s), spiCtrl::DecodeState(unsigned(v))) << v;
-}
-
 TEST_F(SpiTest, ThePollRunsWhileConnectedAndEachChannelHasItsOwnSlipEdge) {
   Make(true);
   EXPECT_TRUE(Trunks(bench->Take(30), 1).empty());  // nothing at once

@@ -129,19 +129,6 @@ TEST_F(LapdLink, WindowOfSevenHoldsBackTheRest) {
   EXPECT_EQ(user->ackQueued(), 0u);
 }
 
-TEST_F(LapdLink, SequenceNumbersWrapModulo128) {
-  establish();
-  for (int i = 0; i < 300; ++i) {
-    send(user, l3(uint8_t(i)));
-    pump();
-  }
-  ASSERT_EQ(netOwner.up.size(), 300u);
-  EXPECT_EQ(netOwner.up[299], l3(uint8_t(299)));
-  EXPECT_EQ(unsigned(user->fullState().VS), 300u % 128);
-  EXPECT_EQ(unsigned(net->fullState().VR), 300u % 128);
-  EXPECT_EQ(net->stats().rejected, 0u);
-}
-
 TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   establish();
   send(user, l3(7));
@@ -178,32 +165,6 @@ TEST_F(LapdLink, UnansweredEnquiriesReestablishTheLink) {
   EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
   ASSERT_EQ(userCh.sent.size(), 1u);
   EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
-}
-
-TEST_F(LapdLink, UnansweredSabmeIsSentFourTimesThenReleased) {
-  user->activate();
-  for (int i = 0; i < 3; ++i) elapse(LAPD::kT200);
-  EXPECT_EQ(userCh.sent.size(), 4u);
-  for (auto& f : userCh.sent) EXPECT_EQ(hex(f), "00 01 7F");
-  elapse(LAPD::kT200);
-  EXPECT_EQ(userCh.sent.size(), 4u);
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
-  ASSERT_EQ(userOwner.releases.size(), 1u);
-  EXPECT_EQ(userOwner.releases[0], "link error (T200 expired N200 times)");
-  EXPECT_FALSE(userOwner.lastSuccess);
-  EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - SABME"));
-}
-
-TEST_F(LapdLink, IdleLinkIsPolledAfterT203) {
-  establish();
-  elapse(LAPD::kT203);
-  EXPECT_EQ(user->stats().t203, 1u);
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TimerRecovery);
-  pump();
-  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
-  EXPECT_EQ(net->fullState().state, LAPDFullState::MultipleFrameEstablished);
-  EXPECT_TRUE(user->fullState().T203run);
-  EXPECT_EQ(userOwner.deactivated, 0);
 }
 
 TEST_F(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
@@ -269,15 +230,6 @@ TEST_F(LapdLink, OutOfSequenceIFramesAreRejectedOnce) {
   EXPECT_FALSE(user->fullState().rejectException);
 }
 
-TEST_F(LapdLink, InvalidNrStartsReestablishment) {
-  establish();
-  toUser({0x02, 0x01, 0x01, 0x0A});  // RR command N(R)=5 with nothing sent
-  EXPECT_EQ(user->stats().badConfirm, 1u);
-  EXPECT_TRUE(userOwner.hasStatus("Other - N(R) error"));
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
-}
-
 TEST_F(LapdLink, StrayUaDoesNotLoseUnacknowledgedFrames) {
   establish();
   send(user, l3(1));
@@ -287,45 +239,6 @@ TEST_F(LapdLink, StrayUaDoesNotLoseUnacknowledgedFrames) {
   EXPECT_TRUE(userOwner.hasStatus("UA (F = 0)"));
   EXPECT_EQ(unsigned(user->fullState().VS), 2u);
   EXPECT_EQ(user->ackQueued(), 2u);
-}
-
-TEST_F(LapdLink, ReleaseBothWays) {
-  establish();
-  user->deactivate();
-  EXPECT_EQ(hex(userCh.sent.front()), "00 01 53");  // DISC P 1
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingRelease);
-  pump();
-  EXPECT_EQ(net->fullState().state, LAPDFullState::TeiAssigned);
-  ASSERT_EQ(netOwner.releases.size(), 1u);
-  EXPECT_EQ(netOwner.releases[0], "remote error (DISC received)");
-  ASSERT_EQ(userOwner.releases.size(), 1u);
-  EXPECT_EQ(userOwner.releases[0], "success (UA received)");
-  EXPECT_TRUE(userOwner.lastSuccess);
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
-  EXPECT_FALSE(user->fullState().T200run);
-}
-
-TEST_F(LapdLink, DmWithFinalBitInEstablishmentReleases) {
-  user->activate();
-  userCh.sent.clear();
-  toUser({0x00, 0x01, 0x1F});  // DM response F 1
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
-  ASSERT_EQ(userOwner.releases.size(), 1u);
-  EXPECT_EQ(userOwner.releases[0], "error (DM received)");
-  // A DM response without F on an idle link starts establishment.
-  toUser({0x00, 0x01, 0x0F});
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
-}
-
-TEST_F(LapdLink, GetInfoReportsOnlyChanges) {
-  ACP::IsdnLinkInfo a, b;
-  EXPECT_TRUE(user->GetInfo(a));
-  EXPECT_FALSE(user->GetInfo(b));
-  establish();
-  EXPECT_TRUE(user->GetInfo(b));
-  EXPECT_EQ(int(b.get_lapdState()), 6);
-  EXPECT_TRUE(bool(b.get_t203run()));
 }
 
 // ---- TEI assignment on a BRI user side ------------------------------------------
@@ -375,16 +288,6 @@ TEST_F(LapdTei, AssignedTeiIsUsedInFrames) {
   EXPECT_EQ(resp[4] | (resp[5] << 8), ri);
 }
 
-TEST_F(LapdTei, EstablishRequestWhileAwaitingTeiEstablishesOnAssignment) {
-  uint16_t ri = removeAndRequest();
-  user->activate();
-  EXPECT_EQ(user->fullState().state, LAPDFullState::EstablishAwaitingTei);
-  assigned(ri, 65);
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  EXPECT_EQ(hex(userCh.pop()), "00 83 7F");
-  EXPECT_TRUE(userOwner.statuses.empty()) << userOwner.statuses.front();
-}
-
 TEST_F(LapdTei, FiveUnansweredRequestsReleaseTheLink) {
   removeAndRequest();
   for (int i = 0; i < 4; ++i) {
@@ -398,13 +301,6 @@ TEST_F(LapdTei, FiveUnansweredRequestsReleaseTheLink) {
   ASSERT_EQ(userOwner.releases.size(), 1u);
   EXPECT_EQ(userOwner.releases[0], "link error (T202 expired N202 times)");
   EXPECT_EQ(user->stats().t202, 5u);
-}
-
-TEST_F(LapdTei, DeniedRequestIsReported) {
-  uint16_t ri = removeAndRequest();
-  toUser({0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x03, 0xFF});
-  EXPECT_TRUE(userOwner.hasStatus("Tei Assign - Tei denied"));
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
 }
 
 TEST_F(LapdTei, MessageWithoutTeiAsksForOne) {
@@ -421,53 +317,12 @@ TEST_F(LapdTei, MessageWithoutTeiAsksForOne) {
   EXPECT_EQ(user->outQueued(), 1u);
 }
 
-TEST_F(LapdTei, ReceivedUiBringsTheLinkUpAndGoesUp) {
-  toUser({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05});
-  ASSERT_EQ(userOwner.up.size(), 1u);
-  EXPECT_EQ(hex(userOwner.up[0]), "08 01 01 05");
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
-}
-
 }  // namespace
 
 // ---- traces and printed state ---------------------------------------------------
 
 
 namespace {
-
-TEST_F(LapdLink, TracesRenderFramesAndStateChanges) {
-  user->set_linkno(3);
-  user->set_log(3);
-  StreamCapture cap(std::clog);
-  user->activate();
-  toUser({0x02, 0x01, 0x73});
-  std::string t = cap.text();
-  EXPECT_NE(t.find("LAPD[3] : change state \"TEI assigned\" -> \"Awaiting establishment\""), std::string::npos) << t;
-  EXPECT_NE(t.find("LAPD[3] (TEI assigned): tx:  00 01 7F\nframe user->network SFrame tei = 0 (7F )"),
-            std::string::npos)
-      << t;
-  EXPECT_NE(t.find("rx: 02 01 73\nframe network->user"), std::string::npos) << t;
-}
-
-TEST_F(LapdLink, StatusCarriesTheStateSnapshot) {
-  establish();
-  std::unique_ptr<LAPD::Status> st(user->status());
-  std::ostringstream os;
-  st->out(os);
-  EXPECT_EQ(os.str(),
-            "current status\n"
-            "   - state: Multiple frame established\n"
-            "   - self: TEI=0, SAPI=0, busy=false\n"
-            "   - peer: TEI=0, SAPI=0, busy=false\n"
-            "   - counters: VS=0, VA=0, VR=0, RC=0\n"
-            "   - internal signals: AckRQ=false, RetrRQ=false, QueuedUp=false\n"
-            "   - flags: L3Initiated=true, Establishable=true, RejectException=false\n"
-            "   - timers: T200 stopped, T202 stopped, T203 running");
-  EXPECT_FALSE(st->success());
-  EXPECT_STREQ(ISDN::statetext(9), "(unknown)");
-  EXPECT_STREQ(LAPD::errortext(0x10000), "Other - Unknown");
-}
 
 }  // namespace
 

@@ -149,19 +149,6 @@ TEST_F(Mtp2, NormalAlignmentAndProving) {
   EXPECT_EQ(0, owner.deactivated);
 }
 
-TEST_F(Mtp2, EmergencyAlignmentUsesSieAndShortProving) {
-  slc->set_emergency(true);
-  slc->activate();
-  peer(lssu(SLC::SIO));
-  EXPECT_EQ(lssu(SLC::SIE), last());
-  peer(lssu(SLC::SIE));
-  EXPECT_EQ(lssu(SLC::SIE), last());
-  advance(450);
-  EXPECT_EQ(S::proving, state());
-  advance(50);
-  EXPECT_EQ(S::aligned_ready, state());
-}
-
 TEST_F(Mtp2, AlignmentTimersFailTheLink) {
   slc->trace.timers = true;
   StreamCapture log(std::clog);
@@ -196,40 +183,6 @@ TEST_F(Mtp2, AlignmentTimersFailTheLink) {
   EXPECT_TRUE(has(t, "(aligned ready): T1 expired\n"));
 }
 
-TEST_F(Mtp2, LinkStatusUnitsPerState) {
-  // A new link is idle without announcing it; SIOS and unknown status do nothing.
-  peer(lssu(4));
-  peer(lssu(SLC::SIOS));
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(chan.frames.empty());
-  EXPECT_EQ(0, owner.deactivated);
-
-  slc->activate();
-  peer(lssu(5));
-  peer(lssu(SLC::SIOS));
-  EXPECT_EQ(S::not_aligned, state());
-  for (int sf : {0, 4, 3, 0}) peer(lssu(static_cast<std::uint8_t>(sf)));  // SIO, unknown, SIOS, SIO
-  EXPECT_EQ(S::aligned, state());
-
-  peer(lssu(SLC::SIN));
-  peer(lssu(5));  // proving fails on an unknown status
-  EXPECT_EQ(S::idle, state());
-  peer(lssu(SLC::SIN));
-  advance(8200);
-  ASSERT_EQ(S::aligned_ready, state());
-  peer(lssu(SLC::SIO));  // aligned ready fails on SIO
-  EXPECT_EQ(S::idle, state());
-
-  peer(Bytes{0xFF, 0xFF, 0x02, SLC::SIN, SLC::SIOS});  // LI 2: first octet only
-  EXPECT_EQ(S::proving, state());
-  peer(kFisu0);
-  ASSERT_EQ(S::worked, state());
-  StreamCapture err(std::cerr);
-  peer(lssu(SLC::SIN));  // any LSSU in service fails the link
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(has(err.text(), "(worked): receive lssu: normal alignment  BSN=127 BIB=1 FSN=127 FIB=1\n"));
-}
-
 TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
   bringUp();
   StreamCapture err(std::cerr);
@@ -257,20 +210,6 @@ TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
   peer(su(127, true, 4, true, payload(3), 1));  // cut to one octet: an LSSU
   EXPECT_EQ(S::idle, state());
   EXPECT_EQ(before.msuRxCount + 5, slc->statistics().msuRxCount);
-}
-
-TEST_F(Mtp2, SentUnitsCarrySequenceNumbersAndLength) {
-  bringUp();
-  fromAbove(payload(61));
-  fromAbove(payload(62));
-  // First MSU after the reset: FSN 0, BSN 127, both indicators 1; 62 octets go with LI 63.
-  EXPECT_EQ((std::vector<Bytes>{su(127, true, 0, true, payload(61), 61), su(127, true, 1, true, payload(62), 63)}),
-            chan.frames);
-  EXPECT_TRUE(slc->timer_running());
-  const SLC::Statistics& st = slc->statistics();
-  EXPECT_EQ(2u, st.rtbSize);
-  EXPECT_EQ(4u, st.msuTxCount);  // two FISUs entering service, two MSUs
-  EXPECT_EQ(3u + 3u + 64u + 65u, st.octetsTx);
 }
 
 TEST_F(Mtp2, InServiceReceiveAcknowledgesAndDetectsGaps) {
@@ -381,102 +320,6 @@ TEST_F(Mtp2, WindowAndQueueLimits) {
   EXPECT_EQ(200u, slc->tb_count());
 }
 
-TEST_F(Mtp2, ExcessiveDelayOfAcknowledgement) {
-  slc->trace.timers = true;
-  bringUp();
-  fromAbove(payload(3));
-  fromAbove(payload(3));
-  advance(10000);
-  peer(su(0, true, 127, true));  // releases one: T7 starts again
-  advance(10000);
-  EXPECT_EQ(S::worked, state());
-  StreamCapture log(std::clog);
-  advance(2000);
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(has(log.text(), "(worked): T7 expired: 1 packets in RTB.\n"));
-  EXPECT_EQ(lssu(SLC::SIOS), last());
-  EXPECT_EQ(1, owner.deactivated);
-  EXPECT_EQ(0u, slc->rtb_count());
-}
-
-TEST_F(Mtp2, LinkFailuresInService) {
-  bringUp();
-  slc->trace.msu_processing = true;
-  StreamCapture err(std::cerr);
-  peer(su(127, true, 127, false));  // abnormal FIB once: tolerated
-  EXPECT_EQ(S::worked, state());
-  peer(su(127, true, 0, false, payload(3)));  // twice: failure
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(owner.up.empty());
-  EXPECT_TRUE(has(err.text(), "bad start of a retransmission:  BSN=127 BIB=1 FSN=0 FIB=0\n"));
-
-  // An MSU whose acknowledgement fails the link is neither answered after
-  // the SIOS nor delivered after the deactivation report.
-  bringUp();
-  peer(su(40, true, 0, true, payload(3)));  // bad BSN once: still accepted
-  chan.frames.clear();
-  peer(su(40, true, 1, true, payload(3)));
-  EXPECT_EQ(S::idle, state());
-  EXPECT_EQ(1u, owner.up.size());
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIOS)}), chan.frames);
-}
-
-TEST_F(Mtp2, LocalOperationsAndTrunkState) {
-  slc->trace.mtp_activate = slc->trace.state = true;
-  StreamCapture log(std::clog);
-  slc->OnTrunkHardStatus(false);  // idle: nothing
-  EXPECT_TRUE(chan.frames.empty());
-
-  slc->activate();
-  peer(lssu(SLC::SIO));
-  slc->activate();  // aligned: only logged
-  EXPECT_EQ(S::aligned, state());
-  EXPECT_TRUE(has(log.text(), "(aligned): local_activate: ignored.\n"));
-  EXPECT_TRUE(has(log.text(), "SS7/L2 [dpc=100, slc=3, trunk=2]: change state from \"not aligned\" to \"aligned\"\n"));
-
-  peer(lssu(SLC::SIN));
-  peer(kFisu0);
-  slc->activate();  // in service: reported again
-  EXPECT_EQ(2, owner.activated);
-  slc->OnTrunkHardStatus(true);
-  EXPECT_EQ(S::worked, state());
-  slc->OnTrunkHardStatus(false);
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(has(log.text(), "(worked):  transport OFF by low level terminated\n"));
-
-  chan.frames.clear();
-  slc->deactivate();  // from idle: the idle entry runs again
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIOS)}), chan.frames);
-  EXPECT_EQ(2, owner.deactivated);
-  EXPECT_TRUE(has(log.text(), "(idle): local_deactivate()\n"));
-}
-
-TEST_F(Mtp2, EnteringServiceDropsUnitsLeftWaiting) {
-  bringUp();
-  chan.accept = 0;
-  for (unsigned i = 0; i < 3; ++i) fromAbove(payload(3));
-  StreamCapture err(std::cerr);
-  peer(lssu(SLC::SIOS));
-  chan.accept = -1;
-  chan.frames.clear();
-  bringUp();
-  EXPECT_EQ(0u, slc->tb_count());
-  EXPECT_TRUE(has(err.text(), "(worked): discard 3 msu in TB\n"));
-}
-
-TEST_F(Mtp2, WithoutChannelOnlyLogs) {
-  slc->hdlc(nullptr);
-  StreamCapture log(std::clog);
-  slc->activate();  // LSSUs are skipped silently
-  EXPECT_FALSE(has(log.text(), "no HDLC interface attached!!!"));
-  peer(lssu(SLC::SIN));
-  peer(kFisu0);
-  EXPECT_EQ(S::worked, state());
-  const std::string t = log.text();
-  EXPECT_TRUE(has(t.substr(t.find("no HDLC interface attached!!!") + 1), "no HDLC interface attached!!!"));
-  EXPECT_EQ(0u, slc->statistics().msuTxCount);
-}
-
 // Payloads too short for an MSU would reach the peer as FISUs or LSSUs (an
 // SIOS fails the link) and hold a sequence number it never acknowledges.
 TEST_F(Mtp2, TooShortMessagesFromAboveAreRefused) {
@@ -488,21 +331,6 @@ TEST_F(Mtp2, TooShortMessagesFromAboveAreRefused) {
   EXPECT_TRUE(has(err.text(), "msu too short (1 octet(s)), ignoring msu: 03\n"));
   fromAbove(payload(3));
   EXPECT_EQ(su(127, true, 0, true, payload(3)), last());
-}
-
-TEST(Mtp2Print, NamesOfIndicationsAndStates) {
-  auto str = [](auto v) {
-    std::ostringstream os;
-    os << v;
-    return os.str();
-  };
-  EXPECT_EQ("out of alignment|emergency alignment|out of service|unknown:0xA5",
-            str(SLC::SIO) + "|" + str(SLC::SIE) + "|" + str(SLC::SIOS) + "|" + str(static_cast<SLC::Indication>(0xA5)));
-  EXPECT_EQ("not aligned|aligned ready|unknown",
-            str(S::not_aligned) + "|" + str(S::aligned_ready) + "|" + str(static_cast<S::type>(9)));
-  SLC slc;
-  EXPECT_EQ("MTP/L2", std::string(slc.name().name()));
-  EXPECT_EQ("SS7/L2 [dpc=0, slc=0, trunk=0] (idle): ", str(ext::header(&slc)));
 }
 
 // The units the layer emits, dissected by tshark.

@@ -62,28 +62,6 @@ TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
   for (unsigned i = 0; i < 8; ++i) ASSERT_NE(entryWithTei(64 + i), nullptr);
 }
 
-TEST_F(TeiNt, RequestsForFixedTeisAreIgnoredOrDenied) {
-  request(1, 0);
-  request(2, 63);
-  EXPECT_TRUE(owner.down.empty());
-  request(3, 64);
-  EXPECT_EQ(pop(), identity(3, 3, 64));
-  request(4, 126);
-  EXPECT_EQ(pop(), identity(4, 3, 126));
-  EXPECT_EQ(entryWithTei(64), nullptr);
-}
-
-TEST_F(TeiNt, LowestFreeTeiIsReused) {
-  request(1, 127);
-  request(2, 127);
-  owner.down.clear();
-  rx({0x00, 0x81, 0x53});  // DISC P 1 from TEI 64
-  EXPECT_EQ(hex(pop()), "00 81 73");  // UA response F 1
-  EXPECT_EQ(entryWithTei(64), nullptr);
-  request(3, 127);
-  EXPECT_EQ(pop(), identity(3, 2, 64));
-}
-
 TEST_F(TeiNt, DuplicateCheckAnswersRemoveTheTei) {
   request(7, 127);
   owner.down.clear();
@@ -162,25 +140,6 @@ TEST_F(TeiNt, BusyTerminalGetsItsMessagesLater) {
   rx({0x00, 0x81, 0x01, 0x00});  // RR: not busy any more
   EXPECT_EQ(hex(pop()), "02 81 00 03 08 01 84 01");
   EXPECT_FALSE(entryWithTei(64)->busy());
-}
-
-TEST_F(TeiNt, UnknownTeiIsTakenOrRemoved) {
-  rx({0x00, 0x91, 0x7F});  // SABME from TEI 72 nobody assigned
-  ASSERT_NE(entryWithTei(72), nullptr);
-  EXPECT_EQ(hex(pop()), "02 91 7F");  // assigned: our SABME
-  EXPECT_EQ(hex(pop()), "00 91 73");  // and the UA to its SABME
-  for (uint16_t i = 0; i < 7; ++i) request(i, 127);
-  owner.down.clear();
-  rx({0x00, 0x93, 0x7F});  // TEI 73 with every entry in use
-  EXPECT_EQ(pop(), identity(0, 6, 73));
-  EXPECT_EQ(pop(), identity(0, 6, 73));
-  EXPECT_TRUE(owner.down.empty());
-  // Malformed frames are dropped.
-  rx({0x00, 0x91});
-  rx({0x01, 0x91, 0x7F});
-  rx({0x00, 0x90, 0x7F});
-  rx({0x00, 0xFF, 0x13});
-  EXPECT_TRUE(owner.down.empty());
 }
 
 TEST_F(TeiNt, UnansweredPollsUnassignTheTerminal) {

@@ -51,18 +51,6 @@ class AgentLink : public ::testing::Test {
       return srv.connected() && a.connector() && a.connector()->IsConnected();
     });
   }
-  bool Next(AgentServer& srv, MON::Message& m) {
-    return loop.RunUntil([&] { return srv.TakeMessage(m); });
-  }
-  MON::Command SetCommand(int uniq, const std::string& value) {
-    MON::Command c;
-    MON::SnmpSetCommand s;
-    s.set_uniq(uniq);
-    s.set_id().select_oid("1.3.6.1.2.1.1.5.0");
-    s.set_value(value);
-    c.select_snmp_set().set_commands().push_back(s);
-    return c;
-  }
   ctltest::Loop loop;
 };
 
@@ -111,90 +99,6 @@ TEST_F(AgentLink, ConfigurationDecidesWhetherAndWhereItConnects) {
   }
 }
 
-TEST_F(AgentLink, ConnectsNotifiesAndPingsOnlyAfterAFirstSend) {
-  AgentServer srv;
-  auto f = Config(Agent(srv.host(), "ostr"));
-  Notify n;
-  SnmpAgentInstance a;
-  StreamCapture log(std::clog);
-  a.Activate(First(*f));
-  a.Bind(&n);
-  ASSERT_TRUE(Connect(srv, a));
-  EXPECT_EQ(SnmpAgentInstance::Connected, a.getState());
-  EXPECT_EQ(std::vector<std::string>{"ostr"}, n.names);
-  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": connected.\n"));
-
-  // Nothing sent yet: no ping, and no silence check, however long it is.
-  EXPECT_FALSE(a.pingPending());
-  Mux::advanceClock(60000);
-  loop.RunFor(30);
-  MON::Message m;
-  EXPECT_FALSE(srv.TakeMessage(m));
-  EXPECT_FALSE(srv.Eof());
-
-  // The agent answers (any payload counts as life), then a first send arms
-  // the ping 5000 ms later.
-  MON::Message answer;
-  answer.set_pdu().select_response().select_ping().select_success(ASN1::Null());
-  uint32_t before = Mux::milliseconds();
-  ASSERT_TRUE(srv.SendMessage(answer));
-  ASSERT_TRUE(loop.RunUntil([&] { return int32_t(a.lastHeard() - before) >= 0; }));
-  a.Command(SetCommand(7, "x"));
-  ASSERT_TRUE(Next(srv, m));
-  EXPECT_EQ(0, m.get_pdu().currentSelection());
-  EXPECT_TRUE(a.pingPending());
-  Mux::advanceClock(4900);
-  loop.RunFor(20);
-  EXPECT_FALSE(srv.TakeMessage(m));
-  Mux::advanceClock(100);
-  ASSERT_TRUE(Next(srv, m));
-  EXPECT_TRUE(IsPing(m));
-  // Every frame is TPKT version 3.
-  for (const auto& h : srv.headers()) EXPECT_EQ(3, h[0]);
-}
-
-TEST_F(AgentLink, SilenceOfMoreThan30sAtASendDropsTheLinkAfterSending) {
-  AgentServer srv;
-  auto f = Config(Agent(srv.host(), "ostr"));
-  Notify n;
-  SnmpAgentInstance a;
-  StreamCapture log(std::clog);
-  a.Activate(First(*f));
-  a.Bind(&n);
-  ASSERT_TRUE(Connect(srv, a));
-  MON::Message m;
-
-  // The clock stands still while the two sends are checked.
-  Mux::mux_settimeofday();
-  Mux::advanceClock(a.lastHeard() + 30000 - Mux::milliseconds());
-  a.Command(SetCommand(1, "at-limit"));  // exactly the limit: kept
-  EXPECT_TRUE(a.connector()->IsConnected());
-  Mux::advanceClock(1);  // one more: the message still leaves, then the drop
-  a.Command(SetCommand(2, "over"));
-  EXPECT_EQ(Control::Service::State::Deactivating, a.connector()->GetState());
-  Mux::mux_cleartimeofday();
-  ASSERT_TRUE(Next(srv, m));
-  ASSERT_TRUE(Next(srv, m));
-  EXPECT_EQ(std::string("over"), std::string(m.get_pdu().get_command().get_snmp_set().get_commands()[0].get_value()));
-  ASSERT_TRUE(loop.RunUntil([&] { return srv.Eof(); }));
-  ASSERT_TRUE(loop.RunUntil([&] { return a.getState() == SnmpAgentInstance::ConnectionLost; }));
-  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": ping timeout !!! now="));
-  EXPECT_NE(std::string::npos, log.text().find(a.logPrefix() + ": connection lost, reset snmpagent instance"));
-  EXPECT_FALSE(a.pingPending());
-
-  // The connector comes back 10000 ms later; the stamp restarts and the
-  // notify hears the new connection.
-  srv.Drop();
-  Mux::advanceClock(10000);
-  ASSERT_TRUE(Connect(srv, a));
-  EXPECT_EQ(2u, n.names.size());
-  EXPECT_EQ(SnmpAgentInstance::Connected, a.getState());
-  a.Command(SetCommand(3, "again"));
-  ASSERT_TRUE(Next(srv, m));
-  loop.RunFor(20);
-  EXPECT_FALSE(srv.Eof());
-}
-
 TEST_F(AgentLink, ReceivedPayloadsAreCheckedAndDiscarded) {
   AgentServer srv;
   auto f = Config(Agent(srv.host(), "ostr"));
@@ -216,20 +120,6 @@ TEST_F(AgentLink, ReceivedPayloadsAreCheckedAndDiscarded) {
   ASSERT_TRUE(loop.RunUntil([&] { return err.text().find("unknown") != std::string::npos; }));
   EXPECT_NE(std::string::npos, err.text().find(a.logPrefix() + ": receive unknown message type"));
   EXPECT_TRUE(a.connector()->IsConnected());
-}
-
-TEST_F(AgentLink, ConnectionBeforeBindIsNotNotified) {
-  // A connection made while no notify is bound reaches nobody; binding
-  // later does not replay it.
-  AgentServer srv;
-  auto f = Config(Agent(srv.host(), "ostr"));
-  SnmpAgentInstance a;
-  a.Activate(First(*f));
-  ASSERT_TRUE(Connect(srv, a));
-  Notify n;
-  a.Bind(&n);
-  loop.RunFor(20);
-  EXPECT_TRUE(n.names.empty());
 }
 
 // ---- the agent controller ----------------------------------------------------

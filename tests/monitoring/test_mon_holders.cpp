@@ -220,30 +220,6 @@ TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
 }
 
-TEST_F(Holder, TermCountersAreKeptPerOwnerAndBoard) {
-  auto counter = [](int owner, int id, int cnt) {
-    LGCP::TermCounter c;
-    c.set_owner(LGCP::TermCounterOwner::NamedNumber(owner));
-    if (id >= 0) c.set_ownerId(id);
-    c.set_cnt(cnt);
-    return c;
-  };
-  h->setTermCounter(counter(4, 1, 10));
-  h->setTermCounter(counter(4, 2, 20));
-  h->setTermCounter(counter(1, -1, 5));
-  h->setTermCounter(counter(1, -1, -6));
-  h->setTermCounter(counter(4, -1, 7));  // no ownerId: no file, own entry
-  h->setTermCounter(counter(0, -1, 8));  // owner none: no file
-  h->setTermCounter(counter(4, 1, 11));  // board 1 again, not the entry without a board
-  EXPECT_EQ("11", Read("/var/monitoring/term_cnts/board1"));
-  EXPECT_EQ(11, h->GetTermCounters().front().get_cnt().getValue());
-  EXPECT_EQ(7, std::next(h->GetTermCounters().begin(), 3)->get_cnt().getValue());
-  EXPECT_EQ("20", Read("/var/monitoring/term_cnts/board2"));
-  EXPECT_EQ("-6", Read("/var/monitoring/term_cnts/router"));
-  ASSERT_EQ(5u, h->GetTermCounters().size());
-  EXPECT_EQ(-6, std::next(h->GetTermCounters().begin(), 2)->get_cnt().getValue());
-}
-
 TEST_F(Holder, ControllerStatusFilesAndTheSelfLink) {
   std::string self = h->getSelfHostAddress().GetStrAddr();
   ASSERT_NE("", self);
@@ -305,19 +281,6 @@ TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
   EXPECT_FALSE(Exists("/escape"));
   EXPECT_FALSE(Exists("/var/monitoring/s"));
   EXPECT_NE(std::string::npos, log.text().find("refused"));
-}
-
-TEST_F(Holder, DisplayParamsReachTheirSetter) {
-  LGCP::DisplayParams d;
-  auto& list = d.select_snmpTrapReceivers();
-  list.push_back(ASN1::IA5String("10.1.1.1"));
-  list.push_back(ASN1::IA5String("10.1.1.2"));
-  h->setDisplayStatus(d);
-  EXPECT_EQ((std::list<std::string>{"10.1.1.1", "10.1.1.2"}), h->GetTrapHosts());
-  LGCP::DisplayParams b;
-  b.select_board(Board(4, "x", 0));
-  h->setDisplayStatus(b);
-  EXPECT_TRUE(Exists("/var/monitoring/board4"));
 }
 
 }  // namespace

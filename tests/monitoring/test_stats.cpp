@@ -108,18 +108,6 @@ TEST(StatsPage, SectionsScopeValuesToTheirObject) {
   EXPECT_EQ("a ", Render(root, "a <!--GEN.end--> never %n%"));
 }
 
-TEST(StatsPage, SectionNamesAndMarkerText) {
-  Node root;
-  root.objects["a-b"].set("v", "1");
-  root.objects["ab"].set("v", "2");
-  EXPECT_EQ("[1]", Render(root, "<!--GEN.a-b-->[%v%]<!--GEN.end-->"));
-  // Text after the closing hyphens and before ">" is dropped.
-  EXPECT_EQ("[2] after", Render(root, "<!--GEN.ab-- junk>[%v%]<!--GEN.end--x> after"));
-  // Blanks belong to the name: "end " closes nothing, it opens an unknown
-  // section that the next end marker closes.
-  EXPECT_EQ("[2]text", Render(root, "<!--GEN.ab-->[%v%]<!--GEN.end -->lost<!--GEN.end-->text"));
-}
-
 TEST(StatsPage, MissingObjectSuppressesTheWholeSection) {
   Node root;
   root.set("n", "42");

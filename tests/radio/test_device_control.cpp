@@ -96,14 +96,6 @@ class Zolta7 : public ::testing::Test {
   Station station;
 };
 
-TEST_F(Zolta7, FirstRequestIsTheIdentification) {
-  EXPECT_EQ(step(0, false), (Bytes{0x01, 0x11, 0xC0, 0x2C}));
-  unsigned char buf[16];
-  EXPECT_EQ(dev.Read(buf, sizeof buf), 0);
-  EXPECT_EQ(st().substate, ZL7_SUBSTATE_WAIT_RESPONSE);
-  EXPECT_FALSE(dev.isConnected());
-}
-
 TEST_F(Zolta7, SilentStationTimesOutAndIsPolledAgain) {
   step(0, false);
   step(4999, false);
@@ -162,19 +154,6 @@ TEST_F(Zolta7, FrequencyChangeWritesRegisterFiveAndReadsBack) {
   // The registers are read back at once.
   EXPECT_EQ(step(110)[1], CTL_GET_REGS);
   EXPECT_EQ(st().regs_update, ZL7_UPDATE_WAS);
-}
-
-TEST_F(Zolta7, FrequencyChoiceAndBand) {
-  dev.SetFreq(118.0f);
-  EXPECT_EQ(st().wanted_frrs.f, 2160);
-  EXPECT_FLOAT_EQ(st().wanted_freq, 118.0f);
-  EXPECT_EQ(st().freq_update, ZL7_UPDATE_NEED);
-  dev.SetFreq(118.006f);  // nearer to the next channel
-  EXPECT_EQ(st().wanted_frrs.f, 2161);
-  for (float out : {99.0f, 600.0f, 300.0f}) {  // 300 MHz is beyond the 13-bit channel number
-    dev.SetFreq(out);
-    EXPECT_EQ(st().wanted_frrs.f, 2161) << out;
-  }
 }
 
 TEST_F(Zolta7, SquelchChangeAndItsErrorResponse) {
@@ -236,58 +215,11 @@ TEST_F(Zolta7, AnswersSplitOrLateDoNotStall) {
   EXPECT_EQ(st().freq_update, ZL7_UPDATE_WAS);
 }
 
-TEST_F(Zolta7, ParametersAndDump) {
-  int v = 4;
-  float f = 0;
-  EXPECT_FALSE(dev.SetParam(IDeviceControl::ParamAddress, &v, 2));
-  EXPECT_FALSE(dev.SetParam(IDeviceControl::ParamAddress, nullptr, 4));
-  EXPECT_FALSE(dev.SetParam(IDeviceControl::ParamFreqMin, &f, 4));
-  EXPECT_FALSE(dev.GetParam(IDeviceControl::ParamAddress, &v, 4));
-  EXPECT_FALSE(dev.GetParam(static_cast<IDeviceControl::DeviceControlParamIDType>(7), &v, 4));
-  ASSERT_TRUE(dev.GetParam(IDeviceControl::ParamFreqMax, &f, 4));
-  EXPECT_FLOAT_EQ(f, 500.0f);
-  v = 9;
-  ASSERT_TRUE(dev.SetParam(IDeviceControl::ParamPollPeriod, &v, 4));
-  EXPECT_EQ(st().poll_period, 9);
-  v = -2;
-  ASSERT_TRUE(dev.SetParam(IDeviceControl::ParamResponseTimeout, &v, 4));
-  EXPECT_EQ(st().response_timeout, -2);
-  f = 145.0f;
-  ASSERT_TRUE(dev.SetParam(IDeviceControl::ParamFrequency, &f, 4));
-  EXPECT_EQ(st().freq_update, ZL7_UPDATE_NEED);
-
-  std::vector<unsigned char> text(8192);
-  const int n = dev.Show(text);
-  const std::string dump(reinterpret_cast<char*>(text.data()));
-  EXPECT_EQ(n, static_cast<int>(dump.size()));
-  EXPECT_EQ(dump.rfind("\nShow Zolta 7 status:\n         Control :\n      radio addr : 1,\n", 0), 0u);
-  EXPECT_NE(dump.find("     update freq : need update(1),\n"), std::string::npos);
-  EXPECT_NE(dump.find("[varu]        kf : 60%% /  -6 dBm(0),\n"), std::string::npos);
-  EXPECT_NE(dump.find("[dv4]            : 0x0000,\n"), std::string::npos);
-  char small[32];
-  EXPECT_GT(dev.Show(small, sizeof small), 31);
-  EXPECT_EQ(std::strlen(small), 31u);
-
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  EXPECT_EQ(dev.ShowFd(fds[1]), n);
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  for (ssize_t k; (k = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(k));
-  close(fds[0]);
-  EXPECT_NE(out.find("[varu]        kf : 60% /  -6 dBm(0),\n"), std::string::npos);
-  EXPECT_EQ(out.size() + 1, dump.size());
-}
-
 TEST(DeviceControl, FactoryNoneAndBase) {
   EXPECT_EQ(DeviceControlFactory::createDeviceControl(static_cast<IDeviceControl::RadioTypeType>(2)), nullptr);
   std::unique_ptr<IDeviceControl> none(DeviceControlFactory::createDeviceControl(IDeviceControl::RadioTypeNone));
   std::unique_ptr<IDeviceControl> z7(DeviceControlFactory::createDeviceControl(IDeviceControl::RadioTypeZolta7));
   ASSERT_TRUE(none && z7);
-  EXPECT_EQ(none->GetName(), "None");
-  EXPECT_EQ(z7->GetName(), "Zolta7");
-  EXPECT_EQ(z7->GetType(), IDeviceControl::RadioTypeZolta7);
 
   ASSERT_TRUE(none->Open());
   EXPECT_TRUE(none->isConnected());
@@ -308,10 +240,6 @@ TEST(DeviceControl, FactoryNoneAndBase) {
   std::vector<unsigned char> buf(4);
   EXPECT_EQ(none->Read(buf), 0);
 
-  BaseDeviceControl base;
-  EXPECT_EQ(base.GetName(), "Base");
-  EXPECT_FALSE(base.isConnected());
-  EXPECT_EQ(base.GetSQL(), IDeviceControl::SquelshNoConfig);
   // A second Open of the Zolta 7 device starts afresh; destroying it
   // without Close leaks nothing (the sanitizer build checks).
   ASSERT_TRUE(z7->Open());

@@ -121,89 +121,6 @@ TEST(Zl7Encode, FullRawOutputFailsTheRecord) {
   EXPECT_EQ(written[3].length, 0);
 }
 
-// Every request and response, encoded by one role and decoded by the other,
-// comes back with the same fields.
-TEST(Zl7Roles, RequestsAndResponsesRoundTrip) {
-  Chan ctl(7, PROTO_MODE_ZL7_CONTROLER), st(7, PROTO_MODE_ZL7_RADIO_STATION);
-
-  std::vector<s_zl7_cmd> requests;
-  s_zl7_cmd c = cmd(7, CTL_GET_REGS);
-  c.body.ctl_get_regs.reg_addr = 0x0102;
-  c.body.ctl_get_regs.regs_count = 0x0304;
-  requests.push_back(c);
-  c = cmd(7, CTL_CALL_SUB);
-  c.body.ctl_call_sub.sub_func = 0xBEEF;
-  requests.push_back(c);
-  c = cmd(7, CTL_SET_REGS);
-  c.body.ctl_set_regs.reg_addr = 11;
-  c.body.ctl_set_regs.regs_count = 3;
-  c.body.ctl_set_regs.bytes_count = 6;
-  c.body.ctl_set_regs.regs[0] = 0x1234;
-  c.body.ctl_set_regs.regs[1] = 0xABCD;
-  c.body.ctl_set_regs.regs[2] = 0x00FF;
-  requests.push_back(c);
-  requests.push_back(cmd(7, CTL_GET_ID));
-  c = cmd(7, CTL_SET_CONFIG);
-  c.body.ctl_set_config.baudrate = 5;
-  requests.push_back(c);
-  for (const auto& r : requests) {
-    st.feed(ctl.encode(r));
-    auto got = st.take();
-    ASSERT_EQ(got.size(), 1u) << int(r.function);
-    EXPECT_EQ(got[0].status, 0);
-    EXPECT_EQ(cmp_zl7_cmd(&r, &got[0], PROTO_MODE_ZL7_CONTROLER), 0) << int(r.function);
-  }
-
-  std::vector<s_zl7_cmd> responses;
-  c = cmd(7, RST_GET_REGS);
-  c.body.rst_get_regs.bytes_count = 4;
-  c.body.rst_get_regs.regs[0] = 0xA123;
-  c.body.rst_get_regs.regs[1] = 0x0001;
-  responses.push_back(c);
-  c = cmd(7, RST_CALL_SUB);
-  c.body.ctl_call_sub.sub_func = 9;
-  responses.push_back(c);
-  c = cmd(7, RST_SET_REGS);
-  c.body.rst_set_regs.reg_addr = 5;
-  c.body.rst_set_regs.regs_count = 1;
-  responses.push_back(c);
-  c = cmd(7, RST_GET_ID);
-  c.body.rst_id = {42, 0x5A, 1, 0, 1, 1, 2, 17};
-  responses.push_back(c);
-  for (int f : {131, 136, 144, 145, 147}) {
-    c = cmd(7, static_cast<unsigned char>(f));
-    c.body.rst_error.error = 6;
-    responses.push_back(c);
-  }
-  for (const auto& r : responses) {
-    ctl.feed(st.encode(r));
-    auto got = ctl.take();
-    ASSERT_EQ(got.size(), 1u) << int(r.function);
-    EXPECT_EQ(got[0].status, 0);
-    EXPECT_EQ(cmp_zl7_cmd(&r, &got[0], PROTO_MODE_ZL7_RADIO_STATION), 0) << int(r.function);
-  }
-  // The identification flags travel as single bits.
-  c = cmd(7, RST_GET_ID);
-  c.body.rst_id = {1, 2, 5, 9, 3, 7, 1, 1};
-  EXPECT_EQ(st.encode(c)[5], 0xC3);
-}
-
-TEST(Zl7Parse, BytesOneAtATime) {
-  Chan ctl(1, PROTO_MODE_ZL7_CONTROLER), st(1, PROTO_MODE_ZL7_RADIO_STATION);
-  s_zl7_cmd id = cmd(1, RST_GET_ID);
-  id.body.rst_id.id = 3;
-  const Bytes frame = st.encode(id);
-  ASSERT_EQ(frame.size(), 9u);
-  std::vector<int> seen;
-  for (size_t i = 0; i < frame.size(); ++i) {
-    ctl.feed(Bytes{frame[i]});
-    for (int s : statuses(ctl.take())) seen.push_back(s * 100 + static_cast<int>(i + 1));
-  }
-  // Two and three held bytes are too few; then the frame waits for its
-  // remaining bytes and decodes once complete.
-  EXPECT_EQ(seen, (std::vector<int>{-202 * 100 + 2, -202 * 100 + 3, 9}));
-}
-
 TEST(Zl7Parse, NoiseBadCrcAndUnknownFunction) {
   Chan ctl(1, PROTO_MODE_ZL7_CONTROLER);
   const Bytes ack = with_crc({0x01, 0x10, 0x00, 0x05, 0x00, 0x02});  // no other 0x01 byte
@@ -240,27 +157,6 @@ TEST(Zl7Parse, NoiseBadCrcAndUnknownFunction) {
   EXPECT_EQ(ctl.c.in_raw_count, 1);
 }
 
-TEST(Zl7Parse, VariableFrameWaitsForItsCrc) {
-  Chan ctl(1, PROTO_MODE_ZL7_CONTROLER);
-  const Bytes frame = with_crc({0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78});
-  ctl.feed(Bytes(frame.begin(), frame.end() - 1));
-  EXPECT_TRUE(ctl.take().empty());
-  ctl.feed(Bytes{frame.back()});
-  auto got = ctl.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.rst_get_regs.regs[1], 0x5678);
-
-  // More registers than a record holds: 32 are kept, the CRC covers all.
-  Bytes many{0x01, 0x03, 80};
-  for (int i = 0; i < 80; ++i) many.push_back(static_cast<unsigned char>(i));
-  ctl.feed(with_crc(many));
-  got = ctl.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.rst_get_regs.regs[31], 0x3E3F);
-}
-
 TEST(Zl7Parse, FullReceivedQueueKeepsTheNewest) {
   Chan ctl(1, PROTO_MODE_ZL7_CONTROLER);
   Bytes stream;
@@ -285,77 +181,6 @@ TEST(Zl7Parse, FullReceivedQueueKeepsTheNewest) {
   ASSERT_EQ(got.size(), 64u);
   EXPECT_EQ(got.back().body.rst_id.id, 199);
   EXPECT_EQ(ctl.c.in_raw_count, 0);
-}
-
-TEST(Zl7Registers, PackAndUnpack) {
-  s_zl7_reg reg;
-  std::memset(&reg, 0, sizeof reg);
-  const unsigned short frrs[] = {0xA123};
-  EXPECT_EQ(unpack_zl7_reg(&reg, 5, frrs), 1);
-  EXPECT_EQ(reg.value.frrs.kf, 5);
-  EXPECT_EQ(reg.value.frrs.f, 0x0123);
-  const unsigned short cw[] = {0x2345, 0x0001};
-  EXPECT_EQ(unpack_zl7_reg(&reg, 0, cw), 2);
-  EXPECT_EQ(reg.value.cw, 0x12345);
-  EXPECT_EQ(unpack_zl7_reg(&reg, 1, cw), PROTO_ZL7_CONVERT_BAD_ID);
-  EXPECT_EQ(unpack_zl7_reg(&reg, 15, cw), PROTO_ZL7_CONVERT_BAD_ID);
-  EXPECT_EQ(unpack_zl7_reg(&reg, 28, cw), PROTO_ZL7_CONVERT_BAD_ID);
-  EXPECT_EQ(unpack_zl7_reg(&reg, 27, cw), 1);
-  EXPECT_EQ(unpack_zl7_reg(nullptr, 5, cw), PROTO_ZL7_CONVERT_ERROR);
-
-  s_zl7_cmd c = cmd(0, 0);
-  s_proto_zl7_header h{1, CTL_SET_REGS, 0};
-  reg.address = 0;
-  reg.value.cw = 0x00012345;
-  ASSERT_EQ(pack_zl7_reg(&c, &h, &reg), 0);
-  EXPECT_EQ(c.body.ctl_set_regs.regs_count, 2);
-  EXPECT_EQ(c.body.ctl_set_regs.bytes_count, 4);
-  EXPECT_EQ(c.body.ctl_set_regs.regs[0], 0x2345);
-  EXPECT_EQ(c.body.ctl_set_regs.regs[1], 0x0001);
-
-  reg.address = 9;
-  reg.value.varu.kf = 2;
-  reg.value.varu.v = 0x18;
-  h.function = RST_GET_REGS;
-  ASSERT_EQ(pack_zl7_reg(&c, &h, &reg), 0);
-  EXPECT_EQ(c.body.rst_get_regs.regs[0], 0x0218);
-  reg.address = 15;
-  EXPECT_EQ(pack_zl7_reg(&c, &h, &reg), PROTO_ZL7_CONVERT_BAD_ID);
-  EXPECT_EQ(c.status, PROTO_ZL7_CONVERT_BAD_ID);
-  reg.address = 3;
-  h.function = CTL_GET_ID;
-  EXPECT_EQ(pack_zl7_reg(&c, &h, &reg), PROTO_ZL7_CONVERT_BAD_ID);
-
-  char text[256];
-  reg.address = 5;
-  reg.value.frrs.kf = 1;
-  reg.value.frrs.f = 2160;
-  sprintf_zl7_reg(text, sizeof text, &reg, 0);
-  EXPECT_STREQ(text, "reg.addr: 5,\nreg.frrs.kf: 1,\nreg.frrs.f: 2160,\n");
-  reg.address = 15;
-  EXPECT_EQ(sprintf_zl7_reg(text, sizeof text, &reg, 0), 0);
-}
-
-TEST(Zl7Text, CommandPrintsAndNames) {
-  s_zl7_cmd c = cmd(1, CTL_GET_REGS);
-  c.body.ctl_get_regs.regs_count = 28;
-  char text[256];
-  sprintf_zl7_cmd(text, sizeof text, &c, PROTO_MODE_ZL7_CONTROLER, 0);
-  EXPECT_STREQ(text, "msgAddr: 1,\nmsgFunc: 3,\nctl_get_regs.reg_addr: 0,\nctl_get_regs.regs_count: 28\n");
-  c = cmd(1, RST_ERR_SET_REGS);
-  c.body.rst_error.error = 3;
-  sprintf_zl7_cmd(text, sizeof text, &c, PROTO_MODE_ZL7_RADIO_STATION, 0);
-  EXPECT_STREQ(text, "msgAddr: 1,\nmsgFunc: 144,\nrst_error.error: 3,\n");
-  EXPECT_EQ(sprintf_zl7_cmd(text, sizeof text, &c, PROTO_MODE_ZL7_CONTROLER, 0), 0);
-  EXPECT_EQ(sprintf_zl7_cmd(text, sizeof text, &c, 2, 0), 0);
-  EXPECT_EQ(cmp_zl7_cmd(&c, nullptr, 1), -1);
-
-  EXPECT_STREQ(proto_zl7_find_name_by_id(proto_zl7_status_const_name, -202),
-               "PROTO_ZL7_CONVERT_NOT_ENOUGHT_RAW_DATA");
-  EXPECT_STREQ(proto_zl7_find_name_by_id(proto_zl7_error, 9), "mode error");
-  EXPECT_EQ(proto_zl7_find_name_by_id(proto_zl7_error, 1), nullptr);
-  EXPECT_EQ(proto_zl7_find_id_by_name(proto_zl7_packet_const_name, "RST_ERR_GET_ID"), 145);
-  EXPECT_EQ(proto_zl7_find_id_by_name(proto_zl7_mode_const_name, "nope"), -1);
 }
 
 #ifdef HAVE_MODBUS_HEADER

@@ -192,47 +192,6 @@ TEST(VorkRadioState, ControllerStatusAndModifier) {
   EXPECT_TRUE(env.encodePERBytes(plain, out));
 }
 
-// Every command goes to the controller as its alternative and comes back
-// from a controller modifier as the same command and fields.
-TEST(VorkRadioState, ModifierRoundTripForEveryCommand) {
-  const int commands[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 129, 130, 131, 132, 133, 134, 135};
-  for (int c : commands) {
-    VorkRadioState s = busy_state(c);
-    TERM::RtpRadioRequest req;
-    ASSERT_EQ(VorkRadioStateMaps::EncodeASN(s, s, req), 0) << c;
-    VorkRadioState back;
-    ASSERT_EQ(VorkRadioStateMaps::DecodeASN(req.get_request().get_vork(), back), 0);
-    EXPECT_EQ(back.command, c);
-    EXPECT_EQ(back.from_addr, s.from_addr);
-    EXPECT_EQ(back.from_ssrc, s.from_ssrc);
-    if (c == 9 || c == 133) {
-      EXPECT_STREQ(back.caller_id, "4711");
-      EXPECT_EQ(back.session_addr, s.session_addr);
-    }
-    if (c == 1 || c == 3 || c == 129 || c == 130) {
-      EXPECT_EQ(back.li, 300);
-    }
-    if (c == 2 || c == 132) {
-      EXPECT_FLOAT_EQ(back.freq, 145.5f);
-    }
-    if (c == 131) {
-      EXPECT_FLOAT_EQ(back.quality, 0.25f);
-    }
-    if (c == 134 || c == 10) {
-      EXPECT_EQ(back.remote_ch, 5);
-    }
-    if (c == 135) {
-      EXPECT_EQ(back.standby_group, 9);
-    }
-    if (c == 11 || c == 132) {
-      EXPECT_EQ(back.squelsh, 2);
-    }
-  }
-  TERM::RtpRadioRequest req;
-  EXPECT_EQ(VorkRadioStateMaps::EncodeASN(VorkRadioState(), busy_state(77), req), -1);
-  EXPECT_FALSE(req.request_isPresent());
-}
-
 TEST(VorkRadioState, CallerIdLimits) {
   TERM::VorkRadioModifier m;
   m.set_addr().set_session_addr("1.2.3.4");

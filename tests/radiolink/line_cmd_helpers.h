@@ -13,8 +13,7 @@ namespace line_cmd {
 // Flags word of a frame: protocol version (0 = v1, 1 = v2) and mode.
 inline uint16_t Flags(int protocol, int mode = 0) { return static_cast<uint16_t>((protocol << 12) | (mode << 8)); }
 
-// The payload bytes of the one frame that sending the record makes; status
-// gets the record's send status (1 when nothing was written back).
+// The payload of the one frame that sending the record makes, and its status.
 inline Bytes PayloadOf(int chan_mode, const s_data_cmd& r, int* status = nullptr) {
   Channel ch(chan_mode);
   Bytes f = ch.Send({r});
@@ -24,28 +23,30 @@ inline Bytes PayloadOf(int chan_mode, const s_data_cmd& r, int* status = nullptr
   return Bytes(f.begin() + PROTO_FRAME_HEADER, f.end() - 2);
 }
 
+// The destination byte of a channel's mode: a mask in v1, a number in v2.
+inline uint8_t DstFor(int chan_mode, uint16_t flags) {
+  static const uint8_t v1[] = {PROTO_ADDR_LGW, PROTO_ADDR_ALI, PROTO_ADDR_DLI};
+  static const uint8_t v2[] = {0, 3, 2};
+  return get_protocol_version(flags) == 1 ? v2[chan_mode] : v1[chan_mode];
+}
+
 // The record a channel of the given mode decodes from one frame.
-inline s_data_cmd Receive(int chan_mode, uint16_t id, uint16_t flags, const Bytes& payload, uint8_t dst = 0x00) {
+inline s_data_cmd Receive(int chan_mode, uint16_t id, uint16_t flags, const Bytes& payload, int dst = -1) {
+  if (dst < 0) dst = DstFor(chan_mode, flags);
   Channel ch(chan_mode);
-  ch.Feed(MakeFrame(id, 0, flags, 0x02, dst, payload));
+  ch.Feed(MakeFrame(id, 0, flags, 0x02, static_cast<uint8_t>(dst), payload));
   std::vector<s_data_cmd> got = ch.Received();
   EXPECT_EQ(got.size(), 1u);
   return got.empty() ? Record(0) : got[0];
 }
 
-inline std::string Dump(s_data_cmd r) {
+// The part of a dump after its header lines.
+inline std::string Body(s_data_cmd r) {
   static char buf[16384];
   sprintf_data_cmd(buf, sizeof buf, &r, 0);
-  return buf;
-}
-
-// The part of a dump after its header lines.
-inline std::string Body(const s_data_cmd& r) {
-  std::string d = Dump(r);
+  std::string d = buf;
   size_t at = d.find("dstChannel   : ");
-  if (at == std::string::npos) return d;
-  size_t end = d.find('\n', at);
-  return end == std::string::npos ? std::string() : d.substr(end + 1);
+  return at == std::string::npos ? d : d.substr(d.find('\n', at) + 1);
 }
 
 // Calls a converter directly with a buffer of the given size.

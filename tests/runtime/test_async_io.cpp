@@ -208,65 +208,6 @@ TEST(AsyncCopy, FileToPipeToItsEnd) {
   EXPECT_TRUE(d.eof);
 }
 
-TEST(AsyncCopy, EmptySourceFinishesOnFlushOrAtOnce) {
-  TempRoot root;
-  make_file(root, 0);
-  int p[2];
-  ASSERT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
-  Fd rd(p[0]), wr(p[1]);
-  {
-    Fd src;
-    ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
-    CopyOwner o;
-    o.copy.Bind(&CopyOwner::OnDone, &o);
-    o.copy.Start(src, wr);
-    EXPECT_EQ(o.copy.state(), ASync::Copy::Status::flushing);
-    EXPECT_TRUE(o.statuses.empty());
-    StreamCapture log(std::clog);
-    LoopDeadline guard(3000);
-    Timer stop;
-    struct S {
-      void Stop() { multiplexer.terminate(); }
-    } s;
-    stop.set(50, &S::Stop, &s);
-    multiplexer.run(false, true);
-    EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::finished});
-  }
-  {
-    Fd src;
-    ASSERT_TRUE(src.open(root.file("/src").c_str(), O_RDONLY));
-    CopyOwner o;
-    ASync::Copy::EventsParams p2;
-    p2.flush_events = 0;
-    o.copy.set_events(p2);
-    o.copy.Bind(&CopyOwner::OnDone, &o);
-    o.copy.Start(src, wr);
-    EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::finished});  // inside Start
-  }
-}
-
-TEST(AsyncCopy, WaitingSourceAndAbortBySetEvents) {
-  int s[2], d[2];
-  ASSERT_EQ(::pipe2(s, O_CLOEXEC | O_NONBLOCK), 0);
-  ASSERT_EQ(::pipe2(d, O_CLOEXEC | O_NONBLOCK), 0);
-  Fd srd(s[0]), swr(s[1]), drd(d[0]), dwr(d[1]);
-  CopyOwner o;
-  o.copy.Bind(&CopyOwner::OnDone, &o);
-  o.copy.Start(srd, dwr);
-  EXPECT_EQ(o.copy.state(), ASync::Copy::Status::copying);  // EAGAIN: waits for POLLIN
-  EXPECT_EQ(o.copy.written(), 0u);
-  EXPECT_TRUE(o.statuses.empty());
-  o.copy.set_events(ASync::Copy::EventsParams());
-  EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::aborted});
-  // Both of the copy's descriptors are closed: our write end of the
-  // destination is the last writer, so closing it gives end of file.
-  dwr.close();
-  char c;
-  EXPECT_EQ(::read(drd.lowlevel_fd(), &c, 1), 0);
-  o.copy.set_bufsize(16);  // not running: nothing more
-  EXPECT_EQ(o.statuses.size(), 1u);
-}
-
 TEST(AsyncCopy, DestinationHangupIsAnError) {
   int s[2], d[2];
   ASSERT_EQ(::pipe2(s, O_CLOEXEC | O_NONBLOCK), 0);

@@ -25,7 +25,6 @@ struct Owner {
     statuses.push_back(status);
     if (done && ++*done == expected) multiplexer.terminate();
   }
-  void OnOther(int) { statuses.push_back(-1000); }
 };
 
 pid_t spawn_exit(int code) {
@@ -40,11 +39,6 @@ void sleep_ms(long ms) {
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
-
-struct Stopper {
-  Timer t;
-  void Stop() { multiplexer.terminate(); }
-};
 
 class ChildWatch : public ::testing::Test {
  protected:
@@ -132,47 +126,6 @@ TEST_F(ChildWatch, ManySignalsWhileTheLoopIsBusyLoseNothing) {
   multiplexer.run(false, true);
   EXPECT_FALSE(guard.expired());
   EXPECT_EQ(done, n);
-}
-
-TEST_F(ChildWatch, FirstAttachedWinsAndRebindReplaces) {
-  Owner a, b;
-  a.wait.Bind(&a, &Owner::OnOther);
-  a.wait.Bind(&a, &Owner::OnExit);  // the second binding replaces the first
-  b.wait.Bind(&b, &Owner::OnExit);
-  pid_t pid = spawn_exit(3);
-  a.wait.Attach(pid);
-  b.wait.Attach(pid);
-  Stopper s;
-  sleep_ms(50);
-  s.t.set(300, &Stopper::Stop, &s);
-  StreamCapture log(std::clog);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.statuses, std::vector<int>{3 << 8});
-  EXPECT_TRUE(b.statuses.empty());
-  EXPECT_EQ(ChildWaitService::childWaitService->attached(), 1u);  // b stays
-  b.wait.Detach();
-  EXPECT_EQ(ChildWaitService::childWaitService->attached(), 0u);
-}
-
-TEST_F(ChildWatch, DestroyedOrUnwatchedChildrenAreOnlyLogged) {
-  pid_t watched;
-  {
-    Owner gone;
-    gone.wait.Bind(&gone, &Owner::OnExit);
-    watched = spawn_exit(0);
-    gone.wait.Attach(watched);
-  }
-  pid_t stray = spawn_exit(2);
-  sleep_ms(50);
-  Stopper s;
-  s.t.set(300, &Stopper::Stop, &s);
-  StreamCapture log(std::clog);
-  multiplexer.run(false, true);
-  EXPECT_NE(log.text().find("terminate child process, pid=" + std::to_string(watched) + " status=0\n"),
-            std::string::npos);
-  EXPECT_NE(log.text().find("terminate child process, pid=" + std::to_string(stray) + " status=512\n"),
-            std::string::npos);
-  EXPECT_EQ(ChildWaitService::childWaitService->attached(), 0u);
 }
 
 struct Reattacher {

@@ -148,33 +148,6 @@ TEST_F(ConfigFile, RepeatedHeadersAndKeysKeepFileOrderAndLines) {
   EXPECT_EQ(names, V({"snmpagent", "other"}));
 }
 
-TEST_F(ConfigFile, ReopenReplacesTheTree) {
-  load("[a]\nx=1\n");
-  load("[b]\ny=2\n");
-  EXPECT_EQ(file_.GetSectionCount(), 1);
-  EXPECT_EQ(file_.begin()->GetName(), "b");
-}
-
-TEST(ConfigKeys, EmptyKeyGivesAnEmptyValueAndTypedAccess) {
-  IniFile::SubSection sub(3);
-  IniFile::Key* k = sub["missing"];
-  EXPECT_EQ(k->GetCount(), 0);
-  EXPECT_EQ(k->GetStr(), "");
-  EXPECT_EQ(k->GetFirstSubKey()->GetLineNo(), -1);
-  EXPECT_EQ(k->GetCount(), 1);
-
-  IniFile::SubKey v("on", 1);
-  EXPECT_TRUE(v.GetBool(false));
-  v.SetBool(false);
-  EXPECT_EQ(v.GetStr(), "no");
-  IniFile::SubKey bad("maybe", 1);
-  EXPECT_TRUE(bad.GetBool(true));
-  EXPECT_EQ(bad.GetInt(7), 7);
-  IniFile::SubKey num("42abc", 1);
-  EXPECT_EQ(num.GetInt(0), 42);
-  EXPECT_FLOAT_EQ(IniFile::SubKey("2.5", 1).GetFloat(0), 2.5f);
-}
-
 // ---------------------------------------------------------------- Reader
 
 class ConfigReader : public ConfigFile {
@@ -268,31 +241,6 @@ TEST_F(ConfigReader, DuplicatedKeys) {
     EXPECT_EQ(out_.str(),
               "p: optional key \"k\" specified more than once: 2 3 5 lines. All keys will be ignored.\n"
               "p: required key \"k\" specified more than once: 2 3 5 lines\n");
-  }
-}
-
-enum class AddrType { None = 0, Vorkgw = 1, Ostr = 2, VorkgwVm = 4 };
-const IniFile::Symbol<AddrType> kAddrTypes[] = {
-    {"vorkgw", AddrType::Vorkgw}, {"vorkgw.vm", AddrType::VorkgwVm}, {"ostr", AddrType::Ostr}, {nullptr, AddrType::None}};
-
-TEST_F(ConfigReader, EnumerationsBySymbolOrNumberAndOneKeyBoundTwice) {
-  struct Case {
-    const char* text;
-    bool ok;
-    int value;
-  } cases[] = {{"ostr", true, 2}, {"vorkgw.vm", true, 4}, {"0x10", true, 16}, {"010", true, 8},
-               {"12abc", false, 12}, {"Ostr", false, 0}};
-  for (const Case& c : cases) {
-    load(std::string("[snmpagent]\nhost = h\nname = ") + c.text + "\n");
-    std::string name;
-    AddrType type = AddrType::None;
-    IniFile::Reader r("snmpagent: ", out_);
-    r.mRequired.add<std::string>(&name, "name");
-    bool& parsed = r.mRequired.add<AddrType>(&type, "name", kAddrTypes);
-    EXPECT_EQ(r(first("snmpagent")), c.ok) << c.text;
-    EXPECT_EQ(parsed, c.ok) << c.text;
-    EXPECT_EQ(name, c.text);
-    EXPECT_EQ(static_cast<int>(type), c.value) << c.text;
   }
 }
 

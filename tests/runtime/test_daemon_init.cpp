@@ -44,36 +44,6 @@ class DaemonInit : public ::testing::Test {
   SyslogCapture* cap_ = nullptr;
 };
 
-TEST_F(DaemonInit, DetachesAndRoutesTheThreeStreamsToSyslog) {
-  EXPECT_EQ(inChild([] {
-              Daemon::Params p;
-              p.name = "tsd-R2033";
-              const pid_t before = ::getpid();
-              Daemon::Init(p);
-              const pid_t detached = ::getpid();
-              char cwd[PATH_MAX] = "";
-              if (!::getcwd(cwd, sizeof cwd)) cwd[0] = '\0';
-              std::cout << "notice " << (before != detached ? "forked" : "same") << std::endl;
-              std::cerr << "error cwd=" << cwd << std::endl;
-              std::clog << "debug tty=" << ::isatty(1) << std::endl;
-              // A second call neither forks again nor changes the ident.
-              Daemon::Params q;
-              q.name = "other";
-              Daemon::Init(q);
-              std::cout << "again " << (::getpid() == detached ? "same" : "forked") << std::endl;
-            }),
-            0);
-  auto got = until("again same");
-  ASSERT_EQ(got.size(), 4u);
-  const std::pair<int, const char*> want[] = {
-      {29, "notice forked"}, {27, "error cwd=/"}, {31, "debug tty=0"}, {29, "again same"}};
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(got[i].ident, "tsd-R2033");
-    EXPECT_EQ(got[i].priority, want[i].first);
-    EXPECT_EQ(got[i].text, want[i].second);
-  }
-}
-
 TEST_F(DaemonInit, LongIdentIsCutTo79Characters) {
   const std::string name(100, 'n');
   EXPECT_EQ(inChild([&] {

@@ -84,21 +84,6 @@ TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
   EXPECT_EQ(got[0].size(), 477u);
 }
 
-TEST_F(SysLogStream, OutsideBufferIsUsedButNotFreed) {
-  static char mine[8];
-  {
-    SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
-    std::ostream os(&buf);
-    os << "before";
-    buf.pubsetbuf(mine, sizeof mine);
-    // Switching buffers sends nothing that is not a full line.
-    os << "\nabcdefghij\n" << std::flush;
-    EXPECT_EQ(texts(29), V({"before", "abcdefg", "hij"}));
-  }
-  // Leaving the scope must not free the static buffer (ASan would object).
-  SUCCEED();
-}
-
 // ---------------------------------------------------------------- log files
 
 struct FakeClock {
@@ -158,21 +143,6 @@ TEST_F(LogFileStream, ContinuationHasNoSecondPrefixAndLongLinesSurvive) {
             "01:02:00003: 0123456789abcdef"
             "ghijklmnopqrstuv"
             "wxyz\n");
-}
-
-TEST_F(LogFileStream, RestartWithinTheHourTruncates) {
-  at(12, 0, 0, 0);
-  {
-    LogFileStreamBuf buf(dir_, FakeClock::get);
-    std::ostream os(&buf);
-    os << "old" << std::endl;
-  }
-  {
-    LogFileStreamBuf buf(dir_, FakeClock::get);
-    std::ostream os(&buf);
-    os << "new" << std::endl;
-  }
-  EXPECT_EQ(file(12), "00:00:00000: new\n");
 }
 
 TEST_F(LogFileStream, UnwritableDirectoryLosesTextQuietly) {

@@ -66,14 +66,6 @@ TEST(MultiplexerDeath, EmptyLoopReportsHang) {
       "multiplexer: system hang detected!!!");
 }
 
-TEST(Multiplexer, PollEventAsText) {
-  EXPECT_EQ(PollEventAsText(0x5), "POLLIN|POLLOUT");
-  EXPECT_EQ(PollEventAsText(0), "");
-  EXPECT_EQ(PollEventAsText(0x18), "POLLERR|POLLHUP");
-  EXPECT_EQ(PollEventAsText(static_cast<short>(0x7ff | 0x1000)),
-            "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG");
-}
-
 // ------------------------------------------------------------------ timers
 
 struct Recorder {
@@ -188,32 +180,6 @@ TEST(Timers, CallbackMayDestroyItsOwner) {
   EXPECT_EQ(SelfDestroyer::destroyed, 1);
 }
 
-struct ZeroChain {
-  Timer t;
-  int fired = 0;
-  int passes_seen = 0;
-  StopAfterRuns* counter = nullptr;
-  void Fire() {
-    ++fired;
-    if (fired == 1) {
-      passes_seen = counter->runs;
-      t.set(0, &ZeroChain::Fire, this);
-    } else {
-      // Fired again before any further deferred-call run: same phase.
-      EXPECT_EQ(counter->runs, passes_seen);
-    }
-  }
-};
-
-TEST(Timers, ZeroTimerArmedInFireFiresInSamePhaseWhenCached) {
-  ZeroChain z;
-  StopAfterRuns stop(3);
-  z.counter = &stop;
-  z.t.set(0, &ZeroChain::Fire, &z);
-  multiplexer.run(false, false);
-  EXPECT_EQ(z.fired, 2);
-}
-
 TEST(Timers, OrderSurvivesTheCounterWrap) {
   // Move the clock to 5 ms before the 32-bit wrap.
   Mux::advanceClock((0u - Mux::milliseconds()) - 5u);
@@ -228,35 +194,6 @@ TEST(Timers, OrderSurvivesTheCounterWrap) {
   Mux::advanceClock(25);
   multiplexer.run(false, true);
   EXPECT_EQ(r.log, (std::vector<std::string>{"b", "a", "stop"}));
-}
-
-TEST(Timers, WaitBeyondTwoHoursIsReportedAndRearmed) {
-  Recorder r;
-  r.a.set(7200100, &Recorder::A, &r);
-  r.b.set(7300000, &Recorder::B, &r);
-  StopAfterRuns stop(3);
-  StreamCapture err(std::cerr);
-  multiplexer.run(false, true);
-  std::string text = err.text();
-  EXPECT_EQ(text.find("******** RUNTIME ERROR CONDITION *************\n"
-                      "Multiplexer::timers_schedule() invalid wait time detected!\nnow = "),
-            0u);
-  EXPECT_NE(text.find("\ncount = 2\n"), std::string::npos);
-  EXPECT_LE(r.a.remaining(), 1000u);
-  EXPECT_LE(r.b.remaining(), 1000u);
-  EXPECT_TRUE(r.a.is_running());
-}
-
-TEST(Timers, LongTimerFiresOnDrivenClockWithoutWaiting) {
-  Recorder r;
-  r.a.set(120000, &Recorder::A, &r);
-  Timer stop;
-  stop.set(120001, &Recorder::Stop, &r);
-  auto start = std::chrono::steady_clock::now();
-  Mux::advanceClock(120001);
-  multiplexer.run(false, true);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(r.log, (std::vector<std::string>{"a", "stop"}));
 }
 
 // --------------------------------------------------------- deferred calls
@@ -331,60 +268,6 @@ TEST(DeferredCalls, DeactivatedBeforeTurnDoesNotRunAndSelfDeactivatesOnce) {
   EXPECT_FALSE(c[1].dpc.IsActive());
 }
 
-struct HandlerProbe : DpcHandler {
-  explicit HandlerProbe(int* d) : deleted(d) {}
-  ~HandlerProbe() override { ++*deleted; }
-  void Invoke() override {}
-  int* deleted;
-};
-
-TEST(DeferredCalls, RebindDeletesAndDestructionUnregisters) {
-  int deleted = 0;
-  {
-    Dpc d;
-    d.Bind(new HandlerProbe(&deleted));
-    d.Bind(new HandlerProbe(&deleted));
-    EXPECT_EQ(deleted, 1);
-    d.Activate();
-    EXPECT_EQ(multiplexer.dpc_count(), 1u);
-  }
-  EXPECT_EQ(deleted, 2);
-  EXPECT_EQ(multiplexer.dpc_count(), 0u);
-  Dpc unbound;
-  unbound.Activate();
-  StopAfterRuns stop(3);
-  multiplexer.run(false, true);  // an active Dpc without handler does nothing
-}
-
-struct ArmFromDpc {
-  Dpc dpc;
-  Timer t;
-  bool fired = false;
-  void Run() {
-    dpc.Deactivate();
-    t.set(0, &ArmFromDpc::Fire, this);
-  }
-  void Fire() {
-    fired = true;
-    multiplexer.terminate();
-  }
-};
-
-TEST(DeferredCalls, ZeroTimerArmedByDpcDoesNotWaitForIdleDescriptor) {
-  Pipe idle;
-  Event ev;
-  ev.Schedule(idle.rd, POLLIN);
-  ArmFromDpc a;
-  a.dpc.Bind(&a, &ArmFromDpc::Run);
-  a.dpc.Activate();
-  LoopDeadline guard(3000);
-  auto start = std::chrono::steady_clock::now();
-  multiplexer.run(false, true);
-  EXPECT_TRUE(a.fired);
-  EXPECT_FALSE(guard.expired());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-}
-
 // ----------------------------------------------------------- descriptors
 
 struct Client {
@@ -401,19 +284,6 @@ struct Client {
       ssize_t n = ::read(fd, buf, sizeof buf);
       (void)n;
     }
-  }
-  void Other(int, short) { calls += 100; }
-};
-
-struct StopOnCall {
-  Event ev;
-  void On(int fd, short revents) {
-    if (revents & POLLIN) {
-      char b;
-      ssize_t n = ::read(fd, &b, 1);
-      (void)n;
-    }
-    multiplexer.terminate();
   }
 };
 
@@ -436,18 +306,6 @@ TEST(Events, EveryHandlerServedAfterAPollWithEvents) {
   EXPECT_EQ(b.ev.count(), 0u);
 }
 
-TEST(Events, TimedOutPollServesNoHandler) {
-  Pipe idle;
-  Client a;
-  a.ev.Bind("Client::On", &Client::On, &a);
-  a.ev.Schedule(idle.rd, POLLIN);
-  Recorder r;
-  Timer stop;
-  stop.set(20, &Recorder::Stop, &r);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.calls, 0);
-}
-
 TEST(Events, HangupReachesHandlerWithoutCounting) {
   Pipe p;
   Client a;
@@ -459,47 +317,6 @@ TEST(Events, HangupReachesHandlerWithoutCounting) {
   ASSERT_EQ(a.seen.size(), 1u);
   EXPECT_TRUE(a.seen[0] & POLLHUP);
   EXPECT_EQ(a.ev.count(), 0u);
-}
-
-TEST(Events, RebindUnbindAndUnknownName) {
-  Event never;
-  EXPECT_EQ(never.event_name(), "Unknown");
-  EXPECT_FALSE(never.IsActive());
-  never.Release();  // idle: nothing happens
-  EXPECT_EQ(multiplexer.handler_count(), 0u);
-
-  Pipe p;
-  Client a;
-  a.ev.Bind("First", &Client::On, &a);
-  a.ev.Bind("Client::Other", &Client::Other, &a);
-  EXPECT_EQ(a.ev.event_name(), "Client::Other");
-  a.ev.Schedule(p.rd, POLLIN);
-  ASSERT_EQ(::write(p.wr.lowlevel_fd(), "x", 1), 1);
-  StopAfterRuns stop(3);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.calls, 100);
-
-  a.ev.Bind(nullptr);
-  StopAfterRuns stop2(3);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.calls, 100);
-  EXPECT_EQ(a.ev.count(), 2u);  // still polled and counted
-}
-
-TEST(Events, DuplicateAttachAndInvalidDetachAreReported) {
-  Pipe p;
-  Client a;
-  a.ev.Bind("Client::On", &Client::On, &a);
-  a.ev.Schedule(p.rd, POLLIN);
-  StreamCapture err(std::cerr);
-  multiplexer.attach(&a.ev);
-  EXPECT_EQ(multiplexer.handler_count(), 1u);
-  a.ev.Release();
-  multiplexer.detach(&a.ev);
-  EXPECT_EQ(err.text(),
-            "duplicate multiplexer attach \"Client::On\" ignored.\n"
-            "indvalid Multiplexer::detach Client::On\n");
-  EXPECT_FALSE(multiplexer.event_exists(&a.ev));
 }
 
 struct Chain {
@@ -618,64 +435,7 @@ TEST(Events, HandlerMayDestroyOrRescheduleItself) {
   EXPECT_EQ(multiplexer.handler_count(), 2u);  // r and the stopper's idle one
 }
 
-TEST(Events, StatusDumpListsNamedEvents) {
-  Pipe p;
-  Client a;
-  a.ev.Bind("Acceptor::OnSocketEvent", &Client::On, &a);
-  a.ev.Schedule(p.rd, POLLIN);
-  Event unbound;
-  unbound.Schedule(p.rd, POLLIN | POLLOUT);
-  StopAfterRuns stop(3);
-  Recorder r;
-  Timer t;
-  t.set(1, &Recorder::A, &r);
-  multiplexer.run(false, true);
-  std::ostringstream os;
-  multiplexer.dump(os);
-  std::string text = os.str();
-  EXPECT_EQ(text.find("dpc transition measurement (min/max/cur/counter): min="), 0u);
-  EXPECT_NE(text.find("\nevent transition measurement (min/max/cur/counter): min="), std::string::npos);
-  EXPECT_NE(text.find("\ntimer transition measurement (min/max/cur/counter): min="), std::string::npos);
-  std::string delim = "+" + std::string(40, '-') + "+" + std::string(30, '-') + "+" + std::string(10, '-') + "+" +
-                      std::string(10, '-') + "+" + std::string(5, '-') + "+" + std::string(60, '-') + "+\n";
-  EXPECT_NE(text.find(delim + "|                  name                  |"), std::string::npos);
-  EXPECT_NE(text.find("|        Acceptor::OnSocketEvent         |            POLLIN            |    0     | attached |"),
-            std::string::npos);
-  EXPECT_NE(text.find("|                Unknown                 |        POLLIN|POLLOUT        |"), std::string::npos);
-  EXPECT_NE(text.find("unattached"), std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - delim.size() - 1), delim + "\n");
-}
-
 // ---------------------------------------------------------- plug-ins
-
-struct Plugin : TimerPoolPlugin {
-  int answer = -1;
-  int asked = 0;
-  Plugin* unhook_other = nullptr;
-  int wait() override {
-    ++asked;
-    if (unhook_other) unhook_other->timerUnhook();
-    return answer;
-  }
-};
-
-TEST(TimerPlugins, NearestAnswerBoundsThePoll) {
-  Plugin first, second;
-  first.answer = 5;
-  first.unhook_other = &second;  // asked first, removes the other mid-query
-  second.answer = 0;
-  first.timerHook();
-  second.timerHook();
-  Pipe idle;
-  Event ev;
-  ev.Schedule(idle.rd, POLLIN);
-  StopAfterRuns stop(4);
-  multiplexer.run(false, true);
-  EXPECT_EQ(second.asked, 0);
-  EXPECT_GE(first.asked, 2);
-  EXPECT_EQ(multiplexer.last_poll_timeout(), 5);
-  first.timerUnhook();
-}
 
 // ---------------------------------------------------------- watchdog
 
@@ -729,29 +489,6 @@ TEST(Watchdog, MissingDeviceIsReportedAndLoopRuns) {
   EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
   EXPECT_EQ(log.text(), "Mux: terminating...\n");
   EXPECT_EQ(r.log, std::vector<std::string>{"stop"});
-}
-
-TEST(Watchdog, FifoIsFedWhileReadAndSkippedWithoutReader) {
-  TempRoot root;
-  root.mkdirs("/dev/misc");
-  std::string path = root.file("/dev/misc/gw-wd");
-  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  Recorder r;
-  {
-    Timer t;
-    t.set(1, &Recorder::Stop, &r);
-    StreamCapture err(std::cerr);
-    multiplexer.run(true, true);  // no reader: must not block in open
-    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
-  }
-  Fd reader(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
-  ASSERT_TRUE(reader.is_valid());
-  Timer t;
-  t.set(1, &Recorder::Stop, &r);
-  multiplexer.run(true, true);
-  char buf[64] = {};
-  ssize_t n = ::read(reader.lowlevel_fd(), buf, sizeof buf - 1);
-  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "STARTSTOP");
 }
 
 }  // namespace

@@ -14,14 +14,6 @@ std::string show(const INet4::Addr& a) {
   return os.str();
 }
 
-TEST(INet4Addr, DefaultAndLayout) {
-  INet4::Addr a;
-  EXPECT_EQ(show(a), "0.0.0.0:0");
-  EXPECT_EQ(a.size(), 16u);
-  EXPECT_EQ(sizeof(INet4::Addr), sizeof(sockaddr_in));
-  EXPECT_EQ(reinterpret_cast<const sockaddr*>(static_cast<sockaddr*>(a))->sa_family, AF_INET);
-}
-
 TEST(INet4Addr, AddressAndPort) {
   INet4::Addr a;
   int port = 0;

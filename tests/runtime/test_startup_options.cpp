@@ -40,30 +40,6 @@ Parse parse(std::vector<std::string> args) {
   return p;
 }
 
-TEST(StartupCommandLine, DefaultsAndLongOptions) {
-  Parse p = parse({});
-  EXPECT_EQ(p.code, -1);
-  EXPECT_EQ(p.opts.port, 20001);
-  EXPECT_FALSE(p.opts.daemon);
-  EXPECT_EQ(p.out, "");
-
-  p = parse({"--port", "5000", "--daemon"});
-  EXPECT_EQ(p.code, -1);
-  EXPECT_EQ(p.opts.port, 5000);
-  EXPECT_TRUE(p.opts.daemon);
-  p = parse({"-D", "--port=7000"});
-  EXPECT_TRUE(p.opts.daemon);
-  EXPECT_EQ(p.opts.port, 7000);
-}
-
-// The usage text and the exit codes are checked against the real binary.
-TEST(StartupCommandLine, VersionOnlyRaisesItsFlag) {
-  Parse p = parse({"--version"});
-  EXPECT_EQ(p.code, -1);
-  EXPECT_EQ(print_version, 1);
-  EXPECT_EQ(p.out, "");
-}
-
 TEST(StartupCommandLine, DisableClockActsAtOnceEveryTime) {
   Parse p = parse({"--disable-clock", "--disable-clock", "--bogus"});
   EXPECT_EQ(p.code, 2);
@@ -114,37 +90,5 @@ TEST_F(StartupTraces, NoSectionKeepsTheBuiltInValues) {
 }
 
 // ---------------------------------------------------------------- status dump
-
-TEST(StartupStatusDump, WritesOnlyWhenAskedAndReportsUnwritableFile) {
-  startup_test::TempRoot root;
-  ::setenv("TESSAROD_ROOT", root.path().c_str(), 1);
-  RootPath::reload();
-  const std::string path = root / "/var/log/server-status";
-
-  CheckDumpStatus();
-  EXPECT_FALSE(startup_test::exists(path));
-
-  startup_test::writeFile(path, "stale content that must go\nmore\nmore\nmore\nmore\n");
-  SigUsr2Handler(SIGUSR2, nullptr, nullptr);
-  CheckDumpStatus();
-  EXPECT_EQ(doDumpStatus, 0);
-  std::string dump = startup_test::readFile(path);
-  EXPECT_EQ(dump.rfind("server status information.", 0), 0u);
-  EXPECT_NE(dump.find("\nversion : R2033\n"), std::string::npos);
-  EXPECT_EQ(dump.find("stale"), std::string::npos);
-
-  // A folder in the file's place cannot be opened for writing.
-  ::unlink(path.c_str());
-  ::mkdir(path.c_str(), 0755);
-  for (int i = 0; i < 2; ++i) {
-    testing::internal::CaptureStderr();
-    SigUsr2Handler(SIGUSR2, nullptr, nullptr);
-    CheckDumpStatus();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dump status error\n");
-    EXPECT_EQ(doDumpStatus, 0);
-  }
-  ::unsetenv("TESSAROD_ROOT");
-  RootPath::reload();
-}
 
 }  // namespace
