@@ -73,13 +73,21 @@ bool IsdnSlot::hdlc_transmit(Packet& p) {
 }
 
 void IsdnSlot::OnEvent(int, short revents) {
-  if (revents & POLLIN) {
+  if (revents & (POLLIN | POLLERR | POLLHUP)) {
     Packet p;
     p.reserve_head(0);
     ssize_t n = ::Board::read(mEvent.lowlevel_fd(), p.data(), p.tailroom());
     if (n > 0) {
       p.put(static_cast<unsigned>(n));
       receive(p);
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      // A device that has ended stays readable: watching it further would
+      // spin the loop. The link finds the channel closed.
+      std::cerr << static_cast<const Slot&>(*this) << ": read error: " << (n == 0 ? "end of file" : std::strerror(errno))
+                << std::endl;
+      mEvent.Release();
+      mReady = false;
+      return;
     }
   }
   if ((revents & POLLOUT) && !mReady && mEvent.IsActive()) {

@@ -7,4 +7,3 @@
   }
 
 TSD_STANDIN_INSTANCE(ModemFactory)
-TSD_STANDIN_INSTANCE(VoiceFactory)

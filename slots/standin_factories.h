@@ -15,6 +15,7 @@
 #include "slots/isdn_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/t38_slot.h"
+#include "slots/voice_slot.h"
 
 #define TSD_STANDIN_FACTORY(Class, Name)                      \
   class Class : public SlotFactory {                          \
@@ -27,6 +28,5 @@
   };
 
 TSD_STANDIN_FACTORY(ModemFactory, "Modem")
-TSD_STANDIN_FACTORY(VoiceFactory, "Voice")
 
 #undef TSD_STANDIN_FACTORY

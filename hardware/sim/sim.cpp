@@ -25,7 +25,9 @@
 #include "hardware/sim/mcc.h"
 #include "hardware/sim/mcc_resources.h"
 #include "hardware/sim/mixer.h"
+#include "hardware/sim/modem.h"
 #include "hardware/sim/rtp.h"
+#include "hardware/sim/rtp_ext.h"
 #include "runtime/os/paths.h"
 
 namespace Sim {
@@ -189,7 +191,9 @@ Board::Board() {
   addDevice(std::make_unique<MaintenanceDevice>());
   addDevice(std::make_unique<E1CasDevice>());
   addDevice(std::make_unique<MixerDevice>());
+  addDevice(std::make_unique<ModemDevice>());
   addDevice(std::make_unique<RtpDevice>());
+  addDevice(std::make_unique<RtpExtDevice>());
   addDevice(std::make_unique<VoiceDevice>());
 }
 

@@ -163,36 +163,4 @@ TEST(CheckConstructed, OnlyTheFirstInvalidFieldIsTraced)
     EXPECT_EQ(".b[0] The INTEGER value 4 is greater than upper bound 3", trace(*pair));
 }
 
-TEST(CheckConstructed, ChoicesAndOpenValues)
-{
-    Value msg = make(&Message);
-    EXPECT_FALSE(msg->isValid());
-    EXPECT_EQ(".pdu This CHOICE is not selected", trace(*msg));
-    setInt(select(*field(*msg, 2), 2), 2000);
-    EXPECT_EQ(".pdu.destroy The INTEGER value 2000 is greater than upper bound 1023", trace(*msg));
-    setInt(as<CHOICE>(field(*msg, 2)).getSelection(), 1000);
-    EXPECT_TRUE(msg->isStrictlyValid());
-
-    CHOICE unknown(&Command, CHOICE::UnknownSelection, nullptr);
-    EXPECT_FALSE(unknown.isValid());
-    EXPECT_EQ(" This selection is not understood by this decoder", trace(unknown));
-
-    // An extension alternative is valid, not strictly valid.
-    Value cmd = make(&Command);
-    select(*cmd, 4);
-    EXPECT_TRUE(cmd->isValid());
-    EXPECT_FALSE(cmd->isStrictlyValid());
-
-    OpenData octets(nullptr, &OpenData::theInfo);
-    octets.grab(new std::vector<char>{1, 2});
-    EXPECT_TRUE(octets.isValid());
-    EXPECT_TRUE(octets.isStrictlyValid());
-    OpenData empty(nullptr, &OpenData::theInfo);
-    EXPECT_FALSE(empty.isValid());
-    EXPECT_EQ(" This Open Type does not contain any valid data", trace(empty));
-    OpenData carrying(new INTEGER(9, &Small), &OpenData::theInfo);
-    EXPECT_FALSE(carrying.isStrictlyValid());
-    EXPECT_EQ(" The INTEGER value 9 is greater than upper bound 7", trace(carrying));
-}
-
 } // namespace

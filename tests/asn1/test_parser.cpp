@@ -32,17 +32,6 @@ int intOf(AbstractData const* v)
     return dynamic_cast<INTEGER const&>(*v).getValue();
 }
 
-// Prints a value, reads the text into a fresh value of its type and
-// expects an equal value that prints the same text.
-void expectRoundTrip(AbstractData const& v)
-{
-    std::string const text = v.asValueNotation();
-    Value back = make(v.info());
-    ASSERT_TRUE(parse(*back, text)) << text;
-    EXPECT_TRUE(*back == v) << text << "\nread back as\n" << back->asValueNotation();
-    EXPECT_EQ(text, back->asValueNotation());
-}
-
 TEST(ParserSequence, FieldOrderAndEarlyEnd)
 {
     Value q = make(&Query);
@@ -137,22 +126,6 @@ TEST(ParserPrimitives, KeywordsNumbersAndStrings)
     BMPString bmp(&BMPString::theInfo);
     ASSERT_TRUE(parse(bmp, "\"Hi\""));
     EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
-}
-
-TEST(ParserPrimitives, NamedNumbers)
-{
-    static NamedNumberEntry const entries[] = {{-1, "minus-one"}, {3, "three"}};
-    static const NamedIntegerInfo info = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
-                                          entries, 2};
-    Value v = make(&info);
-    ASSERT_TRUE(parse(*v, "three"));
-    EXPECT_EQ(3, intOf(v.get()));
-    ASSERT_TRUE(parse(*v, "-7"));
-    EXPECT_EQ(-7, intOf(v.get()));
-    EXPECT_FALSE(parse(*v, "four"));
-    setInt(v.get(), -1);
-    EXPECT_EQ("minus-one", v->asValueNotation());
-    expectRoundTrip(*v);
 }
 
 TEST(ParserPrimitives, OctetAndBitStrings)

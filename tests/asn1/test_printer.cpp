@@ -201,21 +201,5 @@ TEST(Printer, CallerStreamFormattingIsKept)
     EXPECT_EQ("'0a ff'H 255 10", plain.str());
 }
 
-TEST(Printer, FailedStreamWritesNothing)
-{
-    std::ostringstream os;
-    os.setstate(std::ios_base::failbit);
-    Value n = make(&INTEGER::theInfo);
-    os << *n;
-    EXPECT_EQ("", os.str());
-}
-
-TEST(Printer, AsValueNotation)
-{
-    Value p = make(&Pair);
-    setInt(field(*p, 0), -2);
-    EXPECT_EQ("{\n  a -2,\n  dst-slot FALSE\n}", p->asValueNotation());
-}
-
 // The insertion frame's exception policy.
 } // namespace

@@ -197,26 +197,6 @@ TEST(VChoice, SelectionStates)
     EXPECT_EQ(2u, c.getNumChoices());  // root alternatives only
 }
 
-TEST(VChoice, SetSelectionTakesOwnership)
-{
-    CHOICE c(&kAlt, 0, new INTEGER(3, &INTEGER::theInfo));
-    EXPECT_EQ(0, c.currentSelection());
-    AbstractData* v = new IA5String("x");
-    EXPECT_EQ(v, c.setSelection(1, v));
-    EXPECT_EQ(v, c.getSelection());
-    EXPECT_EQ(v, c.setSelection(1, v));  // the same value again: kept, not freed
-    c.setSelection(-1, nullptr);
-    EXPECT_EQ(-1, c.currentSelection());
-
-    const ChoiceInfo missing = {{&CHOICE::create, 0}, false, kAltInfos, 1, 1, nullptr, kAltNames};
-    const void* const none[] = {nullptr};
-    ChoiceInfo holes = missing;
-    holes.selectionInfos = none;
-    CHOICE h(&holes);
-    EXPECT_FALSE(h.select(0));
-    EXPECT_EQ(-2, h.currentSelection());
-}
-
 TEST(VChoice, CompareCopyAssign)
 {
     CHOICE empty1(&kAlt), empty2(&kAlt);

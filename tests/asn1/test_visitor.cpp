@@ -118,22 +118,6 @@ TEST(VReadingWalk, VisitsPresentKnownExtensions)
     EXPECT_EQ((Calls{"pre", "root0", "preExt", "after"}), r.calls);
 }
 
-TEST(VReadingWalk, FailureEndsTheWalk)
-{
-    SEQUENCE s(&kSeq);
-    s.includeOptionalField(0, 1);
-    s.includeOptionalField(2, 3);
-    ReadRecorder r;
-    r.failAtField = 1;
-    EXPECT_FALSE(s.accept(r));
-    EXPECT_EQ((Calls{"pre", "root0", "root1"}), r.calls);
-
-    r.calls.clear();
-    r.failAtField = 3;
-    EXPECT_FALSE(s.accept(r));
-    EXPECT_EQ((Calls{"pre", "root0", "root1", "preExt", "ext3"}), r.calls);
-}
-
 TEST(VFillingWalk, VisitsEveryRootFieldWithItsOptionalBit)
 {
     SEQUENCE s(&kSeq);
@@ -169,31 +153,6 @@ TEST(VFillingWalk, ExtensionPart)
     f.stopCode = Visitor::Continue;
     EXPECT_TRUE(s.accept(f));
     EXPECT_EQ("ext3/2", f.calls.back());
-    f.stopCode = Visitor::Fail;
-    EXPECT_FALSE(s.accept(f));
-}
-
-TEST(VFillingWalk, CodesEndTheWalk)
-{
-    SEQUENCE s(&kSeq);
-    FillRecorder f;
-    f.preCode = Visitor::Fail;
-    EXPECT_FALSE(s.accept(f));
-    EXPECT_EQ((Calls{"pre"}), f.calls);
-
-    f.calls.clear();
-    f.preCode = Visitor::Stop;
-    EXPECT_TRUE(s.accept(f));
-    f.preCode = -4;
-    EXPECT_TRUE(s.accept(f));
-    EXPECT_EQ((Calls{"pre", "pre"}), f.calls);
-
-    f.calls.clear();
-    f.preCode = Visitor::ContinueAll;
-    f.stopAtField = 1;
-    f.stopCode = Visitor::Stop;
-    EXPECT_TRUE(s.accept(f));
-    EXPECT_EQ((Calls{"pre", "root0/-1", "root1/0"}), f.calls);
     f.stopCode = Visitor::Fail;
     EXPECT_FALSE(s.accept(f));
 }

@@ -261,33 +261,6 @@ TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   EXPECT_EQ(900u, Decode(f).get_slot().getValue());
 }
 
-TEST_F(CtrlServer, ServicesHearConnectAndDisconnectInBindOrder) {
-  Capture log(std::clog);
-  Connect();
-  // (Connect() cleared the journal after the connect; reconnect to see it.)
-  client.Close();
-  ASSERT_TRUE(loop.RunUntil([&] { return journal.size() == 2; }));
-  std::vector<std::string> down = {"a.disconnect", "b.disconnect"};
-  EXPECT_EQ(down, journal);
-  journal.clear();
-  ASSERT_TRUE(client.Connect(acceptor->bound_port()));
-  ASSERT_TRUE(loop.RunUntil([&] { return journal.size() == 2; }));
-  std::vector<std::string> up = {"a.connect", "b.connect"};
-  EXPECT_EQ(up, journal);
-  EXPECT_NE(std::string::npos, log.text().find("]: controller connect.\n"));
-  bool connected = false;
-  EXPECT_TRUE(a.CheckServerConnection(connected));
-  EXPECT_TRUE(connected);
-
-  // Activating again drops the old link: services hear the disconnect.
-  journal.clear();
-  acceptor = new Control::AcceptorCheckConnection(0, false);
-  server.Activate(acceptor);
-  std::vector<std::string> again = {"a.disconnect", "b.disconnect"};
-  EXPECT_EQ(again, journal);
-  ASSERT_TRUE(loop.RunUntil([&] { return client.eof(); }));
-}
-
 TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
   Connect();
   Capture log(std::clog);

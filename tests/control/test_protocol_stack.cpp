@@ -98,24 +98,6 @@ class ProtocolStack : public ::testing::Test {
   void SetUp() override { journal.clear(); }
 };
 
-TEST_F(ProtocolStack, EmptyFamilyDoesNothingAndFailsInitialisation) {
-  ProtocolsFamily f;
-  Packet p;
-  f.message(p);
-  f.receive(p);
-  f.prepare_head(p);
-  EXPECT_TRUE(p.null());
-  f.prepare_tail(p);
-  EXPECT_TRUE(p.null());
-  f.activate();
-  f.deactivate();
-  ProtocolStatus s = f.initialize();
-  ASSERT_FALSE(s.null());
-  EXPECT_FALSE(s->success());
-  EXPECT_EQ("error", s->message());
-  EXPECT_EQ(&f, s->source());
-}
-
 TEST_F(ProtocolStack, ActivationStartsAtTheBottomAndReportsFromTheTop) {
   Owner o;
   Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B")));
@@ -150,18 +132,6 @@ TEST_F(ProtocolStack, DataPassesEveryLayerDownAndUp) {
   EXPECT_EQ(7u, o.received);
 }
 
-TEST_F(ProtocolStack, OrderlyDeactivationWalksDownAndReachesOwnerFromTheBottom) {
-  Owner o;
-  Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B")));
-  o.add_protocol_tail(new Layer("T"));
-  o.deactivate();
-  std::vector<std::string> want = {"T.local_deactivate", "B.local_deactivate", "owner.on_deactivated"};
-  EXPECT_EQ(want, journal);
-  EXPECT_EQ(b, o.reporter);
-  ASSERT_FALSE(o.last.null());
-  EXPECT_TRUE(o.last->success());
-}
-
 TEST_F(ProtocolStack, FailureClimbsWithoutStoppingUpperLayersAndIsFreedOnce) {
   {
     Owner o;
@@ -180,18 +150,6 @@ TEST_F(ProtocolStack, FailureClimbsWithoutStoppingUpperLayersAndIsFreedOnce) {
     EXPECT_EQ(0, live_statuses);
   }
   EXPECT_EQ(0, live_statuses);
-}
-
-TEST_F(ProtocolStack, DestroyingAFamilyDeletesMembersTopFirst) {
-  {
-    Owner o;
-    o.add_protocol_tail(new Layer("B"));
-    o.add_protocol_tail(new Layer("M"));
-    o.add_protocol_tail(new Layer("T"));
-    journal.clear();
-  }
-  std::vector<std::string> want = {"~T", "~M", "~B"};
-  EXPECT_EQ(want, journal);
 }
 
 TEST_F(ProtocolStack, AMemberDestroyedAloneLeavesTheOthersLinked) {

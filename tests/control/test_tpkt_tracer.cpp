@@ -70,29 +70,6 @@ TEST_F(Tracer, DeliversUpTo512BytesAndClosesOnlyTheClientThatSendsMore) {
   EXPECT_EQ(1u, collector.messages.size() - 1);
 }
 
-TEST_F(Tracer, SkipsEmptyFramesAndReassemblesSplitOnes) {
-  Client a;
-  ASSERT_TRUE(Join(a));
-  // One segment: an empty frame and three frames, all delivered in order.
-  Bytes seg = Tpkt(Bytes());
-  for (unsigned char i = 0; i < 3; ++i) {
-    Bytes f = Tpkt(Payload(10 + i, i));
-    seg.insert(seg.end(), f.begin(), f.end());
-  }
-  a.Send(seg);
-  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 3; }));
-  for (unsigned char i = 0; i < 3; ++i) EXPECT_EQ(Payload(10 + i, i), collector.messages[i]);
-
-  // A frame in pieces, with loop passes in between.
-  Bytes f = Tpkt(Payload(100, 9));
-  for (size_t at = 0; at < f.size(); at += 7) {
-    a.Send(Bytes(f.begin() + at, f.begin() + std::min(f.size(), at + 7)));
-    loop.RunFor(2);
-  }
-  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 4; }));
-  EXPECT_EQ(Payload(100, 9), collector.messages[3]);
-}
-
 TEST_F(Tracer, MalformedHeadersCloseTheClient) {
   for (const Bytes& bad : {Bytes{0x04, 0x00, 0x00, 0x08}, Bytes{0x03, 0x01, 0x00, 0x08}, Bytes{0x03, 0x00, 0x00, 0x03}}) {
     Client c;

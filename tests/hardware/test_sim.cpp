@@ -112,26 +112,6 @@ TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {
   ::close(pipefd[1]);
 }
 
-TEST_F(SimBoard, ControllerChannelsNeedAllocationFirst) {
-  int fd = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
-  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), -1);
-  EXPECT_EQ(errno, EINVAL);
-  Board::WordRecord alloc{3, 512, 0, 1, 4};
-  EXPECT_EQ(Board::ioctl(fd, R::MccAllocate, alloc.data()), 0);
-  int ch = Board::ioctl(fd, R::MccTimeslot, nullptr);
-  EXPECT_EQ(ch, Sim::MccDevice::kFirstChannel);
-  // Asking again names the same channel; a second open gets the next one.
-  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), ch);
-  int fd2 = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
-  Board::ioctl(fd2, R::MccAllocate, alloc.data());
-  EXPECT_EQ(Board::ioctl(fd2, R::MccTimeslot, nullptr), ch + 1);
-  // Closing frees the channel number.
-  ::close(fd);
-  fds_.erase(fds_.begin());
-  sim().pump();
-  EXPECT_EQ(sim().mcc().channel(ch), nullptr);
-}
-
 TEST_F(SimBoard, FramesTravelThroughTheCrosspoints) {
   int ctl = channel(40, 1);
   int hal = open("/dev/hal");
@@ -195,40 +175,5 @@ TEST_F(SimBoard, EndOfFileAndReadErrorsOnDemand) {
 }
 
 // ---- Control protocol ----------------------------------------------------
-
-TEST_F(SimBoard, ControlSocketServesClientsLineByLine) {
-  ASSERT_FALSE(sim().controlPath().empty());
-  EXPECT_EQ(sim().controlPath(), SimTest::root() + "/run/tessarod-sim.sock");
-  int c = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strcpy(addr.sun_path, sim().controlPath().c_str());
-  ASSERT_EQ(::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  sim().tdm().connect(8583, 5);
-
-  // Two commands in one write, the second split across writes.
-  const char part1[] = "xpoints\nconsts";
-  const char part2[] = "\n";
-  ASSERT_EQ(::write(c, part1, sizeof part1 - 1), ssize_t(sizeof part1 - 1));
-  pollfd p{sim().pollFd(), POLLIN, 0};
-  EXPECT_EQ(::poll(&p, 1, 1000), 1);  // the board asks to be served
-  sim().pump();
-  sim().pump();  // accept, then read
-  ASSERT_EQ(::write(c, part2, 1), 1);
-  sim().pump();
-
-  std::string got;
-  char buf[256];
-  while (got.find("ok\nok\n") == std::string::npos) {
-    pollfd q{c, POLLIN, 0};
-    if (::poll(&q, 1, 1000) != 1) break;
-    ssize_t n = ::read(c, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, size_t(n));
-  }
-  EXPECT_EQ(got, "8583 5\nok\nok\n");
-  ::close(c);
-  sim().pump();
-}
 
 }  // namespace

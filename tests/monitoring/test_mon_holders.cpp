@@ -176,39 +176,6 @@ TEST_F(Holder, ScalarSettersWriteTheirFileOnChangeOnly) {
   EXPECT_EQ("R1\n", h->getBuildVersion());
 }
 
-TEST_F(Holder, BoardAndPhoneFilesAndTheirLists) {
-  h->setBoardStatus(Board(3, std::string("v1\0junk", 7), 3));
-  EXPECT_EQ("3\nv1\n2\n", Read("/var/monitoring/board3"));
-  h->setBoardStatus(Board(3, "v2", 1));
-  EXPECT_EQ("1\nv2\n2\n", Read("/var/monitoring/board3"));
-  ASSERT_EQ(1u, h->GetBoardStatus().size());
-  EXPECT_EQ(1, h->GetBoardStatus().front().get_status().asInt());
-  h->setBoardStatus(Board(10, "v", 2));
-
-  LGCP::EmPhoneInfo phone;
-  auto& p = phone.select_phoneStatus();
-  p.set_id(0);
-  p.set_panelSV(std::vector<char>{'p'});
-  p.set_ctrlSV(std::vector<char>{'c'});
-  p.set_fpgaSV(std::vector<char>{'f'});
-  p.set_status(LGCP::EmPhoneStatus::ready);
-  p.set_powerStatus(LGCP::POWERStatus::standby);
-  p.set_mode(LGCP::EmPhoneMode::sleep);
-  p.set_hookStatus(LGCP::EmPhoneConnectionStatus::connected);
-  p.set_baseStatus(LGCP::EmPhoneConnectionStatus::disconnected);
-  h->setEmPhoneInfo(phone);
-  h->setEmPhoneInfo(phone);
-  EXPECT_EQ("p\nc\nf\n2\n1\n2\n1\n2\n", Read("/var/monitoring/emphone0"));
-  EXPECT_EQ(1u, h->GetEmPhoneStatus().size());
-
-  // The controller link drops: every top-level "board" entry goes.
-  h->ClearControllerFiles();
-  EXPECT_FALSE(Exists("/var/monitoring/board3"));
-  EXPECT_FALSE(Exists("/var/monitoring/board10"));
-  EXPECT_TRUE(Exists("/var/monitoring/emphone0"));
-  EXPECT_TRUE(h->GetBoardStatus().empty());
-}
-
 TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   std::string dir = P("/var/monitoring");
   ASSERT_EQ(0, std::system(("rm -rf '" + dir + "' && touch '" + dir + "'").c_str()));
@@ -218,29 +185,6 @@ TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   h->setBoardStatus(Board(1, "v", 3));
   EXPECT_EQ(1u, h->GetBoardStatus().size());
   EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
-}
-
-TEST_F(Holder, ControllerStatusFilesAndTheSelfLink) {
-  std::string self = h->getSelfHostAddress().GetStrAddr();
-  ASSERT_NE("", self);
-  EXPECT_TRUE(h->setControllerStatus(Controller(self, 5)));
-  EXPECT_EQ("5", Read("/var/monitoring/controller/" + self + "/status"));
-  char target[512] = {};
-  ASSERT_GT(::readlink(P("/var/monitoring/controller/self").c_str(), target, sizeof target - 1), 0);
-  EXPECT_EQ(P("/var/monitoring/controller/" + self), std::string(target));
-  EXPECT_EQ(5, h->getSelfControllerStatus().asInt());
-
-  ::unlink(P("/var/monitoring/controller/" + self + "/status").c_str());
-  EXPECT_FALSE(h->setControllerStatus(Controller(self, 5)));  // unchanged: no file
-  EXPECT_FALSE(Exists("/var/monitoring/controller/" + self + "/status"));
-
-  // Another controller: its own folder, no link, and never a "changed".
-  std::string other = self == "10.9.9.9" ? "10.9.9.8" : "10.9.9.9";
-  StreamCapture log(std::clog);
-  EXPECT_FALSE(h->setControllerStatus(Controller(other, 1)));
-  EXPECT_EQ("1", Read("/var/monitoring/controller/" + other + "/status"));
-  EXPECT_EQ("", log.text());
-  EXPECT_TRUE(h->setControllerStatus(Controller(self, 4)));
 }
 
 TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {

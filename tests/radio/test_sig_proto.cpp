@@ -220,34 +220,4 @@ TEST(SigProtoText, PrintFlagsAndTruncation) {
   EXPECT_EQ(sprintf_sig_proto(buf, 0, &r, 0), 0);
 }
 
-TEST(SigProtoTables, NamesPttAndQueue) {
-  EXPECT_EQ(sig_proto_find_name_by_id(sig_proto_packet_const_name, -1), nullptr);
-  EXPECT_EQ(sig_proto_find_name_by_id(nullptr, 1), nullptr);
-  EXPECT_EQ(sig_proto_find_id_by_name(sig_proto_packet_const_name, "GW_ADJUST_RTE"), 12);
-
-  int ptt = 0;
-  for (int t = -1; t < 300; ++t) {
-    sig_proto r = make(t);
-    if (sig_proto_is_ptt_command(&r)) ++ptt;
-  }
-  EXPECT_EQ(ptt, 6);
-  EXPECT_EQ(sig_proto_is_ptt_command(nullptr), 0);
-
-  sig_proto_queue q;
-  EXPECT_EQ(init_sig_proto_queue(&q), 0);
-  EXPECT_EQ(q.records[7].type, 2);
-  EXPECT_EQ(q.records[16].type, 135);
-  EXPECT_EQ(q.records[17].type, -1);
-  EXPECT_EQ(q.words[31], 0);
-
-  sig_proto a = make(SIG_PROTO_GW_FLAG), b = make(SIG_PROTO_GW_FLAG);
-  b.priority = 2;
-  EXPECT_NE(cmp_sig_proto(&a, &b), 0);
-  EXPECT_EQ(cmp_sig_proto_flags(&a, &b), 0);
-  EXPECT_EQ(cmp_sig_proto(&a, nullptr), -1);
-  sig_proto_set_base(&b, -1, -1, 1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  EXPECT_EQ(b.priority, 2);
-  EXPECT_NE(cmp_sig_proto_flags(&a, &b), 0);
-}
-
 }  // namespace

@@ -146,52 +146,6 @@ TEST(VorkRadioState, WorkstationMergeRules) {
   EXPECT_EQ(radio.sh, 0);
 }
 
-TEST(VorkRadioState, ControllerStatusAndModifier) {
-  TERM::RtpRadioRequest req;
-  VorkRadioState s = busy_state(SIG_PROTO_GW_ADJUST_CHAN);
-  ASSERT_EQ(VorkRadioStateMaps::EncodeASN(s, s, req), 0);
-  const TERM::VorkRadioStatus& st = req.get_status().get_vork();
-  EXPECT_EQ(std::string(st.get_freq().get_frequency()), "145.500000");
-  EXPECT_TRUE(st.get_flags().get_vad_rx());
-  EXPECT_EQ(st.get_flags().get_li().getValue(), 300u);
-  ASSERT_TRUE(req.request_isPresent());
-  const TERM::VorkRadioModifier& m = req.get_request().get_vork();
-  EXPECT_EQ(std::string(m.get_addr().get_session_addr()), "192.168.1.20");
-  EXPECT_EQ(m.get_params().currentSelection(), 1);
-
-  // The whole request encodes for the controller.
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
-  std::vector<char> out;
-  EXPECT_TRUE(env.encodePERBytes(req, out));
-
-  // A status leaves address, caller id and quality alone; a frequency that
-  // is no number reads as 0.
-  VorkRadioState target = busy_state(7);
-  TERM::VorkRadioStatus status = st;
-  status.set_freq().set_frequency("abc");
-  status.set_flags().set_ptt(false);
-  ASSERT_EQ(VorkRadioStateMaps::DecodeASN(status, target), 0);
-  EXPECT_EQ(target.command, 0);
-  EXPECT_FLOAT_EQ(target.freq, 0.0f);
-  EXPECT_EQ(target.ptt, 0);
-  EXPECT_EQ(target.session_addr, ip("10.0.0.9"));
-  EXPECT_STREQ(target.caller_id, "4711");
-  EXPECT_FLOAT_EQ(target.quality, 0.25f);
-  EXPECT_EQ(target.squelsh, 2);
-
-  // Unset squelch and emission class go out as no-config.
-  VorkRadioState fresh;
-  fresh.standby_state = fresh.standby_receiver = 0;
-  TERM::RtpRadioRequest plain;
-  VorkRadioStateMaps::EncodeStatusASN(fresh, plain);
-  EXPECT_EQ(plain.get_status().get_vork().get_squelshe().asInt(), 0);
-  EXPECT_EQ(plain.get_status().get_vork().get_rte().asInt(), 0);
-  EXPECT_FALSE(plain.request_isPresent());
-  out.clear();
-  EXPECT_TRUE(env.encodePERBytes(plain, out));
-}
-
 TEST(VorkRadioState, CallerIdLimits) {
   TERM::VorkRadioModifier m;
   m.set_addr().set_session_addr("1.2.3.4");

@@ -206,27 +206,6 @@ struct DerivedStatus : Status {
   int extra = 5;
 };
 
-TEST(SmartPointer, CountsAndDeletesThroughVirtualDestructor) {
-  {
-    Smart_pointer<Status> a(new DerivedStatus);
-    Smart_pointer<Status> b = a;
-    EXPECT_EQ(a.use_count(), 2u);
-    b->value = 3;  // no copy on write for this type
-    EXPECT_EQ(a->value, 3);
-    b.clean();
-    EXPECT_TRUE(b.null());
-    EXPECT_TRUE(!b);
-    a = a;  // self-assignment keeps the object
-    EXPECT_EQ(Status::alive, 1);
-    Smart_pointer<Status> c;
-    c = new Status;
-    EXPECT_EQ(Status::alive, 2);
-    c = a;
-    EXPECT_EQ(Status::alive, 1);
-  }
-  EXPECT_EQ(Status::alive, 0);
-}
-
 TEST(SmartPointerDeath, NullDereference) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(

@@ -72,19 +72,6 @@ TEST(CleanQueue, TakingOutReleasesTheSlot) {
   EXPECT_TRUE(q.empty());
 }
 
-TEST(CleanQueue, PreviewKeepsTheElement) {
-  CleanQueue<Packet, 7> q;
-  Packet tmp;
-  EXPECT_FALSE(q.preview(&tmp));
-  q.put(make(8));
-  EXPECT_TRUE(q.preview(nullptr));
-  EXPECT_EQ(q.count(), 1u);
-  EXPECT_TRUE(q.preview(&tmp));
-  EXPECT_EQ(tag_of(tmp), 8);
-  EXPECT_EQ(tmp.use_count(), 2u);
-  EXPECT_EQ(q.count(), 1u);
-}
-
 TEST(CleanQueue, ClearReleasesThePackets) {
   unsigned int free_before = PacketPool::free_count();
   {
@@ -144,38 +131,6 @@ TEST(CyclicSeq, WindowTest) {
   EXPECT_FALSE(Seq(5) <= Seq(4) <= Seq(3));
   EXPECT_TRUE(Seq(0) <= Seq(127) <= Seq(127));
   EXPECT_FALSE(Seq(1) <= Seq(0) <= Seq(127));
-}
-
-struct Receiver {
-  explicit Receiver(int i) : id(i) {}
-  int id;
-  Containers::CyclicList node;
-};
-
-std::vector<int> ids(Containers::CyclicList& head) {
-  std::vector<int> out;
-  for (auto it = head.begin(); it != head.end(); ++it)
-    out.push_back(Containers::offset<Receiver>(&*it, &Receiver::node)->id);
-  return out;
-}
-
-TEST(CyclicListRing, AddMoveAndLeave) {
-  Containers::CyclicList head, other;
-  EXPECT_TRUE(head.begin() == head.end());
-  Receiver a(1), b(2);
-  {
-    Receiver c(3);
-    head.AddToTail(&a.node);
-    head.AddToTail(&b.node);
-    head.AddToTail(&c.node);
-    EXPECT_EQ(ids(head), (std::vector<int>{1, 2, 3}));
-  }
-  EXPECT_EQ(ids(head), (std::vector<int>{1, 2}));  // destroyed member left
-  other.AddToTail(&a.node);                          // moves between rings
-  EXPECT_EQ(ids(head), (std::vector<int>{2}));
-  EXPECT_EQ(ids(other), (std::vector<int>{1}));
-  head.AddToTail(&b.node);  // re-adding moves it to the tail of the same ring
-  EXPECT_EQ(ids(head), (std::vector<int>{2}));
 }
 
 }  // namespace

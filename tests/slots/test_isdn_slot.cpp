@@ -146,6 +146,15 @@ TEST_F(IsdnSlotTest, AFullDeviceRefusesFramesUntilItIsWritableAgain) {
   EXPECT_EQ(2, link->readies);
   EXPECT_EQ(POLLIN, slot->events());
   EXPECT_TRUE(slot->hdlc_transmit(frame));
+
+  // A device that ends is no longer watched (it would stay readable).
+  ::testing::internal::CaptureStderr();
+  sim().endSession(*sim().mcc().channel(slot->channel()));
+  run();
+  std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, log.find("na:MCC: read error: ")) << log;
+  EXPECT_FALSE(slot->is_open());
+  EXPECT_FALSE(slot->hdlc_transmit(frame));
 }
 
 }  // namespace
