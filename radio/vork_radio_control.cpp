@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -151,14 +152,23 @@ bool VorkRadioControl::isPTTCommand(int type) {
 }
 
 void VorkRadioControl::OnRtpExtEvent(int, short revents) {
-  if (!(revents & POLLIN)) return;
+  const bool hungUp = revents & (POLLHUP | POLLERR | POLLNVAL);
+  if (!(revents & POLLIN)) {
+    if (hungUp) LoseSession();
+    return;
+  }
   if (debug_) std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
   uint8_t buf[kMaxPacket];
   while (ext_) {
     uint8_t info[rtp_ext_recv_info::kSize] = {};
     const bool haveInfo = Board::ioctl(ext_.lowlevel_fd(), RtpExtReq::RecvInfo, info) >= 0;
     const ssize_t n = Board::read(ext_.lowlevel_fd(), buf, sizeof buf);
-    if (n <= 0) break;
+    if (n <= 0) {
+      // A driver that hung up stays readable: stop watching it rather
+      // than spin on it.
+      if (hungUp && (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))) LoseSession();
+      break;
+    }
     // Without its sender the packet cannot be judged by the ownership rule.
     if (!haveInfo) continue;
     recv_info_.decode(info);
@@ -168,6 +178,12 @@ void VorkRadioControl::OnRtpExtEvent(int, short revents) {
     received_.rcv_info[1] = int32_t(recv_info_.ssrc);
     OnRtpProtoRXEvent(received_);
   }
+}
+
+void VorkRadioControl::LoseSession() {
+  if (!event_.IsActive()) return;
+  event_.Release();
+  err() << "rtp_ext session lost" << std::endl;
 }
 
 int VorkRadioControl::OnRtpProtoRXEvent(sig_proto const& p) {

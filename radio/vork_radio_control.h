@@ -105,6 +105,8 @@ class VorkRadioControl {
 
  private:
   void Init(int type);
+  // The driver ended the session: its descriptor is no longer watched.
+  void LoseSession();
   // Opens "/dev/rtp_ext" and initialises (and with `attach`, attaches) the
   // session; the new descriptor, or an empty one after a logged failure.
   Fd OpenExt(bool attach);

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
 jobs=$(nproc)
 
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSD_SANITIZE=ON -DTSD_BENCH=OFF
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSD_SANITIZE=ON
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

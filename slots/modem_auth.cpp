@@ -57,11 +57,10 @@ void AuthClient::CheckDisconnect() {
 void AuthClient::OnSocketEvent(int, short events) {
   if (!(events & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) return;
   RecursiveGuard guard(*this);
-  if (events & (POLLERR | POLLHUP | POLLNVAL)) {
-    OnDisconnect();
-    return;
-  }
-  Receive();
+  // Records the peer wrote before it hung up are read first; the read then
+  // meets the end of the stream (or the error) and disconnects.
+  if (events & POLLIN) Receive();
+  else OnDisconnect();
 }
 
 void AuthClient::Receive() {

@@ -172,6 +172,12 @@ bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {
     PutHeader(std::cerr) << "modem's activation requests parameter." << std::endl;
     return false;
   }
+  // A DSP modem slot without its modem has no session yet: its records
+  // would reach the plug-in of an HDLC modem's session -1.
+  if (!HasAuthSession()) {
+    PutHeader(std::clog) << "no modem yet, nothing sent to the auth plug-in." << std::endl;
+    return true;
+  }
   const TERM::ModemUserParameters& user = params.get_modem();
   attr accept(attr::kAcceptSize, attr::Accept, modem_id());
   accept.setWord(12, 1);

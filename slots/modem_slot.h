@@ -60,7 +60,10 @@ class ModemSlot : public Slot {
   bool IActivate(const TERM::TermActivateParams& params) override;
   const char* GetName() const override { return "generic-modem"; }
 
-  bool EqAuthId(int id) const { return modem_id() == id; }
+  // A slot takes part in the auth link once its session is known: an HDLC
+  // modem always (session -1), a DSP modem once it holds its modem.
+  virtual bool HasAuthSession() const { return true; }
+  bool EqAuthId(int id) const { return HasAuthSession() && modem_id() == id; }
   // A record from the plug-in for this slot's session.
   void OnAuth(const attr* record);
 
@@ -106,6 +109,7 @@ class DspModemSlot : public ModemSlot {
   ~DspModemSlot() override;
 
   int modem_id() const override { return mModem; }
+  bool HasAuthSession() const override { return mModem >= 0; }
   void unbind() override;
   bool IOnOutputStream() override;
   bool IOnInputStream() override;

@@ -6,4 +6,3 @@
     return factory;                 \
   }
 
-TSD_STANDIN_INSTANCE(ModemFactory)

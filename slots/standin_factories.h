@@ -15,6 +15,7 @@
 #include "slots/isdn_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/t38_slot.h"
+#include "slots/modem_factory.h"
 #include "slots/voice_slot.h"
 
 #define TSD_STANDIN_FACTORY(Class, Name)                      \
@@ -27,6 +28,5 @@
     Class() = default;                                        \
   };
 
-TSD_STANDIN_FACTORY(ModemFactory, "Modem")
 
 #undef TSD_STANDIN_FACTORY

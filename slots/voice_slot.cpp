@@ -1,7 +1,9 @@
 #include "slots/voice_slot.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -30,6 +32,11 @@ namespace Voice {
 
 std::string dhost2str(const TERM::HostAddress& host) {
   return static_cast<const std::string&>(host.get_iaddr()) + ":" + std::to_string(host.get_port().getValue());
+}
+
+bool IsValidHost(const TERM::HostAddress& host) {
+  in_addr a;
+  return ::inet_aton(host.get_iaddr().c_str(), &a) != 0;
 }
 
 bool IsSafePromptName(const std::string& name) {
@@ -119,6 +126,13 @@ bool PlaySlotFile::next_phrase() {
       continue;
     }
     if (!file.open(RootPath::resolve(std::string(kPromptDir) + name).c_str(), O_RDONLY | O_NONBLOCK)) continue;
+    // Only plain files: a folder fails its first read and a pipe could
+    // hold the channel silent for ever.
+    struct stat st;
+    if (::fstat(file.lowlevel_fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      file.close();
+      continue;
+    }
     ::lseek(file.lowlevel_fd(), 0, SEEK_SET);
     copier.reset(new ASync::Copy);
     copier->set_bufsize(Voice::kFileBlock);
@@ -232,9 +246,19 @@ VoiceFactory& VoiceFactory::instance() {
 Slot* VoiceFactory::INewSlot(const LGCP::CreateParams& params) {
   if (!params.voice_isSelected()) return nullptr;
   const LGCP::VoiceParams& v = params.get_voice();
-  if (v.record_isSelected()) return CreateRecord(Voice::dhost2str(v.get_record()));
+  if (v.record_isSelected()) {
+    if (!CheckHost(v.get_record())) return nullptr;
+    return CreateRecord(Voice::dhost2str(v.get_record()));
+  }
   if (v.player_isSelected()) return CreatePlay(v.get_player());
   return nullptr;
+}
+
+bool VoiceFactory::CheckHost(const TERM::HostAddress& host) {
+  if (Voice::IsValidHost(host)) return true;
+  std::cerr << "voice/mcc[0]: " << "invalid host address: " << static_cast<const std::string&>(host.get_iaddr())
+            << std::endl;
+  return false;
 }
 
 Fd VoiceFactory::Allocate(bool player, int& timeslot) {
@@ -262,6 +286,7 @@ Fd VoiceFactory::Allocate(bool player, int& timeslot) {
 
 Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
   if (!params.network_isSelected() && !params.file_isSelected()) return nullptr;
+  if (params.network_isSelected() && !CheckHost(params.get_network().get_host())) return nullptr;
   int timeslot = -1;
   Fd dev = Allocate(true, timeslot);
   if (!dev) return nullptr;

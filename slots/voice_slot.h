@@ -27,6 +27,9 @@ constexpr unsigned kConnectTimeoutMs = 5000;
 constexpr unsigned kFileBlock = 8192;
 // "a.b.c.d:port" as the connector takes it.
 std::string dhost2str(const TERM::HostAddress& host);
+// True when the host's address is a dotted IPv4 address; anything else
+// would silently connect to this board itself.
+bool IsValidHost(const TERM::HostAddress& host);
 // True for a prompt name that names a file directly inside the prompt folder.
 bool IsSafePromptName(const std::string& name);
 }  // namespace Voice
@@ -140,6 +143,8 @@ class VoiceFactory : public SlotFactory {
 
  private:
   VoiceFactory() = default;
+  // False (logged) for an address the connector could not use.
+  bool CheckHost(const TERM::HostAddress& host);
   // Opens and allocates a controller channel; an empty Fd on failure (logged).
   Fd Allocate(bool player, int& timeslot);
 

@@ -35,7 +35,11 @@ ModemDevice::Modem* ModemDevice::held(Session& s) {
 }
 
 void ModemDevice::onClose(Session& s) {
-  if (Modem* m = held(s)) *m = Modem{m->timeslot};
+  if (Modem* m = held(s)) {
+    const int32_t ts = m->timeslot;
+    *m = Modem();
+    m->timeslot = ts;
+  }
   s.channel = -1;
 }
 

@@ -135,29 +135,6 @@ TEST(BerLength, IndefiniteMarkerReadsAsZeroAndHugeLengthsFail)
     EXPECT_FALSE(berDecode("0482", *octets));
 }
 
-TEST(BerTags, HighTagNumbers)
-{
-    // Field 40 of a SEQUENCE carries [40]: 9F 28.
-    static void const* infos[41];
-    static int ids[41];
-    static char const* names[41];
-    static char const* const labels[] = {"f"};
-    for (int i = 0; i < 41; ++i) {
-        infos[i] = &Small;
-        ids[i] = i < 40 ? i : -1;
-        names[i] = labels[0];
-    }
-    static const SequenceInfo wide = {{&SEQUENCE::create, 16}, false, infos, ids, 41, 0, 40,
-                                      nullptr, nullptr, names};
-    Value v = make(&wide);
-    setInt(field(*v, 40), 3);
-    EXPECT_EQ("30049f280103", berHex(*v));
-    EXPECT_EQ(6u, getObjectLength(*v, 16));
-    Value back = make(&wide);
-    ASSERT_TRUE(berDecode("30049f280103", *back));
-    EXPECT_TRUE(*back == *v);
-}
-
 TEST(BerConstructed, DecoderRefusals)
 {
     Value inner = make(&Inner);
@@ -186,42 +163,6 @@ TEST(BerConstructed, TrailingOctetsAreIgnored)
     Value v = make(&Small);
     ASSERT_TRUE(berDecode("020105ffff", *v));
     EXPECT_EQ(5, as<INTEGER>(v.get()).getValue());
-}
-
-// Open values: under a context tag they are wrapped in it; the buffer of a
-// decoded one holds the carried value's whole encoding.
-TEST(BerOpen, WrappedAndBareOpenValues)
-{
-    static const TypeConstrainedOpenInfo slotOpen = {{&TypeConstrainedOpenData::create, 0}, &Slot};
-    static void const* const infos[] = {&OpenData::theInfo, &slotOpen};
-    static int const ids[] = {-1, -1};
-    static char const* const names[] = {"any", "slot"};
-    static const SequenceInfo holder = {{&SEQUENCE::create, 16}, false, infos, ids, 2, 0, 0,
-                                        nullptr, nullptr, names};
-    Value v = make(&holder);
-    SEQUENCE& seq = as<SEQUENCE>(v.get());
-    as<OpenData>(seq.getField(0)).grab(new std::vector<char>{0x05, 0x00});
-    setInt(&as<OpenData>(seq.getField(1)).get_data(), 1000);
-    std::string const encoded = berHex(*v);
-    EXPECT_EQ("300aa0020500a1040202" "03e8", encoded);
-
-    Value back = make(&holder);
-    ASSERT_TRUE(berDecode(encoded, *back));
-    SEQUENCE& b = as<SEQUENCE>(back.get());
-    ASSERT_TRUE(as<OpenData>(b.getField(0)).has_buf());
-    EXPECT_EQ("0500", hex(as<OpenData>(b.getField(0)).get_buf()));
-    EXPECT_EQ(1000, as<INTEGER>(&as<OpenData>(b.getField(1)).get_data()).getValue());
-
-    // An empty open value cannot be written.
-    Value empty = make(&holder);
-    bool ok = true;
-    berHex(*empty, &ok);
-    EXPECT_FALSE(ok);
-
-    // A bare open value (no tag of its own) keeps the complete encoding.
-    OpenData bare(nullptr, &OpenData::theInfo);
-    ASSERT_TRUE(berDecode("020105", bare));
-    EXPECT_EQ("020105", hex(bare.get_buf()));
 }
 
 TEST(BerFrontEnd, CoderEnvironmentServesTheBerRule)

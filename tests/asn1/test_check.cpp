@@ -13,8 +13,6 @@ using namespace PerTypes;
 namespace {
 
 const ConstrainedInfo AtLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
-const ConstrainedInfo ShortBits = {{&BIT_STRING::create, 3}, {FixedConstraint, 2, 4}};
-const BMPStringInfo Capitals = {{{&BMPString::create, 30}, {Unconstrained, 0, 0xFFFFFFFFu}}, 'A', 'Z', 16, 16};
 const SequenceOfInfo Quads = {{{&SEQUENCE_OF_Base::create, 16}, {Unconstrained, 0, 0xFFFFFFFFu}}, &Quad};
 
 // SEQUENCE { a INTEGER, b SEQUENCE OF INTEGER (0..3), c INTEGER (0..7), d INTEGER (0..7) }
@@ -81,56 +79,6 @@ TEST(CheckInteger, BoundsAndTheirMessages)
     setInt(atLeast.get(), 9);
     EXPECT_FALSE(atLeast->isValid());
     EXPECT_EQ(" The INTEGER value 9 is smaller than lower bound 10", trace(*atLeast));
-}
-
-TEST(CheckPrimitives, SizesAndCharacters)
-{
-    Value fixed = make(&Fixed);
-    setOctets(fixed.get(), "abc");
-    EXPECT_FALSE(fixed->isValid());
-    EXPECT_EQ(" This OCTET STRING has size 3 smaller than its lower bound 4", trace(*fixed));
-    setOctets(fixed.get(), "abcde");
-    EXPECT_FALSE(fixed->isValid());
-    EXPECT_EQ(" This OCTET STRING has size 5 greater than its upper bound 4", trace(*fixed));
-    setOctets(fixed.get(), "abcd");
-    EXPECT_TRUE(fixed->isStrictlyValid());
-
-    BIT_STRING bits(&ShortBits);
-    bits.resize(5);
-    EXPECT_FALSE(bits.isValid());
-    EXPECT_EQ(" This BIT STRING has size 5 greater than its upper bound 4", trace(bits));
-    bits.resize(1);
-    EXPECT_EQ(" This BIT STRING has size 1 smaller than its lower bound 2", trace(bits));
-
-    Value name = make(&Name);
-    EXPECT_FALSE(name->isValid());
-    EXPECT_EQ(" This AbstractString has size 0 smaller than its lower bound 1", trace(*name));
-    setText(name.get(), std::string(65, 'a'));
-    EXPECT_FALSE(name->isValid());
-    EXPECT_EQ(" This AbstractString has size 65 greater than its upper bound 64", trace(*name));
-
-    Value grow = make(&Grow);
-    setText(grow.get(), "abcdefgh");
-    EXPECT_TRUE(grow->isValid());
-    EXPECT_FALSE(grow->isStrictlyValid());
-    EXPECT_EQ("<passes>", trace(*grow));
-
-    Value digits = make(&Digits);
-    setText(digits.get(), "12a4");
-    EXPECT_FALSE(digits->isValid());
-    EXPECT_FALSE(digits->isStrictlyValid());
-    EXPECT_EQ(" The character 'a' is not valid for the string", trace(*digits));
-
-    BMPString bmp(L"ABc", &Capitals);
-    EXPECT_FALSE(bmp.isValid());
-    EXPECT_EQ(" The character '99' is not valid for the string", trace(bmp));
-    bmp.resize(2);
-    EXPECT_TRUE(bmp.isStrictlyValid());
-
-    Value bounded = make(&Bounded);
-    as<SEQUENCE_OF_Base>(bounded.get()).resize(9);
-    EXPECT_FALSE(bounded->isValid());
-    EXPECT_EQ(" This SEQUENCE OF has size 9 greater than its upper bound 8", trace(*bounded));
 }
 
 TEST(CheckConstructed, TracerLineNamesThePath)

@@ -16,12 +16,6 @@ using namespace PerTypes;
 
 namespace {
 
-// SEQUENCE { e Colour, x INTEGER (0..7) }
-void const* const PairInfos[] = {&Colour, &Small};
-int const PairIds[] = {-1, -1};
-char const* const PairNames[] = {"e", "x"};
-const SequenceInfo Pair = {{&SEQUENCE::create, 16}, false, PairInfos, PairIds, 2, 0, 0, nullptr, nullptr, PairNames};
-
 bool parse(AbstractData& v, std::string const& text)
 {
     return v.setFromValueNotation(text);
@@ -61,29 +55,6 @@ TEST(ParserSequence, FieldOrderAndEarlyEnd)
     EXPECT_TRUE(s.hasOptionalField(1));
     EXPECT_FALSE(s.hasOptionalField(2));
     EXPECT_FALSE(parse(*make(&Inner), "{ flag TRUE }"));  // mandatory id missing
-}
-
-// An enumeration's identifier ends at a "," or "}" written right after it,
-// which is how the printer writes it inside a SEQUENCE or a list.
-TEST(ParserSequence, EnumerationsFollowedByPunctuation)
-{
-    Value pair = make(&Pair);
-    ASSERT_TRUE(parse(*pair, "{ e blue, x 1 }"));
-    EXPECT_EQ(2, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
-    EXPECT_EQ(1, intOf(as<SEQUENCE>(pair.get()).getField(1)));
-    ASSERT_TRUE(parse(*pair, "{ e red , x 1 }"));
-    EXPECT_EQ(0, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
-    EXPECT_FALSE(parse(*pair, "{ e purple, x 1 }"));
-    // A number without a name prints as the number and reads back.
-    ASSERT_TRUE(parse(*pair, "{ e 7, x 1 }"));
-    EXPECT_EQ(7, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
-    ASSERT_TRUE(parse(*pair, "{ e -1 }"));
-    EXPECT_EQ(-1, as<ENUMERATED>(as<SEQUENCE>(pair.get()).getField(0)).asInt());
-    EXPECT_FALSE(parse(*pair, "{ e -, x 1 }"));
-
-    Value numbered = make(&Numbered);
-    ASSERT_TRUE(parse(*numbered, "eleven"));
-    EXPECT_EQ(11, as<ENUMERATED>(numbered.get()).asInt());
 }
 
 TEST(ParserPrimitives, KeywordsNumbersAndStrings)
@@ -126,31 +97,6 @@ TEST(ParserPrimitives, KeywordsNumbersAndStrings)
     BMPString bmp(&BMPString::theInfo);
     ASSERT_TRUE(parse(bmp, "\"Hi\""));
     EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
-}
-
-TEST(ParserPrimitives, OctetAndBitStrings)
-{
-    Value octets = make(&OCTET_STRING::theInfo);
-    ASSERT_TRUE(parse(*octets, "'0A 1'H"));
-    EXPECT_EQ("0a10", hex(as<OCTET_STRING>(octets.get())));
-    ASSERT_TRUE(parse(*octets, "''H"));
-    EXPECT_TRUE(as<OCTET_STRING>(octets.get()).empty());  // replaced, not appended
-    ASSERT_TRUE(parse(*octets, "'0a ff\n 01'H"));
-    EXPECT_EQ("0aff01", hex(as<OCTET_STRING>(octets.get())));
-    EXPECT_FALSE(parse(*octets, "'0G'H"));
-    EXPECT_FALSE(parse(*octets, "'-1'H"));
-    EXPECT_FALSE(parse(*octets, "'01'X"));
-    EXPECT_FALSE(parse(*octets, "'01"));
-    EXPECT_FALSE(parse(*octets, "\t'01\t02'H"));  // a tab inside the digits
-
-    BIT_STRING bits(&BIT_STRING::theInfo);
-    ASSERT_TRUE(parse(bits, "'101'B"));
-    EXPECT_EQ(3u, bits.size());
-    EXPECT_EQ("a0", hex(bits.getData()));
-    ASSERT_TRUE(parse(bits, "'A'H"));
-    EXPECT_EQ(4u, bits.size());
-    EXPECT_EQ("a0", hex(bits.getData()));
-    EXPECT_FALSE(parse(bits, "'102'B"));
 }
 
 TEST(ParserPrimitives, ObjectIdentifiers)

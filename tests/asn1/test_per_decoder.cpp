@@ -46,35 +46,6 @@ TEST(PerDecoderPrimitives, LengthForms)
     EXPECT_EQ(-1, len(""));
 }
 
-TEST(PerDecoderIntegers, UnconstrainedForms)
-{
-    Value v = make(&INTEGER::theInfo);
-    ASSERT_TRUE(decodeHex(*v, "01 ff"));
-    EXPECT_EQ(-1, intOf(v.get()));
-    ASSERT_TRUE(decodeHex(*v, "02 00 80"));
-    EXPECT_EQ(128, intOf(v.get()));
-    ASSERT_TRUE(decodeHex(*v, "00"));
-    EXPECT_EQ(0, intOf(v.get()));
-    EXPECT_FALSE(decodeHex(*v, "05 01 02 03 04 05"));  // more than 4 octets
-    EXPECT_FALSE(decodeHex(*v, "02 01"));              // short
-}
-
-// Forms the Erlang cross-check does not reach.
-TEST(PerDecoderIntegers, ConstrainedForms)
-{
-    Value big = make(&Big);
-    EXPECT_FALSE(decodeHex(*big, "c0 ff ff"));
-    Value s = make(&Signed);
-    ASSERT_TRUE(decodeHex(*s, "a0"));
-    EXPECT_EQ(5, intOf(s.get()));
-    Value g = make(&Grown);
-    ASSERT_TRUE(decodeHex(*g, "80 01 08"));
-    EXPECT_EQ(8, intOf(g.get()));
-    Value five = make(&Five);
-    ASSERT_TRUE(decodeInto(*five, {}));                 // nothing to read
-    EXPECT_EQ(5, intOf(five.get()));
-}
-
 TEST(PerDecoderIntegers, EndOfInputFails)
 {
     Value b = make(&BOOLEAN::theInfo);
@@ -85,18 +56,6 @@ TEST(PerDecoderIntegers, EndOfInputFails)
     EXPECT_FALSE(decodeInto(*e, {}));
     Value n = make(&Null::theInfo);
     EXPECT_TRUE(decodeInto(*n, {}));
-}
-
-TEST(PerDecoderEnumerations, RootAndExtensionForms)
-{
-    Value n = make(&Numbered);
-    ASSERT_TRUE(decodeHex(*n, "0b"));
-    EXPECT_EQ(11, dynamic_cast<ENUMERATED&>(*n).asInt());
-    Value m = make(&Mode);
-    ASSERT_TRUE(decodeHex(*m, "86 a0"));
-    EXPECT_EQ(5, dynamic_cast<ENUMERATED&>(*m).asInt());
-    ASSERT_TRUE(decodeHex(*m, "40"));
-    EXPECT_EQ(2, dynamic_cast<ENUMERATED&>(*m).asInt());
 }
 
 // An extension form that cannot be read is a failure, not a root number
@@ -195,17 +154,6 @@ TEST(PerDecoderChoices, SelectionAndRefusals)
     EXPECT_EQ(nullptr, dynamic_cast<CHOICE&>(*old).getSelection());
 }
 
-TEST(PerDecoderChoices, PaddingAfterAnExtensionAlternativeIsSkipped)
-{
-    // reset (NULL) carried in two octets instead of one; the next value
-    // starts after them.
-    const SequenceInfo* pair = &Message;
-    Value m = make(pair);
-    ASSERT_TRUE(decodeHex(*m, "40 03 ff 81 02 00 00"));
-    EXPECT_EQ(1023, intOf(dynamic_cast<SEQUENCE&>(*m).getField(1)));
-    EXPECT_EQ(4, dynamic_cast<CHOICE&>(*dynamic_cast<SEQUENCE&>(*m).getField(2)).currentSelection());
-}
-
 TEST(PerDecoderSequences, UnknownAdditionsAreSkipped)
 {
     Value e = make(&ExtV1);
@@ -232,19 +180,6 @@ TEST(PerDecoderSequences, ExtensionCountLimit)
     std::vector<char> over = unhex("84 01 80");
     over.resize(3 + 17, 0);
     EXPECT_FALSE(decodeInto(*e, over));
-}
-
-TEST(PerDecoderSequences, DecodedValueHoldsExactlyTheInput)
-{
-    // Decoding into a value that held other optional fields and additions.
-    Value e = make(&Ext);
-    SEQUENCE& s = dynamic_cast<SEQUENCE&>(*e);
-    as<BOOLEAN>(field(*e, 1)) = true;
-    setText(field(*e, 2), "old");
-    ASSERT_TRUE(decodeHex(*e, "18"));
-    EXPECT_FALSE(s.hasOptionalField(0));
-    EXPECT_FALSE(s.hasOptionalField(1));
-    EXPECT_EQ(3, intOf(s.getField(0)));
 }
 
 TEST(PerDecoderSequences, FailedDecodeLeavesPartialValueWithoutHarm)

@@ -47,19 +47,6 @@ TEST(PerEncoderPrimitives, LengthForms)
     EXPECT_TRUE(out.empty());
 }
 
-TEST(PerEncoderPrimitives, NormallySmallNumbers)
-{
-    auto nsn = [](unsigned n) {
-        std::vector<char> out;
-        PEREncoder e(out, true);
-        e.encodeSmallUnsigned(n);
-        return hex(out);
-    };
-    EXPECT_EQ("7e", nsn(63));      // 0 and 111111, padded
-    EXPECT_EQ("800140", nsn(64));  // 1, aligned length 01, octet 40
-    EXPECT_EQ("80020100", nsn(256));
-}
-
 TEST(PerEncoderIntegers, ConstrainedForms)
 {
     EXPECT_EQ("0000", intHex(Big, 0));           // 2-bit count 0, aligned octet 00
@@ -77,28 +64,6 @@ TEST(PerEncoderIntegers, ConstrainedForms)
     EXPECT_EQ("fail", intHex(Small, 8));
     EXPECT_EQ("fail", intHex(Five, 6));
     EXPECT_EQ("fail", intHex(Byte, -1));
-}
-
-TEST(PerEncoderIntegers, UnconstrainedTwoComplement)
-{
-    EXPECT_EQ("0100", intHex(INTEGER::theInfo, 0));
-    EXPECT_EQ("017f", intHex(INTEGER::theInfo, 127));
-    EXPECT_EQ("020080", intHex(INTEGER::theInfo, 128));
-    EXPECT_EQ("01ff", intHex(INTEGER::theInfo, -1));
-    EXPECT_EQ("0180", intHex(INTEGER::theInfo, -128));
-    EXPECT_EQ("02ff7f", intHex(INTEGER::theInfo, -129));
-    EXPECT_EQ("03800000", intHex(INTEGER::theInfo, -8388608));
-    EXPECT_EQ("0480000000", intHex(INTEGER::theInfo, -2147483647 - 1));
-    EXPECT_EQ("047fffffff", intHex(INTEGER::theInfo, 2147483647));
-}
-
-TEST(PerEncoderIntegers, NegativeAndExtensibleRanges)
-{
-    EXPECT_EQ("00", intHex(Signed, -5));
-    EXPECT_EQ("a0", intHex(Signed, 5));      // offset 10 in 4 bits
-    EXPECT_EQ("fail", intHex(Signed, 6));
-    EXPECT_EQ("70", intHex(Grown, 7));       // 0, then 111
-    EXPECT_EQ("800108", intHex(Grown, 8));   // 1, then unconstrained form
 }
 
 TEST(PerEncoderStrings, OctetStrings)
@@ -177,30 +142,6 @@ TEST(PerEncoderEnumerations, CodedByNumber)
     EXPECT_EQ("20", encodeHex(*m));
     as<ENUMERATED>(m.get()).setFromInt(5);
     EXPECT_EQ("86a0", encodeHex(*m));
-}
-
-TEST(PerEncoderConstructed, ChoiceForms)
-{
-    Value ch = make(&Channel);
-    EXPECT_EQ("fail", encodeHex(*ch));       // nothing selected
-    setInt(select(*ch, 1), 1023);
-    EXPECT_EQ("8003ff", encodeHex(*ch));
-    Value s = make(&Single);
-    setInt(select(*s, 0), 3);
-    EXPECT_EQ("c0", encodeHex(*s));          // no index bits
-    Value cmd = make(&Command);
-    select(*cmd, 0);
-    EXPECT_EQ("00", encodeHex(*cmd));        // extension bit 0, index 00
-    setInt(select(*cmd, 2), 5);
-    EXPECT_EQ("400005", encodeHex(*cmd));
-    AbstractData* q = select(*cmd, 3);
-    setText(field(*q, 0), "x");
-    setInt(field(*q, 1), 2);
-    EXPECT_EQ("8003017840", encodeHex(*cmd));  // extension: 1, nsn 0, open type of 3
-    select(*cmd, 4);
-    EXPECT_EQ("810100", encodeHex(*cmd));    // empty value as open type: one octet 0
-    as<CHOICE>(cmd.get()).select(7);
-    EXPECT_EQ("fail", encodeHex(*cmd));      // unknown alternative
 }
 
 TEST(PerEncoderConstructed, ExtensionAdditions)

@@ -152,18 +152,6 @@ TEST(Printer, NestedLayout)
               print(*out));
 }
 
-TEST(Printer, ChoiceOfSequenceAndExtensionAdditions)
-{
-    Value m = make(&Message);
-    AbstractData* sel = select(*field(*m, 2), 1);
-    setInt(field(*sel, 0), 9);
-    EXPECT_EQ("{\n  pdu create : {\n    id 9\n  }\n}", print(*m));
-    Value e = make(&Ext);
-    setInt(field(*e, 0), 2);
-    setInt(field(*e, 3), -4);
-    EXPECT_EQ("{\n  a 2,\n  d -4\n}", print(*e));
-}
-
 // A part that cannot be printed is marked; the caller's stream stays good,
 // so the rest of the log line and later lines are not lost.
 TEST(Printer, UnprintablePartsAreMarkedAndTheStreamStaysUsable)

@@ -73,23 +73,6 @@ TEST(VSequence, IncludeRemoveReinclude)
     EXPECT_EQ(nullptr, rec->getField(99));
 }
 
-TEST(VSequence, ExtensionBitsGrowTheMap)
-{
-    auto rec = newRec();
-    EXPECT_FALSE(rec->hasOptionalField(3));
-    EXPECT_FALSE(rec->hasOptionalField(1000));
-    rec->includeOptionalField(3, 4);  // e2: extension bit 1
-    EXPECT_EQ(2u, rec->getExtensionMap().size());
-    EXPECT_FALSE(rec->hasOptionalField(2));
-    EXPECT_TRUE(rec->hasOptionalField(3));
-    EXPECT_NE(nullptr, rec->getField(4));
-    EXPECT_EQ(nullptr, rec->getField(3));
-    rec->removeOptionalField(3);
-    EXPECT_FALSE(rec->getExtensionMap().any());
-    EXPECT_EQ(2u, rec->getExtensionMap().size());
-    rec->removeOptionalField(50);  // beyond every map: ignored
-}
-
 TEST(VSequence, CompareOrdersAbsentBeforePresent)
 {
     auto a = newRec(), b = newRec();
@@ -232,7 +215,6 @@ TEST(VChoice, CompareCopyAssign)
 }
 
 using IntList = SEQUENCE_OF<INTEGER, EmptyConstraint>;
-using Slot = Constrained_INTEGER<FixedConstraint, 0, 1023>;
 
 std::vector<int> contents(IntList const& l)
 {
@@ -324,25 +306,6 @@ TEST(VSequenceOf, CompareCopyAssign)
     clone->clear();
     EXPECT_TRUE(clone->empty());
     EXPECT_EQ(2u, two.size());
-}
-
-TEST(VConstrainedInteger, UnsignedViewWithoutRangeCheck)
-{
-    Slot slot;
-    slot = 4000u;
-    EXPECT_EQ(4000u, slot.getValue());
-
-    Constrained_INTEGER<FixedConstraint, 0, 4294967295u> big;
-    big = 0xFFFFFFFFu;
-    EXPECT_EQ(4294967295u, big.getValue());
-    EXPECT_EQ(-1, big.INTEGER::getValue());
-
-    Constrained_INTEGER<FixedConstraint, 0, 127> ts(5u);
-    EXPECT_EQ(37u, 32u + ts);
-
-    std::unique_ptr<INTEGER> c(slot.clone());
-    EXPECT_NE(nullptr, dynamic_cast<Slot*>(c.get()));
-    EXPECT_EQ(slot, *c);
 }
 
 } // namespace

@@ -75,30 +75,4 @@ TEST(VStrings, CompareAndCopy)
     EXPECT_TRUE(AbstractString(&IA5String::theInfo, static_cast<char const*>(nullptr)).empty());
 }
 
-TEST(VStrings, StreamWritesRawCharacters)
-{
-    std::ostringstream os;
-    os << IA5String("host-1.example") << '|' << str(&PrintableString::theInfo, "A B");
-    EXPECT_EQ("host-1.example|A B", os.str());
-}
-
-TEST(VStrings, BMPString)
-{
-    const wchar_t text[] = {0x41, 0x3A9, 0};
-    BMPString s(text, &BMPString::theInfo);
-    EXPECT_EQ(2u, s.size());
-    EXPECT_TRUE(s.legalCharacter(0xFFFF));
-    EXPECT_FALSE(s.legalCharacter(0x10000));
-    EXPECT_EQ(2u, s.first_illegal_at());
-    s.push_back(wchar_t(0x10000));
-    EXPECT_EQ(2u, s.first_illegal_at());
-
-    BMPString copy(s);
-    EXPECT_EQ(s, copy);
-    copy.assign(text, 1);
-    EXPECT_EQ(1u, copy.size());
-    EXPECT_GT(s.compare(copy), 0);
-    EXPECT_EQ(3u, s.size());
-}
-
 } // namespace

@@ -123,56 +123,6 @@ TEST(VValues, ObjectIdentifierContents)
     EXPECT_FALSE(back.decodeCommon(wide, sizeof wide));
 }
 
-TEST(VValues, BitString)
-{
-    BIT_STRING bits(&BIT_STRING::theInfo);
-    bits.resize(3);
-    bits.getData()[0] = char(0xE0);
-    EXPECT_TRUE(bits[0]);
-    EXPECT_TRUE(bits[1]);
-    EXPECT_TRUE(bits[2]);
-    EXPECT_FALSE(bits[3]);
-    EXPECT_FALSE(bits[1000]);
-    bits.resize(9);
-    EXPECT_EQ(9u, bits.size());
-    EXPECT_EQ((std::vector<char>{char(0xE0), 0}), bits.getData());
-    bits.set(8, true);
-    EXPECT_TRUE(bits[8]);
-    bits.set(0, false);
-    EXPECT_FALSE(bits[0]);
-    bits.set(9, true);  // beyond the count: ignored
-    EXPECT_EQ(char(0x80), bits.getData()[1]);
-
-    BIT_STRING other(bits);
-    EXPECT_EQ(bits, other);
-    other.set(1, false);
-    EXPECT_NE(bits, other);
-    EXPECT_TRUE(bits[1]);
-    other = bits;
-    other.resize(10);  // same bytes, more bits
-    EXPECT_LT(bits.compare(other), 0);
-}
-
-TEST(VValues, OctetStringCompareAndConvert)
-{
-    OCTET_STRING ab(std::vector<char>{'a', 'b'}, &OCTET_STRING::theInfo);
-    OCTET_STRING abc(std::vector<char>{'a', 'b', 'c'}, &OCTET_STRING::theInfo);
-    OCTET_STRING aa(2, 'a', &OCTET_STRING::theInfo);
-    EXPECT_EQ(-1, ab.compare(abc));
-    EXPECT_EQ(1, ab.compare(aa));
-    EXPECT_EQ(0, ab.compare(OCTET_STRING(std::vector<char>{'a', 'b'}, &OCTET_STRING::theInfo)));
-    OCTET_STRING high(std::vector<char>{char(0xFF)}, &OCTET_STRING::theInfo);
-    EXPECT_GT(high.compare(aa), 0);  // bytes compare unsigned
-    EXPECT_EQ("ab", static_cast<std::string>(ab));
-
-    OCTET_STRING copy(ab);
-    copy.push_back('z');
-    EXPECT_EQ(2u, ab.size());
-    copy = std::vector<char>{'q'};
-    EXPECT_EQ(1u, copy.size());
-    EXPECT_EQ(&OCTET_STRING::theInfo, copy.info());
-}
-
 TEST(VValues, GeneralizedTimeText)
 {
     GeneralizedTime t;

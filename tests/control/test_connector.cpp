@@ -169,19 +169,4 @@ TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
   link.Deactivate();
 }
 
-TEST(Connector, DeactivatingStopsEveryFurtherAttempt) {
-  unsigned short port = looptest::closedPort();
-  Control::Connector link("127.0.0.1", port);
-  Capture err(std::cerr);
-  Loop loop;
-  link.Activate();
-  ASSERT_TRUE(loop.RunUntil([&] { return link.retry_pending(); }));
-  link.Deactivate();
-  EXPECT_EQ(Control::Service::State::Idle, link.GetState());
-  size_t before = Attempts(err);
-  Mux::advanceClock(60000);
-  loop.RunFor(20);
-  EXPECT_EQ(before, Attempts(err));
-}
-
 }  // namespace

@@ -125,23 +125,6 @@ TEST_F(CtrlServer, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
   EXPECT_EQ(want, journal);
 }
 
-TEST_F(CtrlServer, TheFirstServiceThatTakesACommandOwnsIt) {
-  Connect();
-  a.takes = true;
-  a.answer = [](Probe& p) { p.Success(); };
-  b.takes = true;
-  std::vector<Bytes> r = Exchange(Encode(Query(7, -1)), 1);
-  ASSERT_EQ(1u, r.size());
-  LGCP::Message m = Decode(r[0]);
-  EXPECT_EQ(7, m.get_seq().getValue());
-  EXPECT_FALSE(m.slot_isPresent());
-  EXPECT_TRUE(m.get_pdu().get_response().success_isSelected());
-  std::vector<std::string> want = {"a.command"};
-  EXPECT_EQ(want, journal);
-  EXPECT_EQ(-1, a.seen_slot);
-  EXPECT_FALSE(a.seen_slot_present);
-}
-
 TEST_F(CtrlServer, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
   Connect();
   a.takes = true;

@@ -144,26 +144,6 @@ class ControlLink : public ::testing::Test {
   unsigned short port = 0;
 };
 
-TEST_F(ControlLink, PayloadsReachTheUserAndSendsGoOutAsFrames) {
-  Capture out(std::cout);
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  EXPECT_EQ(1, rec.connects);
-  EXPECT_EQ(Control::Service::State::Connected, link.GetState());
-  EXPECT_NE(std::string::npos, out.text().find("new connection from 127.0.0.1:"));
-
-  c.SendFrame(Bytes{1, 2, 3});
-  c.SendFrame(Bytes{});
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 2; }));
-  EXPECT_EQ((Bytes{1, 2, 3}), rec.messages[0]);
-  EXPECT_TRUE(rec.messages[1].empty());
-
-  EXPECT_TRUE(link.Send("\x80\x01\x01\x40", 4));
-  Bytes reply;
-  ASSERT_TRUE(loop.RunUntil([&] { return c.TakeFrame(reply); }));
-  EXPECT_EQ((Bytes{0x80, 0x01, 0x01, 0x40}), reply);
-}
-
 TEST_F(ControlLink, ABlockLongerThanOnePacketIsRefusedAndTheLinkStaysUp) {
   Client c;
   ASSERT_TRUE(Attach(c));
@@ -228,41 +208,6 @@ TEST(Acceptor, AConnectionAcceptedWhileTheLinkGoesDownIsClosedAtOnce) {
   ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1 && first.eof(); }));
   EXPECT_EQ(1, rec.connects);
   link.Deactivate();
-}
-
-TEST(Acceptor, ABusyPortIsRetriedEveryFiveSeconds) {
-  // Hold a port with a listener of our own.
-  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(0, ::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
-  ASSERT_EQ(0, ::listen(holder, 1));
-  socklen_t len = sizeof sa;
-  ::getsockname(holder, reinterpret_cast<sockaddr*>(&sa), &len);
-  unsigned short port = ntohs(sa.sin_port);
-
-  Capture err(std::cerr);
-  Control::AcceptorCheckConnection link(port);
-  EXPECT_TRUE(link.Activate());
-  EXPECT_FALSE(link.listening());
-  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
-  EXPECT_NE(std::string::npos, err.text().find("can't bind to socket: \""));
-  EXPECT_NE(std::string::npos, err.text().find("\"  waiting...\n"));
-
-  ::close(holder);
-  Loop loop;
-  loop.RunFor(20);
-  EXPECT_FALSE(link.listening());  // not before the retry
-  Mux::advanceClock(5000);
-  ASSERT_TRUE(loop.RunUntil([&] { return link.listening(); }));
-  Recorder rec;
-  link.Bind(&rec);
-  Client c(port);
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
-  link.Deactivate();
-  EXPECT_EQ(Control::Service::State::Idle, link.GetState());
 }
 
 }  // namespace

@@ -98,17 +98,6 @@ class ProtocolStack : public ::testing::Test {
   void SetUp() override { journal.clear(); }
 };
 
-TEST_F(ProtocolStack, ActivationStartsAtTheBottomAndReportsFromTheTop) {
-  Owner o;
-  Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B")));
-  Layer* t = static_cast<Layer*>(o.add_protocol_tail(new Layer("T")));
-  EXPECT_EQ(b, o.bottom_member());
-  EXPECT_EQ(t, o.top_member());
-  o.activate();
-  std::vector<std::string> want = {"B.local_activate", "T.local_activate", "owner.on_activated"};
-  EXPECT_EQ(want, journal);
-}
-
 TEST_F(ProtocolStack, DataPassesEveryLayerDownAndUp) {
   Owner o;
   Layer* b = static_cast<Layer*>(o.add_protocol_tail(new Layer("B", 2)));

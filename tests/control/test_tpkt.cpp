@@ -63,14 +63,6 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-TEST(Tpkt, LengthFourIsAnEmptyMessageAndLeavesNoTimer) {
-  Stack s;
-  s.wire->feed(Bytes{0x03, 0x00, 0x00, 0x04});
-  ASSERT_EQ(1u, s.frames.size());
-  EXPECT_TRUE(s.frames[0].empty());
-  EXPECT_FALSE(s.tpkt->timer_running());
-}
-
 TEST(Tpkt, TooSmallLengthsAreRefused) {
   for (unsigned int len = 0; len <= 3; ++len) {
     Stack s;
@@ -101,15 +93,6 @@ TEST(Tpkt, ReservedByteThreeRestartsTheSearchAtTheNextByte) {
   s.wire->feed(Concat({Bytes{0x03, 0x03}, Tpkt(Payload(1))}));
   ASSERT_EQ(1u, s.frames.size());
   EXPECT_EQ(1u, log.count(" bad TPKT reserved."));
-}
-
-TEST(Tpkt, CompletingAFrameCancelsTheTimer) {
-  Stack s;
-  Bytes frame = Tpkt(Payload(20));
-  s.wire->feed(frame.data(), 3);
-  EXPECT_TRUE(s.tpkt->timer_running());
-  s.wire->feed(frame.data() + 3, frame.size() - 3);
-  EXPECT_FALSE(s.tpkt->timer_running());
 }
 
 TEST(Tpkt, ActivationAndDeactivationResetAFrameInProgress) {

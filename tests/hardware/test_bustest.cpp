@@ -61,34 +61,12 @@ class BusTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(BusTest, ErrorLinesNameTheTimeslotWithinTheNextBus) {
-  std::vector<uint8_t> want = Reference(77, 10);
-  for (int k = 0; k < 8; ++k) sim().tdm().drive(8568 + k, want[k]);
-  sim().tdm().drive(8576, want[8] ^ 0x5A);
-  ctltest::Capture err(std::cerr);
-  EXPECT_EQ(kBusError, Run(Read, 77, 2, 120, 10));
-  EXPECT_EQ("bus 2: test failed on channel 0 expected " + Hex2(want[8]) + "  read " + Hex2(want[8] ^ 0x5A) + " \n",
-            err.text());
-}
-
 TEST_F(BusTest, AWriteThatDoesNotReadBackIsABusError) {
   std::vector<uint8_t> want = Reference(5, 3);
   sim().failNext("/dev/hal", R::MuxRead, EIO);  // the read gives 0xFF
   ctltest::Capture err(std::cerr);
   EXPECT_EQ(kBusError, Run(Write, 5, 0, 7, 3));
   EXPECT_EQ("bus 0: write failed on channel 7 write " + Hex2(want[0]) + "  written FF \n", err.text());
-}
-
-TEST_F(BusTest, DisconnectDisablesTheRunAndEmptyRunsSucceedUntouched) {
-  Run(Write, 9, 15, 126, 2);
-  EXPECT_EQ(-1, Run(Disconnect, 9, 15, 126, 2));
-  EXPECT_EQ(HwMux::kDisabled, HwMux::instance()->entry(10110 - HwMux::kFirstOutput));
-  EXPECT_EQ(HwMux::kDisabled, HwMux::instance()->entry(10111 - HwMux::kFirstOutput));
-  EXPECT_EQ(0u, sim().tdm().constants().count(10111));
-  sim().clearLog();
-  for (Mode m : {Read, Write, Disconnect}) EXPECT_EQ(-1, Run(m, 1, 3, 5, 0));
-  EXPECT_EQ(0u, requestCount(R::MuxRead) + requestCount(R::MuxWrite));
-  EXPECT_EQ(HwMux::kDisabled, HwMux::instance()->entry(3 * 128 + 5));
 }
 
 TEST_F(BusTest, SeedsOfEverySignGiveTheLibrarysSequenceWithoutTouchingTheSharedGenerator) {

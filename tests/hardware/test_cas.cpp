@@ -66,24 +66,6 @@ TEST_F(CasTest, CloseReportsTimeslotsAndTrunksAndTheFlagsOutliveTheController) {
   EXPECT_EQ(1u, requestCount(R::CasCloseTrunk));
 }
 
-TEST_F(CasTest, SetSendsFourBitsAndGetReportsWhatTheDriverHolds) {
-  Run(Open, 0, 3, 0);
-  EXPECT_EQ((Lines{"cas 0 3 9 15", "success"}), Run(Set, 0, 3, 31));
-  cas().inject(0, 3, 0x0C);
-  bench->Take();
-  EXPECT_EQ((Lines{"cas 0 3 12 15", "success"}), Run(Get, 0, 3));
-  EXPECT_EQ((Lines{"cas 0 16 9 2", "success"}), Run(Set, 0, 16, 2));  // 16 too
-  // A closed trunk, or a path outside 0..3, is ignored.
-  sim().clearLog();
-  ctltest::Capture log(std::clog);
-  EXPECT_EQ((Lines{"success"}), Run(Set, 2, 3, 1));
-  EXPECT_EQ((Lines{"success"}), Run(Get, 2, 3));
-  EXPECT_EQ((Lines{"success"}), Run(Open, 4, 5, 1));
-  EXPECT_EQ((Lines{"success"}), Run(Open, -1, 5, 1));
-  EXPECT_TRUE(sim().log().empty());
-  EXPECT_EQ(0u, log.count("E1: "));
-}
-
 TEST_F(CasTest, WithoutTheDeviceCommandsAreAnsweredAndTheOpenIsRetried) {
   bench.reset();
   e1 = std::make_unique<E1Ctl>();
@@ -126,6 +108,24 @@ TEST_F(CasTest, DriverReportsBecomeSignalsOnlyAsWholeRecords) {
   cas().deliverRaw(Sim::Bytes(13, 1));
   cas().inject(3, 30, 0xF0, 0x81);  // bits are unsigned bytes
   EXPECT_EQ((Lines{"cas 3 30 240 129"}), e1test::CasTrace(bench->Take(50)));
+}
+
+TEST_F(CasTest, SetSendsFourBitsAndGetReportsWhatTheDriverHolds) {
+  Run(Open, 0, 3, 0);
+  EXPECT_EQ((Lines{"cas 0 3 9 15", "success"}), Run(Set, 0, 3, 31));
+  cas().inject(0, 3, 0x0C);
+  bench->Take();
+  EXPECT_EQ((Lines{"cas 0 3 12 15", "success"}), Run(Get, 0, 3));
+  EXPECT_EQ((Lines{"cas 0 16 9 2", "success"}), Run(Set, 0, 16, 2));  // 16 too
+  // A closed trunk, or a path outside 0..3, is ignored.
+  sim().clearLog();
+  ctltest::Capture log(std::clog);
+  EXPECT_EQ((Lines{"success"}), Run(Set, 2, 3, 1));
+  EXPECT_EQ((Lines{"success"}), Run(Get, 2, 3));
+  EXPECT_EQ((Lines{"success"}), Run(Open, 4, 5, 1));
+  EXPECT_EQ((Lines{"success"}), Run(Open, -1, 5, 1));
+  EXPECT_TRUE(sim().log().empty());
+  EXPECT_EQ(0u, log.count("E1: "));
 }
 
 }  // namespace

@@ -82,35 +82,6 @@ TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) 
   EXPECT_EQ(a.vad[3].tx, 6);
 }
 
-TEST_F(DsprocService, SwitchesSendOnlyChangesAndMuteCarriesTheWholeSet) {
-  DSProcReceiverService svc;
-  Receiver r(3);
-  DspTest::LogCapture cap;
-  ASSERT_TRUE(svc.enableVAD(r, false));  // never switched: always sent
-  ASSERT_TRUE(svc.enableVAD(r, true));
-  ASSERT_TRUE(svc.enableVAD(r, true));
-  ASSERT_TRUE(svc.enableVAD(r, false));
-  EXPECT_EQ(r.vadState(), 0);
-  EXPECT_EQ(r.vadId(), 1u);  // the id stays
-  ASSERT_TRUE(svc.enableMute(r, true, true));
-  ASSERT_TRUE(svc.enableMute(r, true, true));
-  ASSERT_TRUE(svc.enableMute(r, true, false));
-  EXPECT_EQ(r.muteId(), 3u);
-  EXPECT_EQ(r.muteRx(), 1);
-  EXPECT_EQ(r.muteTx(), 0);
-  ASSERT_TRUE(svc.enableMute(r, false, false));
-  EXPECT_EQ(r.muteRx(), 0);
-  EXPECT_EQ(requestLog(), "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
-                        "/dev/dsp 0x400c6402 3 1 1 -> 0\n"
-                        "/dev/dsp 0x400c6403 3 0 1 -> 0\n"
-                        "/dev/dsp 0x400c6402 3 2 12 -> 0\n"
-                        "/dev/dsp 0x400c6402 3 3 4 -> 0\n"
-                        "/dev/dsp 0x400c6403 3 0 12 -> 0\n");
-  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE VAD done: timeslot=3\n"));
-  EXPECT_TRUE(cap.errHas("DSPROC_DISABLE MUTE done: timeslot=3\n"));
-  EXPECT_EQ(dev().timeslot(3)->functions, 0u);
-}
-
 TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
   DSProcReceiverService svc;
   Receiver r(8), later(8);

@@ -147,16 +147,6 @@ TEST_F(TonecCadence, WaitToneDuringASendingEndsTheSendingFirst) {
   EXPECT_EQ(r.completions, 2);
 }
 
-TEST_F(TonecCadence, SendingDuringTheWaitToneTakesTheTimerOver) {
-  Receiver r(23);
-  r.activateAudibleCall();
-  clock.advance(200);
-  r.translateDTMF(digits("7"));
-  clock.advance(5000);
-  EXPECT_EQ(r.completions, 1);
-  EXPECT_EQ(text(steps(23)), "0:425/0/2048/2048 200:852/1209/16384/16384 270:1000/1000/0/0 340:0/0/0/0 ");
-}
-
 // ---- decoding the rendered cadence ---------------------------------------------
 
 // Digits that multimon-ng's DTMF decoder hears in the timeslot's rendered

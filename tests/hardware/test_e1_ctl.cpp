@@ -50,21 +50,6 @@ class E1CtlTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
-TEST_F(E1CtlTest, EachFieldComesFromItsOwnWordOfAZeroedRecord) {
-  maint().trunk(1) = {Sim::MaintenanceDevice::Rai, 7, 3, 5, 11, 13};
-  ASSERT_TRUE(bench->Connect());
-  std::vector<Trunk> t = Trunks(bench->Receive(4), 0);
-  ASSERT_EQ(4u, t.size());
-  EXPECT_EQ(int(ACP::TrunkState::rai), t[1].state);
-  EXPECT_EQ((std::vector<int>{7, 3, 5, 11, 13}),
-            (std::vector<int>{t[1].slips, t[1].lossBF, t[1].lossCarrier, t[1].lossAIS, t[1].lossRAI}));
-  for (const auto& e : sim().log()) {
-    if (e.request != R::E1Status) continue;
-    ASSERT_EQ(E1Ctl::kStatusSize, e.in.size());
-    for (std::size_t i = 4; i < e.in.size(); ++i) ASSERT_EQ(0, e.in[i]);
-  }
-}
-
 TEST_F(E1CtlTest, AFailingTrunkIsLoggedAndLeftOut) {
   maint().setFailing(2, EIO);
   ctltest::Capture err(std::cerr);

@@ -257,23 +257,4 @@ TEST_F(HdlcTest, ReadyCallbackMayTransmit) {
   EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
 }
 
-TEST_F(HdlcTest, FailedActivationLeavesTheChannelClosed) {
-  sim().setPresent("/dev/mcc/ctl", false);
-  EXPECT_FALSE(activate());
-  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: fail to open MCC device: ") + std::strerror(ENOENT) + "\n");
-  sim().setPresent("/dev/mcc/ctl", true);
-
-  sim().failNext("/dev/mcc/ctl", R::MccAllocate, ENOSPC);
-  EXPECT_FALSE(activate());
-  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: MCC_ALLOCATE fail: ") + std::strerror(ENOSPC) + "\n");
-
-  sim().failNext("/dev/mcc/ctl", R::MccTimeslot, EBUSY);
-  EXPECT_FALSE(activate());
-  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: MCC_TIMESLOT fail: ") + std::strerror(EBUSY) + "\n");
-  EXPECT_FALSE(ch_.is_open());
-  sim().pump();
-  EXPECT_TRUE(sim().sessions("/dev/mcc/ctl").empty());
-  EXPECT_EQ(sim().tdm().sourceOf(11), -1);
-}
-
 }  // namespace

@@ -79,23 +79,6 @@ TEST_F(HwMuxTest, ConnectRecordsDestinationThenSource) {
   }
 }
 
-TEST_F(HwMuxTest, RefreshSweepsOneHundredTwentyEightPerRun) {
-  HwMux mux;
-  sim().clearLog();
-  mux.OnDPC();
-  auto d = disables();
-  ASSERT_EQ(d.size(), 128u);
-  EXPECT_EQ(d.front(), 8193);
-  EXPECT_EQ(d.back(), 8320);
-  EXPECT_EQ(mux.refreshPosition(), 128);
-  // Sixteen runs cover the whole table and wrap round to entry 0.
-  for (int i = 0; i < 15; ++i) mux.OnDPC();
-  d = disables();
-  EXPECT_EQ(d.size(), 2048u);
-  EXPECT_EQ(d.back(), 8192);
-  EXPECT_EQ(mux.refreshPosition(), 0);
-}
-
 TEST_F(HwMuxTest, DisconnectedOutputIsLeftAloneUntilDisabledAgain) {
   HwMux mux;
   EXPECT_TRUE(mux.Disconnect(8200));

@@ -79,6 +79,49 @@ TEST_F(SimBoard, MultiplexerRequestsProgramTheFabricAndAreLogged) {
   EXPECT_EQ(first.text(), "/dev/hal 0x80084d02 8583 5 -> 0");
 }
 
+// ---- Control protocol ----------------------------------------------------
+
+TEST_F(SimBoard, ControlCommands) {
+  int fd = open("/dev/hal");
+  Board::WordRecord a{8583, 5}, b{11, 40};
+  Board::ioctl(fd, R::MuxConnect, a.data());
+  Board::ioctl(fd, R::MuxConnect, b.data());
+  EXPECT_EQ(sim().execute("xpoints"), "11 40\n8583 5\nok\n");
+  EXPECT_EQ(sim().execute("log 1"), "/dev/hal 0x80084d02 11 40 -> 0\nok\n");
+
+  EXPECT_EQ(sim().execute("inject 40 02 01 03"), "outputs 1\nok\n");
+  EXPECT_EQ(sim().execute("frames 11"), "020103\nok\n");
+  EXPECT_EQ(sim().execute("frames 11"), "ok\n");
+
+  EXPECT_EQ(sim().execute("fail /dev/hal 80084d02 5"), "ok\n");
+  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, a.data()), -1);
+  EXPECT_EQ(errno, 5);
+
+  EXPECT_EQ(sim().execute("absent /dev/hal on"), "ok\n");
+  EXPECT_EQ(Board::open("/dev/hal", O_RDWR), -1);
+  EXPECT_EQ(sim().execute("absent /dev/hal off"), "ok\n");
+
+  EXPECT_EQ(sim().execute("drive 8200 0x3a"), "ok\n");
+  EXPECT_EQ(sim().tdm().read(8200), 0x3a);
+  EXPECT_EQ(sim().execute("spi 1 51 7"), "ok\n");
+  EXPECT_EQ(sim().execute("spi 1 51"), "7\nok\n");
+
+  // The loop's clock moves on by what is asked.
+  const auto before = Mux::clockOffset();
+  EXPECT_EQ(sim().execute("clock 120000"), "ok\n");
+  EXPECT_EQ(Mux::clockOffset() - before, 120000u);
+
+  // Bad input is answered, never acted on.
+  EXPECT_EQ(sim().execute("clock -5").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("bogus").rfind("error: unknown command", 0), 0u);
+  EXPECT_EQ(sim().execute("inject 10 0g").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("inject 10 123").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("fail /dev/nothing any 5").rfind("error: ", 0), 0u);
+  EXPECT_EQ(sim().execute("eof 77").rfind("error: no controller channel", 0), 0u);
+  EXPECT_EQ(sim().execute("drive x").rfind("error: ", 0), 0u);
+  EXPECT_NE(sim().execute("help").find("xpoints"), std::string::npos);
+}
+
 TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {
   sim().setPresent("/dev/hal", false);
   EXPECT_EQ(Board::open("/dev/hal", O_RDWR), -1);
@@ -111,69 +154,5 @@ TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {
   ::close(pipefd[0]);
   ::close(pipefd[1]);
 }
-
-TEST_F(SimBoard, FramesTravelThroughTheCrosspoints) {
-  int ctl = channel(40, 1);
-  int hal = open("/dev/hal");
-  Board::WordRecord tx{11, 40}, rx{40, 10};
-  Board::ioctl(hal, R::MuxConnect, tx.data());
-  Board::ioctl(hal, R::MuxConnect, rx.data());
-
-  // The far end's frames on timeslot 10 arrive one per read.
-  EXPECT_EQ(sim().tdm().send(10, {1, 2, 3}), 1);
-  sim().tdm().send(10, {4});
-  uint8_t buf[64];
-  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), 3);
-  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), 1);
-  EXPECT_EQ(buf[0], 4);
-  EXPECT_EQ(Board::read(ctl, buf, sizeof buf), -1);
-  EXPECT_EQ(errno, EAGAIN);
-
-  // What the daemon writes leaves on timeslot 11 unchanged.
-  const uint8_t frame[] = {0x02, 0x01, 0x7f, 0x00, 0xff};
-  EXPECT_EQ(Board::write(ctl, frame, sizeof frame), 5);
-  sim().pump();
-  auto out = sim().tdm().takeFarEnd(11);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0], Bytes(frame, frame + 5));
-  EXPECT_TRUE(sim().tdm().takeFarEnd(11).empty());
-}
-
-TEST_F(SimBoard, HeldTransmitterFillsUpAndDrainsOnRelease) {
-  int fd = channel(40);
-  sim().hold(*sim().mcc().channel(40), true);
-  const uint8_t f[] = {1};
-  int accepted = 0;
-  while (Board::write(fd, f, 1) == 1) ++accepted;
-  EXPECT_EQ(errno, EAGAIN);
-  EXPECT_GT(accepted, 0);
-  sim().pump();  // held: nothing is taken
-  pollfd p{fd, POLLOUT, 0};
-  EXPECT_EQ(::poll(&p, 1, 0), 0);
-
-  sim().hold(*sim().mcc().channel(40), false);
-  EXPECT_EQ(::poll(&p, 1, 0), 1);
-  EXPECT_TRUE(p.revents & POLLOUT);
-  EXPECT_EQ(sim().mcc().channel(40)->txFrames, unsigned(accepted));
-}
-
-TEST_F(SimBoard, EndOfFileAndReadErrorsOnDemand) {
-  int fd = channel(40);
-  sim().failRead(*sim().mcc().channel(40), EIO);
-  pollfd p{fd, POLLIN, 0};
-  EXPECT_EQ(::poll(&p, 1, 0), 1);
-  uint8_t buf[8];
-  EXPECT_EQ(Board::read(fd, buf, sizeof buf), -1);
-  EXPECT_EQ(errno, EIO);
-  EXPECT_EQ(::poll(&p, 1, 0), 0);  // the error is reported once
-
-  sim().endSession(*sim().mcc().channel(40));
-  EXPECT_EQ(::poll(&p, 1, 0), 1);
-  EXPECT_TRUE(p.revents & POLLHUP);
-  EXPECT_EQ(Board::read(fd, buf, sizeof buf), 0);
-  EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), -1);
-}
-
-// ---- Control protocol ----------------------------------------------------
 
 }  // namespace

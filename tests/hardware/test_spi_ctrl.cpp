@@ -78,31 +78,6 @@ TEST_F(SpiTest, ThePollRunsWhileConnectedAndEachChannelHasItsOwnSlipEdge) {
   EXPECT_FALSE(spi->polling());
 }
 
-TEST_F(SpiTest, ClockMasterSelectionAndBadChannels) {
-  Make();
-  sim().clearLog();
-  ctltest::Capture log(std::clog);
-  spi->clock(3);
-  spi->clock(-1);
-  std::vector<Write> expected;
-  for (int round = 0; round < 2; ++round) {
-    for (int c = 0; c < 8; ++c) expected.emplace_back(c, 87, 48);
-    if (round == 0) expected.emplace_back(3, 87, 56);
-  }
-  EXPECT_EQ(expected, Writes());
-  EXPECT_EQ(1u, log.count("spi: set clock master on channel 3\n"));
-  EXPECT_EQ(1u, log.count("spi: clock master disabled\n"));
-  sim().clearLog();
-  spi->clock(8);
-  spi->clock(-2);
-  spi->init_channel(9);
-  spi->enable_channel(-1);
-  spi->disable_channel(8);
-  EXPECT_TRUE(sim().log().empty());
-  for (const char* l : {"set clock master 8\n", "set clock master -2\n", "init 9\n", "enable -1\n", "disable 8\n"})
-    EXPECT_EQ(1u, log.count(std::string("spi: bad channel for ") + l)) << l;
-}
-
 TEST_F(SpiTest, InterruptedTransfersAreTriedAgainAndErrorsAreLogged) {
   Make();
   Status(2, 0x85);
@@ -172,6 +147,23 @@ TEST_F(SpiTest, AMissingHalIsTriedAgainAtTheNextChannelOperation) {
   ASSERT_EQ(8u * 8u + 9u, w.size());
   EXPECT_EQ(Write(0, 50, 128), w.front());
   EXPECT_EQ(Write(2, 87, 56), w.back());
+}
+
+TEST_F(SpiTest, StartUpInitialisesAndEnablesEveryChannelAndTheEndDisablesThem) {
+  Make();
+  std::vector<Write> expected;
+  for (int n = 0; n < 8; ++n)
+    for (auto [r, v] : {std::pair{50, 128}, {48, 8}, {87, 48}, {52, 96}, {53, 0}, {54, 0}, {55, 0}, {50, 0}})
+      expected.emplace_back(n, r, v);
+  EXPECT_EQ(expected, Writes());
+  EXPECT_TRUE(::fcntl(spi->device(), F_GETFD) & FD_CLOEXEC);
+
+  sim().clearLog();
+  spi.reset();
+  expected.clear();
+  for (int c = 0; c < 8; ++c) expected.emplace_back(c, 50, 128);
+  for (int c = 0; c < 8; ++c) expected.emplace_back(c, 87, 48);
+  EXPECT_EQ(expected, Writes());
 }
 
 }  // namespace

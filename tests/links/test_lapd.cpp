@@ -115,20 +115,6 @@ TEST_F(LapdLink, IFramesBothWaysCarrySequenceNumbers) {
   EXPECT_EQ(net->stats().accepted, 2u);
 }
 
-TEST_F(LapdLink, WindowOfSevenHoldsBackTheRest) {
-  establish();
-  for (uint8_t i = 0; i < 10; ++i) send(user, l3(i));
-  EXPECT_EQ(userCh.sent.size(), 7u);
-  EXPECT_EQ(user->outQueued(), 3u);
-  EXPECT_EQ(user->ackQueued(), 7u);
-  EXPECT_EQ(userCh.sent[6][2], 6 * 2);
-  pump();
-  ASSERT_EQ(netOwner.up.size(), 10u);
-  for (uint8_t i = 0; i < 10; ++i) EXPECT_EQ(netOwner.up[i], l3(i));
-  EXPECT_EQ(user->outQueued(), 0u);
-  EXPECT_EQ(user->ackQueued(), 0u);
-}
-
 TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   establish();
   send(user, l3(7));
@@ -149,22 +135,6 @@ TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   ASSERT_EQ(netOwner.up.size(), 1u);
   EXPECT_EQ(netOwner.up[0], l3(7));
   EXPECT_EQ(user->ackQueued(), 0u);
-}
-
-TEST_F(LapdLink, UnansweredEnquiriesReestablishTheLink) {
-  establish();
-  send(user, l3(1));
-  userCh.sent.clear();
-  for (int i = 0; i < 3; ++i) {
-    elapse(LAPD::kT200);
-    ASSERT_EQ(userCh.sent.size(), 1u);
-    EXPECT_EQ(hex(userCh.pop()), "00 01 01 01");
-  }
-  elapse(LAPD::kT200);
-  EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - Status enquiry"));
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
 }
 
 TEST_F(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
@@ -263,59 +233,6 @@ class LapdTei : public LapdLink {
     toUser({0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x02, uint8_t(tei * 2 + 1)});
   }
 };
-
-TEST_F(LapdTei, AssignedTeiIsUsedInFrames) {
-  uint16_t ri = removeAndRequest();
-  EXPECT_EQ(ri, user->teiRequestRi());
-  assigned(uint16_t(ri + 1), 70);  // someone else's answer
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
-  assigned(ri, 64);
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiAssigned);
-  EXPECT_EQ(user->fullState().selfTEI, 64);
-  EXPECT_FALSE(user->fullState().T202run);
-  user->activate();
-  EXPECT_EQ(hex(userCh.pop()), "00 81 7F");
-  // Frames for another terminal's TEI are not ours.
-  toUser({0x00, 0x83, 0x73});
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AwaitingEstablishment);
-  toUser({0x00, 0x81, 0x73});
-  EXPECT_EQ(user->fullState().state, LAPDFullState::MultipleFrameEstablished);
-  // TEI check by the network.
-  toUser({0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x04, 0xFF});
-  Bytes resp = userCh.pop();
-  EXPECT_EQ(resp[6], 0x05);
-  EXPECT_EQ(resp[7], 64 * 2 + 1);
-  EXPECT_EQ(resp[4] | (resp[5] << 8), ri);
-}
-
-TEST_F(LapdTei, FiveUnansweredRequestsReleaseTheLink) {
-  removeAndRequest();
-  for (int i = 0; i < 4; ++i) {
-    elapse(LAPD::kT202);
-    ASSERT_EQ(userCh.sent.size(), 1u);
-    EXPECT_EQ(userCh.pop()[6], 0x01);
-  }
-  elapse(LAPD::kT202);
-  EXPECT_TRUE(userCh.sent.empty());
-  EXPECT_EQ(user->fullState().state, LAPDFullState::TeiUnassigned);
-  ASSERT_EQ(userOwner.releases.size(), 1u);
-  EXPECT_EQ(userOwner.releases[0], "link error (T202 expired N202 times)");
-  EXPECT_EQ(user->stats().t202, 5u);
-}
-
-TEST_F(LapdTei, MessageWithoutTeiAsksForOne) {
-  removeAndRequest();
-  elapse(LAPD::kT202);
-  userCh.sent.clear();
-  for (int i = 0; i < 4; ++i) elapse(LAPD::kT202);
-  userCh.sent.clear();
-  ASSERT_EQ(user->fullState().state, LAPDFullState::TeiUnassigned);
-  send(user, l3(1));
-  EXPECT_EQ(user->fullState().state, LAPDFullState::AssignAwaitingTei);
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(userCh.sent.front()[6], 0x01);
-  EXPECT_EQ(user->outQueued(), 1u);
-}
 
 }  // namespace
 

@@ -241,33 +241,6 @@ TEST_F(Mtp2, InServiceReceiveAcknowledgesAndDetectsGaps) {
   EXPECT_EQ(2u, slc->statistics().badSeqCntr);
 }
 
-TEST_F(Mtp2, AcknowledgementsReleaseTheRetransmissionBuffer) {
-  bringUp();
-  fromAbove(payload(3));
-  // After the reset only BSN 127 (nothing acknowledged) and 0 are valid; one
-  // bad BSN is tolerated, and a valid one between two clears it.
-  peer(su(5, true, 127, true));
-  peer(su(127, true, 127, true));
-  peer(su(5, true, 127, true));
-  EXPECT_EQ(S::worked, state());
-
-  fromAbove(payload(3));
-  fromAbove(payload(3));
-  peer(su(1, true, 127, true));
-  EXPECT_EQ(1u, slc->rtb_count());
-  EXPECT_TRUE(slc->timer_running());
-  peer(su(2, true, 127, true));
-  EXPECT_EQ(0u, slc->rtb_count());
-  EXPECT_FALSE(slc->timer_running());
-
-  StreamCapture err(std::cerr);
-  slc->trace.msu_processing = true;
-  peer(su(9, true, 127, true));
-  peer(su(9, true, 127, true));  // two bad BSNs in a row
-  EXPECT_EQ(S::idle, state());
-  EXPECT_TRUE(has(err.text(), "bad su acknowledgement received:  BSN=9 BIB=1 FSN=127 FIB=1\n"));
-}
-
 TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   bringUp();
   chan.accept = 5;

@@ -62,28 +62,6 @@ TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
   for (unsigned i = 0; i < 8; ++i) ASSERT_NE(entryWithTei(64 + i), nullptr);
 }
 
-TEST_F(TeiNt, DuplicateCheckAnswersRemoveTheTei) {
-  request(7, 127);
-  owner.down.clear();
-  nt->activate();
-  EXPECT_EQ(owner.activated, 1);
-  EXPECT_EQ(pop(), identity(0, 4, 127));
-  ASSERT_TRUE(entryWithTei(64)->is_check());
-  checkResponse(0x0101, 64);
-  EXPECT_TRUE(owner.down.empty());
-  ASSERT_NE(entryWithTei(64), nullptr);
-  EXPECT_FALSE(entryWithTei(64)->is_check());
-  checkResponse(0x0101, 64);  // the same terminal again: fine
-  EXPECT_TRUE(owner.down.empty());
-  checkResponse(0x0202, 64);  // a second terminal with the same TEI
-  EXPECT_EQ(pop(), identity(0, 6, 64));
-  EXPECT_EQ(pop(), identity(0, 6, 64));
-  EXPECT_EQ(entryWithTei(64), nullptr);
-  checkResponse(9, 127);
-  EXPECT_EQ(pop(), identity(0, 6, 127));
-  EXPECT_EQ(pop(), identity(0, 6, 127));
-}
-
 TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
   request(7, 127);
   nt->activate();
@@ -124,36 +102,6 @@ TEST_F(TeiNt, MessagesAreRoutedByCallReference) {
   // Out of sequence: REJ with F = P.
   rx({0x00, 0x83, 0x08, 0x01, 0x08, 0x01, 0x03, 0x05});
   EXPECT_EQ(hex(pop()), "00 83 09 03");
-}
-
-TEST_F(TeiNt, BusyTerminalGetsItsMessagesLater) {
-  request(1, 127);
-  owner.down.clear();
-  rx({0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x04, 0x05});
-  rx({0x00, 0x81, 0x05, 0x02});  // RNR N(R)=1... of nothing sent: 1 is ahead, still taken
-  owner.down.clear();
-  rx({0x00, 0x81, 0x05, 0x00});  // RNR N(R)=0
-  EXPECT_TRUE(entryWithTei(64)->busy());
-  l3({0x08, 0x01, 0x84, 0x01});
-  EXPECT_TRUE(owner.down.empty());
-  EXPECT_EQ(entryWithTei(64)->outQueued(), 1u);
-  rx({0x00, 0x81, 0x01, 0x00});  // RR: not busy any more
-  EXPECT_EQ(hex(pop()), "02 81 00 03 08 01 84 01");
-  EXPECT_FALSE(entryWithTei(64)->busy());
-}
-
-TEST_F(TeiNt, UnansweredPollsUnassignTheTerminal) {
-  request(1, 127);
-  owner.down.clear();
-  elapse(LAPD_NT_user::kIdlePoll);
-  EXPECT_EQ(hex(pop()), "02 81 01 01");  // RR command P 1
-  for (int i = 0; i < 3; ++i) {
-    elapse(LAPD_NT_user::kAnswerWait);
-    EXPECT_EQ(hex(pop()), "02 81 01 01");
-  }
-  elapse(LAPD_NT_user::kAnswerWait);
-  EXPECT_EQ(entryWithTei(64), nullptr);
-  EXPECT_TRUE(owner.down.empty());
 }
 
 TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {

@@ -129,4 +129,27 @@ TEST(MessageAccessors, ExtensionAdditionsUseTheBitsAfterTheOptionalOnes)
     EXPECT_FALSE(p.mute_isPresent());
 }
 
+// Reading an absent field or an alternative that is not selected gives a
+// default value of the type instead of following a null or mistyped pointer
+// (a peer's message may lack what a careless reader expects).
+TEST(MessageAccessors, ReadingWhatIsNotThereGivesDefaults)
+{
+    LGCP::Message m;
+    EXPECT_EQ(0, m.get_seq().getValue());
+    EXPECT_EQ(0u, m.get_slot().getValue());
+    EXPECT_FALSE(m.get_pdu().get_command().ping_isSelected());
+    EXPECT_EQ(-1, m.get_pdu().get_signal().currentSelection());
+
+    LGCP::Signal s;
+    s.select_abort(3);
+    EXPECT_TRUE(s.get_userData().empty());
+    EXPECT_EQ(0u, s.get_trunkStatus().get_name().size());
+    EXPECT_EQ(3, s.get_abort().getValue());
+
+    TERM::RtpParams p;
+    EXPECT_FALSE(p.get_radio().request_isPresent());
+    EXPECT_TRUE(p.get_dname().empty());
+    EXPECT_FALSE(p.radio_isPresent());     // reading includes nothing
+}
+
 } // namespace

@@ -80,17 +80,6 @@ TEST(MessageCatalog, SequenceOfDescriptionsAreCompleteBeforeMain)
     EXPECT_EQ(1u, sets);    // the set of tone masks
 }
 
-TEST(MessageCatalog, ExtensionAdditionsFollowTheRootFields)
-{
-    ASN1::SequenceInfo const& p = TERM::TermParams::theInfo;
-    EXPECT_TRUE(p.extensible);
-    EXPECT_EQ(6u, p.rootCount);
-    EXPECT_EQ(10u, p.extensionCount);
-    EXPECT_EQ(6u, p.optionalCount);
-    EXPECT_STREQ("traceLevel", p.fieldNames[6]);
-    EXPECT_STREQ("mute", p.fieldNames[15]);
-}
-
 // Printable names keep the hyphens (and the few underscores) as written;
 // only the identifiers change.
 TEST(MessageCatalog, PrintableNamesKeepTheirSpelling)

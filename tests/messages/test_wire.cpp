@@ -216,25 +216,6 @@ TEST(MessageWire, GappyEnumerationsTravelByNumber)
     EXPECT_EQ(encoded(VORKGW::ProtoVorkAnalogGainIDV1(VORKGW::ProtoVorkAnalogGainIDV1::rtx1)), encoded(gain));
 }
 
-TEST(MessageWire, PacketIntegersAreUnconstrained)
-{
-    VORKGW::ProtoVorkPacket p;
-    p.set_msgSeqNum(4098);
-    p.set_srcChannel(0);
-    p.set_msgID(VORKGW::ProtoVorkMsgID::gw_keep_alive);
-    p.set_payload().select_gw_keep_alive().select_keep_alive_v1();
-    std::vector<char> out;
-    ASSERT_TRUE(perEncode(p, out));
-    // Extension bit; msgLength 0 (01 00); msgSeqNum 4098 (02 10 02); msgID: extension
-    // bit, 4098 aligned (10 02); the protocol and mode bits; stateMaster 0 (01 00);
-    // srcAddr bits, srcChannel 0 (01 00); dstAddr bits, dstChannel 0 (01 00);
-    // payload index 1 with keep-alive-v1 (02 00).
-    EXPECT_EQ("00" "0100" "021002" "00" "1002" "00" "0100" "00" "0100" "00" "0100" "0200", hex(out));
-    VORKGW::ProtoVorkPacket back;
-    ASSERT_TRUE(perDecode(out, back));
-    EXPECT_TRUE(back == p);
-}
-
 TEST(MessageWire, PrinterUsesNamesAndNumbers)
 {
     HSP::StandbyState s(HSP::StandbyState::speak);

@@ -54,51 +54,6 @@ class AgentLink : public ::testing::Test {
   ctltest::Loop loop;
 };
 
-TEST_F(AgentLink, ConfigurationDecidesWhetherAndWhereItConnects) {
-  {  // no port: idle for good, silently
-    auto f = Config(Agent("10.0.0.7", "ostr"));
-    StreamCapture log(std::clog), err(std::cerr);
-    SnmpAgentInstance a;
-    a.Activate(First(*f));
-    EXPECT_EQ(nullptr, a.connector());
-    EXPECT_EQ(SnmpAgentInstance::Idle, a.getState());
-    EXPECT_EQ("", log.text() + err.text());
-  }
-  {  // a bare colon is port 0; the service name carries name and address
-    auto f = Config(Agent("10.0.0.7:", "vorkgw.vm"));
-    SnmpAgentInstance a;
-    a.Activate(First(*f));
-    ASSERT_NE(nullptr, a.connector());
-    EXPECT_EQ(0, a.connector()->port());
-    EXPECT_EQ(SnmpAgentInstance::vorkgw_vm, a.addressType());
-    EXPECT_EQ("snmpagent.vorkgw.vm 10.0.0.7:0", a.logPrefix());
-    EXPECT_EQ(SnmpAgentInstance::Activated, a.getState());
-  }
-  {  // a number as name
-    auto f = Config(Agent("10.0.0.7:1705", "2"));
-    SnmpAgentInstance a;
-    a.Activate(First(*f));
-    EXPECT_EQ(SnmpAgentInstance::ostr, a.addressType());
-    EXPECT_EQ("snmpagent.2 10.0.0.7:1705", a.logPrefix());
-  }
-  {  // an unknown name: the reader complains, the link stays idle
-    auto f = Config(Agent("10.0.0.7:1705", "bogus"));
-    StreamCapture err(std::cerr);
-    SnmpAgentInstance a;
-    a.Activate(First(*f));
-    EXPECT_EQ(nullptr, a.connector());
-    EXPECT_EQ(0u, err.text().find("snmpagent: ")) << err.text();
-  }
-  {  // a missing key
-    auto f = Config("[snmpagent]\nname = ostr\n");
-    StreamCapture err(std::cerr);
-    SnmpAgentInstance a;
-    a.Activate(First(*f));
-    EXPECT_EQ(nullptr, a.connector());
-    EXPECT_NE(std::string::npos, err.text().find("\"host\"")) << err.text();
-  }
-}
-
 TEST_F(AgentLink, ReceivedPayloadsAreCheckedAndDiscarded) {
   AgentServer srv;
   auto f = Config(Agent(srv.host(), "ostr"));
@@ -231,27 +186,6 @@ TEST_F(AgentCtrl, LargeBatchesAreCutIntoMessagesThatFitALinkPacket) {
   }
   EXPECT_EQ(300u, total);
   EXPECT_EQ(0, a.bad());
-}
-
-TEST_F(AgentCtrl, LinksMadeAfterBindAreNotBoundAndUnconnectedLinksLoseMessages) {
-  AgentServer c;
-  auto g = Config(Agent(c.host(), "ostr") + Agent("127.0.0.1", "ostr"));
-  ctrl.CreateInstances(*(*g)["snmpagent"]);
-  ASSERT_EQ(4u, ctrl.agents().size());
-  EXPECT_EQ(nullptr, ctrl.agents().back()->getNotify());
-  EXPECT_EQ(nullptr, ctrl.agents().back()->connector());  // no port: idle
-  EXPECT_EQ(&n, ctrl.agents().front()->getNotify());
-  ASSERT_TRUE(loop.RunUntil([&] { return c.TryAccept(); }));
-  EXPECT_EQ(2u, n.names.size());
-
-  // With no connected link values are queued and cleared all the same.
-  SnmpAgentCtrl lonely;
-  lonely.Send(SnmpAgentCtrl::gatewayDip, "1");
-  EXPECT_TRUE(lonely.sendPending());
-  loop.RunFor(10);
-  EXPECT_FALSE(lonely.sendPending());
-  EXPECT_TRUE(lonely.batch(2)->get_snmp_set().get_commands().empty());
-  EXPECT_EQ(nullptr, lonely.batch(1));
 }
 
 }  // namespace

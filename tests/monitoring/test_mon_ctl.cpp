@@ -136,44 +136,4 @@ TEST_F(MonCtl, WithoutTheDeviceCommandsAreStillTakenAndChecksDoNothing) {
   EXPECT_FALSE(ctl->OnCommand(other));
 }
 
-TEST_F(MonCtl, PowerAndDipChangesReachTheFilesAndTheAgent) {
-  Start();
-  StreamCapture err(std::cerr);
-  hal().setPower(0);
-  ctl->doPowerCheck();
-  EXPECT_EQ("3", Read("/var/monitoring/powerstatus"));  // 0 reads as both
-  hal().setDip(7);
-  ctl->doDipCheck();
-  EXPECT_EQ("7", Read("/var/monitoring/dip"));
-  auto t = Texts();
-  EXPECT_EQ(2u, Count(t, "gatewayCommon/powerStatus/0=3"));  // both batches
-  EXPECT_TRUE(Has(t, "gatewayCommon/gatewayDip/0=7"));
-
-  ctl->doPowerCheck();  // the same again: nothing
-  ctl->doDipCheck();
-  EXPECT_TRUE(Texts().empty());
-  hal().setPower(4);
-  ctl->doPowerCheck();
-  EXPECT_EQ(0, ctl->data().getPowerStatus().asInt());
-  EXPECT_EQ(2u, Count(Texts(), "gatewayCommon/powerStatus/0=0"));
-  // The power signal has no server to go to.
-  EXPECT_NE(std::string::npos, err.text().find("service not connected to server"));
-}
-
-TEST_F(MonCtl, OwnControllerStatusFollowsTheLocalControllerProcess) {
-  Start();
-  ctl->doControllerCheck();
-  std::string self = ctl->data().getSelfHostAddress().GetStrAddr();
-  EXPECT_EQ("5", Read("/var/monitoring/controller/" + self + "/status"));  // notrun
-  EXPECT_EQ(2u, Count(Texts(), "gatewayCommon/controllerStatus/0=5"));
-
-  ::mkdir(P("/proc/4242").c_str(), 0755);
-  Write("/proc/4242/stat", "4242 (controller) S 1 1 1");
-  ctl->doControllerCheck();
-  EXPECT_EQ("4", Read("/var/monitoring/controller/" + self + "/status"));  // notconnection
-  EXPECT_EQ(2u, Count(Texts(), "gatewayCommon/controllerStatus/0=4"));
-  ctl->doControllerCheck();
-  EXPECT_TRUE(Texts().empty());
-}
-
 }  // namespace

@@ -57,26 +57,6 @@ TEST(FramerText, FieldsChangeOnlyWhenTheirTextChanges) {
   EXPECT_FALSE(f.setFramerStatus(noKeys));
 }
 
-TEST(CarrierSamples, StateFollowsTheLastFiveSamples) {
-  NetIfDataHolder n(2, "eth0", "/sys/class/net/eth0/carrier");
-  auto one = B("1\n"), zero = B("0\n"), empty = B("");
-  EXPECT_TRUE(n.setNetIfStatus(one));  // -1 -> 0
-  EXPECT_EQ(0, n.state);
-  EXPECT_EQ(2, n.operStatus);
-  EXPECT_FALSE(n.setNetIfStatus(one));  // sum 2: unchanged
-  EXPECT_TRUE(n.setNetIfStatus(one));   // sum 3: up
-  EXPECT_EQ(1, n.operStatus);
-  EXPECT_EQ(1, n.adminStatus);
-  EXPECT_FALSE(n.setNetIfStatus(one));
-  EXPECT_FALSE(n.setNetIfStatus(one));  // five 1s
-  EXPECT_FALSE(n.setNetIfStatus(zero));
-  EXPECT_FALSE(n.setNetIfStatus(empty));  // empty counts as 0
-  EXPECT_FALSE(n.setNetIfStatus(zero));   // 1,1,0,0,0: sum 2 keeps up
-  EXPECT_TRUE(n.setNetIfStatus(zero));    // fourth 0: down
-  EXPECT_EQ(2, n.operStatus);
-  EXPECT_EQ(5u, n.samples.size());
-}
-
 // ---- the holder --------------------------------------------------------------
 
 class Holder : public ::testing::Test {
@@ -109,12 +89,6 @@ class Holder : public ::testing::Test {
   bool Exists(const std::string& abs) {
     struct stat st;
     return ::lstat(P(abs).c_str(), &st) == 0;
-  }
-  LGCP::ControllerInfo Controller(const std::string& addr, int status) {
-    LGCP::ControllerInfo c;
-    c.set_host().set_iaddr(addr);
-    c.set_status(HSP::ControllerStatus(HSP::ControllerStatus::NamedNumber(status)));
-    return c;
   }
   LGCP::BoardInfo Board(int position, const std::string& version, int status) {
     LGCP::BoardInfo b;
@@ -150,30 +124,6 @@ TEST_F(Holder, StartUpClearsTheFolderAndFindsFramersAndInterfaces) {
   h.reset();  // the destructor clears the top level again
   Write("/var/monitoring/dip", "1");
   EXPECT_TRUE(Exists("/var/monitoring/keep"));
-}
-
-TEST_F(Holder, ScalarSettersWriteTheirFileOnChangeOnly) {
-  EXPECT_TRUE(h->setDipValue(5));
-  EXPECT_EQ("5", Read("/var/monitoring/dip"));
-  ::unlink(P("/var/monitoring/dip").c_str());
-  EXPECT_FALSE(h->setDipValue(5));
-  EXPECT_FALSE(Exists("/var/monitoring/dip"));
-
-  EXPECT_FALSE(h->setPowerStatus(LGCP::POWERStatus::unknown));
-  EXPECT_FALSE(Exists("/var/monitoring/powerstatus"));
-  EXPECT_TRUE(h->setPowerStatus(LGCP::POWERStatus::both));
-  EXPECT_EQ("3", Read("/var/monitoring/powerstatus"));
-  EXPECT_TRUE(h->setPowerStatus(LGCP::POWERStatus::main));
-  EXPECT_EQ("2", Read("/var/monitoring/powerstatus"));
-
-  EXPECT_TRUE(h->setConfigVersion(0x1a, 5));
-  EXPECT_EQ("0000001a-0000000000000005", Read("/var/monitoring/config_version"));
-  EXPECT_FALSE(h->setConfigVersion(0x1a, 5));
-  EXPECT_TRUE(h->setConfigVersion(0x1a, 6));
-
-  EXPECT_TRUE(h->setBuildVersion("R1\n"));
-  EXPECT_FALSE(h->setBuildVersion("R1\n"));
-  EXPECT_EQ("R1\n", h->getBuildVersion());
 }
 
 TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {

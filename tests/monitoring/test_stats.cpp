@@ -94,34 +94,6 @@ TEST(StatsPage, UnfinishedConstructsAtTheEndAreDropped) {
   EXPECT_EQ(1, r);
 }
 
-TEST(StatsPage, SectionsScopeValuesToTheirObject) {
-  Node root;
-  root.set("n", "42").set("top", "T");
-  Node& board = root.objects["board"];
-  board.set("n", "7");
-  board.objects["psu"].set("volts", "12");
-  EXPECT_EQ("42 [7 T (12 7)] 42 end",
-            Render(root,
-                   "%n% <!--GEN.board-->[%n% %top% <!--GEN.psu-->(%volts% %n%)<!--GEN.end-->]"
-                   "<!--GEN.end--> %n% end"));
-  // A top-level end marker ends the page.
-  EXPECT_EQ("a ", Render(root, "a <!--GEN.end--> never %n%"));
-}
-
-TEST(StatsPage, MissingObjectSuppressesTheWholeSection) {
-  Node root;
-  root.set("n", "42");
-  root.collections["list"] = {Node().set("v", "1")};
-  EXPECT_EQ("before  after 42",
-            Render(root,
-                   "before <!--GEN.missing-->hidden %n% <b>tag</b> <!--GEN.list-->%v%<!--GEN.end-->"
-                   "<!--GEN.other-->%%<!--GEN.end--> tail<!--GEN.end--> after %n%"));
-  // A collection with no elements renders nothing.
-  root.collections["empty"] = {};
-  EXPECT_EQ("[] 42", Render(root, "[<!--GEN.empty-->row %n%<!--GEN.end-->] %n%"));
-  EXPECT_EQ(0, root.iterators_alive);
-}
-
 TEST(StatsPage, CollectionsRepeatTheirBodyPerElement) {
   Node root;
   root.set("name", "root").set("i", "R");

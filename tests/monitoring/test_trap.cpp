@@ -79,38 +79,6 @@ TEST(TrapBuilder, CommunityDefaultsAndTruncation) {
   EXPECT_EQ(0xA7, c.packet[9 + 31]);
 }
 
-TEST(TrapBuilder, ObjectIdentifierEncodings) {
-  EXPECT_EQ((Bytes{0x06, 0x01, 0x00}), OidValue({}));
-  EXPECT_EQ((Bytes{0x06, 0x01, 0x28}), OidValue({1}));
-  EXPECT_EQ((Bytes{0x06, 0x02, 0x88, 0x37}), OidValue({2, 999}));
-  EXPECT_EQ((Bytes{0x06, 0x04, 0x2B, 0x81, 0x80, 0x00}), OidValue({1, 3, 16384}));
-  EXPECT_EQ((Bytes{0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}), OidValue({1, 3, 0xFFFFFFFFu}));
-  // The joined first value must not wrap at 32 bits.
-  EXPECT_EQ((Bytes{0x06, 0x05, 0x90, 0x80, 0x80, 0x80, 0x4F}), OidValue({2, 0xFFFFFFFFu}));
-  EXPECT_TRUE(OidValue({0, 40}).empty());
-  EXPECT_TRUE(OidValue({3, 1}).empty());
-  // The value length is cut to whole sub-identifiers.
-  const uint32_t two[] = {1, 3};
-  EXPECT_EQ((Bytes{0x06, 0x01, 0x28}), Value(SNMP_TYPE_OBJID, two, 7));
-  EXPECT_TRUE(Value(SNMP_TYPE_OBJID, nullptr, 8).empty());
-
-  std::vector<uint32_t> longest(128, 1);
-  Bytes ok = OidValue(longest);
-  ASSERT_EQ(2u + 127u, ok.size());
-  EXPECT_EQ((Bytes{0x06, 0x7F, 0x29}), Bytes(ok.begin(), ok.begin() + 3));
-  longest.push_back(1);
-  EXPECT_TRUE(OidValue(longest).empty());
-
-  // The binding name follows the same rules.
-  Trap t;
-  const uint32_t bad[] = {3, 1};
-  EXPECT_EQ(-1, trap_pack_add(&t.c, bad, 2, SNMP_TYPE_NULL, nullptr, 0));
-  Trap u;
-  ASSERT_EQ(0, trap_pack_add(&u.c, objid_sysuptime, objid_sysuptime_len, SNMP_TYPE_NULL, nullptr, 0));
-  const Bytes name{0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00};
-  EXPECT_EQ(name, Bytes(u.c.packet + 32, u.c.packet + 32 + name.size()));
-}
-
 TEST(TrapBuilder, LongLengthsAndAFullPacket) {
   std::string s200(200, 'a'), s300(300, 'b');
   Bytes v = Value(SNMP_TYPE_OCTETSTRING, s200.data(), 200);
@@ -177,6 +145,38 @@ TEST(TrapBuilder, MalformedValuesAreRefused) {
   EXPECT_TRUE(Value(SNMP_TYPE_INTEGER, nullptr, 4).empty());
   EXPECT_TRUE(Value(SNMP_TYPE_TIMETICKS, nullptr, 4).empty());
   EXPECT_TRUE(Value(SNMP_TYPE_OCTETSTRING, "x", -1).empty());
+}
+
+TEST(TrapBuilder, ObjectIdentifierEncodings) {
+  EXPECT_EQ((Bytes{0x06, 0x01, 0x00}), OidValue({}));
+  EXPECT_EQ((Bytes{0x06, 0x01, 0x28}), OidValue({1}));
+  EXPECT_EQ((Bytes{0x06, 0x02, 0x88, 0x37}), OidValue({2, 999}));
+  EXPECT_EQ((Bytes{0x06, 0x04, 0x2B, 0x81, 0x80, 0x00}), OidValue({1, 3, 16384}));
+  EXPECT_EQ((Bytes{0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}), OidValue({1, 3, 0xFFFFFFFFu}));
+  // The joined first value must not wrap at 32 bits.
+  EXPECT_EQ((Bytes{0x06, 0x05, 0x90, 0x80, 0x80, 0x80, 0x4F}), OidValue({2, 0xFFFFFFFFu}));
+  EXPECT_TRUE(OidValue({0, 40}).empty());
+  EXPECT_TRUE(OidValue({3, 1}).empty());
+  // The value length is cut to whole sub-identifiers.
+  const uint32_t two[] = {1, 3};
+  EXPECT_EQ((Bytes{0x06, 0x01, 0x28}), Value(SNMP_TYPE_OBJID, two, 7));
+  EXPECT_TRUE(Value(SNMP_TYPE_OBJID, nullptr, 8).empty());
+
+  std::vector<uint32_t> longest(128, 1);
+  Bytes ok = OidValue(longest);
+  ASSERT_EQ(2u + 127u, ok.size());
+  EXPECT_EQ((Bytes{0x06, 0x7F, 0x29}), Bytes(ok.begin(), ok.begin() + 3));
+  longest.push_back(1);
+  EXPECT_TRUE(OidValue(longest).empty());
+
+  // The binding name follows the same rules.
+  Trap t;
+  const uint32_t bad[] = {3, 1};
+  EXPECT_EQ(-1, trap_pack_add(&t.c, bad, 2, SNMP_TYPE_NULL, nullptr, 0));
+  Trap u;
+  ASSERT_EQ(0, trap_pack_add(&u.c, objid_sysuptime, objid_sysuptime_len, SNMP_TYPE_NULL, nullptr, 0));
+  const Bytes name{0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00};
+  EXPECT_EQ(name, Bytes(u.c.packet + 32, u.c.packet + 32 + name.size()));
 }
 
 }  // namespace

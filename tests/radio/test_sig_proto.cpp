@@ -30,35 +30,6 @@ std::vector<unsigned char> pack(sig_proto& r, int size = 1024) {
   return buf;
 }
 
-TEST(SigProtoPack, HeaderBitsAndMasking) {
-  sig_proto r = make(SIG_PROTO_GW_FLAG_PTT);
-  r.priority = 5;
-  r.flag_p = 1;
-  r.status = 0x1FF;
-  EXPECT_EQ(pack(r), (std::vector<unsigned char>{0x03, 0x54, 0x0F, 0xF8}));
-
-  // Only the low bits of each field reach the wire.
-  r = make(SIG_PROTO_GW_FLAG);
-  r.priority = 17;
-  r.status = 512;
-  r.flag_c = 7;
-  r.flag_t = 2;
-  EXPECT_EQ(pack(r), (std::vector<unsigned char>{0x01, 0x10, 0x00, 0x06}));
-
-  // Every flag in its own bit, and back.
-  r = make(SIG_PROTO_WM_FLAG);
-  r.flag_t = r.flag_r = r.flag_s = r.flag_b = r.flag_rv = r.flag_sh = r.flag_pw = r.flag_rs = 1;
-  r.flag_c = 2;
-  r.status = 0x155;
-  auto bytes = pack(r);
-  EXPECT_EQ(bytes, (std::vector<unsigned char>{0x81, 0x0B, 0xFA, 0xAD}));
-  sig_proto back = make(0);
-  ASSERT_EQ(sig_proto_unpack(&back, bytes.data(), 4), 0);
-  EXPECT_EQ(cmp_sig_proto(&r, &back), 0);
-  EXPECT_EQ(back.status, 0x155);
-  EXPECT_EQ(back.flag_c, 2);
-}
-
 TEST(SigProtoPack, SessionAddressReversedAndSsrcBigEndian) {
   sig_proto r = make(SIG_PROTO_WM_TRANS);
   sig_proto_set_wm_transmite(&r, addr("10.1.2.3"), 0x11223344);

@@ -123,29 +123,6 @@ TEST(VorkRadioState, GatewayMergeRules) {
   EXPECT_STREQ(chan.caller_id, "4711");
 }
 
-TEST(VorkRadioState, WorkstationMergeRules) {
-  // The report rule takes the address from the sender, never from a WM_TRANS.
-  VorkRadioState chan;
-  VorkRadioWSStateMaps::PutProtoFromChanToRadio(busy_state(SIG_PROTO_WM_TRANS), chan);
-  EXPECT_EQ(chan.session_addr, ip("192.168.1.20"));
-  EXPECT_EQ(chan.ssrc, 0x1234u);
-  // A WM_SEL_CALL_TRANS names the transmitting workstation.
-  VorkRadioWSStateMaps::PutProtoFromChanToRadio(busy_state(SIG_PROTO_WM_SEL_CALL_TRANS), chan);
-  EXPECT_EQ(chan.session_addr, ip("10.0.0.9"));
-
-  // The command rule: one field per command, no address.
-  VorkRadioState radio;
-  VorkRadioWSStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_GW_ADJUST_SQUELSHE), radio);
-  EXPECT_EQ(radio.squelsh, 2);
-  EXPECT_EQ(radio.rte, -1);
-  EXPECT_EQ(radio.ptt, 0);
-  EXPECT_EQ(radio.session_addr, 0u);
-  EXPECT_EQ(radio.priority, 3);
-  VorkRadioWSStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_GW_FLAG_RV), radio);
-  EXPECT_EQ(radio.rv, 1);
-  EXPECT_EQ(radio.sh, 0);
-}
-
 TEST(VorkRadioState, CallerIdLimits) {
   TERM::VorkRadioModifier m;
   m.set_addr().set_session_addr("1.2.3.4");

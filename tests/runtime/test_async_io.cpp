@@ -255,4 +255,26 @@ TEST(AsyncCopy, OwnerMayDestroyTheCopyInItsCallback) {
   EXPECT_EQ(o.copy, nullptr);
 }
 
+TEST(AsyncCopy, WaitingSourceAndAbortBySetEvents) {
+  int s[2], d[2];
+  ASSERT_EQ(::pipe2(s, O_CLOEXEC | O_NONBLOCK), 0);
+  ASSERT_EQ(::pipe2(d, O_CLOEXEC | O_NONBLOCK), 0);
+  Fd srd(s[0]), swr(s[1]), drd(d[0]), dwr(d[1]);
+  CopyOwner o;
+  o.copy.Bind(&CopyOwner::OnDone, &o);
+  o.copy.Start(srd, dwr);
+  EXPECT_EQ(o.copy.state(), ASync::Copy::Status::copying);  // EAGAIN: waits for POLLIN
+  EXPECT_EQ(o.copy.written(), 0u);
+  EXPECT_TRUE(o.statuses.empty());
+  o.copy.set_events(ASync::Copy::EventsParams());
+  EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::aborted});
+  // Both of the copy's descriptors are closed: our write end of the
+  // destination is the last writer, so closing it gives end of file.
+  dwr.close();
+  char c;
+  EXPECT_EQ(::read(drd.lowlevel_fd(), &c, 1), 0);
+  o.copy.set_bufsize(16);  // not running: nothing more
+  EXPECT_EQ(o.statuses.size(), 1u);
+}
+
 }  // namespace

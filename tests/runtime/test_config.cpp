@@ -202,46 +202,4 @@ TEST_F(ConfigReader, MissingRequiredKeyStopsBeforeOptionals) {
   EXPECT_EQ(name, "unset");
 }
 
-TEST_F(ConfigReader, DuplicatedKeys) {
-  load("[s]\nk = 1\nk = 2\n");
-  {
-    std::string v;
-    IniFile::Reader r("p: ", out_);
-    r.mRequired.add<std::string>(&v, "k");
-    EXPECT_FALSE(r(first("s")));
-    EXPECT_EQ(out_.str(),
-              "p: required key \"k\" is duplicated!\n"
-              "p:  first occurence at 2 line.\n"
-              "p:  second occurence at 3 line.\n");
-  }
-  out_.str("");
-  {
-    std::string v = "keep", w;
-    IniFile::Reader r("p: ", out_);
-    bool& p1 = r.mOptional.add<std::string>(&v, "k");
-    bool& p2 = r.mOptional.add<std::string>(&w, "other");
-    EXPECT_TRUE(r(first("s")));
-    EXPECT_FALSE(p1);
-    EXPECT_FALSE(p2);
-    EXPECT_EQ(v, "keep");
-    EXPECT_EQ(out_.str(),
-              "p: optional key \"k\" is duplicated!\n"
-              "p:  first occurence at 2 line.\n"
-              "p:  second occurence at 3 line. Both keys will be ignored.\n");
-  }
-  load("[s]\nk = 1\nk = 2\n\nk = 3\n");
-  out_.str("");
-  {
-    std::string v;
-    IniFile::Reader r("p: ", out_);
-    r.mOptional.add<std::string>(&v, "k");
-    EXPECT_TRUE(r(first("s")));
-    r.mRequired.add<std::string>(&v, "k");
-    EXPECT_FALSE(r(first("s")));
-    EXPECT_EQ(out_.str(),
-              "p: optional key \"k\" specified more than once: 2 3 5 lines. All keys will be ignored.\n"
-              "p: required key \"k\" specified more than once: 2 3 5 lines\n");
-  }
-}
-
 }  // namespace

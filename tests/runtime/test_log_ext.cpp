@@ -59,26 +59,4 @@ TEST(ExtTable, CutsLongCellsDropsExtraCellsAndNeedsColumns) {
   EXPECT_EQ(odd.str(), "| abc  |\n");  // odd remainder goes right
 }
 
-TEST(ProfilePoints, NewestFirstAndUnlinkOnDestruction) {
-  std::ostringstream before;
-  Profile::dump(before);
-  {
-    Profile::Point a("first");
-    Profile::Point b("second");
-    b.begin();
-    b.end();
-    std::ostringstream os;
-    Profile::dump(os);
-    std::string text = os.str();
-    ASSERT_GE(text.size(), before.str().size());
-    std::string mine = text.substr(0, text.size() - before.str().size());
-    EXPECT_EQ(mine.find("[second]: min="), 0u);
-    EXPECT_NE(mine.find("\n[first]: min=0 max=0 avg=0 counter=0\n"), std::string::npos);
-    EXPECT_NE(mine.find("counter=1\n"), std::string::npos);
-  }
-  std::ostringstream after;
-  Profile::dump(after);
-  EXPECT_EQ(after.str(), before.str());
-}
-
 }  // namespace

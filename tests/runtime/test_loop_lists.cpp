@@ -53,19 +53,6 @@ TEST(DualList, InsertRemoveKeepLinksConsistent) {
   EXPECT_EQ(l.count(), 1u);
 }
 
-TEST(DualList, StorageArrayHandsOutInOrderAndReusesFreedLast) {
-  static Item cells[1024];
-  for (int i = 0; i < 1024; ++i) cells[i].key = i;
-  F_dual_list<Item> free_list(cells, 1024);
-  EXPECT_EQ(free_list.count(), 1024u);
-  Item* first = free_list.remove_from_head();
-  EXPECT_EQ(first, &cells[0]);
-  free_list.insert_to_tail(first);
-  for (int i = 1; i < 1024; ++i) EXPECT_EQ(free_list.remove_from_head(), &cells[i]);
-  EXPECT_EQ(free_list.remove_from_head(), &cells[0]);
-  EXPECT_EQ(free_list.remove_from_head(), nullptr);
-}
-
 TEST(SortedList, EqualKeysKeepInsertionOrder) {
   F_sorted_list<Item> l;
   Item a(5, 1), b(3, 0), c(5, 2), d(9, 0);

@@ -22,31 +22,18 @@ namespace {
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 bool cloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
 
-TEST(FdOwnership, CopiesAreIndependentDescriptors) {
+TEST(FdOwnership, CopiesAreIndependentCloseOnExecDescriptors) {
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
   ::close(p[1]);
   Fd a(p[0]);
   EXPECT_TRUE(cloexec(p[0]));
   Fd b(a);
-  EXPECT_TRUE(b.is_valid());
   EXPECT_NE(a.lowlevel_fd(), b.lowlevel_fd());
-  EXPECT_TRUE(cloexec(b.lowlevel_fd()));
-  int braw = b.lowlevel_fd();
+  EXPECT_TRUE(cloexec(b.lowlevel_fd()));  // copies do not leak into child programs
   EXPECT_EQ(a.close(), 0);
-  EXPECT_FALSE(a.is_valid());
-  EXPECT_TRUE(is_open(braw));
   char c;
   EXPECT_EQ(read(b, &c, 1), 0);  // still usable: end of the pipe
-
-  Fd empty;
-  Fd copy(empty);
-  EXPECT_FALSE(copy.is_valid());
-  EXPECT_FALSE(copy);
-  errno = 0;
-  EXPECT_EQ(copy.close(), -1);
-  EXPECT_EQ(errno, EBADF);
-  EXPECT_FALSE(copy.NonBlock());
 }
 
 TEST(FdOwnership, AssignmentClosesOldAndSelfAssignKeeps) {
@@ -71,17 +58,6 @@ TEST(FdOwnership, AssignmentClosesOldAndSelfAssignKeeps) {
   EXPECT_TRUE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
   EXPECT_TRUE(BlockMode(b.lowlevel_fd()));
   EXPECT_FALSE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
-}
-
-TEST(FdOwnership, OpenMissingPathClosesOldAndStaysEmpty) {
-  TempRoot root;
-  Fd f;
-  ASSERT_TRUE(f.open("/dev/null", O_RDONLY));
-  int old = f.lowlevel_fd();
-  EXPECT_TRUE(cloexec(old));
-  EXPECT_FALSE(f.open((root.path() + "/missing").c_str(), O_RDONLY));
-  EXPECT_FALSE(f.is_valid());
-  EXPECT_FALSE(is_open(old));
 }
 
 TEST(PidFile, HoldsPidWithoutLineEndAndIsRemoved) {
@@ -121,37 +97,6 @@ TEST(PidFile, TruncatesStaleFileAndSkipsSilentlyWhenImpossible) {
     EXPECT_FALSE(run.is_open());
   }
   EXPECT_EQ(err.text() + log.text(), "");
-}
-
-TEST(MuxClock, AdvanceMovesMillisecondsOnly) {
-  unsigned int before = Mux::milliseconds();
-  std::uint64_t off = Mux::clockOffset();
-  Mux::advanceClock(120000);
-  unsigned int after = Mux::milliseconds();
-  EXPECT_GE(static_cast<int>(after - before), 120000);
-  EXPECT_LT(static_cast<int>(after - before), 130000);
-  EXPECT_EQ(Mux::clockOffset(), off + 120000);
-  // Wall time is untouched by the drive offset.
-  Mux::timeval wall;
-  Mux::gettimeval(wall);
-  struct timeval now;
-  ::gettimeofday(&now, nullptr);
-  EXPECT_LE(std::llabs(static_cast<long long>(now.tv_sec) - wall.tv_sec), 2);
-}
-
-TEST(NetHelpers, InterfaceSelectionByMode) {
-  const unsigned int lo = 0x7F000001, priv = 0xC0A8010A, ten = 0x0A000001, ll = 0xA9FE0102,
-                     pub = 0x08080808, s172 = 0xAC1F0001, s172out = 0xAC200001;
-  EXPECT_TRUE(Net::ifconfig_selects("lo", lo, 0));
-  EXPECT_FALSE(Net::ifconfig_selects("LO", lo, 1));
-  EXPECT_TRUE(Net::ifconfig_selects("eth0", pub, 1));
-  EXPECT_TRUE(Net::ifconfig_selects("eth0", ll, 2));
-  EXPECT_FALSE(Net::ifconfig_selects("eth0", pub, 2));
-  EXPECT_TRUE(Net::ifconfig_selects("eth0", priv, 4));
-  EXPECT_TRUE(Net::ifconfig_selects("eth1", ten, 4));
-  EXPECT_TRUE(Net::ifconfig_selects("eth1", s172, 4));
-  EXPECT_FALSE(Net::ifconfig_selects("eth1", s172out, 4));
-  EXPECT_FALSE(Net::ifconfig_selects("lo", lo, 4));
 }
 
 // Builds an SIOCGIFCONF answer of n records.

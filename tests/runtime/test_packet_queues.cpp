@@ -32,30 +32,6 @@ TEST(CleanQueue, FillLimitAndOrder) {
   EXPECT_EQ(tag_of(out), 0);
 }
 
-TEST(CleanQueue, AppendPutsInFrontAndGetLastTakesNewest) {
-  CleanQueue<Packet, 7> q;
-  q.put(make(1));
-  q.put(make(2));
-  q.put(make(3));
-  q.append(make(4));
-  std::vector<int> order;
-  Packet p;
-  while (q.get(&p)) order.push_back(tag_of(p));
-  EXPECT_EQ(order, (std::vector<int>{4, 1, 2, 3}));
-  EXPECT_TRUE(q.empty());
-  EXPECT_FALSE(q.get(p));
-  EXPECT_FALSE(q.get_last(&p));
-
-  q.put(make(1));
-  q.put(make(2));
-  q.put(make(3));
-  EXPECT_TRUE(q.get_last(&p));
-  EXPECT_EQ(tag_of(p), 3);
-  EXPECT_EQ(q.count(), 2u);
-  EXPECT_TRUE(q.get(p));
-  EXPECT_EQ(tag_of(p), 1);
-}
-
 TEST(CleanQueue, TakingOutReleasesTheSlot) {
   CleanQueue<Packet, 7> q;
   Packet p = make(5);

@@ -135,48 +135,6 @@ TEST(StartupRun, StatusDumpOnUsr2AndErrorWhenUnwritable) {
   EXPECT_EQ(d.wait(), 0);
 }
 
-TEST(StartupRun, HangUpUpdatesResourcesAndDisableClockActsBeforeTheBoard) {
-  TempRoot root;
-  const int port = startup_test::freePort();
-  Daemon d(root, {"--disable-clock", "--port", std::to_string(port)});
-  ASSERT_TRUE(d.outContains(startLine(port))) << d.err();
-  const std::string early = d.err();
-  const std::size_t clock = early.find("clock control disabled.\n");
-  ASSERT_NE(clock, std::string::npos) << early;
-  EXPECT_LT(clock, early.find("hwMux: init"));
-  ASSERT_TRUE(root.loopRunning());
-
-  // A controller connected: the resource report reaches it as one TPKT
-  // frame holding a signal without sequence or slot number.
-  const int ctl = startup_test::connectTo(port);
-  ASSERT_GE(ctl, 0);
-  ASSERT_TRUE(startup_test::waitFor([&] { return d.err().find("controller connect.") != std::string::npos; }))
-      << d.err();
-  d.signal(SIGHUP);
-  ASSERT_TRUE(startup_test::waitFor([&] { return d.err().find("update hardware resources\n") != std::string::npos; }))
-      << d.err();
-  // Other services report on their own (trunk states every second); skip
-  // their frames until the resource report, a signal without sequence or
-  // slot number whose first alternative (query) is selected.
-  bool found = false;
-  for (int frames = 0; frames < 50 && !found; ++frames) {
-    std::string frame = startup_test::receive(ctl, 4);
-    ASSERT_EQ(frame.size(), 4u);
-    EXPECT_EQ(frame[0], 3);
-    EXPECT_EQ(frame[1], 0);
-    const std::size_t length = (static_cast<unsigned char>(frame[2]) << 8) | static_cast<unsigned char>(frame[3]);
-    ASSERT_GT(length, 4u);
-    const std::string payload = startup_test::receive(ctl, length - 4);
-    ASSERT_EQ(payload.size(), length - 4);
-    found = static_cast<unsigned char>(payload[0]) == 0x20;
-  }
-  EXPECT_TRUE(found);
-  ::close(ctl);
-  EXPECT_TRUE(d.running());
-  d.signal(SIGTERM);
-  EXPECT_EQ(d.wait(), 0);
-}
-
 TEST(StartupRun, ConfigurationIsReadFromTheRootFolder) {
   TempRoot root;
   // A broken "[snmpagent]" entry is reported; the trace switches take any

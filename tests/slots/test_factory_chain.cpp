@@ -43,7 +43,7 @@ TEST(SlotFactoryChain, LastCreatedIsAskedFirstAndOnlyOnce) {
     IsdnFactory::instance();
     HdlcSlotFactory::instance();
   }
-  std::vector<std::string> expected = {"HdlcSlotFactory", "ISDN", "T.38 soft", "Voice", "Echo", "MCC",
+  std::vector<std::string> expected = {"HdlcSlotFactory", "ISDN", "T.38 soft", "Voice/mcc", "Echo", "MCC",
                                        "Ext",             "Mixer", "Modem",    "RTP",   "PSTN", "Map"};
   expected.insert(expected.end(), kTimeslotFactories.begin(), kTimeslotFactories.end());
   EXPECT_EQ(chain(), expected);

@@ -1,0 +1,300 @@
+// The radio RTP slot and its factory on the simulated RTP, voice and
+// RTP-extension drivers, driven by a controller over loopback TCP: the
+// three creation forms, the radio state applied after the answer, rtpExt
+// ioctls becoming radio packets, radio packets becoming rtpExt signals,
+// codec changes around the extension session, and the teardown.
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "hardware/board/requests.h"
+#include "hardware/sim/rtp.h"
+#include "hardware/sim/rtp_ext.h"
+#include "hardware/sim_env.h"
+#include "radio_test_support.h"
+#include "radio/rtp_vork_factory.h"
+#include "radio/rtp_vork_slot.h"
+#include "slots/rtp_factory.h"
+#include "slots/slots_test_support.h"
+#include "support/e1board_harness.h"
+#include "support/rtp_peer.h"
+
+namespace {
+
+using radiotest::LogCapture;
+using radiotest::Packed;
+
+using e1test::Answer;
+using Fill = std::function<void(LGCP::Command&)>;
+using Payload = TERM::Payload;
+namespace R = Board::Req;
+
+constexpr int kOk = -1;
+constexpr int kRefused = LGCP::ErrorCause::insufficientResources;
+constexpr int kUnsupported = LGCP::ErrorCause::unsupported;
+
+class RtpVorkTest : public SimTest::Fixture {
+ protected:
+  static e1test::Bench& bench() {
+    static e1test::Bench* b = [] {
+      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
+      bench->Bind(&Slots::instance());
+      EXPECT_TRUE(bench->Start() && bench->Connect());
+      return bench;
+    }();
+    return *b;
+  }
+  void SetUp() override {
+    SimTest::Fixture::SetUp();
+    Slots::releaseWaitMs = 10;
+    RtpFactory::instance().IQuery();
+    RtpVORKFactory::instance().IQuery();
+    bench();
+  }
+  void TearDown() override {
+    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
+    bench().Take(0);
+  }
+  int Ask(int slot, const Fill& fill) {
+    LGCP::Message m = e1test::CommandMsg(++seq, fill);
+    m.set_slot(unsigned(slot));
+    EXPECT_TRUE(e1test::Send(bench().ctl, m));
+    e1test::Msgs got;
+    bench().loop.RunUntil([&] {
+      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
+      return Answer(got) != -2;
+    });
+    return Answer(got);
+  }
+  // The rtpExt signals that arrive within the wait.
+  std::vector<TERM::RtpRadioRequest> RadioSignals(std::size_t want) {
+    std::vector<TERM::RtpRadioRequest> v;
+    bench().loop.RunUntil([&] {
+      for (auto& x : e1test::TakeAll(bench().ctl))
+        if (x.get_pdu().signal_isSelected() && x.get_pdu().get_signal().rtpExt_isSelected())
+          v.push_back(x.get_pdu().get_signal().get_rtpExt());
+      return v.size() >= want;
+    });
+    return v;
+  }
+  // A radio create towards 127.0.0.1:dport.
+  static Fill Create(unsigned dport, std::function<void(TERM::RtpParams&)> more = {}) {
+    return [=](LGCP::Command& c) {
+      LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+      TERM::RtpParams& r = p.set_codecRTP();
+      r.set_payload(Payload::ptG711_Alaw);
+      r.set_dhost().set_iaddr("127.0.0.1");
+      r.set_dhost().set_port(dport);
+      p.set_txPayload(Payload::ptG711_Alaw);
+      p.set_rxPayload(Payload::ptG711_Alaw);
+      TERM::VorkRadioStatus& st = r.set_radio().set_status().select_vork();
+      st.set_flags().set_prio(7);
+      st.set_freq().set_channel(3);
+      st.set_freq().set_frequency("145.5");
+      st.set_remote().set_no(1);
+      st.set_remote().set_ch(2);
+      st.set_standby_state_channel().setFromInt(1);
+      if (more) more(r);
+    };
+  }
+  static Fill Ioctl(std::function<void(LGCP::IoctlParams&)> set) {
+    return [=](LGCP::Command& c) { set(c.select_ioctl()); };
+  }
+  static RtpVORKSlot* At(unsigned n) { return dynamic_cast<RtpVORKSlot*>(Slots::instance().at(n)); }
+  Sim::RtpExtDevice& ext() { return *static_cast<Sim::RtpExtDevice*>(sim().device("/dev/rtp_ext")); }
+  std::vector<const Sim::RtpExtDevice::Ext*> Exts() {
+    sim().pump();
+    return ext().sessions();
+  }
+
+  int seq = 0;
+};
+
+TEST_F(RtpVorkTest, BothFormAttachesTheExtensionAndAppliesTheStatusAfterCreation) {
+  rtptest::UdpPort peer;
+  for (bool e2mWithoutMode : {false, true}) {
+    const unsigned local = rtptest::FreeRtpPort();
+    ASSERT_EQ(Ask(6, Create(peer.port - 1, [&](TERM::RtpParams& r) {
+                r.set_shost().set_iaddr("127.0.0.1");
+                r.set_shost().set_port(local);
+                if (e2mWithoutMode) {
+                  r.set_rtp_e2m().set_slot(1);
+                  r.set_rtp_e2m().set_channel(2);
+                }
+              })),
+              kOk);
+    std::string sdes;  // (after the BYE of the slot it replaced)
+    do sdes = peer.Receive(0);
+    while (sdes.size() > 1 && uint8_t(sdes[1]) != 202);
+    EXPECT_GE(sdes.size(), 28u);
+    RtpVORKSlot* slot = At(6);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_STREQ(slot->GetName(), "rtp ext VORK (GW)");
+    const auto exts = Exts();
+    ASSERT_EQ(exts.size(), 1u);
+    EXPECT_EQ(exts[0]->etype, 0x1337);
+    EXPECT_TRUE(exts[0]->attached);
+    EXPECT_GE(exts[0]->fd_rtp, 0);
+    EXPECT_EQ(exts[0]->pid_rtp, ::getpid());
+    VorkRadioControl* rc = slot->radioControl();
+    ASSERT_NE(rc, nullptr);
+    EXPECT_TRUE(rc->timerRunning());
+    // The status of the create is the radio state now; nothing was sent.
+    EXPECT_EQ(rc->radioState().chan_id, 3);
+    EXPECT_EQ(rc->radioState().priority, 7);
+    EXPECT_EQ(rc->radioState().standby_state, 1);
+    EXPECT_TRUE(exts[0]->written.empty());
+  }
+  // The destroy detaches and closes the session.
+  ASSERT_EQ(Ask(6, [](LGCP::Command& c) { c.select_destroy(); }), kOk);
+  EXPECT_TRUE(Exts().empty());
+  EXPECT_EQ(requestCount(RtpExtReq::Detach), 2u);
+}
+
+TEST_F(RtpVorkTest, TheStatusWaitsForTheAfterCreateHook) {
+  rtptest::UdpPort peer;
+  const unsigned local = rtptest::FreeRtpPort();
+  LGCP::Command c;
+  Create(peer.port - 1, [&](TERM::RtpParams& r) {
+    r.set_shost().set_iaddr("127.0.0.1");
+    r.set_shost().set_port(local);
+  })(c);
+  std::unique_ptr<Slot> made(RtpVORKFactory::instance().INewSlot(c.get_create()));
+  auto* slot = dynamic_cast<RtpVORKSlot*>(made.get());
+  ASSERT_NE(slot, nullptr);
+  EXPECT_GE(peer.Receive(0).size(), 28u);  // the SDES went out already
+  EXPECT_EQ(slot->radioControl()->radioState().chan_id, 0);
+  slot->IAfterCreate();
+  EXPECT_EQ(slot->radioControl()->radioState().chan_id, 3);
+  EXPECT_TRUE(Exts().at(0)->written.empty());
+  EXPECT_TRUE(slot->IBeforeDestroy());
+}
+
+TEST_F(RtpVorkTest, OnlyRtpAttachesTheDeviceWithoutExtensionSession) {
+  LogCapture log;
+  const unsigned dport = rtptest::FreeRtpPort();
+  ASSERT_EQ(Ask(3, Create(dport, [](TERM::RtpParams& r) {
+              auto& d = r.set_rtp_e2m().set_mode().select_only_rtp();
+              d.set_fd(12);
+              d.set_pid(3456);
+            })),
+            kOk);
+  EXPECT_TRUE(Exts().empty());
+  RtpVORKSlot* slot = At(3);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_FALSE(slot->radioControl()->timerRunning());
+  EXPECT_EQ(sim().firstWords("/dev/rtp", RtpExtReq::RtpAttachSession), std::vector<int32_t>{12});
+  // The simulated RTP driver has no such session: logged, the slot stays.
+  EXPECT_TRUE(log.has("attach rtp session fail !!!")) << log.text.str();
+  // A command to the channel fails at the write, quietly.
+  ASSERT_EQ(Ask(3, Ioctl([](LGCP::IoctlParams& p) {
+              auto& m = p.select_rtpExt().select_vork();
+              m.set_addr().set_session_addr("10.0.0.1");
+              m.set_params().select_wm_flags();
+            })),
+            kOk);
+}
+
+TEST_F(RtpVorkTest, OnlyVorkStatusesAreTaken) {
+  const unsigned dport = rtptest::FreeRtpPort();
+  RtpFactory::instance();
+  LogCapture log;
+  // ed-137: neither factory makes a slot.
+  EXPECT_EQ(Ask(2, Create(dport, [](TERM::RtpParams& r) { r.set_radio().set_status().select_ed_137(); })), kRefused);
+  EXPECT_EQ(Ask(2, Create(dport, [](TERM::RtpParams& r) { r.set_payload(Payload::ptT38_UDP_TL); })), kRefused);
+  EXPECT_TRUE(log.has("rtp ext VORK[8,16,32]: do create rtp ext VORK: ")) << log.text.str();
+  EXPECT_TRUE(log.has("rtp do not created: payload ptT38-UDP-TL not found"));
+  EXPECT_EQ(requestCount(R::RtpBeginSession), 0u);
+  // Without radio the plain RTP factory makes it.
+  LGCP::Command plain;
+  Create(dport, [](TERM::RtpParams& r) { r.omit_radio(); })(plain);
+  EXPECT_EQ(RtpVORKFactory::instance().INewSlot(plain.get_create()), nullptr);
+}
+
+TEST_F(RtpVorkTest, RadioTrafficBothWays) {
+  const unsigned dport = rtptest::FreeRtpPort();
+  ASSERT_EQ(Ask(5, Create(dport)), kOk);
+  // From the controller: a channel report goes out as one packet.
+  ASSERT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) {
+              auto& m = p.select_rtpExt().select_vork();
+              m.set_addr().set_session_addr("10.0.0.1");
+              auto& ch = m.set_params().select_wm_chan();
+              ch.set_freq().set_channel(9);
+              ch.set_freq().set_frequency("120.5");
+            })),
+            kOk);
+  auto exts = Exts();
+  ASSERT_EQ(exts.size(), 1u);
+  ASSERT_EQ(exts[0]->written.size(), 1u);
+  EXPECT_EQ(exts[0]->written[0][0], 132);
+  EXPECT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) { p.select_rtpExt().select_ed_137(); })), kUnsupported);
+
+  // From the channel: a push-to-talk command becomes an rtpExt signal
+  // carrying the radio state and the command.
+  ASSERT_TRUE(ext().inject(0, Packed(3, 2, 1), inet_addr("10.0.0.7"), 55));
+  auto got = RadioSignals(1);
+  ASSERT_EQ(got.size(), 1u);
+  const TERM::VorkRadioStatus& st = got[0].get_status().get_vork();
+  EXPECT_EQ(st.get_freq().get_channel().getValue(), 9);
+  EXPECT_EQ(st.get_freq().get_frequency(), "120.500000");
+  EXPECT_EQ(st.get_standby_state_receiver().asInt(), 0);  // not set: sent as active
+  const TERM::VorkRadioModifier& m = got[0].get_request().get_vork();
+  EXPECT_TRUE(m.get_params().gw_set_ptt_isSelected());
+  EXPECT_EQ(m.get_addr().get_session_addr(), "10.0.0.7");
+
+  // The periodic reports run on the loop's clock.
+  const std::size_t before = Exts()[0]->written.size();
+  Mux::advanceClock(1000);
+  bench().loop.RunUntil([&] { return Exts()[0]->written.size() >= before + 3; }, 500);
+  EXPECT_EQ(Exts()[0]->written.size(), before + 3);
+}
+
+TEST_F(RtpVorkTest, CodecChangeReattachesTheExtensionSession) {
+  const unsigned dport = rtptest::FreeRtpPort();
+  ASSERT_EQ(Ask(4, Create(dport)), kOk);
+  const int32_t fd = Exts().at(0)->fd_rtp;
+  ASSERT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_encoder_mode(LGCP::CodecMode::ulaw); })), kOk);
+  auto exts = Exts();
+  ASSERT_EQ(exts.size(), 1u);
+  EXPECT_TRUE(exts[0]->attached);
+  EXPECT_EQ(exts[0]->fd_rtp, fd);  // the parameters of creation
+  EXPECT_EQ(requestCount(RtpExtReq::Detach), 1u);
+  EXPECT_TRUE(At(4)->radioControl()->reading());
+
+  // A failed restart leaves the extension session detached.
+  LogCapture log;
+  sim().failNext("/dev/rtp", R::RtpBeginSession, EIO);
+  EXPECT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_decoder_mode(LGCP::CodecMode::ulaw); })),
+            kUnsupported);
+  EXPECT_TRUE(Exts().empty());
+  EXPECT_FALSE(At(4)->radioControl()->reading());
+  // Other ioctls are the RTP slot's.
+  EXPECT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
+}
+
+TEST(RtpVorkStandby, UnusedStandbyStatesBecomeEncodable) {
+  VorkRadioState radio, received;
+  received.command = 135;
+  received.from_addr = inet_addr("10.0.0.1");
+  TERM::RtpRadioRequest r;
+  VorkRadioStateMaps::EncodeASN(radio, received, r);
+  ClampRadioStandby(r);
+  EXPECT_EQ(r.get_status().get_vork().get_standby_state_channel().asInt(), 0);
+  EXPECT_EQ(r.get_status().get_vork().get_standby_state_receiver().asInt(), 0);
+  const auto& w = r.get_request().get_vork().get_params().get_wm_standby();
+  EXPECT_EQ(w.get_state_channel().asInt(), 0);
+  EXPECT_EQ(w.get_state_receiver().asInt(), 0);
+  // The set values are kept.
+  radio.standby_state = 1;
+  received.command = 13;
+  received.standby_state = -1;
+  VorkRadioStateMaps::EncodeASN(radio, received, r);
+  ClampRadioStandby(r);
+  EXPECT_EQ(r.get_status().get_vork().get_standby_state_channel().asInt(), 1);
+  EXPECT_EQ(r.get_request().get_vork().get_params().get_gw_set_standby().get_state().asInt(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// The real daemon on the simulated board: a radio RTP slot created by the
+// controller, its extension session attached, a radio packet from the
+// channel arriving as an rtpExt signal, an rtpExt ioctl leaving as a radio
+// packet, the periodic reports on the driven clock, and the destroy.
+#include <gtest/gtest.h>
+
+#include "hardware/sim/sim.h"
+#include "radio/sig_proto.h"
+#include "support/e1board_harness.h"
+#include "support/rtp_peer.h"
+
+namespace {
+
+using e1test::Answer;
+using e1test::Msgs;
+using Fill = std::function<void(LGCP::Command&)>;
+
+constexpr int kOk = -1;
+
+class RadioDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(d.Ready()) << d.log();
+    ASSERT_TRUE(d.Attach()) << d.log();
+  }
+  int Ask(unsigned slot, const Fill& fill) {
+    LGCP::Message m = e1test::CommandMsg(++seq_, fill);
+    m.set_slot(slot);
+    d.Clear();
+    EXPECT_TRUE(e1test::Send(d.ctl, m));
+    d.Wait([](const Msgs& ms) { return Answer(ms) != -2; });
+    return Answer(d.Received());
+  }
+  // Lines of "rtp-ext-written 0" (the reply's last line "ok" left out).
+  std::vector<std::string> Written() {
+    std::vector<std::string> v;
+    std::istringstream in(d.Sim("rtp-ext-written 0"));
+    for (std::string line; std::getline(in, line);)
+      if (line != "ok") v.push_back(line);
+    return v;
+  }
+
+  e1test::DaemonBench d;
+  int seq_ = 0;
+};
+
+TEST_F(RadioDaemon, RadioSlotCarriesTheChannelSignalling) {
+  rtptest::UdpPort peer;
+  const unsigned local = rtptest::FreeRtpPort();
+  ASSERT_EQ(Ask(12,
+                [&](LGCP::Command& c) {
+                  LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+                  TERM::RtpParams& r = p.set_codecRTP();
+                  r.set_payload(TERM::Payload::ptG711_Alaw);
+                  r.set_dhost().set_iaddr("127.0.0.1");
+                  r.set_dhost().set_port(peer.port - 1);
+                  r.set_shost().set_iaddr("127.0.0.1");
+                  r.set_shost().set_port(local);
+                  p.set_txPayload(TERM::Payload::ptG711_Alaw);
+                  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+                  TERM::VorkRadioStatus& st = r.set_radio().set_status().select_vork();
+                  st.set_flags().set_prio(4);
+                  st.set_freq().set_channel(2);
+                  st.set_freq().set_frequency("150.125");
+                }),
+            kOk)
+      << d.log();
+  const std::string sdes = peer.Receive();
+  ASSERT_GE(sdes.size(), 8u);
+  EXPECT_EQ(uint8_t(sdes[1]), 202);
+  const std::string sessions = d.Sim("rtp-ext-sessions");
+  EXPECT_NE(sessions.find("0 init=4919 attached="), std::string::npos) << sessions;
+  EXPECT_TRUE(Written().empty());
+
+  // A radio packet from workstation 10.1.1.9 reaches the controller.
+  sig_proto p;
+  sig_proto_init(&p);
+  p.type = SIG_PROTO_GW_FLAG;
+  p.priority = 3;
+  p.flag_p = 1;
+  unsigned char buf[64];
+  const int n = sig_proto_pack(&p, buf, sizeof buf);
+  ASSERT_GT(n, 0);
+  d.Clear();
+  const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(Sim::Bytes(buf, buf + n)));
+  ASSERT_NE(reply.find("delivered 1"), std::string::npos) << reply;
+  TERM::RtpRadioRequest got;
+  ASSERT_TRUE(d.Wait([&](const Msgs& ms) {
+    for (const auto& m : ms)
+      if (m.get_pdu().signal_isSelected() && m.get_slot().getValue() == 12 &&
+          m.get_pdu().get_signal().rtpExt_isSelected()) {
+        got = m.get_pdu().get_signal().get_rtpExt();
+        return true;
+      }
+    return false;
+  })) << d.log();
+  EXPECT_EQ(got.get_status().get_vork().get_freq().get_frequency(), "150.125000");
+  EXPECT_TRUE(got.get_request().get_vork().get_params().gw_set_flags_isSelected());
+  EXPECT_EQ(got.get_request().get_vork().get_addr().get_session_addr(), "10.1.1.9");
+
+  // A radio ioctl leaves as one packet of the channel report.
+  ASSERT_EQ(Ask(12,
+                [](LGCP::Command& c) {
+                  auto& m = c.select_ioctl().select_rtpExt().select_vork();
+                  m.set_addr().set_session_addr("10.1.1.9");
+                  m.set_params().select_wm_remote().set_remote().set_no(5);
+                }),
+            kOk);
+  ASSERT_TRUE(startup_test::waitFor([&] { return Written().size() == 1; })) << d.Sim("rtp-ext-written 0");
+  EXPECT_EQ(Written()[0].substr(0, 2), "86");  // 134
+
+  // Every second of the loop's clock: flags, channel and remote reports.
+  d.Sim("clock 1000");
+  ASSERT_TRUE(startup_test::waitFor([&] { return Written().size() >= 4; })) << d.Sim("rtp-ext-written 0");
+  EXPECT_EQ(Written()[1].substr(0, 2), "81");  // 129: push-to-talk off
+  EXPECT_EQ(Written()[2].substr(0, 2), "84");  // 132
+
+  ASSERT_EQ(Ask(12, [](LGCP::Command& c) { c.select_destroy(); }), kOk);
+  EXPECT_TRUE(startup_test::waitFor([&] { return d.Sim("rtp-ext-sessions") == "ok\n"; }))
+      << d.Sim("rtp-ext-sessions");
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+#pragma once
+// Bench of the modem slot tests: the Slots service behind an in-process
+// control server on the simulated board, the stand-in helper programs, and
+// fake generic-HDLC interfaces in place of the kernel's.
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hardware/sim/modem.h"
+#include "hardware/sim_env.h"
+#include "runtime/loop/child_wait.h"
+#include "slots/modem_factory.h"
+#include "slots/slots.h"
+#include "slots_test_support.h"
+#include "support/e1board_harness.h"
+#include "support/modem_standin.h"
+
+namespace modemtest {
+
+using Strings = std::vector<std::string>;
+using Fill = std::function<void(LGCP::Command&)>;
+
+struct FakeIface {
+  bool pointToPoint = true;
+  bool up = true;
+  int channel = 0;
+  unsigned proto = ModemNet::kIfProtoHdlc;
+  bool failWan = false;
+};
+inline std::map<std::string, FakeIface>& ifaces() {
+  static std::map<std::string, FakeIface> m;
+  return m;
+}
+// "<name> <request>" per request that reached an existing interface.
+inline Strings& ifaceLog() {
+  static Strings v;
+  return v;
+}
+
+inline int FakeIoctl(int, unsigned long request, void* p) {
+  auto* ifr = static_cast<struct ifreq*>(p);
+  auto it = ifaces().find(ifr->ifr_name);
+  if (it == ifaces().end()) {
+    errno = ENODEV;
+    return -1;
+  }
+  FakeIface& f = it->second;
+  const std::string name = ifr->ifr_name;
+  switch (request) {
+    case SIOCGIFINDEX:
+      return 0;
+    case SIOCGIFFLAGS:
+      ifr->ifr_flags = short((f.pointToPoint ? IFF_POINTOPOINT : IFF_BROADCAST) | (f.up ? IFF_UP : 0));
+      return 0;
+    case SIOCSIFFLAGS:
+      f.up = ifr->ifr_flags & IFF_UP;
+      ifaceLog().push_back(name + (f.up ? " up" : " down"));
+      return 0;
+    case ModemNet::kSiocWanDev: {
+      ModemNet::WanSettings s;
+      std::memcpy(&s, &ifr->ifr_ifru, sizeof s);
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%#x", s.type);
+      ifaceLog().push_back(name + " wan " + hex + " size " + std::to_string(s.size));
+      if (f.failWan) return errno = EIO, -1;
+      if (s.type == ModemNet::kIfGetIface) {
+        uint32_t words[32] = {};
+        words[3] = uint32_t(f.channel);
+        std::memcpy(s.buffer, words, std::min<std::size_t>(s.size, sizeof words));
+      } else {
+        f.proto = s.type;
+      }
+      return 0;
+    }
+  }
+  errno = EINVAL;
+  return -1;
+}
+
+// "auth <user> <password>", "acct <octetsOut> <octetsIn> <packetsOut>
+// <packetsIn> <time>", "abort <code>", or the common short form.
+inline std::string Describe(const LGCP::Signal& s) {
+  if (s.abort_isSelected()) return "abort " + std::to_string(s.get_abort().getValue());
+  if (s.modemProceeding_isSelected()) {
+    const TERM::ModemProceeding& p = s.get_modemProceeding();
+    if (p.auth_isSelected())
+      return "auth " + std::string(p.get_auth().get_username()) + " " + std::string(p.get_auth().get_password());
+    auto v = [](const BASE::INTEGER64Bits& x) {
+      return std::to_string(uint64_t(uint32_t(x.get_high().getValue())) << 32 | uint32_t(x.get_low().getValue()));
+    };
+    const TERM::MdmAccounting& a = p.get_acct();
+    return "acct " + v(a.get_octetsOut()) + " " + v(a.get_octetsIn()) + " " + v(a.get_packetsOut()) + " " +
+           v(a.get_packetsIn()) + " " + v(a.get_time());
+  }
+  return slottest::Describe(s);
+}
+
+inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& fill = {}) {
+  LGCP::CreateParams c;
+  TERM::ModemParams& p = c.select_modem();
+  p.set_cid("5551234");
+  p.set_cdid("100");
+  if (fill) fill(p);
+  return c;
+}
+
+class Bench : public SimTest::Fixture {
+ protected:
+  static e1test::Bench& bench() {
+    static e1test::Bench* b = [] {
+      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
+      bench->Bind(&Slots::instance());
+      EXPECT_TRUE(bench->Start() && bench->Connect());
+      return bench;
+    }();
+    return *b;
+  }
+  void SetUp() override {
+    SimTest::Fixture::SetUp();
+    ModemNet::ioctlFn = &FakeIoctl;
+    ifaces().clear();
+    ifaceLog().clear();
+    ChildWait::Activate();
+    InstallAll(SimTest::root());
+    Clear(SimTest::root());
+    Slots::releaseWaitMs = 10;
+    factory().IQuery();
+    bench();
+    bench().Take(0);
+  }
+  void TearDown() override {
+    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
+    bench().Take(0);
+    ModemNet::ioctlFn = nullptr;
+  }
+  static ModemFactory& factory() { return ModemFactory::instance(); }
+  Sim::ModemDevice& modems() { return *static_cast<Sim::ModemDevice*>(sim().device("/dev/mctl")); }
+
+  // Sends a command (with a slot number unless -1); answers and signals as
+  // "<slot>: <what>", until the answer and shortly after it.
+  Strings Request(int slot, const Fill& fill, unsigned waitMs = 3000) {
+    LGCP::Message m = e1test::CommandMsg(++seq, fill);
+    if (slot >= 0) m.set_slot(static_cast<unsigned>(slot));
+    EXPECT_TRUE(e1test::Send(bench().ctl, m));
+    e1test::Msgs got;
+    bench().loop.RunUntil([&] {
+      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
+      return e1test::Answer(got) != -2;
+    }, waitMs);
+    for (auto& x : bench().Take(5)) got.push_back(x);
+    return Trace(got);
+  }
+  // Runs the loop until `n` messages arrived (or 5 s), as Request shows them.
+  Strings Await(std::size_t n, unsigned waitMs = 5000) {
+    e1test::Msgs got;
+    bench().loop.RunUntil([&] {
+      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
+      return got.size() >= n;
+    }, waitMs);
+    return Trace(got);
+  }
+  static Strings Trace(const e1test::Msgs& ms) {
+    Strings v;
+    for (const auto& m : ms) {
+      std::string head = m.slot_isPresent() ? std::to_string(m.get_slot().getValue()) + ": " : "-: ";
+      int a = e1test::Answer({m});
+      if (m.get_pdu().signal_isSelected()) v.push_back(head + Describe(m.get_pdu().get_signal()));
+      else v.push_back(head + (a == -1 ? "success" : "error " + std::to_string(a)));
+    }
+    return v;
+  }
+  Strings Create(int slot, const LGCP::CreateParams& p) {
+    return Request(slot, [&](LGCP::Command& c) { c.select_create(p); });
+  }
+  static void Destroy(LGCP::Command& c) { c.select_destroy(); }
+  template <class T>
+  static T* At(unsigned n) { return dynamic_cast<T*>(Slots::instance().at(n)); }
+  // Runs the loop until the program has recorded its arguments.
+  Strings ArgsOf(const std::string& name) {
+    bench().loop.RunUntil([&] { return !Args(SimTest::root(), name).empty(); });
+    return Args(SimTest::root(), name);
+  }
+
+  int seq = 0;
+};
+
+}  // namespace modemtest
