@@ -1,10 +1,6 @@
 // Configuration query answer of a line interface: identity and versions.
 #include "radiolink/proto_vork.h"
 
-#define CONV_ARGS                                                                                                      \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-
 namespace {
 
 enum { SHORT_FORM = 6, FULL_FORM = 14 };
@@ -17,7 +13,7 @@ void put16(unsigned char* p, uint16_t v) {
 
 }  // namespace
 
-int convert_trans_get_config(CONV_ARGS) {
+int convert_trans_get_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
   proto_trans_header(flags, src, dst, record);
   if (size < FULL_FORM) return CONVERT_NOT_ENOUGHT_MEMORY;
@@ -33,7 +29,7 @@ int convert_trans_get_config(CONV_ARGS) {
   return FULL_FORM;
 }
 
-int convert_recv_get_config(CONV_ARGS) {
+int convert_recv_get_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
   proto_recv_header(flags, src, dst, record);
   if (size < SHORT_FORM) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;

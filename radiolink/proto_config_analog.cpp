@@ -7,11 +7,6 @@
 
 namespace {
 
-bool present(PROTO_CONV_ARGS) {
-  (void)size;
-  return row && flags && src && dst && payload && record;
-}
-
 void recv_uart(ProtoReader& rd, s_proto_uart_config& u) {
   u.baud = rd.u32();
   u.data_bits = rd.u8();
@@ -142,12 +137,11 @@ int trans_ggs(ProtoWriter& wr, const s_proto_ga_config& c) {
   if (!wr.room(2)) return CONVERT_NOT_ENOUGHT_MEMORY;
   wr.u8(c.channels_count);
   wr.u8(c.wire);
-  for (int i = 0; i < c.channels_count; ++i) {
-    int r = trans_ggs_channel_analog(&c.channels[i], wr.data + wr.pos, wr.capacity - wr.pos);
-    if (r < 0) return r;
-    wr.pos += r;
-  }
-  int result =
+  int result = proto_trans_each(wr, c.channels_count, [&](int i, unsigned char* out, int room) {
+    return trans_ggs_channel_analog(&c.channels[i], out, room);
+  });
+  if (result < 0) return result;
+  result =
       trans_gains_pattern(wr, c.gains_count, c.gain_id, c.gain_value, c.pattern_size, c.pattern, PROTO_GAINS_V1_MAX);
   if (result < 0) return result;
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
@@ -333,8 +327,7 @@ int trans_ggs_channel_analog(const s_ggs_channel_analog_config* channel, unsigne
 }
 
 int convert_recv_analog_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case 1:
       return recv_radio_v1(payload, size, record->payload.ra_config);
@@ -346,8 +339,7 @@ int convert_recv_analog_config(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_analog_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   ProtoWriter wr{payload, size, 0};
   switch (record->stateMode) {
     case 1:
@@ -360,15 +352,13 @@ int convert_trans_analog_config(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_v2_analog_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != 1) return convert_recv_analog_config(row, flags, src, dst, payload, size, record);
   return recv_radio_v2(payload, size, record->payload.ra_v2_config);
 }
 
 int convert_trans_v2_analog_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != 1) return convert_trans_analog_config(row, flags, src, dst, payload, size, record);
   ProtoWriter wr{payload, size, 0};
   return trans_radio_v2(wr, record->payload.ra_v2_config);

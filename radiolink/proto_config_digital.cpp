@@ -7,11 +7,6 @@
 
 namespace {
 
-bool present(PROTO_CONV_ARGS) {
-  (void)size;
-  return row && flags && src && dst && payload && record;
-}
-
 enum { LINE_BLOCK = 9, RADIO_V1_SIZE = 40, RADIO_V2_DATA = 30 };
 
 void recv_lines(ProtoReader& rd, s_line_digital_config* lines) {
@@ -25,6 +20,28 @@ void trans_lines(ProtoWriter& wr, const s_line_digital_config* lines) {
   wr.f32(lines[0].line_echo_threshold);
   wr.f32(lines[1].line_echo_threshold);
   wr.u8(proto_bit(lines[0].line_control, 0) | proto_bit(lines[1].line_control, 1));
+}
+
+// Call, VAD and level fields, in the same order in both radio layouts.
+template <class Ch>
+void recv_call_vad(ProtoReader& rd, Ch& ch) {
+  ch.radio_call = rd.u16();
+  ch.rc_state = rd.u16();
+  ch.vad_timeout = rd.u16();
+  ch.vad_window = rd.u16();
+  ch.vad_det_level = rd.u8();
+  ch.detector_level = rd.s16();
+  ch.signal_level = rd.s16();
+}
+template <class Ch>
+void trans_call_vad(ProtoWriter& wr, const Ch& ch) {
+  wr.u16(ch.radio_call);
+  wr.u16(ch.rc_state);
+  wr.u16(ch.vad_timeout);
+  wr.u16(ch.vad_window);
+  wr.u8(ch.vad_det_level);
+  wr.u16(static_cast<uint16_t>(ch.detector_level));
+  wr.u16(static_cast<uint16_t>(ch.signal_level));
 }
 
 int recv_radio_v1(const unsigned char* payload, int size, s_proto_rd_config& c) {
@@ -43,13 +60,7 @@ int recv_radio_v1(const unsigned char* payload, int size, s_proto_rd_config& c) 
   ch.delay_rx = rd.s32();
   ch.radio_type = rd.u16();
   ch.radio_conn = rd.u16();
-  ch.radio_call = rd.u16();
-  ch.rc_state = rd.u16();
-  ch.vad_timeout = rd.u16();
-  ch.vad_window = rd.u16();
-  ch.vad_det_level = rd.u8();
-  ch.detector_level = rd.s16();
-  ch.signal_level = rd.s16();
+  recv_call_vad(rd, ch);
   recv_lines(rd, c.line_config);
   ch.delay_tx = rd.s32();
   return CONVERT_OK;
@@ -66,13 +77,7 @@ int trans_radio_v1(ProtoWriter& wr, const s_proto_rd_config& c) {
   wr.u32(static_cast<uint32_t>(ch.delay_rx));
   wr.u16(ch.radio_type);
   wr.u16(ch.radio_conn);
-  wr.u16(ch.radio_call);
-  wr.u16(ch.rc_state);
-  wr.u16(ch.vad_timeout);
-  wr.u16(ch.vad_window);
-  wr.u8(ch.vad_det_level);
-  wr.u16(static_cast<uint16_t>(ch.detector_level));
-  wr.u16(static_cast<uint16_t>(ch.signal_level));
+  trans_call_vad(wr, ch);
   trans_lines(wr, c.line_config);
   wr.u32(static_cast<uint32_t>(ch.delay_tx));
   return wr.pos;
@@ -105,15 +110,10 @@ int recv_ggs(const unsigned char* payload, int size, s_proto_gd_config& c) {
   c.wire = rd.u8();
   if (k > PROTO_GGS_CHANNELS_MAX) return CONVERT_BAD_PARAM;
   c.channels_count = k;
-  for (int i = 0; i < k; ++i) {
-    if (!rd.has(3)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    uint16_t type = rd.u16();
-    uint8_t len = rd.u8();
-    if (!rd.has(len)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    int r = recv_ggs_channel_digital(&c.channels[i], type, payload + rd.pos, len);
-    if (r != CONVERT_OK) return r;
-    rd.pos += len;
-  }
+  int r = proto_recv_typed_each(rd, k, [&](int i, int type, const unsigned char* data, int len) {
+    return recv_ggs_channel_digital(&c.channels[i], type, data, len);
+  });
+  if (r != CONVERT_OK) return r;
   if (!rd.has(LINE_BLOCK)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   recv_lines(rd, c.line_config);
   return CONVERT_OK;
@@ -124,11 +124,10 @@ int trans_ggs(ProtoWriter& wr, const s_proto_gd_config& c) {
   if (!wr.room(2)) return CONVERT_NOT_ENOUGHT_MEMORY;
   wr.u8(c.channels_count);
   wr.u8(c.wire);
-  for (int i = 0; i < c.channels_count; ++i) {
-    int r = trans_ggs_channel_digital(&c.channels[i], wr.data + wr.pos, wr.capacity - wr.pos);
-    if (r < 0) return r;
-    wr.pos += r;
-  }
+  int r = proto_trans_each(wr, c.channels_count, [&](int i, unsigned char* out, int room) {
+    return trans_ggs_channel_digital(&c.channels[i], out, room);
+  });
+  if (r < 0) return r;
   if (!wr.room(LINE_BLOCK)) return CONVERT_NOT_ENOUGHT_MEMORY;
   trans_lines(wr, c.line_config);
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
@@ -140,27 +139,20 @@ int recv_dcon(const unsigned char* payload, int size, s_proto_dcon_dig_config& c
   uint8_t k = rd.u8();
   if (k > PROTO_DCON_CHANNELS_MAX) return CONVERT_BAD_PARAM;
   c.channels_count = k;
-  for (int i = 0; i < k; ++i) {
-    if (!rd.has(3)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    uint16_t type = rd.u16();
-    uint8_t len = rd.u8();
-    if (!rd.has(len)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    int r = recv_dcon_channel_digital(&c.channels[i], type, payload + rd.pos, len);
-    if (r != CONVERT_OK) return r;
-    rd.pos += len;  // channel data carries nothing yet
-  }
-  return CONVERT_OK;
+  // Channel data carries nothing yet: it is skipped.
+  return proto_recv_typed_each(rd, k, [&](int i, int type, const unsigned char* data, int len) {
+    return recv_dcon_channel_digital(&c.channels[i], type, data, len);
+  });
 }
 
 int trans_dcon(ProtoWriter& wr, const s_proto_dcon_dig_config& c) {
   if (c.channels_count > PROTO_DCON_CHANNELS_MAX) return CONVERT_BAD_PARAM;
   if (!wr.room(1)) return CONVERT_NOT_ENOUGHT_MEMORY;
   wr.u8(c.channels_count);
-  for (int i = 0; i < c.channels_count; ++i) {
-    int r = trans_dcon_channel_digital(&c.channels[i], wr.data + wr.pos, wr.capacity - wr.pos);
-    if (r < 0) return r;
-    wr.pos += r;
-  }
+  int r = proto_trans_each(wr, c.channels_count, [&](int i, unsigned char* out, int room) {
+    return trans_dcon_channel_digital(&c.channels[i], out, room);
+  });
+  if (r < 0) return r;
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
 }
 
@@ -189,13 +181,7 @@ int recv_radio_v2(const unsigned char* payload, int size, s_proto_rd_v2_config& 
     ch.snr = rd.f32();
     ch.delay_rx = rd.s32();
     ch.delay_tx = rd.s32();
-    ch.radio_call = rd.u16();
-    ch.rc_state = rd.u16();
-    ch.vad_timeout = rd.u16();
-    ch.vad_window = rd.u16();
-    ch.vad_det_level = rd.u8();
-    ch.detector_level = rd.s16();
-    ch.signal_level = rd.s16();
+    recv_call_vad(rd, ch);
     ch.gain_tx = rd.u8();
     ch.gain_rx = rd.u8();
     ch.gain_sh = rd.u8();
@@ -225,13 +211,7 @@ int trans_radio_v2(ProtoWriter& wr, const s_proto_rd_v2_config& c) {
     wr.f32(ch.snr);
     wr.u32(static_cast<uint32_t>(ch.delay_rx));
     wr.u32(static_cast<uint32_t>(ch.delay_tx));
-    wr.u16(ch.radio_call);
-    wr.u16(ch.rc_state);
-    wr.u16(ch.vad_timeout);
-    wr.u16(ch.vad_window);
-    wr.u8(ch.vad_det_level);
-    wr.u16(static_cast<uint16_t>(ch.detector_level));
-    wr.u16(static_cast<uint16_t>(ch.signal_level));
+    trans_call_vad(wr, ch);
     wr.u8(ch.gain_tx);
     wr.u8(ch.gain_rx);
     wr.u8(ch.gain_sh);
@@ -420,8 +400,7 @@ int trans_dcon_channel_digital(const s_dcon_channel_digital_config* channel, uns
 }
 
 int convert_recv_digital_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case 1:
       return recv_radio_v1(payload, size, record->payload.rd_config);
@@ -435,8 +414,7 @@ int convert_recv_digital_config(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_digital_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   ProtoWriter wr{payload, size, 0};
   switch (record->stateMode) {
     case 1:
@@ -451,15 +429,13 @@ int convert_trans_digital_config(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_v2_digital_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != 1) return convert_recv_digital_config(row, flags, src, dst, payload, size, record);
   return recv_radio_v2(payload, size, record->payload.rd_v2_config);
 }
 
 int convert_trans_v2_digital_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != 1) return convert_trans_digital_config(row, flags, src, dst, payload, size, record);
   ProtoWriter wr{payload, size, 0};
   return trans_radio_v2(wr, record->payload.rd_v2_config);

@@ -14,21 +14,35 @@ int dump_lines(char* b, long size, int len, const char* name, const s_line_digit
   return len;
 }
 
+// The mode flags every GGS channel kind starts with.
+template <class G>
+int dump_modes(char* b, long size, int len, int i, const char* kind, const G& g) {
+  L("gd_config.channels[%d].%s.flag_enable_ec   : %d,\n", i, kind, g.flag_enable_ec);
+  L("gd_config.channels[%d].%s.flag_agc_rx      : %d,\n", i, kind, g.flag_agc_rx);
+  L("gd_config.channels[%d].%s.ggs_mode         : %d,\n", i, kind, g.ggs_mode);
+  return len;
+}
+
+// The voice activity settings of most GGS channel kinds.
+template <class G>
+int dump_vad(char* b, long size, int len, int i, const char* kind, const G& g) {
+  L("gd_config.channels[%d].%s.vad_timeout      : %d,\n", i, kind, g.vad_timeout);
+  L("gd_config.channels[%d].%s.vad_window       : %d,\n", i, kind, g.vad_window);
+  L("gd_config.channels[%d].%s.vad_det_level    : %d,\n", i, kind, g.vad_det_level);
+  return len;
+}
+
 int dump_ggs_channel(char* b, long size, int len, int i, const s_ggs_channel_digital_config& ch) {
   L("gd_config.channels[%d].ggs_type_call    : %d,\n", i, ch.ggs_type_call);
   switch (ch.ggs_type_call) {
     case GGS_TYPE_DC:
-      L("gd_config.channels[%d].dc.flag_enable_ec   : %d,\n", i, ch.dc.flag_enable_ec);
-      L("gd_config.channels[%d].dc.flag_agc_rx      : %d,\n", i, ch.dc.flag_agc_rx);
-      L("gd_config.channels[%d].dc.ggs_mode         : %d,\n", i, ch.dc.ggs_mode);
+      len = dump_modes(b, size, len, i, "dc", ch.dc);
       L("gd_config.channels[%d].dc.vad_timeout   \t: %d,\n", i, ch.dc.vad_timeout);
       L("gd_config.channels[%d].dc.vad_window   \t: %d,\n", i, ch.dc.vad_window);
       L("gd_config.channels[%d].dc.vad_det_level   \t: %d,\n", i, ch.dc.vad_det_level);
       break;
     case GGS_TYPE_TONE:
-      L("gd_config.channels[%d].tone.flag_enable_ec   : %d,\n", i, ch.tone.flag_enable_ec);
-      L("gd_config.channels[%d].tone.flag_agc_rx      : %d,\n", i, ch.tone.flag_agc_rx);
-      L("gd_config.channels[%d].tone.ggs_mode         : %d,\n", i, ch.tone.ggs_mode);
+      len = dump_modes(b, size, len, i, "tone", ch.tone);
       L("gd_config.channels[%d].tone.detector_level   : %d,\n", i, ch.tone.detector_level);
       L("gd_config.channels[%d].tone.signal_level     : %d,\n", i, ch.tone.signal_level);
       L("gd_config.channels[%d].tone.vad_timeout   \t  : %d,\n", i, ch.tone.vad_timeout);
@@ -37,49 +51,33 @@ int dump_ggs_channel(char* b, long size, int len, int i, const s_ggs_channel_dig
       L("gd_config.channels[%d].tone.delay_rx         : %ld,\n", i, static_cast<long>(ch.tone.delay_rx));
       break;
     case GGS_TYPE_VOICE:
-      L("gd_config.channels[%d].voice.flag_enable_ec   : %d,\n", i, ch.voice.flag_enable_ec);
-      L("gd_config.channels[%d].voice.flag_agc_rx      : %d,\n", i, ch.voice.flag_agc_rx);
-      L("gd_config.channels[%d].voice.ggs_mode         : %d,\n", i, ch.voice.ggs_mode);
-      L("gd_config.channels[%d].voice.vad_timeout      : %d,\n", i, ch.voice.vad_timeout);
-      L("gd_config.channels[%d].voice.vad_window       : %d,\n", i, ch.voice.vad_window);
-      L("gd_config.channels[%d].voice.vad_det_level    : %d,\n", i, ch.voice.vad_det_level);
+      len = dump_modes(b, size, len, i, "voice", ch.voice);
+      len = dump_vad(b, size, len, i, "voice", ch.voice);
       L("gd_config.channels[%d].vocie.delay_rx         : %ld,\n", i, static_cast<long>(ch.voice.delay_rx));
       break;
     case GGS_TYPE_FXO:
-      L("gd_config.channels[%d].fxo.flag_enable_ec   : %d,\n", i, ch.fxo.flag_enable_ec);
-      L("gd_config.channels[%d].fxo.flag_agc_rx      : %d,\n", i, ch.fxo.flag_agc_rx);
-      L("gd_config.channels[%d].fxo.ggs_mode         : %d,\n", i, ch.fxo.ggs_mode);
-      L("gd_config.channels[%d].fxo.vad_timeout      : %d,\n", i, ch.fxo.vad_timeout);
-      L("gd_config.channels[%d].fxo.vad_window       : %d,\n", i, ch.fxo.vad_window);
-      L("gd_config.channels[%d].fxo.vad_det_level    : %d,\n", i, ch.fxo.vad_det_level);
+      len = dump_modes(b, size, len, i, "fxo", ch.fxo);
+      len = dump_vad(b, size, len, i, "fxo", ch.fxo);
       L("gd_config.channels[%d].fxo.dtmf_signal_level: %d,\n", i, ch.fxo.dtmf_signal_level);
       L("gd_config.channels[%d].fxo.dtmf_mark_time   : %d,\n", i, ch.fxo.dtmf_mark_time);
       L("gd_config.channels[%d].fxo.dtmf_space_time  : %d,\n", i, ch.fxo.dtmf_space_time);
       break;
     case GGS_TYPE_FXS:
-      L("gd_config.channels[%d].fxs.flag_enable_ec   : %d,\n", i, ch.fxs.flag_enable_ec);
-      L("gd_config.channels[%d].fxs.flag_agc_rx      : %d,\n", i, ch.fxs.flag_agc_rx);
-      L("gd_config.channels[%d].fxs.ggs_mode         : %d,\n", i, ch.fxs.ggs_mode);
+      len = dump_modes(b, size, len, i, "fxs", ch.fxs);
       L("gd_config.channels[%d].fxs.flag_enable_dtmf : %d,\n", i, ch.fxs.flag_enable_dtmf);
-      L("gd_config.channels[%d].fxs.vad_timeout      : %d,\n", i, ch.fxs.vad_timeout);
-      L("gd_config.channels[%d].fxs.vad_window       : %d,\n", i, ch.fxs.vad_window);
-      L("gd_config.channels[%d].fxs.vad_det_level    : %d,\n", i, ch.fxs.vad_det_level);
+      len = dump_vad(b, size, len, i, "fxs", ch.fxs);
       L("gd_config.channels[%d].fxs.dtmf_det_level   : %d,\n", i, ch.fxs.dtmf_det_level);
       L("gd_config.channels[%d].fxs.dtmf_det_mark_min: %d,\n", i, ch.fxs.dtmf_det_mark_min);
       L("gd_config.channels[%d].fxs.dtmf_det_mark_max: %d,\n", i, ch.fxs.dtmf_det_mark_max);
       L("gd_config.channels[%d].fxs.dtmf_det_space   : %d,\n", i, ch.fxs.dtmf_det_space);
       break;
     case GGS_TYPE_IVA:
-      L("gd_config.channels[%d].iva.flag_enable_ec   : %d,\n", i, ch.iva.flag_enable_ec);
-      L("gd_config.channels[%d].iva.flag_agc_rx      : %d,\n", i, ch.iva.flag_agc_rx);
-      L("gd_config.channels[%d].iva.ggs_mode         : %d,\n", i, ch.iva.ggs_mode);
+      len = dump_modes(b, size, len, i, "iva", ch.iva);
       L("gd_config.channels[%d].iva.trans_interval   : %d,\n", i, ch.iva.trans_interval);
       L("gd_config.channels[%d].iva.detector_interval: %d,\n", i, ch.iva.detector_interval);
       L("gd_config.channels[%d].iva.detector_level   : %d,\n", i, ch.iva.detector_level);
       L("gd_config.channels[%d].iva.signal_level     : %d,\n", i, ch.iva.signal_level);
-      L("gd_config.channels[%d].iva.vad_timeout      : %d,\n", i, ch.iva.vad_timeout);
-      L("gd_config.channels[%d].iva.vad_window       : %d,\n", i, ch.iva.vad_window);
-      L("gd_config.channels[%d].iva.vad_det_level    : %d,\n", i, ch.iva.vad_det_level);
+      len = dump_vad(b, size, len, i, "iva", ch.iva);
       L("gd_config.channels[%d].iva.delay_rx         : %ld,\n", i, static_cast<long>(ch.iva.delay_rx));
       break;
     case GGS_TYPE_MB:
@@ -88,23 +86,15 @@ int dump_ggs_channel(char* b, long size, int len, int i, const s_ggs_channel_dig
     case GGS_TYPE_PRB: {
       static const char* const names[] = {"", "", "", "", "", "", "mb", "", "dpu60", "dpua", "", "prb"};
       const char* t = names[ch.ggs_type_call];
-      L("gd_config.channels[%d].%s.flag_enable_ec   : %d,\n", i, t, ch.dc.flag_enable_ec);
-      L("gd_config.channels[%d].%s.flag_agc_rx      : %d,\n", i, t, ch.dc.flag_agc_rx);
-      L("gd_config.channels[%d].%s.ggs_mode         : %d,\n", i, t, ch.dc.ggs_mode);
-      L("gd_config.channels[%d].%s.vad_timeout      : %d,\n", i, t, ch.dc.vad_timeout);
-      L("gd_config.channels[%d].%s.vad_window       : %d,\n", i, t, ch.dc.vad_window);
-      L("gd_config.channels[%d].%s.vad_det_level    : %d,\n", i, t, ch.dc.vad_det_level);
+      len = dump_modes(b, size, len, i, t, ch.dc);
+      len = dump_vad(b, size, len, i, t, ch.dc);
       break;
     }
     case GGS_TYPE_DPUVI:
     case GGS_TYPE_EMVI: {
       const char* t = ch.ggs_type_call == GGS_TYPE_DPUVI ? "dpuvi" : "emvi";
-      L("gd_config.channels[%d].%s.flag_enable_ec   : %d,\n", i, t, ch.voice.flag_enable_ec);
-      L("gd_config.channels[%d].%s.flag_agc_rx      : %d,\n", i, t, ch.voice.flag_agc_rx);
-      L("gd_config.channels[%d].%s.ggs_mode         : %d,\n", i, t, ch.voice.ggs_mode);
-      L("gd_config.channels[%d].%s.vad_timeout      : %d,\n", i, t, ch.voice.vad_timeout);
-      L("gd_config.channels[%d].%s.vad_window       : %d,\n", i, t, ch.voice.vad_window);
-      L("gd_config.channels[%d].%s.vad_det_level    : %d,\n", i, t, ch.voice.vad_det_level);
+      len = dump_modes(b, size, len, i, t, ch.voice);
+      len = dump_vad(b, size, len, i, t, ch.voice);
       L("gd_config.channels[%d].%s.delay_rx         : %ld,\n", i, t, static_cast<long>(ch.voice.delay_rx));
       break;
     }

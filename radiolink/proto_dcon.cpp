@@ -44,48 +44,41 @@ int dump_command(char* buffer, long size, int len, const char* prefix, const s_p
 }  // namespace
 
 int convert_trans_dcon_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_line_command(dcon_fields(record->payload.dcon_command), payload, size);
 }
 
 int convert_recv_dcon_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_line_command(dcon_fields(record->payload.dcon_command), payload, size);
 }
 
 int convert_trans_dcon_digital_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_line_command(dcon_fields(record->payload.dcon_dig_command), payload, size);
 }
 
 int convert_recv_dcon_digital_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_line_command(dcon_fields(record->payload.dcon_dig_command), payload, size);
 }
 
 int convert_trans_dcon_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 5) return CONVERT_NOT_ENOUGHT_MEMORY;
   put_state_head(payload, record->payload.dcon_state);
   return finish(payload, 5, size);
 }
 
 int convert_recv_dcon_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 5) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   get_state_head(payload, record->payload.dcon_state);
   return CONVERT_OK;
 }
 
 int convert_trans_dcon_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 6) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_dcon_digital_state& d = record->payload.dcon_dig_state;
   put_state_head(payload, state_head(d));
@@ -94,8 +87,7 @@ int convert_trans_dcon_digital_state(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_dcon_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 6) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_dcon_digital_state& d = record->payload.dcon_dig_state;
   s_proto_dcon_state s;

@@ -11,20 +11,17 @@ LineCommand ggs_fields(s_data_cmd* record) {
 }  // namespace
 
 int convert_trans_ggs_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_line_command(ggs_fields(record), payload, size);
 }
 
 int convert_recv_ggs_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_line_command(ggs_fields(record), payload, size);
 }
 
 int convert_trans_ggs_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_ggs_state& s = record->payload.ggs_state;
   payload[0] = s.channel;
@@ -34,8 +31,7 @@ int convert_trans_ggs_state(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_ggs_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_ggs_state& s = record->payload.ggs_state;
   s.channel = payload[0];
@@ -45,8 +41,7 @@ int convert_recv_ggs_state(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_ggs_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_ggs_digital_state& s = record->payload.gd_state;
   payload[0] = s.channel;
@@ -57,8 +52,7 @@ int convert_trans_ggs_digital_state(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_ggs_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_ggs_digital_state& s = record->payload.gd_state;
   s.channel = payload[0];

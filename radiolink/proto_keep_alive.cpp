@@ -1,10 +1,6 @@
 // Keep-alive messages: converters and dump printers.
 #include "radiolink/proto_vork.h"
 
-#define CONV_ARGS                                                                                                      \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-
 namespace {
 
 bool present(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst,
@@ -70,18 +66,16 @@ int channel_count(uint8_t n) { return n > PROTO_KA_CHANNELS_MAX ? PROTO_KA_CHANN
 
 // ---------------------------------------------------------------- GW_KEEP_ALIVE, version 2
 
-int convert_recv_v2_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_v2_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.v2_keep_alive.gateway_id = payload[0];
   record->payload.v2_keep_alive.bus_windows_size = static_cast<uint16_t>(payload[1] | (payload[2] << 8));
   return CONVERT_OK;
 }
 
-int convert_trans_v2_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_v2_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = record->payload.v2_keep_alive.gateway_id;
   payload[1] = static_cast<unsigned char>(record->payload.v2_keep_alive.bus_windows_size);
@@ -92,9 +86,8 @@ int convert_trans_v2_keep_alive(CONV_ARGS) {
 
 // ---------------------------------------------------------------- GW_REMOTE_KEEP_ALIVE
 
-int convert_recv_remote_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_remote_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.remote_keep_alive.state = payload[0];
   record->payload.remote_keep_alive.mode = payload[1];
@@ -102,9 +95,8 @@ int convert_recv_remote_keep_alive(CONV_ARGS) {
   return CONVERT_OK;
 }
 
-int convert_trans_remote_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_remote_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = record->payload.remote_keep_alive.state;
   payload[1] = record->payload.remote_keep_alive.mode;
@@ -115,9 +107,8 @@ int convert_trans_remote_keep_alive(CONV_ARGS) {
 
 // ---------------------------------------------------------------- DLI_KEEP_ALIVE
 
-int convert_recv_digital_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_digital_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case MODE_RADIO:
       if (size <= 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
@@ -135,9 +126,8 @@ int convert_recv_digital_keep_alive(CONV_ARGS) {
   }
 }
 
-int convert_trans_digital_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_digital_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case MODE_RADIO: {
       const s_proto_rd_keep_alive& ka = record->payload.rd_keep_alive;
@@ -157,16 +147,15 @@ int convert_trans_digital_keep_alive(CONV_ARGS) {
   }
 }
 
-int convert_recv_v2_digital_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_v2_digital_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO) return CONVERT_BAD_MODE;
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.rd_v2_keep_alive.id = payload[0];
   return CONVERT_OK;
 }
 
-int convert_trans_v2_digital_keep_alive(CONV_ARGS) {
+int convert_trans_v2_digital_keep_alive(PROTO_CONV_ARGS) {
   if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO)
     return convert_trans_digital_keep_alive(row, flags, src, dst, payload, size, record);
@@ -176,9 +165,8 @@ int convert_trans_v2_digital_keep_alive(CONV_ARGS) {
 
 // ---------------------------------------------------------------- ALI_KEEP_ALIVE
 
-int convert_recv_analog_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_analog_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case MODE_RADIO:
       if (size <= 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
@@ -195,9 +183,8 @@ int convert_recv_analog_keep_alive(CONV_ARGS) {
   }
 }
 
-int convert_trans_analog_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_analog_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   switch (record->stateMode) {
     case MODE_RADIO: {
       const s_proto_ra_keep_alive& ka = record->payload.ra_keep_alive;
@@ -216,16 +203,15 @@ int convert_trans_analog_keep_alive(CONV_ARGS) {
   }
 }
 
-int convert_recv_v2_analog_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_v2_analog_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO) return CONVERT_BAD_MODE;
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.ra_v2_keep_alive.id = payload[0];
   return CONVERT_OK;
 }
 
-int convert_trans_v2_analog_keep_alive(CONV_ARGS) {
+int convert_trans_v2_analog_keep_alive(PROTO_CONV_ARGS) {
   if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO)
     return convert_trans_analog_keep_alive(row, flags, src, dst, payload, size, record);
@@ -235,18 +221,16 @@ int convert_trans_v2_analog_keep_alive(CONV_ARGS) {
 
 // ---------------------------------------------------------------- test keep-alive
 
-int convert_recv_test_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_test_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.tst_keep_alive.id = payload[0];
   record->payload.tst_keep_alive.test_mode = payload[1];
   return CONVERT_OK;
 }
 
-int convert_trans_test_keep_alive(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_test_keep_alive(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 2) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = record->payload.tst_keep_alive.id;
   payload[1] = record->payload.tst_keep_alive.test_mode;

@@ -4,16 +4,7 @@
 
 #include "radiolink/proto_vork.h"
 
-#define PROTO_CONV_ARGS                                                                                                \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-
 namespace proto_line {
-
-inline bool present(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst,
-                    unsigned char* payload, s_data_cmd* record) {
-  return row && flags && src && dst && payload && record;
-}
 
 // Pads an odd payload length by one zero byte; -199 when the result does
 // not fit the buffer.

@@ -6,11 +6,6 @@
 
 namespace {
 
-bool present(PROTO_CONV_ARGS) {
-  (void)size;
-  return row && flags && src && dst && payload && record;
-}
-
 unsigned pack_flags(const uint8_t* f, int n) {
   unsigned v = 0;
   for (int i = 0; i < n; ++i) v |= proto_bit(f[i], i);
@@ -39,6 +34,12 @@ int trans_sized(unsigned char* payload, int size, uint8_t count, const unsigned 
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
 }
 
+int recv_u16(const unsigned char* payload, int size, uint16_t& v) {
+  if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  v = static_cast<uint16_t>(payload[0] | (payload[1] << 8));
+  return CONVERT_OK;
+}
+
 int trans_u16(unsigned char* payload, int size, uint16_t v) {
   if (size < 2) return CONVERT_NOT_ENOUGHT_MEMORY;
   ProtoWriter wr{payload, size, 0};
@@ -51,8 +52,7 @@ int trans_u16(unsigned char* payload, int size, uint16_t v) {
 // ---------------------------------------------------------------- hardware state
 
 int convert_recv_analog_hw_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 10) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_ahw_state& s = record->payload.ahw_state;
   ProtoReader rd{payload, size, 0};
@@ -67,8 +67,7 @@ int convert_recv_analog_hw_state(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_analog_hw_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 10) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_ahw_state& s = record->payload.ahw_state;
   ProtoWriter wr{payload, size, 0};
@@ -83,8 +82,7 @@ int convert_trans_analog_hw_state(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_digital_hw_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_dhw_state& s = record->payload.dhw_state;
   unpack_flags(payload[0], s.fault_power, 2);
@@ -94,8 +92,7 @@ int convert_recv_digital_hw_state(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_digital_hw_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_dhw_state& s = record->payload.dhw_state;
   payload[0] = static_cast<unsigned char>(pack_flags(s.fault_power, 2));
@@ -106,22 +103,17 @@ int convert_trans_digital_hw_state(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_get_info(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  record->payload.get_info.request_code = static_cast<uint16_t>(payload[0] | (payload[1] << 8));
-  return CONVERT_OK;
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
+  return recv_u16(payload, size, record->payload.get_info.request_code);
 }
 
 int convert_trans_get_info(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_u16(payload, size, record->payload.get_info.request_code);
 }
 
 int convert_recv_digital_set_info(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_digital_set_info& s = record->payload.digital_set_info;
   ProtoReader rd{payload, size, 0};
@@ -134,8 +126,7 @@ int convert_recv_digital_set_info(PROTO_CONV_ARGS) {
 }
 
 int convert_trans_digital_set_info(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   const s_proto_digital_set_info& s = record->payload.digital_set_info;
   if (!valid_request(s.request_code)) return CONVERT_BAD_PARAM;
   ProtoWriter wr{payload, size, 0};
@@ -150,51 +141,43 @@ int convert_trans_digital_set_info(PROTO_CONV_ARGS) {
 // ---------------------------------------------------------------- debug, service, test, RS-485
 
 int convert_recv_debug_msg(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_sized(payload, size, record->payload.debug.msg_size, record->payload.debug.msg);
 }
 int convert_trans_debug_msg(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_sized(payload, size, record->payload.debug.msg_size, record->payload.debug.msg);
 }
 
 int convert_recv_rs485_cmd(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_sized(payload, size, record->payload.rs485_cmd.payload_size, record->payload.rs485_cmd.payload);
 }
 int convert_trans_rs485_cmd(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_sized(payload, size, record->payload.rs485_cmd.payload_size, record->payload.rs485_cmd.payload);
 }
 
 int convert_recv_rs485_status(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return recv_sized(payload, size, record->payload.ra_rs485_status.payload_size,
                     record->payload.ra_rs485_status.payload);
 }
 int convert_trans_rs485_status(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_sized(payload, size, record->payload.ra_rs485_status.payload_size,
                      record->payload.ra_rs485_status.payload);
 }
 
 int convert_recv_test_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_test_config& t = record->payload.test_config;
   t.test_mode = payload[0];
   return recv_sized(payload + 1, size - 1, t.payload_size, t.payload);
 }
 int convert_trans_test_config(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   const s_proto_test_config& t = record->payload.test_config;
   ProtoWriter wr{payload, size, 0};
   if (!wr.room(2 + t.payload_size)) return CONVERT_NOT_ENOUGHT_MEMORY;
@@ -206,41 +189,31 @@ int convert_trans_test_config(PROTO_CONV_ARGS) {
 }
 
 int convert_recv_set_debug(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  record->payload.set_debug.debug_num = static_cast<uint16_t>(payload[0] | (payload[1] << 8));
-  return CONVERT_OK;
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
+  return recv_u16(payload, size, record->payload.set_debug.debug_num);
 }
 int convert_trans_set_debug(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_u16(payload, size, record->payload.set_debug.debug_num);
 }
 
 int convert_recv_show_debug(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  record->payload.show_debug.trace_num = static_cast<uint16_t>(payload[0] | (payload[1] << 8));
-  return CONVERT_OK;
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
+  return recv_u16(payload, size, record->payload.show_debug.trace_num);
 }
 int convert_trans_show_debug(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   return trans_u16(payload, size, record->payload.show_debug.trace_num);
 }
 
 int convert_recv_service_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 1) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.service_command.command = payload[0];
   return CONVERT_OK;
 }
 int convert_trans_service_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 2) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = record->payload.service_command.command;
   payload[1] = 0;

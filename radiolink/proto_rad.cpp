@@ -7,39 +7,36 @@ using namespace proto_line;
 
 namespace {
 
+constexpr int kHead = 3;  // channel, number, data count
+
 bool to_ali(const s_data_cmd* r) { return (r->dstAddr & PROTO_ADDR_ALI) != 0; }
 bool to_dli(const s_data_cmd* r) { return (r->dstAddr & PROTO_ADDR_DLI) != 0; }
 
-// Common head of every send: -199 when even the head does not fit.
-int start_trans(unsigned char* payload, int size, uint8_t channel, uint8_t number) {
-  if (size < 3) return CONVERT_NOT_ENOUGHT_MEMORY;
-  payload[0] = channel;
-  payload[1] = number;
-  payload[2] = 0;
-  return 3;
+// Reserves n data bytes after the head and sets the count; the length, or -199.
+int trans_fixed(unsigned char* payload, int size, int n) {
+  if (kHead + n > size) return CONVERT_NOT_ENOUGHT_MEMORY;
+  payload[2] = static_cast<unsigned char>(n);
+  return kHead + n;
 }
 
 // A counted byte list as data; the length, or -199.
 int trans_bytes(unsigned char* payload, int size, const uint8_t* bytes, int n) {
-  if (3 + n > size) return CONVERT_NOT_ENOUGHT_MEMORY;
-  payload[2] = static_cast<unsigned char>(n);
-  std::memcpy(payload + 3, bytes, static_cast<size_t>(n));
-  return 3 + n;
+  int len = trans_fixed(payload, size, n);
+  if (len > 0) std::memcpy(payload + kHead, bytes, static_cast<size_t>(n));
+  return len;
 }
 
 int trans_select(unsigned char* payload, int size, const s_proto_rad_select& s) {
-  if (5 > size) return CONVERT_NOT_ENOUGHT_MEMORY;
-  payload[2] = 2;
-  payload[3] = s.select_interface;
-  payload[4] = s.select_channel;
-  return 5;
+  int len = trans_fixed(payload, size, 2);
+  if (len > 0) {
+    payload[3] = s.select_interface;
+    payload[4] = s.select_channel;
+  }
+  return len;
 }
 
-// A status set on the way wins; otherwise the padded length.
-int end_trans(unsigned char* payload, int len, int size) { return len < 0 ? len : finish(payload, len, size); }
-
 // Whether d data bytes (at least need of them) are present.
-bool has_data(int size, int d, int need) { return 3 + d <= size && d >= need; }
+bool has_data(int size, int d, int need) { return kHead + d <= size && d >= need; }
 
 int recv_select(const unsigned char* payload, int size, int d, s_proto_rad_select& s) {
   if (!has_data(size, d, 2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
@@ -51,48 +48,92 @@ int recv_select(const unsigned char* payload, int size, int d, s_proto_rad_selec
 int recv_bytes(const unsigned char* payload, int size, int d, s_proto_rad_bytes& b) {
   if (!has_data(size, d, 0)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   b.payload_size = static_cast<uint8_t>(d);
-  std::memcpy(b.payload, payload + 3, static_cast<size_t>(d));
+  std::memcpy(b.payload, payload + kHead, static_cast<size_t>(d));
   return CONVERT_OK;
 }
 
-void put_digital_bits(unsigned char* out, const s_proto_rad_digital_bits& s) {
-  out[0] = static_cast<unsigned char>((s.flag_rc & 1) | (s.flag_ptt & 1) << 1 | (s.flag_self_hear & 1) << 2 |
-                                      (s.flag_receiver & 1) << 3 | (s.flag_bss & 1) << 4 |
-                                      (s.flag_ptt_selcall & 1) << 5 | (s.flag_detector_rx & 1) << 6 |
-                                      (s.flag_detector_tx & 1) << 7);
-  out[1] = s.flag_rc_line_state & 1;
+// State flags on the wire: the first eight are bits 0..7 of the first byte,
+// the ninth is bit 0 of the second.
+template <class B>
+using BitTable = uint8_t B::* const[9];
+
+BitTable<s_proto_rad_digital_bits> kDigitalBits = {
+    &s_proto_rad_digital_bits::flag_rc,          &s_proto_rad_digital_bits::flag_ptt,
+    &s_proto_rad_digital_bits::flag_self_hear,   &s_proto_rad_digital_bits::flag_receiver,
+    &s_proto_rad_digital_bits::flag_bss,         &s_proto_rad_digital_bits::flag_ptt_selcall,
+    &s_proto_rad_digital_bits::flag_detector_rx, &s_proto_rad_digital_bits::flag_detector_tx,
+    &s_proto_rad_digital_bits::flag_rc_line_state};
+
+BitTable<s_proto_rad_analog_bits> kAnalogBits = {
+    &s_proto_rad_analog_bits::flag_attach,       &s_proto_rad_analog_bits::flag_ptt,
+    &s_proto_rad_analog_bits::flag_self_hear,    &s_proto_rad_analog_bits::flag_radio_power,
+    &s_proto_rad_analog_bits::flag_radio_reserv, &s_proto_rad_analog_bits::flag_detected_rx,
+    &s_proto_rad_analog_bits::flag_detected_tx,  &s_proto_rad_analog_bits::flag_rs_tx,
+    &s_proto_rad_analog_bits::flag_rs_error};
+
+template <class B>
+int trans_bits(unsigned char* payload, int size, const B& s, BitTable<B>& table) {
+  int len = trans_fixed(payload, size, 2);
+  if (len < 0) return len;
+  unsigned first = 0;
+  for (int i = 0; i < 8; ++i) first |= static_cast<unsigned>(s.*table[i] & 1) << i;
+  payload[3] = static_cast<unsigned char>(first);
+  payload[4] = s.*table[8] & 1;
+  return len;
 }
 
-void get_digital_bits(const unsigned char* in, s_proto_rad_digital_bits& s) {
-  s.flag_rc = in[0] & 1;
-  s.flag_ptt = (in[0] >> 1) & 1;
-  s.flag_self_hear = (in[0] >> 2) & 1;
-  s.flag_receiver = (in[0] >> 3) & 1;
-  s.flag_bss = (in[0] >> 4) & 1;
-  s.flag_ptt_selcall = (in[0] >> 5) & 1;
-  s.flag_detector_rx = (in[0] >> 6) & 1;
-  s.flag_detector_tx = (in[0] >> 7) & 1;
-  s.flag_rc_line_state = in[1] & 1;
+template <class B>
+int recv_bits(const unsigned char* payload, int size, int d, B& s, BitTable<B>& table) {
+  if (!has_data(size, d, 2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  for (int i = 0; i < 8; ++i) s.*table[i] = (payload[3] >> i) & 1;
+  s.*table[8] = payload[4] & 1;
+  return CONVERT_OK;
 }
 
-void put_analog_bits(unsigned char* out, const s_proto_rad_analog_bits& s) {
-  out[0] = static_cast<unsigned char>((s.flag_attach & 1) | (s.flag_ptt & 1) << 1 | (s.flag_self_hear & 1) << 2 |
-                                      (s.flag_radio_power & 1) << 3 | (s.flag_radio_reserv & 1) << 4 |
-                                      (s.flag_detected_rx & 1) << 5 | (s.flag_detected_tx & 1) << 6 |
-                                      (s.flag_rs_tx & 1) << 7);
-  out[1] = s.flag_rs_error & 1;
+// The common head of every send: the record member m gives the channel and
+// its number field; body writes the data and returns the length so far (a
+// status set on the way wins over padding).
+template <class T, class Body>
+int trans_rad(PROTO_CONV_ARGS, T u_proto_payload::*m, uint8_t T::*number, Body body) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
+  if (size < kHead) return CONVERT_NOT_ENOUGHT_MEMORY;
+  const T& v = record->payload.*m;
+  payload[0] = v.channel;
+  payload[1] = v.*number;
+  payload[2] = 0;
+  int len = body(v);
+  return len < 0 ? len : finish(payload, len, size);
 }
 
-void get_analog_bits(const unsigned char* in, s_proto_rad_analog_bits& s) {
-  s.flag_attach = in[0] & 1;
-  s.flag_ptt = (in[0] >> 1) & 1;
-  s.flag_self_hear = (in[0] >> 2) & 1;
-  s.flag_radio_power = (in[0] >> 3) & 1;
-  s.flag_radio_reserv = (in[0] >> 4) & 1;
-  s.flag_detected_rx = (in[0] >> 5) & 1;
-  s.flag_detected_tx = (in[0] >> 6) & 1;
-  s.flag_rs_tx = (in[0] >> 7) & 1;
-  s.flag_rs_error = in[1] & 1;
+// The common head of every receive; body reads the data given its count d.
+template <class T, class Body>
+int recv_rad(PROTO_CONV_ARGS, T u_proto_payload::*m, uint8_t T::*number, Body body) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
+  if (size < kHead) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  T& v = record->payload.*m;
+  v.channel = payload[0];
+  v.*number = payload[1];
+  return body(v, static_cast<int>(payload[2]));
+}
+
+// The common head of every dump: the channel and number lines, then body.
+template <class T, class Body>
+int dump_rad(char* buffer, long size, s_data_cmd* r, int flags, T u_proto_payload::*m, uint8_t T::*number,
+             const char* channel_line, const char* number_line, Body body) {
+  int len = sprintf_dummy(buffer, size, r, flags);
+  if (len == 0) return 0;
+  const T& v = r->payload.*m;
+  len = proto_dump_line(buffer, size, len, channel_line, v.channel);
+  len = proto_dump_line(buffer, size, len, number_line, v.*number);
+  return body(v, len);
+}
+
+// A counted byte list: its count line, its title line, then shown bytes.
+int dump_list(char* buffer, long size, int len, const char* count_line, const char* title_line, int count,
+              const uint8_t* bytes, int shown) {
+  len = proto_dump_line(buffer, size, len, count_line, count);
+  len = proto_dump_line(buffer, size, len, "%s", title_line);
+  return dump_bytes(buffer, size, len, bytes, shown);
 }
 
 int dump_select(char* buffer, long size, int len, const s_proto_rad_select& s) {
@@ -105,328 +146,239 @@ int dump_select(char* buffer, long size, int len, const s_proto_rad_select& s) {
 // ---------------------------------------------------------------- send
 
 int convert_trans_rad_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_command& c = record->payload.rad_command;
-  int len = start_trans(payload, size, c.channel, c.command);
-  if (len < 0) return len;
-  switch (c.command) {
-    case RAD_CMD_PTT_ON: {
-      int n = c.ptt.param_size;
-      if (3 + n > size) {
-        len = CONVERT_NOT_ENOUGHT_MEMORY;
-        break;
-      }
-      if (n > PROTO_PACKET_PARAM_MAX) n = PROTO_PACKET_PARAM_MAX;
-      len = trans_bytes(payload, size, c.ptt.param, n);
-      break;
-    }
-    case RAD_CMD_RS485:
-      len = to_dli(record) ? CONVERT_BAD_PARAM
-                           : trans_bytes(payload, size, c.rs485_cmd.payload, c.rs485_cmd.payload_size);
-      break;
-    case RAD_CMD_SEL_CH:
-      len = to_ali(record) ? CONVERT_BAD_PARAM : trans_select(payload, size, c.select_channel);
-      break;
-    case RAD_CMD_RX_ON:
-    case RAD_CMD_RX_OFF:
-    case RAD_CMD_BSS_ON:
-    case RAD_CMD_BSS_OFF:
-      if (to_ali(record)) len = CONVERT_BAD_PARAM;
-      break;
-    case RAD_CMD_RST_ON:
-    case RAD_CMD_RST_OFF:
-    case RAD_CMD_AUX_ON:
-    case RAD_CMD_AUX_OFF:
-    case RAD_CMD_DEACT_CH:
-    case RAD_CMD_ACT_CH:
-      if (to_dli(record)) len = CONVERT_BAD_PARAM;
-      break;
-    default:
-      break;
-  }
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_command,
+                   &s_proto_rad_command::command, [&](const s_proto_rad_command& c) {
+                     switch (c.command) {
+                       case RAD_CMD_PTT_ON: {
+                         int n = c.ptt.param_size;
+                         if (kHead + n > size) return static_cast<int>(CONVERT_NOT_ENOUGHT_MEMORY);
+                         if (n > PROTO_PACKET_PARAM_MAX) n = PROTO_PACKET_PARAM_MAX;
+                         return trans_bytes(payload, size, c.ptt.param, n);
+                       }
+                       case RAD_CMD_RS485:
+                         return to_dli(record) ? CONVERT_BAD_PARAM
+                                               : trans_bytes(payload, size, c.rs485_cmd.payload,
+                                                             c.rs485_cmd.payload_size);
+                       case RAD_CMD_SEL_CH:
+                         return to_ali(record) ? CONVERT_BAD_PARAM : trans_select(payload, size, c.select_channel);
+                       case RAD_CMD_RX_ON:
+                       case RAD_CMD_RX_OFF:
+                       case RAD_CMD_BSS_ON:
+                       case RAD_CMD_BSS_OFF:
+                         return to_ali(record) ? CONVERT_BAD_PARAM : kHead;
+                       case RAD_CMD_RST_ON:
+                       case RAD_CMD_RST_OFF:
+                       case RAD_CMD_AUX_ON:
+                       case RAD_CMD_AUX_OFF:
+                       case RAD_CMD_DEACT_CH:
+                       case RAD_CMD_ACT_CH:
+                         return to_dli(record) ? CONVERT_BAD_PARAM : kHead;
+                       default:
+                         return kHead;
+                     }
+                   });
 }
 
 int convert_trans_rad_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_state& s = record->payload.rad_state;
-  int len = start_trans(payload, size, s.channel, s.type);
-  if (len < 0) return len;
-  if (s.type == RAD_STATE_SEL_CH)
-    len = to_ali(record) ? CONVERT_BAD_PARAM : trans_select(payload, size, s.select_channel);
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_state,
+                   &s_proto_rad_state::type, [&](const s_proto_rad_state& s) {
+                     if (s.type != RAD_STATE_SEL_CH) return kHead;
+                     return to_ali(record) ? CONVERT_BAD_PARAM : trans_select(payload, size, s.select_channel);
+                   });
 }
 
 int convert_trans_rad_digital_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_digital_command& c = record->payload.rad_dig_command;
-  int len = start_trans(payload, size, c.channel, c.command);
-  if (len < 0) return len;
-  if (c.command == RAD_DIG_CMD_SEL_CH) {
-    len = trans_select(payload, size, c.select_channel);
-  } else if (c.command == RAD_DIG_CMD_BSS_SCORE) {
-    if (7 > size) {
-      len = CONVERT_NOT_ENOUGHT_MEMORY;
-    } else {
-      payload[2] = 4;
-      put_float(payload + 3, c.bss.snr);
-      len = 7;
-    }
-  }
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_dig_command,
+                   &s_proto_rad_digital_command::command, [&](const s_proto_rad_digital_command& c) {
+                     if (c.command == RAD_DIG_CMD_SEL_CH) return trans_select(payload, size, c.select_channel);
+                     if (c.command != RAD_DIG_CMD_BSS_SCORE) return kHead;
+                     int len = trans_fixed(payload, size, 4);
+                     if (len > 0) put_float(payload + kHead, c.bss.snr);
+                     return len;
+                   });
 }
 
 int convert_trans_rad_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_digital_state& s = record->payload.rad_dig_state;
-  int len = start_trans(payload, size, s.channel, s.type);
-  if (len < 0) return len;
-  if (s.type == RAD_STATE_BITS) {
-    if (5 > size) {
-      len = CONVERT_NOT_ENOUGHT_MEMORY;
-    } else {
-      payload[2] = 2;
-      put_digital_bits(payload + 3, s.state);
-      len = 5;
-    }
-  } else if (s.type == RAD_STATE_SEL_CH) {
-    len = trans_select(payload, size, s.select_channel);
-  }
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_dig_state,
+                   &s_proto_rad_digital_state::type, [&](const s_proto_rad_digital_state& s) {
+                     if (s.type == RAD_STATE_BITS) return trans_bits(payload, size, s.state, kDigitalBits);
+                     if (s.type == RAD_STATE_SEL_CH) return trans_select(payload, size, s.select_channel);
+                     return kHead;
+                   });
 }
 
 int convert_trans_rad_analog_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_analog_command& c = record->payload.rad_analog_command;
-  int len = start_trans(payload, size, c.channel, c.command);
-  if (len < 0) return len;
-  if (c.command == RAD_ANA_CMD_RS485)
-    len = trans_bytes(payload, size, c.rs485_status.payload, c.rs485_status.payload_size);
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_analog_command,
+                   &s_proto_rad_analog_command::command, [&](const s_proto_rad_analog_command& c) {
+                     if (c.command != RAD_ANA_CMD_RS485) return kHead;
+                     return trans_bytes(payload, size, c.rs485_status.payload, c.rs485_status.payload_size);
+                   });
 }
 
 int convert_trans_rad_analog_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
-  s_proto_rad_analog_state& s = record->payload.rad_analog_state;
-  int len = start_trans(payload, size, s.channel, s.type);
-  if (len < 0) return len;
-  if (s.type == RAD_STATE_BITS) {
-    if (5 > size) {
-      len = CONVERT_NOT_ENOUGHT_MEMORY;
-    } else {
-      payload[2] = 2;
-      put_analog_bits(payload + 3, s.state);
-      len = 5;
-    }
-  }
-  return end_trans(payload, len, size);
+  return trans_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_analog_state,
+                   &s_proto_rad_analog_state::type, [&](const s_proto_rad_analog_state& s) {
+                     if (s.type != RAD_STATE_BITS) return kHead;
+                     return trans_bits(payload, size, s.state, kAnalogBits);
+                   });
 }
 
 // ---------------------------------------------------------------- receive
 
 int convert_recv_rad_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_command& c = record->payload.rad_command;
-  c.channel = payload[0];
-  c.command = payload[1];
-  int d = payload[2];
-  switch (c.command) {
-    case RAD_CMD_PTT_ON: {
-      if (!has_data(size, d, 0)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-      int n = d > PROTO_PACKET_PARAM_MAX ? PROTO_PACKET_PARAM_MAX : d;
-      c.ptt.param_size = static_cast<uint8_t>(n);
-      std::memcpy(c.ptt.param, payload + 3, static_cast<size_t>(n));
-      return CONVERT_OK;
-    }
-    case RAD_CMD_RS485:
-      return recv_bytes(payload, size, d, c.rs485_cmd);
-    case RAD_CMD_SEL_CH:
-      return recv_select(payload, size, d, c.select_channel);
-    default:
-      return CONVERT_OK;
-  }
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_command,
+                  &s_proto_rad_command::command, [&](s_proto_rad_command& c, int d) {
+                    switch (c.command) {
+                      case RAD_CMD_PTT_ON: {
+                        if (!has_data(size, d, 0)) return static_cast<int>(CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+                        int n = d > PROTO_PACKET_PARAM_MAX ? PROTO_PACKET_PARAM_MAX : d;
+                        c.ptt.param_size = static_cast<uint8_t>(n);
+                        std::memcpy(c.ptt.param, payload + kHead, static_cast<size_t>(n));
+                        return static_cast<int>(CONVERT_OK);
+                      }
+                      case RAD_CMD_RS485:
+                        return recv_bytes(payload, size, d, c.rs485_cmd);
+                      case RAD_CMD_SEL_CH:
+                        return recv_select(payload, size, d, c.select_channel);
+                      default:
+                        return static_cast<int>(CONVERT_OK);
+                    }
+                  });
 }
 
 int convert_recv_rad_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_state& s = record->payload.rad_state;
-  s.channel = payload[0];
-  s.type = payload[1];
-  if (s.type == RAD_STATE_SEL_CH) return recv_select(payload, size, payload[2], s.select_channel);
-  return CONVERT_OK;
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_state,
+                  &s_proto_rad_state::type, [&](s_proto_rad_state& s, int d) {
+                    if (s.type == RAD_STATE_SEL_CH) return recv_select(payload, size, d, s.select_channel);
+                    return static_cast<int>(CONVERT_OK);
+                  });
 }
 
 int convert_recv_rad_digital_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_digital_command& c = record->payload.rad_dig_command;
-  c.channel = payload[0];
-  c.command = payload[1];
-  int d = payload[2];
-  if (c.command == RAD_DIG_CMD_SEL_CH) return recv_select(payload, size, d, c.select_channel);
-  if (c.command == RAD_DIG_CMD_BSS_SCORE) {
-    if (!has_data(size, d, 4)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    c.bss.snr = get_float(payload + 3);
-  }
-  return CONVERT_OK;
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_dig_command,
+                  &s_proto_rad_digital_command::command, [&](s_proto_rad_digital_command& c, int d) {
+                    if (c.command == RAD_DIG_CMD_SEL_CH) return recv_select(payload, size, d, c.select_channel);
+                    if (c.command == RAD_DIG_CMD_BSS_SCORE) {
+                      if (!has_data(size, d, 4)) return static_cast<int>(CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+                      c.bss.snr = get_float(payload + kHead);
+                    }
+                    return static_cast<int>(CONVERT_OK);
+                  });
 }
 
 int convert_recv_rad_digital_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_digital_state& s = record->payload.rad_dig_state;
-  s.channel = payload[0];
-  s.type = payload[1];
-  int d = payload[2];
-  if (s.type == RAD_STATE_SEL_CH) return recv_select(payload, size, d, s.select_channel);
-  if (s.type == RAD_STATE_BITS) {
-    if (!has_data(size, d, 2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    get_digital_bits(payload + 3, s.state);
-  }
-  return CONVERT_OK;
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_dig_state,
+                  &s_proto_rad_digital_state::type, [&](s_proto_rad_digital_state& s, int d) {
+                    if (s.type == RAD_STATE_SEL_CH) return recv_select(payload, size, d, s.select_channel);
+                    if (s.type == RAD_STATE_BITS) return recv_bits(payload, size, d, s.state, kDigitalBits);
+                    return static_cast<int>(CONVERT_OK);
+                  });
 }
 
 int convert_recv_rad_analog_command(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_analog_command& c = record->payload.rad_analog_command;
-  c.channel = payload[0];
-  c.command = payload[1];
-  if (c.command == RAD_ANA_CMD_RS485) return recv_bytes(payload, size, payload[2], c.rs485_status);
-  return CONVERT_OK;
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_analog_command,
+                  &s_proto_rad_analog_command::command, [&](s_proto_rad_analog_command& c, int d) {
+                    if (c.command == RAD_ANA_CMD_RS485) return recv_bytes(payload, size, d, c.rs485_status);
+                    return static_cast<int>(CONVERT_OK);
+                  });
 }
 
 int convert_recv_rad_analog_state(PROTO_CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
-  if (size < 3) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-  s_proto_rad_analog_state& s = record->payload.rad_analog_state;
-  s.channel = payload[0];
-  s.type = payload[1];
-  if (s.type == RAD_STATE_BITS) {
-    if (!has_data(size, payload[2], 2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    get_analog_bits(payload + 3, s.state);
-  }
-  return CONVERT_OK;
+  return recv_rad(row, flags, src, dst, payload, size, record, &u_proto_payload::rad_analog_state,
+                  &s_proto_rad_analog_state::type, [&](s_proto_rad_analog_state& s, int d) {
+                    if (s.type == RAD_STATE_BITS) return recv_bits(payload, size, d, s.state, kAnalogBits);
+                    return static_cast<int>(CONVERT_OK);
+                  });
 }
 
 // ---------------------------------------------------------------- dumps
 
 int sprintf_rad_command(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_command& c = r->payload.rad_command;
-  len = proto_dump_line(buffer, size, len, "rad_command.channel: %d,\n", c.channel);
-  len = proto_dump_line(buffer, size, len, "rad_command.command: %d,\n", c.command);
-  switch (c.command) {
-    case RAD_CMD_RS485:
-      len = proto_dump_line(buffer, size, len, "rs485_cmd.payload_size: %d,\n", c.rs485_cmd.payload_size);
-      len = proto_dump_line(buffer, size, len, "rs485_cmd.payload : \n");
-      return dump_bytes(buffer, size, len, c.rs485_cmd.payload, c.rs485_cmd.payload_size);
-    case RAD_CMD_SEL_CH:
-      return dump_select(buffer, size, len, c.select_channel);
-    case RAD_CMD_PTT_ON: {
-      len = proto_dump_line(buffer, size, len, "ptt.param_size: %d,\n", c.ptt.param_size);
-      len = proto_dump_line(buffer, size, len, "ptt.param : \n");
-      // The record holds at most 20 parameter bytes whatever the size says.
-      int n = c.ptt.param_size;
-      if (n > PROTO_PACKET_PARAM_MAX) n = PROTO_PACKET_PARAM_MAX;
-      return dump_bytes(buffer, size, len, c.ptt.param, n);
-    }
-    default:
-      return len;
-  }
+  return dump_rad(buffer, size, r, flags, &u_proto_payload::rad_command, &s_proto_rad_command::command,
+                  "rad_command.channel: %d,\n", "rad_command.command: %d,\n",
+                  [&](const s_proto_rad_command& c, int len) {
+                    switch (c.command) {
+                      case RAD_CMD_RS485:
+                        return dump_list(buffer, size, len, "rs485_cmd.payload_size: %d,\n", "rs485_cmd.payload : \n",
+                                         c.rs485_cmd.payload_size, c.rs485_cmd.payload, c.rs485_cmd.payload_size);
+                      case RAD_CMD_SEL_CH:
+                        return dump_select(buffer, size, len, c.select_channel);
+                      case RAD_CMD_PTT_ON: {
+                        // The record holds at most 20 parameter bytes whatever the size says.
+                        int n = c.ptt.param_size;
+                        if (n > PROTO_PACKET_PARAM_MAX) n = PROTO_PACKET_PARAM_MAX;
+                        return dump_list(buffer, size, len, "ptt.param_size: %d,\n", "ptt.param : \n",
+                                         c.ptt.param_size, c.ptt.param, n);
+                      }
+                      default:
+                        return len;
+                    }
+                  });
 }
 
 int sprintf_rad_state(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_state& s = r->payload.rad_state;
-  len = proto_dump_line(buffer, size, len, "rad_state.channel: %d,\n", s.channel);
-  len = proto_dump_line(buffer, size, len, "rad_state.type   : %d,\n", s.type);
-  if (s.type == RAD_STATE_SEL_CH) len = dump_select(buffer, size, len, s.select_channel);
-  return len;
+  return dump_rad(buffer, size, r, flags, &u_proto_payload::rad_state, &s_proto_rad_state::type,
+                  "rad_state.channel: %d,\n", "rad_state.type   : %d,\n", [&](const s_proto_rad_state& s, int len) {
+                    return s.type == RAD_STATE_SEL_CH ? dump_select(buffer, size, len, s.select_channel) : len;
+                  });
 }
 
 int sprintf_rad_digital_command(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_digital_command& c = r->payload.rad_dig_command;
-  len = proto_dump_line(buffer, size, len, "rad_dig_command.channel : %d,\n", c.channel);
-  len = proto_dump_line(buffer, size, len, "rad_dig_command.command : %d,\n", c.command);
-  if (c.command == RAD_DIG_CMD_SEL_CH) len = dump_select(buffer, size, len, c.select_channel);
-  if (c.command == RAD_DIG_CMD_BSS_SCORE)
-    len = proto_dump_line(buffer, size, len, "bss.snr   : %4.2f,\n", static_cast<double>(c.bss.snr));
-  return len;
+  return dump_rad(buffer, size, r, flags, &u_proto_payload::rad_dig_command, &s_proto_rad_digital_command::command,
+                  "rad_dig_command.channel : %d,\n", "rad_dig_command.command : %d,\n",
+                  [&](const s_proto_rad_digital_command& c, int len) {
+                    if (c.command == RAD_DIG_CMD_SEL_CH) len = dump_select(buffer, size, len, c.select_channel);
+                    if (c.command == RAD_DIG_CMD_BSS_SCORE)
+                      len = proto_dump_line(buffer, size, len, "bss.snr   : %4.2f,\n", static_cast<double>(c.bss.snr));
+                    return len;
+                  });
 }
 
 int sprintf_rad_digital_state(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_digital_state& s = r->payload.rad_dig_state;
-  len = proto_dump_line(buffer, size, len, "rad_dig_state.channel: %d,\n", s.channel);
-  len = proto_dump_line(buffer, size, len, "rad_dig_state.type   : %d,\n", s.type);
-  if (s.type == RAD_STATE_BITS) {
-    const s_proto_rad_digital_bits& b = s.state;
-    len = proto_dump_line(buffer, size, len, "state.flag_rc            : %d,\n", b.flag_rc);
-    len = proto_dump_line(buffer, size, len, "state.flag_ptt           : %d,\n", b.flag_ptt);
-    len = proto_dump_line(buffer, size, len, "state.flag_self_hear     : %d,\n", b.flag_self_hear);
-    len = proto_dump_line(buffer, size, len, "state.flag_receiver      : %d,\n", b.flag_receiver);
-    len = proto_dump_line(buffer, size, len, "state.flag_bss           : %d,\n", b.flag_bss);
-    len = proto_dump_line(buffer, size, len, "state.flag_ptt_selcall   : %d,\n", b.flag_ptt_selcall);
-    len = proto_dump_line(buffer, size, len, "state.flag_rc_line_state : %d,\n", b.flag_rc_line_state);
-    len = proto_dump_line(buffer, size, len, "state.flag_detector_rx   : %d,\n", b.flag_detector_rx);
-    len = proto_dump_line(buffer, size, len, "state.flag_detector_tx   : %d,\n", b.flag_detector_tx);
-  } else if (s.type == RAD_STATE_SEL_CH) {
-    len = dump_select(buffer, size, len, s.select_channel);
-  }
-  return len;
+  return dump_rad(
+      buffer, size, r, flags, &u_proto_payload::rad_dig_state, &s_proto_rad_digital_state::type,
+      "rad_dig_state.channel: %d,\n", "rad_dig_state.type   : %d,\n", [&](const s_proto_rad_digital_state& s, int len) {
+        if (s.type == RAD_STATE_SEL_CH) return dump_select(buffer, size, len, s.select_channel);
+        if (s.type != RAD_STATE_BITS) return len;
+        const s_proto_rad_digital_bits& b = s.state;
+        len = proto_dump_line(buffer, size, len, "state.flag_rc            : %d,\n", b.flag_rc);
+        len = proto_dump_line(buffer, size, len, "state.flag_ptt           : %d,\n", b.flag_ptt);
+        len = proto_dump_line(buffer, size, len, "state.flag_self_hear     : %d,\n", b.flag_self_hear);
+        len = proto_dump_line(buffer, size, len, "state.flag_receiver      : %d,\n", b.flag_receiver);
+        len = proto_dump_line(buffer, size, len, "state.flag_bss           : %d,\n", b.flag_bss);
+        len = proto_dump_line(buffer, size, len, "state.flag_ptt_selcall   : %d,\n", b.flag_ptt_selcall);
+        len = proto_dump_line(buffer, size, len, "state.flag_rc_line_state : %d,\n", b.flag_rc_line_state);
+        len = proto_dump_line(buffer, size, len, "state.flag_detector_rx   : %d,\n", b.flag_detector_rx);
+        return proto_dump_line(buffer, size, len, "state.flag_detector_tx   : %d,\n", b.flag_detector_tx);
+      });
 }
 
 int sprintf_rad_analog_command(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_analog_command& c = r->payload.rad_analog_command;
-  len = proto_dump_line(buffer, size, len, "rad_analog_command.channel : %d,\n", c.channel);
-  len = proto_dump_line(buffer, size, len, "rad_analog_command.command : %d,\n", c.command);
-  if (c.command == RAD_ANA_CMD_RS485) {
-    len = proto_dump_line(buffer, size, len, "rs485_status.payload_size: %d,\n", c.rs485_status.payload_size);
-    len = proto_dump_line(buffer, size, len, "rs485_status.payload : \n");
-    len = dump_bytes(buffer, size, len, c.rs485_status.payload, c.rs485_status.payload_size);
-  }
-  return len;
+  return dump_rad(buffer, size, r, flags, &u_proto_payload::rad_analog_command, &s_proto_rad_analog_command::command,
+                  "rad_analog_command.channel : %d,\n", "rad_analog_command.command : %d,\n",
+                  [&](const s_proto_rad_analog_command& c, int len) {
+                    if (c.command != RAD_ANA_CMD_RS485) return len;
+                    const s_proto_rad_bytes& b = c.rs485_status;
+                    return dump_list(buffer, size, len, "rs485_status.payload_size: %d,\n", "rs485_status.payload : \n",
+                                     b.payload_size, b.payload, b.payload_size);
+                  });
 }
 
 int sprintf_rad_analog_state(char* buffer, long size, s_data_cmd* r, int flags) {
-  int len = sprintf_dummy(buffer, size, r, flags);
-  if (len == 0) return 0;
-  const s_proto_rad_analog_state& s = r->payload.rad_analog_state;
-  len = proto_dump_line(buffer, size, len, "rad_analog_state.channel: %d,\n", s.channel);
-  len = proto_dump_line(buffer, size, len, "rad_analog_state.type   : %d,\n", s.type);
-  if (s.type == RAD_STATE_BITS) {
-    const s_proto_rad_analog_bits& b = s.state;
-    len = proto_dump_line(buffer, size, len, "state.flag_attach      : %d,\n", b.flag_attach);
-    len = proto_dump_line(buffer, size, len, "state.flag_ptt         : %d,\n", b.flag_ptt);
-    len = proto_dump_line(buffer, size, len, "state.flag_self_hear   : %d,\n", b.flag_self_hear);
-    len = proto_dump_line(buffer, size, len, "state.flag_radio_power : %d,\n", b.flag_radio_power);
-    len = proto_dump_line(buffer, size, len, "state.flag_radio_reserv: %d,\n", b.flag_radio_reserv);
-    len = proto_dump_line(buffer, size, len, "state.flag_detected_rx : %d,\n", b.flag_detected_rx);
-    len = proto_dump_line(buffer, size, len, "state.flag_detected_tx : %d,\n", b.flag_detected_tx);
-    len = proto_dump_line(buffer, size, len, "state.flag_rs_tx       : %d,\n", b.flag_rs_tx);
-    len = proto_dump_line(buffer, size, len, "state.flag_rs_error    : %d,\n", b.flag_rs_error);
-  }
-  return len;
+  return dump_rad(
+      buffer, size, r, flags, &u_proto_payload::rad_analog_state, &s_proto_rad_analog_state::type,
+      "rad_analog_state.channel: %d,\n", "rad_analog_state.type   : %d,\n",
+      [&](const s_proto_rad_analog_state& s, int len) {
+        if (s.type != RAD_STATE_BITS) return len;
+        const s_proto_rad_analog_bits& b = s.state;
+        len = proto_dump_line(buffer, size, len, "state.flag_attach      : %d,\n", b.flag_attach);
+        len = proto_dump_line(buffer, size, len, "state.flag_ptt         : %d,\n", b.flag_ptt);
+        len = proto_dump_line(buffer, size, len, "state.flag_self_hear   : %d,\n", b.flag_self_hear);
+        len = proto_dump_line(buffer, size, len, "state.flag_radio_power : %d,\n", b.flag_radio_power);
+        len = proto_dump_line(buffer, size, len, "state.flag_radio_reserv: %d,\n", b.flag_radio_reserv);
+        len = proto_dump_line(buffer, size, len, "state.flag_detected_rx : %d,\n", b.flag_detected_rx);
+        len = proto_dump_line(buffer, size, len, "state.flag_detected_tx : %d,\n", b.flag_detected_tx);
+        len = proto_dump_line(buffer, size, len, "state.flag_rs_tx       : %d,\n", b.flag_rs_tx);
+        return proto_dump_line(buffer, size, len, "state.flag_rs_error    : %d,\n", b.flag_rs_error);
+      });
 }

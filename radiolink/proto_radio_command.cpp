@@ -3,20 +3,8 @@
 
 #include "radiolink/proto_vork.h"
 
-#define CONV_ARGS                                                                                                      \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-
-namespace {
-bool present(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst,
-             unsigned char* payload, s_data_cmd* record) {
-  return row && flags && src && dst && payload && record;
-}
-}  // namespace
-
-int convert_trans_radio_command(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_radio_command(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   const s_proto_radio_command& rc = record->payload.radio_command;
   int n = rc.param_size;
   int len = 1 + n;
@@ -28,9 +16,8 @@ int convert_trans_radio_command(CONV_ARGS) {
   return len;
 }
 
-int convert_recv_radio_command(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_radio_command(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 0) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_radio_command& rc = record->payload.radio_command;
   rc.channel = 0;
@@ -44,9 +31,8 @@ int convert_recv_radio_command(CONV_ARGS) {
   return CONVERT_OK;
 }
 
-int convert_trans_bss_quality(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+int convert_trans_bss_quality(PROTO_CONV_ARGS) {
+  if (!proto_trans_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_MEMORY;
   uint32_t bits;
   std::memcpy(&bits, &record->payload.rd_bss.snr, sizeof bits);
@@ -54,9 +40,8 @@ int convert_trans_bss_quality(CONV_ARGS) {
   return 4;
 }
 
-int convert_recv_bss_quality(CONV_ARGS) {
-  if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+int convert_recv_bss_quality(PROTO_CONV_ARGS) {
+  if (!proto_recv_begin(row, flags, src, dst, payload, size, record)) return CONVERT_ERROR;
   if (size < 4) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.rd_bss.channel = 0;
   uint32_t bits = 0;

@@ -402,6 +402,26 @@ int convert_trans_src_dst(unsigned char* src, unsigned char* dst, const s_data_c
 int proto_recv_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
 int proto_trans_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
 
+// The parameters every converter takes.
+#define PROTO_CONV_ARGS                                                                                                \
+  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
+      int size, s_data_cmd *record
+
+// Checks that no converter argument is missing, then runs the common start;
+// false (nothing done) when one is missing.
+inline bool proto_recv_begin(PROTO_CONV_ARGS) {
+  (void)size;
+  if (!(row && flags && src && dst && payload && record)) return false;
+  proto_recv_header(flags, src, dst, record);
+  return true;
+}
+inline bool proto_trans_begin(PROTO_CONV_ARGS) {
+  (void)size;
+  if (!(row && flags && src && dst && payload && record)) return false;
+  proto_trans_header(flags, src, dst, record);
+  return true;
+}
+
 // ---------------------------------------------------------------- record helpers
 
 int cmp_data_cmd(s_data_cmd* a, s_data_cmd* b);

@@ -6,10 +6,6 @@
 
 #include "radiolink/proto_vork.h"
 
-#define PROTO_CONV_ARGS                                                                                                \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-
 struct ProtoReader {
   const unsigned char* data;
   int length;
@@ -68,3 +64,31 @@ struct ProtoWriter {
 
 inline unsigned proto_bit(uint8_t flag, int bit) { return (flag ? 1u : 0u) << bit; }
 inline uint8_t proto_flag(uint8_t byte, int bit) { return static_cast<uint8_t>((byte >> bit) & 1); }
+
+// Appends count channel blocks, each written by one(i, out, room) which gives
+// its length or a failure; CONVERT_OK or that failure.
+template <class One>
+int proto_trans_each(ProtoWriter& wr, int count, One one) {
+  for (int i = 0; i < count; ++i) {
+    int r = one(i, wr.data + wr.pos, wr.capacity - wr.pos);
+    if (r < 0) return r;
+    wr.pos += r;
+  }
+  return CONVERT_OK;
+}
+
+// Reads count channel blocks of type (16 bits), length and data, each handed
+// to one(i, type, data, length); CONVERT_OK or the first failure.
+template <class One>
+int proto_recv_typed_each(ProtoReader& rd, int count, One one) {
+  for (int i = 0; i < count; ++i) {
+    if (!rd.has(3)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    uint16_t type = rd.u16();
+    uint8_t len = rd.u8();
+    if (!rd.has(len)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    int r = one(i, type, rd.data + rd.pos, len);
+    if (r != CONVERT_OK) return r;
+    rd.pos += len;
+  }
+  return CONVERT_OK;
+}

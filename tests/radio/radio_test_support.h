@@ -1,25 +1,14 @@
 #pragma once
-// Helpers of the radio slot tests: log capture and packed radio packets.
-#include <iostream>
-#include <sstream>
+// Helpers of the radio slot tests: packed radio packets.
 #include <string>
 #include <vector>
 
 #include "radio/sig_proto.h"
+#include "slots/slot_bench_fixture.h"
 
 namespace radiotest {
 
-// Collects what the log and error streams receive while alive.
-struct LogCapture {
-  LogCapture() : log(std::clog.rdbuf(text.rdbuf())), err(std::cerr.rdbuf(text.rdbuf())) {}
-  ~LogCapture() {
-    std::clog.rdbuf(log);
-    std::cerr.rdbuf(err);
-  }
-  bool has(const std::string& s) const { return text.str().find(s) != std::string::npos; }
-  std::ostringstream text;
-  std::streambuf *log, *err;
-};
+using slottest::LogCapture;
 
 // A packet of `type` with its priority and push-to-talk flag.
 inline std::vector<uint8_t> Packed(int type, int priority, int ptt = 0) {

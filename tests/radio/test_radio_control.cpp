@@ -280,10 +280,6 @@ TEST_F(RadioControl, EachRoleSendsOnlyItsOwnPackets) {
   EXPECT_EQ(ws.chanState().session_addr, ip("10.0.0.6"));
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(RadioControl, AnEndedDriverSessionIsNoLongerWatched) {
   LogCapture log;
   auto c = Gateway();

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "hardware/sim/sim.h"
-#include "radio/sig_proto.h"
+#include "radio_test_support.h"
 #include "support/e1board_harness.h"
 #include "support/rtp_peer.h"
 
@@ -73,16 +73,10 @@ TEST_F(RadioDaemon, RadioSlotCarriesTheChannelSignalling) {
   EXPECT_TRUE(Written().empty());
 
   // A radio packet from workstation 10.1.1.9 reaches the controller.
-  sig_proto p;
-  sig_proto_init(&p);
-  p.type = SIG_PROTO_GW_FLAG;
-  p.priority = 3;
-  p.flag_p = 1;
-  unsigned char buf[64];
-  const int n = sig_proto_pack(&p, buf, sizeof buf);
-  ASSERT_GT(n, 0);
+  const std::vector<uint8_t> pkt = radiotest::Packed(SIG_PROTO_GW_FLAG, 3, 1);
+  ASSERT_FALSE(pkt.empty());
   d.Clear();
-  const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(Sim::Bytes(buf, buf + n)));
+  const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(Sim::Bytes(pkt.begin(), pkt.end())));
   ASSERT_NE(reply.find("delivered 1"), std::string::npos) << reply;
   TERM::RtpRadioRequest got;
   ASSERT_TRUE(d.Wait([&](const Msgs& ms) {

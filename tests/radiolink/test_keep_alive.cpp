@@ -3,28 +3,11 @@
 
 #include <string>
 
-#include "tests/radiolink/radiolink_frames.h"
+#include "tests/radiolink/line_cmd_helpers.h"
 
 namespace {
 
-// The payload bytes of the one frame that sending the record makes.
-Bytes PayloadOf(int mode, const s_data_cmd& r, int* status = nullptr) {
-  Channel ch(mode);
-  Bytes f = ch.Send({r});
-  std::vector<s_data_cmd> w = ch.Written();
-  if (status) *status = w.empty() ? 1 : w[0].cmdStatus;
-  if (f.size() < 18) return {};
-  return Bytes(f.begin() + 16, f.end() - 2);
-}
-
-// The record that a gateway (or interface) channel decodes from a frame.
-s_data_cmd Receive(int mode, uint16_t id, uint16_t flags, uint8_t dst, const Bytes& payload) {
-  Channel ch(mode);
-  ch.Feed(MakeFrame(id, 0, flags, 0x02, dst, payload));
-  std::vector<s_data_cmd> got = ch.Received();
-  EXPECT_EQ(got.size(), 1u);
-  return got.empty() ? Record(0) : got[0];
-}
+using line_cmd::PayloadOf;
 
 std::string Dump(s_data_cmd r) {
   char buf[4096];
@@ -44,7 +27,7 @@ TEST(KeepAlive, DigitalVersion1Radio) {
   EXPECT_EQ(Bytes(p.begin(), p.begin() + 3), (Bytes{0x05, 0x01, 0x04}));
 
   // Two channels' worth of bytes: only the first is kept.
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, 0x01, {5, 0x22, 0x08, 0x3F, 0x0F, 0});
+  s_data_cmd in = line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, {5, 0x22, 0x08, 0x3F, 0x0F, 0}, 0x01);
   EXPECT_EQ(in.cmdStatus, 0);
   EXPECT_EQ(in.payload.rd_keep_alive.id, 5);
   EXPECT_EQ(in.payload.rd_keep_alive.channels_count, 1);
@@ -60,7 +43,7 @@ TEST(KeepAlive, DigitalVersion1Radio) {
                    "rd_keep_alive.channels[0].flag_sql           : 0,\n"),
             std::string::npos);
 
-  EXPECT_EQ(Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, 0x01, {5, 0}).cmdStatus,
+  EXPECT_EQ(line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, {5, 0}, 0x01).cmdStatus,
             CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 }
 
@@ -74,7 +57,7 @@ TEST(KeepAlive, AnalogVersion1Radio) {
   ASSERT_EQ(p.size(), 4u);
   EXPECT_EQ(Bytes(p.begin(), p.begin() + 3), (Bytes{0x05, 0x02, 0x10}));
 
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0100, 0x01, {9, 0x1F, 0x1F, 0});
+  s_data_cmd in = line_cmd::Receive(PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0100, {9, 0x1F, 0x1F, 0}, 0x01);
   EXPECT_EQ(in.cmdStatus, 0);
   EXPECT_EQ(in.payload.ra_keep_alive.channels[0].flag_radio_reserv, 1);
   EXPECT_EQ(in.payload.ra_keep_alive.channels[0].flag_rs_error, 1);
@@ -88,9 +71,9 @@ TEST(KeepAlive, ModesAndVersions) {
   int status = 1;
   EXPECT_EQ(PayloadOf(PROTO_MODE_DIGITAL, g, &status), (Bytes{4, 0}));
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x1200, 0x00, {4, 0}).cmdStatus, CONVERT_BAD_MODE);
+  EXPECT_EQ(line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x1200, {4, 0}, 0x00).cmdStatus, CONVERT_BAD_MODE);
   // Version 2 radio mode carries the id alone.
-  s_data_cmd v2 = Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x1100, 0x00, {6, 0});
+  s_data_cmd v2 = line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x1100, {6, 0}, 0x00);
   EXPECT_EQ(v2.cmdStatus, 0);
   EXPECT_NE(Dump(v2).find("rd_v2_keep_alive.id             : 6,\n"), std::string::npos);
 
@@ -98,10 +81,10 @@ TEST(KeepAlive, ModesAndVersions) {
   s_data_cmd d = Record(ALI_KEEP_ALIVE, 0, 3);
   PayloadOf(PROTO_MODE_ANALOG, d, &status);
   EXPECT_EQ(status, CONVERT_BAD_MODE);
-  EXPECT_EQ(Receive(PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0300, 0x01, {4, 0}).cmdStatus, CONVERT_BAD_MODE);
+  EXPECT_EQ(line_cmd::Receive(PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0300, {4, 0}, 0x01).cmdStatus, CONVERT_BAD_MODE);
 
   // DCON and GGS digital keep-alives carry the id.
-  s_data_cmd dcon = Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0300, 0x01, {8, 0});
+  s_data_cmd dcon = line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0300, {8, 0}, 0x01);
   EXPECT_EQ(dcon.cmdStatus, 0);
   EXPECT_NE(Dump(dcon).find("dcon_dig_keep_alive.id             : 8,\n"), std::string::npos);
 }
@@ -113,7 +96,7 @@ TEST(KeepAlive, GatewayKeepAlive) {
   Bytes p = PayloadOf(PROTO_MODE_GATEWAY, r);
   ASSERT_EQ(p.size(), 4u);
   EXPECT_EQ(Bytes(p.begin(), p.begin() + 3), (Bytes{0x03, 0x02, 0x01}));
-  s_data_cmd in = Receive(PROTO_MODE_DIGITAL, GW_KEEP_ALIVE, 0x1000, 0x02, p);
+  s_data_cmd in = line_cmd::Receive(PROTO_MODE_DIGITAL, GW_KEEP_ALIVE, 0x1000, p, 0x02);
   EXPECT_EQ(in.cmdStatus, 0);
   EXPECT_EQ(in.payload.v2_keep_alive.bus_windows_size, 0x0102);
   EXPECT_NE(Dump(in).find("v2_keep_alive.bus_windows_size : 258,\n"), std::string::npos);
@@ -132,7 +115,7 @@ TEST(KeepAlive, RemoteAndTest) {
   r.payload.remote_keep_alive.mode = 2;
   r.payload.remote_keep_alive.id = 3;
   EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, r), (Bytes{1, 2, 3, 0}));
-  s_data_cmd shortr = Receive(PROTO_MODE_GATEWAY, GW_REMOTE_KEEP_ALIVE, 0, 0x02, {1, 2});
+  s_data_cmd shortr = line_cmd::Receive(PROTO_MODE_GATEWAY, GW_REMOTE_KEEP_ALIVE, 0, {1, 2}, 0x02);
   EXPECT_EQ(shortr.cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   char buf[64];
   EXPECT_EQ(sprintf_data_cmd(buf, sizeof buf, &shortr, 0), 0);

@@ -29,7 +29,7 @@ class EchoSlots : public Bench {
   // The echoBus list of the resource report.
   std::vector<int> EchoBuses() {
     EXPECT_EQ(Ask(-1, Query), kOk);
-    for (const auto& m : e1test::Msgs(last_.begin(), last_.end())) {
+    for (const auto& m : e1test::Msgs(last.begin(), last.end())) {
       if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().query_isSelected()) continue;
       std::vector<int> v;
       for (const auto& b : m.get_pdu().get_signal().get_query().get_echoBus()) v.push_back(b.getValue());

@@ -16,7 +16,7 @@
 #include "slots/ext_slot.h"
 #include "slots/hdlc_slot.h"
 #include "slots/map_slot.h"
-#include "slots_test_support.h"
+#include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
 
 namespace kindtest {
@@ -56,19 +56,7 @@ inline std::string Describe(const LGCP::Signal& s) {
   return "ioctl " + std::to_string(r.currentSelection());
 }
 
-// "<slot>: success", "<slot>: error 6", "<slot>: transmitter active 8325".
-inline Strings Trace(const e1test::Msgs& ms) {
-  Strings v;
-  for (const auto& m : ms) {
-    std::string head = m.slot_isPresent() ? std::to_string(m.get_slot().getValue()) + ": " : "-: ";
-    int a = e1test::Answer({m});
-    if (m.get_pdu().signal_isSelected())
-      v.push_back(head + Describe(m.get_pdu().get_signal()));
-    else
-      v.push_back(head + (a == kOk ? "success" : "error " + std::to_string(a)));
-  }
-  return v;
-}
+inline Strings Trace(const e1test::Msgs& ms) { return slottest::Trace(ms, Describe); }
 
 inline Fill Timeslot(unsigned trunk, unsigned ts) {
   return [=](LGCP::Command& c) {
@@ -145,54 +133,24 @@ inline bool Xpoint(e1test::DaemonBench& d, int output, int source) {
   return ("\n" + d.Sim("xpoints")).find(line) != std::string::npos;
 }
 
-class Bench : public SimTest::Fixture {
+class Bench : public slottest::SlotBenchTest {
  protected:
-  static e1test::Bench& bench() {
-    static e1test::Bench* b = [] {
-      MapFactory::instance();
-      ExtFactory::instance();
-      EchoFactory::instance();
-      HdlcSlotFactory::instance();
-      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
-      bench->Bind(&Slots::instance());
-      EXPECT_TRUE(bench->Start() && bench->Connect());
-      return bench;
-    }();
-    return *b;
+  void Prepare() override {
+    MapFactory::instance();
+    ExtFactory::instance();
+    EchoFactory::instance();
+    HdlcSlotFactory::instance();
+    HwMux::instance();
   }
   void SetUp() override {
-    SimTest::Fixture::SetUp();
-    HwMux::instance();
-    Slots::releaseWaitMs = 10;
-    bench();
+    SlotBenchTest::SetUp();
     traces.reset();
   }
   void TearDown() override {
-    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
-    bench().Take(0);
+    SlotBenchTest::TearDown();
     traces.reset();
   }
-  // Sends a command (with a slot number unless -1); answers and signals
-  // until the answer and shortly after it.
-  Strings Request(int slot, const Fill& fill) {
-    LGCP::Message m = e1test::CommandMsg(++seq_, fill);
-    if (slot >= 0) m.set_slot(static_cast<unsigned>(slot));
-    EXPECT_TRUE(e1test::Send(bench().ctl, m));
-    e1test::Msgs got;
-    bench().loop.RunUntil([&] {
-      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
-      return e1test::Answer(got) != -2;
-    });
-    for (auto& x : bench().Take(5)) got.push_back(x);
-    last_ = got;
-    return Trace(got);
-  }
-  int Ask(int slot, const Fill& fill) {
-    Request(slot, fill);
-    return e1test::Answer(last_);
-  }
-  // What came without a command, after running the loop for ms.
-  Strings Pending(unsigned ms = 20) { return Trace(bench().Take(ms)); }
+  std::string DescribeSignal(const LGCP::Signal& s) const override { return Describe(s); }
   int sourceOf(int output) { return sim().tdm().sourceOf(output); }
   // The multiplexer holds the output (8192 and up) switched off.
   bool Disabled(int output) {
@@ -209,10 +167,6 @@ class Bench : public SimTest::Fixture {
     return dynamic_cast<T*>(Slots::instance().at(n));
   }
 
-  e1test::Msgs last_;
-
- private:
-  int seq_ = 0;
 };
 
 }  // namespace kindtest

@@ -17,7 +17,7 @@
 #include "runtime/loop/child_wait.h"
 #include "slots/modem_factory.h"
 #include "slots/slots.h"
-#include "slots_test_support.h"
+#include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
 #include "support/modem_standin.h"
 
@@ -110,52 +110,29 @@ inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& f
   return c;
 }
 
-class Bench : public SimTest::Fixture {
+class Bench : public slottest::SlotBenchTest {
  protected:
-  static e1test::Bench& bench() {
-    static e1test::Bench* b = [] {
-      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
-      bench->Bind(&Slots::instance());
-      EXPECT_TRUE(bench->Start() && bench->Connect());
-      return bench;
-    }();
-    return *b;
-  }
-  void SetUp() override {
-    SimTest::Fixture::SetUp();
+  void Prepare() override {
     ModemNet::ioctlFn = &FakeIoctl;
     ifaces().clear();
     ifaceLog().clear();
     ChildWait::Activate();
     InstallAll(SimTest::root());
     Clear(SimTest::root());
-    Slots::releaseWaitMs = 10;
     factory().IQuery();
-    bench();
+  }
+  void SetUp() override {
+    SlotBenchTest::SetUp();
     bench().Take(0);
   }
   void TearDown() override {
-    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
-    bench().Take(0);
+    SlotBenchTest::TearDown();
     ModemNet::ioctlFn = nullptr;
   }
+  std::string DescribeSignal(const LGCP::Signal& s) const override { return Describe(s); }
   static ModemFactory& factory() { return ModemFactory::instance(); }
   Sim::ModemDevice& modems() { return *static_cast<Sim::ModemDevice*>(sim().device("/dev/mctl")); }
 
-  // Sends a command (with a slot number unless -1); answers and signals as
-  // "<slot>: <what>", until the answer and shortly after it.
-  Strings Request(int slot, const Fill& fill, unsigned waitMs = 3000) {
-    LGCP::Message m = e1test::CommandMsg(++seq, fill);
-    if (slot >= 0) m.set_slot(static_cast<unsigned>(slot));
-    EXPECT_TRUE(e1test::Send(bench().ctl, m));
-    e1test::Msgs got;
-    bench().loop.RunUntil([&] {
-      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
-      return e1test::Answer(got) != -2;
-    }, waitMs);
-    for (auto& x : bench().Take(5)) got.push_back(x);
-    return Trace(got);
-  }
   // Runs the loop until `n` messages arrived (or 5 s), as Request shows them.
   Strings Await(std::size_t n, unsigned waitMs = 5000) {
     e1test::Msgs got;
@@ -164,16 +141,6 @@ class Bench : public SimTest::Fixture {
       return got.size() >= n;
     }, waitMs);
     return Trace(got);
-  }
-  static Strings Trace(const e1test::Msgs& ms) {
-    Strings v;
-    for (const auto& m : ms) {
-      std::string head = m.slot_isPresent() ? std::to_string(m.get_slot().getValue()) + ": " : "-: ";
-      int a = e1test::Answer({m});
-      if (m.get_pdu().signal_isSelected()) v.push_back(head + Describe(m.get_pdu().get_signal()));
-      else v.push_back(head + (a == -1 ? "success" : "error " + std::to_string(a)));
-    }
-    return v;
   }
   Strings Create(int slot, const LGCP::CreateParams& p) {
     return Request(slot, [&](LGCP::Command& c) { c.select_create(p); });
@@ -186,8 +153,6 @@ class Bench : public SimTest::Fixture {
     bench().loop.RunUntil([&] { return !Args(SimTest::root(), name).empty(); });
     return Args(SimTest::root(), name);
   }
-
-  int seq = 0;
 };
 
 }  // namespace modemtest

@@ -5,8 +5,6 @@
 // switches, the teardown order and the capacity report.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "hardware/board/requests.h"
 #include "hardware/sim/dsp.h"
 #include "hardware/sim/dtmf.h"
@@ -14,7 +12,7 @@
 #include "hardware/sim_env.h"
 #include "slots/rtp_factory.h"
 #include "slots/rtp_slot.h"
-#include "slots_test_support.h"
+#include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
 #include "support/rtp_peer.h"
 
@@ -22,7 +20,6 @@ namespace {
 
 using e1test::Answer;
 using rtptest::FreeRtpPort;
-using Fill = std::function<void(LGCP::Command&)>;
 using Payload = TERM::Payload;
 using Mode = LGCP::CodecMode;
 namespace R = Board::Req;
@@ -31,61 +28,16 @@ constexpr int kOk = -1;
 constexpr int kRefused = LGCP::ErrorCause::insufficientResources;
 constexpr int kUnsupported = LGCP::ErrorCause::unsupported;
 
-// Collects what the log and error streams receive while alive.
-struct LogCapture {
-  LogCapture() : log(std::clog.rdbuf(text.rdbuf())), err(std::cerr.rdbuf(text.rdbuf())) {}
-  ~LogCapture() {
-    std::clog.rdbuf(log);
-    std::cerr.rdbuf(err);
-  }
-  bool has(const std::string& s) const { return text.str().find(s) != std::string::npos; }
-  std::ostringstream text;
-  std::streambuf *log, *err;
-};
+using slottest::LogCapture;
 
 uint32_t Word(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
          uint8_t(b[at + 3]);
 }
 
-class RtpSlotTest : public SimTest::Fixture {
+class RtpSlotTest : public slottest::SlotBenchTest {
  protected:
-  static e1test::Bench& bench() {
-    static e1test::Bench* b = [] {
-      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
-      bench->Bind(&Slots::instance());
-      EXPECT_TRUE(bench->Start() && bench->Connect());
-      return bench;
-    }();
-    return *b;
-  }
-  void SetUp() override {
-    SimTest::Fixture::SetUp();
-    Slots::releaseWaitMs = 10;
-    RtpFactory::instance().IQuery();  // the simulated driver's default counts
-    bench();
-  }
-  void TearDown() override {
-    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
-    bench().Take(0);
-  }
-  // Sends a command; its answer (-1 success, else the cause). The signals
-  // that came with it are kept in `signals`.
-  int Ask(int slot, const Fill& fill) {
-    LGCP::Message m = e1test::CommandMsg(++seq, fill);
-    m.set_slot(unsigned(slot));
-    EXPECT_TRUE(e1test::Send(bench().ctl, m));
-    e1test::Msgs got;
-    bench().loop.RunUntil([&] {
-      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
-      return Answer(got) != -2;
-    });
-    for (auto& x : bench().Take(5)) got.push_back(x);
-    signals.clear();
-    for (const auto& x : got)
-      if (x.get_pdu().signal_isSelected()) signals.push_back(slottest::Describe(x.get_pdu().get_signal()));
-    return Answer(got);
-  }
+  void Prepare() override { RtpFactory::instance().IQuery(); }  // the simulated driver's default counts
   // A create towards 127.0.0.1:dport, from 10.1.2.3:sport when sport >= 0.
   static Fill Create(unsigned dport, int sport = -1, std::function<void(LGCP::CreateRtpParams&)> more = {}) {
     return [=](LGCP::Command& c) {
@@ -103,9 +55,6 @@ class RtpSlotTest : public SimTest::Fixture {
       if (more) more(p);
     };
   }
-  static Fill Ioctl(std::function<void(LGCP::IoctlParams&)> set) {
-    return [=](LGCP::Command& c) { set(c.select_ioctl()); };
-  }
   static Fill Codec(bool encoder, Mode::NamedNumber m) {
     return Ioctl([=](LGCP::IoctlParams& p) { encoder ? p.select_encoder_mode(m) : p.select_decoder_mode(m); });
   }
@@ -119,9 +68,6 @@ class RtpSlotTest : public SimTest::Fixture {
     sim().pump();
     return rtp().streams().size();
   }
-
-  int seq = 0;
-  std::vector<std::string> signals;
 };
 
 TEST_F(RtpSlotTest, TheBlockFollowsTheCreateAndRtcpGoesToTheRemoteHost) {

@@ -7,7 +7,7 @@
 
 #include "hardware/sim_env.h"
 #include "slots/trunk_slot.h"
-#include "slots_test_support.h"
+#include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
 
 namespace {
@@ -16,7 +16,6 @@ using e1test::Answer;
 using e1test::Msgs;
 using slottest::journal;
 using Strings = std::vector<std::string>;
-using Fill = std::function<void(LGCP::Command&)>;
 
 constexpr int kOk = -1;
 constexpr int kNoAnswer = -2;
@@ -29,62 +28,19 @@ slottest::FakeFactory& fakes() {
 // Sends broadcasts, as the E1 control does.
 class Broadcaster : public slottest::SignalSpy {};
 
-class SlotsService : public SimTest::Fixture {
+class SlotsService : public slottest::SlotBenchTest {
  protected:
   static Broadcaster& broadcaster() {
     static Broadcaster b;
     return b;
   }
-  static e1test::Bench& bench() {
-    static e1test::Bench* b = [] {
-      fakes();
-      auto* bench = new e1test::Bench;  // kept for the run, as Slots is
-      bench->Bind(&Slots::instance());
-      bench->Bind(&broadcaster());
-      EXPECT_TRUE(bench->Start() && bench->Connect());
-      return bench;
-    }();
-    return *b;
+  void Prepare() override {
+    fakes();
+    if (extraServices().empty()) extraServices().push_back(&broadcaster());
   }
   void SetUp() override {
-    SimTest::Fixture::SetUp();
-    Slots::releaseWaitMs = 10;
-    bench();
+    SlotBenchTest::SetUp();
     journal().clear();
-  }
-  void TearDown() override {
-    if (!Slots::instance().live().empty()) Slots::instance().OnDisconnect();
-    bench().Take(0);
-  }
-
-  // Sends a command (with a slot number unless -1); answers and signals,
-  // as "<slot>: <what>", until the answer and shortly after it.
-  Strings Request(int slot, const Fill& fill, unsigned waitMs = 3000) {
-    LGCP::Message m = e1test::CommandMsg(++seq, fill);
-    if (slot >= 0) m.set_slot(static_cast<unsigned>(slot));
-    EXPECT_TRUE(e1test::Send(bench().ctl, m));
-    Msgs got;
-    bench().loop.RunUntil([&] {
-      for (auto& x : e1test::TakeAll(bench().ctl)) got.push_back(x);
-      return Answer(got) != kNoAnswer;
-    }, waitMs);
-    for (auto& x : bench().Take(5)) got.push_back(x);
-    last = got;
-    return Trace(got);
-  }
-  int Ask(int slot, const Fill& fill, unsigned waitMs = 3000) {
-    Request(slot, fill, waitMs);
-    return Answer(last);
-  }
-  static Strings Trace(const Msgs& ms) {
-    Strings v;
-    for (const auto& m : ms) {
-      std::string head = m.slot_isPresent() ? std::to_string(m.get_slot().getValue()) + ": " : "-: ";
-      int a = Answer({m});
-      if (m.get_pdu().signal_isSelected()) v.push_back(head + slottest::Describe(m.get_pdu().get_signal()));
-      else v.push_back(head + (a == kOk ? "success" : "error " + std::to_string(a)));
-    }
-    return v;
   }
   static Fill Timeslot(bool bri, unsigned trunk, unsigned ts) {
     return [=](LGCP::Command& c) {
@@ -111,9 +67,6 @@ class SlotsService : public SimTest::Fixture {
     return os.str();
   }
   int sourceOf(int output) { return sim().tdm().sourceOf(output); }
-
-  int seq = 0;
-  Msgs last;
 };
 
 TEST_F(SlotsService, TimeslotSlotsAreMadeByTheFactoryOfTheirTrunk) {
