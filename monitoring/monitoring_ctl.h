@@ -42,7 +42,10 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   bool OnCommand(const LGCP::Command& command) override;
   void OnSnmpAgentConnect(const std::string& name) override;
 
-  void OnDisplayCMD(const LGCP::DisplayParams& params);
+  // False when the data holder refused the data (nothing stored or sent).
+  bool OnDisplayCMD(const LGCP::DisplayParams& params);
+  // The table row of a phone (its id + 1); false when no int holds it.
+  static bool phoneRow(const LGCP::EmPhoneStatusParams& p, int& row);
   int setFramerLed(const LGCP::FramerInfo& info);
   bool IsOpen();
 

@@ -44,33 +44,23 @@ class Receiver {
   std::string at(const char* addr) const { return std::string(addr) + ":" + std::to_string(port_); }
   int port() const { return port_; }
 
-  // Everything queued within the wait.
+  // Everything queued within the wait, with the address each was sent to.
   std::vector<Datagram> Drain(int wait_ms = 200) {
     std::vector<Datagram> out;
     pollfd p{fd_, POLLIN, 0};
-    while (::poll(&p, 1, wait_ms) > 0) {
-      std::vector<char> buf(70000);
-      char ctl[256];
+    for (char buf[70000], ctl[256]; ::poll(&p, 1, wait_ms) > 0; wait_ms = 50) {
       sockaddr_in from{};
-      iovec iov{buf.data(), buf.size()};
-      msghdr m{};
-      m.msg_name = &from;
-      m.msg_namelen = sizeof from;
-      m.msg_iov = &iov;
-      m.msg_iovlen = 1;
-      m.msg_control = ctl;
-      m.msg_controllen = sizeof ctl;
+      iovec iov{buf, sizeof buf};
+      msghdr m{&from, sizeof from, &iov, 1, ctl, sizeof ctl, 0};
       ssize_t n = ::recvmsg(fd_, &m, 0);
       if (n < 0) break;
-      Datagram d{std::string(buf.data(), static_cast<size_t>(n)), "", ntohs(from.sin_port)};
-      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-          in_pktinfo info;
-          std::memcpy(&info, CMSG_DATA(c), sizeof info);
-          d.to = inet_ntoa(info.ipi_addr);
-        }
+      Datagram d{std::string(buf, static_cast<size_t>(n)), "", ntohs(from.sin_port)};
+      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        d.to = inet_ntoa(info.ipi_addr);
+      }
       out.push_back(d);
-      wait_ms = 50;
     }
     return out;
   }

@@ -177,4 +177,44 @@ TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
   EXPECT_NE(std::string::npos, log.text().find("refused"));
 }
 
+TEST_F(Holder, ModesDoNotDependOnTheUmask) {
+  mode_t old = ::umask(0);
+  h.reset();
+  h = std::make_unique<MonitoringDataHolder>();
+  Write("/var/monitoring/board1", "old");
+  ::chmod(P("/var/monitoring/board1").c_str(), 0666);
+  h->setDipValue(1);
+  h->setBoardStatus(Board(1, "v", 3));
+  LGCP::TermCounter c;
+  c.set_owner(LGCP::TermCounterOwner::router);
+  c.set_cnt(1);
+  h->setTermCounter(c);
+  LGCP::ControllerInfo ci;
+  ci.set_host().set_iaddr("10.2.3.4");
+  ci.set_status(HSP::ControllerStatus::ok);
+  h->setControllerStatus(ci);
+  MON::SnmpSetCommand cmd;
+  auto& n = cmd.set_id().select_name();
+  n.set_section("sec");
+  n.set_index(2);
+  n.set_name("key");
+  MON::SnmpSetCommands cmds;
+  cmds.set_commands().push_back(cmd);
+  h->setSnmpCommands(cmds);
+  ::umask(old);
+  struct Row {
+    const char* path;
+    unsigned mode;
+  } rows[] = {{"/var/monitoring/dip", 0644},           {"/var/monitoring/board1", 0644},
+              {"/var/monitoring/term_cnts", 0755},     {"/var/monitoring/term_cnts/router", 0644},
+              {"/var/monitoring/controller", 0755},    {"/var/monitoring/controller/10.2.3.4", 0755},
+              {"/var/monitoring/controller/10.2.3.4/status", 0644}, {"/var/monitoring/sec", 0755},
+              {"/var/monitoring/sec/2", 0755},         {"/var/monitoring/sec/2/key", 0644}};
+  for (const Row& r : rows) {
+    struct stat st;
+    ASSERT_EQ(0, ::stat(P(r.path).c_str(), &st)) << r.path;
+    EXPECT_EQ(r.mode, st.st_mode & 07777) << r.path;
+  }
+}
+
 }  // namespace
