@@ -2,6 +2,7 @@
 // controller with their header and sequence numbers, frames from the far
 // end gathered into signals, the channel opened by connect and activate,
 // the counters, and what is refused or dropped.
+#include <climits>
 #include <cerrno>
 
 #include "hardware/board/requests.h"
@@ -218,6 +219,11 @@ TEST_F(HdlcSlots, TracesAndChannelErrors) {
   bench().loop.RunUntil([&] { return log.count("on_hdlc_error") > 0; });
   EXPECT_EQ(log.count("HdlcSlot[0/*]: on_hdlc_error\n"), 1u) << log.text();
   EXPECT_FALSE(slot->channel().is_open());
+  // Any trunk number a controller sends is only shown, one less.
+  traces.signalling.hdlc = true;
+  EXPECT_EQ(Ask(4, Hdlc(INT_MIN, 5)), kOk);
+  traces.reset();
+  EXPECT_EQ(log.count("HdlcSlot[-2147483649/*]: trunk=-2147483649, address=5\n"), 1u) << log.text();
 }
 
 }  // namespace
