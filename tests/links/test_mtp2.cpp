@@ -2,13 +2,9 @@
 // sequence numbering, acknowledgement, retransmission, timers (on a frozen
 // loop clock) and malformed units.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <cstring>
 
-#include "hardware/hwmux.h"
-#include "hardware/sim/mcc.h"
-#include "hardware/sim_env.h"
 #include "links/mtp2.h"
 #include "runtime/test_loop_support.h"
 #include "test_lapd_harness.h"
@@ -315,90 +311,6 @@ TEST_F(Mtp2, TsharkDissectsEmittedUnits) {
       "0|1|0|1|63|",      // a 65-octet MSU
   };
   EXPECT_EQ(want, dissect(chan.frames(), 140, "-e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"));
-}
-
-// The link on a real HDLC channel of the simulated board, the test playing
-// the far end on the channel's timeslot.
-class Mtp2OnBoard : public SimTest::Fixture {
- protected:
-  void SetUp() override {
-    SimTest::Fixture::SetUp();
-    HwMux::instance();
-    owner.add_protocol_tail(slc);
-    slc->hdlc(&ch);
-    ch.bind(slc);
-    HDLC::Params p;
-    p.trunk = 1;
-    p.timeslot = 16;
-    p.tdm = 16;
-    p.type = 0;
-    ch.params(p);
-    sim().mcc().setNextChannel(60);
-    ASSERT_TRUE(ch.activate());
-    ch.on_event(-1, POLLOUT);  // the channel reports itself ready
-  }
-  void TearDown() override {
-    ch.deactivate();
-    sim().pump();
-  }
-  void farEnd(const Bytes& b) {
-    sim().tdm().send(16, b);
-    ch.on_event(-1, POLLIN);
-  }
-  std::vector<Bytes> sent() {
-    sim().pump();
-    return sim().tdm().takeFarEnd(16);
-  }
-
-  HDLC ch;
-  Owner owner;
-  SLC* slc = new SLC;  // owned by `owner`
-};
-
-TEST_F(Mtp2OnBoard, AlignsAndCarriesMessagesOverTheChannel) {
-  slc->activate();
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIO)}), sent());
-  farEnd(lssu(SLC::SIN));
-  elapse(8200);
-  farEnd(kFisu0);
-  ASSERT_EQ(S::worked, slc->get_state_id());
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIN), kFisu0, kFisu0, kFisu0}), sent());
-
-  Packet p;
-  slc->prepare_head(p);
-  std::memcpy(p.put(4), payload(4, 0x83).data(), 4);
-  slc->message(p);
-  farEnd(su(0, true, 0, true, payload(5, 0x03)));
-  EXPECT_EQ((std::vector<Bytes>{su(127, true, 0, true, payload(4, 0x83)), su(0, true, 0, true)}), sent());
-  EXPECT_EQ((std::vector<Bytes>{payload(5, 0x03)}), owner.up);
-  EXPECT_EQ(0u, slc->rtb_count());
-
-  // A stalled controller: MSUs wait in the TB until the channel is ready
-  // again. Long ones fill the controller's queue sooner.
-  sim().hold(*sim().mcc().channel(60), true);
-  const unsigned len = 3000;
-  unsigned n = 0;
-  while (n < 100 && slc->tb_count() < 3) {
-    Packet m;
-    slc->prepare_head(m);
-    std::memcpy(m.put(len), payload(len, static_cast<std::uint8_t>(n)).data(), len);
-    slc->message(m);
-    ++n;
-  }
-  ASSERT_EQ(3u, slc->tb_count());
-  EXPECT_FALSE(ch.is_ready());
-  sim().hold(*sim().mcc().channel(60), false);
-  for (int i = 0; i < 50 && slc->tb_count(); ++i) {
-    LoopDeadline spin(20);  // the loop polls the channel until it is ready
-    multiplexer.run(false, true);
-  }
-  EXPECT_EQ(0u, slc->tb_count());
-  EXPECT_EQ(n, slc->rtb_count());
-  std::vector<Bytes> msus;
-  for (const Bytes& f : sent())
-    if (f.size() > 3) msus.push_back(f);
-  ASSERT_EQ(n, msus.size());
-  EXPECT_EQ(su(0, true, n, true, payload(len, static_cast<std::uint8_t>(n - 1))), msus.back());
 }
 
 }  // namespace
