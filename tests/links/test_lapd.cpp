@@ -47,22 +47,20 @@ class LapdLink : public ::testing::Test {
       if (!netCh.sent.empty()) toUser(netCh.pop());
     }
   }
-  void toNet(const Bytes& b) {
+  static void rx(LAPD* l, const Bytes& b) {
     Packet p = packet(b);
-    net->receive(p);
+    l->receive(p);
   }
-  void toUser(const Bytes& b) {
-    Packet p = packet(b);
-    user->receive(p);
-  }
-  void send(LAPD* l, const Bytes& b) {
+  void toNet(const Bytes& b) { rx(net, b); }
+  void toUser(const Bytes& b) { rx(user, b); }
+  static void send(LAPD* l, const Bytes& b) {
     Packet p = packet(b);
     l->message(p);
   }
   void establish() {
     user->activate();
     pump();
-    ASSERT_EQ(user->fullState().state, S::MultipleFrameEstablished);
+    ASSERT_EQ(state(), S::MultipleFrameEstablished);
     ASSERT_EQ(net->fullState().state, S::MultipleFrameEstablished);
   }
   unsigned state() const { return user->fullState().state; }
@@ -74,25 +72,19 @@ class LapdLink : public ::testing::Test {
   LAPD* net = nullptr;
 };
 
-TEST_F(LapdLink, EstablishesWithSabmeAndUa) {
+TEST_F(LapdLink, EstablishesAndCarriesIFramesBothWays) {
   EXPECT_EQ(state(), S::TeiAssigned);
   user->activate();
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(hex(userCh.sent.front()), "00 01 7F");  // user command, C/R 0, P 1
   EXPECT_EQ(state(), S::AwaitingEstablishment);
+  EXPECT_EQ(hex(userCh.sent.front()), "00 01 7F");  // SABME: user command, C/R 0, P 1
   toNet(userCh.pop());
-  ASSERT_EQ(netCh.sent.size(), 1u);
-  EXPECT_EQ(hex(netCh.sent.front()), "00 01 73");  // network response, C/R 0, F 1
-  EXPECT_EQ(netOwner.activated, 1);
+  EXPECT_EQ(hex(netCh.sent.front()), "00 01 73");  // UA: network response, C/R 0, F 1
   toUser(netCh.pop());
-  EXPECT_EQ(userOwner.activated, 1);
+  EXPECT_EQ(userOwner.activated + netOwner.activated, 2);
   EXPECT_TRUE(user->fullState().T203run);
   EXPECT_FALSE(user->fullState().T200run);
   EXPECT_TRUE(userOwner.statuses.empty()) << userOwner.statuses.front();
-}
 
-TEST_F(LapdLink, IFramesBothWaysCarrySequenceNumbers) {
-  establish();
   send(user, l3(1));
   send(user, l3(2));
   ASSERT_EQ(userCh.sent.size(), 2u);
