@@ -46,6 +46,7 @@ class TeiNt : public ::testing::Test {
     return nullptr;
   }
 
+  FrozenClock clock;
   Owner owner;
   LAPD_NT* nt = nullptr;
 };
@@ -66,7 +67,7 @@ TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
   request(7, 127);
   nt->activate();
   owner.down.clear();
-  elapse(LAPD_NT_user::kCheckWait);
+  elapse(2000);  // the check answer wait
   EXPECT_EQ(entryWithTei(64), nullptr);
   EXPECT_TRUE(owner.down.empty());
   // A check answer for a TEI nobody holds takes a free entry.
@@ -110,7 +111,7 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   owner.down.clear();
   l3({0x08, 0x01, 0x84, 0x02});
   Bytes sent = pop();
-  elapse(LAPD_NT_user::kAnswerWait);
+  elapse(1000);  // the answer wait
   EXPECT_EQ(pop(), sent);
   rx({0x00, 0x81, 0x09, 0x00});  // REJ N(R)=0: send again
   EXPECT_EQ(pop(), sent);

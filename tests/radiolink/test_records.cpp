@@ -232,4 +232,38 @@ TEST(RadioRecord, History) {
   EXPECT_EQ(find_by_id_packet_history(&h, ALI_SET_ID), nullptr);
 }
 
+// Each copy helper copies its one payload member, all of it and nothing
+// beyond, and leaves the records alone when either is missing.
+TEST(RadioRecord, CopyHelpersCopyOneMember) {
+  struct Row {
+    int (*copy)(s_data_cmd*, const s_data_cmd*);
+    size_t size;
+  };
+  const Row rows[] = {
+      {cpy_rac, sizeof(s_proto_ra_config)},     {cpy_raka, sizeof(s_proto_ra_keep_alive)},
+      {cpy_rdc, sizeof(s_proto_rd_config)},     {cpy_rdka, sizeof(s_proto_rd_keep_alive)},
+      {cpy_gac, sizeof(s_proto_ga_config)},     {cpy_gdc, sizeof(s_proto_gd_config)},
+      {cpy_gc, sizeof(s_proto_ggs_command)},    {cpy_bss, sizeof(s_proto_rd_bss)},
+      {cpy_ggc, sizeof(s_proto_gateway_config)}, {cpy_gs, 3},
+      {cpy_debug, 1 + 255},                     {cpy_tstcfg, 2 + 255},
+      {cpy_tstka, 2},                           {cpy_channel, 1},
+      {cpy_id, 1},                              {cpy_gaka, 1},
+      {cpy_gdka, 1},
+  };
+  s_data_cmd src = Record(0);
+  unsigned char* from = reinterpret_cast<unsigned char*>(&src.payload);
+  for (size_t i = 0; i < sizeof src.payload; ++i) from[i] = static_cast<unsigned char>(i * 7 + 1);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.size);
+    s_data_cmd dst = Record(0);
+    const unsigned char* to = reinterpret_cast<const unsigned char*>(&dst.payload);
+    EXPECT_EQ(r.copy(&dst, nullptr), 0);
+    EXPECT_EQ(r.copy(nullptr, &src), 0);
+    EXPECT_EQ(to[0], 0);
+    EXPECT_EQ(r.copy(&dst, &src), 0);
+    EXPECT_EQ(std::memcmp(to, from, r.size), 0);
+    EXPECT_EQ(to[r.size], 0);
+  }
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // and the VORKGW mapping.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/radiolink/config_convert.h"
 
 namespace {
@@ -87,6 +89,15 @@ TEST(DigitalConfig, RadioV1Layout) {
   ASSERT_EQ(TransConfig(convert_trans_config, dec, 64, sent), 40);
   EXPECT_EQ(sent, w);
   EXPECT_EQ(TransConfig(convert_trans_config, dec, 39, sent), CONVERT_NOT_ENOUGHT_MEMORY);
+
+  // Texts beyond single precision become infinities of their sign.
+  auto huge = v.get_radio_v1();
+  huge.set_channels()[0].set_snr("1e39");
+  huge.set_lines().set_lines()[0].set_line_echo_threshold("-1e39");
+  g.select_radio_digital_v1(huge);
+  ASSERT_TRUE(DecodeGatewayConfig(d, g, dec));
+  EXPECT_EQ(dec.payload.rd_config.channels[0].snr, HUGE_VALF);
+  EXPECT_EQ(dec.payload.rd_config.line_config[0].line_echo_threshold, -HUGE_VALF);
 }
 
 TEST(DigitalConfig, GgsChannelsAndLineBlock) {
