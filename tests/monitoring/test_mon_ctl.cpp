@@ -272,6 +272,15 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredAndSentToTheAgents) {
   for (int row : {0, 1, 2147483647})
     EXPECT_EQ(1, std::count(all.begin(), all.end(), phone(row)[0])) << row;
   EXPECT_EQ(3u, ctl->data().GetEmPhoneStatus().size());
+  // The controller leaves: the board files and statuses go, the phone files
+  // stay, and its own status becomes notrun.
+  client.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return !acceptor->IsConnected(); }));
+  EXPECT_FALSE(std::ifstream(P("/var/monitoring/board0")).good());
+  EXPECT_TRUE(ctl->data().GetBoardStatus().empty());
+  EXPECT_EQ(phoneFile, Read("/var/monitoring/emphone0"));
+  EXPECT_EQ("5", Read("/var/monitoring/controller/self/status"));
+  EXPECT_EQ(Texts{"gatewayCommon/controllerStatus/0=5"}, Take());
 }
 
 TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
@@ -300,9 +309,18 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
   for (const Row& r : rows) {
     // The own controller's entry is already there.
     int stored = std::string(r.what) == "controllers" ? 1 : 0;
-    for (LGCP::DisplayParams d; stored < 5000; ++stored) {
-      r.fill(d, stored);
-      if (!ctl->data().setDisplayStatus(d)) break;
+    {
+      // Filled without files: with the folder a plain file every write
+      // fails at once, and the values are stored all the same.
+      ASSERT_EQ(0, ::rename(P("/var/monitoring").c_str(), P("/var/monitoring.off").c_str()));
+      Write("/var/monitoring", "");
+      StreamCapture quiet(std::clog);
+      for (LGCP::DisplayParams d; stored < 5000; ++stored) {
+        r.fill(d, stored);
+        if (!ctl->data().setDisplayStatus(d)) break;
+      }
+      ::unlink(P("/var/monitoring").c_str());
+      ASSERT_EQ(0, ::rename(P("/var/monitoring.off").c_str(), P("/var/monitoring").c_str()));
     }
     EXPECT_EQ(r.limit, stored) << r.what;
     StreamCapture log(std::clog);

@@ -23,38 +23,52 @@ std::string Key(const char* label) {
   return k + ": ";
 }
 
-TEST(FramerText, FieldsChangeOnlyWhenTheirTextChanges) {
+TEST(LinkText, FramerFieldsChangeOnlyWhenTheirTextChanges) {
   FramerDataHolder f(1, "/proc/driver/hdlc/peb22554/0");
-  auto absent = B(Key("Current state") + "absent\n");
-  EXPECT_FALSE(f.setFramerStatus(absent));  // the initial text
+  const std::string nc = "x\n" + Key("Current state") + "No Carrier\n";
+  struct Row {
+    std::string text;
+    bool changed;
+    const char* state;
+    bool connected, signal, frame;
+    int neg, pos;
+  } rows[] = {
+      {Key("Current state") + "absent\n", false, "absent", false, true, true, 0, 0},  // the initial text
+      {nc, true, "No Carrier", false, true, true, 0, 0},
+      {nc, false, "No Carrier", false, true, true, 0, 0},
+      {Key("Current state") + "Sync\n" + Key("Loss of Signal") + "no\n" + Key("Loss of Frame Alignment") +
+           "yes \n" + Key("Receive Slip Negative") + "12\n" + Key("Receive Slip Positive") + "junk",
+       true, "Sync", true, false, false, 12, 0},
+      {Key("Loss of Signal") + "yes", true, "Sync", true, true, false, 12, 0},
+      // The text ends at the first zero byte.
+      {Key("Receive Slip Negative") + "13" + std::string(1, '\0') + Key("Receive Slip Positive") + "9\n", true,
+       "Sync", true, true, false, 13, 0},
+      {"nothing here", false, "Sync", true, true, false, 13, 0},
+  };
+  for (const Row& r : rows) {
+    auto b = B(r.text);
+    EXPECT_EQ(r.changed, f.setFramerStatus(b)) << r.text;
+    EXPECT_EQ(r.state, f.statusDsc);
+    EXPECT_EQ((std::vector<int>{r.connected, r.signal, r.frame, r.neg, r.pos}),
+              (std::vector<int>{f.connected, f.signalLoss, f.frameAlignLoss, f.negSlipCount, f.posSlipCount}))
+        << r.text;
+  }
+}
 
-  auto nc = B("x\n" + Key("Current state") + "No Carrier\n");
-  EXPECT_TRUE(f.setFramerStatus(nc));
-  EXPECT_EQ("No Carrier", f.statusDsc);
-  EXPECT_FALSE(f.connected);
-  EXPECT_FALSE(f.setFramerStatus(nc));
-
-  auto up = B(Key("Current state") + "Synchronized\n" + Key("Loss of Signal") + "no\n" +
-              Key("Loss of Frame Alignment") + "yes \n" + Key("Receive Slip Negative") + "12\n" +
-              Key("Receive Slip Positive") + "junk");
-  EXPECT_TRUE(f.setFramerStatus(up));
-  EXPECT_TRUE(f.connected);
-  EXPECT_FALSE(f.signalLoss);
-  EXPECT_FALSE(f.frameAlignLoss);  // "yes " is not "yes"
-  EXPECT_EQ(12, f.negSlipCount);
-  EXPECT_EQ(0, f.posSlipCount);
-  EXPECT_FALSE(f.setFramerStatus(up));
-
-  // The text ends at the first zero byte, or at the buffer's end.
-  auto cut = B(Key("Receive Slip Negative") + "13");
-  cut.push_back(0);
-  auto rest = B(Key("Receive Slip Positive") + "9\n");
-  cut.insert(cut.end(), rest.begin(), rest.end());
-  EXPECT_TRUE(f.setFramerStatus(cut));
-  EXPECT_EQ(13, f.negSlipCount);
-  EXPECT_EQ(0, f.posSlipCount);
-  auto noKeys = B("nothing here");
-  EXPECT_FALSE(f.setFramerStatus(noKeys));
+TEST(LinkText, CarrierStateFollowsTheLastFiveSamples) {
+  NetIfDataHolder n(2, "eth0", "/sys/class/net/eth0/carrier");
+  struct Row {
+    const char* sample;
+    bool changed;
+    int status;
+  } rows[] = {{"1", true, 2},  {"1", false, 2}, {"1\n", true, 1}, {"1", false, 1}, {"1", false, 1},
+              {"0", false, 1}, {"", false, 1},  {"x", false, 1},   {"0", true, 2}};
+  for (const Row& r : rows) {
+    auto b = B(r.sample);
+    EXPECT_EQ(r.changed, n.setNetIfStatus(b)) << &r - rows;
+    EXPECT_EQ(r.status, n.operStatus) << &r - rows;
+    EXPECT_EQ(r.status, n.adminStatus);
+  }
 }
 
 // ---- the holder --------------------------------------------------------------
