@@ -102,7 +102,8 @@ TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
     EXPECT_EQ(Mux::milliseconds(), heard);
     MON::Message cmd;  // an agent sends no command
     cmd.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
-    a.OnMessage(cmd);
+    auto bytes = AgentServer::Encode(cmd);
+    a.OnMessage(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
     EXPECT_EQ(a.logPrefix() + ": receive : decode error!\n" + a.logPrefix() + ": receive unknown message type\n",
               err.text());
     Mux::advanceClock(r.silence);

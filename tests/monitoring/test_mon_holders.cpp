@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <functional>
 
 #include "monitoring/data_holder.h"
 #include "runtime/os/paths.h"
@@ -76,35 +76,29 @@ TEST(LinkText, CarrierStateFollowsTheLastFiveSamples) {
 class Holder : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* d : {"/var", "/var/monitoring", "/proc", "/proc/driver", "/proc/driver/hdlc",
-                          "/proc/driver/hdlc/peb22554", "/proc/net", "/sys", "/sys/class", "/sys/class/net",
-                          "/sys/class/net/eth0", "/sys/class/net/wan1"})
-      ::mkdir(P(d).c_str(), 0755);
-    Write("/proc/driver/hdlc/peb22554/0", "");
-    Write("/proc/driver/hdlc/peb22554/2", "");
-    Write("/proc/net/dev",
-          "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n"
-          "  " + std::string(64, 'x') + ": 7\n  :8\n");
-    Write("/sys/class/net/eth0/carrier", "1\n");
-    Write("/sys/class/net/wan1/carrier", "0\n");
-    Write("/var/monitoring/stale", "old");
-    ::mkdir(P("/var/monitoring/keep").c_str(), 0755);
-    Write("/var/monitoring/keep/inner", "x");
+    for (const char* d : {"/var/monitoring/keep", "/proc/driver/hdlc/peb22554", "/proc/net", "/sys/class/net/eth0",
+                          "/sys/class/net/wan1"})
+      root.mkdirs(d);
+    const std::pair<const char*, std::string> files[] = {
+        {"/proc/driver/hdlc/peb22554/0", ""},
+        {"/proc/driver/hdlc/peb22554/2", ""},
+        {"/proc/net/dev", "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n  " +
+                              std::string(64, 'x') + ": 7\n  :8\n"},
+        {"/sys/class/net/eth0/carrier", "1\n"},
+        {"/sys/class/net/wan1/carrier", "0\n"},
+        {"/var/monitoring/stale", "old"},
+        {"/var/monitoring/keep/inner", "x"}};
+    for (const auto& f : files) Write(f.first, f.second);
     h = std::make_unique<MonitoringDataHolder>();
   }
-  std::string P(const std::string& abs) { return root.path() + abs; }
+  std::string P(const std::string& abs) { return root.file(abs); }
   void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
-  std::string Read(const std::string& abs) {
-    std::ifstream f(P(abs));
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  std::string Read(const std::string& abs) { return slurp(P(abs)); }
   bool Exists(const std::string& abs) {
     struct stat st;
     return ::lstat(P(abs).c_str(), &st) == 0;
   }
-  LGCP::BoardInfo Board(int position, const std::string& version, int status) {
+  static LGCP::BoardInfo Board(int position, const std::string& version, int status) {
     LGCP::BoardInfo b;
     auto& p = b.select_boardStatus();
     p.set_position(position);
@@ -149,6 +143,43 @@ TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   h->setBoardStatus(Board(1, "v", 3));
   EXPECT_EQ(1u, h->GetBoardStatus().size());
   EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
+}
+
+TEST_F(Holder, SettersReportChangesAndWriteTheirFiles) {
+  auto controller = [&](const char* host, HSP::ControllerStatus::NamedNumber status) {
+    LGCP::ControllerInfo c;
+    c.set_host().set_iaddr(host);
+    c.set_status(status);
+    return h->setControllerStatus(c);
+  };
+  const std::string own = "/var/monitoring/controller/127.0.0.1";
+  struct Row {
+    std::function<bool()> set;
+    bool changed;
+    std::string file, content;  // the file afterwards ("" when missing)
+  } rows[] = {
+      {[&] { return h->setDipValue(7); }, true, "/var/monitoring/dip", "7"},
+      {[&] { return ::unlink(P("/var/monitoring/dip").c_str()), h->setDipValue(7); }, false, "/var/monitoring/dip", ""},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::unknown); }, false, "/var/monitoring/powerstatus", ""},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::both); }, true, "/var/monitoring/powerstatus", "3"},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::standby); }, true, "/var/monitoring/powerstatus", "1"},
+      {[&] { return h->setConfigVersion(0x1a, 5); }, true, "/var/monitoring/config_version", "0000001a-0000000000000005"},
+      {[&] { return h->setBuildVersion("B\n") && !h->setBuildVersion("B\n"); }, true, "", ""},
+      {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, true, own + "/status", "1"},
+      {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, false, own + "/status", "1"},
+      {[&] { return controller("10.0.0.9", HSP::ControllerStatus::active); }, false,
+       "/var/monitoring/controller/10.0.0.9/status", "2"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.changed, r.set()) << &r - rows;
+    if (!r.file.empty()) {
+      EXPECT_EQ(r.content, Read(r.file)) << &r - rows;
+    }
+  }
+  char link[256] = {};
+  EXPECT_GT(::readlink(P("/var/monitoring/controller/self").c_str(), link, sizeof link - 1), 0);
+  EXPECT_EQ(P(own), link);
+  EXPECT_EQ(HSP::ControllerStatus::ok, h->getSelfControllerStatus().asInt());
 }
 
 TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
