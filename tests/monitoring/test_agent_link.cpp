@@ -84,10 +84,7 @@ TEST_F(AgentLink, Configuration) {
 }
 
 TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
-  struct Row {
-    unsigned silence;
-    bool dropped;
-  } rows[] = {{30000, false}, {30001, true}};
+  struct Row { unsigned silence; bool dropped; } rows[] = {{30000, false}, {30001, true}};
   for (const Row& r : rows) {
     AgentServer srv;
     auto f = Config(Agent(srv.host(), "ostr"));

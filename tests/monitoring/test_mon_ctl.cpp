@@ -18,15 +18,15 @@
 #include "hardware/sim_env.h"
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/test_loop_support.h"
+#include "mon_test_values.h"
 #include "test_agent_server.h"
 
 using agenttest::AgentServer;
 using agenttest::SetTexts;
 using Texts = std::vector<std::string>;
+using namespace montest;
 
 namespace {
-
-std::vector<char> V(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 
 class MonCtl : public SimTest::Fixture {
  protected:
@@ -120,41 +120,6 @@ class MonCtl : public SimTest::Fixture {
     else f.set_info().select_link(value);
     return f;
   }
-  static void Phone(LGCP::DisplayParams& d, int id) {
-    auto& p = d.select_emPhone().select_phoneStatus();
-    p.set_id(id);
-    p.set_panelSV(V("p1"));
-    p.set_ctrlSV(V("c2"));
-    p.set_fpgaSV(V("f3"));
-    p.set_status(LGCP::EmPhoneStatus::ready);
-    p.set_powerStatus(LGCP::POWERStatus::main);
-    p.set_mode(LGCP::EmPhoneMode::sleep);
-    p.set_hookStatus(LGCP::EmPhoneConnectionStatus::connected);
-    p.set_baseStatus(LGCP::EmPhoneConnectionStatus::disconnected);
-  }
-  static void Board(LGCP::DisplayParams& d, int position) {
-    auto& b = d.select_board().select_boardStatus();
-    b.set_position(position);
-    b.set_version(V("b7"));
-    b.set_status(LGCP::ExtBoardStatus::ready);
-    b.set_type(LGCP::ExtBoardType::ffe);
-  }
-  static void Counter(LGCP::DisplayParams& d, int owner, int id, int cnt) {
-    auto& c = d.select_termCounter();
-    c.set_owner(LGCP::TermCounterOwner::NamedNumber(owner));
-    if (id >= 0) c.set_ownerId(id);
-    c.set_cnt(cnt);
-  }
-  static MON::SnmpSetCommand Named(const std::string& sec, int index, const std::string& name) {
-    MON::SnmpSetCommand c;
-    c.set_uniq(7);
-    auto& n = c.set_id().select_name();
-    n.set_section(sec);
-    n.set_index(index);
-    n.set_name(name);
-    c.set_value("v");
-    return c;
-  }
 
   ctltest::Loop loop;
   AgentServer agent;
@@ -169,11 +134,7 @@ class MonCtl : public SimTest::Fixture {
 TEST_F(MonCtl, FramerCommandsDriveTheLedByte) {
   ctl = std::make_unique<MonitoringCtl>();
   EXPECT_EQ(-1, ctl->halDescriptor());  // not opened at construction
-  struct Row {
-    int e1;
-    bool line, value;
-    int leds;
-  } rows[] = {{2, true, true, 0x30}, {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
+  struct Row { int e1; bool line, value; int leds; } rows[] = {{2, true, true, 0x30}, {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
               {0, false, true, 0x02}, {0, true, true, 0x02},  // line bit already set: link bit stays clear
               {3, false, false, 0x42}};
   for (const Row& r : rows) {
@@ -220,7 +181,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredAndSentToTheAgents) {
     const char* file;
     std::string content;
   } rows[] = {
-      {"board 0", [](LGCP::DisplayParams& d) { Board(d, 0); }, "success",
+      {"board 0", [](LGCP::DisplayParams& d) { montest::Board(d, 0); }, "success",
        {"extBoardTable/extBoardStatus/0=3", "extBoardTable/extBoardSoftVer/0=b7", "extBoardTable/extBoardType/0=3"},
        "/var/monitoring/board0", "3\nb7\n3\n"},
       {"board channel", [](LGCP::DisplayParams& d) { d.select_board().select_boardChannelStatus(); }, "success",
@@ -284,13 +245,9 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredAndSentToTheAgents) {
 }
 
 TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
-  struct Row {
-    const char* what;
-    int limit;
-    std::function<void(LGCP::DisplayParams&, int)> fill;
-  } rows[] = {
+  struct Row { const char* what; int limit; std::function<void(LGCP::DisplayParams&, int)> fill; } rows[] = {
       {"phones", 1024, [](LGCP::DisplayParams& d, int i) { Phone(d, i); }},
-      {"boards", 1024, [](LGCP::DisplayParams& d, int i) { Board(d, i); }},
+      {"boards", 1024, [](LGCP::DisplayParams& d, int i) { montest::Board(d, i); }},
       {"counters", 1024, [](LGCP::DisplayParams& d, int i) { Counter(d, 4, i, 1); }},
       {"controllers", 1024,
        [](LGCP::DisplayParams& d, int i) {
@@ -343,10 +300,7 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
 TEST_F(MonCtl, PowerByteMapsToTheStatusAndChangesAreSignalled) {
   Start();  // the first check at the connect found main (raw 2): two signals
   EXPECT_EQ((std::vector<int>{2, 2}), powers);
-  struct Row {
-    int raw, status;
-    bool change;
-  } rows[] = {{0, 3, true}, {3, 3, false}, {1, 1, true}, {2, 2, true}, {4, 0, true}, {255, 0, false}};
+  struct Row { int raw, status; bool change; } rows[] = {{0, 3, true}, {3, 3, false}, {1, 1, true}, {2, 2, true}, {4, 0, true}, {255, 0, false}};
   for (const Row& r : rows) {
     powers.clear();
     hal().setPower(uint8_t(r.raw));

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 
+#include "mon_test_values.h"
 #include "monitoring/data_holder.h"
 #include "runtime/os/paths.h"
 #include "runtime/test_loop_support.h"
@@ -57,11 +58,7 @@ TEST(LinkText, FramerFieldsChangeOnlyWhenTheirTextChanges) {
 
 TEST(LinkText, CarrierStateFollowsTheLastFiveSamples) {
   NetIfDataHolder n(2, "eth0", "/sys/class/net/eth0/carrier");
-  struct Row {
-    const char* sample;
-    bool changed;
-    int status;
-  } rows[] = {{"1", true, 2},  {"1", false, 2}, {"1\n", true, 1}, {"1", false, 1}, {"1", false, 1},
+  struct Row { const char* sample; bool changed; int status; } rows[] = {{"1", true, 2},  {"1", false, 2}, {"1\n", true, 1}, {"1", false, 1}, {"1", false, 1},
               {"0", false, 1}, {"", false, 1},  {"x", false, 1},   {"0", true, 2}};
   for (const Row& r : rows) {
     auto b = B(r.sample);
@@ -98,14 +95,10 @@ class Holder : public ::testing::Test {
     struct stat st;
     return ::lstat(P(abs).c_str(), &st) == 0;
   }
-  static LGCP::BoardInfo Board(int position, const std::string& version, int status) {
-    LGCP::BoardInfo b;
-    auto& p = b.select_boardStatus();
-    p.set_position(position);
-    p.set_version(std::vector<char>(version.begin(), version.end()));
-    p.set_status(LGCP::ExtBoardStatus::NamedNumber(status));
-    p.set_type(LGCP::ExtBoardType::fxs);
-    return b;
+  static LGCP::BoardInfo Board1() {
+    LGCP::DisplayParams d;
+    montest::Board(d, 1);
+    return d.get_board();
   }
   TempRoot root;
   std::unique_ptr<MonitoringDataHolder> h;
@@ -140,7 +133,7 @@ TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   StreamCapture log(std::clog);
   EXPECT_TRUE(h->setDipValue(9));
   EXPECT_EQ(9, h->getDipValue());
-  h->setBoardStatus(Board(1, "v", 3));
+  h->setBoardStatus(Board1());
   EXPECT_EQ(1u, h->GetBoardStatus().size());
   EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
 }
@@ -183,33 +176,23 @@ TEST_F(Holder, SettersReportChangesAndWriteTheirFiles) {
 }
 
 TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
-  auto named = [](int uniq, const std::string& sec, int idx, const std::string& name, const std::string& v) {
-    MON::SnmpSetCommand c;
-    c.set_uniq(uniq);
-    auto& n = c.set_id().select_name();
-    n.set_section(sec);
-    n.set_index(idx);
-    n.set_name(name);
-    c.set_value(v);
-    return c;
-  };
   MON::SnmpSetCommands cmds;
   MON::SnmpSetCommand oid;
   oid.set_uniq(1);
   oid.set_id().select_oid("1.3.6");
   oid.set_value("a");
   cmds.set_commands().push_back(oid);
-  cmds.set_commands().push_back(named(2, "sec", 2, "key", "value text"));
+  cmds.set_commands().push_back(montest::Named("sec", 2, "key", "value text", 2));
   h->setSnmpCommands(cmds);
   EXPECT_EQ("value text", Read("/var/monitoring/sec/2/key"));
 
   MON::SnmpSetCommands again;
   oid.set_value("b");
   again.set_commands().push_back(oid);
-  again.set_commands().push_back(named(9, "sec", 2, "key", "new"));
+  again.set_commands().push_back(montest::Named("sec", 2, "key", "new", 9));
   StreamCapture log(std::clog);
-  again.set_commands().push_back(named(3, "..", 1, "evil", "x"));
-  again.set_commands().push_back(named(4, "s", 1, "../../../escape", "x"));
+  again.set_commands().push_back(montest::Named("..", 1, "evil", "x", 3));
+  again.set_commands().push_back(montest::Named("s", 1, "../../../escape", "x", 4));
   h->setSnmpCommands(again);
   EXPECT_EQ("new", Read("/var/monitoring/sec/2/key"));
   const auto& stored = h->GetSnmpCommands().get_commands();
@@ -229,36 +212,25 @@ TEST_F(Holder, ModesDoNotDependOnTheUmask) {
   Write("/var/monitoring/board1", "old");
   ::chmod(P("/var/monitoring/board1").c_str(), 0666);
   h->setDipValue(1);
-  h->setBoardStatus(Board(1, "v", 3));
-  LGCP::TermCounter c;
-  c.set_owner(LGCP::TermCounterOwner::router);
-  c.set_cnt(1);
-  h->setTermCounter(c);
-  LGCP::ControllerInfo ci;
-  ci.set_host().set_iaddr("10.2.3.4");
-  ci.set_status(HSP::ControllerStatus::ok);
-  h->setControllerStatus(ci);
-  MON::SnmpSetCommand cmd;
-  auto& n = cmd.set_id().select_name();
-  n.set_section("sec");
-  n.set_index(2);
-  n.set_name("key");
-  MON::SnmpSetCommands cmds;
-  cmds.set_commands().push_back(cmd);
-  h->setSnmpCommands(cmds);
+  h->setBoardStatus(Board1());
+  LGCP::DisplayParams d;
+  montest::Counter(d, 1, -1, 1);
+  h->setDisplayStatus(d);
+  d.select_controller().set_host().set_iaddr("10.2.3.4");
+  h->setDisplayStatus(d);
+  d.select_snmp_set().set_commands().push_back(montest::Named("sec", 2, "key"));
+  h->setDisplayStatus(d);
   ::umask(old);
-  struct Row {
-    const char* path;
-    unsigned mode;
-  } rows[] = {{"/var/monitoring/dip", 0644},           {"/var/monitoring/board1", 0644},
-              {"/var/monitoring/term_cnts", 0755},     {"/var/monitoring/term_cnts/router", 0644},
-              {"/var/monitoring/controller", 0755},    {"/var/monitoring/controller/10.2.3.4", 0755},
-              {"/var/monitoring/controller/10.2.3.4/status", 0644}, {"/var/monitoring/sec", 0755},
-              {"/var/monitoring/sec/2", 0755},         {"/var/monitoring/sec/2/key", 0644}};
-  for (const Row& r : rows) {
+  const std::pair<const char*, unsigned> rows[] = {
+      {"/var/monitoring/dip", 0644},          {"/var/monitoring/board1", 0644},
+      {"/var/monitoring/term_cnts", 0755},    {"/var/monitoring/term_cnts/router", 0644},
+      {"/var/monitoring/controller", 0755},   {"/var/monitoring/controller/10.2.3.4", 0755},
+      {"/var/monitoring/sec", 0755},          {"/var/monitoring/controller/10.2.3.4/status", 0644},
+      {"/var/monitoring/sec/2", 0755},        {"/var/monitoring/sec/2/key", 0644}};
+  for (const auto& r : rows) {
     struct stat st;
-    ASSERT_EQ(0, ::stat(P(r.path).c_str(), &st)) << r.path;
-    EXPECT_EQ(r.mode, st.st_mode & 07777) << r.path;
+    ASSERT_EQ(0, ::stat(P(r.first).c_str(), &st)) << r.first;
+    EXPECT_EQ(r.second, st.st_mode & 07777) << r.first;
   }
 }
 
