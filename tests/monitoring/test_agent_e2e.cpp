@@ -41,8 +41,12 @@ TEST(AgentE2E, ConnectsResendsPingsAndDropsASilentAgent) {
 
   ASSERT_TRUE(agenttest::WaitUntil([&] { return agent.TryAccept(); }, 30000)) << log();
   ASSERT_TRUE(await("gatewayCommon/gatewayDip/0=4294967295", 0)) << log();
-  EXPECT_EQ(2, std::count_if(texts.begin(), texts.end(),  // once in each agent type's batch
-                             [](const std::string& s) { return s.rfind("gatewayCommon/softwareBuild/0=", 0) == 0; }));
+  auto builds = [&] {
+    return std::count_if(texts.begin(), texts.end(),
+                         [](const std::string& s) { return s.rfind("gatewayCommon/softwareBuild/0=", 0) == 0; });
+  };
+  EXPECT_TRUE(agenttest::WaitUntil([&] { return pump(), builds() >= 2; }, 30000));
+  EXPECT_EQ(2, builds());  // once in each agent type's batch
   EXPECT_TRUE(logged("snmpagent.ostr " + agent.host() + ": connected."));
 
   // The checks run as the loop clock moves: versions and configuration at

@@ -147,6 +147,18 @@ TEST_F(MonCtl, FramerCommandsDriveTheLedByte) {
   EXPECT_EQ(9u, hal().ledWrites().size());
 }
 
+TEST_F(MonCtl, CheckGroupsRunOnTheirTimers) {
+  Mux::mux_settimeofday();  // the clock stands still
+  ctl = std::make_unique<MonitoringCtl>();
+  auto next = [&] { return std::vector<unsigned>{ctl->bkgCheckIn(), ctl->powerCheckIn(), ctl->controllerCheckIn()}; };
+  EXPECT_EQ((std::vector<unsigned>{1000, 2000, 5000}), next());
+  ctl->onBkgCheckTimer(nullptr);
+  ctl->onPowerCheckTimer(nullptr);
+  ctl->onControllerCheckTimer(nullptr);
+  EXPECT_EQ((std::vector<unsigned>{60000, 2000, 5000}), next());
+  Mux::mux_cleartimeofday();
+}
+
 TEST_F(MonCtl, WithoutTheDeviceCommandsAreStillAnsweredAndChecksDoNothing) {
   sim().setPresent("/dev/hal", false);
   Start(1);
