@@ -99,6 +99,10 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   uint8_t leds() const { return ledState; }
   int halDescriptor() const { return halFd; }
   bool resendPending() const { return sendDpc.IsActive(); }
+  // Milliseconds until each check group runs next.
+  unsigned bkgCheckIn() const { return bkgCheckTimer.remaining(); }
+  unsigned powerCheckIn() const { return powerCheckTimer.remaining(); }
+  unsigned controllerCheckIn() const { return controllerCheckTimer.remaining(); }
 
  private:
   void sendTermCounters(int owner, SnmpAgentCtrl::MonitoringItemType item);

@@ -77,14 +77,6 @@ class AgentServer {
     }
     return false;
   }
-  bool SendPayload(const Bytes& payload) {
-    Bytes f = {3, 0, static_cast<unsigned char>((payload.size() + 4) >> 8),
-               static_cast<unsigned char>((payload.size() + 4) & 0xFF)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    return ::send(conn_, f.data(), f.size(), MSG_NOSIGNAL) == ssize_t(f.size());
-  }
-  bool SendMessage(const MON::Message& m) { return SendPayload(Encode(m)); }
-
   static Bytes Encode(const MON::Message& m) {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per);

@@ -82,37 +82,27 @@ int OpenDescriptors() {
 TEST(CdrSender, SendsOneEqualDatagramPerAddressInOrder) {
   Receiver r;
   CDR_Sender::Sender s;
-  std::string rec = "call 1 from 100 to 200 duration 42";
-  std::string list = "  " + r.at("127.0.0.1") + "\n\t" + r.at("127.0.0.2") + " \n";
-  EXPECT_TRUE(s.SendTo(rec, list));
-  EXPECT_EQ("call 1 from 100 to 200 duration 42", rec);
-  std::vector<Datagram> got = r.Drain();
-  ASSERT_EQ(2u, got.size());
-  EXPECT_EQ(rec, got[0].data);
-  EXPECT_EQ(rec, got[1].data);
-  EXPECT_EQ("127.0.0.1", got[0].to);
-  EXPECT_EQ("127.0.0.2", got[1].to);
-  // One socket for the sender's life: the same source port every time.
-  EXPECT_EQ(got[0].from_port, got[1].from_port);
-  int source = got[0].from_port;
-  EXPECT_TRUE(s.SendTo(rec, r.at("127.0.0.1")));
-  got = r.Drain();
-  ASSERT_EQ(1u, got.size());
-  EXPECT_EQ(source, got[0].from_port);
-
-  // Records are sent by length: empty ones and embedded zero bytes too.
-  std::string empty, binary("a\0b\0", 4);
-  EXPECT_TRUE(s.SendTo(empty, r.at("127.0.0.1") + " " + r.at("127.0.0.1")));
-  EXPECT_TRUE(s.SendTo(binary, r.at("127.0.0.1")));
-  got = r.Drain();
-  ASSERT_EQ(3u, got.size());
-  EXPECT_EQ("", got[0].data);
-  EXPECT_EQ("", got[1].data);
-  EXPECT_EQ(binary, got[2].data);
-
-  EXPECT_TRUE(s.SendTo(rec, ""));
-  EXPECT_TRUE(s.SendTo(rec, " \t\n\r "));
-  EXPECT_TRUE(r.Drain(100).empty());
+  const std::string rec = "call 1 from 100 to 200 duration 42", binary("a\0b\0", 4);
+  struct Row { std::string record, list; std::vector<std::string> to; } rows[] = {
+      {rec, "  " + r.at("127.0.0.1") + "\n\t" + r.at("127.0.0.2") + " \n", {"127.0.0.1", "127.0.0.2"}},
+      {"", r.at("127.0.0.1") + " " + r.at("127.0.0.1"), {"127.0.0.1", "127.0.0.1"}},  // by length: empty ones too
+      {binary, r.at("127.0.0.1"), {"127.0.0.1"}},                                      // and zero bytes
+      {rec, "", {}},
+      {rec, " \t\n\r ", {}}};
+  int source = -1;
+  for (const Row& row : rows) {
+    std::string record = row.record;
+    EXPECT_TRUE(s.SendTo(record, row.list));
+    EXPECT_EQ(row.record, record);
+    std::vector<Datagram> got = r.Drain(row.to.empty() ? 100 : 200);
+    ASSERT_EQ(row.to.size(), got.size()) << row.list;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(row.record, got[i].data);
+      EXPECT_EQ(row.to[i], got[i].to);
+      if (source < 0) source = got[i].from_port;
+      EXPECT_EQ(source, got[i].from_port);  // one socket for the sender's life
+    }
+  }
 }
 
 TEST(CdrSender, BadWordsAreSkippedAndReported) {

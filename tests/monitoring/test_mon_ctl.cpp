@@ -18,15 +18,15 @@
 #include "hardware/sim_env.h"
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/test_loop_support.h"
+#include "mon_test_values.h"
 #include "test_agent_server.h"
 
 using agenttest::AgentServer;
 using agenttest::SetTexts;
 using Texts = std::vector<std::string>;
+using namespace montest;
 
 namespace {
-
-std::vector<char> V(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 
 class MonCtl : public SimTest::Fixture {
  protected:
@@ -120,41 +120,6 @@ class MonCtl : public SimTest::Fixture {
     else f.set_info().select_link(value);
     return f;
   }
-  static void Phone(LGCP::DisplayParams& d, int id) {
-    auto& p = d.select_emPhone().select_phoneStatus();
-    p.set_id(id);
-    p.set_panelSV(V("p1"));
-    p.set_ctrlSV(V("c2"));
-    p.set_fpgaSV(V("f3"));
-    p.set_status(LGCP::EmPhoneStatus::ready);
-    p.set_powerStatus(LGCP::POWERStatus::main);
-    p.set_mode(LGCP::EmPhoneMode::sleep);
-    p.set_hookStatus(LGCP::EmPhoneConnectionStatus::connected);
-    p.set_baseStatus(LGCP::EmPhoneConnectionStatus::disconnected);
-  }
-  static void Board(LGCP::DisplayParams& d, int position) {
-    auto& b = d.select_board().select_boardStatus();
-    b.set_position(position);
-    b.set_version(V("b7"));
-    b.set_status(LGCP::ExtBoardStatus::ready);
-    b.set_type(LGCP::ExtBoardType::ffe);
-  }
-  static void Counter(LGCP::DisplayParams& d, int owner, int id, int cnt) {
-    auto& c = d.select_termCounter();
-    c.set_owner(LGCP::TermCounterOwner::NamedNumber(owner));
-    if (id >= 0) c.set_ownerId(id);
-    c.set_cnt(cnt);
-  }
-  static MON::SnmpSetCommand Named(const std::string& sec, int index, const std::string& name) {
-    MON::SnmpSetCommand c;
-    c.set_uniq(7);
-    auto& n = c.set_id().select_name();
-    n.set_section(sec);
-    n.set_index(index);
-    n.set_name(name);
-    c.set_value("v");
-    return c;
-  }
 
   ctltest::Loop loop;
   AgentServer agent;
@@ -169,11 +134,7 @@ class MonCtl : public SimTest::Fixture {
 TEST_F(MonCtl, FramerCommandsDriveTheLedByte) {
   ctl = std::make_unique<MonitoringCtl>();
   EXPECT_EQ(-1, ctl->halDescriptor());  // not opened at construction
-  struct Row {
-    int e1;
-    bool line, value;
-    int leds;
-  } rows[] = {{2, true, true, 0x30}, {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
+  struct Row { int e1; bool line, value; int leds; } rows[] = {{2, true, true, 0x30}, {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
               {0, false, true, 0x02}, {0, true, true, 0x02},  // line bit already set: link bit stays clear
               {3, false, false, 0x42}};
   for (const Row& r : rows) {
@@ -184,6 +145,18 @@ TEST_F(MonCtl, FramerCommandsDriveTheLedByte) {
   ctl.reset();  // at exit the LEDs go off before the descriptor closes
   EXPECT_EQ(0, hal().ledWrites().back());
   EXPECT_EQ(9u, hal().ledWrites().size());
+}
+
+TEST_F(MonCtl, CheckGroupsRunOnTheirTimers) {
+  Mux::mux_settimeofday();  // the clock stands still
+  ctl = std::make_unique<MonitoringCtl>();
+  auto next = [&] { return std::vector<unsigned>{ctl->bkgCheckIn(), ctl->powerCheckIn(), ctl->controllerCheckIn()}; };
+  EXPECT_EQ((std::vector<unsigned>{1000, 2000, 5000}), next());
+  ctl->onBkgCheckTimer(nullptr);
+  ctl->onPowerCheckTimer(nullptr);
+  ctl->onControllerCheckTimer(nullptr);
+  EXPECT_EQ((std::vector<unsigned>{60000, 2000, 5000}), next());
+  Mux::mux_cleartimeofday();
 }
 
 TEST_F(MonCtl, WithoutTheDeviceCommandsAreStillAnsweredAndChecksDoNothing) {
@@ -220,7 +193,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredAndSentToTheAgents) {
     const char* file;
     std::string content;
   } rows[] = {
-      {"board 0", [](LGCP::DisplayParams& d) { Board(d, 0); }, "success",
+      {"board 0", [](LGCP::DisplayParams& d) { montest::Board(d, 0); }, "success",
        {"extBoardTable/extBoardStatus/0=3", "extBoardTable/extBoardSoftVer/0=b7", "extBoardTable/extBoardType/0=3"},
        "/var/monitoring/board0", "3\nb7\n3\n"},
       {"board channel", [](LGCP::DisplayParams& d) { d.select_board().select_boardChannelStatus(); }, "success",
@@ -272,16 +245,21 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredAndSentToTheAgents) {
   for (int row : {0, 1, 2147483647})
     EXPECT_EQ(1, std::count(all.begin(), all.end(), phone(row)[0])) << row;
   EXPECT_EQ(3u, ctl->data().GetEmPhoneStatus().size());
+  // The controller leaves: the board files and statuses go, the phone files
+  // stay, and its own status becomes notrun.
+  client.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return !acceptor->IsConnected(); }));
+  EXPECT_FALSE(std::ifstream(P("/var/monitoring/board0")).good());
+  EXPECT_TRUE(ctl->data().GetBoardStatus().empty());
+  EXPECT_EQ(phoneFile, Read("/var/monitoring/emphone0"));
+  EXPECT_EQ("5", Read("/var/monitoring/controller/self/status"));
+  EXPECT_EQ(Texts{"gatewayCommon/controllerStatus/0=5"}, Take());
 }
 
 TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
-  struct Row {
-    const char* what;
-    int limit;
-    std::function<void(LGCP::DisplayParams&, int)> fill;
-  } rows[] = {
+  struct Row { const char* what; int limit; std::function<void(LGCP::DisplayParams&, int)> fill; } rows[] = {
       {"phones", 1024, [](LGCP::DisplayParams& d, int i) { Phone(d, i); }},
-      {"boards", 1024, [](LGCP::DisplayParams& d, int i) { Board(d, i); }},
+      {"boards", 1024, [](LGCP::DisplayParams& d, int i) { montest::Board(d, i); }},
       {"counters", 1024, [](LGCP::DisplayParams& d, int i) { Counter(d, 4, i, 1); }},
       {"controllers", 1024,
        [](LGCP::DisplayParams& d, int i) {
@@ -300,9 +278,18 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
   for (const Row& r : rows) {
     // The own controller's entry is already there.
     int stored = std::string(r.what) == "controllers" ? 1 : 0;
-    for (LGCP::DisplayParams d; stored < 5000; ++stored) {
-      r.fill(d, stored);
-      if (!ctl->data().setDisplayStatus(d)) break;
+    {
+      // Filled without files: with the folder a plain file every write
+      // fails at once, and the values are stored all the same.
+      ASSERT_EQ(0, ::rename(P("/var/monitoring").c_str(), P("/var/monitoring.off").c_str()));
+      Write("/var/monitoring", "");
+      StreamCapture quiet(std::clog);
+      for (LGCP::DisplayParams d; stored < 5000; ++stored) {
+        r.fill(d, stored);
+        if (!ctl->data().setDisplayStatus(d)) break;
+      }
+      ::unlink(P("/var/monitoring").c_str());
+      ASSERT_EQ(0, ::rename(P("/var/monitoring.off").c_str(), P("/var/monitoring").c_str()));
     }
     EXPECT_EQ(r.limit, stored) << r.what;
     StreamCapture log(std::clog);
@@ -325,10 +312,7 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
 TEST_F(MonCtl, PowerByteMapsToTheStatusAndChangesAreSignalled) {
   Start();  // the first check at the connect found main (raw 2): two signals
   EXPECT_EQ((std::vector<int>{2, 2}), powers);
-  struct Row {
-    int raw, status;
-    bool change;
-  } rows[] = {{0, 3, true}, {3, 3, false}, {1, 1, true}, {2, 2, true}, {4, 0, true}, {255, 0, false}};
+  struct Row { int raw, status; bool change; } rows[] = {{0, 3, true}, {3, 3, false}, {1, 1, true}, {2, 2, true}, {4, 0, true}, {255, 0, false}};
   for (const Row& r : rows) {
     powers.clear();
     hal().setPower(uint8_t(r.raw));
