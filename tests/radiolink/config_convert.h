@@ -35,12 +35,6 @@ inline int TransConfig(ConvertFn fn, s_data_cmd& r, int capacity, Bytes& out) {
   return n;
 }
 
-inline std::string Dump(s_data_cmd& r) {
-  char buf[16384];
-  sprintf_data_cmd(buf, sizeof buf, &r, 0);
-  return buf;
-}
-
 // The payload of a set-configuration record carried to an interface as the
 // gateway's packet: the record's header, msgID GW_SET_CONFIG and the given
 // set-configuration value; decoded back into a record.
