@@ -118,4 +118,14 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
 }
 
+// The management frames, dissected by tshark: identity assigned, SABME to
+// the terminal, check request.
+TEST_F(TeiNt, TsharkDissectsManagementFrames) {
+  request(0x1234, 127);
+  nt->activate();
+  std::vector<Bytes> wire(owner.down.begin(), owner.down.end());
+  EXPECT_EQ((std::vector<std::string>{"63|127|", "0|64|1", "63|127|"}),
+            dissect(wire, 203, "-e lapd.sapi -e lapd.tei -e lapd.control.p"));
+}
+
 }  // namespace
