@@ -33,7 +33,8 @@ class LapdLink : public ::testing::Test {
  protected:
   void SetUp() override {
     user = new LAPD(ISDN::Side::user, 0);
-    net = new LAPD(ISDN::Side::network, 0);
+    net = new LAPD(ISDN::Side::user, 0);  // as the slots make them: side set afterwards
+    net->set_side(ISDN::Side::network);
     userOwner.add_protocol_tail(user);
     netOwner.add_protocol_tail(net);
     user->hdlc(&userCh);
@@ -289,8 +290,12 @@ class LapdTei : public LapdLink {
 };
 
 TEST_F(LapdTei, RemovedTeiIsAskedForAgainAndAssigned) {
+  user->set_linkno(3);
+  user->set_log(2);
+  StreamCapture log(std::clog);
   tei(0, 6, 127);  // identity remove, every TEI
   EXPECT_EQ(state(), S::AssignAwaitingTei);
+  EXPECT_NE(log.text().find("LAPD[3] : change state \"TEI assigned\" -> \"TEI unassigned\"\n"), std::string::npos);
   EXPECT_TRUE(user->fullState().T202run);
   uint16_t ri = request();
   tei(uint16_t(ri ^ 1), 2, 70);  // assigned to another terminal's request

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "links/lapd_nt.h"
+#include "runtime/test_loop_support.h"
 #include "test_lapd_harness.h"
 
 using namespace LapdTest;
@@ -65,7 +66,10 @@ TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
 
 TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
   request(7, 127);
+  nt->set_log(2);
+  StreamCapture log(std::clog);
   nt->activate();
+  EXPECT_NE(log.text().find("LAPD(NT BRI): Checking Tei values....\n"), std::string::npos);
   owner.down.clear();
   elapse(2000);  // the check answer wait
   EXPECT_EQ(entryWithTei(64), nullptr);
