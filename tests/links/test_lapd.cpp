@@ -33,7 +33,8 @@ class LapdLink : public ::testing::Test {
  protected:
   void SetUp() override {
     user = new LAPD(ISDN::Side::user, 0);
-    net = new LAPD(ISDN::Side::network, 0);
+    net = new LAPD(ISDN::Side::user, 0);  // as the slots make them: side set afterwards
+    net->set_side(ISDN::Side::network);
     userOwner.add_protocol_tail(user);
     netOwner.add_protocol_tail(net);
     user->hdlc(&userCh);
@@ -43,8 +44,8 @@ class LapdLink : public ::testing::Test {
   // Delivers frames both ways, one at a time, until both channels are quiet.
   void pump() {
     for (int i = 0; i < 5000 && (!userCh.sent.empty() || !netCh.sent.empty()); ++i) {
-      if (!userCh.sent.empty()) toNet(userCh.pop());
-      if (!netCh.sent.empty()) toUser(netCh.pop());
+      if (!userCh.sent.empty()) toNet(wire.emplace_back(userCh.pop()));
+      if (!netCh.sent.empty()) toUser(wire.emplace_back(netCh.pop()));
     }
   }
   static void rx(LAPD* l, const Bytes& b) {
@@ -66,6 +67,7 @@ class LapdLink : public ::testing::Test {
   unsigned state() const { return user->fullState().state; }
 
   FrozenClock clock;
+  std::vector<Bytes> wire;  // every frame pump() delivered
   Channel userCh, netCh;
   Owner userOwner, netOwner;
   LAPD* user = nullptr;
@@ -240,6 +242,30 @@ TEST_F(LapdLink, OversizedMessagesAreRefusedWhole) {
   EXPECT_EQ(netOwner.up[0], big);
 }
 
+// The frames of a call's life, dissected by an independent LAPD/Q.931
+// implementation (tshark on a LINKTYPE_LAPD capture): SABME, UA, I(SETUP),
+// RR, I(CONNECT), RR, DISC, UA with address, U-frame modifier or S-frame
+// type, N(S), N(R), P and the Q.931 message.
+TEST_F(LapdLink, TsharkDissectsTheFramesAsSent) {
+  establish();
+  send(user, {0x08, 0x01, 0x05, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3, 0x70, 0x04, 0x81, '5', '5', '5'});
+  pump();
+  send(net, {0x08, 0x01, 0x85, 0x07});
+  pump();
+  user->deactivate();
+  pump();
+  std::vector<std::string> expect = {
+      "0|0|0|0x1b||||1||||",   "0|0|0|0x18||||1||||",     "0|0|0|||0|0||0x05|0|05|555",
+      "0|0|0||0x0000||1|||||", "0|1|0|||0|1||0x07|1|05|", "0|1|0||0x0000||1|||||",
+      "0|0|0|0x10||||1||||",   "0|0|0|0x18||||1||||",
+  };
+  EXPECT_EQ(expect, dissect(wire, 203,
+                            "-e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.u_modifier_cmd "
+                            "-e lapd.control.s_ftype -e lapd.control.n_s -e lapd.control.n_r -e lapd.control.p "
+                            "-e q931.message_type -e q931.call_ref_flag -e q931.call_ref "
+                            "-e q931.called_party_number.digits"));
+}
+
 // ---- TEI assignment on a BRI user side ------------------------------------------
 
 class LapdTei : public LapdLink {
@@ -264,8 +290,12 @@ class LapdTei : public LapdLink {
 };
 
 TEST_F(LapdTei, RemovedTeiIsAskedForAgainAndAssigned) {
+  user->set_linkno(3);
+  user->set_log(2);
+  StreamCapture log(std::clog);
   tei(0, 6, 127);  // identity remove, every TEI
   EXPECT_EQ(state(), S::AssignAwaitingTei);
+  EXPECT_NE(log.text().find("LAPD[3] : change state \"TEI assigned\" -> \"TEI unassigned\"\n"), std::string::npos);
   EXPECT_TRUE(user->fullState().T202run);
   uint16_t ri = request();
   tei(uint16_t(ri ^ 1), 2, 70);  // assigned to another terminal's request

@@ -24,28 +24,29 @@ TEST(LapdLibpri, FarEndEstablishesAndAnswersACall) { FAIL() << "libpri-dev missi
 #else
 namespace {
 
+// libpri's functions, found at run time.
 struct Pri {
-  void* lib = nullptr;
-  struct pri* (*pri_new)(int, int, int) = nullptr;
-  pri_event* (*check_event)(struct pri*) = nullptr;
-  int (*hangup)(struct pri*, q931_call*, int) = nullptr;
-  int (*proceeding)(struct pri*, q931_call*, int, int) = nullptr;
-  void (*set_message)(void (*)(struct pri*, char*)) = nullptr;
-  void (*set_error)(void (*)(struct pri*, char*)) = nullptr;
+  decltype(&::pri_new) create = nullptr;
+  decltype(&::pri_check_event) check_event = nullptr;
+  decltype(&::pri_hangup) hangup = nullptr;
+  decltype(&::pri_proceeding) proceeding = nullptr;
+  decltype(&::pri_set_message) set_message = nullptr;
+  decltype(&::pri_set_error) set_error = nullptr;
 
   bool load() {
-    for (const char* n : {"libpri.so.1.4", "/usr/lib/libpri.so.1.4", "libpri.so"}) {
-      lib = ::dlopen(n, RTLD_NOW | RTLD_LOCAL);
-      if (lib) break;
-    }
+    void* lib = nullptr;
+    for (const char* n : {"libpri.so.1.4", "/usr/lib/libpri.so.1.4", "libpri.so"})
+      if (!lib) lib = ::dlopen(n, RTLD_NOW | RTLD_LOCAL);
     if (!lib) return false;
-    pri_new = reinterpret_cast<decltype(pri_new)>(::dlsym(lib, "pri_new"));
-    check_event = reinterpret_cast<decltype(check_event)>(::dlsym(lib, "pri_check_event"));
-    hangup = reinterpret_cast<decltype(hangup)>(::dlsym(lib, "pri_hangup"));
-    proceeding = reinterpret_cast<decltype(proceeding)>(::dlsym(lib, "pri_proceeding"));
-    set_message = reinterpret_cast<decltype(set_message)>(::dlsym(lib, "pri_set_message"));
-    set_error = reinterpret_cast<decltype(set_error)>(::dlsym(lib, "pri_set_error"));
-    return pri_new && check_event && hangup && proceeding && set_message && set_error;
+#define TSD_PRI(f, name) f = reinterpret_cast<decltype(f)>(::dlsym(lib, name))
+    TSD_PRI(create, "pri_new");
+    TSD_PRI(check_event, "pri_check_event");
+    TSD_PRI(hangup, "pri_hangup");
+    TSD_PRI(proceeding, "pri_proceeding");
+    TSD_PRI(set_message, "pri_set_message");
+    TSD_PRI(set_error, "pri_set_error");
+#undef TSD_PRI
+    return create && check_event && hangup && proceeding && set_message && set_error;
   }
 };
 
@@ -85,7 +86,7 @@ class LapdLibpri : public ::testing::Test {
     user_ = new ISDN::LAPD(side, 0);
     owner_->add_protocol_tail(user_);
     user_->hdlc(&ch_);
-    far_ = pri_.pri_new(sv_[1], side == ISDN::Side::user ? PRI_NETWORK : PRI_CPE, PRI_SWITCH_EUROISDN_E1);
+    far_ = pri_.create(sv_[1], side == ISDN::Side::user ? PRI_NETWORK : PRI_CPE, PRI_SWITCH_EUROISDN_E1);
     ASSERT_NE(far_, nullptr);
     if (controllerCount < 16) controllers[controllerCount++] = far_;
   }
