@@ -139,8 +139,8 @@ int PERDecoder::decodeUnsigned(unsigned lo, unsigned hi, unsigned& v)
         byteAlign();
     }
     unsigned bits = 0;
-    if (!decodeMultiBit(w, bits))
-        return -1;
+    if (!decodeMultiBit(w, bits) || bits > hi - lo)
+        return -1;  // an offset beyond the range is no number of it
     v = lo + bits;
     return 0;
 }
@@ -200,6 +200,17 @@ bool PERDecoder::decodeConstrainedLength(ConstrainedObject const& obj, unsigned&
     return decodeLength(0, NoUpperBound, len) == 0;
 }
 
+// An open type's value is read within its octets [pos_, after): reading
+// past them fails rather than taking the octets that follow.
+bool PERDecoder::within(char const* after, AbstractData& value)
+{
+    char const* const saved = end_;
+    end_ = after;
+    bool const ok = value.accept(*this);
+    end_ = saved;
+    return ok;
+}
+
 // ---- values ----------------------------------------------------------------
 
 bool PERDecoder::do_visit(Null&)
@@ -244,7 +255,7 @@ bool PERDecoder::do_visit(INTEGER& v)
         return true;
     }
     unsigned k = 0;
-    if (decodeLength(0, NoUpperBound, k) < 0 || k > 4)
+    if (decodeLength(0, NoUpperBound, k) < 0 || k == 0 || k > 4)
         return false;
     unsigned bits = 0;
     if (!decodeMultiBit(8 * k, bits))
@@ -264,8 +275,9 @@ bool PERDecoder::do_visit(ENUMERATED& v)
             // Extension value: its number plus one, then the number. A form
             // that cannot be read is a failure, not a root value.
             unsigned n = 0, number = 0;
-            if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, number) < 0)
-                return false;
+            if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, number) < 0 ||
+                number > static_cast<unsigned>(INT32_MAX))
+                return false;  // not a number the value can hold
             v.setFromInt(static_cast<int>(number));
             return true;
         }
@@ -294,7 +306,7 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v)
 bool PERDecoder::do_visit(OCTET_STRING& v)
 {
     unsigned size = 0;
-    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize || size > getBitsLeft() / 8)
         return false;
     v.resize(size);
     if (size == 0)
@@ -314,13 +326,11 @@ bool PERDecoder::do_visit(OCTET_STRING& v)
 bool PERDecoder::do_visit(BIT_STRING& v)
 {
     unsigned size = 0;
-    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize || size > getBitsLeft())
         return false;
     v.resize(size);
     if (size == 0)
         return true;
-    if (size > getBitsLeft())
-        return false;
     std::vector<char>& data = v.getData();
     unsigned octets = (size + 7) / 8;
     if (aligned_ && size > 16)
@@ -402,14 +412,14 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         unsigned j = 0, len = 0;
         if (!decodeSmallUnsigned(j) || decodeLength(0, NoUpperBound, len) < 0)
             return false;
+        if (!octetsLeft(len))
+            return false;
         m.position = ahead(len);
         m.bitsLeft = 8;
         index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
     } else {
-        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0)
-            return false;
-        if (index >= n) {
-            // A root index beyond the root alternatives.
+        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0) {
+            // Input ended, or a root index beyond the root alternatives.
             v.setSelection(CHOICE::UnknownSelection, nullptr);
             return false;
         }
@@ -423,7 +433,12 @@ bool PERDecoder::do_visit(CHOICE& v)
     if (!decodeChoicePreamle(v, m))
         return false;
     AbstractData* selection = v.getSelection();
-    if (!selection || !selection->accept(*this))
+    if (!selection)
+        return false;
+    if (!m.position)
+        return selection->accept(*this);
+    // An extension alternative lies within its open-type octets.
+    if (!within(m.position, *selection))
         return false;
     rollback(m);
     return true;
@@ -448,7 +463,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
 bool PERDecoder::do_visit(OpenData& v)
 {
     unsigned len = 0;
-    if (decodeLength(0, NoUpperBound, len) < 0 || len > MaximumStringSize)
+    if (decodeLength(0, NoUpperBound, len) < 0 || len > MaximumStringSize || len > getBitsLeft() / 8)
         return false;
     if (!v.has_buf())
         v.grab(new std::vector<char>());
@@ -472,9 +487,10 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v)
     if (decodeLength(0, NoUpperBound, len) < 0)
         return false;
     char const* after = ahead(len);
-    bool ok = v.has_data() && v.get_data().accept(*this);
+    if (!v.has_data() || !octetsLeft(len) || !within(after, v.get_data()))
+        return false;
     setPosition(after);
-    return ok;
+    return true;
 }
 
 bool PERDecoder::do_visit(GeneralizedTime& v)
@@ -559,8 +575,10 @@ int PERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalBit)
     if (decodeLength(0, NoUpperBound, len) < 0)
         return Fail;
     char const* after = ahead(len);
+    if (!octetsLeft(len))
+        return Fail;
     AbstractData* field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
-    if (!field || !field->accept(*this))
+    if (!field || !within(after, *field))
         return Fail;
     setPosition(after);
     return ContinueAll;
@@ -575,7 +593,7 @@ bool PERDecoder::visitUnknownExtensions(SEQUENCE& v)
         unsigned len = 0;
         if (decodeLength(0, NoUpperBound, len) < 0)
             return false;
-        if (static_cast<unsigned long>(end_ - pos_) < len)
+        if (!octetsLeft(len))
             return false;
         pos_ += len;
     }

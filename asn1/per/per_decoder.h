@@ -81,6 +81,8 @@ public:
 private:
     // The point n octets on from the current octet, clamped to the end.
     char const* ahead(unsigned n) const;
+    bool within(char const* after, AbstractData& value);
+    bool octetsLeft(unsigned n) const { return pos_ <= end_ && static_cast<unsigned long>(end_ - pos_) >= n; }
 
     char const* pos_;
     char const* end_;
