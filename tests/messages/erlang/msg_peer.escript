@@ -13,6 +13,11 @@
 %%     FILE holds one hex encoding per line. Each is decoded as TYPE and the
 %%     decoded value encoded again; prints "ok Hex" with Erlang's encoding, or
 %%     "bad <reason>", one line per input line.
+%%
+%%   msg_peer.escript DIR MODULE time TYPE FILE ROUNDS
+%%     Times decoding every encoding in FILE as TYPE, and encoding the
+%%     decoded values again, ROUNDS times each; prints the best round's
+%%     nanoseconds per value: "values N decode_ns D encode_ns E".
 %% One scheduler that sleeps when idle: the peer runs well on a busy machine.
 -mode(compile).
 
@@ -34,9 +39,21 @@ main([Dir, Mod, "recode", Type, File]) ->
     {ok, Text} = file:read_file(File),
     Lines = [L || L <- binary:split(Text, <<"\n">>, [global]), L =/= <<>>],
     lists:foreach(fun(L) -> io:format("~s~n", [recode(M, T, L)]) end, Lines);
+main([Dir, Mod, "time", Type, File, Rounds]) ->
+    true = code:add_patha(Dir),
+    M = list_to_atom(Mod),
+    T = list_to_atom(Type),
+    {ok, Text} = file:read_file(File),
+    Bins = [unhex(L) || L <- binary:split(Text, <<"\n">>, [global]), L =/= <<>>],
+    Values = [begin {ok, V} = M:decode(T, B), V end || B <- Bins],
+    R = lists:seq(1, list_to_integer(Rounds)),
+    Decode = lists:min([element(1, timer:tc(fun() -> [{ok, _} = M:decode(T, B) || B <- Bins] end)) || _ <- R]),
+    Encode = lists:min([element(1, timer:tc(fun() -> [{ok, _} = M:encode(T, V) || V <- Values] end)) || _ <- R]),
+    N = length(Bins),
+    io:format("values ~b decode_ns ~.1f encode_ns ~.1f~n", [N, 1000 * Decode / N, 1000 * Encode / N]);
 main(_) ->
     io:format(standard_error, "usage: msg_peer.escript DIR MODULE random COUNT SEED TYPE | "
-              "DIR MODULE recode TYPE FILE~n", []),
+              "DIR MODULE recode TYPE FILE | DIR MODULE time TYPE FILE ROUNDS~n", []),
     halt(2).
 
 %% Random values of module M's types, quickly. asn1ct:value/2 checks the
