@@ -68,20 +68,21 @@ bool PERDecoder::decodeMultiBit(unsigned n, unsigned& v)
 {
     if (n > 32 || getBitsLeft() < n)
         return false;
-    std::uint64_t value = 0;
-    while (n > 0) {
-        unsigned take = n < bitsLeft_ ? n : bitsLeft_;
-        unsigned shift = bitsLeft_ - take;
-        unsigned chunk = (static_cast<unsigned char>(*pos_) >> shift) & ((1u << take) - 1);
-        value = (value << take) | chunk;
-        bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
-        n -= take;
-        if (bitsLeft_ == 0) {
-            ++pos_;
-            bitsLeft_ = 8;
-        }
+    if (n == 0) {
+        v = 0;
+        return true;
     }
-    v = static_cast<unsigned>(value);
+    // The octets holding the n bits (at most five), read as one number.
+    unsigned const skip = 8u - bitsLeft_;
+    unsigned const used = skip + n;
+    unsigned const octets = (used + 7) / 8;
+    std::uint64_t window = 0;
+    for (unsigned k = 0; k < octets; ++k)
+        window = (window << 8) | static_cast<unsigned char>(pos_[k]);
+    window >>= 8 * octets - used;
+    v = static_cast<unsigned>(window & ((std::uint64_t(1) << n) - 1));
+    pos_ += used / 8;
+    bitsLeft_ = static_cast<unsigned short>(8 - used % 8);
     return true;
 }
 
@@ -103,6 +104,13 @@ bool PERDecoder::decodeBitMap(std::vector<unsigned char>& bits, unsigned n)
     if (getBitsLeft() < n)
         return false;
     bits.assign((n + 7) / 8, 0);
+    return decodeBitMap(bits.data(), n);
+}
+
+bool PERDecoder::decodeBitMap(unsigned char* bits, unsigned n)
+{
+    if (getBitsLeft() < n)
+        return false;
     unsigned v = 0;
     for (unsigned i = 0; i < n / 8; ++i) {
         decodeMultiBit(8, v);
@@ -515,8 +523,14 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
             return Fail;
         extension = decodeSingleBit() != 0;
     }
-    std::vector<unsigned char> bits;
     unsigned optional = v.getNumOptionalFields();
+    unsigned char small[32];
+    std::vector<unsigned char> large;
+    unsigned char* bits = small;
+    if (optional > 8 * sizeof small) {
+        large.resize((optional + 7) / 8);
+        bits = large.data();
+    }
     if (!decodeBitMap(bits, optional))
         return Fail;
     for (unsigned i = 0; i < v.getNumRootFields(); ++i) {
@@ -555,7 +569,13 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v)
     if (!decodeSmallUnsigned(n) || n >= MaximumArraySize)
         return Fail;
     unsigned count = n + 1;
-    std::vector<unsigned char> bits;
+    unsigned char small[32];
+    std::vector<unsigned char> large;
+    unsigned char* bits = small;
+    if (count > 8 * sizeof small) {
+        large.resize((count + 7) / 8);
+        bits = large.data();
+    }
     if (!decodeBitMap(bits, count))
         return Fail;
     SEQUENCE::BitMap& map = v.getExtensionMap();

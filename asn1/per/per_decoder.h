@@ -47,6 +47,8 @@ public:
     unsigned decodeBlock(char* buf, unsigned n);
     // n bits into bytes, most significant bit first.
     bool decodeBitMap(std::vector<unsigned char>& bits, unsigned n);
+    // The same into (n + 7) / 8 bytes at bits.
+    bool decodeBitMap(unsigned char* bits, unsigned n);
 
     // 0 on success, -1 on failure.
     int decodeUnsigned(unsigned lo, unsigned hi, unsigned& v);
