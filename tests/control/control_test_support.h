@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -195,3 +196,18 @@ class Client {
 };
 
 }  // namespace ctltest
+
+#ifdef CTLTEST_FAILING_ACCEPT
+// accept() of this program fails with this errno while it is not 0 (a full
+// descriptor table, without starving the sanitizers of descriptors).
+int g_accept_errno = 0;
+int g_accept_calls = 0;
+extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {
+  ++g_accept_calls;
+  if (g_accept_errno) {
+    errno = g_accept_errno;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_accept4, fd, addr, len, 0));
+}
+#endif

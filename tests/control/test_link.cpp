@@ -10,6 +10,7 @@
 #include "control/acceptor.h"
 #include "control/service.h"
 #include "control/strm_protocol.h"
+#define CTLTEST_FAILING_ACCEPT
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
 #include "support/startup_harness.h"
@@ -207,6 +208,33 @@ TEST(Acceptor, AConnectionAcceptedWhileTheLinkGoesDownIsClosedAtOnce) {
   EXPECT_TRUE(second.eof());
   ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1 && first.eof(); }));
   EXPECT_EQ(1, rec.connects);
+  link.Deactivate();
+}
+
+TEST(Acceptor, OutOfDescriptorsPausesAcceptingForASecondAndLogsOnce) {
+  DrivenAcceptor link;
+  Recorder rec;
+  link.Bind(&rec);
+  ASSERT_TRUE(link.Activate());
+  Loop loop;
+  Capture err(std::cerr);
+  g_accept_errno = EMFILE;
+  g_accept_calls = 0;
+  Client c(link.bound_port());  // waits in the listener's queue
+  ASSERT_TRUE(loop.RunUntil([&] { return g_accept_calls == 1; }));
+  for (int second = 1; second <= 3; ++second) {
+    loop.RunFor(20);
+    EXPECT_FALSE(link.accepting());
+    Mux::advanceClock(500);
+    loop.RunFor(5);
+    EXPECT_EQ(second, g_accept_calls) << "polled a listener it cannot serve";
+    Mux::advanceClock(500);
+    ASSERT_TRUE(loop.RunUntil([&] { return g_accept_calls == second + 1; }));
+  }
+  EXPECT_EQ(1u, err.count("can't accept connection: ")) << err.text();
+  g_accept_errno = 0;
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
   link.Deactivate();
 }
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "control/tpkt_tracer.h"
+#define CTLTEST_FAILING_ACCEPT
 #include "control_test_support.h"
+#include "runtime/os/clock.h"
 
 using ctltest::Bytes;
 using ctltest::Capture;
@@ -139,6 +141,19 @@ TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
     slow.input().clear();
     return slow.eof();
   }));
+}
+
+TEST_F(Tracer, OutOfDescriptorsPausesAcceptingForASecond) {
+  g_accept_errno = EMFILE;
+  g_accept_calls = 0;
+  Client c(port);
+  ASSERT_TRUE(loop.RunUntil([&] { return g_accept_calls == 1; }));
+  Mux::advanceClock(500);
+  loop.RunFor(20);
+  EXPECT_EQ(1, g_accept_calls) << "polled a listener it cannot serve";
+  g_accept_errno = 0;
+  Mux::advanceClock(500);
+  ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
 }
 
 }  // namespace
