@@ -197,17 +197,62 @@ class Client {
 
 }  // namespace ctltest
 
-#ifdef CTLTEST_FAILING_ACCEPT
-// accept() of this program fails with this errno while it is not 0 (a full
-// descriptor table, without starving the sanitizers of descriptors).
-int g_accept_errno = 0;
-int g_accept_calls = 0;
+#ifdef CTLTEST_SOCKET_FAKES
+// Socket calls of this program, with what a test tells them to report: a
+// full descriptor table on accept(), a TCP state, congestion state or
+// pending error on getsockopt(), a socket that stays full on poll() for
+// output; setsockopt() keepalive values are recorded.
+namespace fake {
+int accept_errno = 0, accept_calls = 0;
+int tcp_state = -1, ca_state = -1, tcp_info_calls = 0;
+int so_error = 0;
+std::vector<int> keepalive;  // SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT values set
+bool poll_full = false;      // single-descriptor output waits are served below
+std::vector<int> poll_ready;  // ms each wait takes before the socket is writable
+std::vector<int> poll_waits;  // the time-outs asked for
+}  // namespace fake
+
 extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {
-  ++g_accept_calls;
-  if (g_accept_errno) {
-    errno = g_accept_errno;
+  ++fake::accept_calls;
+  if (fake::accept_errno) {
+    errno = fake::accept_errno;
     return -1;
   }
   return static_cast<int>(::syscall(SYS_accept4, fd, addr, len, 0));
+}
+
+extern "C" int getsockopt(int fd, int level, int opt, void* v, socklen_t* l) {
+  int r = static_cast<int>(::syscall(SYS_getsockopt, fd, level, opt, v, l));
+  if (level == IPPROTO_TCP && opt == TCP_INFO) {
+    ++fake::tcp_info_calls;
+    if (r == 0 && fake::tcp_state >= 0) static_cast<unsigned char*>(v)[0] = static_cast<unsigned char>(fake::tcp_state);
+    if (r == 0 && fake::ca_state >= 0) static_cast<unsigned char*>(v)[1] = static_cast<unsigned char>(fake::ca_state);
+  }
+  if (level == SOL_SOCKET && opt == SO_ERROR && fake::so_error) *static_cast<int*>(v) = fake::so_error;
+  return r;
+}
+
+extern "C" int setsockopt(int fd, int level, int opt, const void* v, socklen_t l) {
+  if ((level == SOL_SOCKET && opt == SO_KEEPALIVE) ||
+      (level == IPPROTO_TCP && (opt == TCP_KEEPIDLE || opt == TCP_KEEPINTVL || opt == TCP_KEEPCNT)))
+    fake::keepalive.push_back(*static_cast<const int*>(v));
+  return static_cast<int>(::syscall(SYS_setsockopt, fd, level, opt, v, l));
+}
+
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+extern "C" int poll(pollfd* fds, nfds_t n, int timeout) {
+  if (fake::poll_full && n == 1 && fds[0].events == POLLOUT) {
+    fake::poll_waits.push_back(timeout);
+    int took = timeout;
+    if (!fake::poll_ready.empty()) {
+      took = fake::poll_ready.front();
+      fake::poll_ready.erase(fake::poll_ready.begin());
+    }
+    Mux::advanceClock(static_cast<unsigned int>(took < timeout ? took : timeout));
+    fds[0].revents = took < timeout ? POLLOUT : 0;
+    return took < timeout ? 1 : 0;
+  }
+  timespec ts{timeout / 1000, (timeout % 1000) * 1000000L};
+  return ::ppoll(fds, n, timeout < 0 ? nullptr : &ts, nullptr);
 }
 #endif

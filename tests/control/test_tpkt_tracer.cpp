@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "control/tpkt_tracer.h"
-#define CTLTEST_FAILING_ACCEPT
+#define CTLTEST_SOCKET_FAKES
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
 
@@ -144,14 +144,14 @@ TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
 }
 
 TEST_F(Tracer, OutOfDescriptorsPausesAcceptingForASecond) {
-  g_accept_errno = EMFILE;
-  g_accept_calls = 0;
+  fake::accept_errno = EMFILE;
+  fake::accept_calls = 0;
   Client c(port);
-  ASSERT_TRUE(loop.RunUntil([&] { return g_accept_calls == 1; }));
+  ASSERT_TRUE(loop.RunUntil([&] { return fake::accept_calls == 1; }));
   Mux::advanceClock(500);
   loop.RunFor(20);
-  EXPECT_EQ(1, g_accept_calls) << "polled a listener it cannot serve";
-  g_accept_errno = 0;
+  EXPECT_EQ(1, fake::accept_calls) << "polled a listener it cannot serve";
+  fake::accept_errno = 0;
   Mux::advanceClock(500);
   ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
 }
