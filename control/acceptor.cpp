@@ -52,6 +52,7 @@ bool Acceptor::ImplActivate() {
 
 void Acceptor::ImplDeactivate() {
   bind_timer_.reset();
+  accept_timer_.reset();
   listen_event_.Release();
   listen_fd_.close();
 }
@@ -88,7 +89,11 @@ void Acceptor::OnSocketEvent(int, short revents) {
     INet4::Addr peer;
     socklen_t len = peer.size();
     int s = ::accept(listen_fd_.lowlevel_fd(), static_cast<sockaddr*>(peer), &len);
-    if (s < 0) return;
+    if (s < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting();
+      return;
+    }
+    accept_failure_logged_ = false;
     Fd sock(s);
     if (GetState() == State::Connected) {
       if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
@@ -112,6 +117,17 @@ void Acceptor::OnSocketEvent(int, short revents) {
     ImplConnected(sock);
   }
 }
+
+void Acceptor::PauseAccepting() {
+  if (!accept_failure_logged_ && verbose())
+    std::cerr << "can't accept connection: " << Errno() << ", retrying every " << accept_retry_ms << " ms"
+              << std::endl;
+  accept_failure_logged_ = true;
+  listen_event_.SetEvents(0);
+  accept_timer_.set(accept_retry_ms, &Acceptor::OnAcceptRetry, this);
+}
+
+void Acceptor::OnAcceptRetry(Timer*) { listen_event_.SetEvents(POLLIN); }
 
 // ---- AcceptorCheckConnection -----------------------------------------------
 

@@ -1,12 +1,17 @@
 #pragma once
 // The listening side of a control link. Listens on a TCP port of every local
 // address (backlog 1), serves one connection at a time and closes newcomers
-// at once while a link is up; a failed bind is retried every 5000 ms.
+// at once while a link is up; a failed bind is retried every 5000 ms. When
+// no descriptor is left for a newcomer, accepting pauses for 1000 ms at a
+// time (one log line per such spell) instead of polling a listener that
+// stays readable.
 //
 // AcceptorCheckConnection adds a watch on the live connection: every
 // 1000 ms it reads the socket's TCP state and pending error, and after a
 // newcomer was refused it switches the live socket to a fast keepalive
 // profile and drops the link when its congestion state stays abnormal.
+#include <poll.h>
+
 #include "control/service.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/timer.h"
@@ -27,6 +32,7 @@ const int TCPKeepAliveCntDefault = 9;
 class Acceptor : public Service {
  public:
   static const unsigned int bind_retry_ms = 5000;
+  static const unsigned int accept_retry_ms = 1000;
 
   Acceptor();
   explicit Acceptor(int port);
@@ -37,6 +43,8 @@ class Acceptor : public Service {
   // The port actually bound (differs from port() when port() is 0).
   unsigned short bound_port() const;
   bool listening() const { return listen_fd_.is_valid() && listen_event_.IsActive(); }
+  // False while accepting pauses for want of descriptors.
+  bool accepting() const { return listening() && (listen_event_.events() & POLLIN); }
 
  protected:
   bool ImplActivate() override;
@@ -52,11 +60,17 @@ class Acceptor : public Service {
 
  private:
   void init();
+  // accept() found no descriptor or memory: stop polling the listener and
+  // look again after accept_retry_ms.
+  void PauseAccepting();
+  void OnAcceptRetry(Timer*);
 
   unsigned short port_;
   Fd listen_fd_;
   Timer bind_timer_;
+  Timer accept_timer_;
   Event listen_event_;
+  bool accept_failure_logged_ = false;
 };
 
 class AcceptorCheckConnection : public Acceptor {

@@ -12,7 +12,8 @@ namespace CtrlSrv {
 
 namespace {
 const unsigned int stat_period_ms = 5000;
-const unsigned int max_noseq_tickets = 1024;
+// Pending delayed answers kept (the slot manager has at most one per slot).
+const size_t max_delayed = 4096;
 const int max_slot = 1023;
 }  // namespace
 
@@ -90,17 +91,19 @@ void Server::LoopBackSignal(const Service* from, const LGCP::Signal& signal) {
 
 unsigned int Server::delayResponse() {
   responseState_ = SuccessSent;
-  if (seqPresent_) return static_cast<unsigned int>(seq_);
-  // The command had no seq: hand out a ticket that delayedSuccess() will
-  // recognise, so that the delayed answer carries no seq either.
-  unsigned int ticket = nextNoSeqTicket_++;
-  if (nextNoSeqTicket_ == 0) nextNoSeqTicket_ = 0x80000000u;
-  if (noSeqTickets_.size() >= max_noseq_tickets) noSeqTickets_.erase(noSeqTickets_.begin());
-  noSeqTickets_.push_back(ticket);
+  // The command's own seq serves as its ticket unless a pending ticket has
+  // that number already (a command without seq, or a controller reusing
+  // numbers): then, as for a command without seq, a fresh number is taken.
+  unsigned int ticket = seqPresent_ ? static_cast<unsigned int>(seq_) : nextTicket_++;
+  while (FindDelayed(ticket) != delayed_.end()) ticket = nextTicket_++;
+  if (delayed_.size() >= max_delayed) delayed_.erase(delayed_.begin());
+  delayed_.push_back(Delayed{ticket, seqPresent_, seq_});
   return ticket;
 }
 
-#if TSD_HAVE_LGCP
+std::vector<Server::Delayed>::iterator Server::FindDelayed(unsigned int ticket) {
+  return std::find_if(delayed_.begin(), delayed_.end(), [ticket](const Delayed& d) { return d.ticket == ticket; });
+}
 
 void Server::OnMessage(const char* data, int length) {
   LGCP::Message message;
@@ -180,11 +183,13 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
 
 void Server::delayedSuccess(unsigned int slot, unsigned int seq) {
   LGCP::Message m;
-  std::vector<unsigned int>::iterator it = std::find(noSeqTickets_.begin(), noSeqTickets_.end(), seq);
-  if (it != noSeqTickets_.end())
-    noSeqTickets_.erase(it);
-  else
+  std::vector<Delayed>::iterator it = FindDelayed(seq);
+  if (it == delayed_.end()) {
     m.set_seq(static_cast<int>(seq));
+  } else {
+    if (it->seqPresent) m.set_seq(it->seq);
+    delayed_.erase(it);
+  }
   m.set_slot(slot);
   m.set_pdu().select_response().select_success();
   SendMsg(m);
@@ -219,20 +224,5 @@ void Server::SendMsg(LGCP::Message& message) {
   }
   link_->Send(out.data(), static_cast<int>(out.size()));
 }
-
-#else  // no LGCP module: the link runs, every message is undecodable
-
-void Server::OnMessage(const char* data, int length) {
-  std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
-  std::cerr << " msg: " << ext::hex(data, length > 0 ? static_cast<unsigned int>(length) : 0u) << std::endl;
-  slot_ = -1;
-}
-
-void Server::Success() {}
-void Server::delayedSuccess(unsigned int, unsigned int) {}
-void Server::SendSignal(const LGCP::Signal&) {}
-void Server::SendSignal(unsigned int, const LGCP::Signal&) {}
-
-#endif
 
 }  // namespace CtrlSrv

@@ -16,13 +16,7 @@
 #include "control/service.h"
 #include "runtime/loop/timer.h"
 
-#if TSD_HAVE_LGCP
 #include "messages/LGCP.h"
-#else
-namespace LGCP {
-class Message;
-}  // namespace LGCP
-#endif
 
 namespace CtrlSrv {
 
@@ -48,11 +42,9 @@ class Server : public Control::Notify {
   void OnMessage(const char* data, int length) override;
 
   void Success();
-#if TSD_HAVE_LGCP
   void OnMessage(const LGCP::Message& message);
   void Error(LGCP::ErrorCause::NamedNumber cause);
   void SendMsg(LGCP::Message& message);
-#endif
   unsigned int delayResponse();
   void delayedSuccess(unsigned int slot, unsigned int seq);
   void SendSignal(const LGCP::Signal& signal);
@@ -86,10 +78,18 @@ class Server : public Control::Notify {
   int slot_ = -1;
   int responseState_ = NoResponse;
   Timer statTimer_;
-  // Tickets handed out by delayResponse() for commands that carried no seq,
-  // so that their delayed answers carry none either.
-  std::vector<unsigned int> noSeqTickets_;
-  unsigned int nextNoSeqTicket_ = 0x80000000u;
+  // Answers delayed by delayResponse(): each ticket handed out is unique
+  // among those still pending and remembers whether its command carried a
+  // seq, so that a command without one is never answered with a seq (nor the
+  // other way round), whatever numbers the controller uses.
+  struct Delayed {
+    unsigned int ticket;
+    bool seqPresent;
+    int seq;
+  };
+  std::vector<Delayed> delayed_;
+  std::vector<Delayed>::iterator FindDelayed(unsigned int ticket);
+  unsigned int nextTicket_ = 0x80000000u;
 };
 
 }  // namespace CtrlSrv

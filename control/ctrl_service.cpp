@@ -16,11 +16,9 @@ void Service::Success() {
   if (CheckServer()) server_->Success();
 }
 
-#if TSD_HAVE_LGCP
 void Service::Error(LGCP::ErrorCause::NamedNumber cause) {
   if (CheckServer()) server_->Error(cause);
 }
-#endif
 
 void Service::SendSignal(const LGCP::Signal& signal) {
   if (!CheckServer()) return;

@@ -16,14 +16,7 @@
 //     void OnDisconnect() override {}
 //   };
 //   ctrlServer.Bind(&MyService::instance());
-#if TSD_HAVE_LGCP
 #include "messages/LGCP.h"
-#else
-namespace LGCP {
-class Command;
-class Signal;
-}  // namespace LGCP
-#endif
 
 namespace CtrlSrv {
 
@@ -49,10 +42,8 @@ class Service {
 
   // Answers the command being handled with success.
   void Success();
-#if TSD_HAVE_LGCP
   // Answers the command being handled with an error cause.
   void Error(LGCP::ErrorCause::NamedNumber cause);
-#endif
   // Offers the signal to the other bound services, then sends it without
   // seq (with the slot of the command being handled, if any).
   void SendSignal(const LGCP::Signal& signal);
@@ -65,10 +56,11 @@ class Service {
 
   // Marks the command being handled as answered later and returns the
   // ticket to pass to delayedSuccess() when the work completes (the
-  // command's seq when it carried one).
+  // command's seq when it carried one and no pending ticket has that number).
   unsigned int delayResponse();
   // Sends the delayed success with the slot and the command's seq (no seq
-  // when the command had none).
+  // when the command had none; a number that is no pending ticket is sent
+  // as the seq).
   void delayedSuccess(unsigned int slot, unsigned int seq);
 
   // False when the server has no control link; else connected := whether

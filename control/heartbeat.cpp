@@ -15,14 +15,10 @@ void HeartBeatCtl::OnDisconnect() { timer_.reset(); }
 
 bool HeartBeatCtl::OnCommand(const LGCP::Command& command) {
   ResetTimeOut();
-#if TSD_HAVE_LGCP
   if (command.ping_isSelected()) {
     Success();
     return true;
   }
-#else
-  (void)command;
-#endif
   return false;
 }
 

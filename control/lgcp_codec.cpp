@@ -1,6 +1,5 @@
 #include "control/lgcp_codec.h"
 
-#if TSD_HAVE_LGCP
 #include <iterator>
 #include <ostream>
 
@@ -24,4 +23,3 @@ bool Decode(const char* first, const char* last, LGCP::Message& m) {
 void Print(std::ostream& os, const LGCP::Message& m) { os << m; }
 
 }  // namespace LgcpCodec
-#endif

@@ -1,6 +1,5 @@
 #pragma once
 // Aligned-PER coding of LGCP::Message for the control server.
-#if TSD_HAVE_LGCP
 #include <iosfwd>
 #include <vector>
 
@@ -16,4 +15,3 @@ bool Decode(const char* first, const char* last, LGCP::Message& m);
 void Print(std::ostream& os, const LGCP::Message& m);
 
 }  // namespace LgcpCodec
-#endif

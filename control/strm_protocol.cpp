@@ -159,6 +159,9 @@ void StrmProtocol::message(Packet& p) {
       pfd.revents = 0;
       int pr = ::poll(&pfd, 1, left);
       int perr = errno;
+      // A loop that caches its clock per pass must see the wait, or the
+      // bound would restart with every wait.
+      if (!Mux::g_tv_time.is_zero()) Mux::mux_settimeofday();
       multiplexer.resetWD();
       if (pr == 1) continue;
       if (pr == -1 && perr == EINTR) continue;

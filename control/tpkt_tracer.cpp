@@ -50,7 +50,15 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     INet4::Addr peer;
     socklen_t len = peer.size();
     int c = ::accept(fd, static_cast<sockaddr*>(peer), &len);
-    if (c < 0) return;
+    if (c < 0) {
+      // Out of descriptors the listener stays readable: look again later
+      // rather than spinning on it.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        listen_event_.SetEvents(0);
+        accept_timer_.set(accept_retry_ms, &TPKTTracer::OnAcceptRetry, this);
+      }
+      return;
+    }
     Fd sock(c);
     std::clog << "ACP connection open from " << peer << std::endl;
     if (!sock.NonBlock()) continue;
@@ -60,6 +68,8 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     connections_.push_back(conn);
   }
 }
+
+void TPKTTracer::OnAcceptRetry() { listen_event_.SetEvents(POLLIN); }
 
 TPKTTracer::Connections::iterator TPKTTracer::FindConnection(int fd) {
   for (Connections::iterator it = connections_.begin(); it != connections_.end(); ++it)

@@ -4,14 +4,19 @@
 // handed to the listener; Send() answers the client being served (when
 // called from the listener) or broadcasts to every client. A client that
 // sends a malformed or oversized frame, or cannot take a frame at once, is
-// closed; the others are not affected.
+// closed; the others are not affected. When no descriptor is left for a
+// newcomer, accepting pauses for 1000 ms at a time.
+#include <poll.h>
+
 #include <list>
 
 #include "runtime/loop/event.h"
+#include "runtime/loop/timer.h"
 
 class TPKTTracer {
  public:
   static const unsigned int max_payload = 512;
+  static const unsigned int accept_retry_ms = 1000;
 
   class Listener {
    public:
@@ -44,6 +49,7 @@ class TPKTTracer {
 
   void OnEvent(int fd, short revents);
   void OnDataEvent(int fd, short revents);
+  void OnAcceptRetry();
   void CloseConnection(Connections::iterator it);
   Connections::iterator FindConnection(int fd);
 
@@ -54,10 +60,13 @@ class TPKTTracer {
   size_t connection_count() const { return connections_.size(); }
   // The port the listening socket is bound to (0 when not listening).
   unsigned short bound_port() const;
+  // False while accepting pauses for want of descriptors.
+  bool accepting() const { return listen_event_.IsActive() && (listen_event_.events() & POLLIN); }
 
  private:
   Listener* listener_ = nullptr;
   Event listen_event_;
+  Timer accept_timer_;
   Connections connections_;
   Connections::iterator current_;
 };

@@ -9,9 +9,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -50,7 +52,7 @@ class Capture {
 // passes; returns whether cond() held. cond() may consume what it tests.
 class Loop {
  public:
-  bool RunUntil(const std::function<bool()>& cond, unsigned int limit_ms = 5000) {
+  bool RunUntil(const std::function<bool()>& cond, unsigned int limit_ms = 30000) {
     if (cond()) return true;
     cond_ = cond;
     met_ = false;
@@ -60,18 +62,12 @@ class Loop {
     tick_.reset();
     return met_;
   }
-  // Runs the loop for a stretch of real time.
-  void RunFor(unsigned int ms) {
-    RunUntil([] { return false; }, ms);
-  }
+  void RunFor(unsigned int ms) { RunUntil([] { return false; }, ms); }
 
  private:
   void OnTick() {
     met_ = cond_();
-    if (met_ || std::chrono::steady_clock::now() >= deadline_) {
-      multiplexer.terminate();
-      return;
-    }
+    if (met_ || std::chrono::steady_clock::now() >= deadline_) return multiplexer.terminate();
     tick_.set(1, &Loop::OnTick, this);
   }
   std::function<bool()> cond_;
@@ -81,23 +77,18 @@ class Loop {
 };
 
 inline Bytes Tpkt(const Bytes& payload) {
-  Bytes f;
-  unsigned int len = static_cast<unsigned int>(payload.size() + 4);
-  f.push_back(0x03);
-  f.push_back(0x00);
-  f.push_back(static_cast<unsigned char>(len >> 8));
-  f.push_back(static_cast<unsigned char>(len & 0xFF));
+  size_t len = payload.size() + 4;
+  Bytes f = {0x03, 0x00, static_cast<unsigned char>(len >> 8), static_cast<unsigned char>(len & 0xFF)};
   f.insert(f.end(), payload.begin(), payload.end());
   return f;
 }
 
 inline std::string Hex(const Bytes& b) {
-  static const char* digits = "0123456789ABCDEF";
   std::string s;
+  char two[4];
   for (size_t i = 0; i < b.size(); ++i) {
-    if (i) s += ' ';
-    s += digits[b[i] >> 4];
-    s += digits[b[i] & 15];
+    std::snprintf(two, sizeof two, "%02X", b[i]);
+    s += (i ? " " : "") + std::string(two);
   }
   return s;
 }
@@ -115,8 +106,7 @@ class Client {
     Close();
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof sa);
+    sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -130,40 +120,26 @@ class Client {
   }
   // Closes with a reset (SO_LINGER 0).
   void Reset() {
-    linger l;
-    l.l_onoff = 1;
-    l.l_linger = 0;
+    linger l{1, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     Close();
   }
   int fd() const { return fd_; }
-
   bool Send(const Bytes& b) {
-    size_t done = 0;
-    while (done < b.size()) {
+    for (size_t done = 0; done < b.size();) {
       ssize_t r = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += static_cast<size_t>(r);
+      if (r < 0 && errno != EINTR) return false;
+      done += r > 0 ? size_t(r) : 0;
     }
     return true;
   }
   bool SendFrame(const Bytes& payload) { return Send(Tpkt(payload)); }
-
   // Pulls whatever is readable into the input buffer; notes EOF and resets.
   void Poll() {
     unsigned char buf[65536];
-    for (;;) {
-      ssize_t r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-      if (r > 0) {
-        in_.insert(in_.end(), buf, buf + r);
-        continue;
-      }
-      if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) eof_ = true;
-      return;
-    }
+    ssize_t r;
+    while ((r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) in_.insert(in_.end(), buf, buf + r);
+    if (r == 0 || (errno != EAGAIN && errno != EINTR)) eof_ = true;
   }
   bool eof() {
     Poll();
@@ -176,17 +152,15 @@ class Client {
   // Takes one complete TPKT frame's payload from the input; false if none.
   bool TakeFrame(Bytes& payload) {
     Poll();
-    if (in_.size() < 4) return false;
-    unsigned int len = (static_cast<unsigned int>(in_[2]) << 8) | in_[3];
-    if (in_.size() < len) return false;
+    unsigned int len = in_.size() < 4 ? 0 : (static_cast<unsigned int>(in_[2]) << 8) | in_[3];
+    if (in_.size() < 4 || in_.size() < len) return false;
     payload.assign(in_.begin() + 4, in_.begin() + len);
     in_.erase(in_.begin(), in_.begin() + len);
     return true;
   }
   Bytes& input() { return in_; }
 
-  // Receive buffer asked for before connecting (0: the system's).
-  int rcvbuf = 0;
+  int rcvbuf = 0;  // receive buffer asked for before connecting (0: the system's)
 
  private:
   int fd_ = -1;
@@ -195,3 +169,63 @@ class Client {
 };
 
 }  // namespace ctltest
+
+#ifdef CTLTEST_SOCKET_FAKES
+// Socket calls of this program, with what a test tells them to report: a
+// full descriptor table on accept(), a TCP state, congestion state or
+// pending error on getsockopt(), a socket that stays full on poll() for
+// output; setsockopt() keepalive values are recorded.
+namespace fake {
+int accept_errno = 0, accept_calls = 0;
+int tcp_state = -1, ca_state = -1, tcp_info_calls = 0;
+int so_error = 0;
+std::vector<int> keepalive;  // SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT values set
+bool poll_full = false;      // single-descriptor output waits are served below
+std::vector<int> poll_ready;  // ms each wait takes before the socket is writable
+std::vector<int> poll_waits;  // the time-outs asked for
+}  // namespace fake
+
+extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {
+  ++fake::accept_calls;
+  if (fake::accept_errno) {
+    errno = fake::accept_errno;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_accept4, fd, addr, len, 0));
+}
+
+extern "C" int getsockopt(int fd, int level, int opt, void* v, socklen_t* l) {
+  int r = static_cast<int>(::syscall(SYS_getsockopt, fd, level, opt, v, l));
+  if (level == IPPROTO_TCP && opt == TCP_INFO) {
+    ++fake::tcp_info_calls;
+    if (r == 0 && fake::tcp_state >= 0) static_cast<unsigned char*>(v)[0] = static_cast<unsigned char>(fake::tcp_state);
+    if (r == 0 && fake::ca_state >= 0) static_cast<unsigned char*>(v)[1] = static_cast<unsigned char>(fake::ca_state);
+  }
+  if (level == SOL_SOCKET && opt == SO_ERROR && fake::so_error) *static_cast<int*>(v) = fake::so_error;
+  return r;
+}
+
+extern "C" int setsockopt(int fd, int level, int opt, const void* v, socklen_t l) {
+  if ((level == SOL_SOCKET && opt == SO_KEEPALIVE) ||
+      (level == IPPROTO_TCP && (opt == TCP_KEEPIDLE || opt == TCP_KEEPINTVL || opt == TCP_KEEPCNT)))
+    fake::keepalive.push_back(*static_cast<const int*>(v));
+  return static_cast<int>(::syscall(SYS_setsockopt, fd, level, opt, v, l));
+}
+
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+extern "C" int poll(pollfd* fds, nfds_t n, int timeout) {
+  if (fake::poll_full && n == 1 && fds[0].events == POLLOUT) {
+    fake::poll_waits.push_back(timeout);
+    int took = timeout;
+    if (!fake::poll_ready.empty()) {
+      took = fake::poll_ready.front();
+      fake::poll_ready.erase(fake::poll_ready.begin());
+    }
+    Mux::advanceClock(static_cast<unsigned int>(took < timeout ? took : timeout));
+    fds[0].revents = took < timeout ? POLLOUT : 0;
+    return took < timeout ? 1 : 0;
+  }
+  timespec ts{timeout / 1000, (timeout % 1000) * 1000000L};
+  return ::ppoll(fds, n, timeout < 0 ? nullptr : &ts, nullptr);
+}
+#endif

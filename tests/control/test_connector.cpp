@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/connector.h"
+#define CTLTEST_SOCKET_FAKES
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
 #include "support/loopback.h"
@@ -52,32 +53,55 @@ class Listener {
 
 size_t Attempts(const Capture& err) { return err.count("can't connect to ") + err.count("fail to connect to "); }
 
-TEST(Connector, AgainstAClosedPortRetriesSevenTimesQuicklyThenSlowly) {
-  unsigned short port = looptest::closedPort();
-  Control::Connector link("127.0.0.1", port);
-  Capture err(std::cerr);
-  Loop loop;
-  ASSERT_TRUE(link.Activate());
-  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 1 && link.retry_pending(); }));
-  for (size_t i = 2; i <= 8; ++i) {
-    EXPECT_LE(link.retry_remaining(), 1000u);
-    Mux::advanceClock(1000);
-    ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == i && link.retry_pending(); })) << "attempt " << i;
+// Seven quick retries at 1000 ms, then the long delay of the failure path:
+// one row per path.
+TEST(Connector, RetriesSevenTimesQuicklyThenAfterTheDelayOfTheFailurePath) {
+  Listener server;
+  struct Row {
+    const char* name;
+    std::string host;
+    unsigned short port;
+    int so_error;  // reported when the pending connect completes
+    unsigned int delay;
+    const char* line;
+  } rows[] = {
+      {"connect fails at once", "10.9.8.7", 20002, 0, 20000, "can't connect to 10.9.8.7:20002 : "},
+      {"error or hang-up of the pending socket", "127.0.0.1", looptest::closedPort(), 0, 15000, "fail to connect to "},
+      {"the pending connect ends with an error", "127.0.0.1", server.port(), ECONNREFUSED, 12000, "fail to connect to "},
+  };
+  struct Reset {
+    ~Reset() { fake::so_error = 0; }
+  } reset;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Control::Connector link(row.host, row.port);
+    Capture err(std::cerr);
+    Loop loop;
+    fake::so_error = row.so_error;
+    auto attempted = [&](size_t n) {
+      for (int fd; (fd = server.Accept()) >= 0;) ::close(fd);  // keep the backlog free
+      return Attempts(err) == n && link.retry_pending();
+    };
+    ASSERT_TRUE(link.Activate());
+    ASSERT_TRUE(loop.RunUntil([&] { return attempted(1); }));
+    for (size_t i = 2; i <= 8; ++i) {
+      EXPECT_LE(link.retry_remaining(), 1000u);
+      Mux::advanceClock(1000);
+      ASSERT_TRUE(loop.RunUntil([&] { return attempted(i); })) << "attempt " << i;
+    }
+    EXPECT_EQ(0, link.quick_retries_left());
+    EXPECT_EQ(8u, err.count(row.line)) << err.text();
+    EXPECT_LE(link.retry_remaining(), row.delay);
+    Mux::advanceClock(row.delay - 500);
+    loop.RunFor(20);
+    EXPECT_EQ(8u, Attempts(err));
+    Mux::advanceClock(500);
+    ASSERT_TRUE(loop.RunUntil([&] { return attempted(9); }));
+    EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+    link.Deactivate();
+    EXPECT_FALSE(link.retry_pending());
+    EXPECT_FALSE(link.attempt_pending());
   }
-  EXPECT_EQ(0, link.quick_retries_left());
-  // From the ninth attempt on: the long delay of the failure path seen.
-  unsigned int wait = link.retry_remaining();
-  EXPECT_GT(wait, 11000u);
-  EXPECT_LE(wait, 20000u);
-  Mux::advanceClock(wait - 500);
-  loop.RunFor(20);
-  EXPECT_EQ(8u, Attempts(err));
-  Mux::advanceClock(500);
-  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 9; }));
-  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
-  link.Deactivate();
-  EXPECT_FALSE(link.retry_pending());
-  EXPECT_FALSE(link.attempt_pending());
 }
 
 TEST(Connector, AListenerThatAppearsLateIsReachedOnTheNextRetry) {

@@ -177,39 +177,40 @@ TEST_F(CtrlServer, ATakenCommandLeftUnansweredIsAnsweredInternal) {
 
 TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
   Connect();
-  unsigned int ticket = 0;
+  const int none = -1;
+  // One row per delayed command: its seq (or none) and slot. Seqs that look
+  // like another command's ticket must not swap the answers.
+  struct Row {
+    bool has_seq;
+    int seq;
+    int slot;
+  } rows[] = {{true, 11, 4},  {false, none, 1}, {true, -2147483647 - 1, 2}, {false, none, 3},
+              {true, -2147483647, 5}, {true, 11, 6}, {true, 0, 7}};
+  std::vector<unsigned int> tickets;
   a.takes = true;
-  a.answer = [&](Probe& p) { ticket = p.delayResponse(); };
-  client.SendFrame(Encode(Query(11, 4)));
-  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 1; }));
+  a.answer = [&](Probe& p) { tickets.push_back(p.delayResponse()); };
+  for (const Row& r : rows) {
+    LGCP::Message m = Query(-1, r.slot);
+    if (r.has_seq) m.set_seq(r.seq);
+    client.SendFrame(Encode(m));
+    ASSERT_TRUE(loop.RunUntil([&] { return tickets.size() == size_t(a.commands); }));
+  }
+  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 7; }));
+  EXPECT_EQ(0u, client.available());  // no internal error: the answers are delayed
+  EXPECT_EQ(11u, tickets[0]);         // a seq is its own ticket
+  // Answered in reverse order, each with its own seq or none.
+  for (size_t i = std::size(rows); i-- > 0;) a.delayedSuccess(unsigned(rows[i].slot), tickets[i]);
   loop.RunFor(5);
-  EXPECT_EQ(0u, client.available());  // no internal error: the answer is delayed
-  EXPECT_EQ(11u, ticket);
-  a.delayedSuccess(4, ticket);
-  loop.RunFor(5);
-  Bytes f;
-  ASSERT_TRUE(client.TakeFrame(f));
-  LGCP::Message m = Decode(f);
-  EXPECT_EQ(11, m.get_seq().getValue());
-  EXPECT_EQ(4u, m.get_slot().getValue());
-
-  // Without seq: the delayed answer carries none, whatever seq came before.
-  client.SendFrame(Encode(Query(-1, 6)));
-  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 2; }));
-  unsigned int no_seq_ticket = ticket;
-  client.SendFrame(Encode(Query(12, 8)));  // another delayed command meanwhile
-  ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 3; }));
-  a.delayedSuccess(6, no_seq_ticket);
-  a.delayedSuccess(8, ticket);
-  loop.RunFor(5);
-  ASSERT_TRUE(client.TakeFrame(f));
-  m = Decode(f);
-  EXPECT_FALSE(m.seq_isPresent()) << Hex(f);
-  EXPECT_EQ(6u, m.get_slot().getValue());
-  ASSERT_TRUE(client.TakeFrame(f));
-  m = Decode(f);
-  EXPECT_EQ(12, m.get_seq().getValue());
-  EXPECT_EQ(8u, m.get_slot().getValue());
+  for (size_t i = std::size(rows); i-- > 0;) {
+    Bytes f;
+    ASSERT_TRUE(client.TakeFrame(f)) << i;
+    LGCP::Message m = Decode(f);
+    EXPECT_EQ(unsigned(rows[i].slot), m.get_slot().getValue());
+    ASSERT_EQ(rows[i].has_seq, m.seq_isPresent()) << "slot " << rows[i].slot << ": " << Hex(f);
+    if (rows[i].has_seq) {
+      EXPECT_EQ(rows[i].seq, m.get_seq().getValue());
+    }
+  }
 }
 
 TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {

@@ -1,5 +1,8 @@
-// The TCP control link over real loopback sockets: the stream layer, the
-// link states, the acceptor's one-controller rule and its connection check.
+// The TCP control link over loopback sockets: the stream layer and its write
+// time-out, the link states, the acceptor's one-controller rule, its
+// connection check, bind retry and pause when descriptors run out. Socket
+// figures the kernel will not produce on demand come from the fakes of
+// control_test_support.h.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -10,6 +13,7 @@
 #include "control/acceptor.h"
 #include "control/service.h"
 #include "control/strm_protocol.h"
+#define CTLTEST_SOCKET_FAKES
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
 #include "support/startup_harness.h"
@@ -28,56 +32,43 @@ class StrmOwner : public ProtocolsFamily {
   StrmOwner() { strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol)); }
   void on_message(Packet& p) override { got.insert(got.end(), p.data(), p.data() + p.length()); }
   void on_activated(Protocol*) override { up = true; }
-  void on_deactivated(Protocol* p, ProtocolStatus s) override {
-    reporter = p;
-    status = s;
-  }
+  void on_deactivated(Protocol*, ProtocolStatus s) override { status = s; }
   StrmProtocol* strm;
   bool up = false;
-  Protocol* reporter = nullptr;
   ProtocolStatus status;
   Bytes got;
 };
 
-// A connected pair of loopback TCP sockets, the first non-blocking.
-void TcpPair(int sv[2]) {
-  unsigned short port = 0;
-  int l = looptest::listenLoopback(port, 1);
-  ASSERT_GE(l, 0);
-  sv[1] = startup_test::connectTo(port);
-  ASSERT_GE(sv[1], 0);
-  sv[0] = ::accept4(l, nullptr, nullptr, SOCK_NONBLOCK);
-  ASSERT_GE(sv[0], 0);
-  ::close(l);
+Packet Block(unsigned int n, const char* text = nullptr) {
+  Packet p;
+  p.reserve_head(0);
+  unsigned char* d = p.put(n);
+  if (text) std::memcpy(d, text, n);
+  return p;
 }
 
 TEST(StreamLayer, ReadsWritesAndReportsThePeerClosing) {
-  int sv[2];
-  TcpPair(sv);
+  unsigned short port = 0;
+  int l = looptest::listenLoopback(port, 1);
+  int sv[2] = {-1, startup_test::connectTo(port)};
+  sv[0] = ::accept4(l, nullptr, nullptr, SOCK_NONBLOCK);
+  ::close(l);
+  ASSERT_GE(sv[0], 0);
   StrmOwner o;
   o.strm->attach(Fd(sv[0]));
-  EXPECT_TRUE(o.strm->opened());
   o.activate();
   EXPECT_TRUE(o.up);
-
-  // An empty packet writes nothing and succeeds; a full one arrives whole.
-  Packet empty;
-  empty.reserve_head(0);
-  o.strm->message(empty);
-  Packet p;
-  p.reserve_head(0);
-  std::memcpy(p.put(5), "hello", 5);
-  o.strm->message(p);
-  EXPECT_EQ(5u, p.length());  // the caller's packet is left as it was
+  Packet empty = Block(0), hello = Block(5, "hello");
+  o.strm->message(empty);  // writes nothing and succeeds
+  o.strm->message(hello);
+  EXPECT_EQ(5u, hello.length());  // the caller's packet is left as it was
   char buf[16];
   ASSERT_EQ(5, ::read(sv[1], buf, sizeof buf));
   EXPECT_EQ(0, std::memcmp(buf, "hello", 5));
-
   ASSERT_EQ(3, ::write(sv[1], "abc", 3));
   Loop loop;
   ASSERT_TRUE(loop.RunUntil([&] { return o.got.size() == 3; }));
   EXPECT_TRUE(o.status.null());
-
   ::close(sv[1]);
   ASSERT_TRUE(loop.RunUntil([&] { return !o.status.null(); }));
   EXPECT_FALSE(o.status->success());
@@ -85,29 +76,40 @@ TEST(StreamLayer, ReadsWritesAndReportsThePeerClosing) {
   EXPECT_FALSE(o.strm->opened());
 }
 
-TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondAndDetaches) {
-  int sv[2];
-  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
-  int small = 4096;
-  ::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  StrmOwner o;
-  o.strm->attach(Fd(sv[0]));
-  o.activate();
-  Capture err(std::cerr);
-  Packet p;
-  p.reserve_head(0);
-  p.put(4096);
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 1000 && o.status.null(); ++i) o.strm->message(p);
-  auto took = std::chrono::steady_clock::now() - start;
-  ASSERT_FALSE(o.status.null());
-  EXPECT_EQ("write timeout", o.status->message());
-  EXPECT_EQ(1u, o.strm->GetOverflowCounter());
-  EXPECT_FALSE(o.strm->opened());
-  EXPECT_GE(took, std::chrono::milliseconds(990));
-  EXPECT_LT(took, std::chrono::milliseconds(3000));
-  EXPECT_NE(std::string::npos, err.text().find("SockStream[]: write timeout, sendbuf="));
-  ::close(sv[1]);
+// A socket that stays full: the writes wait 1000 ms in all, counted from the
+// start of the call, not from each wait.
+TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
+  struct Row {
+    std::vector<int> ready_after;  // ms each wait takes before some room appears
+    size_t waits;
+  } rows[] = {{{}, 1}, {{600}, 2}, {{300, 300, 300}, 4}};
+  for (const Row& row : rows) {
+    int sv[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
+    int small = 4096;
+    ::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    StrmOwner o;
+    o.strm->attach(Fd(sv[0]));
+    o.activate();
+    Capture err(std::cerr);
+    Packet p = Block(4096);
+    fake::poll_full = true;
+    fake::poll_ready = row.ready_after;
+    fake::poll_waits.clear();
+    for (int i = 0; i < 100 && o.status.null(); ++i) o.strm->message(p);
+    fake::poll_full = false;
+    ASSERT_FALSE(o.status.null());
+    EXPECT_EQ("write timeout", o.status->message());
+    EXPECT_EQ(1u, o.strm->GetOverflowCounter());
+    EXPECT_FALSE(o.strm->opened());
+    ASSERT_EQ(row.waits, fake::poll_waits.size());
+    int spent = 0;
+    for (int w : row.ready_after) spent += w;
+    EXPECT_LE(fake::poll_waits.back(), 1000 - spent);
+    EXPECT_GT(fake::poll_waits.front(), 900) << "the first wait is the whole second";
+    EXPECT_NE(std::string::npos, err.text().find("SockStream[]: write timeout, sendbuf="));
+    ::close(sv[1]);
+  }
 }
 
 // ---- the link over TCP -------------------------------------------------------
@@ -116,12 +118,17 @@ class Recorder : public Control::Notify {
  public:
   void OnConnect() override { ++connects; }
   void OnDisconnect() override { ++disconnects; }
-  void OnMessage(const char* d, int n) override {
-    messages.push_back(Bytes(d, d + n));
-  }
+  void OnMessage(const char* d, int n) override { messages.push_back(Bytes(d, d + n)); }
   int connects = 0;
   int disconnects = 0;
   std::vector<Bytes> messages;
+};
+
+// Lets a test run the listener's handler at a chosen moment.
+class DrivenAcceptor : public Control::AcceptorCheckConnection {
+ public:
+  explicit DrivenAcceptor(int port = 0) : Control::AcceptorCheckConnection(port) {}
+  void ServeListener() { OnSocketEvent(-1, POLLIN); }
 };
 
 class ControlLink : public ::testing::Test {
@@ -132,13 +139,24 @@ class ControlLink : public ::testing::Test {
     port = link.bound_port();
     ASSERT_NE(0, port);
   }
-  void TearDown() override { link.Deactivate(); }
-
-  bool Attach(Client& c) {
-    return c.Connect(port) && loop.RunUntil([&] { return link.IsConnected(); });
+  void TearDown() override {
+    link.Deactivate();
+    fake::tcp_state = fake::ca_state = -1;
+    fake::so_error = fake::accept_errno = 0;
+  }
+  bool Attach(Client& c) { return c.Connect(port) && loop.RunUntil([&] { return link.IsConnected(); }); }
+  // Lets the next connection check run (every 1000 ms).
+  void NextCheck() {
+    int n = fake::tcp_info_calls;
+    Mux::advanceClock(1000);
+    ASSERT_TRUE(loop.RunUntil([&] { return fake::tcp_info_calls > n; }));
+  }
+  std::vector<int> LastKeepalive() {
+    size_t n = fake::keepalive.size();
+    return n < 4 ? fake::keepalive : std::vector<int>(fake::keepalive.begin() + (n - 4), fake::keepalive.end());
   }
 
-  Control::AcceptorCheckConnection link{0};
+  DrivenAcceptor link;
   Recorder rec;
   Loop loop;
   unsigned short port = 0;
@@ -150,7 +168,7 @@ TEST_F(ControlLink, ABlockLongerThanOnePacketIsRefusedAndTheLinkStaysUp) {
   std::vector<char> block(4093, 'a');
   {
     Capture err(std::cerr);
-    EXPECT_FALSE(link.Send(block.data(), static_cast<int>(block.size())));
+    EXPECT_FALSE(link.Send(block.data(), 4093));
     EXPECT_NE(std::string::npos, err.text().find("refuse to send 4093 bytes"));
   }
   EXPECT_TRUE(link.IsConnected());
@@ -160,54 +178,127 @@ TEST_F(ControlLink, ABlockLongerThanOnePacketIsRefusedAndTheLinkStaysUp) {
   EXPECT_EQ(4092u, reply.size());
 }
 
-TEST_F(ControlLink, PeerCloseIsReportedOnceAtTheNextDeferredPass) {
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  Capture err(std::cerr);
-  c.Close();
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
-  EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
-  EXPECT_EQ(1u, err.count(" closed.\n"));
-  EXPECT_NE(std::string::npos, err.text().find("control connection 127.0.0.1:"));
-  loop.RunFor(20);
-  EXPECT_EQ(1, rec.disconnects);
-  EXPECT_FALSE(link.holds_check_socket());
+TEST_F(ControlLink, PeerCloseOrDisconnectIsReportedOnceAtTheNextDeferredPass) {
+  for (bool peer_closes : {true, false}) {
+    Client c;
+    ASSERT_TRUE(Attach(c));
+    Capture err(std::cerr);
+    int before = rec.disconnects;
+    if (peer_closes) {
+      c.Close();
+    } else {
+      link.Disconnect();
+      EXPECT_EQ(Control::Service::State::Deactivating, link.GetState());
+      link.Disconnect();  // no second report
+      ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); })) << "controller never saw its connection end";
+    }
+    ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == before + 1; }));
+    EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
+    loop.RunFor(20);
+    EXPECT_EQ(before + 1, rec.disconnects);
+    EXPECT_EQ(1u, err.count("control connection 127.0.0.1:"));
+    EXPECT_EQ(1u, err.count(" closed.\n"));
+    EXPECT_FALSE(link.holds_check_socket());
+  }
 }
 
-TEST_F(ControlLink, DisconnectEndsTheControllersConnection) {
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  link.Disconnect();
-  EXPECT_EQ(Control::Service::State::Deactivating, link.GetState());
-  link.Disconnect();  // no second report
-  ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }, 3000)) << "controller never saw its connection end";
-  EXPECT_EQ(1, rec.disconnects);
-  EXPECT_FALSE(link.holds_check_socket());
-}
-
-// Lets a test run the listener's handler at a chosen moment.
-class DrivenAcceptor : public Control::AcceptorCheckConnection {
- public:
-  DrivenAcceptor() : Control::AcceptorCheckConnection(0) {}
-  void ServeListener() { OnSocketEvent(-1, POLLIN); }
-};
-
-TEST(Acceptor, AConnectionAcceptedWhileTheLinkGoesDownIsClosedAtOnce) {
-  DrivenAcceptor link;
-  Recorder rec;
-  link.Bind(&rec);
-  ASSERT_TRUE(link.Activate());
-  Loop loop;
-  Client first(link.bound_port());
-  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
+TEST_F(ControlLink, AConnectionAcceptedWhileTheLinkGoesDownIsClosedAtOnce) {
+  Client first;
+  ASSERT_TRUE(Attach(first));
   link.Disconnect();
   ASSERT_EQ(Control::Service::State::Deactivating, link.GetState());
-  Client second(link.bound_port());
+  Client second(port);
   link.ServeListener();
   EXPECT_TRUE(second.eof());
   ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1 && first.eof(); }));
   EXPECT_EQ(1, rec.connects);
-  link.Deactivate();
+}
+
+// The watch on the live connection, one row per case: whether a newcomer is
+// refused first, what the checks read, and at which check the link drops.
+TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
+  const std::vector<int> fast = {1, 1, 1, 3}, normal = {1, 7200, 75, 9};
+  struct Row {
+    const char* name;
+    bool refuse;
+    int tcp_state, ca_state, so_error;
+    int drop_at;  // check that drops the link; 0: none of 3
+    const char* line;
+  } rows[] = {
+      {"refusal, congestion Open", true, -1, 0, 0, 0, "CheckConnectionState Idle\n"},
+      {"refusal, congestion Loss", true, -1, 4, 0, 2, " closed: tcp socket change ca_state.\n"},
+      {"congestion Loss without refusal", false, -1, 4, 0, 0, ""},
+      {"pending error", false, -1, -1, ECONNRESET, 1, " closed: Connection reset by peer\n"},
+      {"state not established", false, 7, -1, 0, 1, " closed: tcp socket change state.\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Client c;
+    ASSERT_TRUE(Attach(c));
+    Capture err(std::cerr);
+    if (row.refuse) {
+      Client newcomer(port);
+      ASSERT_TRUE(loop.RunUntil([&] { return newcomer.eof(); }));
+      EXPECT_EQ(1u, err.count("refuse connection from 127.0.0.1:"));
+      EXPECT_EQ(1u, err.count("CheckConnectionState CheckConnection\n"));
+      EXPECT_EQ(fast, LastKeepalive());
+      EXPECT_EQ(2, link.remaining_checks());
+    }
+    fake::tcp_state = row.tcp_state;
+    fake::ca_state = row.ca_state;
+    fake::so_error = row.so_error;
+    for (int check = 1; check <= 3 && link.IsConnected(); ++check) {
+      NextCheck();
+      EXPECT_EQ(check == row.drop_at, !link.IsConnected()) << "check " << check;
+    }
+    fake::tcp_state = fake::ca_state = -1;
+    fake::so_error = 0;
+    EXPECT_TRUE(!*row.line || err.count(row.line) == 1) << err.text();
+    EXPECT_TRUE(!row.refuse || LastKeepalive() == normal);
+    EXPECT_EQ(Control::AcceptorCheckConnection::CheckConnectionState::Idle, link.check_state());
+    ASSERT_TRUE(!row.drop_at || loop.RunUntil([&] { return c.eof(); }));
+    c.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return link.GetState() == Control::Service::State::Connecting; }));
+  }
+}
+
+TEST(Acceptor, ATakenPortIsRetriedEveryFiveSeconds) {
+  unsigned short port = 0;
+  int blocker = looptest::listenLoopback(port, 1);
+  ASSERT_GE(blocker, 0);
+  Capture err(std::cerr);
+  Control::Acceptor link(port, true);
+  ASSERT_TRUE(link.Activate());
+  EXPECT_EQ(1u, err.count("can't bind to socket: \"Address already in use\"  waiting...\n")) << err.text();
+  ::close(blocker);
+  Loop loop;
+  Mux::advanceClock(4500);
+  loop.RunFor(5);
+  EXPECT_FALSE(link.listening());
+  Mux::advanceClock(500);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.listening(); }));
+  EXPECT_EQ(port, link.bound_port());
+}
+
+TEST_F(ControlLink, OutOfDescriptorsPausesAcceptingForASecondAndLogsOnce) {
+  Capture err(std::cerr);
+  fake::accept_errno = EMFILE;
+  fake::accept_calls = 0;
+  Client c(port);  // waits in the listener's queue
+  ASSERT_TRUE(loop.RunUntil([&] { return fake::accept_calls == 1; }));
+  for (int second = 1; second <= 3; ++second) {
+    loop.RunFor(20);
+    EXPECT_FALSE(link.accepting());
+    Mux::advanceClock(500);
+    loop.RunFor(5);
+    EXPECT_EQ(second, fake::accept_calls) << "polled a listener it cannot serve";
+    Mux::advanceClock(500);
+    ASSERT_TRUE(loop.RunUntil([&] { return fake::accept_calls == second + 1; }));
+  }
+  EXPECT_EQ(1u, err.count("can't accept connection: ")) << err.text();
+  fake::accept_errno = 0;
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "control/tpkt_tracer.h"
+#define CTLTEST_SOCKET_FAKES
 #include "control_test_support.h"
+#include "runtime/os/clock.h"
 
 using ctltest::Bytes;
 using ctltest::Capture;
@@ -139,6 +141,19 @@ TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
     slow.input().clear();
     return slow.eof();
   }));
+}
+
+TEST_F(Tracer, OutOfDescriptorsPausesAcceptingForASecond) {
+  fake::accept_errno = EMFILE;
+  fake::accept_calls = 0;
+  Client c(port);
+  ASSERT_TRUE(loop.RunUntil([&] { return fake::accept_calls == 1; }));
+  Mux::advanceClock(500);
+  loop.RunFor(20);
+  EXPECT_EQ(1, fake::accept_calls) << "polled a listener it cannot serve";
+  fake::accept_errno = 0;
+  Mux::advanceClock(500);
+  ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
 }
 
 }  // namespace
