@@ -183,9 +183,9 @@ inline std::string Describe(const LGCP::Signal& s) {
 namespace fills {
 using Fill = std::function<void(LGCP::Command&)>;
 
-inline Fill Timeslot(unsigned trunk, unsigned ts) {
+inline Fill Timeslot(unsigned trunk, unsigned ts, bool bri = false) {
   return [=](LGCP::Command& c) {
-    LGCP::TrunkParams& p = c.select_create().select_trunk();
+    LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
     p.set_trunk(trunk);
     p.set_timeslot(ts);
   };

@@ -19,9 +19,11 @@
 #include "slots/slots.h"
 #include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
-#include "support/modem_standin.h"
+#include "modem_standin.h"
 
 namespace modemtest {
+
+using namespace slottest::fills;
 
 using Strings = std::vector<std::string>;
 using Fill = std::function<void(LGCP::Command&)>;
@@ -126,7 +128,6 @@ class Bench : public slottest::SlotBenchTest {
   Strings Create(int slot, const LGCP::CreateParams& p) {
     return Request(slot, [&](LGCP::Command& c) { c.select_create(p); });
   }
-  static void Destroy(LGCP::Command& c) { c.select_destroy(); }
   template <class T>
   static T* At(unsigned n) { return dynamic_cast<T*>(Slots::instance().at(n)); }
   // Runs the loop until the program has recorded its arguments.
