@@ -1,4 +1,5 @@
 // fuzz-links: monitoring radio slots links hardware control messages asn1 runtime
+// fuzz-max-len: 1024
 // What an SNMP agent sends the daemon: the daemon is configured with one
 // agent on a loopback port the target listens on, and the target plays
 // that agent. The input is a sequence of payloads, each a length byte and

@@ -1,4 +1,5 @@
 // fuzz-links: monitoring control hardware messages asn1 runtime
+// fuzz-max-len: 4096
 // The configuration file on arbitrary text: it is read, dumped, its
 // "traces" section applied, its "snmpagent" section turned into agent
 // links (inside a network namespace of the process's own), and every key

@@ -1,4 +1,5 @@
 // fuzz-links: monitoring radio slots links hardware control messages asn1 runtime
+// fuzz-max-len: 2048
 // The PPP daemon's authentication plug-in is a local peer the daemon must
 // not trust: its byte stream of length-prefixed records reaches the modem
 // factory and the modem slots of their sessions. Two DSP modem slots
