@@ -60,8 +60,10 @@
 
 namespace fuzzd {
 
-// Log lines go nowhere: a stream without a buffer drops what it is given.
+// Log lines go nowhere (a stream without a buffer drops what it is
+// given), unless TSD_FUZZ_LOG is set to look into a finding.
 inline void Quiet() {
+  if (std::getenv("TSD_FUZZ_LOG")) return;
   std::clog.rdbuf(nullptr);
   std::cerr.rdbuf(nullptr);
   std::cout.rdbuf(nullptr);
@@ -70,6 +72,9 @@ inline void Quiet() {
 // A network namespace of the process's own with loopback up: whatever an
 // input makes the daemon connect to or listen on stays inside it.
 inline void PrivateNetwork() {
+  static bool done = false;
+  if (done) return;
+  done = true;
   if (::unshare(CLONE_NEWNET) != 0) {
     std::fprintf(stderr, "fuzz: cannot enter a private network namespace: %s\n", std::strerror(errno));
     std::_Exit(2);
@@ -241,6 +246,13 @@ inline int OpenDescriptors() {
   return n;
 }
 
+// Aborts when descriptors pile up: services keep the devices they once
+// used open, anything beyond that is a leak.
+inline void CheckDescriptors() {
+  static const int limit = OpenDescriptors() + 64;
+  if (OpenDescriptors() > limit) std::abort();
+}
+
 // Between inputs: the controller goes (every slot destroyed without
 // answers), the loop settles, the board returns to power-on and the
 // controller comes back. Aborts when packets or descriptors stay behind.
@@ -253,8 +265,7 @@ inline void Cleanup(Link& link, unsigned packetsBefore) {
   link.Take();
   ctrlServer.OnConnect();
   if (PacketPool::free_count() != packetsBefore) std::abort();
-  static int limit = OpenDescriptors() + 64;  // devices the services keep open once used
-  if (OpenDescriptors() > limit) std::abort();
+  CheckDescriptors();
 }
 
 }  // namespace fuzzd

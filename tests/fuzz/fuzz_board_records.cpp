@@ -1,4 +1,5 @@
 // fuzz-links: monitoring radio slots links hardware control messages asn1 runtime
+// fuzz-max-len: 2048
 // Records from the board's devices as the simulated board delivers them:
 // DTMF and DSP detector events, E1 CAS records, RTP and radio-extension
 // packets, controller-channel frames and modem records, read by the daemon

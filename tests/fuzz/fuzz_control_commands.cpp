@@ -1,4 +1,5 @@
 // fuzz-links: monitoring radio slots links hardware control messages asn1 runtime
+// fuzz-max-len: 2048
 // Controller commands against the daemon's bound services on the simulated
 // board. The input is read as a sequence of aligned-PER LGCP messages, one
 // after the other; each is handed to the control server as one received
