@@ -1,16 +1,14 @@
 // The real daemon on the simulated board, driven by a controller, with the
-// board read and played through the simulator's control socket: every slot
-// kind created, switched with trunk timeslots, carrying data, reporting and
-// destroyed; stand-in helper programs under the daemon's root folder.
+// board read and played through the simulator's control socket: slot kinds
+// that carry data, reports or helper programs, switched with trunk
+// timeslots and destroyed; stand-in helper programs under the daemon's root.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 
 #include "hardware/board/record.h"
@@ -84,71 +82,7 @@ class Daemon : public e1test::DaemonTest {
   }
 };
 
-TEST_F(Daemon, TimeslotsAreSwitchedReleasedRefusedAndLeaveWithTheController) {
-  ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(2, Timeslot(1, 8)), kOk);
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(Xpoint(40, 3)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("mux: slot 01:trunk [3] -> 02:trunk [40]"));
-  ASSERT_EQ(Ask(2, Unlink), kOk);
-  EXPECT_FALSE(Xpoint(40, 3));
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_EQ(Ask(1, Destroy), kOk);  // a connected transmitter takes its crosspoint along
-  EXPECT_FALSE(Xpoint(40, 3)) << d.Sim("xpoints");
-  EXPECT_EQ(Ask(2, Destroy), kOk);
-  EXPECT_EQ(Ask(2, Destroy), kNotExists);
-  EXPECT_EQ(Ask(5, Timeslot(4, 0)), kRefused);
-  EXPECT_EQ(Ask(5, Timeslot(0, 4, true)), kRefused);
-  EXPECT_EQ(Ask(5, Destroy), kNotExists);
-
-  ASSERT_EQ(Ask(3, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(4, Timeslot(0, 6)), kOk);
-  ASSERT_EQ(Ask(7, Timeslot(2, 1)), kOk);
-  ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
-  ASSERT_EQ(Ask(4, ConnectTo(7)), kOk);
-  ASSERT_TRUE(Xpoint(6, 5) && Xpoint(65, 6));
-  d.ctl.Close();
-  EXPECT_TRUE(waitFor([&] { return !Xpoint(6, 5) && !Xpoint(65, 6); })) << d.Sim("xpoints");
-  ASSERT_TRUE(d.Attach()) << d.log();
-  EXPECT_EQ(Ask(3, ConnectTo(4)), kNotExists);
-  ASSERT_EQ(Ask(8, Timeslot(0, 5)), kOk);  // free: no old holder replaced
-  EXPECT_EQ(d.log().find("two slots require the same timeslot"), std::string::npos);
-}
-
-TEST_F(Daemon, MapExternalAndHdlcSlotsWithTrunks) {
-  ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(4, Timeslot(0, 4)), kOk);
-  ASSERT_EQ(Ask(2, Map(1, 5, 1, 6)), kOk);
-  ASSERT_EQ(Ask(2, ConnectTo(1)), kOk);
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(Xpoint(3, 8325) && Xpoint(8326, 3)) << d.Sim("xpoints");
-  ASSERT_EQ(Ask(3, Ext(4, 5)), kOk);
-  EXPECT_EQ(Ask(4, ConnectTo(3)), kConnectFail);
-  ASSERT_EQ(Ask(3, Activate), kOk);
-  ASSERT_EQ(Ask(4, ConnectTo(3)), kOk);
-  ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
-  EXPECT_TRUE(Xpoint(8197, 4) && Xpoint(4, 8196)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("mux: slot 04:trunk [4] -> 03:bri [8197]"));
-  ASSERT_EQ(Ask(2, Destroy), kOk);  // frees the trunk, disables its receiver
-  EXPECT_FALSE(Xpoint(3, 8325) || Xpoint(8326, 3)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("map: disable map channel 134"));
-  ASSERT_EQ(Ask(3, Deactivate), kOk);
-  EXPECT_FALSE(Xpoint(8197, 4));
-
-  ASSERT_EQ(Ask(5, Timeslot(0, 16)), kOk);
-  ASSERT_EQ(Ask(6, Hdlc(1, 0x1234)), kOk);
-  ASSERT_EQ(Ask(6, ConnectTo(5)), kOk);
-  ASSERT_EQ(Ask(6, Packages({"hi", "yo"})), kOk);
-  std::string frames;
-  EXPECT_TRUE(waitFor([&] { return (frames += d.Sim("frames 16")).find("12342079") != std::string::npos; })) << frames;
-  EXPECT_EQ(frames.find("1234006869\n"), 0u) << frames;
-  d.Clear();
-  EXPECT_NE(d.Sim("inject 16 1234e0 aa00").find("ok"), std::string::npos);  // continuation bit clear
-  EXPECT_TRUE(AwaitSignals(1, 6));
-  EXPECT_EQ(Signals(6), Strings({"6 packages aa00"}));
-}
-
-TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
+TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
   ASSERT_EQ(Ask(10, [&](LGCP::Command& c) {
@@ -165,9 +99,6 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   ASSERT_TRUE(AwaitSignals(1, 10));
   const std::string first = Signals(10)[0], chs = first.substr(first.rfind(' ') + 1);
   ASSERT_EQ(first.rfind("10 transmitter active ", 0), 0u) << first;
-  const std::string sdes = peer.Receive();
-  ASSERT_GE(sdes.size(), 8u);
-  EXPECT_EQ(uint8_t(sdes[1]), 202);
 
   ASSERT_EQ(Ask(11, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(10, ConnectTo(11)), kOk);
@@ -176,11 +107,6 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   std::string sessions = d.Sim("rtp-sessions");
   EXPECT_NE(sessions.find("channel " + chs + " begun rx=8 tx=8"), std::string::npos) << sessions;
   EXPECT_NE(sessions.find("input=on begins=1"), std::string::npos) << sessions;
-  // A codec change begins the session anew on the same channel.
-  ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_encoder_mode(LGCP::CodecMode::ulaw); }), kOk);
-  sessions = d.Sim("rtp-sessions");
-  EXPECT_NE(sessions.find("channel " + chs + " begun rx=8 tx=0"), std::string::npos) << sessions;
-  EXPECT_TRUE(LogHas(" - OK"));
   // Detector events on the channel reach the controller.
   ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }), kOk);
   ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }), kOk);
@@ -193,20 +119,11 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   EXPECT_EQ(Signals(10)[1].rfind("10 vad rx=1", 0), 0u) << Signals(10)[1];
 
   ASSERT_EQ(Ask(10, Destroy), kOk);
-  const std::string bye = peer.Receive();
-  ASSERT_GE(bye.size(), 8u);
-  EXPECT_EQ(uint8_t(bye[1]), 203);
-  EXPECT_EQ(bye.substr(4, 4), sdes.substr(4, 4));  // the same source throughout
   EXPECT_TRUE(waitFor([&] { return d.Sim("rtp-sessions") == "ok\n"; })) << d.Sim("rtp-sessions");
   EXPECT_FALSE(d.SimHas("xpoints", "5 " + chs));
 }
 
 TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
-  auto free = [&] {
-    LGCP::Resources r = d.Query();
-    return std::to_string(r.get_mcc_data().getValue()) + " " + std::to_string(r.get_mcc_bri().getValue()) + " " +
-           std::to_string(r.get_mcc_trans().getValue());
-  };
   ASSERT_EQ(d.Sim("mcc-next 1100"), "ok\n");
   ASSERT_EQ(Ask(1, Mcc(LGCP::MccType::data)), kOk);
   ASSERT_EQ(Ask(2, Mcc(LGCP::MccType::bri)), kOk);
@@ -214,11 +131,6 @@ TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
   std::map<int, int> held = Channels();
   ASSERT_EQ(held.size(), 3u) << d.Sim("channels");
   EXPECT_EQ(held[1100], 0);
-  std::multiset<int> types;
-  for (auto& c : held) types.insert(c.second);
-  EXPECT_EQ(types, (std::multiset<int>{0, 1, 3}));
-  EXPECT_TRUE(LogHas("mcc: MCC_ALLOCATE type=3"));
-  EXPECT_EQ(free(), "30 15 32");  // ss7 channels are counted as data
 
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(1)), kOk);
@@ -234,7 +146,6 @@ TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
   ASSERT_EQ(Ask(1, Destroy), kOk);
   EXPECT_TRUE(waitFor([&] { return Channels().count(1100) == 0; })) << d.Sim("channels");
   EXPECT_EQ(Channels().size(), 2u);
-  EXPECT_EQ(free(), "31 15 32");
 }
 
 TEST_F(Daemon, Ss7LinkAlignsCarriesDataReportsAndFailsWithItsTrunk) {
@@ -400,31 +311,18 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   EXPECT_NE(d.Sim("modems").find("0 ts 96 free"), std::string::npos) << d.Sim("modems");
 }
 
-TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
-  std::ofstream(d.root() + "/usr/local/voice/hello") << "hello";
+TEST_F(Daemon, RecorderStreamsTheTimeslotToThePeer) {
   unsigned short peerPort = 0;
   const int server = looptest::listenLoopback(peerPort);
   ASSERT_GE(server, 0);
   ASSERT_EQ(Ask(2, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(1, [](LGCP::Command& c) {
-              LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
-              f.set_name().push_back(ASN1::IA5String("absent"));  // skipped
-              f.set_name().push_back(ASN1::IA5String("hello"));
-              f.set_repeat(1);
-            }), kOk);
   ASSERT_EQ(Ask(3, [&](LGCP::Command& c) {
               TERM::HostAddress& h = c.select_create().select_voice().select_record();
               h.set_iaddr("127.0.0.1");
               h.set_port(peerPort);
             }), kOk);
   AwaitSignals(1, 3);
-  EXPECT_EQ(Signals(3), Strings({"3 receiver active 1025"}));
-  EXPECT_EQ(Channels().size(), 2u) << d.Sim("channels");
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(waitFor([&] { return d.Sim("frames 5") == "68656c6c6f\nok\n"; })) << d.Sim("frames 5");
-  AwaitSignals(3, 1);
-  EXPECT_EQ(Signals(1), Strings({"1 transmitter active 1024", "1 transmitter inactive", "1 abort 0"})) << d.log();
-
+  EXPECT_EQ(Signals(3), Strings({"3 receiver active 1024"}));
   ASSERT_EQ(Ask(2, ConnectTo(3)), kOk);
   pollfd p{server, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 5000), 1);
@@ -433,7 +331,6 @@ TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
   EXPECT_EQ(d.Sim("inject 5 766f696365"), "outputs 1\nok\n");
   EXPECT_EQ(startup_test::receive(peer, 5), "voice");
   ASSERT_EQ(Ask(3, Destroy), kOk);
-  ASSERT_EQ(Ask(1, Destroy), kOk);
   EXPECT_TRUE(waitFor([&] { return Channels().empty(); })) << d.Sim("channels");
   char c;
   p = pollfd{peer, POLLIN, 0};
@@ -443,7 +340,7 @@ TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
   ::close(server);
 }
 
-TEST_F(Daemon, T38EngineRelaysItsChannelEndsAsAbortAndStopsOnDestroy) {
+TEST_F(Daemon, T38EngineRelaysItsChannelAndStopsOnDestroy) {
   auto t38 = [](LGCP::Command& c) {
     LGCP::T38Soft& p = c.select_create().select_t38soft();
     p.set_dhost().set_iaddr().assign("192.168.7.9");
@@ -455,8 +352,6 @@ TEST_F(Daemon, T38EngineRelaysItsChannelEndsAsAbortAndStopsOnDestroy) {
     p.set_tx_threshold(2);
     p.set_args().push_back(ASN1::IA5String("--verbose"));
   };
-  t38test::Set(d.root(), "instances", "6\n");
-  EXPECT_EQ(d.Query().get_t38_instances().getValue(), 6);
   ASSERT_EQ(d.Sim("mcc-next 1500"), "ok\n");
   t38test::Set(d.root(), "mode", "echo");
   ASSERT_EQ(Ask(9, t38), kOk);
@@ -480,12 +375,6 @@ TEST_F(Daemon, T38EngineRelaysItsChannelEndsAsAbortAndStopsOnDestroy) {
   EXPECT_TRUE(LogHas("terminate child process, pid=" + std::to_string(pid) + " status=15"));
   EXPECT_EQ(d.log().find("t38 daemon terminated by signal"), std::string::npos);
 
-  t38test::Set(d.root(), "mode", "exit 4");
-  ASSERT_EQ(Ask(3, t38), kOk);
-  AwaitSignals(3, 3);
-  EXPECT_EQ(Signals(3).back(), "3 abort 1024");
-  EXPECT_TRUE(LogHas("t38 daemon terminated with code=4"));
-  EXPECT_EQ(Ask(3, Destroy), kOk);  // the slot stays until the controller destroys it
 }
 
 }  // namespace
