@@ -109,6 +109,16 @@ inline SignalSpy& BoundSpy() {
   return spy;
 }
 
+// "0005 a0 11" as bytes; blanks are only for reading.
+inline std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> b;
+  std::string digits;
+  for (char c : hex)
+    if (c != ' ') digits += c;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return b;
+}
+
 inline std::string Hex(const std::vector<char>& bytes) {
   std::string s;
   char b[3];
@@ -177,6 +187,14 @@ inline std::string Describe(const LGCP::Signal& s) {
     return "ioctl " + std::to_string(r.currentSelection());
   }
   return "other " + std::to_string(s.currentSelection());
+}
+
+// The signals the bound spy received since the last call, described.
+inline std::vector<std::string> TakeSignals() {
+  std::vector<std::string> v;
+  for (const auto& s : BoundSpy().signals) v.push_back(Describe(s));
+  BoundSpy().signals.clear();
+  return v;
 }
 
 // Commands as the controller fills them.

@@ -79,12 +79,7 @@ class MixerTest : public SimTest::Fixture {
     made_.erase(std::remove(made_.begin(), made_.end(), s), made_.end());
     Slots::instance().Destroy(s);
   }
-  static Strings Signals() {
-    Strings v;
-    for (const auto& s : slottest::BoundSpy().signals) v.push_back(slottest::Describe(s));
-    slottest::BoundSpy().signals.clear();
-    return v;
-  }
+  static Strings Signals() { return slottest::TakeSignals(); }
   std::size_t RoutingRequests() {
     return requestCount(MixerDevice::kRxClear) + requestCount(MixerDevice::kRxAdd) +
            requestCount(MixerDevice::kRxRemove);

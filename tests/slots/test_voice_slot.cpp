@@ -96,13 +96,7 @@ class VoiceTest : public SimTest::Fixture {
     EXPECT_TRUE(s->IBeforeDestroy());
     s.reset();
   }
-  // The signals sent since the last call.
-  static Strings Signals() {
-    Strings v;
-    for (const auto& s : slottest::BoundSpy().signals) v.push_back(slottest::Describe(s));
-    slottest::BoundSpy().signals.clear();
-    return v;
-  }
+  static Strings Signals() { return slottest::TakeSignals(); }
   // Runs the loop (serving the simulator) until cond holds.
   bool Run(const std::function<bool()>& cond, unsigned ms = 5000) {
     return loop.RunUntil([&] {
