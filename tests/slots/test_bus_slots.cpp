@@ -366,16 +366,16 @@ TEST_F(HdlcSlots, RefusedAndOversizedIoctls) {
 TEST_F(HdlcSlots, FramesWaitForTheChannelAndAFullQueueRefuses) {
   ASSERT_EQ(Ask(1, Timeslot(0, kTimeslot)), kOk);
   ASSERT_EQ(Ask(2, Hdlc(1, 5)), kOk);
-  std::vector<std::string> many(HdlcSlot::kQueue + 1, "q");
+  std::vector<std::string> many(121, "q");
   ctltest::Capture err(std::cerr);
   EXPECT_EQ(Ask(2, Packages(many)), kUnsupported);
   EXPECT_EQ(err.count("HdlcSlot[0/*]: transmit queue full, package of 1 bytes dropped"), 1u) << err.text();
-  EXPECT_EQ(At<HdlcSlot>(2)->queued(), HdlcSlot::kQueue);
+  EXPECT_EQ(At<HdlcSlot>(2)->queued(), 120u);
   // Connecting opens the channel; the queue drains when it is ready.
   ASSERT_EQ(Ask(2, ConnectTo(1)), kOk);
   ASSERT_TRUE(bench().loop.RunUntil([&] { return At<HdlcSlot>(2)->queued() == 0; }));
   Strings out = FarEnd();
-  ASSERT_EQ(out.size(), HdlcSlot::kQueue);
+  ASSERT_EQ(out.size(), 120u);
   EXPECT_EQ(out.front(), "00050071");
   EXPECT_EQ(out.back(), "0005e071");  // counter 119
 }
