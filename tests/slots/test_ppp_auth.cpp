@@ -1,7 +1,8 @@
 // The auth record link of the PPP daemon's plug-in: framing of the
 // length-prefixed records (complete, split, joined, out of range), routing
 // by session to the modem slots and their signals, the records activation
-// sends back, and connections closed and deleted on failure.
+// sends back, and connections closed and deleted on failure (the plug-in
+// over loopback TCP is the end-to-end test's).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -238,26 +239,6 @@ TEST_F(AuthLink, AFailedSendClosesAndDeletesTheConnection) {
   EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
   // Later records for the session find no connection.
   EXPECT_FALSE(factory().SendAuth(&accept));
-}
-
-TEST_F(AuthLink, PluginConnectsOverLoopbackTcp) {
-  ASSERT_TRUE(factory().listening()) << "the authentication port 52000 is taken";
-  ModemSlot(10);
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(52000);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  peers.push_back(fd);
-  ctltest::Capture err(std::cerr);
-  ASSERT_TRUE(bench().loop.RunUntil([] { return factory().authClients().size() == 1; }));
-  EXPECT_NE(err.text().find("incoming auth connection from 127.0.0.1:"), std::string::npos) << err.text();
-  attr auth = Record(140, attr::AuthRequest, 0);
-  auth.setText(attr::kUserOffset, 64, "carol");
-  auth.setText(attr::kPasswordOffset, 64, "pw");
-  Write(fd, auth);
-  EXPECT_EQ(Await(1), Strings({"10: auth carol pw"}));
 }
 
 }  // namespace

@@ -15,27 +15,9 @@ namespace {
 using Strings = std::vector<std::string>;
 using linktest::Signals;
 typedef std::vector<std::uint8_t> Bytes;
+using slottest::fills::Ss7;
 
-LGCP::CreateParams Ss7(unsigned trunk) {
-  LGCP::CreateParams c;
-  LGCP::SS7Params& s = c.select_pstn().select_ss7();
-  s.set_trunk(static_cast<int>(trunk));
-  s.set_slc(3);
-  s.set_dpc(100);
-  s.set_opc(200);
-  s.set_emergency(false);
-  return c;
-}
-
-LGCP::CreateParams Isdn(bool bri, bool network) {
-  LGCP::CreateParams c;
-  LGCP::IsdnParams& s = c.select_pstn().select_isdn();
-  s.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  s.set_trunk(1);
-  s.set_log(0);
-  network ? s.set_side().select_network() : s.set_side().select_user();
-  return c;
-}
+LGCP::CreateParams Isdn(bool bri, bool network) { return slottest::fills::Isdn(bri, network, true); }
 
 LGCP::Signal TrunkState(unsigned trunk, ACP::TrunkState::NamedNumber state, bool bri = false) {
   LGCP::Signal s;
