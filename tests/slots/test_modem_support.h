@@ -85,6 +85,11 @@ inline int FakeIoctl(int, unsigned long request, void* p) {
   return -1;
 }
 
+// A digital call in the one data mode given.
+inline LGCP::CreateParams Digital(TERM::DigitalDataModeEnum::NamedNumber mode) {
+  return Modem([=](TERM::ModemParams& p) { p.set_ddm().push_back(mode); });
+}
+
 class Bench : public slottest::SlotBenchTest {
  protected:
   void Prepare() override {

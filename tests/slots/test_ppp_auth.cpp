@@ -205,10 +205,7 @@ TEST_F(AuthLink, HdlcModemRecordsGoToAConnectionThatSentNothingYet) {
   // A DSP modem slot without its modem, created first, has no session: it
   // neither sends nor takes the records of session -1.
   ASSERT_EQ(Create(7, Modem()), Strings({"7: success"}));
-  ASSERT_EQ(Create(8, Modem([](TERM::ModemParams& p) {
-              p.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddm8BIT));
-            })),
-            Strings({"8: success"}));
+  ASSERT_EQ(Create(8, Digital(TERM::DigitalDataModeEnum::ddm8BIT)), Strings({"8: success"}));
   int fd = Connect();
   EXPECT_EQ(Request(7, Activate("10.0.0.3")), Strings({"7: success"}));
   EXPECT_TRUE(Received(fd, 0).empty());
