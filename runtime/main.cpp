@@ -27,7 +27,7 @@
 #include "runtime/startup/command_line.h"
 #include "runtime/startup/signals.h"
 #include "slots/slots.h"
-#include "slots/standin_factories.h"
+#include "slots/factories.h"
 
 namespace {
 
