@@ -9,7 +9,7 @@
 #include <fstream>
 #include <functional>
 
-#include "mon_test_values.h"
+#include "mon_test_support.h"
 #include "monitoring/data_holder.h"
 #include "runtime/os/paths.h"
 #include "runtime/test_loop_support.h"
