@@ -19,6 +19,19 @@ using Texts = std::vector<std::string>;
 
 inline std::vector<char> V(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 
+// Bytes as hexadecimal text, "30 82 00 18"; Rep("61", 3) is "61 61 61".
+inline std::string Hex(const unsigned char* p, std::size_t n) {
+  static const char d[] = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += std::string(i ? " " : "") + d[p[i] >> 4] + d[p[i] & 15];
+  return s;
+}
+inline std::string Rep(const std::string& byte, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += (i ? " " : "") + byte;
+  return s;
+}
+
 // Phone id: versions p1 c2 f3, ready, main, sleep, connected, disconnected.
 inline void Phone(LGCP::DisplayParams& d, int id) {
   auto& p = d.select_emPhone().select_phoneStatus();
