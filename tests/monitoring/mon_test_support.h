@@ -4,12 +4,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "asn1/coder.h"
 #include "messages/LGCP.h"
 #include "messages/MON.h"
+#include "runtime/config/inifile.h"
 #include "support/loopback.h"
 
 namespace montest {
@@ -70,6 +72,21 @@ inline MON::SnmpSetCommand Named(const std::string& sec, int index, const std::s
   n.set_section(sec), n.set_index(index), n.set_name(name);
   c.set_value(value);
   return c;
+}
+
+// A configuration file of one "[snmpagent]" section per host/name pair.
+inline std::unique_ptr<IniFile::File> Config(const std::vector<std::pair<std::string, std::string>>& agents) {
+  char name[] = "/tmp/tsd-mon-conf-XXXXXX";
+  int fd = ::mkstemp(name);
+  for (const auto& a : agents) {
+    std::string text = "[snmpagent]\nhost = " + a.first + "\nname = " + a.second + "\n";
+    EXPECT_EQ(ssize_t(text.size()), ::write(fd, text.data(), text.size()));
+  }
+  ::close(fd);
+  auto f = std::make_unique<IniFile::File>();
+  f->Open(name);
+  ::unlink(name);
+  return f;
 }
 
 // The snmp-set commands of a message as "section/name/index=value" texts.

@@ -22,6 +22,7 @@ TEST(AgentE2E, ConnectsResendsPingsAndDropsASilentAgent) {
   auto log = [&] { return daemon.out() + daemon.err(); };
   auto logged = [&](const std::string& t) { return waitFor([&] { return log().find(t) != std::string::npos; }, 30000); };
   auto clock = [&](int ms) { return simCommand(root, "clock " + std::to_string(ms)).find("ok") != std::string::npos; };
+  // What the agent got, as item texts; whether a ping came.
   montest::Texts texts;
   bool ping = false;
   auto pump = [&] {
@@ -34,15 +35,9 @@ TEST(AgentE2E, ConnectsResendsPingsAndDropsASilentAgent) {
   auto await = [&](const std::string& want, std::size_t from) {
     return waitFor([&] { return pump(), std::find(texts.begin() + from, texts.end(), want) != texts.end(); }, 30000);
   };
-  auto builds = [&] {
-    auto build = [](const std::string& s) { return !s.rfind("gatewayCommon/softwareBuild/0=", 0); };
-    return std::count_if(texts.begin(), texts.end(), build);
-  };
 
   ASSERT_TRUE(waitFor([&] { return agent.TryAccept(); }, 30000)) << log();
   ASSERT_TRUE(await("gatewayCommon/gatewayDip/0=4294967295", 0)) << log();
-  EXPECT_TRUE(waitFor([&] { return pump(), builds() >= 2; }, 30000));
-  EXPECT_EQ(2, builds());  // once in each agent type's batch
   EXPECT_TRUE(logged("snmpagent.ostr " + agent.host() + ": connected."));
 
   // The checks run as the loop clock moves: versions and configuration at
@@ -65,7 +60,6 @@ TEST(AgentE2E, ConnectsResendsPingsAndDropsASilentAgent) {
   EXPECT_FALSE(agent.Eof());
   ASSERT_TRUE(clock(26000) && clock(5000));
   EXPECT_TRUE(waitFor([&] { return agent.Eof(); }, 30000)) << log();
-  EXPECT_TRUE(logged(": ping timeout !!! now="));
   EXPECT_TRUE(logged(": connection lost, reset snmpagent instance"));
 
   // It comes back 10000 ms later and gets everything again, current values

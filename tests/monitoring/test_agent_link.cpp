@@ -17,21 +17,6 @@ using namespace montest;
 
 namespace {
 
-// A configuration file of one "[snmpagent]" section per host/name pair.
-std::unique_ptr<IniFile::File> Config(const std::vector<std::pair<std::string, std::string>>& agents) {
-  char name[] = "/tmp/tsd-mon-conf-XXXXXX";
-  int fd = ::mkstemp(name);
-  for (const auto& a : agents) {
-    std::string text = "[snmpagent]\nhost = " + a.first + "\nname = " + a.second + "\n";
-    EXPECT_EQ(ssize_t(text.size()), ::write(fd, text.data(), text.size()));
-  }
-  ::close(fd);
-  auto f = std::make_unique<IniFile::File>();
-  f->Open(name);
-  ::unlink(name);
-  return f;
-}
-
 IniFile::SubSection& First(IniFile::File& f) { return *(*f["snmpagent"]).begin(); }
 
 MON::Command Ping() { return MON::Command(MON::Command::ping::Id(), ASN1::Null()); }
@@ -41,12 +26,7 @@ struct Notify : ISnmpAgentNotify {
   Texts names;
 };
 
-class AgentLink : public ::testing::Test {
- protected:
-  ctltest::Loop loop;
-};
-
-TEST_F(AgentLink, Configuration) {
+TEST(AgentLinkConfig, StateAddressTypeAndLogPrefix) {
   struct Row { const char *host, *name; int state, type; const char* prefix; /* null: no connector */ } rows[] = {
       {"10.0.0.7", "ostr", 0, 2, nullptr},  // no port
       {"127.0.0.1:", "vorkgw.vm", 1, 4, "snmpagent.vorkgw.vm 127.0.0.1:0"},
@@ -58,15 +38,15 @@ TEST_F(AgentLink, Configuration) {
     SnmpAgentInstance a;
     StreamCapture err(std::cerr), log(std::clog);
     a.Activate(First(*f));
-    EXPECT_EQ(r.state, a.getState()) << r.host << " " << r.name;
-    EXPECT_EQ(r.type, a.addressType()) << r.name;
+    EXPECT_EQ((std::vector<int>{r.state, r.type}), (std::vector<int>{a.getState(), a.addressType()})) << r.name;
     EXPECT_EQ(r.prefix ? r.prefix : "", r.prefix ? a.logPrefix() : log.text()) << r.name;
     EXPECT_EQ(r.prefix != nullptr, a.connector() != nullptr) << r.name;
     EXPECT_EQ(r.type == 0, err.text().find("snmpagent: ") != std::string::npos) << err.text();
   }
 }
 
-TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
+TEST(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
+  ctltest::Loop loop;
   for (unsigned silence : {30000u, 30001u}) {
     const bool dropped = silence > 30000;
     AgentServer srv;
@@ -102,7 +82,7 @@ TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
 }
 
 // Two agents (names ostr and vorkgw), both connected to one controller.
-class AgentCtrl : public AgentLink {
+class AgentCtrl : public ::testing::Test {
  protected:
   void SetUp() override {
     f = Config({{a.host(), "ostr"}, {b.host(), "vorkgw"}});
@@ -122,6 +102,7 @@ class AgentCtrl : public AgentLink {
     for (const auto& c : m.get_pdu().get_command().get_snmp_set().get_commands()) u.push_back(c.get_uniq().getValue());
     return u;
   }
+  ctltest::Loop loop;
   AgentServer a, b;
   std::unique_ptr<IniFile::File> f;
   Notify n;

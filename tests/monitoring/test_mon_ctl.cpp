@@ -30,10 +30,8 @@ class MonCtl : public SimTest::Fixture {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
-    std::string r = SimTest::root();
-    ASSERT_EQ(0, std::system(("rm -rf '" + r + "/var' '" + r + "/usr' '" + r + "/proc'").c_str()));
-    for (const char* d : {"/var/monitoring", "/usr/local/etc", "/proc/voice", "/proc/driver/hdlc/peb22554"})
-      ASSERT_EQ(0, std::system(("mkdir -p '" + P(d) + "'").c_str()));
+    ASSERT_EQ(0, std::system(("cd '" + P("") + "' && rm -rf var usr proc && mkdir -p var/monitoring usr/local/etc "
+                              "proc/voice proc/driver/hdlc/peb22554").c_str()));
     Write("/proc/driver/hdlc/peb22554/0", "");
     hal().reset();
   }
@@ -51,10 +49,7 @@ class MonCtl : public SimTest::Fixture {
   // the controller got its power signals; what the agent got is taken.
   void Start(size_t powerSignals = 2) {
     ctl = std::make_unique<MonitoringCtl>();
-    Write("/usr/local/etc/server.conf", "[snmpagent]\nhost = " + agent.host() + "\nname = ostr\n");
-    IniFile::File f;
-    f.Open(P("/usr/local/etc/server.conf"));
-    EXPECT_EQ(1, ctl->Configure(f));
+    EXPECT_EQ(1, ctl->Configure(*Config({{agent.host(), "ostr"}})));
     server = std::make_unique<CtrlSrv::Server>();
     server->Bind(ctl.get());
     acceptor = new Control::AcceptorCheckConnection(0, false);
@@ -120,7 +115,7 @@ class MonCtl : public SimTest::Fixture {
     else f.set_info().select_link(value);
     return f;
   }
-  void Reconnect() {
+  void Disconnect() {
     client.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return !acceptor->IsConnected(); }));
   }
@@ -162,8 +157,7 @@ TEST_F(MonCtl, WithoutTheDeviceCommandsAreStillAnsweredAndChecksDoNothing) {
   sim().setPresent("/dev/hal", false);
   Start(1);
   EXPECT_EQ("success", Display([](D d) { d.select_framer(Framer(1, true, true)); }));
-  ctl->doPowerCheck();
-  ctl->doDipCheck();
+  ctl->doPowerCheck(), ctl->doDipCheck();
   EXPECT_EQ(-1, ctl->data().getDipValue());
   EXPECT_EQ(-1, ctl->halDescriptor());
   sim().setPresent("/dev/hal", true);
@@ -233,7 +227,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
   EXPECT_EQ(3u, ctl->data().GetEmPhoneStatus().size());
   // The controller leaves: the board files and statuses go, the phone files
   // stay, and its own status becomes notrun.
-  Reconnect();
+  Disconnect();
   EXPECT_FALSE(std::ifstream(P("/var/monitoring/board0")).good());
   EXPECT_TRUE(ctl->data().GetBoardStatus().empty());
   EXPECT_EQ(phoneFile, Read("/var/monitoring/emphone0"));
@@ -303,7 +297,7 @@ TEST_F(MonCtl, PowerByteMapsToTheStatusAndChangesAreSignalled) {
   EXPECT_EQ("0", Read("/var/monitoring/powerstatus"));
   // A reconnecting controller with the status unchanged gets one signal.
   powers.clear();
-  Reconnect();
+  Disconnect();
   ASSERT_TRUE(client.Connect(acceptor->bound_port()));
   loop.RunUntil([&] { return Poll(-1), powers.size() > 1; }, 300);
   EXPECT_EQ(std::vector<int>{0}, powers);

@@ -22,8 +22,26 @@ bool Have(const std::string& tools) {
   return std::system(("for t in " + tools + "; do command -v $t >/dev/null 2>&1 || exit 1; done").c_str()) == 0;
 }
 
-// A trap with the two bindings every SNMPv2 trap starts with; `full` adds
-// one value of every type a receiver decodes, named 1.3.6.1.4.1.99999.<n>.
+// One value of every type a receiver decodes, named 1.3.6.1.4.1.99999.<row
+// + 1>, with the text snmptrapd logs for it.
+const int32_t kInt = -129;
+const uint32_t kBig = 0x80000000u, kMax = 0xFFFFFFFFu, kOid[] = {2, 999, 3};
+const unsigned char kIp[] = {10, 1, 2, 3}, kOpaque[] = {1, 2};
+const std::string kText(300, 'x');
+const struct Binding { unsigned char type; const void* v; int len; std::string logged; } kBindings[] = {
+    {SNMP_TYPE_INTEGER, &kInt, 4, "INTEGER: -129"},
+    {SNMP_TYPE_OCTETSTRING, "hello board", 11, "STRING: \"hello board\""},
+    {SNMP_TYPE_COUNTER32, &kBig, 4, "Counter32: 2147483648"},
+    {SNMP_TYPE_GAUGE32, &kMax, 4, "Gauge32: 4294967295"},
+    {SNMP_TYPE_IPADDRESS, kIp, 4, "IpAddress: 10.1.2.3"},
+    {SNMP_TYPE_NULL, nullptr, 0, "NULL"},
+    {SNMP_TYPE_OCTETSTRING, kText.data(), 300, "STRING: \"" + kText + "\""},
+    {SNMP_TYPE_OBJID, kOid, 12, "OID: .2.999.3"},
+    {SNMP_TYPE_OPAQUE, kOpaque, 2, "OPAQUE: 01 02 "},
+    {SNMP_TYPE_TIMETICKS, &kBig, 4, "Timeticks: (2147483648) 248 days, 13:13:56.48"}};
+
+// A trap with the two bindings every SNMPv2 trap starts with, then (`full`)
+// every binding above.
 void BuildTrap(trap_context& c, uint32_t seed, const char* community, uint32_t ticks, const char* oid, bool full) {
   snmp_session_seed(&c, seed);
   trap_init(&c, community);
@@ -31,18 +49,9 @@ void BuildTrap(trap_context& c, uint32_t seed, const char* community, uint32_t t
   ASSERT_EQ(0, trap_pack_add(&c, objid_sysuptime, objid_sysuptime_len, SNMP_TYPE_TIMETICKS, &ticks, 4));
   uint32_t o[16];
   ASSERT_EQ(0, trap_pack_add(&c, objid_snmptrap, objid_snmptrap_len, SNMP_TYPE_OBJID, o, 4 * parse_oid(o, 16, oid)));
-  const int32_t i = -129;
-  const uint32_t big = 0x80000000u, max = 0xFFFFFFFFu, id[] = {2, 999, 3};
-  const unsigned char ip[] = {10, 1, 2, 3}, opaque[] = {1, 2};
-  const std::string text(300, 'x');
-  struct Binding { unsigned char type; const void* v; int len; } values[] = {
-      {SNMP_TYPE_INTEGER, &i, 4},    {SNMP_TYPE_OCTETSTRING, "hello board", 11}, {SNMP_TYPE_COUNTER32, &big, 4},
-      {SNMP_TYPE_GAUGE32, &max, 4},  {SNMP_TYPE_IPADDRESS, ip, 4},               {SNMP_TYPE_NULL, nullptr, 0},
-      {SNMP_TYPE_OCTETSTRING, text.data(), 300}, {SNMP_TYPE_OBJID, id, 12},    {SNMP_TYPE_OPAQUE, opaque, 2},
-      {SNMP_TYPE_TIMETICKS, &big, 4}};
   for (uint32_t n = 1; full && n <= 10; ++n) {
     const uint32_t name[] = {1, 3, 6, 1, 4, 1, 99999, n};
-    ASSERT_EQ(0, trap_pack_add(&c, name, 8, values[n - 1].type, values[n - 1].v, values[n - 1].len)) << n;
+    ASSERT_EQ(0, trap_pack_add(&c, name, 8, kBindings[n - 1].type, kBindings[n - 1].v, kBindings[n - 1].len)) << n;
   }
   ASSERT_EQ(0, trap_pack_end(&c));
 }
@@ -77,21 +86,10 @@ TEST(TrapPeers, SnmptrapdDecodesEveryBinding) {
     EXPECT_TRUE(CDR_Sender::Sender().SendTo(bytes, "127.0.0.1:10162"));
   }
   ASSERT_TRUE(waitFor([&] { return countOf(traps(), "TRAP|") >= 2; }, 60000)) << readFile(log);
-  EXPECT_EQ("TRAP|TRAP2, SNMP v2c, community public|"
-            ".1.3.6.1.2.1.1.3.0 = Timeticks: (12345) 0:02:03.45\t"
-            ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.99999.0.1\t"
-            ".1.3.6.1.4.1.99999.1 = INTEGER: -129\t"
-            ".1.3.6.1.4.1.99999.2 = STRING: \"hello board\"\t"
-            ".1.3.6.1.4.1.99999.3 = Counter32: 2147483648\t"
-            ".1.3.6.1.4.1.99999.4 = Gauge32: 4294967295\t"
-            ".1.3.6.1.4.1.99999.5 = IpAddress: 10.1.2.3\t"
-            ".1.3.6.1.4.1.99999.6 = NULL\t"
-            ".1.3.6.1.4.1.99999.7 = STRING: \"" + std::string(300, 'x') + "\"\t"
-            ".1.3.6.1.4.1.99999.8 = OID: .2.999.3\t"
-            ".1.3.6.1.4.1.99999.9 = OPAQUE: 01 02 \t"
-            ".1.3.6.1.4.1.99999.10 = Timeticks: (2147483648) 248 days, 13:13:56.48\n"
-            "TRAP|TRAP2, SNMP v2c, community public|.1.3.6.1.2.1.1.3.0 = Timeticks: (0) 0:00:00.00\t"
-            ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.1\n",
+  const std::string head = "TRAP|TRAP2, SNMP v2c, community public|.1.3.6.1.2.1.1.3.0 = Timeticks: ";
+  std::string full = head + "(12345) 0:02:03.45\t.1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.99999.0.1";
+  for (int n = 1; n <= 10; ++n) full += "\t.1.3.6.1.4.1.99999." + std::to_string(n) + " = " + kBindings[n - 1].logged;
+  EXPECT_EQ(full + "\n" + head + "(0) 0:00:00.00\t.1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.1\n",
             traps());
 }
 
