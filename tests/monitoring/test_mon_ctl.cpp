@@ -11,15 +11,12 @@
 #include <functional>
 #include <memory>
 
-#include "control/acceptor.h"
-#include "control/control_test_support.h"
-#include "control/ctrl_server.h"
-#include "control/lgcp_codec.h"
 #include "hardware/sim/mon_hal.h"
 #include "hardware/sim_env.h"
 #include "mon_test_support.h"
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/test_loop_support.h"
+#include "support/e1board_harness.h"
 
 using namespace montest;
 using D = LGCP::DisplayParams&;
@@ -35,11 +32,6 @@ class MonCtl : public SimTest::Fixture {
     Write("/proc/driver/hdlc/peb22554/0", "");
     hal().reset();
   }
-  void TearDown() override {
-    if (server) server->Deactivate();
-    server.reset();
-    ctl.reset();
-  }
   Sim::MonHalDevice& hal() { return static_cast<Sim::MonHalDevice&>(sim().hal()); }
   std::string P(const std::string& abs) { return SimTest::root() + abs; }
   void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
@@ -50,15 +42,10 @@ class MonCtl : public SimTest::Fixture {
   void Start(size_t powerSignals = 2) {
     ctl = std::make_unique<MonitoringCtl>();
     EXPECT_EQ(1, ctl->Configure(*Config({{agent.host(), "ostr"}})));
-    server = std::make_unique<CtrlSrv::Server>();
-    server->Bind(ctl.get());
-    acceptor = new Control::AcceptorCheckConnection(0, false);
-    ASSERT_TRUE(server->Activate(acceptor));
-    ASSERT_TRUE(client.Connect(acceptor->bound_port()));
-    ASSERT_TRUE(loop.RunUntil([&] {
-      Poll(-1);
-      return (agent.TryAccept() || agent.connected()) && powers.size() == powerSignals;
-    }));
+    bench.Bind(ctl.get());
+    ASSERT_TRUE(bench.Start() && bench.Connect());
+    ASSERT_TRUE(loop.RunUntil([&] { return Note(bench.Take(0)), agent.TryAccept() || agent.connected(); }));
+    ASSERT_TRUE(loop.RunUntil([&] { return Note(bench.Take(0)), powers.size() == powerSignals; }));
     // Every check group runs once now, so that none runs on its own during
     // the test (only the power and DIP checks repeat, every 2000 ms).
     Mux::advanceClock(5000);
@@ -79,34 +66,17 @@ class MonCtl : public SimTest::Fixture {
     }
     return all;
   }
-  // Controller frames: power signals are noted, the answer to seq returned
-  // as "success" or "error <cause>".
-  std::string Poll(int seq) {
-    std::string answer;
-    for (ctltest::Bytes p; client.TakeFrame(p);) {
-      LGCP::Message m;
-      EXPECT_TRUE(LgcpCodec::Decode(reinterpret_cast<const char*>(p.data()),
-                                    reinterpret_cast<const char*>(p.data() + p.size()), m));
-      const LGCP::PDU& pdu = m.get_pdu();
-      if (pdu.signal_isSelected() && pdu.get_signal().power_isSelected())
-        powers.push_back(pdu.get_signal().get_power().asInt());
-      if (pdu.response_isSelected() && m.seq_isPresent() && m.get_seq().getValue() == seq)
-        answer = pdu.get_response().success_isSelected()
-                     ? "success"
-                     : "error " + std::to_string(pdu.get_response().get_error().asInt());
-    }
-    return answer;
+  // Notes the power signals among what the controller got.
+  void Note(const e1test::Msgs& ms) {
+    for (const auto& m : ms)
+      if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().power_isSelected())
+        powers.push_back(m.get_pdu().get_signal().get_power().asInt());
   }
+  // The display command's answer: "success" or "error <cause>".
   std::string Display(const std::function<void(D)>& fill) {
-    LGCP::Message m;
-    m.set_seq(++seq);
-    fill(m.set_pdu().select_command().select_display());
-    std::vector<char> out;
-    EXPECT_TRUE(LgcpCodec::Encode(m, out));
-    client.SendFrame(ctltest::Bytes(out.begin(), out.end()));
-    std::string answer;
-    EXPECT_TRUE(loop.RunUntil([&] { return !(answer = Poll(seq)).empty(); }));
-    return answer;
+    e1test::Msgs got = bench.Exchange([&](LGCP::Command& c) { fill(c.select_display()); });
+    int a = (Note(got), e1test::Answer(got));
+    return a == -1 ? "success" : "error " + std::to_string(a);
   }
   static LGCP::FramerInfo Framer(int e1, bool line, bool value) {
     LGCP::FramerInfo f;
@@ -115,19 +85,11 @@ class MonCtl : public SimTest::Fixture {
     else f.set_info().select_link(value);
     return f;
   }
-  void Disconnect() {
-    client.Close();
-    ASSERT_TRUE(loop.RunUntil([&] { return !acceptor->IsConnected(); }));
-  }
-
-  ctltest::Loop loop;
   AgentServer agent;
   std::unique_ptr<MonitoringCtl> ctl;
-  std::unique_ptr<CtrlSrv::Server> server;
-  Control::AcceptorCheckConnection* acceptor = nullptr;
-  ctltest::Client client;
+  e1test::Bench bench;  // after the service: the server goes first
+  ctltest::Loop& loop = bench.loop;
   std::vector<int> powers, kinds;
-  int seq = 0;
 };
 
 TEST_F(MonCtl, CheckTimersAndTheLedByte) {
@@ -227,7 +189,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
   EXPECT_EQ(3u, ctl->data().GetEmPhoneStatus().size());
   // The controller leaves: the board files and statuses go, the phone files
   // stay, and its own status becomes notrun.
-  Disconnect();
+  ASSERT_TRUE(bench.Disconnect());
   EXPECT_FALSE(std::ifstream(P("/var/monitoring/board0")).good());
   EXPECT_TRUE(ctl->data().GetBoardStatus().empty());
   EXPECT_EQ(phoneFile, Read("/var/monitoring/emphone0"));
@@ -291,15 +253,14 @@ TEST_F(MonCtl, PowerByteMapsToTheStatusAndChangesAreSignalled) {
     ctl->doPowerCheck();
     EXPECT_EQ(r.status, ctl->data().getPowerStatus().asInt()) << r.raw;
     EXPECT_EQ(r.change ? Texts{"gatewayCommon/powerStatus/0=" + std::to_string(r.status)} : Texts{}, Take());
-    Poll(-1);
+    Note(bench.Take(0));
     EXPECT_EQ(r.change ? std::vector<int>{r.status} : std::vector<int>{}, powers) << r.raw;
   }
   EXPECT_EQ("0", Read("/var/monitoring/powerstatus"));
   // A reconnecting controller with the status unchanged gets one signal.
   powers.clear();
-  Disconnect();
-  ASSERT_TRUE(client.Connect(acceptor->bound_port()));
-  loop.RunUntil([&] { return Poll(-1), powers.size() > 1; }, 300);
+  ASSERT_TRUE(bench.Disconnect() && bench.Connect());
+  loop.RunUntil([&] { return Note(bench.Take(0)), powers.size() > 1; }, 300);
   EXPECT_EQ(std::vector<int>{0}, powers);
 }
 
