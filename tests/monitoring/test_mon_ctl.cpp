@@ -36,27 +36,29 @@ class MonCtl : public SimTest::Fixture {
   std::string P(const std::string& abs) { return SimTest::root() + abs; }
   void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
   std::string Read(const std::string& abs) { return slurp(P(abs)); }
+  ctltest::Loop& loop() { return bench->loop; }
 
   // The service with a test agent and a test controller connected, once
   // the controller got its power signals; what the agent got is taken.
   void Start(size_t powerSignals = 2) {
     ctl = std::make_unique<MonitoringCtl>();
+    bench = std::make_unique<e1test::Bench>();
     EXPECT_EQ(1, ctl->Configure(*Config({{agent.host(), "ostr"}})));
-    bench.Bind(ctl.get());
-    ASSERT_TRUE(bench.Start() && bench.Connect());
-    ASSERT_TRUE(loop.RunUntil([&] { return Note(bench.Take(0)), agent.TryAccept() || agent.connected(); }));
-    ASSERT_TRUE(loop.RunUntil([&] { return Note(bench.Take(0)), powers.size() == powerSignals; }));
+    bench->Bind(ctl.get());
+    ASSERT_TRUE(bench->Start() && bench->Connect());
+    ASSERT_TRUE(loop().RunUntil([&] { return Note(bench->Take(0)), agent.TryAccept() || agent.connected(); }));
+    ASSERT_TRUE(loop().RunUntil([&] { return Note(bench->Take(0)), powers.size() == powerSignals; }));
     // Every check group runs once now, so that none runs on its own during
     // the test (only the power and DIP checks repeat, every 2000 ms).
     Mux::advanceClock(5000);
-    loop.RunFor(5);
+    loop().RunFor(5);
     Take();
   }
   // Item texts the agent received once nothing is pending (unique: each
   // text once, though items of both agent types come in both batches);
   // the kinds of the messages other than pings go to `kinds`.
   Texts Take(bool unique = true) {
-    EXPECT_TRUE(loop.RunUntil([&] { return !ctl->agents().sendPending() && !ctl->resendPending(); }));
+    EXPECT_TRUE(loop().RunUntil([&] { return !ctl->agents().sendPending() && !ctl->resendPending(); }));
     Texts all;
     kinds.clear();
     for (MON::Message m; agent.TakeMessage(m);) {
@@ -74,7 +76,7 @@ class MonCtl : public SimTest::Fixture {
   }
   // The display command's answer: "success" or "error <cause>".
   std::string Display(const std::function<void(D)>& fill) {
-    e1test::Msgs got = bench.Exchange([&](LGCP::Command& c) { fill(c.select_display()); });
+    e1test::Msgs got = bench->Exchange([&](LGCP::Command& c) { fill(c.select_display()); });
     int a = (Note(got), e1test::Answer(got));
     return a == -1 ? "success" : "error " + std::to_string(a);
   }
@@ -87,8 +89,7 @@ class MonCtl : public SimTest::Fixture {
   }
   AgentServer agent;
   std::unique_ptr<MonitoringCtl> ctl;
-  e1test::Bench bench;  // after the service: the server goes first
-  ctltest::Loop& loop = bench.loop;
+  std::unique_ptr<e1test::Bench> bench;  // after the service: the server goes first
   std::vector<int> powers, kinds;
 };
 
@@ -172,7 +173,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
   // Trap receivers go at once, as one list.
   EXPECT_EQ("success", Display([](D d) { d.select_snmpTrapReceivers().push_back("10.1.1.1"); }));
   MON::Message m;
-  ASSERT_TRUE(loop.RunUntil([&] { return agent.TakeMessage(m); }));
+  ASSERT_TRUE(loop().RunUntil([&] { return agent.TakeMessage(m); }));
   ASSERT_EQ(1u, m.get_pdu().get_command().get_snmp_trapsink_set().get_trapsinks().size());
   // Two agent connections in one pass: one resend of the receivers, the
   // stored commands, then the batches of types 2 and 4, each holding every
@@ -189,7 +190,7 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
   EXPECT_EQ(3u, ctl->data().GetEmPhoneStatus().size());
   // The controller leaves: the board files and statuses go, the phone files
   // stay, and its own status becomes notrun.
-  ASSERT_TRUE(bench.Disconnect());
+  ASSERT_TRUE(bench->Disconnect());
   EXPECT_FALSE(std::ifstream(P("/var/monitoring/board0")).good());
   EXPECT_TRUE(ctl->data().GetBoardStatus().empty());
   EXPECT_EQ(phoneFile, Read("/var/monitoring/emphone0"));
@@ -253,14 +254,14 @@ TEST_F(MonCtl, PowerByteMapsToTheStatusAndChangesAreSignalled) {
     ctl->doPowerCheck();
     EXPECT_EQ(r.status, ctl->data().getPowerStatus().asInt()) << r.raw;
     EXPECT_EQ(r.change ? Texts{"gatewayCommon/powerStatus/0=" + std::to_string(r.status)} : Texts{}, Take());
-    Note(bench.Take(0));
+    Note(bench->Take(0));
     EXPECT_EQ(r.change ? std::vector<int>{r.status} : std::vector<int>{}, powers) << r.raw;
   }
   EXPECT_EQ("0", Read("/var/monitoring/powerstatus"));
   // A reconnecting controller with the status unchanged gets one signal.
   powers.clear();
-  ASSERT_TRUE(bench.Disconnect() && bench.Connect());
-  loop.RunUntil([&] { return Note(bench.Take(0)), powers.size() > 1; }, 300);
+  ASSERT_TRUE(bench->Disconnect() && bench->Connect());
+  loop().RunUntil([&] { return Note(bench->Take(0)), powers.size() > 1; }, 300);
   EXPECT_EQ(std::vector<int>{0}, powers);
 }
 
