@@ -155,17 +155,22 @@ TEST_F(AgentCtrl, BatchesByMaskFanOutImmediateCommandsAndTrapReceivers) {
   EXPECT_TRUE(Drain(a).empty());
 }
 
-TEST_F(AgentCtrl, LargeBatchesAreCutIntoMessagesThatFitALinkPacket) {
-  for (int i = 0; i < 300; ++i) ctrl.Send(SnmpAgentCtrl::e1StatusDsc, i, std::string(100, 'v'));
-  auto msgs = Drain(a, 100);
-  ASSERT_GT(msgs.size(), 2u);
+TEST_F(AgentCtrl, BatchesAreHalvedToAtMost128ItemsAndMessagesThatFitALinkPacket) {
+  struct Row { int items; std::size_t length; std::vector<std::size_t> sizes; /* empty: not checked */ } rows[] = {
+      {128, 1, {128}}, {129, 1, {64, 65}}, {300, 100, {}}};
   int expect = 1;
-  for (const auto& m : msgs) {
-    EXPECT_LE(Uniqs(m).size(), 128u);
-    EXPECT_LE(Encode(m).size(), 4092u);
-    for (int x : Uniqs(m)) EXPECT_EQ(expect++, x);
+  for (const Row& r : rows) {
+    for (int i = 0; i < r.items; ++i) ctrl.Send(SnmpAgentCtrl::e1StatusDsc, i, std::string(r.length, 'v'));
+    std::vector<std::size_t> sizes;
+    for (const auto& m : Drain(a, 100)) {
+      sizes.push_back(Uniqs(m).size());
+      EXPECT_LE(Encode(m).size(), 4092u);
+      for (int x : Uniqs(m)) EXPECT_EQ(expect++, x);
+    }
+    EXPECT_EQ(r.sizes.empty() ? sizes : r.sizes, sizes);
+    EXPECT_GT(sizes.size(), r.sizes.empty() ? 2u : 0u);
   }
-  EXPECT_EQ(301, expect);
+  EXPECT_EQ(558, expect);
   EXPECT_EQ(0, a.bad());
 }
 
