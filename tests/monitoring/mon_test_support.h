@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,12 +78,10 @@ inline MON::SnmpSetCommand Named(const std::string& sec, int index, const std::s
 // A configuration file of one "[snmpagent]" section per host/name pair.
 inline std::unique_ptr<IniFile::File> Config(const std::vector<std::pair<std::string, std::string>>& agents) {
   char name[] = "/tmp/tsd-mon-conf-XXXXXX";
-  int fd = ::mkstemp(name);
-  for (const auto& a : agents) {
-    std::string text = "[snmpagent]\nhost = " + a.first + "\nname = " + a.second + "\n";
-    EXPECT_EQ(ssize_t(text.size()), ::write(fd, text.data(), text.size()));
-  }
-  ::close(fd);
+  ::close(::mkstemp(name));
+  std::ofstream out(name);
+  for (const auto& a : agents) out << "[snmpagent]\nhost = " << a.first << "\nname = " << a.second << "\n";
+  out.close();
   auto f = std::make_unique<IniFile::File>();
   f->Open(name);
   ::unlink(name);
