@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the monitoring tests: display data and snmp-set commands
+// Helpers shared by the monitoring tests: display data and snmp-set commands
 // as a controller sends them, and a test SNMP agent.
 #include <sys/socket.h>
 #include <unistd.h>
