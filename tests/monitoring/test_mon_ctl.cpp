@@ -83,8 +83,7 @@ class MonCtl : public SimTest::Fixture {
   static LGCP::FramerInfo Framer(int e1, bool line, bool value) {
     LGCP::FramerInfo f;
     f.set_e1(e1);
-    if (line) f.set_info().select_line(value);
-    else f.set_info().select_link(value);
+    if (line) f.set_info().select_line(value); else f.set_info().select_link(value);
     return f;
   }
   AgentServer agent;

@@ -62,9 +62,6 @@ TEST(LinkText, CarrierStateFollowsTheLastFiveSamples) {
 class Holder : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* d : {"/var/monitoring/keep", "/proc/driver/hdlc/peb22554", "/proc/net", "/sys/class/net/eth0",
-                          "/sys/class/net/wan1"})
-      root.mkdirs(d);
     const std::pair<const char*, std::string> files[] = {
         {"/proc/driver/hdlc/peb22554/0", ""}, {"/proc/driver/hdlc/peb22554/2", ""},
         {"/proc/net/dev", "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n  " +
@@ -75,7 +72,10 @@ class Holder : public ::testing::Test {
     h = std::make_unique<MonitoringDataHolder>();
   }
   std::string P(const std::string& abs) { return root.file(abs); }
-  void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
+  void Write(const std::string& abs, const std::string& text) {
+    root.mkdirs(abs.substr(0, abs.rfind('/')));
+    std::ofstream(P(abs)) << text;
+  }
   std::string Read(const std::string& abs) { return slurp(P(abs)); }
   bool Exists(const std::string& abs) {
     struct stat st;
