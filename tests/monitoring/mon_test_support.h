@@ -88,15 +88,38 @@ inline std::unique_ptr<IniFile::File> Config(const std::vector<std::pair<std::st
   return f;
 }
 
-// The snmp-set commands of a message as "section/name/index=value" texts.
+// An snmp-set command as "section/name/index=value" (by oid: "oid=value").
+inline std::string Text(const MON::SnmpSetCommand& c) {
+  if (!c.get_id().name_isSelected()) return std::string(c.get_id().get_oid()) + "=" + std::string(c.get_value());
+  const MON::IniName& n = c.get_id().get_name();
+  return std::string(n.get_section()) + "/" + std::string(n.get_name()) + "/" +
+         std::to_string(n.get_index().getValue()) + "=" + std::string(c.get_value());
+}
+
+// The snmp-set commands given by name in a message, as texts.
 inline Texts SetTexts(const MON::Message& m) {
   Texts out;
   if (m.get_pdu().currentSelection() != 0 || !m.get_pdu().get_command().snmp_set_isSelected()) return out;
-  for (const MON::SnmpSetCommand& c : m.get_pdu().get_command().get_snmp_set().get_commands()) {
-    if (!c.get_id().name_isSelected()) continue;
-    const MON::IniName& n = c.get_id().get_name();
-    out.push_back(std::string(n.get_section()) + "/" + std::string(n.get_name()) + "/" +
-                  std::to_string(n.get_index().getValue()) + "=" + std::string(c.get_value()));
+  for (const MON::SnmpSetCommand& c : m.get_pdu().get_command().get_snmp_set().get_commands())
+    if (c.get_id().name_isSelected()) out.push_back(Text(c));
+  return out;
+}
+
+// Messages as lines: "ping", "sinks 10.0.0.1 10.0.0.2:162", or "set" with
+// the uniq and text of each command, "set 2 a/b/0=v 3 c/d/1=w".
+inline Texts Lines(const std::vector<MON::Message>& ms) {
+  Texts out;
+  for (const MON::Message& m : ms) {
+    const MON::Command& c = m.get_pdu().get_command();
+    std::string s = c.snmp_set_isSelected() ? "set" : c.snmp_trapsink_set_isSelected() ? "sinks" : "ping";
+    if (c.snmp_trapsink_set_isSelected())
+      for (const auto& t : c.get_snmp_trapsink_set().get_trapsinks())
+        s += " " + std::string(t.get_host()) +
+             (t.port_isPresent() ? ":" + std::to_string(t.get_port().getValue()) : std::string());
+    if (c.snmp_set_isSelected())
+      for (const auto& x : c.get_snmp_set().get_commands())
+        s += " " + std::to_string(x.get_uniq().getValue()) + " " + Text(x);
+    out.push_back(s);
   }
   return out;
 }

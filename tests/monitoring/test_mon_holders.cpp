@@ -114,7 +114,8 @@ TEST_F(Holder, SettersReportChangesAndWriteTheirFiles) {
       {[&] { return h->setPowerStatus(LGCP::POWERStatus::unknown); }, false, "/var/monitoring/powerstatus", ""},
       {[&] { return h->setPowerStatus(LGCP::POWERStatus::both); }, true, "/var/monitoring/powerstatus", "3"},
       {[&] { return h->setPowerStatus(LGCP::POWERStatus::standby); }, true, "/var/monitoring/powerstatus", "1"},
-      {[&] { return h->setConfigVersion(0x1a, 5); }, true, "/var/monitoring/config_version", "0000001a-0000000000000005"},
+      {[&] { return h->setConfigVersion(0x1a, 5); }, true, "/var/monitoring/config_version",
+       "0000001a-0000000000000005"},
       {[&] { return h->setBuildVersion("B\n") && !h->setBuildVersion("B\n"); }, true, "/var/version-none", ""},
       {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, true, own + "/status", "1"},
       {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, false, own + "/status", "1"},
@@ -165,14 +166,14 @@ TEST_F(Holder, ModesDoNotDependOnTheUmaskAndStatusesOutliveFailedWrites) {
   display([](LGCP::DisplayParams& p) { montest::Board(p, 1); });
   display([](LGCP::DisplayParams& p) { montest::Counter(p, 1, -1, 1); });
   display([](LGCP::DisplayParams& p) { montest::Controller(p, "10.2.3.4", HSP::ControllerStatus::ok); });
-  display([](LGCP::DisplayParams& p) { p.select_snmp_set().set_commands().push_back(montest::Named("sec", 2, "key")); });
+  display([](LGCP::DisplayParams& p) { p.select_snmp_set().set_commands().push_back(montest::Named("s", 2, "k")); });
   ::umask(old);
   const std::pair<const char*, unsigned> rows[] = {
       {"/var/monitoring/dip", 0644},        {"/var/monitoring/board1", 0644},
       {"/var/monitoring/term_cnts", 0755},  {"/var/monitoring/term_cnts/router", 0644},
       {"/var/monitoring/controller", 0755}, {"/var/monitoring/controller/10.2.3.4", 0755},
-      {"/var/monitoring/sec", 0755},        {"/var/monitoring/controller/10.2.3.4/status", 0644},
-      {"/var/monitoring/sec/2", 0755},      {"/var/monitoring/sec/2/key", 0644}};
+      {"/var/monitoring/s", 0755},          {"/var/monitoring/controller/10.2.3.4/status", 0644},
+      {"/var/monitoring/s/2", 0755},        {"/var/monitoring/s/2/k", 0644}};
   for (const auto& r : rows) {
     struct stat st {};
     EXPECT_EQ(0, ::stat(P(r.first).c_str(), &st)) << r.first;
