@@ -38,8 +38,11 @@ inline const std::string& root() {
   return dir;
 }
 
+// The process's simulated board, logging every request a test makes.
 inline Sim::Board& board() {
   root();
+  static bool once = (Sim::Board::instance().setLogCapacity(1 << 16), true);
+  (void)once;
   return Sim::Board::instance();
 }
 

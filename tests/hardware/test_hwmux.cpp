@@ -36,7 +36,7 @@ class HwMuxTest : public SimTest::Fixture {
   std::vector<int32_t> disables() { return sim().firstWords("/dev/hal", R::MuxDisable); }
   // The words of the last logged request.
   std::vector<int32_t> last() {
-    const auto& e = sim().log().back();
+    const auto e = sim().log().back();
     std::vector<int32_t> w;
     for (std::size_t i = 0; i + 4 <= e.in.size(); i += 4) w.push_back(int32_t(Board::getBE32(&e.in[i])));
     w.insert(w.begin(), int32_t(e.request));
