@@ -12,7 +12,6 @@
 #include "hardware/dsp.h"
 #include "hardware/sim/dsp.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace {
 
@@ -37,13 +36,13 @@ class DsprocService : public SimTest::Fixture {
  protected:
   Sim::DspDevice& dev() { return static_cast<Sim::DspDevice&>(*sim().device("/dev/dsp")); }
   Sim::Session& session(const DSProcReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
-  void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
+  void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), SimTest::pollNow(svc.lowlevel_fd())); }
 };
 
 TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) {
   DSProcReceiverService svc;
   Receiver a(10), b(11);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableVAD(a, true));
   ASSERT_TRUE(svc.enableSD(b, true));
   ASSERT_TRUE(svc.enableMute(a, true, false));
@@ -87,7 +86,7 @@ TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) 
 TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
   DSProcReceiverService svc;
   Receiver r(8), later(8);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableSD(r, true));   // id 1
   ASSERT_TRUE(svc.enableSD(r, false));
   ASSERT_TRUE(svc.enableVAD(later, true));  // id 2; only the first on a timeslot is considered
@@ -135,7 +134,7 @@ TEST_F(DsprocService, OnlyWholeRecordsAreEvents) {
   Board::putBE32(&whole[4], r.sdId());
   Board::putBE32(&whole[8], 2);
   Board::putBE32(&whole[12], 1);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + 16)));
   ASSERT_TRUE(sim().deliver(s, whole));
   serve(svc);
@@ -157,7 +156,7 @@ TEST_F(DsprocService, OnlyWholeRecordsAreEvents) {
 
 TEST_F(DsprocService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
   DSProcReceiverService svc;
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   sim().failRead(session(svc), EIO);
   serve(svc);
   EXPECT_EQ(cap.err(), "fail to read from dsproc: Input/output error\n");
@@ -173,7 +172,7 @@ TEST_F(DsprocService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
 
 TEST_F(DsprocService, MissingDeviceFailsEverySwitchAndConfigureRetriesTheOpen) {
   sim().setPresent("/dev/dsp", false);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   DSProcReceiverService svc;
   EXPECT_FALSE(svc.isOpen());
   EXPECT_EQ(cap.err(), "open dsproc fail, VAD proceeding disabled: No such file or directory\n");

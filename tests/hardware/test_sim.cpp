@@ -18,7 +18,6 @@
 #include "hardware/sim/mcc.h"
 #include "runtime/os/clock.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace R = Board::Req;
 using Sim::Bytes;
@@ -238,8 +237,8 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
 
   // Sanitizer checks need descriptors of their own: everything the
   // failure path does runs once here first.
-  DspTest::FrozenClock clock;
-  DspTest::LogCapture cap;
+  SimTest::FrozenClock clock;
+  SimTest::LogCapture cap;
   std::cerr << "" << std::strerror(EMFILE) << "" << std::endl;
   cap.clear();
   sim().pauseControl();
@@ -259,7 +258,7 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
 
   for (int pass = 0; pass < 3; ++pass) sim().pump();
   EXPECT_TRUE(sim().controlPaused());
-  EXPECT_EQ(DspTest::pollNow(sim().pollFd()), 0);  // nothing left to spin on
+  EXPECT_EQ(SimTest::pollNow(sim().pollFd()), 0);  // nothing left to spin on
   EXPECT_EQ(cap.err(), "sim: control socket: accept failed: Too many open files; retrying in 1 s\n");
 
   for (int fd : filler) ::close(fd);
@@ -269,7 +268,7 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
   clock.advance(1);
   EXPECT_FALSE(sim().controlPaused());
   ASSERT_EQ(::send(client, "mcc-capacity\n", 13, MSG_NOSIGNAL), 13);
-  for (int pass = 0; pass < 3 && DspTest::pollNow(client) == 0; ++pass) sim().pump();
+  for (int pass = 0; pass < 3 && SimTest::pollNow(client) == 0; ++pass) sim().pump();
   char buf[64] = {};
   EXPECT_EQ(std::string(buf, std::size_t(::recv(client, buf, sizeof buf, MSG_DONTWAIT))), "32 16 32\nok\n");
 }

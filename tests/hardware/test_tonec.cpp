@@ -14,7 +14,6 @@
 #include "hardware/sim/dtmf.h"
 #include "hardware/tonec.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ class TonecService : public SimTest::Fixture {
   Sim::DtmfDevice& dev() { return static_cast<Sim::DtmfDevice&>(*sim().device("/dev/dtmf")); }
   Sim::Session& session(const TonecReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
   // One readiness pass as the loop would run it.
-  void serve(TonecReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
+  void serve(TonecReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), SimTest::pollNow(svc.lowlevel_fd())); }
 };
 
 TEST(DetectorIds, CountUpAndSkipZeroWhenTheyWrap) {
@@ -49,7 +48,7 @@ TEST(DetectorIds, CountUpAndSkipZeroWhenTheyWrap) {
 TEST_F(TonecService, EnableOnTimeslot12GivesId1AndItsDigitArrives) {
   TonecReceiverService svc;
   Receiver r(12);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableDTMF(r, true));
   EXPECT_EQ(r.detectorId(), 1u);
   EXPECT_TRUE(cap.errHas("DTMF_ENABLE_DETECTOR done: timeslot=12 id=1\n"));
@@ -69,7 +68,7 @@ TEST_F(TonecService, EnableOnTimeslot12GivesId1AndItsDigitArrives) {
 TEST_F(TonecService, StaleDisabledAndUnknownEventsAreLoggedAndDropped) {
   TonecReceiverService svc;
   Receiver first(7), second(7);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableDTMF(first, true));   // id 1
   ASSERT_TRUE(svc.enableDTMF(first, false));
   ASSERT_TRUE(svc.enableDTMF(first, true));   // id 2
@@ -105,7 +104,7 @@ TEST_F(TonecService, OnlyWholeRecordsAreEvents) {
   Board::putBE32(&whole[0], 8);
   Board::putBE32(&whole[4], 6);
   Board::putBE32(&whole[12], r.detectorId());
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
 
   // A short record ends the pass unparsed; the whole one behind it comes on
   // the next pass. So does an empty read (it used to be taken as a record).
@@ -131,7 +130,7 @@ TEST_F(TonecService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
   TonecReceiverService svc;
   Receiver r(6);
   ASSERT_TRUE(svc.enableDTMF(r, true));
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   sim().failRead(session(svc), EIO);
   serve(svc);
   EXPECT_EQ(cap.err(), "fail to read from tonec: Input/output error\n");
@@ -142,7 +141,7 @@ TEST_F(TonecService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
   cap.clear();
   sim().endSession(session(svc));
   const int fd = svc.lowlevel_fd();
-  const short revents = DspTest::pollNow(fd);
+  const short revents = SimTest::pollNow(fd);
   ASSERT_TRUE(revents & POLLHUP);
   svc.OnEvent(fd, revents);
   EXPECT_FALSE(svc.isOpen());
@@ -153,7 +152,7 @@ TEST_F(TonecService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
 
 TEST_F(TonecService, MissingDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
   sim().setPresent("/dev/dtmf", false);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   TonecReceiverService svc;
   EXPECT_FALSE(svc.isOpen());
   EXPECT_EQ(cap.err(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n");
