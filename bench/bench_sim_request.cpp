@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <new>
@@ -115,7 +116,9 @@ class Recorder : public benchmark::ConsoleReporter {
 }  // namespace
 
 // Counts every allocation made with new (malloc and free underneath).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t n) {
   ++allocations;
   if (void* p = std::malloc(n ? n : 1)) return p;
@@ -146,6 +149,7 @@ int main(int argc, char** argv) {
     std::printf("refresh request / function call: %.1f (%.1f ns / %.1f ns)\n", rec.perItemNs["BM_Refresh128"] / base,
                 rec.perItemNs["BM_Refresh128"], base);
   }
-  std::string cmd = std::string("rm -rf ") + root;
-  return std::system(cmd.c_str()) == 0 ? 0 : 0;
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  return 0;
 }
