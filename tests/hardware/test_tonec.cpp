@@ -95,61 +95,6 @@ TEST_F(TonecService, StaleDisabledAndUnknownEventsAreLoggedAndDropped) {
                        "ignore spurious dtmf event (DTMF disabled):  timestamp=104 timeslot=7 code=4 id=2\n");
 }
 
-TEST_F(TonecService, OnlyWholeRecordsAreEvents) {
-  TonecReceiverService svc;
-  Receiver r(6);
-  ASSERT_TRUE(svc.enableDTMF(r, true));
-  Sim::Session& s = session(svc);
-  Sim::Bytes whole(16);
-  Board::putBE32(&whole[0], 8);
-  Board::putBE32(&whole[4], 6);
-  Board::putBE32(&whole[12], r.detectorId());
-  SimTest::LogCapture cap;
-
-  // A short record ends the pass unparsed; the whole one behind it comes on
-  // the next pass. So does an empty read (it used to be taken as a record).
-  for (std::size_t cut : {7u, 0u}) {
-    const std::size_t before = r.events.size();
-    ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + long(cut))));
-    ASSERT_TRUE(sim().deliver(s, whole));
-    serve(svc);
-    EXPECT_EQ(r.events.size(), before) << cut;
-    EXPECT_FALSE(cap.logHas("dtmf event:")) << cut;
-    EXPECT_TRUE(svc.isOpen());
-    cap.clear();
-    serve(svc);
-    EXPECT_EQ(r.events.size(), before + 1) << cut;
-    cap.clear();
-  }
-  ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + 7)));
-  serve(svc);
-  EXPECT_EQ(cap.err(), "fail to read from tonec: short record of 7 bytes\n");
-}
-
-TEST_F(TonecService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
-  TonecReceiverService svc;
-  Receiver r(6);
-  ASSERT_TRUE(svc.enableDTMF(r, true));
-  SimTest::LogCapture cap;
-  sim().failRead(session(svc), EIO);
-  serve(svc);
-  EXPECT_EQ(cap.err(), "fail to read from tonec: Input/output error\n");
-  dev().inject(6, 2, r.detectorId(), 1);  // still registered
-  serve(svc);
-  EXPECT_EQ(r.events.size(), 1u);
-
-  cap.clear();
-  sim().endSession(session(svc));
-  const int fd = svc.lowlevel_fd();
-  const short revents = SimTest::pollNow(fd);
-  ASSERT_TRUE(revents & POLLHUP);
-  svc.OnEvent(fd, revents);
-  EXPECT_FALSE(svc.isOpen());
-  EXPECT_EQ(cap.err(), "fail to read from tonec: end of file\n");
-  EXPECT_TRUE(svc.configureDTMF(6, LGCP::DTMFParams()));  // opens it again
-  EXPECT_TRUE(svc.isOpen());
-}
-
 TEST_F(TonecService, MissingDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
   sim().setPresent("/dev/dtmf", false);
   SimTest::LogCapture cap;
