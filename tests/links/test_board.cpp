@@ -19,20 +19,6 @@ typedef SS7::SLC::State S;
 
 namespace {
 
-Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
-const Bytes kFisu0{0xFF, 0xFF, 0x00};
-Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& body = {}) {
-  Bytes b{static_cast<std::uint8_t>(bsn | (bib ? 0x80 : 0)), static_cast<std::uint8_t>(fsn | (fib ? 0x80 : 0)),
-          static_cast<std::uint8_t>(body.size() > 63 ? 63 : body.size())};
-  b.insert(b.end(), body.begin(), body.end());
-  return b;
-}
-Bytes payload(unsigned n, std::uint8_t seed = 0) {
-  Bytes b(n);
-  for (unsigned i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i);
-  return b;
-}
-
 class OnBoard : public SimTest::Fixture {
  protected:
   // The link (owned by `owner`) on timeslot 16 of a trunk; type 1 is LAPD.

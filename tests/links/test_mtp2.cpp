@@ -15,23 +15,6 @@ typedef SS7::SLC::State S;
 
 namespace {
 
-Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
-const Bytes kFisu0{0xFF, 0xFF, 0x00};  // a FISU right after a reset
-
-// Header and body; the LI is the body's length capped at 63 unless given.
-Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& body = {}, int li = -1) {
-  Bytes b{static_cast<std::uint8_t>(bsn | (bib ? 0x80 : 0)), static_cast<std::uint8_t>(fsn | (fib ? 0x80 : 0)),
-          static_cast<std::uint8_t>(li >= 0 ? li : body.size() > 63 ? 63 : body.size())};
-  b.insert(b.end(), body.begin(), body.end());
-  return b;
-}
-
-Bytes payload(unsigned n, std::uint8_t seed = 0) {
-  Bytes b(n);
-  for (unsigned i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i);
-  return b;
-}
-
 bool has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
 class Mtp2 : public ::testing::Test {
