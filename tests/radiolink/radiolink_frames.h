@@ -117,6 +117,11 @@ inline std::string Body(s_data_cmd r) {
   size_t at = d.find("dstChannel   : ");
   return at == std::string::npos ? d : d.substr(d.find('\n', at) + 1);
 }
+// Numbers side by side, to check several fields in one comparison.
+template <class... T>
+std::vector<double> V(T... v) {
+  return {static_cast<double>(v)...};
+}
 inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Flags word of a frame: protocol version (0 = v1, 1 = v2) and mode.

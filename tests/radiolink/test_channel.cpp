@@ -37,14 +37,8 @@ TEST(RadioFrame, WorkedExamplesBothWays) {
   EXPECT_EQ(Hex(dli.Send({id})), kSetIdV2);  // the sixth carries sequence 5
 
   s_data_cmd got = gw.One(H(kSetIdV2));
-  EXPECT_EQ(got.msgID, DLI_SET_ID);
-  EXPECT_EQ(got.cmdStatus, 0);
-  EXPECT_EQ(got.msgSeqNum, 5u);
-  EXPECT_EQ(got.msgLength, 1u);
-  EXPECT_EQ(got.stateProtocol, 1);
-  EXPECT_EQ(got.srcAddr, 2);
-  EXPECT_EQ(got.dstAddr, PROTO_ADDR_LGW);
-  EXPECT_EQ(got.payload.id.id, 7);
+  EXPECT_EQ(V(got.msgID, got.cmdStatus, got.msgSeqNum, got.msgLength, got.stateProtocol), V(DLI_SET_ID, 0, 5u, 1u, 1));
+  EXPECT_EQ(V(got.srcAddr, got.dstAddr, got.payload.id.id), V(2, PROTO_ADDR_LGW, 7));
 }
 
 // A false start, a marker cut in two and a frame cut in two: each frame is
@@ -114,9 +108,7 @@ TEST(RadioChannel, LengthLimit) {
   ch.Feed(Cat({MakeFrame(DLI_SET_ID, 8, 0, 0x02, 0x01, Bytes(1538, 0x33)), SetId(9, 5)}));
   std::vector<s_data_cmd> got = ch.Received();
   ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got.front().cmdStatus, CONVERT_BAD_LENGHT);
-  EXPECT_EQ(got.back().cmdStatus, 0);
-  EXPECT_EQ(got.back().payload.id.id, 5);
+  EXPECT_EQ(V(got.front().cmdStatus, got.back().cmdStatus, got.back().payload.id.id), V(CONVERT_BAD_LENGHT, 0, 5));
 }
 
 // With the check on, a number other than the expected one is refused and
@@ -193,9 +185,7 @@ TEST(RadioChannel, FullRawOutputRefusesWithoutUsingASequence) {
   std::vector<s_data_cmd> w = ch.Written();
   const int fit = 16384 / 274;
   ASSERT_EQ(static_cast<int>(w.size()), fit + 1);
-  EXPECT_EQ(w[fit - 1].cmdStatus, 0);
-  EXPECT_EQ(w[fit].cmdStatus, CONVERT_QUEUE_FULL);
-  EXPECT_EQ(w[fit].msgSeqNum, 0u);
+  EXPECT_EQ(V(w[fit - 1].cmdStatus, w[fit].cmdStatus, w[fit].msgSeqNum), V(0, CONVERT_QUEUE_FULL, 0u));
   uint32_t last = w[fit - 1].msgSeqNum;
   // Records are framed before bytes are handed out: the next call still
   // meets a full buffer, the one after it has room again, and the first

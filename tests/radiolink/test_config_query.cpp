@@ -8,10 +8,7 @@ TEST(ConfigQuery, ShortAndFullAnswers) {
   s_data_cmd s = answer("07 01 02 03 04 05");
   ASSERT_EQ(s.cmdStatus, 0);
   const s_proto_gateway_config& c = s.payload.gateway_config;
-  EXPECT_EQ(c.id, 7);
-  EXPECT_EQ(c.major_version, 0x0201);
-  EXPECT_EQ(c.minor_version, 0x0403);
-  EXPECT_EQ(c.channels_count, 5);
+  EXPECT_EQ(V(c.id, c.major_version, c.minor_version, c.channels_count), V(7, 0x0201, 0x0403, 5));
   EXPECT_EQ(c.major_boot_version + c.minor_sub_system_version, 0);
   EXPECT_EQ(answer("07 01 02 03").cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 

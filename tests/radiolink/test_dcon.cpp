@@ -29,9 +29,8 @@ TEST(DconMessages, StatesOnTheWire) {
   EXPECT_EQ(r.payload.dcon_state.error, 0x40);
   EXPECT_EQ(Recv(convert_recv_dcon_digital_state, H("01 01 00 03 20"), &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_DCON_STATE, Flags(1, 3), H("01 01 00 03 20 02"));
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.dcon_dig_state.flag_detected_rx, 0);
-  EXPECT_EQ(in.payload.dcon_dig_state.flag_detected_tx, 1);
+  EXPECT_EQ(V(in.cmdStatus, in.payload.dcon_dig_state.flag_detected_rx, in.payload.dcon_dig_state.flag_detected_tx),
+            V(0, 0, 1));
 }
 
 TEST(DconMessages, Commands) {

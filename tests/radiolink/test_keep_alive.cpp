@@ -19,9 +19,7 @@ TEST(KeepAlive, Version1RadioFlags) {
 
   // Two channels' worth of bytes: only the first is kept.
   s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, H("05 22 08 3F 0F 00"), 0x01);
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.rd_keep_alive.id, 5);
-  EXPECT_EQ(in.payload.rd_keep_alive.channels_count, 1);
+  EXPECT_EQ(V(in.cmdStatus, in.payload.rd_keep_alive.id, in.payload.rd_keep_alive.channels_count), V(0, 5, 1));
   const s_proto_digital_ka_channel& c = in.payload.rd_keep_alive.channels[0];
   EXPECT_EQ(c.flag_ptt + c.flag_ptt_selcall + c.flag_rc_line_state, 3);
   EXPECT_EQ(c.flag_rc + c.flag_self_hear + c.flag_receiver + c.flag_bss + c.flag_sql, 0);
@@ -32,8 +30,7 @@ TEST(KeepAlive, Version1RadioFlags) {
             CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
   in = Receive(PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0100, H("09 1F 1F 00"), 0x01);
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.ra_keep_alive.channels[0].flag_radio_reserv, 1);
+  EXPECT_EQ(V(in.cmdStatus, in.payload.ra_keep_alive.channels[0].flag_radio_reserv), V(0, 1));
   EXPECT_EQ(in.payload.ra_keep_alive.channels[0].flag_rs_error, 1);
   EXPECT_TRUE(Has(Dump(in), ".ra_keep_alive.channels[0].flag_radio_reserv: 1,\n"));
 }

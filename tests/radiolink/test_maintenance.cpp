@@ -27,8 +27,7 @@ TEST(HardwareState, AnalogStateBitsAndPacket) {
   s_data_cmd got = From(gw, ALI_HW_STATE, 0, 0x08, 0x01, "23 01 0C 05 02 04 00 F0 01 E0");
   ASSERT_EQ(got.cmdStatus, 0);
   EXPECT_EQ(std::memcmp(&got.payload.ahw_state.lose_sound, s.lose_sound, PROTO_SOUND_PATHS), 0);
-  EXPECT_EQ(got.payload.ahw_state.fault_interface[2], 1);
-  EXPECT_EQ(got.payload.ahw_state.fault_sound[0], 1);
+  EXPECT_EQ(V(got.payload.ahw_state.fault_interface[2], got.payload.ahw_state.fault_sound[0]), V(1, 1));
   EXPECT_EQ(From(gw, ALI_HW_STATE, 0, 0x08, 0x01, "00 00 00 00 00 00 00 00").cmdStatus,
             CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 

@@ -25,9 +25,7 @@ TEST(RadioPackets, EncodeHeaderAndDestination) {
   r.dstChannel = 6;
   r.payload.id.id = 7;
   ProtoVorkPacket p = Encode(r);
-  EXPECT_EQ(p.get_msgID().asInt(), DLI_SET_ID);
-  EXPECT_EQ(p.get_msgSeqNum().getValue(), 42);
-  EXPECT_EQ(p.get_msgLength().getValue(), 1);
+  EXPECT_EQ(V(p.get_msgID().asInt(), p.get_msgSeqNum().getValue(), p.get_msgLength().getValue()), V(DLI_SET_ID, 42, 1));
   EXPECT_TRUE(p.get_stateMode().is_radio());
   EXPECT_TRUE(p.get_srcAddr().is_dli());
   EXPECT_EQ(p.get_srcChannel().getValue(), 4);
@@ -121,13 +119,9 @@ TEST(RadioPackets, DecodeHeaderAndPayloads) {
   ProtoVorkPacket p = Packet(ProtoVorkMsgID::gw_rad_ptt_off, ProtoVorkAddress::ali);
   p.set_payload().select_dli_set_id().set_id(1);  // not looked at
   ASSERT_TRUE(ProtoVorkDecodeASN(p, r));
-  EXPECT_EQ(r.cmdStatus, -5);
-  EXPECT_EQ(r.msgID, GW_RAD_PTT_OFF);
-  EXPECT_EQ(r.msgSeqNum, 11u);
+  EXPECT_EQ(V(r.cmdStatus, r.msgID, r.msgSeqNum), V(-5, GW_RAD_PTT_OFF, 11u));
   EXPECT_EQ(r.stateMaster, 1);  // low 8 bits
-  EXPECT_EQ(r.srcChannel, 5);
-  EXPECT_EQ(r.stateMode, 1);
-  EXPECT_EQ(r.dstAddr, PROTO_ADDR_ALI);
+  EXPECT_EQ(V(r.srcChannel, r.stateMode, r.dstAddr), V(5, 1, PROTO_ADDR_ALI));
   ASSERT_TRUE(ProtoVorkDecodeASN(Packet(ProtoVorkMsgID::gw_get_id, ProtoVorkAddress::rgw), r));
   EXPECT_EQ(r.dstAddr, PROTO_ADDR_RGW);
   EXPECT_FALSE(ProtoVorkDecodeASN(Packet(ProtoVorkMsgID::dli_set_id), r));  // a gateway never sends it
@@ -148,10 +142,8 @@ TEST(RadioPackets, DecodeHeaderAndPayloads) {
   cmd.set_channel(4);
   cmd.set_payload(IntList(25, 0x100));
   ASSERT_TRUE(ProtoVorkDecodeASN(ptt, r));
-  EXPECT_EQ(r.payload.radio_command.channel, 4);
-  EXPECT_EQ(r.payload.radio_command.param_size, 20);
-  EXPECT_EQ(r.payload.radio_command.param[0], 0);
-  EXPECT_EQ(r.payload.radio_command.param[19], 19);
+  EXPECT_EQ(V(r.payload.radio_command.channel, r.payload.radio_command.param_size), V(4, 20));
+  EXPECT_EQ(V(r.payload.radio_command.param[0], r.payload.radio_command.param[19]), V(0, 19));
 
   ProtoVorkPacket ka = Packet(ProtoVorkMsgID::gw_keep_alive);
   ka.set_stateProtocol(ProtoVorkProtocol::protocol_v2);

@@ -88,8 +88,7 @@ TEST(RadMessages, GatewayStateAndCommandReceive) {
   EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, st), "01 07 00 ??");
 
   s_data_cmd in = Receive(PROTO_MODE_ANALOG, GW_RAD_STATE, Flags(1, 1), H("01 0E 02 03 04 00"));
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.rad_state.select_channel.select_interface, 3);
+  EXPECT_EQ(V(in.cmdStatus, in.payload.rad_state.select_channel.select_interface), V(0, 3));
   EXPECT_EQ(in.payload.rad_state.select_channel.select_channel, 4);
 
   // A long ptt parameter list is cut to the 20 the record holds.
@@ -216,9 +215,8 @@ TEST(RadMessages, PacketsIn) {
   c.set_command(ProtoVorkGwRadioCommand::pttOn);
   c.set_payload().select_pttOn().set_payload(IntList(25, 0x200));
   ASSERT_TRUE(decode(pl, ProtoVorkMsgID::gw_rad_command));
-  EXPECT_EQ(r.payload.rad_command.command, 1);
-  EXPECT_EQ(r.payload.rad_command.ptt.param_size, 20);
-  EXPECT_EQ(r.payload.rad_command.ptt.param[19], 19);
+  EXPECT_EQ(V(r.payload.rad_command.command, r.payload.rad_command.ptt.param_size, r.payload.rad_command.ptt.param[19]),
+            V(1, 20, 19));
 
   // A command without data replaces whatever the reused record held.
   c.set_command(ProtoVorkGwRadioCommand::getStateBits);
@@ -242,8 +240,7 @@ TEST(RadMessages, PacketsIn) {
   ssc.set_select_interface(7);
   ssc.set_select_channel(8);
   ASSERT_TRUE(decode(st, ProtoVorkMsgID::gw_rad_state));
-  EXPECT_EQ(r.payload.rad_state.channel, 4);
-  EXPECT_EQ(r.payload.rad_state.type, 14);
+  EXPECT_EQ(V(r.payload.rad_state.channel, r.payload.rad_state.type), V(4, 14));
   EXPECT_EQ(r.payload.rad_state.select_channel.select_interface, 7);
   s.set_type().setFromInt(3);
   ASSERT_TRUE(decode(st, ProtoVorkMsgID::gw_rad_state));

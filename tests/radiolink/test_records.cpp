@@ -59,8 +59,7 @@ TEST(RadioConverters, SmallPayloads) {
   EXPECT_EQ(Hex(out), "01 02");
   EXPECT_EQ(Trans(convert_trans_select_channel, r, 1), CONVERT_NOT_ENOUGHT_MEMORY);
   ASSERT_EQ(Recv(convert_recv_select_channel, H("01 02"), &r), 0);
-  EXPECT_EQ(r.payload.select_channel.channel, 0);
-  EXPECT_EQ(r.payload.select_channel.select_interface, 1);
+  EXPECT_EQ(V(r.payload.select_channel.channel, r.payload.select_channel.select_interface), V(0, 1));
   EXPECT_EQ(r.payload.select_channel.select_channel, 2);
   EXPECT_EQ(Recv(convert_recv_select_channel, {}, &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
@@ -210,8 +209,7 @@ TEST(RadioRecord, CopyHelpersCopyOneMember) {
     EXPECT_EQ(r.copy(nullptr, &src), 0);
     EXPECT_EQ(to[0], 0);
     EXPECT_EQ(r.copy(&dst, &src), 0);
-    EXPECT_EQ(std::memcmp(to, from, r.size), 0);
-    EXPECT_EQ(to[r.size], 0);
+    EXPECT_EQ(V(std::memcmp(to, from, r.size), to[r.size]), V(0, 0));
   }
 }
 

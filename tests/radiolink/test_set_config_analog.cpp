@@ -12,16 +12,13 @@ TEST(AnalogConfig, RadioV1ThroughTheChannels) {
   const s_proto_ra_config& c = r.payload.ra_config;
   EXPECT_EQ(c.channels_count, 1);
   EXPECT_EQ(c.channels[0].flag_agc1_tx_state + c.channels[0].flag_agc2_rx_state + c.channels[0].flag_mixer_doc_state, 3);
-  EXPECT_EQ(c.channels[0].radio_type, 0x1211);
-  EXPECT_EQ(c.channels[0].radio_conn, 0x1413);
+  EXPECT_EQ(V(c.channels[0].radio_type, c.channels[0].radio_conn), V(0x1211, 0x1413));
   ASSERT_EQ(c.gains_count, 2);
   EXPECT_EQ(c.gain_id[1], 0x23);
   EXPECT_EQ(c.gain_value[1], 0x24);
   ASSERT_EQ(c.pattern_size, 3);
-  EXPECT_EQ(c.pattern[2], 0x33);
-  EXPECT_EQ(c.channels[0].uart_config.baud, 1145258561u);
-  EXPECT_EQ(c.channels[0].uart_config.data_bits, 0x45);
-  EXPECT_EQ(c.channels[0].uart_config.mode, 0x48);
+  EXPECT_EQ(V(c.pattern[2], c.channels[0].uart_config.baud), V(0x33, 1145258561u));
+  EXPECT_EQ(V(c.channels[0].uart_config.data_bits, c.channels[0].uart_config.mode), V(0x45, 0x48));
 
   // The interface sends the record back as the same bytes, and the
   // gateway's own set-configuration reaches an analog interface.
@@ -75,8 +72,7 @@ TEST(AnalogConfig, RadioV1OptionalSerialBlockAndShortfalls) {
   s.payload.ra_config.channels[0].uart_config.mode = 9;
   EXPECT_EQ(Recv(convert_recv_analog_config, Bytes(full.begin(), full.begin() + 12), &s, 0, 1),
             CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  EXPECT_EQ(s.payload.ra_config.gains_count, 2);
-  EXPECT_EQ(s.payload.ra_config.pattern[0], 0x31);
+  EXPECT_EQ(V(s.payload.ra_config.gains_count, s.payload.ra_config.pattern[0]), V(2, 0x31));
   EXPECT_EQ(s.payload.ra_config.channels[0].uart_config.mode, 0);
 
   // Counts beyond the record's room are refused, not overrun; so is a mode
@@ -108,8 +104,7 @@ TEST(AnalogConfig, GgsChannels) {
   // A none channel and an emvi channel, no gains, no pattern: 11 bytes, sent as 12.
   const char ggs[] = "02 05 00 00 00 0C 00 01 03 00 00";
   ASSERT_EQ(Recv(convert_recv_analog_config, H(ggs), &r, 0, 2), 0);
-  EXPECT_EQ(r.payload.ga_config.channels_count, 2);
-  EXPECT_EQ(r.payload.ga_config.wire, 5);
+  EXPECT_EQ(V(r.payload.ga_config.channels_count, r.payload.ga_config.wire), V(2, 5));
   EXPECT_EQ(r.payload.ga_config.channels[0].ggs_type_call, GGS_TYPE_NONE);
   EXPECT_EQ(r.payload.ga_config.channels[1].ggs_type_call, GGS_TYPE_EMVI);
   EXPECT_EQ(r.payload.ga_config.channels[1].emvi.flag_agc_state, 1);
@@ -123,8 +118,7 @@ TEST(AnalogConfig, GgsChannels) {
   const unsigned char two[] = {0x03, 0x77};
   EXPECT_EQ(recv_ggs_channel_analog(&ch, GGS_TYPE_FXO, two, 2), CONVERT_ERROR);
   EXPECT_EQ(recv_ggs_channel_analog(&ch, GGS_TYPE_DC, two, 2), 0);
-  EXPECT_EQ(ch.dc.flag_agc_state, 1);
-  EXPECT_EQ(ch.dc.ggs_mode, 1);
+  EXPECT_EQ(V(ch.dc.flag_agc_state, ch.dc.ggs_mode), V(1, 1));
   EXPECT_EQ(recv_ggs_channel_analog(&ch, 13, two, 2), CONVERT_BAD_PARAM);
   unsigned char buf[32];
   for (auto [type, size, status] : {std::tuple<int, int, int>{13, 32, CONVERT_BAD_PARAM},
@@ -203,8 +197,7 @@ TEST(AnalogConfig, RadioV2Layout) {
   ASSERT_EQ(Recv(convert_recv_v2_analog_config, odd, &r, 1, 1), 0);
   const s_proto_ra_v2_config& c = r.payload.ra_v2_config;
   EXPECT_EQ(c.channels[0].enable + c.channels[0].uart_config.baud + c.channels[1].enable, 0u);
-  EXPECT_EQ(c.channels[1].gain_id[0], 0);
-  EXPECT_EQ(c.channels[1].uart_config.baud, 0x04030201u);
+  EXPECT_EQ(V(c.channels[1].gain_id[0], c.channels[1].uart_config.baud), V(0, 0x04030201u));
   EXPECT_EQ(c.channels[1].uart_config.mode, 0x08);
   odd.pop_back();
   EXPECT_EQ(Recv(convert_recv_v2_analog_config, odd, &r, 1, 1), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
@@ -250,8 +243,7 @@ TEST(AnalogConfig, VersionTwoGgsIsTheVersionOneLayout) {
   ASSERT_EQ(Recv(convert_recv_analog_config, ggs, &a, 0, 2), 0);
   ASSERT_EQ(Recv(convert_recv_v2_analog_config, ggs, &b, 1, 2), 0);
   EXPECT_EQ(std::memcmp(&a.payload.ga_config, &b.payload.ga_config, sizeof a.payload.ga_config), 0);
-  EXPECT_EQ(b.payload.ga_config.channels[0].mb.ring_form, 5);
-  EXPECT_EQ(b.payload.ga_config.channels[0].mb.ring_off, 0x0403);
+  EXPECT_EQ(V(b.payload.ga_config.channels[0].mb.ring_form, b.payload.ga_config.channels[0].mb.ring_off), V(5, 0x0403));
 
   // No packet alternative holds it: encoding selects none, decoding fails.
   b.msgID = ALI_SET_CONFIG;

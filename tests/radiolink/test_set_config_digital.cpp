@@ -31,15 +31,8 @@ TEST(DigitalConfig, RadioV1Layout) {
   ASSERT_EQ(d.cmdStatus, 0);
   const s_radio_channel_digital_config& ch = d.payload.rd_config.channels[0];
   EXPECT_EQ(ch.flag_rc_mode + ch.flag_ptt_prio + ch.flag_sql_prio + ch.flag_wire + ch.flag_agc_rx, 5);
-  EXPECT_EQ(ch.snr, 12.5f);
-  EXPECT_EQ(ch.delay_rx, -2);
-  EXPECT_EQ(ch.radio_type, 0x0201);
-  EXPECT_EQ(ch.radio_call, 0x0605);
-  EXPECT_EQ(ch.vad_window, 0x0C0B);
-  EXPECT_EQ(ch.vad_det_level, 0x0D);
-  EXPECT_EQ(ch.detector_level, -200);
-  EXPECT_EQ(ch.signal_level, 16);
-  EXPECT_EQ(ch.delay_tx, 10000);
+  EXPECT_EQ(V(ch.snr, ch.delay_rx, ch.radio_type, ch.radio_call, ch.vad_window), V(12.5f, -2, 0x0201, 0x0605, 0x0C0B));
+  EXPECT_EQ(V(ch.vad_det_level, ch.detector_level, ch.signal_level, ch.delay_tx), V(0x0D, -200, 16, 10000));
   EXPECT_EQ(d.payload.rd_config.line_config[0].line_echo_threshold, -1.5f);
   EXPECT_EQ(d.payload.rd_config.line_config[0].line_control, 0);
   EXPECT_EQ(d.payload.rd_config.line_config[1].line_control, 1);
@@ -79,11 +72,8 @@ TEST(DigitalConfig, GgsChannelsAndLineBlock) {
   Bytes full = Cat("01 01 01 00 07 83 10 00 20 00 30 AA", kLines);
   ASSERT_EQ(Recv(convert_recv_digital_config, full, &r, 0, 2), 0);
   const s_ggs_digital_basic& dc = r.payload.gd_config.channels[0].dc;
-  EXPECT_EQ(dc.flag_enable_ec + dc.ggs_mode + dc.flag_agc_rx, 3);
-  EXPECT_EQ(dc.vad_timeout, 0x10);
-  EXPECT_EQ(dc.vad_window, 0x20);
-  EXPECT_EQ(dc.vad_det_level, 0x30);
-  EXPECT_EQ(r.payload.gd_config.line_config[1].line_echo_threshold, 0.25f);
+  EXPECT_EQ(V(dc.flag_enable_ec + dc.ggs_mode + dc.flag_agc_rx, dc.vad_timeout, dc.vad_window), V(3, 0x10, 0x20));
+  EXPECT_EQ(V(dc.vad_det_level, r.payload.gd_config.line_config[1].line_echo_threshold), V(0x30, 0.25f));
 
   // The line block missing its last byte: -200, lines untouched.
   s_data_cmd s = Record(0);
@@ -151,8 +141,7 @@ TEST(DigitalConfig, DconChannels) {
   // Two data bytes of the first channel are skipped; the second channel follows.
   Bytes dcon = H("02 00 00 02 AA BB 01 00 00");
   ASSERT_EQ(Recv(convert_recv_digital_config, dcon, &r, 0, 3), 0);
-  EXPECT_EQ(r.payload.dcon_dig_config.channels_count, 2);
-  EXPECT_EQ(r.payload.dcon_dig_config.channels[0].type_signal, 0);
+  EXPECT_EQ(V(r.payload.dcon_dig_config.channels_count, r.payload.dcon_dig_config.channels[0].type_signal), V(2, 0));
   EXPECT_EQ(r.payload.dcon_dig_config.channels[1].type_signal, 1);
   Bytes out;
   Trans(convert_trans_digital_config, r, 16, &out);
@@ -238,9 +227,7 @@ TEST(DigitalConfig, RadioV2Layout) {
   // The same record over a version-2 link, gateway to digital interface.
   Channel gw, dli(PROTO_MODE_DIGITAL);
   s_data_cmd got = dli.One(gw.Send({dec}));
-  EXPECT_EQ(got.cmdStatus, 0);
-  EXPECT_EQ(got.stateProtocol, 1);
-  EXPECT_EQ(got.payload.rd_v2_config.channels[0].signal_level, -300);
+  EXPECT_EQ(V(got.cmdStatus, got.stateProtocol, got.payload.rd_v2_config.channels[0].signal_level), V(0, 1, -300));
   EXPECT_EQ(got.payload.rd_v2_config.line_config[0].line_echo_threshold, 0.5f);
 
   s_data_cmd v2 = Record(DLI_SET_CONFIG, 1, 1);

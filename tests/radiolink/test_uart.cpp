@@ -128,10 +128,8 @@ TEST_F(UartTest, LineSettings) {
   uart_.TryOpen();
   ASSERT_TRUE(uart_.IsOpen());
   struct termios t = SlaveSettings();
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-  EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
-  EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(IGNPAR));
-  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(V(cfgetospeed(&t), t.c_cflag & CSTOPB, t.c_iflag, t.c_lflag & (ICANON | ECHO)),
+            V(static_cast<speed_t>(B9600), 0u, static_cast<tcflag_t>(IGNPAR), 0u));
   uart_.config.baud = 115200;
   uart_.TryOpen();  // reopening an open port
   t = SlaveSettings();
