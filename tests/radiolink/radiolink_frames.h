@@ -150,6 +150,18 @@ inline s_data_cmd Receive(int chan_mode, uint16_t id, uint16_t flags, const Byte
   return ch.One(MakeFrame(id, 0, flags, 0x02, static_cast<uint8_t>(dst), payload));
 }
 
+// One payload both ways: the record the receiving end (`to`) decodes from
+// it is sent by the sending end (`from`) as the same bytes ("??" marks a pad
+// byte, sent with any value). The decoded record.
+inline s_data_cmd RoundTrip(int from, int to, uint16_t id, uint16_t flags, const std::string& hex) {
+  std::string zeroed = hex;
+  for (size_t at; (at = zeroed.find("??")) != std::string::npos;) zeroed.replace(at, 2, "00");
+  s_data_cmd r = Receive(to, id, flags, H(zeroed.c_str()));
+  EXPECT_EQ(r.cmdStatus, 0) << hex;
+  EXPECT_EQ(Hex(PayloadOf(from, r), hex), hex);
+  return r;
+}
+
 // A converter called directly: receiving a payload into r (header fields
 // from protocol and mode; a byte past the payload is never read) ...
 inline int Recv(proto_convert_fn fn, const Bytes& payload, s_data_cmd* r, int protocol = 0, int mode = 0) {

@@ -13,11 +13,13 @@ s_data_cmd DconState(uint16_t id, int protocol = 0) {
 }
 
 TEST(DconMessages, StatesOnTheWire) {
-  for (int protocol = 0; protocol <= 1; ++protocol) {
-    EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, DconState(GW_DCON_STATE, protocol)), "01 01 00 03 20 ??");
-    s_data_cmd d = DconState(DLI_DCON_STATE, protocol);
-    d.payload.dcon_dig_state.flag_detected_rx = d.payload.dcon_dig_state.flag_detected_tx = 1;
-    EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_DIGITAL, d)), "01 01 00 03 20 03");
+  // Channel, signal type (16 bits), state, error; the digital state adds the detection flags.
+  for (uint16_t f : {Flags(0, 3), Flags(1, 3)}) {
+    s_data_cmd s = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_DCON_STATE, f, "01 01 00 03 20 ??");
+    const s_proto_dcon_state& v = s.payload.dcon_state;
+    EXPECT_EQ(V(v.channel, v.type_signal, v.state, v.error), V(1, 1, 3, 0x20));
+    s = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_DCON_STATE, f, "01 01 00 03 20 03");
+    EXPECT_EQ(V(s.payload.dcon_dig_state.flag_detected_rx, s.payload.dcon_dig_state.flag_detected_tx), V(1, 1));
   }
   EXPECT_EQ(Trans(convert_trans_dcon_state, DconState(GW_DCON_STATE), 5), CONVERT_NOT_ENOUGHT_MEMORY);
   EXPECT_EQ(Trans(convert_trans_dcon_digital_state, DconState(DLI_DCON_STATE), 5), CONVERT_NOT_ENOUGHT_MEMORY);
@@ -34,9 +36,9 @@ TEST(DconMessages, StatesOnTheWire) {
 }
 
 TEST(DconMessages, Commands) {
-  s_data_cmd c = Record(GW_DCON_COMMAND, 0, 3);
-  c.payload.dcon_command = {4, 1, 2, 0, {}};
-  EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, c), "04 01 00 02 00 ??");
+  s_data_cmd c = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_DCON_COMMAND, Flags(0, 3), "04 01 00 02 00 ??");
+  EXPECT_EQ(V(c.payload.dcon_command.channel, c.payload.dcon_command.type_signal, c.payload.dcon_command.command),
+            V(4, 1, 2));
   c.msgID = DLI_DCON_COMMAND;
   c.payload.dcon_dig_command.param_size = 3;
   c.payload.dcon_dig_command.param[2] = 0xA3;

@@ -4,18 +4,15 @@
 namespace {
 
 TEST(KeepAlive, Version1RadioFlags) {
-  s_data_cmd r = Record(DLI_KEEP_ALIVE, 0, 1, PROTO_ADDR_LGW);
-  r.payload.rd_keep_alive.id = 5;
-  r.payload.rd_keep_alive.channels_count = 1;
-  r.payload.rd_keep_alive.channels[0].flag_rc = 1;
-  r.payload.rd_keep_alive.channels[0].flag_sql = 1;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_DIGITAL, r), "05 01 04 ??");
-  s_data_cmd a = Record(ALI_KEEP_ALIVE, 0, 1);
-  a.payload.ra_keep_alive.id = 5;
-  a.payload.ra_keep_alive.channels_count = 1;
-  a.payload.ra_keep_alive.channels[0].flag_ptt = 1;
-  a.payload.ra_keep_alive.channels[0].flag_rs_error = 1;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_ANALOG, a), "05 02 10 ??");
+  // Id, then two flag bytes for the one channel: rc and sql; ptt and rs_error.
+  s_proto_rd_keep_alive d =
+      RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, "05 01 04 ??").payload.rd_keep_alive;
+  EXPECT_EQ(V(d.id, d.channels_count, d.channels[0].flag_rc, d.channels[0].flag_sql, d.channels[0].flag_ptt),
+            V(5, 1, 1, 1, 0));
+  s_proto_ra_keep_alive a =
+      RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_KEEP_ALIVE, 0x0100, "05 02 10 ??").payload.ra_keep_alive;
+  EXPECT_EQ(V(a.id, a.channels[0].flag_ptt, a.channels[0].flag_rs_error, a.channels[0].flag_radio_reserv),
+            V(5, 1, 1, 0));
 
   // Two channels' worth of bytes: only the first is kept.
   s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_KEEP_ALIVE, 0x0100, H("05 22 08 3F 0F 00"), 0x01);
@@ -66,32 +63,25 @@ TEST(KeepAlive, ModesAndVersions) {
 }
 
 TEST(KeepAlive, GatewayRemoteAndTest) {
-  s_data_cmd r = Record(GW_KEEP_ALIVE, 1);
-  r.payload.v2_keep_alive.gateway_id = 3;
-  r.payload.v2_keep_alive.bus_windows_size = 0x0102;
-  Bytes p = PayloadOf(PROTO_MODE_GATEWAY, r);
-  EXPECT_HEX(p, "03 02 01 ??");
-  s_data_cmd in = Receive(PROTO_MODE_DIGITAL, GW_KEEP_ALIVE, 0x1000, p, 0x02);
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.v2_keep_alive.bus_windows_size, 0x0102);
+  // Version 2: gateway id and bus window size.
+  s_data_cmd in = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_KEEP_ALIVE, 0x1000, "03 02 01 ??");
+  EXPECT_EQ(V(in.payload.v2_keep_alive.gateway_id, in.payload.v2_keep_alive.bus_windows_size), V(3, 0x0102));
   EXPECT_TRUE(Has(Dump(in), "v2_keep_alive.bus_windows_size : 258,\n"));
   // Version 1: an empty payload, and the dump shows the header alone.
   s_data_cmd v1 = Record(GW_KEEP_ALIVE, 0);
   EXPECT_TRUE(PayloadOf(PROTO_MODE_GATEWAY, v1).empty());
   EXPECT_EQ(Body(v1), "");
 
-  s_data_cmd rk = Record(GW_REMOTE_KEEP_ALIVE, 0, 0, PROTO_ADDR_RGW);
-  rk.payload.remote_keep_alive = {1, 2, 3};
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, rk)), "01 02 03 00");
+  // The remote gateway's: state, mode, id.
+  s_data_cmd rk = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_GATEWAY, GW_REMOTE_KEEP_ALIVE, 0, "01 02 03 ??");
+  EXPECT_EQ(V(rk.payload.remote_keep_alive.state, rk.payload.remote_keep_alive.mode, rk.payload.remote_keep_alive.id),
+            V(1, 2, 3));
   s_data_cmd shortr = Receive(PROTO_MODE_GATEWAY, GW_REMOTE_KEEP_ALIVE, 0, H("01 02"), 0x02);
   EXPECT_EQ(shortr.cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   char buf[64];
   EXPECT_EQ(sprintf_data_cmd(buf, sizeof buf, &shortr, 0), 0);
 
-  s_data_cmd t = Record(ALI_TEST_KEEP_ALIVE);
-  t.payload.tst_keep_alive.id = 7;
-  t.payload.tst_keep_alive.test_mode = 9;
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_ANALOG, t)), "07 09");
+  s_data_cmd t = RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_TEST_KEEP_ALIVE, 0, "07 09");
   EXPECT_TRUE(Has(Dump(t), "tst_keep_alive.id        : 7,\ntst_keep_alive.test_mode : 9,\n"));
 }
 

@@ -10,24 +10,22 @@ s_data_cmd From(Channel& ch, uint16_t id, uint16_t flags, uint8_t src, uint8_t d
 VORKGW::ProtoVorkPacket Packet(uint16_t id) { return Encode(Record(id)); }
 
 TEST(HardwareState, AnalogStateBitsAndPacket) {
-  s_data_cmd r = Record(ALI_HW_STATE);
-  s_proto_ahw_state& s = r.payload.ahw_state;
-  s.processor_load = 0x0123;
-  s.voltage_primary_power = 12;
-  s.voltage_secondary_power = 5;
-  s.fault_power[1] = 1;
-  s.fault_interface[2] = 3;  // any non-zero value is set
-  s.lose_sound[12] = 1;
-  s.fault_sound[0] = 1;
+  // Load, the two voltages, then bit masks: power faults, interface faults,
+  // lost sound paths (13 bits), sound faults (13 bits).
   const char wire[] = "23 01 0C 05 02 04 00 10 01 00";
+  s_data_cmd r = RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_HW_STATE, 0, wire);
+  const s_proto_ahw_state& s = r.payload.ahw_state;
+  EXPECT_EQ(V(s.processor_load, s.voltage_primary_power, s.voltage_secondary_power, s.fault_power[1],
+              s.fault_interface[2], s.lose_sound[12], s.fault_sound[0], s.fault_power[0], s.lose_sound[11]),
+            V(0x0123, 12, 5, 1, 1, 1, 1, 0, 0));
+  r.payload.ahw_state.fault_interface[2] = 3;  // any non-zero value is set
   EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_ANALOG, r)), wire);
-
   // Bits above the thirteen sound paths are ignored on receipt.
   Channel gw;
   s_data_cmd got = From(gw, ALI_HW_STATE, 0, 0x08, 0x01, "23 01 0C 05 02 04 00 F0 01 E0");
-  ASSERT_EQ(got.cmdStatus, 0);
-  EXPECT_EQ(std::memcmp(&got.payload.ahw_state.lose_sound, s.lose_sound, PROTO_SOUND_PATHS), 0);
-  EXPECT_EQ(V(got.payload.ahw_state.fault_interface[2], got.payload.ahw_state.fault_sound[0]), V(1, 1));
+  const s_proto_ahw_state& g = got.payload.ahw_state;
+  EXPECT_EQ(V(std::memcmp(g.lose_sound, s.lose_sound, PROTO_SOUND_PATHS), g.fault_interface[2], g.fault_sound[0]),
+            V(0, 1, 1));
   EXPECT_EQ(From(gw, ALI_HW_STATE, 0, 0x08, 0x01, "00 00 00 00 00 00 00 00").cmdStatus,
             CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
@@ -46,20 +44,17 @@ TEST(HardwareState, AnalogStateBitsAndPacket) {
 }
 
 TEST(HardwareState, DigitalStateAndInformation) {
-  s_data_cmd r = Record(DLI_HW_STATE);
-  r.payload.dhw_state.fault_codec[2] = 1;
-  r.payload.dhw_state.fault_line[0] = 1;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_DIGITAL, r), "00 04 01 ??");
+  s_data_cmd r = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_HW_STATE, 0, "00 04 01 ??");
+  EXPECT_EQ(V(r.payload.dhw_state.fault_codec[2], r.payload.dhw_state.fault_line[0]), V(1, 1));
   VORKGW::ProtoVorkPacket p = Encode(r);
   EXPECT_TRUE(p.get_payload().get_dli_hw_state().get_fault_codec_2wire_line2());
   EXPECT_TRUE(p.get_payload().get_dli_hw_state().get_fault_line_2wire_line0());
   EXPECT_FALSE(p.get_payload().get_dli_hw_state().get_fault_power_master());
 
-  s_data_cmd info = Record(DLI_SET_INFO);
-  info.payload.digital_set_info.request_code = 2;
-  info.payload.digital_set_info.echo_power.power = 1.5f;
-  Bytes wire = PayloadOf(PROTO_MODE_DIGITAL, info);
-  EXPECT_HEX(wire, "02 00 04 00 00 C0 3F ??");
+  // Request code, data length, the echo power as a single-precision number.
+  s_data_cmd info = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_SET_INFO, 0, "02 00 04 00 00 C0 3F ??");
+  EXPECT_EQ(V(info.payload.digital_set_info.request_code, info.payload.digital_set_info.echo_power.power), V(2, 1.5));
+  s_data_cmd power = info;
   std::string d = Dump(info);
   const std::string last = "digital_set_info.echo_power.power: 1.5000,\n";
   EXPECT_EQ(d.rfind(last), d.size() - last.size());
@@ -80,8 +75,6 @@ TEST(HardwareState, DigitalStateAndInformation) {
   EXPECT_EQ(keep.payload.digital_set_info.request_code, 2);
   EXPECT_EQ(From(gw, DLI_SET_INFO, 0, 0x04, 0x01, "04 00 00 00").cmdStatus, CONVERT_BAD_PARAM);
   EXPECT_EQ(From(gw, DLI_SET_INFO, 0, 0x04, 0x01, "02 00 04 00 00 00").cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  s_data_cmd power = gw.One(MakeFrame(DLI_SET_INFO, 0, 0, 0x04, 0x01, wire));
-  EXPECT_EQ(power.payload.digital_set_info.echo_power.power, 1.5f);
   // Length 0 leaves the power as it was.
   ASSERT_EQ(Recv(convert_recv_digital_set_info, H("03 00 00 00"), &power), 0);
   EXPECT_EQ(power.payload.digital_set_info.request_code, 3);

@@ -13,28 +13,27 @@ s_data_cmd GwCommand(uint8_t command, uint8_t dst = PROTO_ADDR_DLI) {
   return r;
 }
 
+// Channel, command, then the command's data: a counted parameter list
+// (ptt), nothing (state bits), interface and channel (select), counted bytes
+// (RS-485, to an analog interface).
 TEST(RadMessages, GatewayCommandPayloads) {
-  s_data_cmd ptt = GwCommand(RAD_CMD_PTT_ON);
-  ptt.payload.rad_command.ptt.param_size = 3;
-  for (int i = 0; i < 20; ++i) ptt.payload.rad_command.ptt.param[i] = static_cast<uint8_t>(0x11 * (i + 1));
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, ptt)), "02 01 03 11 22 33");
+  const uint16_t v2 = Flags(1, 1);
+  s_data_cmd ptt = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_RAD_COMMAND, v2, "02 01 03 11 22 33");
+  const s_proto_rad_command& c = ptt.payload.rad_command;
+  EXPECT_EQ(V(c.channel, c.command, c.ptt.param_size, c.ptt.param[2]), V(2, RAD_CMD_PTT_ON, 3, 0x33));
+  s_data_cmd get = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_RAD_COMMAND, v2, "02 00 00 ??");
+  EXPECT_EQ(get.payload.rad_command.command, RAD_CMD_GET_STATE_BITS);
+  s_data_cmd sel = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_RAD_COMMAND, v2, "02 0E 02 05 06 ??");
+  const s_proto_rad_select& sc = sel.payload.rad_command.select_channel;
+  EXPECT_EQ(V(sc.select_interface, sc.select_channel), V(5, 6));
+  s_data_cmd rs = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_ANALOG, GW_RAD_COMMAND, v2, "02 09 03 00 00 7E");
+  EXPECT_EQ(V(rs.payload.rad_command.rs485_cmd.payload_size, rs.payload.rad_command.rs485_cmd.payload[2]), V(3, 0x7E));
+  rs.payload.rad_command.rs485_cmd.payload_size = 255;  // the largest, past the first scratch buffer size
+  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, rs).size(), 258u);
   // More parameters announced than the record holds: only 20 are sent.
   ptt.payload.rad_command.ptt.param_size = 25;
   Bytes p = PayloadOf(PROTO_MODE_GATEWAY, ptt);
-  ASSERT_EQ(p.size(), 24u);
-  EXPECT_EQ(p[2], 20);
-  EXPECT_EQ(p[22], 0x11 * 20 & 0xFF);
-
-  EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, GwCommand(RAD_CMD_GET_STATE_BITS)), "02 00 00 ??");
-  s_data_cmd sel = GwCommand(RAD_CMD_SEL_CH);
-  sel.payload.rad_command.select_channel = {5, 6};
-  EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, sel), "02 0E 02 05 06 ??");
-  s_data_cmd rs = GwCommand(RAD_CMD_RS485, PROTO_ADDR_ALI);
-  rs.payload.rad_command.rs485_cmd.payload_size = 3;
-  rs.payload.rad_command.rs485_cmd.payload[2] = 0x7E;
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, rs)), "02 09 03 00 00 7E");
-  rs.payload.rad_command.rs485_cmd.payload_size = 255;  // the largest, past the first scratch buffer size
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, rs).size(), 258u);
+  EXPECT_EQ(V(p.size(), p[2]), V(24, 20));
   EXPECT_EQ(Trans(convert_trans_rad_command, GwCommand(RAD_CMD_PTT_OFF), 3), CONVERT_NOT_ENOUGHT_MEMORY);  // pad
   EXPECT_EQ(Trans(convert_trans_rad_command, sel, 4), CONVERT_NOT_ENOUGHT_MEMORY);
 }
@@ -81,15 +80,12 @@ TEST(RadMessages, DestinationRules) {
 }
 
 TEST(RadMessages, GatewayStateAndCommandReceive) {
-  s_data_cmd st = Record(GW_RAD_STATE, 1, 1, PROTO_ADDR_DLI);
-  st.payload.rad_state = {1, RAD_STATE_SEL_CH, {{3, 4}}};
-  EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, st), "01 0E 02 03 04 ??");
-  st.payload.rad_state.type = 7;
+  s_data_cmd st = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_RAD_STATE, Flags(1, 1), "01 0E 02 03 04 ??");
+  const s_proto_rad_state& rs = st.payload.rad_state;
+  EXPECT_EQ(V(rs.channel, rs.type, rs.select_channel.select_interface, rs.select_channel.select_channel),
+            V(1, RAD_STATE_SEL_CH, 3, 4));
+  st.payload.rad_state.type = 7;  // no data
   EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, st), "01 07 00 ??");
-
-  s_data_cmd in = Receive(PROTO_MODE_ANALOG, GW_RAD_STATE, Flags(1, 1), H("01 0E 02 03 04 00"));
-  EXPECT_EQ(V(in.cmdStatus, in.payload.rad_state.select_channel.select_interface), V(0, 3));
-  EXPECT_EQ(in.payload.rad_state.select_channel.select_channel, 4);
 
   // A long ptt parameter list is cut to the 20 the record holds.
   Bytes ptt = H("02 01 19");
@@ -123,20 +119,15 @@ TEST(RadMessages, GatewayStateAndCommandReceive) {
 }
 
 TEST(RadMessages, InterfaceCommandsAndStates) {
-  s_data_cmd c = Record(DLI_RAD_COMMAND, 1, 1);
-  c.payload.rad_dig_command.channel = 1;
-  c.payload.rad_dig_command.command = RAD_DIG_CMD_BSS_SCORE;
-  c.payload.rad_dig_command.bss.snr = 1.5f;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_DIGITAL, c), "01 40 04 00 00 C0 3F ??");
+  const uint16_t v2 = Flags(1, 1);
+  s_data_cmd c = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_RAD_COMMAND, v2, "01 40 04 00 00 C0 3F ??");
+  EXPECT_EQ(V(c.payload.rad_dig_command.command, c.payload.rad_dig_command.bss.snr), V(RAD_DIG_CMD_BSS_SCORE, 1.5));
   EXPECT_EQ(Trans(convert_trans_rad_digital_command, c, 7), CONVERT_NOT_ENOUGHT_MEMORY);  // no room for the pad
   ProtoVorkPacket p = Encode(c);
   const ProtoVorkPacketPayloadDigitalRadCommand& dc = p.get_payload().get_dli_rad_command();
   EXPECT_EQ(dc.get_channel().getValue(), 1);
   ASSERT_TRUE(dc.get_payload().bssScore_isSelected());
   EXPECT_EQ(std::string(dc.get_payload().get_bssScore().get_snr()), "1.500000");
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_RAD_COMMAND, Flags(1, 1), H("01 40 04 00 00 C0 3F 00"));
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_FLOAT_EQ(in.payload.rad_dig_command.bss.snr, 1.5f);
   c.payload.rad_dig_command.command = RAD_DIG_CMD_SQL_ON;
   EXPECT_HEX(PayloadOf(PROTO_MODE_DIGITAL, c), "01 41 00 ??");
   c.payload.rad_dig_command.command = 70;
@@ -144,17 +135,15 @@ TEST(RadMessages, InterfaceCommandsAndStates) {
   EXPECT_EQ(p.get_payload().get_dli_rad_command().get_command().asInt(), 70);
   EXPECT_EQ(p.get_payload().get_dli_rad_command().get_payload().currentSelection(), -1);
 
-  s_data_cmd s = Record(DLI_RAD_STATE, 1, 1);
-  s.payload.rad_dig_state.type = RAD_STATE_BITS;
-  s.payload.rad_dig_state.state.flag_ptt_selcall = 1;
-  s.payload.rad_dig_state.state.flag_rc_line_state = 1;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_DIGITAL, s), "00 00 02 20 01 ??");
+  // State bits: ptt selcall is bit 5, the line state bit 0 of the second byte.
+  s_data_cmd s = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_RAD_STATE, v2, "00 00 02 20 01 ??");
+  EXPECT_EQ(V(s.payload.rad_dig_state.state.flag_ptt_selcall, s.payload.rad_dig_state.state.flag_rc_line_state), V(1, 1));
   ProtoVorkPacket ps = Encode(s);
   const ProtoVorkPacketPayloadDigitalRadState& ds = ps.get_payload().get_dli_rad_state();
   ASSERT_TRUE(ds.get_payload().stateBits_isSelected());
   EXPECT_TRUE(bool(ds.get_payload().get_stateBits().get_ptt_selcall()));
   EXPECT_FALSE(bool(ds.get_payload().get_stateBits().get_ptt()));
-  s_data_cmd back = Receive(PROTO_MODE_GATEWAY, DLI_RAD_STATE, Flags(1, 1), H("00 00 02 DD 01 00"));
+  s_data_cmd back = Receive(PROTO_MODE_GATEWAY, DLI_RAD_STATE, v2, H("00 00 02 DD 01 00"));
   ASSERT_EQ(back.cmdStatus, 0);
   const s_proto_rad_digital_bits& b = back.payload.rad_dig_state.state;
   EXPECT_EQ(b.flag_rc + b.flag_self_hear + b.flag_receiver + b.flag_bss + b.flag_detector_rx + b.flag_detector_tx, 6);
@@ -162,23 +151,15 @@ TEST(RadMessages, InterfaceCommandsAndStates) {
   EXPECT_EQ(b.flag_rc_line_state, 1);
   EXPECT_TRUE(bool(Encode(back).get_payload().get_dli_rad_state().get_payload().get_stateBits().get_detected_tx()));
 
-  s_data_cmd a = Record(ALI_RAD_STATE, 1, 1);
-  a.payload.rad_analog_state.channel = 1;
-  a.payload.rad_analog_state.state.flag_rs_tx = 1;
-  a.payload.rad_analog_state.state.flag_attach = 1;
-  EXPECT_HEX(PayloadOf(PROTO_MODE_ANALOG, a), "01 00 02 81 00 ??");
-  in = Receive(PROTO_MODE_GATEWAY, ALI_RAD_STATE, Flags(1, 1), H("01 00 02 60 01 00"));
+  s_data_cmd a = RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_RAD_STATE, v2, "01 00 02 81 00 ??");
+  EXPECT_EQ(V(a.payload.rad_analog_state.state.flag_rs_tx, a.payload.rad_analog_state.state.flag_attach), V(1, 1));
+  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, ALI_RAD_STATE, v2, H("01 00 02 60 01 00"));
   ASSERT_EQ(in.cmdStatus, 0);
   const s_proto_rad_analog_bits& ab = in.payload.rad_analog_state.state;
   EXPECT_EQ(ab.flag_detected_rx + ab.flag_detected_tx + ab.flag_rs_error, 3);
   EXPECT_EQ(ab.flag_attach + ab.flag_ptt + ab.flag_rs_tx, 0);
 
-  s_data_cmd ac = Record(ALI_RAD_COMMAND, 1, 1);
-  ac.payload.rad_analog_command.command = RAD_ANA_CMD_RS485;
-  ac.payload.rad_analog_command.rs485_status.payload_size = 2;
-  ac.payload.rad_analog_command.rs485_status.payload[0] = 0xA5;
-  ac.payload.rad_analog_command.rs485_status.payload[1] = 0xFE;
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_ANALOG, ac)), "00 80 02 A5 FE 00");
+  s_data_cmd ac = RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_RAD_COMMAND, v2, "00 80 02 A5 FE ??");
   p = Encode(ac);
   const ProtoVorkPacketPayloadAnalogRadCommand& pa = p.get_payload().get_ali_rad_command();
   EXPECT_EQ(pa.get_command().asInt(), 128);
