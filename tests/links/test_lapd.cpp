@@ -56,6 +56,11 @@ class LapdLink : public ::testing::Test {
     wire.clear();
   }
   unsigned state() const { return user->fullState().state; }
+  // Whether the user side stays silent for ms more on the clock.
+  bool quietFor(unsigned ms) {
+    elapse(ms);
+    return userCh.sent.empty();
+  }
   // The user side's next frame, the first `n` octets as hex.
   std::string next(size_t n = 64) { return hex(userCh.pop()).substr(0, 3 * n - 1); }
 
@@ -102,8 +107,7 @@ TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   establish();
   send(user, l3(7));
   userCh.sent.clear();  // lost on the line
-  elapse(999);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(999));
   elapse(1);  // T200 is 1000 ms
   EXPECT_EQ(user->stats().t200, 1u);
   EXPECT_EQ(state(), S::TimerRecovery);
@@ -123,8 +127,7 @@ TEST_F(LapdLink, SilentPeerTimers) {
   user->activate();
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(next(), "00 01 7F");
-    elapse(999);
-    EXPECT_TRUE(userCh.sent.empty());
+    EXPECT_TRUE(quietFor(999));
     elapse(1);
   }
   EXPECT_EQ(state(), S::TeiAssigned);
@@ -132,8 +135,7 @@ TEST_F(LapdLink, SilentPeerTimers) {
   EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - SABME"));
 
   establish();
-  elapse(9999);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(9999));
   elapse(1);
   EXPECT_EQ(next(), "00 01 01 01");  // RR command, P 1
   EXPECT_EQ(state(), S::TimerRecovery);
@@ -286,13 +288,11 @@ TEST_F(LapdTei, FiveUnansweredRequestsReleaseAndAMessageAsksAgain) {
   tei(0, 6, 127);
   request();
   for (int i = 2; i <= 5; ++i) {
-    elapse(1999);
-    EXPECT_TRUE(userCh.sent.empty());
+    EXPECT_TRUE(quietFor(1999));
     elapse(1);
     request();
   }
-  elapse(2000);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(2000));
   EXPECT_EQ(state(), S::TeiUnassigned);
   EXPECT_EQ(user->stats().t202, 5u);
   EXPECT_EQ(userOwner.releases, std::vector<std::string>{"link error (T202 expired N202 times)"});

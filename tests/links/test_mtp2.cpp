@@ -45,7 +45,11 @@ class Mtp2 : public ::testing::Test {
   }
   S::type state() const { return slc->get_state_id(); }
   const Bytes& last() const { return chan.sent.back(); }
-  // The state and the last unit sent.
+  // The state and the last unit sent, after ms more on the clock.
+  std::string after(unsigned ms) {
+    elapse(ms);
+    return now();
+  }
   std::string now() const {
     static const char* names[] = {"idle", "not aligned", "aligned", "proving", "aligned ready", "worked"};
     return std::string(names[state()]) + ": " + (chan.sent.empty() ? "" : hex(last()));
@@ -71,10 +75,8 @@ TEST_F(Mtp2, NormalAndEmergencyAlignmentAndProving) {
     peer(lssu(SLC::SIN));
     EXPECT_EQ(now(), "proving: " + status);
     peer(lssu(SLC::SIE));  // changes nothing while proving
-    elapse(t4 - 1);
-    EXPECT_EQ(S::proving, state());
-    elapse(1);
-    EXPECT_EQ(now(), "aligned ready: FF FF 00");
+    EXPECT_EQ(after(t4 - 1), "proving: " + status);
+    EXPECT_EQ(after(1), "aligned ready: FF FF 00");
     chan.sent.clear();
     peer(kFisu0);
     EXPECT_EQ(S::worked, state());
@@ -92,26 +94,17 @@ TEST_F(Mtp2, AlignmentTimersFailTheLink) {
   slc->trace.timers = true;
   StreamCapture log(std::clog);
   slc->activate();
-  elapse(6999);
-  EXPECT_EQ(S::not_aligned, state());
-  elapse(1);
-  EXPECT_EQ(now(), "idle: FF FF 01 03");
+  EXPECT_EQ(after(6999), "not aligned: FF FF 01 00");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
   EXPECT_EQ(owner.releases, std::vector<std::string>{"impossible phasing"});
 
   peer(lssu(SLC::SIO));  // an idle link answers the peer by itself
-  EXPECT_EQ(S::aligned, state());
-  elapse(1499);
-  EXPECT_EQ(S::aligned, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
-
+  EXPECT_EQ(after(1499), "aligned: FF FF 01 01");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
   peer(lssu(SLC::SIN));
-  elapse(8200);
-  ASSERT_EQ(S::aligned_ready, state());
-  elapse(44999);
-  EXPECT_EQ(S::aligned_ready, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
+  EXPECT_EQ(after(8200), "aligned ready: FF FF 00");
+  EXPECT_EQ(after(44999), "aligned ready: FF FF 00");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
   EXPECT_EQ(3, owner.deactivated);
   for (const char* line : {"SS7/L2 [dpc=100, slc=3, trunk=2] (not aligned): T2 expired\n", "(aligned): set T3\n",
                            "(aligned): T3 expired\n", "(proving): T4 expired.\n", "(aligned ready): T1 expired\n"})
@@ -186,10 +179,8 @@ TEST_F(Mtp2, AcknowledgementsReleaseTheRetransmissionBuffer) {
   }
   EXPECT_EQ(0u, slc->statistics().repeatCntr);
   fromAbove(payload(3));
-  elapse(11999);
-  EXPECT_EQ(S::worked, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
+  EXPECT_EQ(after(11999).substr(0, 6), "worked");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
 }
 
 TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
