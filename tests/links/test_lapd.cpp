@@ -142,6 +142,14 @@ TEST_F(LapdLink, SilentPeerTimers) {
   EXPECT_EQ(user->stats().t203, 1u);
 }
 
+// A SABME without poll from the network is answered by a UA without final.
+TEST_F(LapdLink, PeerStartsTheLink) {
+  toUser("02 01 6F");
+  EXPECT_EQ(next(), "02 01 63");
+  EXPECT_EQ(state(), S::MultipleFrameEstablished);
+  EXPECT_EQ(userOwner.activated, 1);
+}
+
 // Malformed frames are ignored; an out-of-sequence I frame is rejected once
 // (then only answered while the exception stands); a stray UA loses no
 // unacknowledged frame.

@@ -247,6 +247,11 @@ TEST_F(Mtp2, MessagesFromAboveOutOfServiceOrTooShortAreDropped) {
   EXPECT_TRUE(has(err.text(), "msu too short (1 octet(s)), ignoring msu: 03\n"));
   fromAbove(payload(3));
   EXPECT_EQ(su(127, true, 0, true, payload(3)), last());
+  // LI: the length up to 61 octets, 63 from 62 on.
+  for (auto [n, li] : {std::pair<unsigned, unsigned>{61, 61}, {62, 63}}) {
+    fromAbove(payload(n));
+    EXPECT_EQ(last()[2], li) << n;
+  }
 }
 
 // The units the layer emits, dissected by tshark: SIO, SIN (aligned), SIN
