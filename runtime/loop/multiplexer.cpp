@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "runtime/log/ext.h"
+#include "runtime/log/line_buffer.h"
 #include "runtime/loop/dpc.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/timer.h"
@@ -385,6 +386,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (stop_) break;
     if (timeout == -1 && table_size_ == 0) {
       std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+      Log::FlushLogs();
       std::abort();
     }
     if (wd_fd_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
@@ -419,6 +421,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (n < 0) {
       if (poll_errno == EINTR) continue;
       std::cerr << "multiplexer poll failed: " << std::strerror(poll_errno) << std::endl;
+      Log::FlushLogs();
       std::abort();
     }
 
