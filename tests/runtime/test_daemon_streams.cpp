@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "runtime/daemon/daemon.h"
 #include "runtime/daemon/stream_bufs.h"
 #include "runtime/log/line_buffer.h"
 #include "support/startup_harness.h"
@@ -89,6 +91,29 @@ TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
   got = texts(31);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].size(), 477u);
+}
+
+// Detaching: a second Init does nothing; the ident is cut to 79
+// characters. Runs in a child; the detached grandchild logs and exits.
+TEST_F(SysLogStream, DaemonInitCutsALongIdent) {
+  const std::string name(100, 'n');
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    Daemon::Params p;
+    p.name = name;
+    p.nochdir = true;
+    Daemon::Init(p);
+    Daemon::Init(p);
+    std::cout << "hello" << std::endl;
+    std::exit(0);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  auto got = cap_->collect([&](const SyslogMessage& m) { return m.text == "hello"; });
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].ident, std::string(79, 'n'));
+  EXPECT_EQ(got[0].priority, 29);
 }
 
 // ---------------------------------------------------------- line buffers
