@@ -31,17 +31,23 @@ bool E1Ctl::CheckOpenCas() {
   return true;
 }
 
-void E1Ctl::OnUpdateCas(int, short) {
-  // One record per readiness report; a descriptor with nothing to read
-  // (or an error) is left for the next report. The buffer has room for more
-  // than a record so that an overlong one shows as such and is dropped
-  // rather than cut down to something that looks whole.
-  uint8_t buf[4 * cas_channel::kSize];
+void E1Ctl::OnUpdateCas(int, short revents) {
+  // One read of up to one record per readiness report; anything but a whole
+  // record (nothing yet, an error, a short one) is dropped quietly.
+  uint8_t buf[cas_channel::kSize];
   ssize_t n = Board::read(casEvent_.lowlevel_fd(), buf, sizeof buf);
-  if (n != ssize_t(cas_channel::kSize)) return;
-  cas_channel ch;
-  ch.decode(buf);
-  SendCASSignal(ch.path, ch.timeslot, ch.rx, ch.tx);
+  if (n == ssize_t(cas_channel::kSize)) {
+    cas_channel ch;
+    ch.decode(buf);
+    SendCASSignal(ch.path, ch.timeslot, ch.rx, ch.tx);
+    return;
+  }
+  // A driver that hung up would report readiness for ever: let it go; the
+  // next connect, status tick or command opens it again.
+  if (n == 0 && (revents & POLLHUP)) {
+    casEvent_.Release();
+    casFd_.close();
+  }
 }
 
 void E1Ctl::HandleCas(const LGCP::IoctlParams& params) {

@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <unordered_set>
 
 #include "asn1/notation/printer.h"
 #include "runtime/log/traces.h"
@@ -111,13 +113,19 @@ void MonitoringDataHolder::ClearControllerFiles() {
   boardStatus.clear();
 }
 
+bool MonitoringDataHolder::makeDir(const std::string& real) {
+  if (::mkdir(real.c_str(), kDirMode) != 0) return false;
+  ::chmod(real.c_str(), kDirMode);
+  return true;
+}
+
 void MonitoringDataHolder::CheckForMonDir(const std::string& path) {
   std::string real = mon(path);
   if (DIR* d = ::opendir(real.c_str())) {
     ::closedir(d);
     return;
   }
-  if (::mkdir(real.c_str(), kDirMode) != 0)
+  if (!makeDir(real))
     std::clog << "FAIL create monitoring catalog <" << path << "> with code=" << errno << std::endl;
 }
 
@@ -125,7 +133,7 @@ void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& addr) {
   std::string top = mon(kControllerDir);
   DIR* d = ::opendir(top.c_str());
   if (!d) {
-    if (::mkdir(top.c_str(), kDirMode) != 0) {
+    if (!makeDir(top)) {
       std::clog << "FAIL create monitoring catalog <" << kControllerDir << "> with code=" << errno
                 << std::endl;
       return;
@@ -137,7 +145,7 @@ void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& addr) {
   if (DIR* own = ::opendir(real.c_str())) {
     ::closedir(own);
   } else {
-    if (::mkdir(real.c_str(), kDirMode) != 0)
+    if (!makeDir(real))
       std::clog << "FAIL create monitoring catalog <" << path << "> with code=" << errno << std::endl;
     if (addr == selfHostAddress &&
         ::symlink(real.c_str(), mon(std::string(kControllerDir) + "self").c_str()) != 0)
@@ -157,7 +165,19 @@ bool MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver
     open = real + "_tmp";
     std::remove(target.c_str());
   }
-  FILE* f = std::fopen(open.c_str(), "w");
+  // Created or truncated like fopen "w", but with kFileMode whatever the
+  // umask or an older file's mode.
+  FILE* f = nullptr;
+  int fd = ::open(open.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+  if (fd >= 0) {
+    ::fchmod(fd, kFileMode);
+    f = ::fdopen(fd, "w");
+    if (!f) {
+      int err = errno;
+      ::close(fd);
+      errno = err;
+    }
+  }
   if (!f) {
     std::clog << "FAIL create temporary file <" << open << "> with code=" << errno << std::endl;
     return false;
@@ -366,17 +386,17 @@ void MonitoringDataHolder::setSnmpTrapReceivers(
 
 namespace {
 
-bool sameIdentity(const MON::SnmpSetCommandId& a, const MON::SnmpSetCommandId& b) {
-  if (a.oid_isSelected() && b.oid_isSelected())
-    return static_cast<const std::string&>(a.get_oid()) == static_cast<const std::string&>(b.get_oid());
-  if (a.name_isSelected() && b.name_isSelected()) {
-    const MON::IniName& x = a.get_name();
-    const MON::IniName& y = b.get_name();
-    return static_cast<const std::string&>(x.get_section()) == static_cast<const std::string&>(y.get_section()) &&
-           static_cast<const std::string&>(x.get_name()) == static_cast<const std::string&>(y.get_name()) &&
-           x.get_index().getValue() == y.get_index().getValue();
-  }
-  return false;
+// One text per identity: oids and names never share one.
+std::string identity(const MON::SnmpSetCommandId& id) {
+  if (id.oid_isSelected()) return "o" + static_cast<const std::string&>(id.get_oid());
+  if (!id.name_isSelected()) return std::string();
+  const MON::IniName& n = id.get_name();
+  std::string key = "n" + std::to_string(n.get_index().getValue());
+  key += '\0';
+  key += static_cast<const std::string&>(n.get_section());
+  key += '\0';
+  key += static_cast<const std::string&>(n.get_name());
+  return key;
 }
 
 // A section or key name taken from the controller becomes one path
@@ -390,14 +410,14 @@ bool safeComponent(const std::string& s) {
 
 void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& cmds) {
   for (const MON::SnmpSetCommand& c : cmds.get_commands()) {
-    bool found = false;
-    for (MON::SnmpSetCommand& s : snmpCommands.set_commands())
-      if (sameIdentity(s.get_id(), c.get_id())) {
-        s.set_value(c.get_value());
-        found = true;
-        break;
-      }
-    if (!found) snmpCommands.set_commands().push_back(c);
+    std::string key = identity(c.get_id());
+    auto found = key.empty() ? snmpIndex.end() : snmpIndex.find(key);
+    if (found != snmpIndex.end()) {
+      snmpCommands.set_commands()[found->second].set_value(c.get_value());
+    } else {
+      if (!key.empty()) snmpIndex.emplace(key, snmpCommands.get_commands().size());
+      snmpCommands.set_commands().push_back(c);
+    }
 
     if (!c.get_id().name_isSelected()) continue;
     const MON::IniName& n = c.get_id().get_name();
@@ -418,7 +438,56 @@ void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& cmds) {
   }
 }
 
-void MonitoringDataHolder::setDisplayStatus(const LGCP::DisplayParams& params) {
+const char* MonitoringDataHolder::overLimit(const LGCP::DisplayParams& params) const {
+  if (params.snmp_set_isSelected()) {
+    std::unordered_set<std::string> added;
+    std::size_t unnamed = 0;  // no identity: each one is kept apart
+    for (const MON::SnmpSetCommand& c : params.get_snmp_set().get_commands()) {
+      std::string key = identity(c.get_id());
+      if (key.empty()) ++unnamed;
+      else if (!snmpIndex.count(key)) added.insert(key);
+    }
+    std::size_t total = snmpCommands.get_commands().size() + added.size() + unnamed;
+    return total > kMaxSnmpCommands ? "snmp-set names" : nullptr;
+  }
+  if (params.emPhone_isSelected() && params.get_emPhone().phoneStatus_isSelected()) {
+    int id = params.get_emPhone().get_phoneStatus().get_id().getValue();
+    for (const auto& e : emPhoneStatus)
+      if (e.get_id().getValue() == id) return nullptr;
+    return emPhoneStatus.size() >= kMaxEntries ? "phone statuses" : nullptr;
+  }
+  if (params.board_isSelected() && params.get_board().boardStatus_isSelected()) {
+    int position = params.get_board().get_boardStatus().get_position().getValue();
+    for (const auto& b : boardStatus)
+      if (b.get_position().getValue() == position) return nullptr;
+    return boardStatus.size() >= kMaxEntries ? "board statuses" : nullptr;
+  }
+  if (params.termCounter_isSelected()) {
+    const LGCP::TermCounter& c = params.get_termCounter();
+    for (const auto& t : termCounters)
+      if (t.get_owner() == c.get_owner() && t.ownerId_isPresent() == c.ownerId_isPresent() &&
+          (!t.ownerId_isPresent() || t.get_ownerId().getValue() == c.get_ownerId().getValue()))
+        return nullptr;
+    return termCounters.size() >= kMaxEntries ? "terminal counters" : nullptr;
+  }
+  if (params.controller_isSelected()) {
+    const LGCP::ControllerInfo& info = params.get_controller();
+    for (const auto& c : controllers)
+      if (c.get_host() == info.get_host()) return nullptr;
+    INet4::Addr addr;
+    addr = host2str(info.get_host());
+    // The board's own controller always has its place.
+    return controllers.size() >= kMaxEntries && !(addr == selfHostAddress) ? "controllers" : nullptr;
+  }
+  return nullptr;
+}
+
+bool MonitoringDataHolder::setDisplayStatus(const LGCP::DisplayParams& params) {
+  if (const char* what = overLimit(params)) {
+    std::clog << "monitoring: display refused: it would store more " << what << " than the limit of "
+              << (params.snmp_set_isSelected() ? kMaxSnmpCommands : kMaxEntries) << std::endl;
+    return false;
+  }
   if (params.emPhone_isSelected()) setEmPhoneInfo(params.get_emPhone());
   else if (params.board_isSelected()) setBoardStatus(params.get_board());
   else if (params.snmpTrapReceivers_isSelected()) setSnmpTrapReceivers(params.get_snmpTrapReceivers());
@@ -426,6 +495,7 @@ void MonitoringDataHolder::setDisplayStatus(const LGCP::DisplayParams& params) {
   else if (params.controller_isSelected()) setControllerStatus(params.get_controller());
   else if (params.termCounter_isSelected()) setTermCounter(params.get_termCounter());
   else if (params.snmp_set_isSelected()) setSnmpCommands(params.get_snmp_set());
+  return true;
 }
 
 int MonitoringDataHolder::updateControllerPID() {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <list>
 #include <string>
+#include <unordered_map>
 
 #include "messages/LGCP.h"
 #include "messages/MON.h"
@@ -46,7 +47,9 @@ class MonitoringDataHolder {
   void setSnmpTrapReceivers(const ASN1::SEQUENCE_OF<ASN1::IA5String, ASN1::EmptyConstraint>& list);
   void setFramerStatusChanged(const LGCP::FramerInfo&) {}
   void setSnmpCommands(const MON::SnmpSetCommands& cmds);
-  void setDisplayStatus(const LGCP::DisplayParams& params);
+  // Hands a display command's data to its setter; false (with a log line,
+  // nothing stored) when it would store more than the limits below.
+  bool setDisplayStatus(const LGCP::DisplayParams& params);
 
   // Pid of the local process named "controller" (not positive: none).
   int updateControllerPID();
@@ -90,12 +93,23 @@ class MonitoringDataHolder {
   void StringParamSaver(FILE* f, const SaveStatusArg* arg);
   void BoardChannelStatusSaver(FILE* f, const SaveStatusArg* arg);
 
-  // Mode of the directories made under "/var/monitoring/".
+  // Modes of the directories and files made under "/var/monitoring/",
+  // whatever the process umask.
   static constexpr unsigned kDirMode = 0755;
+  static constexpr unsigned kFileMode = 0644;
+
+  // What a controller can make the daemon keep: distinct snmp-set names
+  // (each a file), and board, phone, counter and controller entries.
+  static constexpr std::size_t kMaxSnmpCommands = 4096;
+  static constexpr std::size_t kMaxEntries = 1024;
 
  private:
   void refreshBoard(const LGCP::BoardStatusParams& p);
   void refreshPhone(const LGCP::EmPhoneStatusParams& p);
+  // Why the display data cannot be stored (null: it can).
+  const char* overLimit(const LGCP::DisplayParams& params) const;
+  // mkdir with kDirMode whatever the umask; false (errno set) on failure.
+  static bool makeDir(const std::string& real);
 
   INet4::Addr selfHostAddress;
   HSP::ControllerStatus selfControllerStatus;
@@ -114,6 +128,8 @@ class MonitoringDataHolder {
   std::string bootVersion;
   std::string boardVersion;
   MON::SnmpSetCommands snmpCommands;
+  // Identity of each stored snmp-set command to its place in the list.
+  std::unordered_map<std::string, std::size_t> snmpIndex;
   std::string lastSnmpValue;
   std::list<FramerDataHolder> framers;
   std::list<NetIfDataHolder> netIfs;

@@ -277,13 +277,22 @@ void MonitoringCtl::OnDisconnect() {
 
 bool MonitoringCtl::OnCommand(const LGCP::Command& command) {
   if (!command.display_isSelected()) return false;
-  OnDisplayCMD(command.get_display());
-  Success();
+  const LGCP::DisplayParams& p = command.get_display();
+  int row;
+  if (p.emPhone_isSelected() && p.get_emPhone().phoneStatus_isSelected() &&
+      !phoneRow(p.get_emPhone().get_phoneStatus(), row)) {
+    std::clog << "monitoring: display refused: phone id " << p.get_emPhone().get_phoneStatus().get_id().getValue()
+              << " has no table row" << std::endl;
+    Error(LGCP::ErrorCause::invalidParams);
+    return true;
+  }
+  if (OnDisplayCMD(p)) Success();
+  else Error(LGCP::ErrorCause::insufficientResources);
   return true;
 }
 
-void MonitoringCtl::OnDisplayCMD(const LGCP::DisplayParams& p) {
-  dataHolder.setDisplayStatus(p);
+bool MonitoringCtl::OnDisplayCMD(const LGCP::DisplayParams& p) {
+  if (!dataHolder.setDisplayStatus(p)) return false;
   if (p.board_isSelected()) {
     if (p.get_board().boardStatus_isSelected()) sendSnmpBoardStatus(p.get_board().get_boardStatus());
   } else if (p.snmpTrapReceivers_isSelected()) {
@@ -302,6 +311,7 @@ void MonitoringCtl::OnDisplayCMD(const LGCP::DisplayParams& p) {
   } else if (p.snmp_set_isSelected()) {
     sendSnmpCommands(p.get_snmp_set());
   }
+  return true;
 }
 
 void MonitoringCtl::OnSnmpAgentConnect(const std::string&) { sendDpc.Activate(); }

@@ -42,7 +42,10 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   bool OnCommand(const LGCP::Command& command) override;
   void OnSnmpAgentConnect(const std::string& name) override;
 
-  void OnDisplayCMD(const LGCP::DisplayParams& params);
+  // False when the data holder refused the data (nothing stored or sent).
+  bool OnDisplayCMD(const LGCP::DisplayParams& params);
+  // The table row of a phone (its id + 1); false when no int holds it.
+  static bool phoneRow(const LGCP::EmPhoneStatusParams& p, int& row);
   int setFramerLed(const LGCP::FramerInfo& info);
   bool IsOpen();
 
@@ -96,6 +99,10 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   uint8_t leds() const { return ledState; }
   int halDescriptor() const { return halFd; }
   bool resendPending() const { return sendDpc.IsActive(); }
+  // Milliseconds until each check group runs next.
+  unsigned bkgCheckIn() const { return bkgCheckTimer.remaining(); }
+  unsigned powerCheckIn() const { return powerCheckTimer.remaining(); }
+  unsigned controllerCheckIn() const { return controllerCheckTimer.remaining(); }
 
  private:
   void sendTermCounters(int owner, SnmpAgentCtrl::MonitoringItemType item);

@@ -3,6 +3,7 @@
 // them with the agent controller, which batches them per loop pass.
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,16 @@ void MonitoringCtl::sendSnmpBoardStatuses() {
   for (const auto& b : dataHolder.GetBoardStatus()) sendSnmpBoardStatus(b);
 }
 
+bool MonitoringCtl::phoneRow(const LGCP::EmPhoneStatusParams& p, int& row) {
+  long long r = static_cast<long long>(p.get_id().getValue()) + 1;
+  if (r > std::numeric_limits<int>::max()) return false;
+  row = static_cast<int>(r);
+  return true;
+}
+
 void MonitoringCtl::sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams& p) {
-  int index = p.get_id().getValue() + 1;
+  int index;
+  if (!phoneRow(p, index)) return;
   snmpAgentCtrl.Send(A::emPhonePanelSoftVer, index, octets(p.get_panelSV()));
   snmpAgentCtrl.Send(A::emPhoneCtrlSoftVer, index, octets(p.get_ctrlSV()));
   snmpAgentCtrl.Send(A::emPhoneFpgaSoftVer, index, octets(p.get_fpgaSV()));

@@ -58,6 +58,7 @@ class SnmpAgentInstance : public Control::Notify {
   int getState() const { return state; }
   uint32_t lastHeard() const { return stamp; }
   bool pingPending() const { return pingTimer.is_running(); }
+  unsigned pingIn() const { return pingTimer.remaining(); }
   ISnmpAgentNotify* getNotify() const { return notify; }
 
  private:

@@ -111,7 +111,9 @@ void SnmpAgentCtrl::Send(MonitoringItemType type, int index, const std::string& 
   for (auto& b : batches) {
     if (!(b.first & item->mask) || !b.second || !b.second->snmp_set_isSelected()) continue;
     MON::SnmpSetCommand cmd;
-    cmd.set_uniq(uniq++);
+    cmd.set_uniq(uniq);
+    // Never reset: after 2^31 values it wraps instead of overflowing.
+    uniq = static_cast<int>(static_cast<unsigned>(uniq) + 1u);
     MON::IniName& n = cmd.set_id().select_name();
     n.set_section(item->table);
     n.set_name(item->column);

@@ -313,8 +313,8 @@ bool ProtoVorkDecodeASN(const ProtoVorkPacket& packet, s_data_cmd& r) {
     case GW_RAD_STATE:
       return ProtoLineDecodeASN(p, r);
     default:
-      // Ids of the interfaces, and gateway messages whose payload codec is
-      // not part of this build.
+      // Interface ids (an interface sends them, it is never sent them) and
+      // ids outside the catalogue.
       return false;
   }
 }

@@ -1,4 +1,6 @@
 // Channel configuration records <-> VORKGW set-configuration values.
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +20,14 @@ std::string FloatText(float v) {
   std::snprintf(text, sizeof text, "%4.6f", static_cast<double>(v));
   return text;
 }
-float TextFloat(const std::string& s) { return static_cast<float>(std::atof(s.c_str())); }
+// A controller's text beyond the single-precision range is stored as an
+// infinity of its sign: converting such a double to float is undefined.
+float TextFloat(const std::string& s) {
+  double d = std::atof(s.c_str());
+  if (d > FLT_MAX) return HUGE_VALF;
+  if (d < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(d);
+}
 
 template <typename T>
 int Clamp(unsigned n, T max) {

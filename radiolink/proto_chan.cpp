@@ -5,11 +5,10 @@
 
 #include "radiolink/proto_vork.h"
 
-// A row without converter belongs to a message family whose payload codec
-// is not part of this build; such ids are refused as unknown.
+// One row per message id: its converter and the sequence number it expects
+// (received) or sends next (sent).
 #define ROW(id, fn) \
   { id, 1, 0, fn }
-#define NOCONV nullptr
 
 #define TABLE_SIZE(t) static_cast<int>(sizeof(t) / sizeof((t)[0]))
 
@@ -499,7 +498,7 @@ int convert_event_recv(s_proto_ctrl* chan, s_protov2_header* header, unsigned ch
   if (!chan || !header || !payload || !record) return CONVERT_ERROR;
   int version = get_protocol_version(header->flags);
   s_proto_transiver_event* row = find_row(recv_table(chan->mode, version), header->id);
-  if (!row || !row->convert) {
+  if (!row) {
     record->cmdStatus = CONVERT_BAD_ID;
     return record->cmdStatus;
   }
@@ -630,7 +629,7 @@ int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data
   if (!chan || !record) return CONVERT_ERROR;
   int result;
   uint32_t seq_used = 0;
-  if (!row || !row->convert) {
+  if (!row) {
     result = CONVERT_BAD_ID;
   } else {
     unsigned char* buf = get_safe_packets(chan);

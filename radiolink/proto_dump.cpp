@@ -5,10 +5,8 @@
 
 #include "radiolink/proto_vork.h"
 
-// A row without printer belongs to a message family whose payload codec is
-// not part of this build; such records dump to nothing.
-#define NOPRINT nullptr
-
+// One printer per message id; GW_GET_NUMBER, GW_REMOTE_KEEP_ALIVE and
+// DLI_SET_NUMBER have none, so their records dump to nothing.
 const s_proto_sprintf_row proto_sprintf_table[] = {
     {GW_GET_ID, sprintf_dummy},
     {GW_KEEP_ALIVE, sprintf_keep_alive},
@@ -145,7 +143,7 @@ int sprintf_data_cmd(char* buffer, long size, s_data_cmd* record, int flags) {
   std::memset(buffer, 0, static_cast<size_t>(size));
   for (int i = 0; i < proto_sprintf_table_size; ++i) {
     if (proto_sprintf_table[i].id == record->msgID)
-      return proto_sprintf_table[i].print ? proto_sprintf_table[i].print(buffer, size, record, flags) : 0;
+      return proto_sprintf_table[i].print(buffer, size, record, flags);
   }
   return 0;
 }

@@ -364,29 +364,34 @@ int cmp_data_cmd(s_data_cmd* a, s_data_cmd* b) {
   return std::strncmp(dump_a, dump_b, static_cast<size_t>(n));
 }
 
-int cpy_channel(s_data_cmd* d, const s_data_cmd* s) {
-  if (d && s) d->payload.channel.channel = s->payload.channel.channel;
+namespace {
+
+// Copies one payload member of s into d; nothing when either is missing.
+template <class M>
+int copy_member(s_data_cmd* d, const s_data_cmd* s, M u_proto_payload::*member) {
+  if (d && s) d->payload.*member = s->payload.*member;
   return 0;
 }
-int cpy_id(s_data_cmd* d, const s_data_cmd* s) {
-  if (d && s) d->payload.id.id = s->payload.id.id;
-  return 0;
-}
-int cpy_gaka(s_data_cmd* d, const s_data_cmd* s) {
-  if (d && s) d->payload.ga_keep_alive.id = s->payload.ga_keep_alive.id;
-  return 0;
-}
-int cpy_gdka(s_data_cmd* d, const s_data_cmd* s) {
-  if (d && s) d->payload.gd_keep_alive.id = s->payload.gd_keep_alive.id;
-  return 0;
-}
-int cpy_tstka(s_data_cmd* d, const s_data_cmd* s) {
-  if (d && s) {
-    d->payload.tst_keep_alive.id = s->payload.tst_keep_alive.id;
-    d->payload.tst_keep_alive.test_mode = s->payload.tst_keep_alive.test_mode;
-  }
-  return 0;
-}
+
+}  // namespace
+
+int cpy_rac(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ra_config); }
+int cpy_raka(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ra_keep_alive); }
+int cpy_rdc(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::rd_config); }
+int cpy_rdka(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::rd_keep_alive); }
+int cpy_gac(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ga_config); }
+int cpy_gaka(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ga_keep_alive); }
+int cpy_gdc(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::gd_config); }
+int cpy_gdka(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::gd_keep_alive); }
+int cpy_gc(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ggs_command); }
+int cpy_gs(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::ggs_state); }
+int cpy_channel(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::channel); }
+int cpy_id(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::id); }
+int cpy_bss(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::rd_bss); }
+int cpy_ggc(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::gateway_config); }
+int cpy_debug(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::debug); }
+int cpy_tstcfg(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::test_config); }
+int cpy_tstka(s_data_cmd* d, const s_data_cmd* s) { return copy_member(d, s, &u_proto_payload::tst_keep_alive); }
 
 // ---------------------------------------------------------------- record history
 

@@ -425,11 +425,25 @@ inline bool proto_trans_begin(PROTO_CONV_ARGS) {
 // ---------------------------------------------------------------- record helpers
 
 int cmp_data_cmd(s_data_cmd* a, s_data_cmd* b);
-int cpy_channel(s_data_cmd* dst, const s_data_cmd* src);
-int cpy_id(s_data_cmd* dst, const s_data_cmd* src);
-int cpy_gaka(s_data_cmd* dst, const s_data_cmd* src);
-int cpy_gdka(s_data_cmd* dst, const s_data_cmd* src);
-int cpy_tstka(s_data_cmd* dst, const s_data_cmd* src);
+// Copies of one payload member (destination, source); each returns 0 and
+// copies nothing when either record is missing.
+int cpy_rac(s_data_cmd* dst, const s_data_cmd* src);     // ra_config
+int cpy_raka(s_data_cmd* dst, const s_data_cmd* src);    // ra_keep_alive
+int cpy_rdc(s_data_cmd* dst, const s_data_cmd* src);     // rd_config
+int cpy_rdka(s_data_cmd* dst, const s_data_cmd* src);    // rd_keep_alive
+int cpy_gac(s_data_cmd* dst, const s_data_cmd* src);     // ga_config
+int cpy_gaka(s_data_cmd* dst, const s_data_cmd* src);    // ga_keep_alive
+int cpy_gdc(s_data_cmd* dst, const s_data_cmd* src);     // gd_config
+int cpy_gdka(s_data_cmd* dst, const s_data_cmd* src);    // gd_keep_alive
+int cpy_gc(s_data_cmd* dst, const s_data_cmd* src);      // ggs_command
+int cpy_gs(s_data_cmd* dst, const s_data_cmd* src);      // ggs_state
+int cpy_channel(s_data_cmd* dst, const s_data_cmd* src); // channel
+int cpy_id(s_data_cmd* dst, const s_data_cmd* src);      // id
+int cpy_bss(s_data_cmd* dst, const s_data_cmd* src);     // rd_bss
+int cpy_ggc(s_data_cmd* dst, const s_data_cmd* src);     // gateway_config
+int cpy_debug(s_data_cmd* dst, const s_data_cmd* src);   // debug
+int cpy_tstcfg(s_data_cmd* dst, const s_data_cmd* src);  // test_config
+int cpy_tstka(s_data_cmd* dst, const s_data_cmd* src);   // tst_keep_alive
 
 struct s_packet_history_entry {
   s_data_cmd record;

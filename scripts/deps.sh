@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 pkgs=(cmake ninja-build g++ pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
       libboost-dev libloki-dev)
 if [ "$what" = test ]; then
-  pkgs+=(clang libclang-rt-14-dev erlang-base erlang-asn1 tshark socat iproute2 procps multimon-ng snmptrapd libmodbus-dev libpri-dev)
+  pkgs+=(clang libclang-rt-14-dev erlang-base erlang-asn1 tshark socat iproute2 procps stress-ng multimon-ng snmptrapd libmodbus-dev libpri-dev)
 fi
 
 missing=()

@@ -9,9 +9,9 @@ const TimerSpec<HdlcSlot> HdlcSlot::TUpdatespec = {&HdlcSlot::OnUpdateTimer, 300
 
 HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params) {
   mChannel.bind(this);
-  int trunk = params.get_trunk().getValue();
+  const int trunk = params.get_trunk().getValue();
   mChannel.trunk(static_cast<unsigned>(trunk));
-  mTrunk = trunk - 1;
+  mTrunk = static_cast<long long>(trunk) - 1;  // any controller number, no overflow
   mAddress = static_cast<uint16_t>(params.get_address().getValue());
   mChannel.logLevel(static_cast<unsigned>(params.get_log().getValue()));
   if (trace()) {

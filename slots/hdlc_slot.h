@@ -78,7 +78,7 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   HDLC mChannel;
   // The packages gathered for the next hdlcPackages response.
   ASN1::SEQUENCE_OF<LGCP::HdlcPackage, ASN1::EmptyConstraint> mGathered;
-  int mTrunk;  // the create's trunk minus one, for log lines
+  long long mTrunk;  // the create's trunk minus one, for log lines
   TimerSpec<HdlcSlot>::SpecTimer<&HdlcSlot::TUpdatespec> mUpdate;
   Timer mFlush;
   CleanQueue<Packet, kQueue> mQueue;

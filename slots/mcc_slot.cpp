@@ -47,8 +47,9 @@ void MccSlot::OnEvent(int, short revents) {
 
 bool MccSlot::DoRead() {
   int empty = 0;
+  std::vector<char> buf;  // one buffer for the whole drain: it keeps its capacity
   for (;;) {
-    std::vector<char> buf(Mcc::kReadSize);
+    buf.resize(Mcc::kReadSize);
     ssize_t n = Board::read(mEvent.lowlevel_fd(), buf.data(), buf.size());
     if (n > 0) {
       buf.resize(static_cast<std::size_t>(n));

@@ -15,6 +15,7 @@
 #include <iostream>
 
 #include "hardware/board/board.h"
+#include "runtime/os/paths.h"
 
 namespace {
 constexpr uint32_t kEnumerate = 0xBB0C;
@@ -97,6 +98,12 @@ void ModemFactory::Query(LGCP::Resources& resources) {
 Slot* ModemFactory::INewSlot(const LGCP::CreateParams& params) {
   if (!params.modem_isSelected()) return nullptr;
   const TERM::ModemParams& p = params.get_modem();
+  // The controller may name the program, but only an executable file under
+  // the root: never a path that climbs out of it or depends on our folder.
+  if (p.execfile_isPresent() && RootPath::resolveProgram(p.get_execfile()).empty()) {
+    PutHeader(std::cerr) << "execfile refused: \"" << std::string(p.get_execfile()) << "\"" << std::endl;
+    return nullptr;
+  }
   if (p.ddm_isPresent() && p.get_ddm().size() > 0 && !mFreeIfaces.empty()) {
     auto* slot = new HdlcModemSlot(p, mFreeIfaces.front());
     mFreeIfaces.pop_front();

@@ -79,7 +79,9 @@ void ModemSlot::fail(const char* what, int error) {
 int ModemSlot::Spawn(const std::string& program, const std::vector<std::string>& args, unsigned delaySec,
                      const char* banner, const char* execFailure) {
   // Everything the child needs is ready before the fork.
-  const std::string path = !program.empty() && program[0] == '/' ? RootPath::resolve(program) : program;
+  // Every program is an absolute name under the root; a refused name leaves
+  // the path empty and the child's exec fails.
+  const std::string path = RootPath::resolveOutside(program);
   std::vector<std::string> copy = args;
   std::vector<char*> argv;
   for (auto& a : copy) argv.push_back(&a[0]);

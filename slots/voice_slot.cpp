@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <iostream>
 
 #include "hardware/board/board.h"
@@ -125,7 +126,7 @@ bool PlaySlotFile::next_phrase() {
       log(std::cerr) << "prompt name refused: " << name << std::endl;
       continue;
     }
-    if (!file.open(RootPath::resolve(std::string(kPromptDir) + name).c_str(), O_RDONLY | O_NONBLOCK)) continue;
+    if (!file.open(RootPath::resolveOutside(std::string(kPromptDir) + name).c_str(), O_RDONLY | O_NONBLOCK)) continue;
     // Only plain files: a folder fails its first read and a pipe could
     // hold the channel silent for ever.
     struct stat st;
@@ -168,7 +169,8 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
     return;
   }
   if (next_phrase()) return;
-  if (repeat != 0 && --repeat == 0) {
+  // A negative count never reaches 0; the lowest one stays where it is.
+  if (repeat != 0 && repeat != INT_MIN && --repeat == 0) {
     Release();
     return;
   }

@@ -70,15 +70,22 @@ bool BERDecoder::decodeHeader(unsigned& tag, bool& primitive, unsigned& length)
             return false;
         value = (value << 8) | decodeByte();
     }
-    length = value;  // count 0 (indefinite form) reads as 0
+    if (count == 0)
+        return false;  // indefinite form: not read
+    length = value;
     return true;
 }
 
 bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length)
 {
+    bool primitive;
+    return decodeHeader(value, length, primitive);
+}
+
+bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length, bool& primitive)
+{
     char const* const start = pos_;
     unsigned tag;
-    bool primitive;
     if (!decodeHeader(tag, primitive, length)) {
         pos_ = start;
         return false;
@@ -91,9 +98,13 @@ bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length)
     return false;
 }
 
-bool BERDecoder::contentsHeader(AbstractData& value, unsigned& length)
+bool BERDecoder::contentsHeader(AbstractData& value, unsigned& length, bool constructed)
 {
-    return decodeHeader(value, length) && length <= remaining();
+    // Primitive types are read in the primitive form only (a segmented,
+    // constructed string is refused rather than read as its segments'
+    // headers), constructed types in the constructed form only.
+    bool primitive;
+    return decodeHeader(value, length, primitive) && primitive != constructed && length <= remaining();
 }
 
 bool BERDecoder::readNumber(unsigned length, bool allowUnsigned, int& out)
@@ -105,6 +116,8 @@ bool BERDecoder::readNumber(unsigned length, bool allowUnsigned, int& out)
         --length;
     } else if (length > 4) {
         return false;
+    } else if (allowUnsigned && (static_cast<unsigned char>(*pos_) & 0x80u)) {
+        return false;  // a negative number: an unsigned value cannot hold it
     }
     std::uint32_t value = (decodeByte() & 0x80u) ? 0xFFFFFFFFu : 0u;
     pos_ -= 1;
@@ -117,16 +130,13 @@ bool BERDecoder::readNumber(unsigned length, bool allowUnsigned, int& out)
 bool BERDecoder::do_visit(Null& v)
 {
     unsigned length;
-    if (!contentsHeader(v, length))
-        return false;
-    pos_ += length;
-    return true;
+    return contentsHeader(v, length) && length == 0;
 }
 
 bool BERDecoder::do_visit(BOOLEAN& v)
 {
     unsigned length;
-    if (!contentsHeader(v, length) || length == 0)
+    if (!contentsHeader(v, length) || length != 1)
         return false;
     pos_ += length;
     v = pos_[-1] != 0;
@@ -239,7 +249,7 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& v, char const*& end)
     char const* outerEnd = nullptr;
     if (v.getTag() != 0 || skip_ > 0) {
         // That was the CHOICE's own (or its field's) tag around the alternative.
-        if (skip_ == 0 && tag != v.getTag())
+        if ((skip_ == 0 && tag != v.getTag()) || primitive)
             return false;
         skip_ = 0;
         outerEnd = pos_ + length;
@@ -275,6 +285,7 @@ bool BERDecoder::do_visit(CHOICE& v)
         pos_ = end;
         return true;
     }
+    Narrow const narrow(*this, end);
     if (!v.getSelection()->accept(*this) || pos_ > end)
         return false;
     pos_ = end;
@@ -287,9 +298,10 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
 {
     v.clear();
     unsigned length;
-    if (!contentsHeader(v, length))
+    if (!contentsHeader(v, length, true))
         return false;
     char const* const contentsEnd = pos_ + length;
+    Narrow const narrow(*this, contentsEnd);
     while (pos_ < contentsEnd) {
         std::unique_ptr<AbstractData> element(v.createElement());
         if (!element)
@@ -307,9 +319,11 @@ bool BERDecoder::do_visit(SEQUENCE_OF_Base& v)
 int BERDecoder::preVisitExtensionRoots(SEQUENCE& v)
 {
     unsigned length;
-    if (!contentsHeader(v, length))
+    if (!contentsHeader(v, length, true))
         return Fail;
-    sequenceEnds_.push_back(pos_ + length);
+    // Fields are read within the SEQUENCE's contents.
+    sequenceEnds_.push_back(end_);
+    end_ = pos_ + length;
     return ContinueAll;
 }
 
@@ -317,7 +331,7 @@ int BERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
 {
     bool const optional = optionalBit != -1;
     unsigned const field = static_cast<unsigned>(index);
-    char const* const sequenceEnd = sequenceEnds_.back();
+    char const* const sequenceEnd = end_;
     if (pos_ > sequenceEnd)
         return Fail;
     bool present = !atEnd() && pos_ != sequenceEnd;
@@ -356,13 +370,18 @@ int BERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalBit)
     return visitExtensionRoot(v, index, optionalBit);
 }
 
-bool BERDecoder::visitUnknownExtensions(SEQUENCE&)
+bool BERDecoder::visitUnknownExtensions(SEQUENCE& v)
 {
-    char const* const sequenceEnd = sequenceEnds_.back();
+    char const* const sequenceEnd = end_;
+    end_ = sequenceEnds_.back();
     sequenceEnds_.pop_back();
     if (pos_ > sequenceEnd)
         return false;
-    pos_ = sequenceEnd;  // skips additions this version does not know
+    // An extensible SEQUENCE skips additions this version does not know;
+    // anything left in another one is not a field of it.
+    if (pos_ != sequenceEnd && !v.extendable())
+        return false;
+    pos_ = sequenceEnd;
     return true;
 }
 
@@ -380,7 +399,7 @@ bool BERDecoder::openHeader(OpenData& v, char const*& first, char const*& last, 
     unsigned const own = v.getTag();
     wrapped = skip_ > 0 || (own != 0 && tag == own);
     skip_ = 0;
-    if (!wrapped && own != 0) {
+    if ((!wrapped && own != 0) || (wrapped && primitive)) {
         pos_ = start;
         return false;
     }
@@ -416,6 +435,7 @@ bool BERDecoder::do_visit(TypeConstrainedOpenData& v)
     if (!v.has_data() || !openHeader(v, first, last, wrapped))
         return false;
     pos_ = first;
+    Narrow const narrow(*this, last);
     if (!v.get_data().accept(*this) || pos_ > last)
         return false;
     pos_ = last;

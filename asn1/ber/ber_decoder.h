@@ -1,7 +1,9 @@
 // BER decoder (definite lengths, automatic tagging).
 //
 // Reads one value from [first, last) into an existing value tree; octets
-// after the value are not examined. On failure the value keeps what was
+// after the value are not examined. What it does not read (indefinite
+// lengths, constructed strings, a value running past the one holding it)
+// is refused, never read as another value. On failure the value keeps what was
 // read so far and must be discarded. Every length is checked against the
 // input before anything is copied, so a few octets never cause a large
 // allocation.
@@ -26,13 +28,14 @@ public:
     // Copies up to n octets; the number copied (0 at the end).
     unsigned decodeBlock(char* buf, unsigned n);
     // Identifier and length octets. The tag is the class bits shifted left
-    // by 16 plus the number. A length octet 0x80 (indefinite form) reads as
-    // length 0. False when the input runs out.
+    // by 16 plus the number. False when the input runs out or the length is
+    // in the indefinite form.
     bool decodeHeader(unsigned& tag, bool& primitive, unsigned& length);
     // A header carrying value's own tag, or any tag while the skip count is
     // above zero (a context tag that stands for it). On a mismatch the
     // position is restored and the answer is false.
     bool decodeHeader(AbstractData& value, unsigned& length);
+    bool decodeHeader(AbstractData& value, unsigned& length, bool& primitive);
     // Reads the headers in front of a CHOICE's alternative, selects the
     // alternative by its tag (index -2 when it is not known) and leaves the
     // position at the alternative's header; end receives the point after
@@ -61,8 +64,18 @@ public:
 
 private:
     unsigned remaining() const { return pos_ < end_ ? static_cast<unsigned>(end_ - pos_) : 0u; }
-    // A header for value whose contents lie inside the input.
-    bool contentsHeader(AbstractData& value, unsigned& length);
+    // A header for value, in the form given, whose contents lie inside the
+    // input (or the value holding it).
+    bool contentsHeader(AbstractData& value, unsigned& length, bool constructed = false);
+    // Limits the input to the contents of the value being read, for its lifetime.
+    struct Narrow {
+        Narrow(BERDecoder& d, char const* end) : d_(d), saved_(d.end_) { d.end_ = end; }
+        ~Narrow() { d_.end_ = saved_; }
+        Narrow(Narrow const&) = delete;
+        Narrow& operator=(Narrow const&) = delete;
+        BERDecoder& d_;
+        char const* saved_;
+    };
     // Contents of a signed (or, with allowUnsigned, 5-octet unsigned) number.
     bool readNumber(unsigned length, bool allowUnsigned, int& out);
     // Reads the header of an open value: contents [first, last) and whether
@@ -72,7 +85,7 @@ private:
 
     char const* pos_;
     char const* end_;
-    std::vector<char const*> sequenceEnds_;
+    std::vector<char const*> sequenceEnds_;  // the limits outside open SEQUENCEs
     unsigned skip_ = 0;
 };
 

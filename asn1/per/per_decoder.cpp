@@ -68,20 +68,21 @@ bool PERDecoder::decodeMultiBit(unsigned n, unsigned& v)
 {
     if (n > 32 || getBitsLeft() < n)
         return false;
-    std::uint64_t value = 0;
-    while (n > 0) {
-        unsigned take = n < bitsLeft_ ? n : bitsLeft_;
-        unsigned shift = bitsLeft_ - take;
-        unsigned chunk = (static_cast<unsigned char>(*pos_) >> shift) & ((1u << take) - 1);
-        value = (value << take) | chunk;
-        bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
-        n -= take;
-        if (bitsLeft_ == 0) {
-            ++pos_;
-            bitsLeft_ = 8;
-        }
+    if (n == 0) {
+        v = 0;
+        return true;
     }
-    v = static_cast<unsigned>(value);
+    // The octets holding the n bits (at most five), read as one number.
+    unsigned const skip = 8u - bitsLeft_;
+    unsigned const used = skip + n;
+    unsigned const octets = (used + 7) / 8;
+    std::uint64_t window = 0;
+    for (unsigned k = 0; k < octets; ++k)
+        window = (window << 8) | static_cast<unsigned char>(pos_[k]);
+    window >>= 8 * octets - used;
+    v = static_cast<unsigned>(window & ((std::uint64_t(1) << n) - 1));
+    pos_ += used / 8;
+    bitsLeft_ = static_cast<unsigned short>(8 - used % 8);
     return true;
 }
 
@@ -103,6 +104,13 @@ bool PERDecoder::decodeBitMap(std::vector<unsigned char>& bits, unsigned n)
     if (getBitsLeft() < n)
         return false;
     bits.assign((n + 7) / 8, 0);
+    return decodeBitMap(bits.data(), n);
+}
+
+bool PERDecoder::decodeBitMap(unsigned char* bits, unsigned n)
+{
+    if (getBitsLeft() < n)
+        return false;
     unsigned v = 0;
     for (unsigned i = 0; i < n / 8; ++i) {
         decodeMultiBit(8, v);
@@ -139,8 +147,8 @@ int PERDecoder::decodeUnsigned(unsigned lo, unsigned hi, unsigned& v)
         byteAlign();
     }
     unsigned bits = 0;
-    if (!decodeMultiBit(w, bits))
-        return -1;
+    if (!decodeMultiBit(w, bits) || bits > hi - lo)
+        return -1;  // an offset beyond the range is no number of it
     v = lo + bits;
     return 0;
 }
@@ -200,6 +208,17 @@ bool PERDecoder::decodeConstrainedLength(ConstrainedObject const& obj, unsigned&
     return decodeLength(0, NoUpperBound, len) == 0;
 }
 
+// An open type's value is read within its octets [pos_, after): reading
+// past them fails rather than taking the octets that follow.
+bool PERDecoder::within(char const* after, AbstractData& value)
+{
+    char const* const saved = end_;
+    end_ = after;
+    bool const ok = value.accept(*this);
+    end_ = saved;
+    return ok;
+}
+
 // ---- values ----------------------------------------------------------------
 
 bool PERDecoder::do_visit(Null&)
@@ -244,7 +263,7 @@ bool PERDecoder::do_visit(INTEGER& v)
         return true;
     }
     unsigned k = 0;
-    if (decodeLength(0, NoUpperBound, k) < 0 || k > 4)
+    if (decodeLength(0, NoUpperBound, k) < 0 || k == 0 || k > 4)
         return false;
     unsigned bits = 0;
     if (!decodeMultiBit(8 * k, bits))
@@ -264,8 +283,9 @@ bool PERDecoder::do_visit(ENUMERATED& v)
             // Extension value: its number plus one, then the number. A form
             // that cannot be read is a failure, not a root value.
             unsigned n = 0, number = 0;
-            if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, number) < 0)
-                return false;
+            if (!decodeSmallUnsigned(n) || n == 0 || decodeUnsigned(0, n - 1, number) < 0 ||
+                number > static_cast<unsigned>(INT32_MAX))
+                return false;  // not a number the value can hold
             v.setFromInt(static_cast<int>(number));
             return true;
         }
@@ -294,7 +314,7 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v)
 bool PERDecoder::do_visit(OCTET_STRING& v)
 {
     unsigned size = 0;
-    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize || size > getBitsLeft() / 8)
         return false;
     v.resize(size);
     if (size == 0)
@@ -314,13 +334,11 @@ bool PERDecoder::do_visit(OCTET_STRING& v)
 bool PERDecoder::do_visit(BIT_STRING& v)
 {
     unsigned size = 0;
-    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize)
+    if (!decodeConstrainedLength(v, size) || size > MaximumStringSize || size > getBitsLeft())
         return false;
     v.resize(size);
     if (size == 0)
         return true;
-    if (size > getBitsLeft())
-        return false;
     std::vector<char>& data = v.getData();
     unsigned octets = (size + 7) / 8;
     if (aligned_ && size > 16)
@@ -402,14 +420,14 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         unsigned j = 0, len = 0;
         if (!decodeSmallUnsigned(j) || decodeLength(0, NoUpperBound, len) < 0)
             return false;
+        if (!octetsLeft(len))
+            return false;
         m.position = ahead(len);
         m.bitsLeft = 8;
         index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
     } else {
-        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0)
-            return false;
-        if (index >= n) {
-            // A root index beyond the root alternatives.
+        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0) {
+            // Input ended, or a root index beyond the root alternatives.
             v.setSelection(CHOICE::UnknownSelection, nullptr);
             return false;
         }
@@ -423,7 +441,12 @@ bool PERDecoder::do_visit(CHOICE& v)
     if (!decodeChoicePreamle(v, m))
         return false;
     AbstractData* selection = v.getSelection();
-    if (!selection || !selection->accept(*this))
+    if (!selection)
+        return false;
+    if (!m.position)
+        return selection->accept(*this);
+    // An extension alternative lies within its open-type octets.
+    if (!within(m.position, *selection))
         return false;
     rollback(m);
     return true;
@@ -448,7 +471,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
 bool PERDecoder::do_visit(OpenData& v)
 {
     unsigned len = 0;
-    if (decodeLength(0, NoUpperBound, len) < 0 || len > MaximumStringSize)
+    if (decodeLength(0, NoUpperBound, len) < 0 || len > MaximumStringSize || len > getBitsLeft() / 8)
         return false;
     if (!v.has_buf())
         v.grab(new std::vector<char>());
@@ -472,9 +495,10 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v)
     if (decodeLength(0, NoUpperBound, len) < 0)
         return false;
     char const* after = ahead(len);
-    bool ok = v.has_data() && v.get_data().accept(*this);
+    if (!v.has_data() || !octetsLeft(len) || !within(after, v.get_data()))
+        return false;
     setPosition(after);
-    return ok;
+    return true;
 }
 
 bool PERDecoder::do_visit(GeneralizedTime& v)
@@ -499,8 +523,14 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
             return Fail;
         extension = decodeSingleBit() != 0;
     }
-    std::vector<unsigned char> bits;
     unsigned optional = v.getNumOptionalFields();
+    unsigned char small[32];
+    std::vector<unsigned char> large;
+    unsigned char* bits = small;
+    if (optional > 8 * sizeof small) {
+        large.resize((optional + 7) / 8);
+        bits = large.data();
+    }
     if (!decodeBitMap(bits, optional))
         return Fail;
     for (unsigned i = 0; i < v.getNumRootFields(); ++i) {
@@ -539,7 +569,13 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v)
     if (!decodeSmallUnsigned(n) || n >= MaximumArraySize)
         return Fail;
     unsigned count = n + 1;
-    std::vector<unsigned char> bits;
+    unsigned char small[32];
+    std::vector<unsigned char> large;
+    unsigned char* bits = small;
+    if (count > 8 * sizeof small) {
+        large.resize((count + 7) / 8);
+        bits = large.data();
+    }
     if (!decodeBitMap(bits, count))
         return Fail;
     SEQUENCE::BitMap& map = v.getExtensionMap();
@@ -559,8 +595,10 @@ int PERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalBit)
     if (decodeLength(0, NoUpperBound, len) < 0)
         return Fail;
     char const* after = ahead(len);
+    if (!octetsLeft(len))
+        return Fail;
     AbstractData* field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
-    if (!field || !field->accept(*this))
+    if (!field || !within(after, *field))
         return Fail;
     setPosition(after);
     return ContinueAll;
@@ -575,7 +613,7 @@ bool PERDecoder::visitUnknownExtensions(SEQUENCE& v)
         unsigned len = 0;
         if (decodeLength(0, NoUpperBound, len) < 0)
             return false;
-        if (static_cast<unsigned long>(end_ - pos_) < len)
+        if (!octetsLeft(len))
             return false;
         pos_ += len;
     }

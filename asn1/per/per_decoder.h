@@ -47,6 +47,8 @@ public:
     unsigned decodeBlock(char* buf, unsigned n);
     // n bits into bytes, most significant bit first.
     bool decodeBitMap(std::vector<unsigned char>& bits, unsigned n);
+    // The same into (n + 7) / 8 bytes at bits.
+    bool decodeBitMap(unsigned char* bits, unsigned n);
 
     // 0 on success, -1 on failure.
     int decodeUnsigned(unsigned lo, unsigned hi, unsigned& v);
@@ -81,6 +83,8 @@ public:
 private:
     // The point n octets on from the current octet, clamped to the end.
     char const* ahead(unsigned n) const;
+    bool within(char const* after, AbstractData& value);
+    bool octetsLeft(unsigned n) const { return pos_ <= end_ && static_cast<unsigned long>(end_ - pos_) >= n; }
 
     char const* pos_;
     char const* end_;

@@ -9,10 +9,9 @@ unsigned CountBits(unsigned n)
 {
     if (n == 0 || n > 2147483648u)
         return 32;
-    unsigned b = 0;
-    while ((std::uint64_t(1) << b) < n)
-        ++b;
-    return b;
+    if (n == 1)
+        return 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));  // bits of n - 1
 }
 
 bool IsShortString(ConstrainedObject const& v, unsigned bitsPerChar)
@@ -49,16 +48,24 @@ void PEREncoder::encodeMultiBit(unsigned value, unsigned n)
     std::uint64_t v = value;
     if (n < 32)
         v &= (std::uint64_t(1) << n) - 1;
-    while (n > 0) {
-        if (bitsLeft_ == 8)
-            out_.push_back(0);
-        unsigned take = n < bitsLeft_ ? n : bitsLeft_;
-        unsigned chunk = static_cast<unsigned>((v >> (n - take)) & ((1u << take) - 1));
+    // Fill the open octet, then whole octets, then the start of a new one.
+    if (bitsLeft_ != 8) {
+        unsigned const take = n < bitsLeft_ ? n : bitsLeft_;
         bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
-        out_.back() = static_cast<char>(static_cast<unsigned char>(out_.back()) | (chunk << bitsLeft_));
         n -= take;
+        out_.back() = static_cast<char>(static_cast<unsigned char>(out_.back()) |
+                                        (static_cast<unsigned>(v >> n) << bitsLeft_));
         if (bitsLeft_ == 0)
             bitsLeft_ = 8;
+        v &= (std::uint64_t(1) << n) - 1;
+    }
+    while (n >= 8) {
+        n -= 8;
+        out_.push_back(static_cast<char>(v >> n));
+    }
+    if (n > 0) {
+        bitsLeft_ = static_cast<unsigned short>(8 - n);
+        out_.push_back(static_cast<char>(v << bitsLeft_));
     }
 }
 
@@ -455,7 +462,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& v)
     if (v.extendable())
         encodeSingleBit(anyKnownExtension(v));
     SEQUENCE::BitMap const& optional = v.getOptionalMap();
-    encodeBitMap(optional.bytes().data(), optional.size());
+    encodeBitMap(optional.bytes(), optional.size());
     return true;
 }
 
@@ -471,7 +478,7 @@ bool PEREncoder::preVisitExtensions(SEQUENCE const& v)
         return true;
     unsigned n = knownExtensionBits(v);
     encodeSmallUnsigned(n - 1);
-    encodeBitMap(v.getExtensionMap().bytes().data(), n);
+    encodeBitMap(v.getExtensionMap().bytes(), n);
     return true;
 }
 

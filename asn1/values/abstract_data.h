@@ -3,6 +3,7 @@
 #define TSD_ASN1_VALUES_ABSTRACT_DATA_H
 
 #include "asn1/values/info.h"
+#include "asn1/values/pool.h"
 
 #include <ios>
 #include <iosfwd>
@@ -16,6 +17,10 @@ class ConstVisitor;
 class AbstractData {
 public:
     virtual ~AbstractData() = default;
+
+    // Value objects come from the recycled small-block storage.
+    static void* operator new(std::size_t n) { return detail::poolAllocate(n); }
+    static void operator delete(void* p, std::size_t n) noexcept { detail::poolFree(p, n); }
 
     // A new value of the described type (word 0 of the description called
     // with the description); null for a null description. Caller owns it.

@@ -4,6 +4,7 @@
 #include "asn1/values/visitor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace ASN1 {
@@ -14,39 +15,59 @@ bool SEQUENCE::BitMap::operator[](unsigned bit) const
 {
     if (bit >= count_)
         return false;
-    return (bytes_[bit / 8] >> (7 - bit % 8)) & 1;
+    return (bytes()[bit / 8] >> (7 - bit % 8)) & 1;
 }
 
 void SEQUENCE::BitMap::resize(unsigned count)
 {
-    bytes_.resize((static_cast<std::size_t>(count) + 7) / 8, 0);
+    std::size_t const need = (static_cast<std::size_t>(count) + 7) / 8;
+    std::size_t const have = (static_cast<std::size_t>(count_) + 7) / 8;
+    if (need > capacity_) {
+        std::unique_ptr<unsigned char[]> grown(new unsigned char[need]());
+        std::memcpy(grown.get(), bytes(), have);
+        heap_ = std::move(grown);
+        capacity_ = static_cast<std::uint32_t>(need);
+    } else if (need > have) {
+        std::memset(data() + have, 0, need - have);
+    }
     // Bits beyond the new count are cleared so that growing again shows
     // them clear and equal maps compare equal.
     if (count % 8)
-        bytes_.back() &= static_cast<unsigned char>(0xFF00u >> (count % 8));
+        data()[need - 1] &= static_cast<unsigned char>(0xFF00u >> (count % 8));
     count_ = count;
+}
+
+SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(BitMap const& other)
+{
+    if (this == &other)
+        return *this;
+    count_ = 0;
+    resize(other.count_);
+    std::memcpy(data(), other.bytes(), (static_cast<std::size_t>(count_) + 7) / 8);
+    return *this;
 }
 
 void SEQUENCE::BitMap::set(unsigned bit)
 {
     if (bit < count_)
-        bytes_[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
+        data()[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
 }
 
 void SEQUENCE::BitMap::clear(unsigned bit)
 {
     if (bit < count_)
-        bytes_[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
+        data()[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
 }
 
 bool SEQUENCE::BitMap::any() const
 {
-    return std::any_of(bytes_.begin(), bytes_.end(), [](unsigned char b) { return b != 0; });
+    unsigned char const* b = bytes();
+    return std::any_of(b, b + (count_ + 7) / 8, [](unsigned char c) { return c != 0; });
 }
 
 bool SEQUENCE::BitMap::operator==(BitMap const& other) const
 {
-    return count_ == other.count_ && bytes_ == other.bytes_;
+    return count_ == other.count_ && std::memcmp(bytes(), other.bytes(), (count_ + 7) / 8) == 0;
 }
 
 // ---- SEQUENCE ------------------------------------------------------------------

@@ -27,18 +27,28 @@ public:
         void clear(unsigned bit);
         // At least one bit set.
         bool any() const;
-        std::vector<unsigned char> const& bytes() const { return bytes_; }
+        // (size() + 7) / 8 bytes.
+        unsigned char const* bytes() const { return heap_ ? heap_.get() : inline_; }
         bool operator==(BitMap const& other) const;
         bool operator!=(BitMap const& other) const { return !(*this == other); }
 
+        BitMap() = default;
+        BitMap(BitMap const& other) { *this = other; }
+        BitMap& operator=(BitMap const& other);
+
     private:
+        unsigned char* data() { return heap_ ? heap_.get() : inline_; }
+
+        // Maps of up to 128 bits (every map the coders read) live inline.
         std::uint32_t count_ = 0;
-        std::vector<unsigned char> bytes_;
+        std::uint32_t capacity_ = sizeof inline_;
+        unsigned char inline_[16] = {};
+        std::unique_ptr<unsigned char[]> heap_;
     };
 
     // One owned value per field (null while the field has no value object),
     // root fields first, then the known extension additions.
-    using FieldVector = std::vector<std::unique_ptr<AbstractData>>;
+    using FieldVector = std::vector<std::unique_ptr<AbstractData>, detail::PoolAllocator<std::unique_ptr<AbstractData>>>;
 
     // Its address in word 9 makes every field carry its own type's tag.
     static const std::uint32_t defaultTag;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -23,6 +24,10 @@
 namespace Sim {
 
 namespace {
+
+// Bounds of the counts a command takes.
+constexpr long kMaxFailCount = 1000000000;
+constexpr long kMaxClockStep = 86400000;  // a day: the loop's 32-bit clock stays ordered
 
 void makeDirs(const std::string& dir) {
   for (std::size_t i = 1; i <= dir.size(); ++i)
@@ -39,6 +44,26 @@ uint32_t parseRequest(const std::string& s) {
 
 }  // namespace
 
+bool readNumber(std::istream& args, const char* what, long lo, long hi, long& out) {
+  const std::streampos at = args.tellg();
+  std::string text;
+  if (!(args >> text)) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 0);
+  if (end == text.c_str() || *end != '\0') {
+    // Not a number: left for the caller to read otherwise.
+    args.clear();
+    args.seekg(at);
+    return false;
+  }
+  if (errno == ERANGE || v < lo || v > hi)
+    throw std::invalid_argument(std::string(what) + " " + text + " out of range (" + std::to_string(lo) + ".." +
+                                std::to_string(hi) + ")");
+  out = long(v);
+  return true;
+}
+
 bool Board::startControl() {
   if (listen_ >= 0) return true;
   std::string path = RootPath::resolve("/run/tessarod-sim.sock");
@@ -53,25 +78,68 @@ bool Board::startControl() {
   addr.sun_family = AF_UNIX;
   std::strcpy(addr.sun_path, path.c_str());
   ::unlink(path.c_str());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(fd, 8) < 0) {
+  // Whoever may connect drives the board: the owner only, whatever the umask.
+  const mode_t mask = ::umask(0177);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::umask(mask);
+  if (!bound || ::chmod(path.c_str(), 0600) < 0 || ::listen(fd, 8) < 0) {
     std::cerr << "sim: control socket " << path << ": " << std::strerror(errno) << std::endl;
     ::close(fd);
     return false;
   }
   listen_ = fd;
   controlPath_ = path;
+  controlOwner_ = ::getpid();
+  acceptPaused_ = acceptFailing_ = false;
   watch(listen_, true);
   return true;
 }
 
+void Board::stopControl() {
+  for (auto& c : clients_) {
+    watch(c.fd, false);
+    ::close(c.fd);
+  }
+  clients_.clear();
+  if (listen_ < 0) return;
+  watch(listen_, false);
+  ::close(listen_);
+  listen_ = -1;
+  // A child forked from the daemon shares the path but not the socket.
+  if (controlOwner_ == ::getpid()) ::unlink(controlPath_.c_str());
+  controlPath_.clear();
+}
+
+void Board::pauseControl() {
+  if (acceptPaused_ || listen_ < 0) return;
+  acceptPaused_ = true;
+  watch(listen_, false);
+  if (retryHook_) retryHook_();
+}
+
+void Board::resumeControl() {
+  if (!acceptPaused_ || listen_ < 0) return;
+  acceptPaused_ = false;
+  watch(listen_, true);
+}
+
 void Board::serveControl() {
-  if (listen_ >= 0) {
-    for (;;) {
-      int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (c < 0) break;
+  while (listen_ >= 0 && !acceptPaused_) {
+    int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (c >= 0) {
+      acceptFailing_ = false;
       clients_.push_back({c, {}});
       watch(c, true);
+      continue;
     }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    // Out of descriptors or memory: the connection stays pending and the
+    // socket readable, so stop watching it for a while rather than spin.
+    if (!acceptFailing_)
+      std::cerr << "sim: control socket: accept failed: " << std::strerror(errno) << "; retrying in 1 s" << std::endl;
+    acceptFailing_ = true;
+    pauseControl();
   }
   // Serve each client; a client that hung up is dropped.
   for (std::size_t i = 0; i < clients_.size();) {
@@ -163,12 +231,12 @@ bool Board::builtin(const std::string& verb, std::istream& args, std::ostream& o
   }
   if (verb == "fail") {
     std::string dev, req;
-    int err = 0, count = 1;
-    if (!(args >> dev >> req >> err) || err <= 0)
+    long err = 0, count = 1;
+    if (!(args >> dev >> req) || !readNumber(args, "errno", 1, 4095, err))
       throw std::invalid_argument("usage: fail <dev> <req-hex>|any <errno> [<count>]");
-    args >> count;
+    readNumber(args, "count", 1, kMaxFailCount, count);
     if (!device(dev)) throw std::invalid_argument("no device " + dev);
-    failNext(dev, parseRequest(req), err, count);
+    failNext(dev, parseRequest(req), int(err), int(count));
     return true;
   }
   if (verb == "absent") {
@@ -195,7 +263,7 @@ bool Board::builtin(const std::string& verb, std::istream& args, std::ostream& o
   }
   if (verb == "clock") {
     long ms;
-    if (!(args >> ms) || ms < 0) throw std::invalid_argument("usage: clock <ms>");
+    if (!readNumber(args, "ms", 0, kMaxClockStep, ms)) throw std::invalid_argument("usage: clock <ms>");
     if (!clockHook_) throw std::invalid_argument("no loop clock to drive");
     clockHook_(unsigned(ms));
     return true;

@@ -50,6 +50,7 @@ int DtmfDevice::onIoctl(Session&, Request& r) {
       t.amp1 = s.amp1;
       t.amp2 = s.amp2;
       settings_.push_back(s);
+      if (settings_.size() > kKeptSettings) settings_.pop_front();
       return 0;
     }
     case R::DtmfDisableDetector:

@@ -6,6 +6,7 @@
 // audio. Detector events (digits, CED and CNG tones) are injected to the
 // daemon as the driver's 16-byte records.
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -18,6 +19,7 @@ class DtmfDevice : public Device {
   // Tone codes of the fax tones as the detector reports them.
   static constexpr uint32_t kCodeCED = 17;
   static constexpr uint32_t kCodeCNG = 18;
+  static constexpr std::size_t kKeptSettings = 4096;
 
   struct Timeslot {
     bool configured = false;
@@ -61,7 +63,7 @@ class DtmfDevice : public Device {
 
  private:
   std::map<unsigned, Timeslot> slots_;
-  std::vector<Setting> settings_;
+  std::deque<Setting> settings_;  // the most recent kKeptSettings
 };
 
 }  // namespace Sim

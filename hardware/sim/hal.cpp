@@ -76,18 +76,20 @@ bool HalDevice::command(const std::string& verb, std::istream& args, std::ostrea
   } else if (verb == "consts") {
     for (const auto& [c, b] : tdm.constants()) out << c << ' ' << int(b) << '\n';
   } else if (verb == "drive") {
-    int ch;
+    long ch;
     std::string v;
-    if (!(args >> ch >> v)) throw std::invalid_argument("usage: drive <channel> <byte>|off");
-    tdm.drive(ch, v == "off" ? -1 : std::stoi(v, nullptr, 0) & 0xff);
+    if (!readNumber(args, "channel", 0, kMaxChannel, ch) || !(args >> v))
+      throw std::invalid_argument("usage: drive <channel> <byte>|off");
+    tdm.drive(int(ch), v == "off" ? -1 : std::stoi(v, nullptr, 0) & 0xff);
   } else if (verb == "clocksrc") {
     out << clockSource_ << '\n';
   } else if (verb == "spi") {
-    int ch, reg;
-    if (!(args >> ch >> reg)) throw std::invalid_argument("usage: spi <chan> <reg> [<value>]");
+    long ch, reg;
+    if (!readNumber(args, "channel", 0, 255, ch) || !readNumber(args, "register", 0, 255, reg))
+      throw std::invalid_argument("usage: spi <chan> <reg> [<value>]");
     std::string v;
-    if (args >> v) setSpiRegister(ch, reg, std::stoi(v, nullptr, 0));
-    else out << spiRegister(ch, reg) << '\n';
+    if (args >> v) setSpiRegister(int(ch), int(reg), std::stoi(v, nullptr, 0));
+    else out << spiRegister(int(ch), int(reg)) << '\n';
   } else if (verb == "nospi") {
     std::string v;
     args >> v;

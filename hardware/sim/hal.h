@@ -10,6 +10,9 @@ namespace Sim {
 
 class HalDevice : public Device {
  public:
+  // The highest fabric channel the control socket may name.
+  static constexpr long kMaxChannel = 65535;
+
   HalDevice() : Device("/dev/hal") {}
 
   int onIoctl(Session& s, Request& r) override;

@@ -92,9 +92,9 @@ bool MccDevice::command(const std::string& verb, std::istream& args, std::ostrea
     return true;
   }
   if (verb == "mcc-next") {
-    int ch;
-    if (!(args >> ch)) throw std::invalid_argument("usage: mcc-next <channel>");
-    setNextChannel(ch);
+    long ch;
+    if (!readNumber(args, "channel", 0, kMaxChannel, ch)) throw std::invalid_argument("usage: mcc-next <channel>");
+    setNextChannel(int(ch));
     return true;
   }
   if (verb != "eof" && verb != "readerr" && verb != "hold") return false;

@@ -14,6 +14,7 @@ class MccDevice : public Device {
  public:
   // Controller channels are numbered from here unless a test asks otherwise.
   static constexpr int kFirstChannel = 1024;
+  static constexpr long kMaxChannel = 65535;  // the highest a test may ask for
 
   MccDevice();
   ~MccDevice() override;

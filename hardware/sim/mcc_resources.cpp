@@ -39,11 +39,11 @@ void MccResourcesDevice::help(std::ostream& out) const {
 
 bool MccResourcesDevice::command(const std::string& verb, std::istream& args, std::ostream& out) {
   if (verb != "mcc-capacity") return MccDevice::command(verb, args, out);
-  int d, b, t;
-  if (args >> d) {
-    if (!(args >> b >> t) || d < 0 || b < 0 || t < 0)
+  long d, b, t;
+  if (readNumber(args, "data", 0, kMaxCapacity, d)) {
+    if (!readNumber(args, "bri", 0, kMaxCapacity, b) || !readNumber(args, "transparent", 0, kMaxCapacity, t))
       throw std::invalid_argument("usage: mcc-capacity <data> <bri> <transparent>");
-    setCapacity(d, b, t);
+    setCapacity(int(d), int(b), int(t));
   } else {
     out << capacity_[0] << ' ' << capacity_[1] << ' ' << capacity_[2] << '\n';
   }

@@ -14,6 +14,7 @@ class MccResourcesDevice : public MccDevice {
   static constexpr int kDataChannels = 32;
   static constexpr int kBriChannels = 16;
   static constexpr int kTransparentChannels = 32;
+  static constexpr long kMaxCapacity = 4096;  // per mode, from the control socket
 
   int onIoctl(Session& s, Request& r) override;
   bool command(const std::string& verb, std::istream& args, std::ostream& out) override;

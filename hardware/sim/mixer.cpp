@@ -104,9 +104,10 @@ bool MixerDevice::command(const std::string& verb, std::istream& args, std::ostr
       out << id << ' ' << u.channels << ' ' << u.inputs << ' ' << u.firstTimeslot << '\n';
   } else if (verb == "mixer-unit") {
     long unit, channels, inputs, first;
-    if (!(args >> unit >> channels >> inputs) || unit < 0)
+    if (!readNumber(args, "unit", 0, kMaxUnit, unit) || !readNumber(args, "channels", 0, kMaxChannels, channels) ||
+        !readNumber(args, "inputs", 0, kMaxChannels, inputs))
       throw std::invalid_argument("usage: mixer-unit <unit> <channels> <inputs> [<first timeslot>]");
-    if (!(args >> first)) first = 512 + 64 * unit;
+    if (!readNumber(args, "timeslot", 0, kMaxTimeslot, first)) first = 512 + 64 * unit;
     setUnit(int32_t(unit), int32_t(channels), int32_t(inputs), int32_t(first));
   } else if (verb == "mixer-unit-remove") {
     long unit;

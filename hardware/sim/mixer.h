@@ -29,6 +29,11 @@ class MixerDevice : public Device {
     std::map<int32_t, std::map<int32_t, int32_t>> sums;
   };
 
+  // Bounds of what the control socket may ask for.
+  static constexpr long kMaxUnit = 255;
+  static constexpr long kMaxChannels = 4096;
+  static constexpr long kMaxTimeslot = 65535;
+
   MixerDevice();
 
   int onIoctl(Session& s, Request& r) override;

@@ -85,11 +85,10 @@ int ModemDevice::onIoctl(Session& s, Request& r) {
 
 bool ModemDevice::command(const std::string& verb, std::istream& args, std::ostream& out) {
   if (verb == "modems") {
-    int count = -1, first = 96;
-    if (args >> count) {
-      if (count < 0) throw std::invalid_argument("usage: modems [<count> [<first timeslot>]]");
-      if (!(args >> first)) first = 96;
-      setModems(count, first);
+    long count = 0, first = 96;
+    if (readNumber(args, "count", 0, kMaxModems, count)) {
+      readNumber(args, "timeslot", 0, kMaxTimeslot, first);
+      setModems(int(count), int32_t(first));
     }
     for (const auto& [n, m] : modems_) {
       out << n << " ts " << m.timeslot << (m.owner ? " busy" : " free");

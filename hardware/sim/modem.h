@@ -39,6 +39,10 @@ class ModemDevice : public Device {
     uint32_t call = 0;     // the last call request, 0 for none
   };
 
+  // Bounds of what the control socket may ask for.
+  static constexpr long kMaxModems = 256;
+  static constexpr long kMaxTimeslot = 65535;
+
   ModemDevice();
 
   int onIoctl(Session& s, Request& r) override;

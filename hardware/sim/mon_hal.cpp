@@ -17,6 +17,7 @@ int MonHalDevice::onIoctl(Session& s, Request& r) {
       if (r.code == kGetDip) r.record[0] = dip_;
       else if (r.code == kGetPower) r.record[0] = power_;
       else ledWrites_.push_back(leds_ = r.record[0]);
+      if (ledWrites_.size() > kKeptWrites) ledWrites_.pop_front();
       return 0;
     default:
       return HalDevice::onIoctl(s, r);

@@ -3,7 +3,7 @@
 // clock and SPI: the DIP switch byte, the raw power supply byte and the E1
 // status LED byte (each a one-byte request).
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 #include "hardware/sim/hal.h"
 
@@ -23,14 +23,15 @@ class MonHalDevice : public HalDevice {
   void setDip(uint8_t v) { dip_ = v; }
   void setPower(uint8_t v) { power_ = v; }
   uint8_t leds() const { return leds_; }
-  // Every LED byte written, oldest first.
-  const std::vector<uint8_t>& ledWrites() const { return ledWrites_; }
+  // The LED bytes written (the most recent kKeptWrites), oldest first.
+  static constexpr std::size_t kKeptWrites = 4096;
+  const std::deque<uint8_t>& ledWrites() const { return ledWrites_; }
 
  private:
   uint8_t dip_ = 0;
   uint8_t power_ = 2;
   uint8_t leds_ = 0;
-  std::vector<uint8_t> ledWrites_;
+  std::deque<uint8_t> ledWrites_;
 };
 
 }  // namespace Sim

@@ -190,9 +190,11 @@ void VoiceDevice::help(std::ostream& out) const {
 
 bool VoiceDevice::command(const std::string& verb, std::istream& args, std::ostream& out) {
   if (verb != "voice-caps") return false;
-  int g711, g723, g729, mcc;
-  if (!(args >> g711 >> g723 >> g729 >> mcc)) throw std::invalid_argument("usage: voice-caps <g711> <g723> <g729> <g711mcc>");
-  caps_ = {{1, g711}, {2, g723}, {4, g729}, {8, mcc}};
+  long g711, g723, g729, mcc;
+  if (!readNumber(args, "g711", 0, 4096, g711) || !readNumber(args, "g723", 0, 4096, g723) ||
+      !readNumber(args, "g729", 0, 4096, g729) || !readNumber(args, "g711mcc", 0, 4096, mcc))
+    throw std::invalid_argument("usage: voice-caps <g711> <g723> <g729> <g711mcc>");
+  caps_ = {{1, int(g711)}, {2, int(g723)}, {4, int(g729)}, {8, int(mcc)}};
   out << "g711 " << g711 << " g723 " << g723 << " g729 " << g729 << " g711mcc " << mcc << '\n';
   return true;
 }

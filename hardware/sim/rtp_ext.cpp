@@ -96,7 +96,9 @@ int RtpExtDevice::onIoctl(Session& s, Request& r) {
 
 void RtpExtDevice::onWrite(Session& s, const Bytes& record) {
   auto it = exts_.find(s.id);
-  if (it != exts_.end()) it->second.written.push_back(record);
+  if (it == exts_.end()) return;
+  it->second.written.push_back(record);
+  if (it->second.written.size() > kKeptPackets) it->second.written.pop_front();
 }
 
 std::vector<const RtpExtDevice::Ext*> RtpExtDevice::sessions() const {

@@ -17,6 +17,8 @@ namespace Sim {
 
 class RtpExtDevice : public Device {
  public:
+  static constexpr std::size_t kKeptPackets = 4096;
+
   struct Ext {
     int session = 0;
     bool inited = false;
@@ -27,7 +29,7 @@ class RtpExtDevice : public Device {
     bool filtered = false;
     uint32_t filter_addr = 0;  // network order
     unsigned filterSets = 0, filterResets = 0;
-    std::vector<Bytes> written;  // packets the daemon wrote, in order
+    std::deque<Bytes> written;  // packets the daemon wrote, in order (the most recent kKeptPackets)
     struct Sender {
       uint32_t addr;  // network order
       uint32_t ssrc;

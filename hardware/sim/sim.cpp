@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
@@ -35,6 +36,7 @@ namespace Sim {
 namespace {
 
 constexpr std::size_t kLogLimit = 50000;
+constexpr std::size_t kFarEndFrames = 1024;  // kept per output until a test takes them
 constexpr std::size_t kMaxRecord = 65536;
 
 void setNonBlock(int fd) {
@@ -137,7 +139,8 @@ int Tdm::send(int source, const Bytes& frame) {
   for (int out : outputs) {
     auto ep = endpoints_.find(out);
     if (ep != endpoints_.end()) ep->second->receive(frame);
-    else farEnd_[out].push_back(frame);
+    else if (auto& q = farEnd_[out]; q.push_back(frame), q.size() > kFarEndFrames)
+      q.pop_front();  // nobody takes them: keep the most recent
   }
   return int(outputs.size());
 }
@@ -173,6 +176,8 @@ Board& Board::instance() {
     auto* b = new Board();  // lives for the whole process
     b->startControl();
     attachToLoop(*b);
+    // The socket goes with the process (the board itself outlives exit).
+    std::atexit([] { instance().stopControl(); });
     return b;
   }();
   return *board;
@@ -199,11 +204,7 @@ Board::Board() {
 
 Board::~Board() {
   while (!sessions_.empty()) closeSession(sessions_.begin()->first);
-  for (auto& c : clients_) ::close(c.fd);
-  if (listen_ >= 0) {
-    ::close(listen_);
-    ::unlink(controlPath_.c_str());
-  }
+  stopControl();
   if (epoll_ >= 0) ::close(epoll_);
 }
 

@@ -208,10 +208,19 @@ class Board : public ::Board::Backend {
   std::string execute(const std::string& line);
   // The control socket's path ("" when it could not be made).
   const std::string& controlPath() const { return controlPath_; }
-  // Opens the control socket under the root folder (done by instance()).
+  // Opens the control socket under the root folder (done by instance()),
+  // owner-only whatever the umask; stopControl() closes and removes it.
   bool startControl();
+  void stopControl();
+  // When accepting fails (e.g. no descriptor left) the socket is paused:
+  // not watched until resumeControl(), which the loop calls a second later.
+  void pauseControl();
+  void resumeControl();
+  bool controlPaused() const { return acceptPaused_; }
   // How "clock <ms>" advances the daemon's loop clock.
   void setClockHook(std::function<void(unsigned)> hook) { clockHook_ = std::move(hook); }
+  // How a paused control socket asks to be resumed later.
+  void setRetryHook(std::function<void()> hook) { retryHook_ = std::move(hook); }
 
  private:
   struct Failure {
@@ -249,6 +258,10 @@ class Board : public ::Board::Backend {
   std::string controlPath_;
   std::vector<Client> clients_;
   std::function<void(unsigned)> clockHook_;
+  std::function<void()> retryHook_;
+  bool acceptPaused_ = false;
+  bool acceptFailing_ = false;  // logged once until an accept succeeds
+  pid_t controlOwner_ = 0;      // a forked child never removes the socket
 };
 
 // Hooks the board into the daemon's event loop (pump() on readiness, the
@@ -258,5 +271,9 @@ void attachToLoop(Board& b);
 // Text helpers of the control protocol.
 std::string hex(const Bytes& b);
 bool parseHex(const std::string& text, Bytes& out);
+// Takes the next argument as a whole number into `out`; false, taking
+// nothing, when it is absent or not a number. A number outside lo..hi is
+// refused: std::invalid_argument "<what> <text> out of range (<lo>..<hi>)".
+bool readNumber(std::istream& args, const char* what, long lo, long hi, long& out);
 
 }  // namespace Sim

@@ -1,5 +1,8 @@
 #include "runtime/config/inifile.h"
 
+#include <cerrno>
+#include <climits>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -45,8 +48,14 @@ bool SubKey::GetBool(bool dflt) const {
 void SubKey::SetBool(bool v) { mValue = v ? "yes" : "no"; }
 
 int SubKey::GetInt(int dflt) const {
-  int v;
-  return std::sscanf(mValue.c_str(), "%d", &v) == 1 ? v : dflt;
+  // Leading blanks, a sign and decimal digits, as "%d" reads them; a number
+  // an int cannot hold gives the default instead of an undefined value.
+  const char* text = mValue.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || errno == ERANGE || v < INT_MIN || v > INT_MAX) return dflt;
+  return static_cast<int>(v);
 }
 
 void SubKey::SetInt(int v) { mValue = std::to_string(v); }

@@ -7,12 +7,15 @@
 //
 // Reader checks one SubSection against a list of expected keys and converts
 // their values into typed variables, reporting problems on a caller's stream.
+#include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <cstring>
 #include <iosfwd>
 #include <map>
 #include <ostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace IniFile {
@@ -279,12 +282,29 @@ class TKeyValue : public KeyValue {
       }
     }
     char* end = nullptr;
-    long v = std::strtol(text, &end, 0);
+    errno = 0;
+    const long v = std::strtol(text, &end, 0);
+    // A number the target cannot hold is refused and not stored: the cast
+    // would wrap, or for an enumeration be undefined.
+    if (errno == ERANGE || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) return false;
+    if (std::is_enum<T>::value && mTable && !inEnumRange(v)) return false;
     *mTarget = static_cast<T>(v);
     return *text != '\0' && end && *end == '\0';
   }
 
  private:
+  // An enumeration holds the values of the smallest bit field that holds all
+  // of its (here: its table's non-negative) values; anything else is refused.
+  bool inEnumRange(long v) const {
+    long mask = 0;
+    for (const Symbol<T>* s = mTable; s->name; ++s) {
+      const long e = static_cast<long>(s->value);
+      if (e < 0) return true;
+      while (mask < e) mask = mask * 2 + 1;
+    }
+    return v >= 0 && (v & ~mask) == 0;
+  }
+
   T* mTarget;
   const char* mName;
   const Symbol<T>* mTable;

@@ -1,6 +1,9 @@
 #include "runtime/daemon/stream_bufs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -118,6 +121,13 @@ void LogFileStreamBuf::open(const struct tm& local) {
   std::string path(mDirectory.size() + std::strlen(name) + 8, '\0');
   std::snprintf(&path[0], path.size(), "%s/%s.log", mDirectory.c_str(), name);
   path.resize(std::strlen(path.c_str()));
+  // Created with mode 0644 whatever the umask; the file buffer then opens
+  // the existing file, which keeps that mode.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::fchmod(fd, 0644);
+    ::close(fd);
+  }
   mFile->open(path.c_str(), std::ios::out | std::ios::trunc);
 }
 

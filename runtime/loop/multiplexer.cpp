@@ -188,25 +188,39 @@ void Multiplexer::unhook(TimerPoolPlugin* p) {
 
 // ----------------------------------------------------------------- phases
 
+// The loop reads the monotonic clock once per timer, deferred call and
+// handler it runs: each reading ends one measurement and starts the next,
+// and the last one of a phase is the loop's "now" for what follows.
+std::uint64_t Multiplexer::reading() {
+  if (reading_valid_) {
+    reading_valid_ = false;
+    return last_reading_;
+  }
+  return Mux::monotonicMicros();
+}
+
 int Multiplexer::timers_schedule() {
-  unsigned int now = Mux::milliseconds();
+  std::uint64_t t = reading();
+  unsigned int now = Mux::millisecondsAt(t);
   while (!timers_.empty()) {
     TimerEvent* head = timers_.first_item();
     if (static_cast<int>(now - head->expiry) < 0) break;
     timers_.remove(head);
     head->queued_ = false;
-    timer_measure_.begin();
     head->fire();
-    timer_measure_.end();
+    const std::uint64_t t1 = Mux::monotonicMicros();
+    timer_measure_.sample(static_cast<unsigned int>(t1 - t));
+    t = t1;
   }
-  execute_dpc();
+  t = run_dpcs(t);
+  last_reading_ = t;
 
   timer_due_ = false;
   if (timers_.empty()) return 0;
   // The deferred calls may have armed timers or moved the clock on: measure
-  // the wait against a fresh reading. A head that is already due is polled
-  // for with a zero timeout, never mistaken for an empty queue.
-  now = Mux::milliseconds();
+  // the wait against the reading taken after them. A head that is already
+  // due is polled for with a zero timeout, never mistaken for an empty queue.
+  now = Mux::millisecondsAt(t);
   int wait = static_cast<int>(timers_.first_item()->expiry - now);
   if (wait <= 0) {
     timer_due_ = true;
@@ -227,11 +241,16 @@ namespace {
 
 class TimerPollGuard : public Multiplexer::TimerPollNotify {
  public:
-  explicit TimerPollGuard(PtrArray<TimerPoolPlugin>& list) : list_(list) { list_.swap(pending_); }
+  // `scratch` is an empty array whose storage the query borrows, so that a
+  // pass allocates nothing.
+  TimerPollGuard(PtrArray<TimerPoolPlugin>& list, PtrArray<TimerPoolPlugin>& scratch)
+      : list_(list), pending_(scratch) {
+    list_.swap(pending_);
+  }
   ~TimerPollGuard() override {
     // Anything not asked (the query ended early) goes back to the loop.
     for (unsigned int i = 0; i < pending_.size(); ++i) list_.push_back(pending_[i]);
-    pending_.free_storage();
+    pending_.clear();
   }
 
   void removeTimerPoolPlugin(TimerPoolPlugin* p) override {
@@ -241,9 +260,9 @@ class TimerPollGuard : public Multiplexer::TimerPollNotify {
 
   int query(bool& due) {
     int best = kNoDeadline;
-    while (!pending_.empty()) {
-      TimerPoolPlugin* p = pending_[0];
-      pending_.erase(0);
+    for (unsigned int i = 0; i < pending_.size(); ++i) {
+      TimerPoolPlugin* p = pending_[i];
+      pending_.erase(i--);
       list_.push_back(p);
       int w = p->wait();
       if (w >= 0 && w < best) best = w;
@@ -254,31 +273,37 @@ class TimerPollGuard : public Multiplexer::TimerPollNotify {
 
  private:
   PtrArray<TimerPoolPlugin>& list_;
-  PtrArray<TimerPoolPlugin> pending_;
+  PtrArray<TimerPoolPlugin>& pending_;
 };
 
 }  // namespace
 
 int Multiplexer::timerPoll_schedule() {
-  TimerPollGuard guard(plugins_);
+  TimerPollGuard guard(plugins_, plugin_scratch_);
   query_ = &guard;
   int best = guard.query(plugin_due_);
   query_ = nullptr;
   return best;
 }
 
-void Multiplexer::execute_dpc() {
+void Multiplexer::execute_dpc() { run_dpcs(Mux::monotonicMicros()); }
+
+std::uint64_t Multiplexer::run_dpcs(std::uint64_t t) {
   bool outer = !in_dpc_phase_;
   in_dpc_phase_ = true;
   running_dpc_.assign(pending_dpc_);
-  while (!running_dpc_.empty()) {
-    Dpc* d = running_dpc_[0];
-    running_dpc_.erase(0);
-    dpc_measure_.begin();
+  // Taken from the front by index: erasing the first entry would move the
+  // rest on every call.
+  for (unsigned int i = 0; i < running_dpc_.size(); ++i) {
+    Dpc* d = running_dpc_[i];
+    running_dpc_.erase(i--);
     d->Invoke();
-    dpc_measure_.end();
+    const std::uint64_t t1 = Mux::monotonicMicros();
+    dpc_measure_.sample(static_cast<unsigned int>(t1 - t));
+    t = t1;
   }
   if (outer) in_dpc_phase_ = false;
+  return t;
 }
 
 // ------------------------------------------------------------------ run
@@ -328,9 +353,13 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
   }
   if (!live_clock) Mux::mux_settimeofday();
   int wd_accum = 0;
+  reading_valid_ = false;
 
   while (!stop_) {
     int timer_wait = timers_schedule();
+    // The deferred calls before the poll follow at once: they start from
+    // the timer phase's last reading.
+    reading_valid_ = true;
     bool timer_deadline = timer_wait >= 1 || timer_due_;
     int plug_wait = timerPoll_schedule();
     bool plug_deadline = (plug_wait >= 1 && plug_wait != kNoDeadline) || plugin_due_;
@@ -361,12 +390,12 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (wd_fd_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
 
     dpc_fresh_ = false;
-    execute_dpc();
+    const std::uint64_t t = run_dpcs(reading());
     // A deferred call of this phase may have armed an earlier timer or
     // activated a one-shot call: do not sleep past it.
     if (dpc_fresh_) timeout = 0;
     if (!timers_.empty() && timeout != 0) {
-      int w = static_cast<int>(timers_.first_item()->expiry - Mux::milliseconds());
+      int w = static_cast<int>(timers_.first_item()->expiry - Mux::millisecondsAt(t));
       if (w < 0) w = 0;
       if (timeout < 0 || w < timeout) timeout = w;
     }
@@ -398,18 +427,24 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     // Entries belong to this poll only.
     for (unsigned int k = 0; k < table_size_; ++k) table_owner_[k] = nullptr;
 
+    std::uint64_t t0 = Mux::monotonicMicros();
     while (!stop_ && !active_.empty()) {
       EventHandler* h = active_.remove_from_head();
       served_.insert_to_tail(h);
-      event_measure_.begin();
       h->svc_event();
-      event_measure_.end();
+      const std::uint64_t t1 = Mux::monotonicMicros();
+      event_measure_.sample(static_cast<unsigned int>(t1 - t0));
+      t0 = t1;
     }
+    // The next pass starts from this reading.
+    last_reading_ = t0;
+    reading_valid_ = true;
     active_.merge(served_);
     // Handlers not served because the loop was stopped stay polled.
     while (EventHandler* h = served_.remove_from_head()) active_.insert_to_tail(h);
   }
 
+  reading_valid_ = false;
   std::clog << "Mux: terminating..." << std::endl;
   if (wd_fd_ >= 0) {
     if (::write(wd_fd_, "STOP", 4) != 4) {

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -147,6 +148,7 @@ class Multiplexer {
   Measure event_measure_;
   Measure timer_measure_;
   PtrArray<TimerPoolPlugin> plugins_;
+  PtrArray<TimerPoolPlugin> plugin_scratch_;
   TimerPollNotify* query_ = nullptr;
   int wd_fd_ = -1;
   int last_timeout_ = -1;
@@ -154,8 +156,14 @@ class Multiplexer {
   bool plugin_due_ = false;
   bool in_dpc_phase_ = false;
   bool dpc_fresh_ = false;
+  bool reading_valid_ = false;
+  std::uint64_t last_reading_ = 0;
 
   void resize_table(unsigned int n);
+  // The last clock reading when it is still current, else a new one.
+  std::uint64_t reading();
+  // Runs the deferred calls from the reading t; gives the last reading.
+  std::uint64_t run_dpcs(std::uint64_t t);
 };
 
 extern Multiplexer multiplexer;

@@ -10,7 +10,10 @@
 //
 // Arming an armed Timer replaces the pending call; reset() or destruction
 // cancels it. The callback may re-arm, reset or destroy its Timer or owner.
+// Arming never allocates: the Timer holds its queue entry.
 // Periods must not exceed 7200000 ms.
+#include <cstddef>
+#include <cstring>
 #include <type_traits>
 
 #include "runtime/loop/dual_list.h"
@@ -32,6 +35,8 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   // Signed 32-bit difference of the expiries (negative: this one is earlier).
   int compare(const TimerEvent* other) const { return static_cast<int>(expiry - other->expiry); }
 
+  bool queued() const { return queued_; }
+
   unsigned int expiry = 0;
 
  private:
@@ -39,104 +44,81 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   bool queued_ = false;
 };
 
+// A Timer holds its one queue entry itself: arming (re-arming included)
+// stores the call in place and (re)queues the entry, without allocating.
 class Timer {
  public:
-  Timer() = default;
+  Timer() : entry_(this) {}
   ~Timer() { reset(); }
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
 
   // T is taken from the method, so a derived object may arm a base's method.
   template <class T>
-  void set(unsigned int ms, void (T::*method)(), typename std::common_type<T>::type* obj);
+  void set(unsigned int ms, void (T::*method)(), typename std::common_type<T>::type* obj) {
+    arm(ms, &call1<T>, obj, &method, sizeof method);
+  }
   template <class T>
-  void set(unsigned int ms, void (T::*method)(Timer*), typename std::common_type<T>::type* obj);
+  void set(unsigned int ms, void (T::*method)(Timer*), typename std::common_type<T>::type* obj) {
+    arm(ms, &call2<T>, obj, &method, sizeof method);
+  }
 
   void reset();
-  bool is_running() const { return event_ != nullptr; }
-  // Gives up the owned event without destroying it (used by firing events).
-  TimerEvent* Unbind() {
-    TimerEvent* e = event_;
-    event_ = nullptr;
-    return e;
-  }
+  // True from arming until the call starts (false inside the callback
+  // until it re-arms).
+  bool is_running() const;
   // Remaining milliseconds until the pending call (0 when idle or due).
   unsigned int remaining() const;
 
  private:
-  void own(TimerEvent* ev) {
-    TimerEvent* old = event_;
-    event_ = ev;
-    delete old;
+  // Room for any pointer to member function (two words in the usual ABIs).
+  typedef unsigned char MethodBytes[2 * sizeof(void*)];
+  typedef void (*Thunk)(void* obj, const MethodBytes& method, Timer* timer);
+
+  class Entry : public TimerEvent {
+   public:
+    explicit Entry(Timer* owner) : owner_(owner) {}
+    void fire() override { owner_->fire(); }
+
+   private:
+    Timer* owner_;
+  };
+
+  template <class T>
+  static void call1(void* obj, const MethodBytes& m, Timer*) {
+    void (T::*method)();
+    std::memcpy(&method, m, sizeof method);
+    (static_cast<T*>(obj)->*method)();
   }
-  TimerEvent* event_ = nullptr;
+  template <class T>
+  static void call2(void* obj, const MethodBytes& m, Timer* t) {
+    void (T::*method)(Timer*);
+    std::memcpy(&method, m, sizeof method);
+    (static_cast<T*>(obj)->*method)(t);
+  }
+
+  void arm(unsigned int ms, Thunk thunk, void* obj, const void* method, std::size_t size);
+  void fire();
+
+  Entry entry_;
+  Thunk thunk_ = nullptr;
+  void* obj_ = nullptr;
+  MethodBytes method_ = {};
 };
 
-template <class T>
-class ObjTimerEvent1 : public TimerEvent {
- public:
-  typedef void (T::*Method)();
-  ObjTimerEvent1(Timer* timer, Method m, T* obj, unsigned int ms) : timer_(timer), method_(m), obj_(obj) {
-    schedule(ms);
-  }
-  void fire() override {
-    timer_->Unbind();
-    (obj_->*method_)();
-    delete this;
-  }
-
- private:
-  Timer* timer_;
-  Method method_;
-  T* obj_;
-};
-
-template <class T>
-class ObjTimerEvent2 : public TimerEvent {
- public:
-  typedef void (T::*Method)(Timer*);
-  ObjTimerEvent2(Timer* timer, Method m, T* obj, unsigned int ms) : timer_(timer), method_(m), obj_(obj) {
-    schedule(ms);
-  }
-  void fire() override {
-    Timer* t = timer_;
-    t->Unbind();
-    (obj_->*method_)(t);
-    delete this;
-  }
-
- private:
-  Timer* timer_;
-  Method method_;
-  T* obj_;
-};
-
-// A plain-function timer event, queued on construction; the arming Timer
-// may be null, in which case the event is owned by the queue and deletes
-// itself after firing.
+// A plain-function timer event, queued on construction, owned by the
+// queue: it deletes itself after firing.
 class SimpleTimerEvent1 : public TimerEvent {
  public:
-  SimpleTimerEvent1(Timer* timer, void (*fn)(), unsigned int ms) : timer_(timer), fn_(fn) { schedule(ms); }
+  SimpleTimerEvent1(void (*fn)(), unsigned int ms) : fn_(fn) { schedule(ms); }
   void fire() override {
-    if (timer_) timer_->Unbind();
     fn_();
     delete this;
   }
 
  private:
-  Timer* timer_;
   void (*fn_)();
 };
-
-template <class T>
-void Timer::set(unsigned int ms, void (T::*method)(), typename std::common_type<T>::type* obj) {
-  own(new ObjTimerEvent1<T>(this, method, obj, ms));
-}
-
-template <class T>
-void Timer::set(unsigned int ms, void (T::*method)(Timer*), typename std::common_type<T>::type* obj) {
-  own(new ObjTimerEvent2<T>(this, method, obj, ms));
-}
 
 // A constant {method, period} record of a client class:
 //   static const TimerSpec<Slot> TUpdatespec;   // {&Slot::OnUpdateTimer, 3000}

@@ -53,6 +53,12 @@ unsigned int milliseconds() {
 
 unsigned int microseconds() { return static_cast<unsigned int>(monotonic_us_live()); }
 
+std::uint64_t monotonicMicros() { return monotonic_us_live(); }
+
+unsigned int millisecondsAt(std::uint64_t micros) {
+  return static_cast<unsigned int>((g_mono_cached ? g_mono_us : micros) / 1000u + g_offset_ms);
+}
+
 void advanceClock(unsigned int ms) { g_offset_ms += ms; }
 
 std::uint64_t clockOffset() { return g_offset_ms; }

@@ -42,6 +42,13 @@ int gettimeval(timeval& tv);
 unsigned int milliseconds();
 // Monotonic microseconds, low 32 bits (timing measurements).
 unsigned int microseconds();
+// One live reading of the monotonic clock, full microseconds. The loop
+// takes one per handler and derives both its timing measurements and its
+// own time (millisecondsAt) from it.
+std::uint64_t monotonicMicros();
+// The loop's clock at such a reading: its milliseconds plus the drive
+// offset, or the cached instant while the clock is cached.
+unsigned int millisecondsAt(std::uint64_t micros);
 
 // Moves the loop's clock forward by ms (cumulative). Due timers fire on the
 // loop's next pass.

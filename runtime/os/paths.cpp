@@ -1,5 +1,8 @@
 #include "runtime/os/paths.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace RootPath {
@@ -27,6 +30,27 @@ void reload() { storage() = readRoot(); }
 std::string resolve(const std::string& absolute) {
   if (absolute.empty() || absolute[0] != '/') return absolute;
   return storage() + absolute;
+}
+
+std::string resolveOutside(const std::string& name) {
+  if (name.size() < 2 || name[0] != '/' || name.find('\0') != std::string::npos) return "";
+  // Every component between two slashes (or after the last) is a plain name.
+  for (std::size_t start = 1; start <= name.size();) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return "";
+    start = end + 1;
+  }
+  return storage() + name;
+}
+
+std::string resolveProgram(const std::string& name) {
+  std::string path = resolveOutside(name);
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(path.c_str(), X_OK) != 0)
+    return "";
+  return path;
 }
 
 }  // namespace RootPath

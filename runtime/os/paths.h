@@ -14,7 +14,17 @@ const std::string& root();
 void reload();
 
 // Prefixes an absolute path with the root folder; relative paths are
-// returned unchanged.
+// returned unchanged. Only for names the daemon makes itself.
 std::string resolve(const std::string& absolute);
+
+// A name that comes from outside (a controller, a peer): accepted only as an
+// absolute path without "." or ".." components, empty components or NUL, so
+// that once under the root it cannot lead out of it. Returns the resolved
+// path, or "" when the name is refused.
+std::string resolveOutside(const std::string& name);
+
+// As resolveOutside, and the result must name an existing regular file the
+// daemon may execute; "" otherwise.
+std::string resolveProgram(const std::string& name);
 
 }  // namespace RootPath

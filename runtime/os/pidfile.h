@@ -1,6 +1,7 @@
 #pragma once
 // The pid file guard: "/var/run/<name>.pid" (through RootPath) holds the
-// decimal process id without a line end while the guard lives.
+// decimal process id without a line end while the guard lives; its mode
+// is 0644 whatever the umask.
 #include <string>
 
 namespace Linux {

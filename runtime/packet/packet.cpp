@@ -8,57 +8,50 @@
 
 // ------------------------------------------------------------------ pool
 
-template <class T, unsigned int N, class Lock>
-typename List_allocator<T, N, Lock>::List_storage* List_allocator<T, N, Lock>::blocks = nullptr;
-template <class T, unsigned int N, class Lock>
-F_dual_list<typename List_allocator<T, N, Lock>::List_storage> List_allocator<T, N, Lock>::free_list;
-template <class T, unsigned int N, class Lock>
-Lock List_allocator<T, N, Lock>::crit_section;
-template <class T, unsigned int N, class Lock>
-bool List_allocator<T, N, Lock>::initialised = false;
-
 namespace {
-// Static storage for the cells: zero-initialised, no constructor to order.
-PacketPool::List_storage packet_cells[packet_max_count];
+// Raw static storage for the cells: no constructor runs over it at start-up,
+// and a cell is built in place when it is first handed out, so untouched
+// cells cost no resident memory.
+alignas(PacketPool::List_storage) unsigned char packet_cells[sizeof(PacketPool::List_storage) * packet_max_count];
 }  // namespace
 
 template <class T, unsigned int N, class Lock>
-void List_allocator<T, N, Lock>::init() {
-  if (initialised) return;
-  blocks = packet_cells;
-  free_list.init(blocks, N);
-  initialised = true;
+typename List_allocator<T, N, Lock>::List_storage* List_allocator<T, N, Lock>::blocks() {
+  return reinterpret_cast<List_storage*>(packet_cells);
 }
+template <class T, unsigned int N, class Lock>
+F_dual_list<typename List_allocator<T, N, Lock>::List_storage> List_allocator<T, N, Lock>::free_list;
+template <class T, unsigned int N, class Lock>
+unsigned int List_allocator<T, N, Lock>::fresh = 0;
+template <class T, unsigned int N, class Lock>
+Lock List_allocator<T, N, Lock>::crit_section;
 
 template <class T, unsigned int N, class Lock>
 T* List_allocator<T, N, Lock>::allocate() {
-  init();
   crit_section.lock();
   List_storage* cell = free_list.remove_from_head();
+  if (!cell && fresh < N) cell = new (&blocks()[fresh++]) List_storage;
   crit_section.unlock();
   return cell ? reinterpret_cast<T*>(cell->object) : nullptr;
 }
 
 template <class T, unsigned int N, class Lock>
 void List_allocator<T, N, Lock>::deallocate(T* p) {
-  init();
   int i = index_of(p);
   if (i < 0) return;
   crit_section.lock();
-  free_list.insert_to_tail(&blocks[i]);
+  free_list.insert_to_head(&blocks()[i]);
   crit_section.unlock();
 }
 
 template <class T, unsigned int N, class Lock>
 unsigned int List_allocator<T, N, Lock>::free_count() {
-  init();
-  return free_list.count();
+  return free_list.count() + (N - fresh);
 }
 
 template <class T, unsigned int N, class Lock>
 int List_allocator<T, N, Lock>::index_of(const T* p) {
-  init();
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(blocks);
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(blocks());
   const unsigned char* q = reinterpret_cast<const unsigned char*>(p);
   if (q < b || q >= b + sizeof(List_storage) * N) return -1;
   return static_cast<int>((q - b) / sizeof(List_storage));

@@ -47,10 +47,12 @@ struct Dummy_critical_section {
   void unlock() {}
 };
 
-// The fixed pool: a static array of cells chained on a free list in array
-// order; freed cells go to the tail (first freed, first reused). Built on
-// first use and never torn down, so packets held by static objects of any
-// unit may be released at exit.
+// The fixed pool: a static array of cells. Cells never used yet are handed
+// out in array order by a bump index, so a cell's memory becomes resident
+// only when it is first taken; freed cells go on a free list that is used
+// first, last freed first reused (still warm in the cache). Never torn
+// down, so packets held by static objects of any unit may be released at
+// exit.
 template <class T, unsigned int N, class Lock>
 class List_allocator {
  public:
@@ -63,13 +65,14 @@ class List_allocator {
   static unsigned int free_count();
   // The cell index of an object (tests and diagnostics).
   static int index_of(const T* p);
+  // Cells taken at least once (their memory is resident).
+  static unsigned int touched() { return fresh; }
 
  private:
-  static void init();
-  static List_storage* blocks;
+  static List_storage* blocks();
   static F_dual_list<List_storage> free_list;
+  static unsigned int fresh;  // cells [fresh, N) were never handed out
   static Lock crit_section;
-  static bool initialised;
 };
 
 typedef List_allocator<_Packet, packet_max_count, Dummy_critical_section> PacketPool;

@@ -1,10 +1,13 @@
 #include "runtime/startup/signals.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <iostream>
+#include <sstream>
 
 #include "runtime/log/version.h"
 #include "runtime/loop/multiplexer.h"
@@ -47,10 +50,22 @@ void WriteStatus(std::ostream& out) {
 void CheckDumpStatus() {
   if (!doDumpStatus) return;
   doDumpStatus = 0;
-  std::ofstream out(RootPath::resolve("/var/log/server-status").c_str(), std::ios::out | std::ios::trunc);
-  if (!out.is_open()) {
+  // Mode 0644 whatever the umask: the dump is readable, not writable, by others.
+  const std::string path = RootPath::resolve("/var/log/server-status");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
     std::cerr << "dump status error" << std::endl;
     return;
   }
+  ::fchmod(fd, 0644);
+  std::ostringstream out;
   Startup::WriteStatus(out);
+  const std::string text = out.str();
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
 }

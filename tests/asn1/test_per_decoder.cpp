@@ -170,6 +170,32 @@ TEST(PerDecoderSequences, UnknownAdditionsAreSkipped)
     EXPECT_EQ("ab", static_cast<std::string const&>(dynamic_cast<AbstractString&>(*s.getField(2))));
 }
 
+// A number outside its range, or an open type's value running past its
+// octets, is refused rather than read as some other value.
+TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
+{
+    struct Row {
+        void const* info;
+        char const* octets;
+        bool decodes;
+    } const rows[] = {
+        {&Signed, "a0", true},                     // offset 10: 5
+        {&Signed, "b0", false},                    // offset 11 of -5..5
+        {&Colour, "c0", false},                    // index 3 of 0..2
+        {&INTEGER::theInfo, "00", false},          // no contents octet
+        {&INTEGER::theInfo, "01 ff", true},
+        {&Ext, "98 08 04 04 61 62 00", true},
+        {&Ext, "98 08 02 04 61 62 00", false},     // addition runs past its 2 octets
+        {&Command, "80 03 01 78 40 ee", true},
+        {&Command, "80 02 01 78 40 ee", false},    // alternative runs past its 2 octets
+        {&Command, "80 09 01 78 40 ee", false},    // more octets announced than there are
+    };
+    for (Row const& row : rows) {
+        Value v = make(row.info);
+        EXPECT_EQ(row.decodes, decodeHex(*v, row.octets)) << row.octets;
+    }
+}
+
 TEST(PerDecoderSequences, ExtensionCountLimit)
 {
     Value e = make(&ExtV1);

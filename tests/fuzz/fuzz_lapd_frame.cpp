@@ -1,4 +1,5 @@
 // fuzz-links: links hardware control messages asn1 runtime
+// fuzz-max-len: 2048
 // Frames from the line are untrusted: the frame renderer and the receive
 // paths of the user-side, network-side and BRI network-side links must
 // handle any octets. Input: one selector octet, then frames each preceded

@@ -1,4 +1,5 @@
 // fuzz-links: links hardware control messages asn1 runtime
+// fuzz-max-len: 1024
 // The SS7 level 2 link on arbitrary signal units from the wire, mixed with
 // MSUs from above, channel refusals and local requests chosen by the input.
 // Nothing may crash or overrun a packet buffer, the buffers keep their
@@ -45,14 +46,13 @@ Packet make(const uint8_t* b, size_t n, unsigned head) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::ostringstream sink;
+  // Log lines go nowhere: a stream without a buffer drops what it is given.
   static bool quiet = [] {
-    std::clog.rdbuf(sink.rdbuf());
-    std::cerr.rdbuf(sink.rdbuf());
+    std::clog.rdbuf(nullptr);
+    std::cerr.rdbuf(nullptr);
     return true;
   }();
   (void)quiet;
-  sink.str("");
   if (size == 0) return 0;
 
   const unsigned free_before = PacketPool::free_count();

@@ -1,4 +1,5 @@
 // fuzz-links: radio slots links hardware control messages asn1 runtime
+// fuzz-max-len: 2048
 // Radio packets and station frames from the outside: the signalling packet
 // decoder and the radio state, the register-protocol channel in both roles
 // and the station driver take arbitrary bytes without crashing, reading or

@@ -1,4 +1,5 @@
 // fuzz-links: radiolink messages asn1 runtime
+// fuzz-max-len: 1024
 // Bytes from a serial radio line are untrusted. The input is fed, in
 // slices whose sizes the input chooses, to a channel of each mode; every
 // record that comes out is dumped and turned into a VORKGW packet, and every

@@ -101,13 +101,20 @@ TEST_F(CasTest, FailuresTravelAsTheResultInRx) {
   EXPECT_TRUE(e1->casOpen(1));  // still open
 }
 
-TEST_F(CasTest, DriverReportsBecomeSignalsOnlyAsWholeRecords) {
+TEST_F(CasTest, DriverReportsAreReadARecordAtATimeAndAHangUpLetsTheDeviceGo) {
   EXPECT_EQ(1, cas().inject(2, 7, 0x0D, 0x05));
   EXPECT_EQ((Lines{"cas 2 7 13 5"}), e1test::CasTrace(bench->Receive(1)));
-  cas().deliverRaw(Sim::Bytes{0, 0, 0, 2, 0, 0, 0, 7, 0x0D});
-  cas().deliverRaw(Sim::Bytes(13, 1));
-  cas().inject(3, 30, 0xF0, 0x81);  // bits are unsigned bytes
-  EXPECT_EQ((Lines{"cas 3 30 240 129"}), e1test::CasTrace(bench->Take(50)));
+  cas().deliverRaw(Sim::Bytes{0, 0, 0, 2, 0, 0, 0, 7, 0x0D});             // short: dropped
+  cas().deliverRaw(Sim::Bytes{0, 0, 0, 1, 0, 0, 0, 9, 3, 4, 0, 0, 0xEE});  // one read takes 12 bytes
+  cas().inject(3, 30, 0xF0, 0x81);                                          // bits are unsigned bytes
+  EXPECT_EQ((Lines{"cas 1 9 3 4", "cas 3 30 240 129"}), e1test::CasTrace(bench->Receive(2)));
+
+  sim().endSession(*sim().sessionOf(e1->casFd()));
+  EXPECT_TRUE(bench->loop.RunUntil([&] { return e1->casFd() < 0; }));
+  EXPECT_EQ((Lines{"success"}), Run(Get, 2, 7));  // opens it again
+  ASSERT_GE(e1->casFd(), 0);
+  EXPECT_EQ(1, cas().inject(2, 7, 1, 2));
+  EXPECT_EQ((Lines{"cas 2 7 1 2"}), e1test::CasTrace(bench->Receive(1)));
 }
 
 TEST_F(CasTest, SetSendsFourBitsAndGetReportsWhatTheDriverHolds) {

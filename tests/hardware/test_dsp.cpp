@@ -57,6 +57,8 @@ TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) 
                        "DSPROC_ENABLE SD done: timeslot=11 id=2\n"
                        "DSPROC_ENABLE MUTE done: timeslot=10 id=3\n");
   EXPECT_EQ(sim().execute("dsp-state"), "10 functions vad=1 mute-rx=3\n11 functions sd=2\nok\n");
+  ASSERT_TRUE(svc.enableMute(a, false, false));  // both directions off, id 0
+  EXPECT_EQ(sim().log().back().text(), "/dev/dsp 0x400c6403 10 0 12 -> 0");
 
   // Injected from outside, with the ids the simulator saw.
   EXPECT_EQ(sim().execute("dsp-vad 10 1 1 0"), "delivered 1\nok\n");

@@ -89,6 +89,17 @@ TEST_F(TonecCadence, ThreeDigitsPlayToneAndPauseOf70msThenSwitchOff) {
   EXPECT_EQ(r.completions, 1);
 }
 
+TEST_F(TonecCadence, ANewListDuringASendingIsTakenAtTheNextPauseEnd) {
+  Receiver r(14);
+  r.translateDTMF(digits("123"));
+  clock.advance(30);
+  r.translateDTMF(digits("9"));
+  clock.advance(300);
+  EXPECT_EQ(text(steps(14)), "0:697/1209/16384/16384 70:1000/1000/0/0 140:852/1477/16384/16384 "
+                             "210:1000/1000/0/0 280:0/0/0/0 ");
+  EXPECT_EQ(r.completions, 1);
+}
+
 TEST_F(TonecCadence, OversizedDurationsAreCutToTheLongestTimer) {
   Receiver r(4);
   LGCP::TranslateDtmfParams p = digits("1");

@@ -50,6 +50,17 @@ class E1CtlTest : public SimTest::Fixture {
   std::unique_ptr<e1test::Bench> bench;
 };
 
+TEST_F(E1CtlTest, EachCounterComesFromItsOwnWordOfTheStatusRecord) {
+  maint().trunk(1) = {Sim::MaintenanceDevice::Ais, 11, 22, 33, 44, 55};
+  ASSERT_TRUE(bench->Connect());
+  std::vector<Trunk> t = Trunks(bench->Receive(4), 0);
+  ASSERT_EQ(4u, t.size());
+  const Trunk& k = t[1];
+  EXPECT_EQ((std::vector<int>{1, int(ACP::TrunkState::ais), 11, 22, 33, 44, 55, 0}),
+            (std::vector<int>{k.trunk, k.state, k.slips, k.lossBF, k.lossCarrier, k.lossAIS, k.lossRAI, k.type}));
+  EXPECT_FALSE(k.clockMaster);
+}
+
 TEST_F(E1CtlTest, AFailingTrunkIsLoggedAndLeftOut) {
   maint().setFailing(2, EIO);
   ctltest::Capture err(std::cerr);

@@ -2,7 +2,9 @@
 // log, the TDM fabric, controller channels and the control socket.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "hardware/sim/mcc.h"
 #include "runtime/os/clock.h"
 #include "sim_env.h"
+#include "test_dsp_support.h"
 
 namespace R = Board::Req;
 using Sim::Bytes;
@@ -120,6 +123,99 @@ TEST_F(SimBoard, ControlCommands) {
   EXPECT_EQ(sim().execute("eof 77").rfind("error: no controller channel", 0), 0u);
   EXPECT_EQ(sim().execute("drive x").rfind("error: ", 0), 0u);
   EXPECT_NE(sim().execute("help").find("xpoints"), std::string::npos);
+}
+
+// Counts from the control socket are bounded: one row per command, the
+// error line it must get (and it must get it at once).
+TEST_F(SimBoard, CountsOutOfRangeAreRefusedWithAClearLine) {
+  const struct {
+    const char* line;
+    const char* reply;
+  } rows[] = {
+      {"modems 100000000", "error: count 100000000 out of range (0..256)\n"},
+      {"modems 2 2147483647", "error: timeslot 2147483647 out of range (0..65535)\n"},
+      {"modems -1", "error: count -1 out of range (0..256)\n"},
+      {"mixer-unit 0 2000000000 64", "error: channels 2000000000 out of range (0..4096)\n"},
+      {"mixer-unit 144115188075855872 32 64", "error: unit 144115188075855872 out of range (0..255)\n"},
+      {"mixer-unit 0 32 64 2147483647", "error: timeslot 2147483647 out of range (0..65535)\n"},
+      {"mcc-capacity 1 1 2147483647", "error: transparent 2147483647 out of range (0..4096)\n"},
+      {"mcc-next 2147483647", "error: channel 2147483647 out of range (0..65535)\n"},
+      {"voice-caps 1 2 3 99999999999", "error: g711mcc 99999999999 out of range (0..4096)\n"},
+      {"clock 4294967296", "error: ms 4294967296 out of range (0..86400000)\n"},
+      {"clock 99999999999999999999", "error: ms 99999999999999999999 out of range (0..86400000)\n"},
+      {"fail /dev/hal any 5 -1", "error: count -1 out of range (1..1000000000)\n"},
+      {"fail /dev/hal any 0", "error: errno 0 out of range (1..4095)\n"},
+      {"drive 2147483648 1", "error: channel 2147483648 out of range (0..65535)\n"},
+      {"spi 256 1", "error: channel 256 out of range (0..255)\n"},
+      {"modems 2 100", "0 ts 100 free\n1 ts 101 free\nok\n"},
+      {"mixer-unit 3 8 16", "ok\n"},
+      {"mcc-capacity 0x10 0 4096", "ok\n"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(sim().execute(r.line), r.reply) << r.line;
+  EXPECT_EQ(sim().execute("mixer-units"), "0 32 64 512\n1 32 64 576\n3 8 16 704\nok\n");
+  EXPECT_EQ(sim().execute("mcc-capacity"), "16 0 4096\nok\n");
+}
+
+TEST_F(SimBoard, ControlSocketIsTheOwnersOnlyAndGoesAway) {
+  const mode_t old = ::umask(0);
+  sim().stopControl();
+  const std::string path = SimTest::root() + "/run/tessarod-sim.sock";
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  ASSERT_TRUE(sim().startControl());
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// With no descriptor left a pending client can not be taken: the socket is
+// set aside (logged once) instead of keeping the loop busy, and the client
+// is served once the loop's clock has moved on a second.
+TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, sim().controlPath().c_str(), sizeof a.sun_path - 1);
+  int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  fds_.push_back(client);
+
+  // Sanitizer checks need descriptors of their own: everything the
+  // failure path does runs once here first.
+  DspTest::FrozenClock clock;
+  DspTest::LogCapture cap;
+  std::cerr << "" << std::strerror(EMFILE) << "" << std::endl;
+  cap.clear();
+  sim().pauseControl();
+  sim().resumeControl();
+  rlimit was{};
+  ::getrlimit(RLIMIT_NOFILE, &was);
+  std::vector<int> filler;
+  for (int fd; (fd = ::dup(client)) >= 0;) filler.push_back(fd);
+  const int highest = filler.empty() ? client : filler.back();
+  for (int fd : filler) ::close(fd);
+  rlimit low = was;
+  low.rlim_cur = rlim_t(highest) + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  // Closed above only to be able to lower the limit; taken again here.
+  filler.clear();
+  for (int fd; (fd = ::dup(client)) >= 0;) filler.push_back(fd);
+
+  for (int pass = 0; pass < 3; ++pass) sim().pump();
+  EXPECT_TRUE(sim().controlPaused());
+  EXPECT_EQ(DspTest::pollNow(sim().pollFd()), 0);  // nothing left to spin on
+  EXPECT_EQ(cap.err(), "sim: control socket: accept failed: Too many open files; retrying in 1 s\n");
+
+  for (int fd : filler) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &was);
+  clock.advance(999);
+  EXPECT_TRUE(sim().controlPaused());
+  clock.advance(1);
+  EXPECT_FALSE(sim().controlPaused());
+  ASSERT_EQ(::send(client, "mcc-capacity\n", 13, MSG_NOSIGNAL), 13);
+  for (int pass = 0; pass < 3 && DspTest::pollNow(client) == 0; ++pass) sim().pump();
+  char buf[64] = {};
+  EXPECT_EQ(std::string(buf, std::size_t(::recv(client, buf, sizeof buf, MSG_DONTWAIT))), "32 16 32\nok\n");
 }
 
 TEST_F(SimBoard, AbsentDevicesAndInjectedFailures) {

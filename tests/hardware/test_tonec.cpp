@@ -41,6 +41,11 @@ class TonecService : public SimTest::Fixture {
   void serve(TonecReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
 };
 
+TEST(DetectorIds, CountUpAndSkipZeroWhenTheyWrap) {
+  const uint32_t rows[][2] = {{0, 1}, {1, 2}, {0x7FFFFFFF, 0x80000000}, {0xFFFFFFFE, 0xFFFFFFFF}, {0xFFFFFFFF, 1}};
+  for (const auto& r : rows) EXPECT_EQ(Hardware::NextDetectorId(r[0]), r[1]) << r[0];
+}
+
 TEST_F(TonecService, EnableOnTimeslot12GivesId1AndItsDigitArrives) {
   TonecReceiverService svc;
   Receiver r(12);

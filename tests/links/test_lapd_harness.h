@@ -1,15 +1,24 @@
 #pragma once
-// Shared helpers of the LAPD tests: a transmit channel that records frames,
+// Shared helpers of the link tests: a transmit channel that records frames,
 // a protocol stack owner that records what a link reports upward, and a
-// way to let the loop's timers fire without waiting.
+// loop clock that only moves when the test moves it.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <fstream>
+#include <sstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "control/protocol.h"
 #include "hardware/hdlc.h"
+#include "runtime/loop/dpc.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
@@ -40,21 +49,28 @@ inline std::string hex(const Bytes& b) {
 }
 
 // The link's HDLC channel: keeps every frame handed to it.
+// `accept` frames are taken before it refuses (negative: no limit).
 class Channel : public GenericHDLC {
  public:
   bool hdlc_transmit(Packet& p) override {
-    if (refuse) return false;
+    if (accept == 0) return false;
+    if (accept > 0) --accept;
     sent.push_back(bytes(p));
     return true;
   }
   bool is_open() const override { return true; }
-  bool is_ready() const override { return !refuse; }
+  bool is_ready() const override { return accept != 0; }
   Bytes pop() {
+    if (sent.empty()) {
+      ADD_FAILURE() << "no frame sent";
+      return {};
+    }
     Bytes b = sent.front();
     sent.pop_front();
     return b;
   }
-  bool refuse = false;
+  std::vector<Bytes> frames() const { return std::vector<Bytes>(sent.begin(), sent.end()); }
+  int accept = -1;
   std::deque<Bytes> sent;
 };
 
@@ -86,15 +102,61 @@ class Owner : public ProtocolsFamily {
   std::deque<Bytes> down;
 };
 
-// Moves the loop's clock forward and lets every timer that became due fire.
+// Holds the loop's clock still while alive: timers fire only when elapse()
+// moves it, however slowly the machine runs.
+class FrozenClock {
+ public:
+  FrozenClock() { Mux::mux_settimeofday(); }
+  ~FrozenClock() { Mux::mux_cleartimeofday(); }
+};
+
+// Moves the loop's clock forward and lets every timer that became due fire,
+// in one pass of the loop.
 inline void elapse(unsigned ms) {
-  struct Stop {
-    void fire() { multiplexer.terminate(); }
-  } stop;
   Mux::advanceClock(ms);
-  Timer t;
-  t.set(1, &Stop::fire, &stop);
+  Dpc stop;
+  stop.Bind(+[] { multiplexer.terminate(); });
+  stop.Activate();
   multiplexer.run(false, true);
+}
+
+// Dissects frames with tshark (a capture of the given link type made by
+// text2pcap): one line per frame, the fields separated by '|'. The tools are
+// part of the test dependencies: their absence fails the test.
+inline std::vector<std::string> dissect(const std::vector<Bytes>& frames, int linktype, const std::string& fields) {
+  if (std::system("command -v tshark >/dev/null 2>&1 && command -v text2pcap >/dev/null 2>&1") != 0) {
+    ADD_FAILURE() << "tshark or text2pcap missing (scripts/deps.sh installs them)";
+    return {};
+  }
+  char tmpl[] = "/tmp/tsd-links-XXXXXX";
+  const char* dir = ::mkdtemp(tmpl);
+  if (!dir) return {};
+  std::string d = dir;
+  {
+    std::ofstream txt(d + "/frames.txt");
+    for (const Bytes& f : frames) {
+      char b[4];
+      txt << "0000";
+      for (uint8_t x : f) {
+        std::snprintf(b, sizeof b, " %02x", x);
+        txt << b;
+      }
+      txt << "\n\n";
+    }
+  }
+  std::string cmd = "text2pcap -q -l " + std::to_string(linktype) + " " + d + "/frames.txt " + d +
+                    "/frames.pcap >/dev/null 2>&1 && tshark -r " + d + "/frames.pcap -T fields -E separator='|' " +
+                    fields + " 2>/dev/null; rm -rf '" + d + "'";
+  std::string out;
+  if (FILE* f = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, f)) out += buf;
+    ::pclose(f);
+  }
+  std::istringstream lines(out);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  return rows;
 }
 
 }  // namespace LapdTest

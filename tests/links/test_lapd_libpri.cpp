@@ -1,6 +1,6 @@
-// The user-side link against libpri's network side as an independent far
-// end, over a socket pair. libpri is loaded at run time; without it the
-// tests are skipped.
+// Our link against libpri as an independent far end, over a socket pair.
+// libpri is loaded at run time; it is a test dependency, so its absence
+// fails the tests.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #if __has_include(<libpri.h>)
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "links/lapd.h"
 #include "test_lapd_harness.h"
@@ -19,32 +20,33 @@
 using namespace LapdTest;
 
 #ifndef TSD_HAVE_LIBPRI
-TEST(LapdLibpri, FarEndEstablishesAndAnswersACall) { GTEST_SKIP() << "libpri-dev not installed"; }
+TEST(LapdLibpri, FarEndEstablishesAndAnswersACall) { FAIL() << "libpri-dev missing (scripts/deps.sh installs it)"; }
 #else
 namespace {
 
+// libpri's functions, found at run time.
 struct Pri {
-  void* lib = nullptr;
-  struct pri* (*pri_new)(int, int, int) = nullptr;
-  pri_event* (*check_event)(struct pri*) = nullptr;
-  int (*hangup)(struct pri*, q931_call*, int) = nullptr;
-  int (*proceeding)(struct pri*, q931_call*, int, int) = nullptr;
-  void (*set_message)(void (*)(struct pri*, char*)) = nullptr;
-  void (*set_error)(void (*)(struct pri*, char*)) = nullptr;
+  decltype(&::pri_new) create = nullptr;
+  decltype(&::pri_check_event) check_event = nullptr;
+  decltype(&::pri_hangup) hangup = nullptr;
+  decltype(&::pri_proceeding) proceeding = nullptr;
+  decltype(&::pri_set_message) set_message = nullptr;
+  decltype(&::pri_set_error) set_error = nullptr;
 
   bool load() {
-    for (const char* n : {"libpri.so.1.4", "/usr/lib/libpri.so.1.4", "libpri.so"}) {
-      lib = ::dlopen(n, RTLD_NOW | RTLD_LOCAL);
-      if (lib) break;
-    }
+    void* lib = nullptr;
+    for (const char* n : {"libpri.so.1.4", "/usr/lib/libpri.so.1.4", "libpri.so"})
+      if (!lib) lib = ::dlopen(n, RTLD_NOW | RTLD_LOCAL);
     if (!lib) return false;
-    pri_new = reinterpret_cast<decltype(pri_new)>(::dlsym(lib, "pri_new"));
-    check_event = reinterpret_cast<decltype(check_event)>(::dlsym(lib, "pri_check_event"));
-    hangup = reinterpret_cast<decltype(hangup)>(::dlsym(lib, "pri_hangup"));
-    proceeding = reinterpret_cast<decltype(proceeding)>(::dlsym(lib, "pri_proceeding"));
-    set_message = reinterpret_cast<decltype(set_message)>(::dlsym(lib, "pri_set_message"));
-    set_error = reinterpret_cast<decltype(set_error)>(::dlsym(lib, "pri_set_error"));
-    return pri_new && check_event && hangup && proceeding && set_message && set_error;
+#define TSD_PRI(f, name) f = reinterpret_cast<decltype(f)>(::dlsym(lib, name))
+    TSD_PRI(create, "pri_new");
+    TSD_PRI(check_event, "pri_check_event");
+    TSD_PRI(hangup, "pri_hangup");
+    TSD_PRI(proceeding, "pri_proceeding");
+    TSD_PRI(set_message, "pri_set_message");
+    TSD_PRI(set_error, "pri_set_error");
+#undef TSD_PRI
+    return create && check_event && hangup && proceeding && set_message && set_error;
   }
 };
 
@@ -63,17 +65,28 @@ bool readable(int fd, int ms) {
 class LapdLibpri : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!pri_.load()) GTEST_SKIP() << "libpri not installed";
+    ASSERT_TRUE(pri_.load()) << "libpri missing (scripts/deps.sh installs it)";
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv_), 0);
     pri_.set_message(quiet);
     pri_.set_error(quiet);
   }
+  // A fresh line and owner for the next row.
+  void restart() {
+    TearDown();
+    sv_[0] = sv_[1] = -1;
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv_), 0);
+    owner_ = std::make_unique<Owner>();
+    events_.clear();
+    wire_.clear();
+    ch_.sent.clear();
+    callednum_.clear();
+  }
   // Our link on one side, libpri on the other.
   void start(ISDN::Side::type side) {
     user_ = new ISDN::LAPD(side, 0);
-    owner_.add_protocol_tail(user_);
+    owner_->add_protocol_tail(user_);
     user_->hdlc(&ch_);
-    far_ = pri_.pri_new(sv_[1], side == ISDN::Side::user ? PRI_NETWORK : PRI_CPE, PRI_SWITCH_EUROISDN_E1);
+    far_ = pri_.create(sv_[1], side == ISDN::Side::user ? PRI_NETWORK : PRI_CPE, PRI_SWITCH_EUROISDN_E1);
     ASSERT_NE(far_, nullptr);
     if (controllerCount < 16) controllers[controllerCount++] = far_;
   }
@@ -129,65 +142,62 @@ class LapdLibpri : public ::testing::Test {
   int sv_[2] = {-1, -1};
   struct pri* far_ = nullptr;
   Channel ch_;
-  Owner owner_;
+  std::unique_ptr<Owner> owner_ = std::make_unique<Owner>();
   ISDN::LAPD* user_ = nullptr;
   std::vector<int> events_;
   std::vector<Bytes> wire_, fromFar_;
   std::string callednum_;
 };
 
+// libpri starts the data link with SABME from either side; it answers our
+// SETUP with CALL PROCEEDING and DISCONNECT (cause 17, two-octet call
+// reference), each acknowledged; our release is confirmed by its UA.
 TEST_F(LapdLibpri, FarEndEstablishesAndAnswersACall) {
-  start(ISDN::Side::user);
-  exchange();  // libpri starts the data link with SABME
-  ASSERT_EQ(user_->fullState().state, ISDN::LAPDFullState::MultipleFrameEstablished);
-  EXPECT_TRUE(saw(PRI_EVENT_DCHAN_UP));
-  EXPECT_EQ(owner_.activated, 1);
+  struct Row {
+    ISDN::Side::type side;
+    Bytes setup;
+    std::string called;
+  };
+  const Row rows[] = {
+      {ISDN::Side::user,
+       {0x08, 0x01, 0x01, 0x05,                 // SETUP, call reference 1
+        0x04, 0x03, 0x80, 0x90, 0xA3,           // speech, A-law
+        0x18, 0x03, 0xA9, 0x83, 0x81,           // B channel 1, exclusive
+        0x70, 0x04, 0x81, '1', '2', '3', 0xA1},  // called number, sending complete
+       "123"},
+      {ISDN::Side::network,
+       {0x08, 0x02, 0x00, 0x01, 0x05,  // two-octet call reference 1
+        0x04, 0x03, 0x80, 0x90, 0xA3, 0x18, 0x03, 0xA9, 0x83, 0x82, 0x70, 0x05, 0x81, '4', '5', '6', '7', 0xA1},
+       "4567"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.called);
+    restart();
+    start(r.side);
+    exchange();
+    ASSERT_EQ(user_->fullState().state, ISDN::LAPDFullState::MultipleFrameEstablished);
+    EXPECT_TRUE(saw(PRI_EVENT_DCHAN_UP));
+    EXPECT_EQ(owner_->activated, 1);
 
-  Packet setup = packet({0x08, 0x01, 0x01, 0x05,               // SETUP, call reference 1
-                         0x04, 0x03, 0x80, 0x90, 0xA3,         // speech, A-law
-                         0x18, 0x03, 0xA9, 0x83, 0x81,         // B channel 1, exclusive
-                         0x70, 0x04, 0x81, '1', '2', '3',      // called number
-                         0xA1});                               // sending complete
-  user_->message(setup);
-  exchange();
-  EXPECT_TRUE(saw(PRI_EVENT_RING));
-  EXPECT_EQ(callednum_, "123");
-  // CALL PROCEEDING and DISCONNECT (cause 17) come up in order on our call
-  // (libpri answers with a two-octet call reference), each acknowledged.
-  ASSERT_EQ(owner_.up.size(), 2u);
-  EXPECT_EQ(hex(Bytes(owner_.up[0].begin(), owner_.up[0].begin() + 5)), "08 02 80 01 02");
-  EXPECT_EQ(hex(Bytes(owner_.up[1].begin(), owner_.up[1].begin() + 5)), "08 02 80 01 45");
-  EXPECT_EQ(hex(wire_.back()), "02 01 01 04");  // RR response N(R)=2
-  EXPECT_EQ(user_->ackQueued(), 0u);
-  EXPECT_EQ(user_->stats().rejected, 0u);
-  EXPECT_EQ(user_->stats().badConfirm, 0u);
-  EXPECT_TRUE(owner_.statuses.empty()) << owner_.statuses.front();
+    Packet setup = packet(r.setup);
+    user_->message(setup);
+    exchange();
+    EXPECT_TRUE(saw(PRI_EVENT_RING));
+    EXPECT_EQ(callednum_, r.called);
+    ASSERT_EQ(owner_->up.size(), 2u);
+    EXPECT_EQ(hex(Bytes(owner_->up[0].begin(), owner_->up[0].begin() + 5)), "08 02 80 01 02");
+    EXPECT_EQ(hex(Bytes(owner_->up[1].begin(), owner_->up[1].begin() + 5)), "08 02 80 01 45");
+    EXPECT_EQ(hex(wire_.back()), r.side == ISDN::Side::user ? "02 01 01 04" : "00 01 01 04");  // RR N(R)=2
+    EXPECT_EQ(user_->ackQueued(), 0u);
+    EXPECT_EQ(user_->stats().rejected, 0u);
+    EXPECT_EQ(user_->stats().badConfirm, 0u);
+    EXPECT_TRUE(owner_->statuses.empty()) << owner_->statuses.front();
 
-  user_->deactivate();
-  exchange();
-  EXPECT_EQ(user_->fullState().state, ISDN::LAPDFullState::TeiAssigned);
-  ASSERT_EQ(owner_.releases.size(), 1u);
-  EXPECT_EQ(owner_.releases[0], "success (UA received)");
-}
-
-TEST_F(LapdLibpri, NetworkSideOffersACallToLibpriTerminal) {
-  start(ISDN::Side::network);
-  exchange();
-  ASSERT_EQ(user_->fullState().state, ISDN::LAPDFullState::MultipleFrameEstablished);
-  EXPECT_TRUE(saw(PRI_EVENT_DCHAN_UP));
-  Packet setup = packet({0x08, 0x02, 0x00, 0x01, 0x05,         // SETUP, two-octet call reference 1
-                         0x04, 0x03, 0x80, 0x90, 0xA3,
-                         0x18, 0x03, 0xA9, 0x83, 0x82,         // B channel 2
-                         0x70, 0x05, 0x81, '4', '5', '6', '7',
-                         0xA1});
-  user_->message(setup);
-  exchange();
-  EXPECT_TRUE(saw(PRI_EVENT_RING));
-  EXPECT_EQ(callednum_, "4567");
-  ASSERT_EQ(owner_.up.size(), 2u);  // CALL PROCEEDING, DISCONNECT from the terminal
-  EXPECT_EQ(hex(Bytes(owner_.up[1].begin(), owner_.up[1].begin() + 5)), "08 02 80 01 45");
-  EXPECT_EQ(user_->ackQueued(), 0u);
-  EXPECT_TRUE(owner_.statuses.empty()) << owner_.statuses.front();
+    user_->deactivate();
+    exchange();
+    EXPECT_EQ(user_->fullState().state, ISDN::LAPDFullState::TeiAssigned);
+    EXPECT_EQ(owner_->releases, std::vector<std::string>{"success (UA received)"});
+  }
 }
 
 }  // namespace

@@ -1,60 +1,19 @@
 // SS7 level 2 link control against a scripted peer: alignment and proving,
-// sequence numbering, acknowledgement, retransmission, timers (driven through
-// the loop clock) and malformed units.
+// sequence numbering, acknowledgement, retransmission, timers (on a frozen
+// loop clock) and malformed units.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <string>
-#include <vector>
 
-#include "hardware/hdlc.h"
-#include "hardware/hwmux.h"
-#include "hardware/sim/mcc.h"
-#include "hardware/sim_env.h"
 #include "links/mtp2.h"
-#include "runtime/log/ext.h"
-#include "runtime/loop/dpc.h"
-#include "runtime/os/clock.h"
 #include "runtime/test_loop_support.h"
+#include "test_lapd_harness.h"
+
+using namespace LapdTest;
+using SS7::SLC;
+typedef SS7::SLC::State S;
 
 namespace {
-
-typedef std::vector<std::uint8_t> Bytes;
-typedef SS7::SLC::State S;
-using SS7::SLC;
-
-// Records every frame; refuses them once `accept` reaches 0 (negative: no limit).
-class FakeChannel : public GenericHDLC {
- public:
-  bool hdlc_transmit(Packet& p) override {
-    if (accept == 0) return false;
-    if (accept > 0) --accept;
-    frames.emplace_back(p.data(), p.data() + p.length());
-    return true;
-  }
-  bool is_open() const override { return true; }
-  bool is_ready() const override { return accept != 0; }
-  std::vector<Bytes> frames;
-  int accept = -1;
-};
-
-class Owner : public ProtocolsFamily {
- public:
-  void on_message(Packet& p) override { up.emplace_back(p.data(), p.data() + p.length()); }
-  void on_activated(Protocol*) override { ++activated; }
-  void on_deactivated(Protocol*, ProtocolStatus s) override {
-    ++deactivated;
-    status = s->message();
-  }
-  std::vector<Bytes> up;
-  int activated = 0, deactivated = 0;
-  std::string status;
-};
 
 Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
 const Bytes kFisu0{0xFF, 0xFF, 0x00};  // a FISU right after a reset
@@ -75,17 +34,6 @@ Bytes payload(unsigned n, std::uint8_t seed = 0) {
 
 bool has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
-// Moves the loop clock on and runs one pass of the loop, so that due timers
-// fire. Checks that a timer has not fired yet leave a margin for real time.
-void advance(unsigned ms) {
-  Mux::advanceClock(ms);
-  LoopDeadline guard(5000);
-  Dpc stop;
-  stop.Bind(+[] { multiplexer.terminate(); });
-  stop.Activate();
-  multiplexer.run(false, true);
-}
-
 class Mtp2 : public ::testing::Test {
  protected:
   Mtp2() : slc(new SLC) {
@@ -96,9 +44,7 @@ class Mtp2 : public ::testing::Test {
     slc->set_dpc(100);
   }
   void peer(const Bytes& b) {
-    Packet p;
-    p.reserve_head(0);
-    std::memcpy(p.put(static_cast<unsigned>(b.size())), b.data(), b.size());
+    Packet p = packet(b);
     slc->on_hdlc_receive(p);
   }
   void fromAbove(const Bytes& body) {
@@ -112,75 +58,87 @@ class Mtp2 : public ::testing::Test {
     peer(lssu(SLC::SIN));
     peer(kFisu0);
     ASSERT_EQ(S::worked, state());
-    chan.frames.clear();
+    chan.sent.clear();
   }
   S::type state() const { return slc->get_state_id(); }
-  const Bytes& last() const { return chan.frames.back(); }
+  const Bytes& last() const { return chan.sent.back(); }
 
-  FakeChannel chan;
+  FrozenClock clock;
+  Channel chan;
   Owner owner;
   SLC* slc;  // owned by `owner`
 };
 
-TEST_F(Mtp2, NormalAlignmentAndProving) {
-  slc->activate();
-  EXPECT_EQ(S::not_aligned, state());
-  EXPECT_EQ(lssu(SLC::SIO), last());
-  peer(lssu(SLC::SIO));
-  EXPECT_EQ(S::aligned, state());
-  EXPECT_EQ(lssu(SLC::SIN), last());
-  peer(lssu(SLC::SIN));
-  EXPECT_EQ(S::proving, state());
-  EXPECT_EQ(lssu(SLC::SIN), last());
-  peer(lssu(SLC::SIE));  // changes nothing while proving
-  advance(8100);
-  EXPECT_EQ(S::proving, state());
-  advance(100);
-  EXPECT_EQ(S::aligned_ready, state());
-  EXPECT_EQ(kFisu0, last());
+// Proving lasts T4: 8200 ms normally, 500 ms in emergency (sent as SIE).
+TEST_F(Mtp2, NormalAndEmergencyAlignmentAndProving) {
+  struct Row {
+    bool emergency;
+    unsigned t4;
+    std::uint8_t status;
+  };
+  for (Row r : {Row{false, 8200, SLC::SIN}, Row{true, 500, SLC::SIE}}) {
+    SCOPED_TRACE(r.t4);
+    slc->set_emergency(r.emergency);
+    chan.sent.clear();
+    slc->activate();
+    EXPECT_EQ(S::not_aligned, state());
+    EXPECT_EQ(lssu(SLC::SIO), last());
+    peer(lssu(SLC::SIO));
+    EXPECT_EQ(S::aligned, state());
+    EXPECT_EQ(lssu(r.status), last());
+    peer(lssu(SLC::SIN));
+    EXPECT_EQ(S::proving, state());
+    EXPECT_EQ(lssu(r.status), last());
+    peer(lssu(SLC::SIE));  // changes nothing while proving
+    elapse(r.t4 - 1);
+    EXPECT_EQ(S::proving, state());
+    elapse(1);
+    EXPECT_EQ(S::aligned_ready, state());
+    EXPECT_EQ(kFisu0, last());
 
-  chan.frames.clear();
-  peer(kFisu0);
-  EXPECT_EQ(S::worked, state());
-  EXPECT_EQ(1, owner.activated);
-  // One FISU from the entry, one from the empty transmission buffer.
-  EXPECT_EQ((std::vector<Bytes>{kFisu0, kFisu0}), chan.frames);
-  EXPECT_FALSE(slc->timer_running());
-  EXPECT_EQ(0, owner.deactivated);
+    chan.sent.clear();
+    peer(kFisu0);
+    EXPECT_EQ(S::worked, state());
+    // One FISU from the entry, one from the empty transmission buffer.
+    EXPECT_EQ((std::vector<Bytes>{kFisu0, kFisu0}), chan.frames());
+    EXPECT_FALSE(slc->timer_running());
+    slc->deactivate();
+  }
+  EXPECT_EQ(2, owner.activated);
 }
 
 TEST_F(Mtp2, AlignmentTimersFailTheLink) {
   slc->trace.timers = true;
   StreamCapture log(std::clog);
-  slc->activate();  // T2 in not aligned
-  advance(6900);
+  slc->activate();  // T2 (7000 ms) in not aligned
+  elapse(6999);
   EXPECT_EQ(S::not_aligned, state());
-  advance(100);
+  elapse(1);
   EXPECT_EQ(S::idle, state());
   EXPECT_EQ(lssu(SLC::SIOS), last());
   EXPECT_EQ(1, owner.deactivated);
-  EXPECT_EQ("impossible phasing", owner.status);
+  EXPECT_EQ("impossible phasing", owner.releases.back());
 
-  peer(lssu(SLC::SIO));  // an idle link answers the peer by itself; T3
+  peer(lssu(SLC::SIO));  // an idle link answers the peer by itself; T3 1500 ms
   EXPECT_EQ(S::aligned, state());
-  advance(1500);
+  elapse(1499);
+  EXPECT_EQ(S::aligned, state());
+  elapse(1);
   EXPECT_EQ(S::idle, state());
 
-  peer(lssu(SLC::SIN));  // T4, then T1 (45 s) in aligned ready
-  advance(8200);
+  peer(lssu(SLC::SIN));  // T4, then T1 (45000 ms) in aligned ready
+  elapse(8200);
   ASSERT_EQ(S::aligned_ready, state());
-  advance(44900);
+  elapse(44999);
   EXPECT_EQ(S::aligned_ready, state());
-  advance(100);
+  elapse(1);
   EXPECT_EQ(S::idle, state());
   EXPECT_EQ(3, owner.deactivated);
 
   const std::string t = log.text();
-  EXPECT_TRUE(has(t, "SS7/L2 [dpc=100, slc=3, trunk=2] (not aligned): T2 expired\n"));
-  EXPECT_TRUE(has(t, "(aligned): set T3\n"));
-  EXPECT_TRUE(has(t, "(aligned): T3 expired\n"));
-  EXPECT_TRUE(has(t, "(proving): T4 expired.\n"));
-  EXPECT_TRUE(has(t, "(aligned ready): T1 expired\n"));
+  for (const char* line : {"SS7/L2 [dpc=100, slc=3, trunk=2] (not aligned): T2 expired\n", "(aligned): set T3\n",
+                           "(aligned): T3 expired\n", "(proving): T4 expired.\n", "(aligned ready): T1 expired\n"})
+    EXPECT_TRUE(has(t, line)) << line;
 }
 
 TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
@@ -201,11 +159,11 @@ TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
   peer(su(127, true, 3, true, payload(70), 40));
   EXPECT_EQ((std::vector<Bytes>{payload(5), payload(4), payload(70), payload(70)}), owner.up);
   const std::string t = err.text();
-  EXPECT_TRUE(has(t, "invalid packet length, expected = 5, received = 8\n"));
-  EXPECT_TRUE(has(t, "truncate 3 octet(s) : 00 01 02 03 04 05 06 07\n"));
-  EXPECT_TRUE(has(t, "invalid packet length, expected = 10, received = 4\n"));
-  EXPECT_TRUE(has(t, "invalid packet length, expected = 40, received = 70\n"));
-  EXPECT_TRUE(has(t, "can't truncate signalling unit.\n"));
+  for (const char* line :
+       {"invalid packet length, expected = 5, received = 8\n", "truncate 3 octet(s) : 00 01 02 03 04 05 06 07\n",
+        "invalid packet length, expected = 10, received = 4\n", "invalid packet length, expected = 40, received = 70\n",
+        "can't truncate signalling unit.\n"})
+    EXPECT_TRUE(has(t, line)) << line;
 
   peer(su(127, true, 4, true, payload(3), 1));  // cut to one octet: an LSSU
   EXPECT_EQ(S::idle, state());
@@ -217,11 +175,11 @@ TEST_F(Mtp2, InServiceReceiveAcknowledgesAndDetectsGaps) {
   peer(su(127, true, 0, true, payload(4, 0x10)));
   EXPECT_EQ((std::vector<Bytes>{payload(4, 0x10)}), owner.up);
   EXPECT_EQ(0u, slc->get_bsn());
-  EXPECT_EQ((std::vector<Bytes>{su(0, true, 127, true)}), chan.frames);
+  EXPECT_EQ((std::vector<Bytes>{su(0, true, 127, true)}), chan.frames());
 
   peer(su(127, true, 0, true, payload(4, 0x20)));  // duplicate: dropped silently
   EXPECT_EQ(1u, owner.up.size());
-  EXPECT_EQ(1u, chan.frames.size());
+  EXPECT_EQ(1u, chan.sent.size());
 
   peer(su(127, true, 2, true, payload(4)));  // FSN 1 lost: negative acknowledgement
   EXPECT_EQ(su(0, false, 127, true), last());
@@ -241,6 +199,33 @@ TEST_F(Mtp2, InServiceReceiveAcknowledgesAndDetectsGaps) {
   EXPECT_EQ(2u, slc->statistics().badSeqCntr);
 }
 
+// Each acknowledgement frees the units up to its BSN and restarts T7
+// (12000 ms); the last one stops it. An unanswered unit fails the link.
+TEST_F(Mtp2, AcknowledgementsReleaseTheRetransmissionBuffer) {
+  bringUp();
+  for (unsigned i = 0; i < 5; ++i) fromAbove(payload(3, static_cast<std::uint8_t>(i)));
+  struct Row {
+    unsigned wait, bsn, held;
+    bool t7;
+  };
+  // A repeated BSN frees nothing and leaves T7 running from the first unit.
+  for (Row r : {Row{11999, 127, 5, true}, Row{0, 1, 3, true}, Row{11999, 1, 3, true}, Row{0, 4, 0, false}}) {
+    SCOPED_TRACE(r.bsn);
+    elapse(r.wait);
+    peer(su(r.bsn, true, 127, true));
+    EXPECT_EQ(S::worked, state());
+    EXPECT_EQ(r.held, slc->rtb_count());
+    EXPECT_EQ(r.held, slc->statistics().rtbSize);
+    EXPECT_EQ(r.t7, slc->timer_running());
+  }
+  EXPECT_EQ(0u, slc->statistics().repeatCntr);
+  fromAbove(payload(3));
+  elapse(11999);
+  EXPECT_EQ(S::worked, state());
+  elapse(1);
+  EXPECT_EQ(S::idle, state());
+}
+
 TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   bringUp();
   chan.accept = 5;
@@ -249,18 +234,18 @@ TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   EXPECT_EQ(2u, slc->tb_count());
 
   chan.accept = -1;
-  chan.frames.clear();
+  chan.sent.clear();
   peer(su(127, false, 127, true));  // BIB inverted: all again, with the FIB following it
   std::vector<Bytes> want;
   for (unsigned i = 0; i < 7; ++i) want.push_back(su(127, true, i, false, payload(3, static_cast<std::uint8_t>(i))));
-  EXPECT_EQ(want, chan.frames);
+  EXPECT_EQ(want, chan.frames());
   EXPECT_EQ(1u, slc->statistics().repeatCntr);
   EXPECT_EQ(7u, slc->rtb_count());
 
-  chan.frames.clear();
+  chan.sent.clear();
   peer(su(2, true, 127, true));  // acknowledges up to 2 and asks again from there
-  ASSERT_EQ(4u, chan.frames.size());
-  EXPECT_EQ(su(127, true, 3, true, payload(3, 3)), chan.frames[0]);
+  ASSERT_EQ(4u, chan.sent.size());
+  EXPECT_EQ(su(127, true, 3, true, payload(3, 3)), chan.sent[0]);
   EXPECT_EQ(2u, slc->statistics().repeatCntr);
 
   chan.accept = 0;  // a refused MSU waits for the channel
@@ -275,7 +260,7 @@ TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
 TEST_F(Mtp2, WindowAndQueueLimits) {
   bringUp();
   for (unsigned i = 0; i < 128; ++i) fromAbove(payload(3));
-  EXPECT_EQ(127u, chan.frames.size());  // FSN 0 to 126; the 128th waits
+  EXPECT_EQ(127u, chan.sent.size());  // FSN 0 to 126; the 128th waits
   EXPECT_EQ(1u, slc->tb_count());
   for (unsigned i = 1; i < 200; ++i) fromAbove(payload(3));
   StreamCapture err(std::cerr);
@@ -295,11 +280,14 @@ TEST_F(Mtp2, WindowAndQueueLimits) {
 
 // Payloads too short for an MSU would reach the peer as FISUs or LSSUs (an
 // SIOS fails the link) and hold a sequence number it never acknowledges.
-TEST_F(Mtp2, TooShortMessagesFromAboveAreRefused) {
-  bringUp();
+TEST_F(Mtp2, MessagesFromAboveOutOfServiceOrTooShortAreDropped) {
   StreamCapture err(std::cerr);
+  fromAbove(payload(3));  // not in service: dropped without a word
+  EXPECT_TRUE(chan.sent.empty());
+  EXPECT_EQ("", err.text());
+  bringUp();
   for (const Bytes& b : {Bytes{}, Bytes{0x03}, Bytes{0x03, 0x00}}) fromAbove(b);
-  for (const Bytes& f : chan.frames) EXPECT_EQ(kFisu0, f);
+  for (const Bytes& f : chan.sent) EXPECT_EQ(kFisu0, f);
   EXPECT_EQ(0u, slc->rtb_count());
   EXPECT_TRUE(has(err.text(), "msu too short (1 octet(s)), ignoring msu: 03\n"));
   fromAbove(payload(3));
@@ -308,8 +296,6 @@ TEST_F(Mtp2, TooShortMessagesFromAboveAreRefused) {
 
 // The units the layer emits, dissected by tshark.
 TEST_F(Mtp2, TsharkDissectsEmittedUnits) {
-  if (system("command -v tshark >/dev/null 2>&1 && command -v text2pcap >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "tshark not installed";
   slc->activate();
   peer(lssu(SLC::SIO));
   peer(lssu(SLC::SIN));
@@ -318,124 +304,16 @@ TEST_F(Mtp2, TsharkDissectsEmittedUnits) {
   Bytes big = payload(65);
   big[0] = 0x83;
   fromAbove(big);
-
-  char dir[] = "/tmp/mtp2-tshark-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir));
-  const std::string base(dir);
-  {
-    std::ofstream txt(base + "/units.txt");
-    for (const Bytes& f : chan.frames) {
-      txt << "0000";
-      for (std::uint8_t b : f) {
-        char h[4];
-        std::snprintf(h, sizeof h, " %02x", b);
-        txt << h;
-      }
-      txt << "\n";
-    }
-  }
-  const std::string cmd = "cd " + base +
-                          " && text2pcap -q -l 140 units.txt units.pcap >/dev/null 2>&1"
-                          " && tshark -r units.pcap -T fields -E separator=, -e mtp2.bsn -e mtp2.bib -e mtp2.fsn"
-                          " -e mtp2.fib -e mtp2.li -e mtp2.sf > fields.txt 2>/dev/null";
-  const int rc = system(cmd.c_str());
-  const std::string fields = slurp(base + "/fields.txt");
-  EXPECT_EQ(0, system(("rm -rf " + base).c_str()));
-  ASSERT_EQ(0, rc);
-  EXPECT_EQ(
-      "127,1,127,1,1,0\n"  // SIO
-      "127,1,127,1,1,1\n"  // SIN (aligned)
-      "127,1,127,1,1,1\n"  // SIN (proving)
-      "127,1,127,1,0,\n"   // two FISUs entering service
-      "127,1,127,1,0,\n"
-      "0,1,127,1,0,\n"     // acknowledgement of the peer's FSN 0
-      "0,1,0,1,63,\n",     // a 65-octet MSU
-      fields);
-}
-
-
-// The link on a real HDLC channel of the simulated board, the test playing
-// the far end on the channel's timeslot.
-class Mtp2OnBoard : public SimTest::Fixture {
- protected:
-  void SetUp() override {
-    SimTest::Fixture::SetUp();
-    HwMux::instance();
-    owner.add_protocol_tail(slc);
-    slc->hdlc(&ch);
-    ch.bind(slc);
-    HDLC::Params p;
-    p.trunk = 1;
-    p.timeslot = 16;
-    p.tdm = 16;
-    p.type = 0;
-    ch.params(p);
-    sim().mcc().setNextChannel(60);
-    ASSERT_TRUE(ch.activate());
-    ch.on_event(-1, POLLOUT);  // the channel reports itself ready
-  }
-  void TearDown() override {
-    ch.deactivate();
-    sim().pump();
-  }
-  void farEnd(const Bytes& b) {
-    sim().tdm().send(16, b);
-    ch.on_event(-1, POLLIN);
-  }
-  std::vector<Bytes> sent() {
-    sim().pump();
-    return sim().tdm().takeFarEnd(16);
-  }
-
-  HDLC ch;
-  Owner owner;
-  SLC* slc = new SLC;  // owned by `owner`
-};
-
-TEST_F(Mtp2OnBoard, AlignsAndCarriesMessagesOverTheChannel) {
-  slc->activate();
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIO)}), sent());
-  farEnd(lssu(SLC::SIN));
-  advance(8200);
-  farEnd(kFisu0);
-  ASSERT_EQ(S::worked, slc->get_state_id());
-  EXPECT_EQ((std::vector<Bytes>{lssu(SLC::SIN), kFisu0, kFisu0, kFisu0}), sent());
-
-  Packet p;
-  slc->prepare_head(p);
-  std::memcpy(p.put(4), payload(4, 0x83).data(), 4);
-  slc->message(p);
-  farEnd(su(0, true, 0, true, payload(5, 0x03)));
-  EXPECT_EQ((std::vector<Bytes>{su(127, true, 0, true, payload(4, 0x83)), su(0, true, 0, true)}), sent());
-  EXPECT_EQ((std::vector<Bytes>{payload(5, 0x03)}), owner.up);
-  EXPECT_EQ(0u, slc->rtb_count());
-
-  // A stalled controller: MSUs wait in the TB until the channel is ready
-  // again. Long ones fill the controller's queue sooner.
-  sim().hold(*sim().mcc().channel(60), true);
-  const unsigned len = 3000;
-  unsigned n = 0;
-  while (n < 100 && slc->tb_count() < 3) {
-    Packet m;
-    slc->prepare_head(m);
-    std::memcpy(m.put(len), payload(len, static_cast<std::uint8_t>(n)).data(), len);
-    slc->message(m);
-    ++n;
-  }
-  ASSERT_EQ(3u, slc->tb_count());
-  EXPECT_FALSE(ch.is_ready());
-  sim().hold(*sim().mcc().channel(60), false);
-  for (int i = 0; i < 50 && slc->tb_count(); ++i) {
-    LoopDeadline spin(20);  // the loop polls the channel until it is ready
-    multiplexer.run(false, true);
-  }
-  EXPECT_EQ(0u, slc->tb_count());
-  EXPECT_EQ(n, slc->rtb_count());
-  std::vector<Bytes> msus;
-  for (const Bytes& f : sent())
-    if (f.size() > 3) msus.push_back(f);
-  ASSERT_EQ(n, msus.size());
-  EXPECT_EQ(su(0, true, n, true, payload(len, static_cast<std::uint8_t>(n - 1))), msus.back());
+  std::vector<std::string> want = {
+      "127|1|127|1|1|0",  // SIO
+      "127|1|127|1|1|1",  // SIN (aligned)
+      "127|1|127|1|1|1",  // SIN (proving)
+      "127|1|127|1|0|",   // two FISUs entering service
+      "127|1|127|1|0|",
+      "0|1|127|1|0|",     // acknowledgement of the peer's FSN 0
+      "0|1|0|1|63|",      // a 65-octet MSU
+  };
+  EXPECT_EQ(want, dissect(chan.frames(), 140, "-e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"));
 }
 
 }  // namespace

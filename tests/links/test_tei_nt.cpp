@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "links/lapd_nt.h"
+#include "runtime/test_loop_support.h"
 #include "test_lapd_harness.h"
 
 using namespace LapdTest;
@@ -46,6 +47,7 @@ class TeiNt : public ::testing::Test {
     return nullptr;
   }
 
+  FrozenClock clock;
   Owner owner;
   LAPD_NT* nt = nullptr;
 };
@@ -64,9 +66,12 @@ TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
 
 TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
   request(7, 127);
+  nt->set_log(2);
+  StreamCapture log(std::clog);
   nt->activate();
+  EXPECT_NE(log.text().find("LAPD(NT BRI): Checking Tei values....\n"), std::string::npos);
   owner.down.clear();
-  elapse(LAPD_NT_user::kCheckWait);
+  elapse(2000);  // the check answer wait
   EXPECT_EQ(entryWithTei(64), nullptr);
   EXPECT_TRUE(owner.down.empty());
   // A check answer for a TEI nobody holds takes a free entry.
@@ -110,11 +115,21 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   owner.down.clear();
   l3({0x08, 0x01, 0x84, 0x02});
   Bytes sent = pop();
-  elapse(LAPD_NT_user::kAnswerWait);
+  elapse(1000);  // the answer wait
   EXPECT_EQ(pop(), sent);
   rx({0x00, 0x81, 0x09, 0x00});  // REJ N(R)=0: send again
   EXPECT_EQ(pop(), sent);
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
+}
+
+// The management frames, dissected by tshark: identity assigned, SABME to
+// the terminal, check request.
+TEST_F(TeiNt, TsharkDissectsManagementFrames) {
+  request(0x1234, 127);
+  nt->activate();
+  std::vector<Bytes> wire(owner.down.begin(), owner.down.end());
+  EXPECT_EQ((std::vector<std::string>{"63|127|", "0|64|1", "63|127|"}),
+            dissect(wire, 203, "-e lapd.sapi -e lapd.tei -e lapd.control.p"));
 }
 
 }  // namespace

@@ -66,9 +66,7 @@ protected:
 
     void SetUp() override
     {
-        if (!installed_) {
-            GTEST_SKIP() << "Erlang/OTP (escript, erlc) is not installed";
-        }
+        ASSERT_TRUE(installed_) << Erlang::kNotInstalled;
         ASSERT_FALSE(beams_.empty()) << "the Erlang export did not compile:\n" << compileLog_;
     }
 

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -233,6 +235,55 @@ TEST(MessageWire, PrinterUsesNamesAndNumbers)
     std::string text = printed(p);
     EXPECT_NE(std::string::npos, text.find("rtp-e2m"));
     EXPECT_EQ(std::string::npos, text.find("rtp_e2m"));
+}
+
+// Octets a decoder must refuse rather than read as another value, next to
+// the well-formed octets of the same values.
+TEST(MessageWire, MalformedOctetsAreRefusedNeverMisread)
+{
+    struct Row {
+        ASN1::CoderEnv::EncodingRules rule;
+        char const* octets;
+        bool decodes;
+        std::function<ASN1::AbstractData*()> make;
+    };
+    auto sd = [] { return new LGCP::SDEvent; };
+    auto hdlc = [] { return new LGCP::HdlcPackage; };
+    auto host = [] { return new TERM::HostAddress; };
+    auto msg = [] { return new LGCP::Message; };
+    auto const ber = ASN1::CoderEnv::ber;
+    auto const per = ASN1::CoderEnv::per;
+    Row const rows[] = {
+        {ber, "30 80 80 01 FF 00 00", false, sd},                       // indefinite length
+        {ber, "30 03 80 01 FF", true, sd},
+        {ber, "30 03 80 02 FF", false, sd},                             // field runs past the SEQUENCE
+        {ber, "30 04 80 02 00 FF", false, sd},                          // BOOLEAN of two octets
+        {ber, "30 03 85 01 FF", false, sd},                             // not a field of it
+        {ber, "30 0A A0 08 04 02 01 02 04 02 03 04", false, hdlc},      // constructed OCTET STRING
+        {ber, "30 06 80 04 01 02 03 04", true, hdlc},
+        {ber, "20 06 80 04 01 02 03 04", false, hdlc},                  // primitive SEQUENCE
+        {ber, "30 0A A0 03 16 01 61 81 03 00 FF FF", false, host},      // constructed IA5String
+        {ber, "30 08 80 01 61 81 03 00 FF FF", true, host},
+        {ber, "30 06 80 01 61 81 01 FF", false, host},                  // negative port
+        {ber, "30 08 80 01 61 81 03 01 00 00", true, host},             // 65536: read, then judged
+        {per, "80 01 01 78 04 C0 00 00 01 C0 C0 00 00 00", false, msg}, // error cause 2^31 + 1
+        {per, "80 01 01 78 04 C0 00 00 01 C0 80 00 00 00", false, msg}, // error cause 2^31
+        {per, "80 01 01 78 04 C0 00 00 01 C0 7F FF FF FF", true, msg},  // error cause 2^31 - 1
+    };
+    std::string seen;
+    for (Row const& row : rows) {
+        std::unique_ptr<ASN1::AbstractData> v(row.make());
+        std::vector<char> const in = unhex(row.octets);
+        ASN1::CoderEnv env;
+        env.set_encodingRule(row.rule);
+        bool const decoded = ASN1::decode(in.data(), in.data() + in.size(), &env, *v, true);
+        EXPECT_EQ(row.decodes, decoded) << row.octets << " as " << printed(*v);
+        if (decoded)
+            seen += printed(*v);
+    }
+    // The well-formed ones carry their values.
+    for (char const* text : {"sd-rx TRUE", "01 02 03 04", "\"a\"", "65535", "2147483647"})
+        EXPECT_NE(std::string::npos, seen.find(text)) << text << " not in " << seen;
 }
 
 } // namespace

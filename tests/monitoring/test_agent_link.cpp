@@ -54,27 +54,67 @@ class AgentLink : public ::testing::Test {
   ctltest::Loop loop;
 };
 
-TEST_F(AgentLink, ReceivedPayloadsAreCheckedAndDiscarded) {
-  AgentServer srv;
-  auto f = Config(Agent(srv.host(), "ostr"));
-  SnmpAgentInstance a;
-  a.Activate(First(*f));
-  ASSERT_TRUE(Connect(srv, a));
-  StreamCapture err(std::cerr);
+TEST_F(AgentLink, Configuration) {
+  struct Row {
+    const char* host;
+    const char* name;
+    int state, type;
+    const char* prefix;  // null: no connector
+  } rows[] = {{"10.0.0.7", "ostr", 0, 2, nullptr},  // no port
+              {"127.0.0.1:", "vorkgw.vm", 1, 4, "snmpagent.vorkgw.vm 127.0.0.1:0"},
+              {"127.0.0.1:9", "2", 1, 2, "snmpagent.2 127.0.0.1:9"},
+              {"127.0.0.1:9", "0x4", 1, 4, "snmpagent.0x4 127.0.0.1:9"},
+              {"127.0.0.1:9", "other", 0, 0, nullptr}};
+  for (const Row& r : rows) {
+    auto f = Config(Agent(r.host, r.name));
+    SnmpAgentInstance a;
+    StreamCapture err(std::cerr), log(std::clog);
+    a.Activate(First(*f));
+    EXPECT_EQ(r.state, a.getState()) << r.host << " " << r.name;
+    EXPECT_EQ(r.type, a.addressType()) << r.name;
+    EXPECT_EQ(r.prefix != nullptr, a.connector() != nullptr) << r.name;
+    if (r.prefix) {
+      EXPECT_EQ(r.prefix, a.logPrefix());
+    }
+    EXPECT_EQ(r.type == 0, err.text().find("snmpagent: ") != std::string::npos) << err.text();
+    if (!r.prefix) {
+      EXPECT_EQ("", log.text());
+    }
+  }
+}
 
-  Mux::advanceClock(20000);
-  uint32_t before = Mux::milliseconds();
-  ASSERT_TRUE(srv.SendPayload({0xff, 0xff, 0xff}));  // not a MON message
-  ASSERT_TRUE(loop.RunUntil([&] { return err.text().find("decode error") != std::string::npos; }));
-  EXPECT_NE(std::string::npos, err.text().find(a.logPrefix() + ": receive : decode error!"));
-  EXPECT_GE(int32_t(a.lastHeard() - before), 0);  // still a sign of life
-
-  MON::Message cmd;
-  cmd.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
-  ASSERT_TRUE(srv.SendMessage(cmd));
-  ASSERT_TRUE(loop.RunUntil([&] { return err.text().find("unknown") != std::string::npos; }));
-  EXPECT_NE(std::string::npos, err.text().find(a.logPrefix() + ": receive unknown message type"));
-  EXPECT_TRUE(a.connector()->IsConnected());
+TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
+  struct Row { unsigned silence; bool dropped; } rows[] = {{30000, false}, {30001, true}};
+  for (const Row& r : rows) {
+    AgentServer srv;
+    auto f = Config(Agent(srv.host(), "ostr"));
+    SnmpAgentInstance a;
+    a.Activate(First(*f));
+    ASSERT_TRUE(Connect(srv, a));
+    EXPECT_FALSE(a.pingPending());  // nothing sent yet: no ping
+    Mux::mux_settimeofday();        // the clock stands still from here
+    StreamCapture err(std::cerr), log(std::clog);
+    a.OnMessage("\xff", 1);  // even an undecodable payload is a sign of life
+    uint32_t heard = a.lastHeard();
+    EXPECT_EQ(Mux::milliseconds(), heard);
+    MON::Message cmd;  // an agent sends no command
+    cmd.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+    auto bytes = AgentServer::Encode(cmd);
+    a.OnMessage(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
+    EXPECT_EQ(a.logPrefix() + ": receive : decode error!\n" + a.logPrefix() + ": receive unknown message type\n",
+              err.text());
+    Mux::advanceClock(r.silence);
+    a.Command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+    EXPECT_EQ(5000u, a.pingIn());
+    Mux::mux_cleartimeofday();
+    std::string line = a.logPrefix() + ": ping timeout !!! now=" + std::to_string(heard + r.silence) +
+                       " stamp=" + std::to_string(heard) + "\n";
+    EXPECT_EQ(r.dropped ? line : "", log.text()) << r.silence;
+    MON::Message m;
+    ASSERT_TRUE(loop.RunUntil([&] { return srv.TakeMessage(m); }));  // sent all the same
+    EXPECT_TRUE(IsPing(m));
+    EXPECT_EQ(r.dropped, loop.RunUntil([&] { return srv.Eof(); }, r.dropped ? 5000 : 50)) << r.silence;
+  }
 }
 
 // ---- the agent controller ----------------------------------------------------

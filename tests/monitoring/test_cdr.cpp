@@ -44,33 +44,23 @@ class Receiver {
   std::string at(const char* addr) const { return std::string(addr) + ":" + std::to_string(port_); }
   int port() const { return port_; }
 
-  // Everything queued within the wait.
+  // Everything queued within the wait, with the address each was sent to.
   std::vector<Datagram> Drain(int wait_ms = 200) {
     std::vector<Datagram> out;
     pollfd p{fd_, POLLIN, 0};
-    while (::poll(&p, 1, wait_ms) > 0) {
-      std::vector<char> buf(70000);
-      char ctl[256];
+    for (char buf[70000], ctl[256]; ::poll(&p, 1, wait_ms) > 0; wait_ms = 50) {
       sockaddr_in from{};
-      iovec iov{buf.data(), buf.size()};
-      msghdr m{};
-      m.msg_name = &from;
-      m.msg_namelen = sizeof from;
-      m.msg_iov = &iov;
-      m.msg_iovlen = 1;
-      m.msg_control = ctl;
-      m.msg_controllen = sizeof ctl;
+      iovec iov{buf, sizeof buf};
+      msghdr m{&from, sizeof from, &iov, 1, ctl, sizeof ctl, 0};
       ssize_t n = ::recvmsg(fd_, &m, 0);
       if (n < 0) break;
-      Datagram d{std::string(buf.data(), static_cast<size_t>(n)), "", ntohs(from.sin_port)};
-      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-          in_pktinfo info;
-          std::memcpy(&info, CMSG_DATA(c), sizeof info);
-          d.to = inet_ntoa(info.ipi_addr);
-        }
+      Datagram d{std::string(buf, static_cast<size_t>(n)), "", ntohs(from.sin_port)};
+      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        d.to = inet_ntoa(info.ipi_addr);
+      }
       out.push_back(d);
-      wait_ms = 50;
     }
     return out;
   }
@@ -92,37 +82,27 @@ int OpenDescriptors() {
 TEST(CdrSender, SendsOneEqualDatagramPerAddressInOrder) {
   Receiver r;
   CDR_Sender::Sender s;
-  std::string rec = "call 1 from 100 to 200 duration 42";
-  std::string list = "  " + r.at("127.0.0.1") + "\n\t" + r.at("127.0.0.2") + " \n";
-  EXPECT_TRUE(s.SendTo(rec, list));
-  EXPECT_EQ("call 1 from 100 to 200 duration 42", rec);
-  std::vector<Datagram> got = r.Drain();
-  ASSERT_EQ(2u, got.size());
-  EXPECT_EQ(rec, got[0].data);
-  EXPECT_EQ(rec, got[1].data);
-  EXPECT_EQ("127.0.0.1", got[0].to);
-  EXPECT_EQ("127.0.0.2", got[1].to);
-  // One socket for the sender's life: the same source port every time.
-  EXPECT_EQ(got[0].from_port, got[1].from_port);
-  int source = got[0].from_port;
-  EXPECT_TRUE(s.SendTo(rec, r.at("127.0.0.1")));
-  got = r.Drain();
-  ASSERT_EQ(1u, got.size());
-  EXPECT_EQ(source, got[0].from_port);
-
-  // Records are sent by length: empty ones and embedded zero bytes too.
-  std::string empty, binary("a\0b\0", 4);
-  EXPECT_TRUE(s.SendTo(empty, r.at("127.0.0.1") + " " + r.at("127.0.0.1")));
-  EXPECT_TRUE(s.SendTo(binary, r.at("127.0.0.1")));
-  got = r.Drain();
-  ASSERT_EQ(3u, got.size());
-  EXPECT_EQ("", got[0].data);
-  EXPECT_EQ("", got[1].data);
-  EXPECT_EQ(binary, got[2].data);
-
-  EXPECT_TRUE(s.SendTo(rec, ""));
-  EXPECT_TRUE(s.SendTo(rec, " \t\n\r "));
-  EXPECT_TRUE(r.Drain(100).empty());
+  const std::string rec = "call 1 from 100 to 200 duration 42", binary("a\0b\0", 4);
+  struct Row { std::string record, list; std::vector<std::string> to; } rows[] = {
+      {rec, "  " + r.at("127.0.0.1") + "\n\t" + r.at("127.0.0.2") + " \n", {"127.0.0.1", "127.0.0.2"}},
+      {"", r.at("127.0.0.1") + " " + r.at("127.0.0.1"), {"127.0.0.1", "127.0.0.1"}},  // by length: empty ones too
+      {binary, r.at("127.0.0.1"), {"127.0.0.1"}},                                      // and zero bytes
+      {rec, "", {}},
+      {rec, " \t\n\r ", {}}};
+  int source = -1;
+  for (const Row& row : rows) {
+    std::string record = row.record;
+    EXPECT_TRUE(s.SendTo(record, row.list));
+    EXPECT_EQ(row.record, record);
+    std::vector<Datagram> got = r.Drain(row.to.empty() ? 100 : 200);
+    ASSERT_EQ(row.to.size(), got.size()) << row.list;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(row.record, got[i].data);
+      EXPECT_EQ(row.to[i], got[i].to);
+      if (source < 0) source = got[i].from_port;
+      EXPECT_EQ(source, got[i].from_port);  // one socket for the sender's life
+    }
+  }
 }
 
 TEST(CdrSender, BadWordsAreSkippedAndReported) {

@@ -7,8 +7,9 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <functional>
 
+#include "mon_test_values.h"
 #include "monitoring/data_holder.h"
 #include "runtime/os/paths.h"
 #include "runtime/test_loop_support.h"
@@ -23,38 +24,48 @@ std::string Key(const char* label) {
   return k + ": ";
 }
 
-TEST(FramerText, FieldsChangeOnlyWhenTheirTextChanges) {
+TEST(LinkText, FramerFieldsChangeOnlyWhenTheirTextChanges) {
   FramerDataHolder f(1, "/proc/driver/hdlc/peb22554/0");
-  auto absent = B(Key("Current state") + "absent\n");
-  EXPECT_FALSE(f.setFramerStatus(absent));  // the initial text
+  const std::string nc = "x\n" + Key("Current state") + "No Carrier\n";
+  struct Row {
+    std::string text;
+    bool changed;
+    const char* state;
+    bool connected, signal, frame;
+    int neg, pos;
+  } rows[] = {
+      {Key("Current state") + "absent\n", false, "absent", false, true, true, 0, 0},  // the initial text
+      {nc, true, "No Carrier", false, true, true, 0, 0},
+      {nc, false, "No Carrier", false, true, true, 0, 0},
+      {Key("Current state") + "Sync\n" + Key("Loss of Signal") + "no\n" + Key("Loss of Frame Alignment") +
+           "yes \n" + Key("Receive Slip Negative") + "12\n" + Key("Receive Slip Positive") + "junk",
+       true, "Sync", true, false, false, 12, 0},
+      {Key("Loss of Signal") + "yes", true, "Sync", true, true, false, 12, 0},
+      // The text ends at the first zero byte.
+      {Key("Receive Slip Negative") + "13" + std::string(1, '\0') + Key("Receive Slip Positive") + "9\n", true,
+       "Sync", true, true, false, 13, 0},
+      {"nothing here", false, "Sync", true, true, false, 13, 0},
+  };
+  for (const Row& r : rows) {
+    auto b = B(r.text);
+    EXPECT_EQ(r.changed, f.setFramerStatus(b)) << r.text;
+    EXPECT_EQ(r.state, f.statusDsc);
+    EXPECT_EQ((std::vector<int>{r.connected, r.signal, r.frame, r.neg, r.pos}),
+              (std::vector<int>{f.connected, f.signalLoss, f.frameAlignLoss, f.negSlipCount, f.posSlipCount}))
+        << r.text;
+  }
+}
 
-  auto nc = B("x\n" + Key("Current state") + "No Carrier\n");
-  EXPECT_TRUE(f.setFramerStatus(nc));
-  EXPECT_EQ("No Carrier", f.statusDsc);
-  EXPECT_FALSE(f.connected);
-  EXPECT_FALSE(f.setFramerStatus(nc));
-
-  auto up = B(Key("Current state") + "Synchronized\n" + Key("Loss of Signal") + "no\n" +
-              Key("Loss of Frame Alignment") + "yes \n" + Key("Receive Slip Negative") + "12\n" +
-              Key("Receive Slip Positive") + "junk");
-  EXPECT_TRUE(f.setFramerStatus(up));
-  EXPECT_TRUE(f.connected);
-  EXPECT_FALSE(f.signalLoss);
-  EXPECT_FALSE(f.frameAlignLoss);  // "yes " is not "yes"
-  EXPECT_EQ(12, f.negSlipCount);
-  EXPECT_EQ(0, f.posSlipCount);
-  EXPECT_FALSE(f.setFramerStatus(up));
-
-  // The text ends at the first zero byte, or at the buffer's end.
-  auto cut = B(Key("Receive Slip Negative") + "13");
-  cut.push_back(0);
-  auto rest = B(Key("Receive Slip Positive") + "9\n");
-  cut.insert(cut.end(), rest.begin(), rest.end());
-  EXPECT_TRUE(f.setFramerStatus(cut));
-  EXPECT_EQ(13, f.negSlipCount);
-  EXPECT_EQ(0, f.posSlipCount);
-  auto noKeys = B("nothing here");
-  EXPECT_FALSE(f.setFramerStatus(noKeys));
+TEST(LinkText, CarrierStateFollowsTheLastFiveSamples) {
+  NetIfDataHolder n(2, "eth0", "/sys/class/net/eth0/carrier");
+  struct Row { const char* sample; bool changed; int status; } rows[] = {{"1", true, 2},  {"1", false, 2}, {"1\n", true, 1}, {"1", false, 1}, {"1", false, 1},
+              {"0", false, 1}, {"", false, 1},  {"x", false, 1},   {"0", true, 2}};
+  for (const Row& r : rows) {
+    auto b = B(r.sample);
+    EXPECT_EQ(r.changed, n.setNetIfStatus(b)) << &r - rows;
+    EXPECT_EQ(r.status, n.operStatus) << &r - rows;
+    EXPECT_EQ(r.status, n.adminStatus);
+  }
 }
 
 // ---- the holder --------------------------------------------------------------
@@ -62,42 +73,32 @@ TEST(FramerText, FieldsChangeOnlyWhenTheirTextChanges) {
 class Holder : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* d : {"/var", "/var/monitoring", "/proc", "/proc/driver", "/proc/driver/hdlc",
-                          "/proc/driver/hdlc/peb22554", "/proc/net", "/sys", "/sys/class", "/sys/class/net",
-                          "/sys/class/net/eth0", "/sys/class/net/wan1"})
-      ::mkdir(P(d).c_str(), 0755);
-    Write("/proc/driver/hdlc/peb22554/0", "");
-    Write("/proc/driver/hdlc/peb22554/2", "");
-    Write("/proc/net/dev",
-          "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n"
-          "  " + std::string(64, 'x') + ": 7\n  :8\n");
-    Write("/sys/class/net/eth0/carrier", "1\n");
-    Write("/sys/class/net/wan1/carrier", "0\n");
-    Write("/var/monitoring/stale", "old");
-    ::mkdir(P("/var/monitoring/keep").c_str(), 0755);
-    Write("/var/monitoring/keep/inner", "x");
+    for (const char* d : {"/var/monitoring/keep", "/proc/driver/hdlc/peb22554", "/proc/net", "/sys/class/net/eth0",
+                          "/sys/class/net/wan1"})
+      root.mkdirs(d);
+    const std::pair<const char*, std::string> files[] = {
+        {"/proc/driver/hdlc/peb22554/0", ""},
+        {"/proc/driver/hdlc/peb22554/2", ""},
+        {"/proc/net/dev", "Inter-|   Receive\n face |bytes\n    lo: 1 2 3\n  eth0: 4 5\n\twan1:6\n  " +
+                              std::string(64, 'x') + ": 7\n  :8\n"},
+        {"/sys/class/net/eth0/carrier", "1\n"},
+        {"/sys/class/net/wan1/carrier", "0\n"},
+        {"/var/monitoring/stale", "old"},
+        {"/var/monitoring/keep/inner", "x"}};
+    for (const auto& f : files) Write(f.first, f.second);
     h = std::make_unique<MonitoringDataHolder>();
   }
-  std::string P(const std::string& abs) { return root.path() + abs; }
+  std::string P(const std::string& abs) { return root.file(abs); }
   void Write(const std::string& abs, const std::string& text) { std::ofstream(P(abs)) << text; }
-  std::string Read(const std::string& abs) {
-    std::ifstream f(P(abs));
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  std::string Read(const std::string& abs) { return slurp(P(abs)); }
   bool Exists(const std::string& abs) {
     struct stat st;
     return ::lstat(P(abs).c_str(), &st) == 0;
   }
-  LGCP::BoardInfo Board(int position, const std::string& version, int status) {
-    LGCP::BoardInfo b;
-    auto& p = b.select_boardStatus();
-    p.set_position(position);
-    p.set_version(std::vector<char>(version.begin(), version.end()));
-    p.set_status(LGCP::ExtBoardStatus::NamedNumber(status));
-    p.set_type(LGCP::ExtBoardType::fxs);
-    return b;
+  static LGCP::BoardInfo Board1() {
+    LGCP::DisplayParams d;
+    montest::Board(d, 1);
+    return d.get_board();
   }
   TempRoot root;
   std::unique_ptr<MonitoringDataHolder> h;
@@ -132,39 +133,66 @@ TEST_F(Holder, StatusesAreKeptWhenTheirFileCannotBeWritten) {
   StreamCapture log(std::clog);
   EXPECT_TRUE(h->setDipValue(9));
   EXPECT_EQ(9, h->getDipValue());
-  h->setBoardStatus(Board(1, "v", 3));
+  h->setBoardStatus(Board1());
   EXPECT_EQ(1u, h->GetBoardStatus().size());
   EXPECT_NE(std::string::npos, log.text().find("FAIL create temporary file <"));
 }
 
-TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
-  auto named = [](int uniq, const std::string& sec, int idx, const std::string& name, const std::string& v) {
-    MON::SnmpSetCommand c;
-    c.set_uniq(uniq);
-    auto& n = c.set_id().select_name();
-    n.set_section(sec);
-    n.set_index(idx);
-    n.set_name(name);
-    c.set_value(v);
-    return c;
+TEST_F(Holder, SettersReportChangesAndWriteTheirFiles) {
+  auto controller = [&](const char* host, HSP::ControllerStatus::NamedNumber status) {
+    LGCP::ControllerInfo c;
+    c.set_host().set_iaddr(host);
+    c.set_status(status);
+    return h->setControllerStatus(c);
   };
+  const std::string own = "/var/monitoring/controller/127.0.0.1";
+  struct Row {
+    std::function<bool()> set;
+    bool changed;
+    std::string file, content;  // the file afterwards ("" when missing)
+  } rows[] = {
+      {[&] { return h->setDipValue(7); }, true, "/var/monitoring/dip", "7"},
+      {[&] { return ::unlink(P("/var/monitoring/dip").c_str()), h->setDipValue(7); }, false, "/var/monitoring/dip", ""},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::unknown); }, false, "/var/monitoring/powerstatus", ""},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::both); }, true, "/var/monitoring/powerstatus", "3"},
+      {[&] { return h->setPowerStatus(LGCP::POWERStatus::standby); }, true, "/var/monitoring/powerstatus", "1"},
+      {[&] { return h->setConfigVersion(0x1a, 5); }, true, "/var/monitoring/config_version", "0000001a-0000000000000005"},
+      {[&] { return h->setBuildVersion("B\n") && !h->setBuildVersion("B\n"); }, true, "", ""},
+      {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, true, own + "/status", "1"},
+      {[&] { return controller("127.0.0.1", HSP::ControllerStatus::ok); }, false, own + "/status", "1"},
+      {[&] { return controller("10.0.0.9", HSP::ControllerStatus::active); }, false,
+       "/var/monitoring/controller/10.0.0.9/status", "2"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.changed, r.set()) << &r - rows;
+    if (!r.file.empty()) {
+      EXPECT_EQ(r.content, Read(r.file)) << &r - rows;
+    }
+  }
+  char link[256] = {};
+  EXPECT_GT(::readlink(P("/var/monitoring/controller/self").c_str(), link, sizeof link - 1), 0);
+  EXPECT_EQ(P(own), link);
+  EXPECT_EQ(HSP::ControllerStatus::ok, h->getSelfControllerStatus().asInt());
+}
+
+TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
   MON::SnmpSetCommands cmds;
   MON::SnmpSetCommand oid;
   oid.set_uniq(1);
   oid.set_id().select_oid("1.3.6");
   oid.set_value("a");
   cmds.set_commands().push_back(oid);
-  cmds.set_commands().push_back(named(2, "sec", 2, "key", "value text"));
+  cmds.set_commands().push_back(montest::Named("sec", 2, "key", "value text", 2));
   h->setSnmpCommands(cmds);
   EXPECT_EQ("value text", Read("/var/monitoring/sec/2/key"));
 
   MON::SnmpSetCommands again;
   oid.set_value("b");
   again.set_commands().push_back(oid);
-  again.set_commands().push_back(named(9, "sec", 2, "key", "new"));
+  again.set_commands().push_back(montest::Named("sec", 2, "key", "new", 9));
   StreamCapture log(std::clog);
-  again.set_commands().push_back(named(3, "..", 1, "evil", "x"));
-  again.set_commands().push_back(named(4, "s", 1, "../../../escape", "x"));
+  again.set_commands().push_back(montest::Named("..", 1, "evil", "x", 3));
+  again.set_commands().push_back(montest::Named("s", 1, "../../../escape", "x", 4));
   h->setSnmpCommands(again);
   EXPECT_EQ("new", Read("/var/monitoring/sec/2/key"));
   const auto& stored = h->GetSnmpCommands().get_commands();
@@ -175,6 +203,35 @@ TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
   EXPECT_FALSE(Exists("/escape"));
   EXPECT_FALSE(Exists("/var/monitoring/s"));
   EXPECT_NE(std::string::npos, log.text().find("refused"));
+}
+
+TEST_F(Holder, ModesDoNotDependOnTheUmask) {
+  mode_t old = ::umask(0);
+  h.reset();
+  h = std::make_unique<MonitoringDataHolder>();
+  Write("/var/monitoring/board1", "old");
+  ::chmod(P("/var/monitoring/board1").c_str(), 0666);
+  h->setDipValue(1);
+  h->setBoardStatus(Board1());
+  LGCP::DisplayParams d;
+  montest::Counter(d, 1, -1, 1);
+  h->setDisplayStatus(d);
+  d.select_controller().set_host().set_iaddr("10.2.3.4");
+  h->setDisplayStatus(d);
+  d.select_snmp_set().set_commands().push_back(montest::Named("sec", 2, "key"));
+  h->setDisplayStatus(d);
+  ::umask(old);
+  const std::pair<const char*, unsigned> rows[] = {
+      {"/var/monitoring/dip", 0644},          {"/var/monitoring/board1", 0644},
+      {"/var/monitoring/term_cnts", 0755},    {"/var/monitoring/term_cnts/router", 0644},
+      {"/var/monitoring/controller", 0755},   {"/var/monitoring/controller/10.2.3.4", 0755},
+      {"/var/monitoring/sec", 0755},          {"/var/monitoring/controller/10.2.3.4/status", 0644},
+      {"/var/monitoring/sec/2", 0755},        {"/var/monitoring/sec/2/key", 0644}};
+  for (const auto& r : rows) {
+    struct stat st;
+    ASSERT_EQ(0, ::stat(P(r.first).c_str(), &st)) << r.first;
+    EXPECT_EQ(r.second, st.st_mode & 07777) << r.first;
+  }
 }
 
 }  // namespace

@@ -3,10 +3,7 @@
 // dissecting them from a capture.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,21 +67,6 @@ void BuildTrap(trap_context& c, uint32_t seed, const char* community) {
   ASSERT_EQ(0, trap_pack_end(&c));
 }
 
-int BindUdp(int& port) {
-  int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(s);
-    return -1;
-  }
-  port = ntohs(a.sin_port);
-  return s;
-}
-
 void SendTo(int port, const trap_context& c) {
   std::string bytes(reinterpret_cast<const char*>(c.packet), c.packet_len);
   EXPECT_TRUE(CDR_Sender::Sender().SendTo(bytes, "127.0.0.1:" + std::to_string(port)));
@@ -93,30 +75,23 @@ void SendTo(int port, const trap_context& c) {
 // snmptrapd in the foreground on a loopback port, logging one line per trap.
 class TrapDaemon {
  public:
+  // The test runs in its own network namespace: the port is its own.
   explicit TrapDaemon(const TempRoot& root) : log_(root / "/traps.log") {
-    std::string conf = root / "/snmptrapd.conf";
+    std::string conf = root / "/snmptrapd.conf", dir = root.path();
     writeFile(conf, "authCommunity log public\n");
-    for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {
-      int s = BindUdp(port_);
-      if (s < 0) continue;
-      ::close(s);  // a short window; a lost race is retried on another port
-      std::string listen = "udp:127.0.0.1:" + std::to_string(port_);
-      std::string dir = root.path();
-      pid_ = ::fork();
-      if (pid_ == 0) {
-        ::setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
-        ::execlp("snmptrapd", "snmptrapd", "-f", "-C", "-c", conf.c_str(), "-Lf", log_.c_str(), "-n", "-On", "-m",
-                 "", "-M", dir.c_str(), "-F", "TRAP|%P|%v\n", listen.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-      }
-      ready_ = waitFor([&] { return readFile(log_).find("NET-SNMP version") != std::string::npos; }, 5000);
-      if (!ready_) Stop();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setenv("SNMP_PERSISTENT_DIR", dir.c_str(), 1);
+      ::execlp("snmptrapd", "snmptrapd", "-f", "-C", "-c", conf.c_str(), "-Lf", log_.c_str(), "-n", "-On", "-m", "",
+               "-M", dir.c_str(), "-F", "TRAP|%P|%v\n", "udp:127.0.0.1:10162", static_cast<char*>(nullptr));
+      ::_exit(127);
     }
+    ready_ = waitFor([&] { return readFile(log_).find("NET-SNMP version") != std::string::npos; }, 60000);
   }
   ~TrapDaemon() { Stop(); }
 
   bool ready() const { return ready_; }
-  int port() const { return port_; }
+  int port() const { return 10162; }
   // The trap lines logged so far.
   std::vector<std::string> Traps() const {
     std::vector<std::string> out;
@@ -137,13 +112,12 @@ class TrapDaemon {
     }
   }
   std::string log_;
-  int port_ = 0;
   pid_t pid_ = -1;
   bool ready_ = false;
 };
 
 TEST(TrapPeers, SnmptrapdDecodesEveryBinding) {
-  if (!Have("snmptrapd")) GTEST_SKIP() << "snmptrapd not installed";
+  ASSERT_TRUE(Have("snmptrapd")) << "snmptrapd missing (scripts/deps.sh installs it)";
   TempRoot root;
   TrapDaemon d(root);
   ASSERT_TRUE(d.ready()) << readFile(root / "/traps.log");
@@ -158,7 +132,7 @@ TEST(TrapPeers, SnmptrapdDecodesEveryBinding) {
   ASSERT_EQ(0, trap_pack_add(&c, objid_snmptrap, objid_snmptrap_len, SNMP_TYPE_OBJID, trap_oid, sizeof trap_oid));
   ASSERT_EQ(0, trap_pack_end(&c));
   SendTo(d.port(), c);
-  ASSERT_TRUE(waitFor([&] { return d.Traps().size() >= 2; }, 5000)) << readFile(root / "/traps.log");
+  ASSERT_TRUE(waitFor([&] { return d.Traps().size() >= 2; }, 60000)) << readFile(root / "/traps.log");
 
   std::vector<std::string> traps = d.Traps();
   const std::string x300(300, 'x');
@@ -185,7 +159,7 @@ TEST(TrapPeers, SnmptrapdDecodesEveryBinding) {
 }
 
 TEST(TrapPeers, TsharkDissectsHeaderAndBindings) {
-  if (!Have("tshark text2pcap")) GTEST_SKIP() << "tshark or text2pcap not installed";
+  ASSERT_TRUE(Have("tshark text2pcap")) << "tshark or text2pcap missing (scripts/deps.sh installs them)";
   TempRoot root;
   trap_context c;
   BuildTrap(c, 0, "kestra-board");

@@ -4,6 +4,8 @@
 // packet, the periodic reports on the driven clock, and the destroy.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "hardware/sim/sim.h"
 #include "radio_test_support.h"
 #include "support/e1board_harness.h"
@@ -11,26 +13,12 @@
 
 namespace {
 
-using e1test::Answer;
 using e1test::Msgs;
-using Fill = std::function<void(LGCP::Command&)>;
 
 constexpr int kOk = -1;
 
-class RadioDaemon : public ::testing::Test {
+class RadioDaemon : public e1test::DaemonTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(d.Ready()) << d.log();
-    ASSERT_TRUE(d.Attach()) << d.log();
-  }
-  int Ask(unsigned slot, const Fill& fill) {
-    LGCP::Message m = e1test::CommandMsg(++seq_, fill);
-    m.set_slot(slot);
-    d.Clear();
-    EXPECT_TRUE(e1test::Send(d.ctl, m));
-    d.Wait([](const Msgs& ms) { return Answer(ms) != -2; });
-    return Answer(d.Received());
-  }
   // Lines of "rtp-ext-written 0" (the reply's last line "ok" left out).
   std::vector<std::string> Written() {
     std::vector<std::string> v;
@@ -39,9 +27,6 @@ class RadioDaemon : public ::testing::Test {
       if (line != "ok") v.push_back(line);
     return v;
   }
-
-  e1test::DaemonBench d;
-  int seq_ = 0;
 };
 
 TEST_F(RadioDaemon, RadioSlotCarriesTheChannelSignalling) {
@@ -79,14 +64,9 @@ TEST_F(RadioDaemon, RadioSlotCarriesTheChannelSignalling) {
   const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(Sim::Bytes(pkt.begin(), pkt.end())));
   ASSERT_NE(reply.find("delivered 1"), std::string::npos) << reply;
   TERM::RtpRadioRequest got;
-  ASSERT_TRUE(d.Wait([&](const Msgs& ms) {
-    for (const auto& m : ms)
-      if (m.get_pdu().signal_isSelected() && m.get_slot().getValue() == 12 &&
-          m.get_pdu().get_signal().rtpExt_isSelected()) {
-        got = m.get_pdu().get_signal().get_rtpExt();
-        return true;
-      }
-    return false;
+  ASSERT_TRUE(d.SignalCame(12, [&](const LGCP::Signal& s) {
+    if (s.rtpExt_isSelected()) got = s.get_rtpExt();
+    return s.rtpExt_isSelected();
   })) << d.log();
   EXPECT_EQ(got.get_status().get_vork().get_freq().get_frequency(), "150.125000");
   EXPECT_TRUE(got.get_request().get_vork().get_params().gw_set_flags_isSelected());

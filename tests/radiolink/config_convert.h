@@ -35,12 +35,6 @@ inline int TransConfig(ConvertFn fn, s_data_cmd& r, int capacity, Bytes& out) {
   return n;
 }
 
-inline std::string Dump(s_data_cmd& r) {
-  char buf[16384];
-  sprintf_data_cmd(buf, sizeof buf, &r, 0);
-  return buf;
-}
-
 // The payload of a set-configuration record carried to an interface as the
 // gateway's packet: the record's header, msgID GW_SET_CONFIG and the given
 // set-configuration value; decoded back into a record.
@@ -56,3 +50,24 @@ inline bool DecodeGatewayConfig(const s_data_cmd& header, const VORKGW::ProtoVor
   std::memset(&out, 0, sizeof out);
   return ProtoVorkDecodeASN(p, out);
 }
+
+// The record goes up as an interface's packet (msgID id); `pick` moves the
+// packet's set-configuration value into the gateway's one (false when the
+// expected alternative is not selected). Decoded for destination dst into
+// dec, the gateway's record must be sent by `trans` as `wire` again.
+template <class Pick>
+VORKGW::ProtoVorkPacket ThroughPacket(s_data_cmd r, uint16_t id, uint8_t dst, Pick pick, ConvertFn trans,
+                                      const Bytes& wire, s_data_cmd& dec) {
+  r.msgID = id;
+  VORKGW::ProtoVorkPacket p;
+  EXPECT_TRUE(ProtoVorkEncodeASN(r, p));
+  VORKGW::ProtoVorkPacketPayloadGWSetConfig g;
+  EXPECT_TRUE(pick(p.get_payload(), g));
+  r.dstAddr = dst;
+  EXPECT_TRUE(DecodeGatewayConfig(r, g, dec));
+  Bytes sent;
+  EXPECT_EQ(TransConfig(trans, dec, 256, sent), static_cast<int>(wire.size()));
+  EXPECT_EQ(sent, wire);
+  return p;
+}
+

@@ -42,9 +42,7 @@ inline s_data_cmd Receive(int chan_mode, uint16_t id, uint16_t flags, const Byte
 
 // The part of a dump after its header lines.
 inline std::string Body(s_data_cmd r) {
-  static char buf[16384];
-  sprintf_data_cmd(buf, sizeof buf, &r, 0);
-  std::string d = buf;
+  std::string d = Dump(r);
   size_t at = d.find("dstChannel   : ");
   return at == std::string::npos ? d : d.substr(d.find('\n', at) + 1);
 }

@@ -2,6 +2,7 @@
 // Frame building and channel helpers shared by the radio-link tests.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "radiolink/proto_vork.h"
@@ -70,4 +71,11 @@ inline s_data_cmd Record(uint16_t id, uint8_t protocol = 0, uint8_t mode = 0) {
   r.stateProtocol = protocol;
   r.stateMode = mode;
   return r;
+}
+
+// The text dump of a record (flags as sprintf_data_cmd takes them).
+inline std::string Dump(s_data_cmd r, int flags = 0) {
+  static char buf[16384];
+  sprintf_data_cmd(buf, sizeof buf, &r, flags);
+  return buf;
 }

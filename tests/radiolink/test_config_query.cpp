@@ -4,16 +4,12 @@
 #include <string>
 
 #include "radiolink/proto_asn.h"
-#include "tests/radiolink/radiolink_frames.h"
+#include "tests/radiolink/line_cmd_helpers.h"
 
 namespace {
 
 s_data_cmd ReceiveAnswer(const Bytes& payload) {
-  Channel gw;
-  gw.Feed(MakeFrame(DLI_GET_CONFIG, 0, 0x0000, 0x02, 0x01, payload));
-  std::vector<s_data_cmd> got = gw.Received();
-  EXPECT_EQ(got.size(), 1u);
-  return got.empty() ? Record(0) : got[0];
+  return line_cmd::Receive(PROTO_MODE_GATEWAY, DLI_GET_CONFIG, 0, payload);
 }
 
 TEST(ConfigQuery, ShortAndFullAnswers) {
@@ -40,21 +36,16 @@ TEST(ConfigQuery, ShortAndFullAnswers) {
 
   EXPECT_EQ(ReceiveAnswer({7, 1, 2, 3}).cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
-  unsigned short flags = 0;
-  unsigned char src = 0, dst = 0, buf[16];
-  s_proto_transiver_event row = {0, 1, 0, nullptr};
-  EXPECT_EQ(convert_trans_get_config(&row, &flags, &src, &dst, buf, 12, &f), CONVERT_NOT_ENOUGHT_MEMORY);
+  EXPECT_EQ(line_cmd::Trans(convert_trans_get_config, f, 12), CONVERT_NOT_ENOUGHT_MEMORY);
 }
 
 TEST(ConfigQuery, DumpAndPacket) {
   s_data_cmd f = ReceiveAnswer({7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
-  char buf[2048];
-  sprintf_data_cmd(buf, sizeof buf, &f, 0);
-  EXPECT_NE(std::string(buf).find("gateway_config.id             : 7,\n"
+  EXPECT_NE(Dump(f).find("gateway_config.id             : 7,\n"
                                   "gateway_config.channels_count : 5,\n"
                                   "gateway_config.major_version  : 513,\n"),
             std::string::npos);
-  EXPECT_NE(std::string(buf).find("gateway_config.minor_sub_system_version  : 3340,\n"), std::string::npos);
+  EXPECT_NE(Dump(f).find("gateway_config.minor_sub_system_version  : 3340,\n"), std::string::npos);
 
   VORKGW::ProtoVorkPacket p;
   ASSERT_TRUE(ProtoVorkEncodeASN(f, p));

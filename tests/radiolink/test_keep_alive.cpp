@@ -9,12 +9,6 @@ namespace {
 
 using line_cmd::PayloadOf;
 
-std::string Dump(s_data_cmd r) {
-  char buf[4096];
-  sprintf_data_cmd(buf, sizeof buf, &r, 0);
-  return buf;
-}
-
 TEST(KeepAlive, DigitalVersion1Radio) {
   s_data_cmd r = Record(DLI_KEEP_ALIVE, 0, 1);
   r.dstAddr = PROTO_ADDR_LGW;

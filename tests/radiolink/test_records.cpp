@@ -4,15 +4,12 @@
 
 #include <string>
 
-#include "tests/radiolink/radiolink_frames.h"
+#include "tests/radiolink/line_cmd_helpers.h"
 
 namespace {
 
-std::string Dump(s_data_cmd r, int flags, long size = 4096) {
-  std::string buf(static_cast<size_t>(size), 'x');
-  int n = sprintf_data_cmd(&buf[0], size, &r, flags);
-  return std::string(buf.c_str(), std::min<size_t>(static_cast<size_t>(n), std::strlen(buf.c_str())));
-}
+using line_cmd::Recv;
+using line_cmd::Trans;
 
 const char kHeader[] =
     "msgID      : 0x2000,\n"
@@ -78,78 +75,70 @@ TEST(RadioConverters, HeaderBitsAndAddresses) {
 }
 
 TEST(RadioConverters, SmallPayloads) {
-  s_proto_transiver_event row = {0, 1, 0, nullptr};
-  unsigned short flags = 0;
-  unsigned char src = 0, dst = 0;
-  unsigned char buf[8] = {};
   s_data_cmd r = Record(GW_RAD_SELECT_CHANNEL);
-  r.payload.select_channel.channel = 9;
-  r.payload.select_channel.select_interface = 1;
-  r.payload.select_channel.select_channel = 2;
-  ASSERT_EQ(convert_trans_select_channel(&row, &flags, &src, &dst, buf, 8, &r), 2);
-  EXPECT_EQ(buf[0], 1);
-  EXPECT_EQ(buf[1], 2);
-  EXPECT_EQ(convert_trans_select_channel(&row, &flags, &src, &dst, buf, 1, &r), CONVERT_NOT_ENOUGHT_MEMORY);
+  r.payload.select_channel = {9, 1, 2};
+  Bytes out;
+  ASSERT_EQ(Trans(convert_trans_select_channel, r, 8, &out), 2);
+  EXPECT_EQ(out, (Bytes{1, 2}));
+  EXPECT_EQ(Trans(convert_trans_select_channel, r, 1), CONVERT_NOT_ENOUGHT_MEMORY);
   s_data_cmd in = Record(0);
   in.payload.select_channel.channel = 9;
-  ASSERT_EQ(convert_recv_select_channel(&row, &flags, &src, &dst, buf, 2, &in), 0);
+  ASSERT_EQ(Recv(convert_recv_select_channel, {1, 2}, &in), 0);
   EXPECT_EQ(in.payload.select_channel.channel, 0);
   EXPECT_EQ(in.payload.select_channel.select_interface, 1);
   EXPECT_EQ(in.payload.select_channel.select_channel, 2);
-  EXPECT_EQ(convert_recv_select_channel(&row, &flags, &src, &dst, buf, 0, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(Recv(convert_recv_select_channel, {}, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
   // Channel payload depends on the mode.
   s_data_cmd ch = Record(0, 0, 2);
   ch.payload.channel.channel = 5;
-  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), 2);
-  EXPECT_EQ(buf[0], 5);
+  EXPECT_EQ(Trans(convert_trans_channel, ch, 8, &out), 2);
+  EXPECT_EQ(out[0], 5);
   ch.stateMode = 1;
-  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), 0);
+  EXPECT_EQ(Trans(convert_trans_channel, ch, 8), 0);
   ch.stateMode = 4;
-  EXPECT_EQ(convert_trans_channel(&row, &flags, &src, &dst, buf, 8, &ch), CONVERT_BAD_MODE);
-  unsigned short mode0 = 0x0000;
-  EXPECT_EQ(convert_recv_channel(&row, &mode0, &src, &dst, buf, 2, &ch), CONVERT_BAD_MODE);
+  EXPECT_EQ(Trans(convert_trans_channel, ch, 8), CONVERT_BAD_MODE);
+  EXPECT_EQ(Recv(convert_recv_channel, {5, 0}, &ch), CONVERT_BAD_MODE);  // mode 0 in the flags word
 
+  s_proto_transiver_event row = {0, 1, 0, nullptr};
+  unsigned short flags = 0;
+  unsigned char src = 0, dst = 0, buf[8] = {};
   EXPECT_EQ(convert_trans_id(&row, &flags, &src, &dst, buf, 8, nullptr), CONVERT_ERROR);
   EXPECT_EQ(convert_recv_dummy(&row, &flags, nullptr, &dst, buf, 0, &r), CONVERT_ERROR);
 }
 
 TEST(RadioConverters, RadioCommandAndLinkQuality) {
-  s_proto_transiver_event row = {0, 1, 0, nullptr};
-  unsigned short flags = 0;
-  unsigned char src = 0, dst = 0;
-  unsigned char buf[300];
   s_data_cmd r = Record(GW_RAD_PTT_ON);
   r.payload.radio_command.param_size = 3;
   r.payload.radio_command.param[0] = 0xB0;
   r.payload.radio_command.param[1] = 0xB1;
   r.payload.radio_command.param[2] = 0xB2;
-  ASSERT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 4);
-  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{3, 0xB0, 0xB1, 0xB2}));
+  Bytes out;
+  ASSERT_EQ(Trans(convert_trans_radio_command, r, 300, &out), 4);
+  EXPECT_EQ(out, (Bytes{3, 0xB0, 0xB1, 0xB2}));
   r.payload.radio_command.param_size = 2;
-  ASSERT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 4);
-  EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{2, 0xB0, 0xB1}));
+  ASSERT_EQ(Trans(convert_trans_radio_command, r, 300, &out), 4);
+  EXPECT_EQ(out, (Bytes{2, 0xB0, 0xB1, 0}));
   r.payload.radio_command.param_size = 0;
-  EXPECT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 300, &r), 2);
+  EXPECT_EQ(Trans(convert_trans_radio_command, r, 300), 2);
   r.payload.radio_command.param_size = 255;
-  EXPECT_EQ(convert_trans_radio_command(&row, &flags, &src, &dst, buf, 255, &r), CONVERT_NOT_ENOUGHT_MEMORY);
+  EXPECT_EQ(Trans(convert_trans_radio_command, r, 255), CONVERT_NOT_ENOUGHT_MEMORY);
 
   s_data_cmd in = Record(0);
-  EXPECT_EQ(convert_recv_radio_command(&row, &flags, &src, &dst, buf, 0, &in), 0);
+  EXPECT_EQ(Recv(convert_recv_radio_command, {}, &in), 0);
   EXPECT_EQ(in.payload.radio_command.param_size, 0);
-  unsigned char shortp[] = {5, 1, 2};
-  EXPECT_EQ(convert_recv_radio_command(&row, &flags, &src, &dst, shortp, 3, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(Recv(convert_recv_radio_command, {5, 1, 2}, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   EXPECT_EQ(in.payload.radio_command.param_size, 5);
 
   s_data_cmd q = Record(DLI_RAD_BSS_QUAL);
   q.payload.rd_bss.snr = 1.5f;
-  ASSERT_EQ(convert_trans_bss_quality(&row, &flags, &src, &dst, buf, 300, &q), 4);
-  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0x00, 0x00, 0xC0, 0x3F}));
+  ASSERT_EQ(Trans(convert_trans_bss_quality, q, 300, &out), 4);
+  EXPECT_EQ(out, (Bytes{0x00, 0x00, 0xC0, 0x3F}));
   s_data_cmd qin = Record(0);
-  EXPECT_EQ(convert_recv_bss_quality(&row, &flags, &src, &dst, buf, 3, &qin), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  ASSERT_EQ(convert_recv_bss_quality(&row, &flags, &src, &dst, buf, 4, &qin), 0);
+  EXPECT_EQ(Recv(convert_recv_bss_quality, {0x00, 0x00, 0xC0}, &qin), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  ASSERT_EQ(Recv(convert_recv_bss_quality, out, &qin), 0);
   EXPECT_EQ(qin.payload.rd_bss.snr, 1.5f);
-  EXPECT_NE(Dump(q, 0).find("rd_bss.snr    : 1.50,\n"), std::string::npos);
+  EXPECT_NE(Dump(q).find("rd_bss.snr    : 1.50,\n"), std::string::npos);
 }
 
 TEST(RadioDump, HeaderLinesAndFlags) {
@@ -230,6 +219,40 @@ TEST(RadioRecord, History) {
   free_packet_history(&h);
   EXPECT_EQ(h.capacity, 0);
   EXPECT_EQ(find_by_id_packet_history(&h, ALI_SET_ID), nullptr);
+}
+
+// Each copy helper copies its one payload member, all of it and nothing
+// beyond, and leaves the records alone when either is missing.
+TEST(RadioRecord, CopyHelpersCopyOneMember) {
+  struct Row {
+    int (*copy)(s_data_cmd*, const s_data_cmd*);
+    size_t size;
+  };
+  const Row rows[] = {
+      {cpy_rac, sizeof(s_proto_ra_config)},     {cpy_raka, sizeof(s_proto_ra_keep_alive)},
+      {cpy_rdc, sizeof(s_proto_rd_config)},     {cpy_rdka, sizeof(s_proto_rd_keep_alive)},
+      {cpy_gac, sizeof(s_proto_ga_config)},     {cpy_gdc, sizeof(s_proto_gd_config)},
+      {cpy_gc, sizeof(s_proto_ggs_command)},    {cpy_bss, sizeof(s_proto_rd_bss)},
+      {cpy_ggc, sizeof(s_proto_gateway_config)}, {cpy_gs, 3},
+      {cpy_debug, 1 + 255},                     {cpy_tstcfg, 2 + 255},
+      {cpy_tstka, 2},                           {cpy_channel, 1},
+      {cpy_id, 1},                              {cpy_gaka, 1},
+      {cpy_gdka, 1},
+  };
+  s_data_cmd src = Record(0);
+  unsigned char* from = reinterpret_cast<unsigned char*>(&src.payload);
+  for (size_t i = 0; i < sizeof src.payload; ++i) from[i] = static_cast<unsigned char>(i * 7 + 1);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.size);
+    s_data_cmd dst = Record(0);
+    const unsigned char* to = reinterpret_cast<const unsigned char*>(&dst.payload);
+    EXPECT_EQ(r.copy(&dst, nullptr), 0);
+    EXPECT_EQ(r.copy(nullptr, &src), 0);
+    EXPECT_EQ(to[0], 0);
+    EXPECT_EQ(r.copy(&dst, &src), 0);
+    EXPECT_EQ(std::memcmp(to, from, r.size), 0);
+    EXPECT_EQ(to[r.size], 0);
+  }
 }
 
 }  // namespace

@@ -168,23 +168,16 @@ TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
   EXPECT_EQ(back.payload.ga_config.channels[0].fxo.ring_off, 0x0D0E);
 
   // Through the packet and back as the gateway's set-configuration.
-  back.msgID = ALI_SET_CONFIG;
-  VORKGW::ProtoVorkPacket p;
-  ASSERT_TRUE(ProtoVorkEncodeASN(back, p));
-  ASSERT_TRUE(p.get_payload().ali_set_config_isSelected());
-  const VORKGW::ProtoVorkPacketPayloadAnalogSetConfig& v = p.get_payload().get_ali_set_config();
-  ASSERT_TRUE(v.ggs_v1_isSelected());
-  ASSERT_EQ(v.get_ggs_v1().get_channels().size(), 2u);
-  EXPECT_TRUE(v.get_ggs_v1().get_channels()[1].get_channel().fxs_isSelected());
-  EXPECT_EQ(v.get_ggs_v1().get_channels()[0].get_channel().get_fxo().get_pulse_pause().getValue(), 0x0506);
-  VORKGW::ProtoVorkPacketPayloadGWSetConfig gw;
-  gw.select_ggs_analog_v1(v.get_ggs_v1());
   s_data_cmd dec;
-  back.dstAddr = PROTO_ADDR_ALI;
-  ASSERT_TRUE(DecodeGatewayConfig(back, gw, dec));
-  Bytes sent;
-  ASSERT_EQ(TransConfig(convert_trans_config, dec, 256, sent), n);
-  EXPECT_EQ(sent, wire);
+  VORKGW::ProtoVorkPacket p = ThroughPacket(back, ALI_SET_CONFIG, PROTO_ADDR_ALI, [](const auto& pl, auto& g) {
+    if (!pl.ali_set_config_isSelected() || !pl.get_ali_set_config().ggs_v1_isSelected()) return false;
+    g.select_ggs_analog_v1(pl.get_ali_set_config().get_ggs_v1());
+    return true;
+  }, convert_trans_config, wire, dec);
+  const auto& chans = p.get_payload().get_ali_set_config().get_ggs_v1().get_channels();
+  ASSERT_EQ(chans.size(), 2u);
+  EXPECT_TRUE(chans[1].get_channel().fxs_isSelected());
+  EXPECT_EQ(chans[0].get_channel().get_fxo().get_pulse_pause().getValue(), 0x0506);
 }
 
 TEST(AnalogConfig, RadioV2Layout) {
@@ -235,18 +228,12 @@ TEST(AnalogConfig, RadioV2Layout) {
   EXPECT_EQ(back.payload.ra_v2_config.channels[1].pattern[1], 0x99);
   EXPECT_EQ(back.payload.ra_v2_config.channels[1].uart_config.baud, 115200u);
 
-  back.msgID = ALI_SET_CONFIG;
-  VORKGW::ProtoVorkPacket p;
-  ProtoVorkEncodeASN(back, p);
-  ASSERT_TRUE(p.get_payload().get_ali_set_config().radio_v2_isSelected());
-  VORKGW::ProtoVorkPacketPayloadGWSetConfig gw;
-  gw.select_radio_analog_v2(p.get_payload().get_ali_set_config().get_radio_v2());
-  back.dstAddr = PROTO_ADDR_ALI;
   s_data_cmd dec;
-  ASSERT_TRUE(DecodeGatewayConfig(back, gw, dec));
-  Bytes sent;
-  ASSERT_EQ(TransConfig(convert_trans_v2_config, dec, 64, sent), static_cast<int>(wire.size()));
-  EXPECT_EQ(sent, wire);
+  ThroughPacket(back, ALI_SET_CONFIG, PROTO_ADDR_ALI, [](const auto& pl, auto& g) {
+    if (!pl.get_ali_set_config().radio_v2_isSelected()) return false;
+    g.select_radio_analog_v2(pl.get_ali_set_config().get_radio_v2());
+    return true;
+  }, convert_trans_v2_config, wire, dec);
 
   // Too much for the capacity.
   EXPECT_EQ(TransConfig(convert_trans_v2_analog_config, e, 10, out), CONVERT_NOT_ENOUGHT_MEMORY);

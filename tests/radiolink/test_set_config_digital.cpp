@@ -2,6 +2,8 @@
 // and the VORKGW mapping.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/radiolink/config_convert.h"
 
 namespace {
@@ -87,6 +89,15 @@ TEST(DigitalConfig, RadioV1Layout) {
   ASSERT_EQ(TransConfig(convert_trans_config, dec, 64, sent), 40);
   EXPECT_EQ(sent, w);
   EXPECT_EQ(TransConfig(convert_trans_config, dec, 39, sent), CONVERT_NOT_ENOUGHT_MEMORY);
+
+  // Texts beyond single precision become infinities of their sign.
+  auto huge = v.get_radio_v1();
+  huge.set_channels()[0].set_snr("1e39");
+  huge.set_lines().set_lines()[0].set_line_echo_threshold("-1e39");
+  g.select_radio_digital_v1(huge);
+  ASSERT_TRUE(DecodeGatewayConfig(d, g, dec));
+  EXPECT_EQ(dec.payload.rd_config.channels[0].snr, HUGE_VALF);
+  EXPECT_EQ(dec.payload.rd_config.line_config[0].line_echo_threshold, -HUGE_VALF);
 }
 
 TEST(DigitalConfig, GgsChannelsAndLineBlock) {
@@ -155,19 +166,12 @@ TEST(DigitalConfig, GgsEveryTypeRoundTrips) {
     ASSERT_EQ(TransConfig(convert_trans_digital_config, back, 256, again), n);
     EXPECT_EQ(again, wire);
 
-    back.msgID = DLI_SET_CONFIG;
-    VORKGW::ProtoVorkPacket p;
-    ProtoVorkEncodeASN(back, p);
-    const VORKGW::ProtoVorkPacketPayloadDigitalSetConfig& v = p.get_payload().get_dli_set_config();
-    ASSERT_TRUE(v.ggs_v1_isSelected());
-    VORKGW::ProtoVorkPacketPayloadGWSetConfig g;
-    g.select_ggs_digital_v1(v.get_ggs_v1());
-    back.dstAddr = PROTO_ADDR_DLI;
     s_data_cmd dec;
-    ASSERT_TRUE(DecodeGatewayConfig(back, g, dec));
-    Bytes sent;
-    ASSERT_EQ(TransConfig(convert_trans_config, dec, 256, sent), n);
-    EXPECT_EQ(sent, wire);
+    ThroughPacket(back, DLI_SET_CONFIG, PROTO_ADDR_DLI, [](const auto& pl, auto& g) {
+      if (!pl.get_dli_set_config().ggs_v1_isSelected()) return false;
+      g.select_ggs_digital_v1(pl.get_dli_set_config().get_ggs_v1());
+      return true;
+    }, convert_trans_config, wire, dec);
   }
 }
 
@@ -253,20 +257,13 @@ TEST(DigitalConfig, RadioV2Layout) {
   EXPECT_EQ(RecvConfig(convert_recv_v2_digital_config, announced, 1, 1, l), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
   // Through the packet: the disabled channel carries only its enable flag.
-  back.msgID = DLI_SET_CONFIG;
-  VORKGW::ProtoVorkPacket p;
-  ProtoVorkEncodeASN(back, p);
-  const VORKGW::ProtoVorkPacketPayloadDigitalSetConfig& v = p.get_payload().get_dli_set_config();
-  ASSERT_TRUE(v.radio_v2_isSelected());
-  EXPECT_EQ(std::string(v.get_radio_v2().get_channels()[0].get_snr()), "3.500000");
-  VORKGW::ProtoVorkPacketPayloadGWSetConfig g;
-  g.select_radio_digital_v2(v.get_radio_v2());
-  back.dstAddr = PROTO_ADDR_DLI;
   s_data_cmd dec;
-  ASSERT_TRUE(DecodeGatewayConfig(back, g, dec));
-  Bytes sent;
-  ASSERT_EQ(TransConfig(convert_trans_v2_config, dec, 64, sent), static_cast<int>(wire.size()));
-  EXPECT_EQ(sent, wire);
+  VORKGW::ProtoVorkPacket p = ThroughPacket(back, DLI_SET_CONFIG, PROTO_ADDR_DLI, [](const auto& pl, auto& g) {
+    if (!pl.get_dli_set_config().radio_v2_isSelected()) return false;
+    g.select_radio_digital_v2(pl.get_dli_set_config().get_radio_v2());
+    return true;
+  }, convert_trans_v2_config, wire, dec);
+  EXPECT_EQ(std::string(p.get_payload().get_dli_set_config().get_radio_v2().get_channels()[0].get_snr()), "3.500000");
 
   // The same record over a version-2 link, gateway to digital interface.
   Channel gw;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "radiolink/proto_vork_uart.h"
+#include "runtime/loop/dpc.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/test_loop_support.h"
@@ -62,6 +64,25 @@ class UartTest : public ::testing::Test {
     LoopDeadline deadline(ms);
     multiplexer.run(false, true);
   }
+  // Runs the loop until done() holds, however slowly the machine runs
+  // (at most 10 s).
+  template <class Done>
+  void RunUntil(Done done) {
+    for (int i = 0; i < 200 && !done(); ++i) RunFor(50);
+  }
+  // Bytes written to the line that the transport has not read yet.
+  int Unread() {
+    int n = 0;
+    ::ioctl(keep_, FIONREAD, &n);
+    return n;
+  }
+  // One pass of the loop: the timers due on the loop's clock fire.
+  static void Pass() {
+    Dpc stop;
+    stop.Bind(+[] { multiplexer.terminate(); });
+    stop.Activate();
+    multiplexer.run(false, true);
+  }
 
   // Everything the transport wrote to the line so far.
   Bytes FromLine() {
@@ -95,13 +116,18 @@ class UartTest : public ::testing::Test {
 Bytes SetIdFrame(uint32_t seq, uint8_t id) { return MakeFrame(DLI_SET_ID, seq, 0, 0x02, 0x01, {id, 0}); }
 
 TEST_F(UartTest, MissingDeviceRetriesUntilItAppears) {
+  Mux::mux_settimeofday();  // the loop's clock stands still but for the test's moves
   uart_.config.device = "";
   uart_.TryOpen();
   EXPECT_FALSE(uart_.IsOpen());
   EXPECT_TRUE(uart_.RetryPending());
   uart_.config.device = "/dev/ttyRL0";
-  Mux::advanceClock(ProtoVorkUartCtl::kRetryMs);
-  RunFor(100);
+  Mux::advanceClock(19999);
+  Pass();
+  EXPECT_FALSE(uart_.IsOpen());
+  Mux::advanceClock(1);  // the retry comes 20000 ms after the failure
+  Pass();
+  Mux::mux_cleartimeofday();
   EXPECT_TRUE(uart_.IsOpen());
   EXPECT_FALSE(uart_.RetryPending());
   uart_.Close();
@@ -198,14 +224,15 @@ TEST_F(UartTest, BadFrameReachesNoListenerAndLogsOnlyWithDebug) {
   {
     StreamCapture log(std::clog);
     ToLine(bad);
-    RunFor(300);
+    RunUntil([&] { return Unread() == 0; });
+    RunFor(50);
     EXPECT_EQ(log.text().find("vorkgw"), std::string::npos);
   }
   EXPECT_TRUE(listener_.calls.empty());
   uart_.debug = true;
   StreamCapture log(std::clog);
   ToLine(bad);
-  RunFor(300);
+  RunUntil([&] { return log.text().find("vorkgw") != std::string::npos; });
   EXPECT_TRUE(listener_.calls.empty());
   EXPECT_NE(log.text().find("vorkgw: error unpacked message = 0 status = 'CONVERT_BAD_CRC'(-195)\n"),
             std::string::npos);
@@ -259,7 +286,7 @@ TEST_F(UartTest, HangupClosesAndRetriesInsteadOfSpinning) {
   keep_ = -1;
   ::close(master_);
   master_ = -1;
-  RunFor(300);
+  RunUntil([&] { return !uart_.IsOpen(); });
   EXPECT_FALSE(uart_.IsOpen());
   EXPECT_TRUE(uart_.RetryPending());
 }

@@ -83,7 +83,7 @@ TEST(AsyncConnect, ListeningSocketConnectsAndHandsOverTheSocket) {
 }
 
 TEST(AsyncConnect, ListeningSocatConnects) {
-  if (std::system("command -v socat >/dev/null 2>&1") != 0) GTEST_SKIP() << "socat not installed";
+  if (std::system("command -v socat >/dev/null 2>&1") != 0) FAIL() << "socat is missing (scripts/deps.sh installs it)";
   unsigned short port = closedPort();
   pid_t pid = ::fork();
   if (pid == 0) {

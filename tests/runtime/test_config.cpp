@@ -202,4 +202,31 @@ TEST_F(ConfigReader, MissingRequiredKeyStopsBeforeOptionals) {
   EXPECT_EQ(name, "unset");
 }
 
+enum Kind { kOne = 1, kTwo = 2, kFour = 4 };
+const IniFile::Symbol<Kind> kKinds[] = {{"one", kOne}, {"two", kTwo}, {"four", kFour}, {nullptr, kOne}};
+
+// Numbers: a symbol, any C base, stored even when text trails them; a number
+// the enumeration (bits 0 to 7 here) cannot hold is refused and leaves the
+// target alone. GetInt reads decimal only and gives its default for a
+// number an int cannot hold.
+TEST_F(ConfigReader, NumbersAndSymbols) {
+  const struct {
+    const char* text;
+    bool ok;
+    int stored;
+    int getInt;
+  } rows[] = {{"two", true, 2, -1},         {"0x7", true, 7, 0},         {"03", true, 3, 3},
+              {"6abc", false, 6, 6},         {"8", false, 5, 8},          {"-1", false, 5, -1},
+              {"2147483648", false, 5, -1},  {"-99999999999999999999", false, 5, -1}};
+  for (const auto& r : rows) {
+    load(std::string("[t]\nk = ") + r.text + "\n");
+    Kind target = static_cast<Kind>(5);
+    IniFile::Reader reader("t: ", out_);
+    reader.mRequired.add<Kind>(&target, "k", kKinds);
+    EXPECT_EQ(reader(first("t")), r.ok) << r.text;
+    EXPECT_EQ(static_cast<int>(target), r.stored) << r.text;
+    EXPECT_EQ((*first("t")["k"]->begin()).GetInt(-1), r.getInt) << r.text;
+  }
+}
+
 }  // namespace

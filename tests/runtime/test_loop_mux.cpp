@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,16 @@
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
 #include "test_loop_support.h"
+
+// Every heap allocation of the program is counted.
+static unsigned long g_allocations = 0;
+void* operator new(std::size_t n) {
+  ++g_allocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -194,6 +206,41 @@ TEST(Timers, OrderSurvivesTheCounterWrap) {
   Mux::advanceClock(25);
   multiplexer.run(false, true);
   EXPECT_EQ(r.log, (std::vector<std::string>{"b", "a", "stop"}));
+}
+
+// A loop in steady state (a deferred call, a ready descriptor whose handler
+// re-arms two timers on every pass, as a controller link re-arms its
+// heartbeat on every command) allocates nothing from one pass to the next.
+struct SteadyPass {
+  Event ev;
+  Dpc dpc;
+  Timer heartbeat, other;
+  int passes = 0;
+  unsigned long at10 = 0, at110 = 0;
+  void Noop() {}
+  void Beat(Timer*) {}
+  void On(int, short) {
+    heartbeat.set(120000, &SteadyPass::Beat, this);
+    other.set(1 + passes % 7, &SteadyPass::Noop, this);
+    if (++passes == 10) at10 = g_allocations;
+    if (passes == 110) {
+      at110 = g_allocations;
+      multiplexer.terminate();
+    }
+  }
+};
+
+TEST(Timers, RearmingAndSteadyPassesAllocateNothing) {
+  Pipe busy;
+  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
+  SteadyPass s;
+  s.dpc.Bind(&s, &SteadyPass::Noop);
+  s.dpc.Activate();
+  s.ev.Bind("SteadyPass::On", &SteadyPass::On, &s);
+  s.ev.Schedule(busy.rd, POLLIN);
+  multiplexer.run(false, true);
+  EXPECT_EQ(s.passes, 110);
+  EXPECT_EQ(s.at110 - s.at10, 0u);
 }
 
 // --------------------------------------------------------- deferred calls

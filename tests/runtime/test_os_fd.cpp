@@ -15,6 +15,8 @@
 #include "runtime/os/fd.h"
 #include "runtime/os/net.h"
 #include "runtime/os/pidfile.h"
+#include "runtime/daemon/stream_bufs.h"
+#include "runtime/startup/signals.h"
 #include "test_loop_support.h"
 
 namespace {
@@ -69,9 +71,6 @@ TEST(PidFile, HoldsPidWithoutLineEndAndIsRemoved) {
     EXPECT_TRUE(run.is_open());
     EXPECT_EQ(run.path(), path);
     EXPECT_EQ(slurp(path), std::to_string(::getpid()));
-    struct stat st;
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
@@ -97,6 +96,48 @@ TEST(PidFile, TruncatesStaleFileAndSkipsSilentlyWhenImpossible) {
     EXPECT_FALSE(run.is_open());
   }
   EXPECT_EQ(err.text() + log.text(), "");
+}
+
+// Every file the daemon writes gets mode 0644 under umask 000, a stale
+// file with another mode included.
+TEST(FileModes, IndependentOfTheUmask) {
+  TempRoot root;
+  root.mkdirs("/var/run");
+  root.mkdirs("/var/log");
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  auto modeOf = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+  };
+  const std::string log = root.file("/var/log/1970_01_01-00.log");
+  const std::string status = root.file("/var/log/server-status");
+  const std::function<unsigned()> rows[] = {
+      [&] {
+        Linux::Run run("server");
+        return modeOf(run.path());
+      },
+      [&] {
+        doDumpStatus = 1;
+        CheckDumpStatus();
+        return modeOf(status);
+      },
+      [&] {
+        LogFileStreamBuf buf(root.file("/var/log"), [](struct timeval* tv) { *tv = {}; });
+        return modeOf(log);
+      },
+  };
+  const mode_t old = ::umask(0);
+  for (const std::string& stale : {root.file("/var/run/server.pid"), status, log}) {
+    std::FILE* f = std::fopen(stale.c_str(), "w");
+    std::fclose(f);
+    ::chmod(stale.c_str(), 0666);
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rows[i](), 0644u) << "row " << i;
+    EXPECT_EQ(rows[i](), 0644u) << "row " << i << " (created)";
+  }
+  ::umask(old);
 }
 
 // Builds an SIOCGIFCONF answer of n records.

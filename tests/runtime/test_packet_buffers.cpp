@@ -115,7 +115,7 @@ TEST_F(Packets, CopyOnWriteKeepsSharedBufferUnchanged) {
   EXPECT_EQ(PacketPool::free_count(), f);
 }
 
-TEST_F(Packets, PoolExhaustionThrowsAndCellsAreReusedInFreeOrder) {
+TEST_F(Packets, PoolExhaustionThrowsAndCellsAreReusedLastFreedFirst) {
   std::vector<Packet> held;
   unsigned int n = PacketPool::free_count();
   for (unsigned int i = 0; i < n; ++i) {
@@ -133,6 +133,7 @@ TEST_F(Packets, PoolExhaustionThrowsAndCellsAreReusedInFreeOrder) {
   EXPECT_EQ(shared.use_count(), 2u);
   shared.clear();
 
+  // Last freed, first reused.
   int ia = PacketPool::index_of(held[10].get());
   int ib = PacketPool::index_of(held[3].get());
   held[10].clear();
@@ -140,8 +141,25 @@ TEST_F(Packets, PoolExhaustionThrowsAndCellsAreReusedInFreeOrder) {
   Packet x, y;
   x.reserve_head(0);
   y.reserve_head(0);
-  EXPECT_EQ(PacketPool::index_of(x.get()), ia);
-  EXPECT_EQ(PacketPool::index_of(y.get()), ib);
+  EXPECT_EQ(PacketPool::index_of(x.get()), ib);
+  EXPECT_EQ(PacketPool::index_of(y.get()), ia);
+}
+
+// A freed cell is handed out again before any cell never used, so a
+// process that never holds many packets touches few cells.
+TEST_F(Packets, FreedCellIsReusedBeforeAnUntouchedOne) {
+  const unsigned int touched = PacketPool::touched();
+  for (int i = 0; i < 3; ++i) {
+    Packet p;
+    p.reserve_head(0);
+    Packet q;
+    q.reserve_head(0);
+    const int cell = PacketPool::index_of(q.get());
+    q.clear();
+    q.reserve_tail(0);
+    EXPECT_EQ(PacketPool::index_of(q.get()), cell);
+  }
+  EXPECT_LE(PacketPool::touched(), touched + 2);
 }
 
 TEST_F(Packets, BrokenPreconditionsTerminateWithAReport) {

@@ -29,14 +29,13 @@ struct LogCapture {
 };
 
 // "<slot>: success", "<slot>: error 6", "<slot>: transmitter active 8325".
-inline std::vector<std::string> Trace(const e1test::Msgs& ms,
-                                      const std::function<std::string(const LGCP::Signal&)>& describe = Describe) {
+inline std::vector<std::string> Trace(const e1test::Msgs& ms) {
   std::vector<std::string> v;
   for (const auto& m : ms) {
     std::string head = m.slot_isPresent() ? std::to_string(m.get_slot().getValue()) + ": " : "-: ";
     int a = e1test::Answer({m});
     if (m.get_pdu().signal_isSelected())
-      v.push_back(head + describe(m.get_pdu().get_signal()));
+      v.push_back(head + Describe(m.get_pdu().get_signal()));
     else
       v.push_back(head + (a == -1 ? "success" : "error " + std::to_string(a)));
   }
@@ -67,7 +66,6 @@ class SlotBenchTest : public SimTest::Fixture {
   }
   // Runs before the bench is first made: factories and their drivers.
   virtual void Prepare() {}
-  virtual std::string DescribeSignal(const LGCP::Signal& s) const { return Describe(s); }
   void SetUp() override {
     SimTest::Fixture::SetUp();
     Slots::releaseWaitMs = 10;
@@ -93,16 +91,14 @@ class SlotBenchTest : public SimTest::Fixture {
     for (auto& x : bench().Take(5)) last.push_back(x);
     signals.clear();
     for (const auto& x : last)
-      if (x.get_pdu().signal_isSelected()) signals.push_back(DescribeSignal(x.get_pdu().get_signal()));
+      if (x.get_pdu().signal_isSelected()) signals.push_back(Describe(x.get_pdu().get_signal()));
     return last;
   }
   // The answer: -1 success, else the cause.
   int Ask(int slot, const Fill& fill, unsigned waitMs = 3000) { return e1test::Answer(Exchange(slot, fill, waitMs)); }
   // Answers and signals as Trace shows them.
   Strings Request(int slot, const Fill& fill, unsigned waitMs = 3000) { return Trace(Exchange(slot, fill, waitMs)); }
-  Strings Trace(const e1test::Msgs& ms) const {
-    return slottest::Trace(ms, [this](const LGCP::Signal& s) { return DescribeSignal(s); });
-  }
+  static Strings Trace(const e1test::Msgs& ms) { return slottest::Trace(ms); }
   static Fill Ioctl(std::function<void(LGCP::IoctlParams&)> set) {
     return [=](LGCP::Command& c) { set(c.select_ioctl()); };
   }

@@ -4,6 +4,8 @@
 // short text form of those signals.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,8 +109,21 @@ inline SignalSpy& BoundSpy() {
   return spy;
 }
 
-// "transmitter active 37", "receiver inactive", "tonec 5 dtmf 16",
-// "vad rx=0", "sd rx=1", "query", "other <index>".
+inline std::string Hex(const std::vector<char>& bytes) {
+  std::string s;
+  char b[3];
+  for (char c : bytes) {
+    std::snprintf(b, sizeof b, "%02x", static_cast<unsigned char>(c));
+    s += b;
+  }
+  return s;
+}
+
+// One line per signal: "transmitter active 37", "receiver inactive",
+// "tonec 5 dtmf 16", "vad rx=0", "sd rx=1", "abort 0", "activated",
+// "data <text>", "auth <user> <password>", "acct <out> <in> <pkts out>
+// <pkts in> <time>", "stopRecording 2", "packages <hex>...", "linkinfo
+// <txSU> <txDiscard> <txError> <txOverflow> <rxSU>", "other <index>".
 inline std::string Describe(const LGCP::Signal& s) {
   auto stream = [](const LGCP::Stream& st) {
     return st.active_isSelected() ? "active " + std::to_string(st.get_active().getValue()) : std::string("inactive");
@@ -116,6 +131,7 @@ inline std::string Describe(const LGCP::Signal& s) {
   auto flag = [](const char* name, bool present, bool value) {
     return present ? std::string(" ") + name + "=" + (value ? "1" : "0") : std::string();
   };
+  auto n = [](int v) { return " " + std::to_string(v); };
   if (s.transmitter_isSelected()) return "transmitter " + stream(s.get_transmitter());
   if (s.receiver_isSelected()) return "receiver " + stream(s.get_receiver());
   if (s.tonec_isSelected()) {
@@ -129,7 +145,101 @@ inline std::string Describe(const LGCP::Signal& s) {
            flag("tx", s.get_vad().vad_tx_isPresent(), s.get_vad().get_vad_tx());
   if (s.sd_isSelected()) return "sd" + flag("rx", s.get_sd().sd_rx_isPresent(), s.get_sd().get_sd_rx());
   if (s.query_isSelected()) return "query";
+  if (s.abort_isSelected()) return "abort" + n(s.get_abort().getValue());
+  if (s.activated_isSelected()) return "activated";
+  if (s.deactivated_isSelected()) return "deactivated";
+  if (s.userData_isSelected()) return "data " + std::string(s.get_userData());
+  if (s.modemProceeding_isSelected()) {
+    const TERM::ModemProceeding& p = s.get_modemProceeding();
+    if (p.auth_isSelected())
+      return "auth " + std::string(p.get_auth().get_username()) + " " + std::string(p.get_auth().get_password());
+    auto v = [](const BASE::INTEGER64Bits& x) {
+      return " " + std::to_string(uint64_t(uint32_t(x.get_high().getValue())) << 32 | uint32_t(x.get_low().getValue()));
+    };
+    const TERM::MdmAccounting& a = p.get_acct();
+    return "acct" + v(a.get_octetsOut()) + v(a.get_octetsIn()) + v(a.get_packetsOut()) + v(a.get_packetsIn()) +
+           v(a.get_time());
+  }
+  if (s.ioctl_isSelected()) {
+    const LGCP::IoctlResponse& r = s.get_ioctl();
+    if (r.startPlaying_isSelected()) return "startPlaying";
+    if (r.stopRecording_isSelected()) return "stopRecording" + n(r.get_stopRecording().asInt());
+    if (r.hdlcPackages_isSelected()) {
+      std::string t = "packages";
+      for (const auto& p : r.get_hdlcPackages()) t += " " + Hex(p.get_body());
+      return t;
+    }
+    if (r.hdlcLinkInfo_isSelected()) {
+      const LGCP::HdlcLinkInfo& i = r.get_hdlcLinkInfo();
+      return "linkinfo" + n(i.get_txSU().getValue()) + n(i.get_txDiscard().getValue()) + n(i.get_txError().getValue()) +
+             n(i.get_txOverflow().getValue()) + n(i.get_rxSU().getValue());
+    }
+    return "ioctl " + std::to_string(r.currentSelection());
+  }
   return "other " + std::to_string(s.currentSelection());
 }
+
+// Commands as the controller fills them.
+namespace fills {
+using Fill = std::function<void(LGCP::Command&)>;
+
+inline Fill Timeslot(unsigned trunk, unsigned ts, bool bri = false) {
+  return [=](LGCP::Command& c) {
+    LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
+    p.set_trunk(trunk);
+    p.set_timeslot(ts);
+  };
+}
+inline Fill ConnectTo(unsigned target) {
+  return [=](LGCP::Command& c) { c.select_connect(target); };
+}
+inline void Destroy(LGCP::Command& c) { c.select_destroy(); }
+inline void Activate(LGCP::Command& c) { c.select_activate().select_empty(); }
+inline void Deactivate(LGCP::Command& c) { c.select_deactivate(); }
+inline void Unlink(LGCP::Command& c) { c.select_disconnect(); }
+
+inline Fill Map(int txBus, int txChannel, int rxBus, int rxChannel) {
+  return [=](LGCP::Command& c) {
+    LGCP::MapParams& p = c.select_create().select_map();
+    if (txBus >= 0) {
+      p.set_transmitter().set_bus(unsigned(txBus));
+      p.set_transmitter().set_channel(unsigned(txChannel));
+    }
+    if (rxBus >= 0) {
+      p.set_receiver().set_bus(unsigned(rxBus));
+      p.set_receiver().set_channel(unsigned(rxChannel));
+    }
+  };
+}
+
+inline Fill Ext(int transmitter, int receiver) {
+  return [=](LGCP::Command& c) {
+    LGCP::ExtParams& p = c.select_create().select_ext();
+    p.set_transmitter(transmitter);
+    p.set_receiver(receiver);
+  };
+}
+
+inline Fill Hdlc(int trunk, int address, int log = 0) {
+  return [=](LGCP::Command& c) {
+    LGCP::HdlcParams& p = c.select_create().select_hdlcParams();
+    p.set_trunk(trunk);
+    p.set_log(log);
+    p.set_address(address);
+  };
+}
+
+inline Fill Packages(const std::vector<std::string>& bodies) {
+  return [=](LGCP::Command& c) {
+    auto& list = c.select_ioctl().select_hdlcPackages();
+    for (const std::string& b : bodies) {
+      LGCP::HdlcPackage p;
+      p.set_body(std::vector<char>(b.begin(), b.end()));
+      list.push_back(p);
+    }
+  };
+}
+
+}  // namespace fills
 
 }  // namespace slottest

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "slots/slot_factory.h"
-#include "slots/standin_factories.h"
+#include "slots/factories.h"
 #include "slots/trunk_slot.h"
 
 namespace {

@@ -5,6 +5,8 @@
 // generic-HDLC interfaces chosen by the factory.
 #include <signal.h>
 
+#include <fstream>
+
 #include "control/control_test_support.h"
 #include "runtime/os/clock.h"
 #include "test_modem_support.h"
@@ -114,6 +116,39 @@ TEST(ModemArgs, ExecargsReplaceOptionsDeviceAndNumberExecfileOnlyTheProgram) {
   EXPECT_EQ(fax[0], "/usr/local/sbin/fax");
   EXPECT_EQ(fax[1], "-m");
   EXPECT_EQ(fax.back(), "x59");
+}
+
+TEST_F(ModemSlots, ExecfileMustNameAnExecutableUnderTheRoot) {
+  const std::string root = SimTest::root();
+  std::ofstream(root + "/usr/local/sbin/notes") << "x";
+  ::unlink("/tmp/tessarod-escaped");
+  const struct {
+    const char* execfile;
+    bool created;
+  } rows[] = {{"/usr/local/sbin/pppd", true},
+              {"/../../../../../../../../usr/bin/touch", false},
+              {"/usr/local/../../../../../../../../../usr/bin/touch", false},
+              {"usr/local/sbin/pppd", false},
+              {"./usr/local/sbin/pppd", false},
+              {"/usr/local/sbin/./pppd", false},
+              {"/usr/local/sbin", false},
+              {"/usr/local/sbin/notes", false},
+              {"/usr/local/sbin/none", false},
+              {"", false}};
+  for (const auto& r : rows) {
+    slottest::LogCapture log;
+    const Strings answer = Create(4, Modem([&](TERM::ModemParams& p) {
+                                    p.set_execfile(r.execfile);
+                                    p.set_execargs().push_back(ASN1::IA5String("/tmp/tessarod-escaped"));
+                                  }));
+    EXPECT_EQ(answer, Strings({r.created ? "4: success" : "4: error 1"})) << r.execfile;
+    EXPECT_EQ(log.has("execfile refused: \"" + std::string(r.execfile) + "\""), !r.created) << log.text.str();
+    if (!r.created) continue;
+    At<DspModemSlot>(4)->IOnOutputStream();
+    EXPECT_EQ(ArgsOf("pppd"), Strings({"/tmp/tessarod-escaped"}));
+    Request(4, Destroy);
+  }
+  EXPECT_NE(::access("/tmp/tessarod-escaped", F_OK), 0);
 }
 
 TEST_F(ModemSlots, UnexpectedPppdEndIsAnAbortWithTheRawStatus) {

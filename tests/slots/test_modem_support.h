@@ -19,9 +19,11 @@
 #include "slots/slots.h"
 #include "slot_bench_fixture.h"
 #include "support/e1board_harness.h"
-#include "support/modem_standin.h"
+#include "modem_standin.h"
 
 namespace modemtest {
+
+using namespace slottest::fills;
 
 using Strings = std::vector<std::string>;
 using Fill = std::function<void(LGCP::Command&)>;
@@ -83,24 +85,6 @@ inline int FakeIoctl(int, unsigned long request, void* p) {
   return -1;
 }
 
-// "auth <user> <password>", "acct <octetsOut> <octetsIn> <packetsOut>
-// <packetsIn> <time>", "abort <code>", or the common short form.
-inline std::string Describe(const LGCP::Signal& s) {
-  if (s.abort_isSelected()) return "abort " + std::to_string(s.get_abort().getValue());
-  if (s.modemProceeding_isSelected()) {
-    const TERM::ModemProceeding& p = s.get_modemProceeding();
-    if (p.auth_isSelected())
-      return "auth " + std::string(p.get_auth().get_username()) + " " + std::string(p.get_auth().get_password());
-    auto v = [](const BASE::INTEGER64Bits& x) {
-      return std::to_string(uint64_t(uint32_t(x.get_high().getValue())) << 32 | uint32_t(x.get_low().getValue()));
-    };
-    const TERM::MdmAccounting& a = p.get_acct();
-    return "acct " + v(a.get_octetsOut()) + " " + v(a.get_octetsIn()) + " " + v(a.get_packetsOut()) + " " +
-           v(a.get_packetsIn()) + " " + v(a.get_time());
-  }
-  return slottest::Describe(s);
-}
-
 inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& fill = {}) {
   LGCP::CreateParams c;
   TERM::ModemParams& p = c.select_modem();
@@ -129,7 +113,6 @@ class Bench : public slottest::SlotBenchTest {
     SlotBenchTest::TearDown();
     ModemNet::ioctlFn = nullptr;
   }
-  std::string DescribeSignal(const LGCP::Signal& s) const override { return Describe(s); }
   static ModemFactory& factory() { return ModemFactory::instance(); }
   Sim::ModemDevice& modems() { return *static_cast<Sim::ModemDevice*>(sim().device("/dev/mctl")); }
 
@@ -145,7 +128,6 @@ class Bench : public slottest::SlotBenchTest {
   Strings Create(int slot, const LGCP::CreateParams& p) {
     return Request(slot, [&](LGCP::Command& c) { c.select_create(p); });
   }
-  static void Destroy(LGCP::Command& c) { c.select_destroy(); }
   template <class T>
   static T* At(unsigned n) { return dynamic_cast<T*>(Slots::instance().at(n)); }
   // Runs the loop until the program has recorded its arguments.

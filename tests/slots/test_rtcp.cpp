@@ -131,7 +131,7 @@ std::vector<std::string> dissect(const std::vector<Bytes>& packets, const std::s
 
 TEST(RtcpTshark, PacketsDissectAsBuilt) {
   if (std::system("command -v tshark >/dev/null && command -v text2pcap >/dev/null") != 0)
-    GTEST_SKIP() << "tshark or text2pcap not installed";
+    FAIL() << "tshark or text2pcap not installed (scripts/deps.sh installs them)";
   std::vector<Bytes> wire = {
       encode(sdes(0x5EED1234, {{Type::CNAME, "Ostrova Velmorant"}, {Type::EMAIL, "ops@x.net"}, {Type::PHONE, "+1 5"}})),
       encode(RTPC::BYE(0x5EED1234, "session end")),

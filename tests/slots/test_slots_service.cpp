@@ -16,6 +16,7 @@ using e1test::Answer;
 using e1test::Msgs;
 using slottest::journal;
 using Strings = std::vector<std::string>;
+using namespace slottest::fills;
 
 constexpr int kOk = -1;
 constexpr int kNoAnswer = -2;
@@ -42,24 +43,6 @@ class SlotsService : public slottest::SlotBenchTest {
     SlotBenchTest::SetUp();
     journal().clear();
   }
-  static Fill Timeslot(bool bri, unsigned trunk, unsigned ts) {
-    return [=](LGCP::Command& c) {
-      LGCP::TrunkParams& p = bri ? c.select_create().select_trunk_bri() : c.select_create().select_trunk();
-      p.set_trunk(trunk);
-      p.set_timeslot(ts);
-    };
-  }
-  static Fill Fake(int channel, int release) {
-    return [=](LGCP::Command& c) {
-      LGCP::ExtParams& p = c.select_create().select_ext();
-      p.set_transmitter(channel);
-      p.set_receiver(release);
-    };
-  }
-  static void Destroy(LGCP::Command& c) { c.select_destroy(); }
-  static Fill ConnectTo(unsigned target) {
-    return [=](LGCP::Command& c) { c.select_connect(target); };
-  }
   static TrunkSlot* TrunkAt(unsigned n) { return dynamic_cast<TrunkSlot*>(Slots::instance().at(n)); }
   static std::string LogForm(Slot* s) {
     std::ostringstream os;
@@ -70,13 +53,13 @@ class SlotsService : public slottest::SlotBenchTest {
 };
 
 TEST_F(SlotsService, TimeslotSlotsAreMadeByTheFactoryOfTheirTrunk) {
-  EXPECT_EQ(Request(3, Timeslot(false, 1, 5)), Strings({"3: success", "3: transmitter active 37", "3: receiver active 37"}));
+  EXPECT_EQ(Request(3, Timeslot(1, 5)), Strings({"3: success", "3: transmitter active 37", "3: receiver active 37"}));
   TrunkSlot* e1 = TrunkAt(3);
   ASSERT_NE(e1, nullptr);
   EXPECT_EQ(LogForm(e1), "03:trunk");
   EXPECT_EQ(e1->GetTrunk() * 100 + e1->GetTimeSlot(), 105u);
   EXPECT_EQ(e1->GetSlotFactory()->trunk(), 1u);  // the one of trunk 1, of all
-  EXPECT_EQ(Request(1023, Timeslot(true, 3, 2)),
+  EXPECT_EQ(Request(1023, Timeslot(3, 2, true)),
             Strings({"1023: success", "1023: transmitter active 14", "1023: receiver active 14"}));
   TrunkSlot* bri = TrunkAt(1023);
   ASSERT_NE(bri, nullptr);
@@ -84,36 +67,36 @@ TEST_F(SlotsService, TimeslotSlotsAreMadeByTheFactoryOfTheirTrunk) {
   EXPECT_EQ(bri->GetTrunk() * 100 + bri->GetTrunkTimeSlot(), 302u);
   EXPECT_EQ(sourceOf(37), -1);  // creating switches nothing
   // BRI 1 timeslot 3 and E1 0 timeslot 7 share channel 7; the tables are separate.
-  EXPECT_EQ(Ask(4, Timeslot(true, 1, 3)), kOk);
-  EXPECT_EQ(Ask(5, Timeslot(false, 0, 7)), kOk);
+  EXPECT_EQ(Ask(4, Timeslot(1, 3, true)), kOk);
+  EXPECT_EQ(Ask(5, Timeslot(0, 7)), kOk);
   EXPECT_NE(TrunkAt(4), nullptr);
 
-  for (const Fill& f : {Timeslot(true, 0, 4), Timeslot(true, 8, 0), Timeslot(false, 4, 0),
+  for (const Fill& f : {Timeslot(0, 4, true), Timeslot(8, 0, true), Timeslot(4, 0),
                         Fill([](LGCP::Command& c) { c.select_create().select_spi_tdm().set_channel(1); })})
     EXPECT_EQ(Ask(6, f), int(LGCP::ErrorCause::insufficientResources));
   EXPECT_EQ(Slots::instance().at(6), nullptr);
   // A create on a number in use replaces the old slot even when declined.
-  EXPECT_EQ(Ask(5, Timeslot(false, 9, 1)), int(LGCP::ErrorCause::insufficientResources));
+  EXPECT_EQ(Ask(5, Timeslot(9, 1)), int(LGCP::ErrorCause::insufficientResources));
   EXPECT_EQ(Slots::instance().at(5), nullptr);
 }
 
 TEST_F(SlotsService, ASecondSlotOnAHeldTimeslotReplacesTheFirst) {
-  ASSERT_EQ(Ask(10, Timeslot(false, 0, 7)), kOk);
+  ASSERT_EQ(Ask(10, Timeslot(0, 7)), kOk);
   ctltest::Capture err(std::cerr);
-  EXPECT_EQ(Request(11, Timeslot(false, 0, 7)), Strings({"11: success", "11: transmitter active 7", "11: receiver active 7"}));
+  EXPECT_EQ(Request(11, Timeslot(0, 7)), Strings({"11: success", "11: transmitter active 7", "11: receiver active 7"}));
   EXPECT_EQ(err.text(), "trunk-slot: two slots require the same timeslot, remove old.\n old slot 10:trunk\n");
   EXPECT_EQ(Slots::instance().at(10), nullptr);
   TrunkFactory* f = TrunkAt(11)->GetSlotFactory();
   EXPECT_EQ(f->holder(7), TrunkAt(11));
   EXPECT_EQ(f->slots().size(), 1u);
   // The same number, another timeslot: the first one is free again.
-  EXPECT_EQ(Ask(11, Timeslot(false, 0, 8)), kOk);
+  EXPECT_EQ(Ask(11, Timeslot(0, 8)), kOk);
   EXPECT_EQ(f->holder(7), nullptr);
   EXPECT_EQ(Slots::instance().live().size(), 1u);
 }
 
 TEST_F(SlotsService, ConnectDisconnectAndDestroyKeepTheMuxInStep) {
-  for (unsigned n : {0, 1, 2}) ASSERT_EQ(Ask(n, Timeslot(false, n ? 1 : 0, n ? 7 + n : 3)), kOk);
+  for (unsigned n : {0, 1, 2}) ASSERT_EQ(Ask(n, Timeslot(n ? 1 : 0, n ? 7 + n : 3)), kOk);
   EXPECT_EQ(Ask(7, ConnectTo(1)), int(LGCP::ErrorCause::slotNotExists));
   EXPECT_EQ(Ask(0, ConnectTo(7)), int(LGCP::ErrorCause::slotNotExists));
   ctltest::Capture log(std::clog);
@@ -135,8 +118,8 @@ TEST_F(SlotsService, ConnectDisconnectAndDestroyKeepTheMuxInStep) {
 }
 
 TEST_F(SlotsService, SlotCommandsReachTheHooks) {
-  ASSERT_EQ(Ask(40, Timeslot(false, 3, 0)), kOk);
-  ASSERT_EQ(Ask(41, Fake(50, 0)), kOk);
+  ASSERT_EQ(Ask(40, Timeslot(3, 0)), kOk);
+  ASSERT_EQ(Ask(41, Ext(50, 0)), kOk);
   journal().clear();
   for (const Fill& cmd : std::vector<Fill>{[](LGCP::Command& c) { c.select_activate().select_empty(); },
                                            [](LGCP::Command& c) { c.select_deactivate(); },
@@ -151,7 +134,7 @@ TEST_F(SlotsService, SlotCommandsReachTheHooks) {
 }
 
 TEST_F(SlotsService, AsynchronousDestroyIsAnsweredWhenTheReleaseEnds) {
-  ASSERT_EQ(Ask(31, Fake(60, 1)), kOk);
+  ASSERT_EQ(Ask(31, Ext(60, 1)), kOk);
   slottest::FakeSlot* s = fakes().last;
   const std::string name = s->name_;
   EXPECT_EQ(Ask(31, Destroy, 100), kNoAnswer);
@@ -160,7 +143,7 @@ TEST_F(SlotsService, AsynchronousDestroyIsAnsweredWhenTheReleaseEnds) {
   EXPECT_EQ(Ask(31, [](LGCP::Command& c) { c.select_deactivate(); }), kOk);  // still reached
   // Connected again while releasing: its end must not leave the peer
   // pointing at a deleted slot.
-  ASSERT_EQ(Ask(32, Timeslot(false, 2, 4)), kOk);
+  ASSERT_EQ(Ask(32, Timeslot(2, 4)), kOk);
   ASSERT_EQ(Ask(32, ConnectTo(31)), kOk);
   ASSERT_EQ(sourceOf(60), 68);
 
@@ -174,21 +157,21 @@ TEST_F(SlotsService, AsynchronousDestroyIsAnsweredWhenTheReleaseEnds) {
   EXPECT_EQ(journal().back(), name + ".deleted");
 
   // A release ended within the hook is answered once, at once.
-  ASSERT_EQ(Ask(33, Fake(62, 2)), kOk);
+  ASSERT_EQ(Ask(33, Ext(62, 2)), kOk);
   EXPECT_EQ(Request(33, Destroy), Strings({"33: success"}));
   EXPECT_TRUE(bench().Take(20).empty());
   EXPECT_EQ(Slots::instance().at(33), nullptr);
 }
 
 TEST_F(SlotsService, CreateOnAReleasingNumber) {
-  ASSERT_EQ(Ask(30, Fake(61, 1)), kOk);
+  ASSERT_EQ(Ask(30, Ext(61, 1)), kOk);
   slottest::FakeSlot* s = fakes().last;
-  EXPECT_EQ(Ask(30, Timeslot(false, 0, 1)), int(LGCP::ErrorCause::slotIdBusy));
+  EXPECT_EQ(Ask(30, Timeslot(0, 1)), int(LGCP::ErrorCause::slotIdBusy));
   EXPECT_TRUE(s->is_releasing());
-  EXPECT_EQ(Ask(30, Timeslot(false, 0, 1)), int(LGCP::ErrorCause::destroyInProgress));
+  EXPECT_EQ(Ask(30, Timeslot(0, 1)), int(LGCP::ErrorCause::destroyInProgress));
   s->on_release();  // nobody asked for this destroy: no answer
   EXPECT_TRUE(bench().Take(20).empty());
-  EXPECT_EQ(Ask(30, Timeslot(false, 0, 1)), kOk);
+  EXPECT_EQ(Ask(30, Timeslot(0, 1)), kOk);
 }
 
 TEST_F(SlotsService, QueryAndBroadcasts) {
@@ -200,7 +183,7 @@ TEST_F(SlotsService, QueryAndBroadcasts) {
   EXPECT_FALSE(r.drvVersion_isPresent());
   EXPECT_EQ(Ask(5, [](LGCP::Command& c) { c.select_query(); }), int(LGCP::ErrorCause::unexpectedMsgType));
 
-  ASSERT_EQ(Ask(12, Fake(70, 0)), kOk);
+  ASSERT_EQ(Ask(12, Ext(70, 0)), kOk);
   ACP::TrunkStatus st;
   st.set_trunk(2);
   st.set_state(ACP::TrunkState::ais);
@@ -210,11 +193,11 @@ TEST_F(SlotsService, QueryAndBroadcasts) {
 }
 
 TEST_F(SlotsService, LosingTheControllerDestroysEverySlot) {
-  ASSERT_EQ(Ask(0, Timeslot(false, 0, 3)), kOk);
-  ASSERT_EQ(Ask(1, Timeslot(false, 1, 8)), kOk);
-  ASSERT_EQ(Ask(2, Fake(80, 1)), kOk);
-  ASSERT_EQ(Ask(3, Fake(81, 1)), kOk);
-  ASSERT_EQ(Ask(4, Fake(82, 2)), kOk);
+  ASSERT_EQ(Ask(0, Timeslot(0, 3)), kOk);
+  ASSERT_EQ(Ask(1, Timeslot(1, 8)), kOk);
+  ASSERT_EQ(Ask(2, Ext(80, 1)), kOk);
+  ASSERT_EQ(Ask(3, Ext(81, 1)), kOk);
+  ASSERT_EQ(Ask(4, Ext(82, 2)), kOk);
   ASSERT_EQ(Ask(0, ConnectTo(1)), kOk);
   ASSERT_EQ(Ask(3, Destroy, 100), kNoAnswer);
   journal().clear();
@@ -228,7 +211,7 @@ TEST_F(SlotsService, LosingTheControllerDestroysEverySlot) {
   EXPECT_TRUE(fakes().slots().empty());
   ASSERT_TRUE(bench().Connect());
   EXPECT_TRUE(bench().Take(20).empty());  // no late answers
-  EXPECT_EQ(Ask(0, Timeslot(false, 0, 3)), kOk);
+  EXPECT_EQ(Ask(0, Timeslot(0, 3)), kOk);
 
   // The pause for asynchronous releases is taken on every loss.
   Slots::instance().OnDisconnect();

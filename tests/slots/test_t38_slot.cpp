@@ -14,7 +14,7 @@
 #include "slots/t38_slot.h"
 #include "slots_test_support.h"
 #include "support/startup_harness.h"
-#include "support/t38_standin.h"
+#include "t38_standin.h"
 
 namespace {
 

@@ -199,8 +199,44 @@ class DaemonBench {
     Clear();
     return Send(ctl, CommandMsg(++seq_, fill)) && Wait([](const Msgs& m) { return Answer(m) != -2; }, ms);
   }
+  // Sends a command to a slot and waits for its answer: -1 success, else
+  // the error cause (-2 none came).
+  int Ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill) {
+    LGCP::Message m = CommandMsg(++seq_, fill);
+    m.set_slot(slot);
+    Clear();
+    EXPECT_TRUE(Send(ctl, m));
+    Wait([](const Msgs& ms) { return Answer(ms) != -2; });
+    return Answer(received_);
+  }
+  // The resource report a query brings (empty when none came).
+  LGCP::Resources Query() {
+    EXPECT_TRUE(Command([](LGCP::Command& c) { c.select_query(); }));
+    const LGCP::Message* report = nullptr;
+    Wait([&](const Msgs& ms) {
+      for (const auto& m : ms)
+        if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected()) report = &m;
+      return report != nullptr;
+    });
+    return report ? report->get_pdu().get_signal().get_query() : LGCP::Resources();
+  }
+  // Waits for a signal of the slot that `match` accepts; true when it came.
+  bool SignalCame(unsigned slot, const std::function<bool(const LGCP::Signal&)>& match, int ms = 5000) {
+    return Wait([&](const Msgs& got) {
+      for (const auto& m : got)
+        if (m.get_pdu().signal_isSelected() && m.slot_isPresent() && m.get_slot().getValue() == slot &&
+            match(m.get_pdu().get_signal()))
+          return true;
+      return false;
+    }, ms);
+  }
   // One command line to the simulated board; its reply.
   std::string Sim(const std::string& line) { return startup_test::simCommand(root_, line); }
+  // True when the reply to `command` has `line` as one of its lines.
+  bool SimHas(const std::string& command, const std::string& line) {
+    return ("\n" + Sim(command)).find("\n" + line + "\n") != std::string::npos;
+  }
+  const std::string& root() const { return root_.path(); }
   startup_test::Daemon& daemon() { return *daemon_; }
   // Everything the daemon has logged so far.
   std::string log() { return daemon_->out() + daemon_->err(); }
@@ -213,6 +249,22 @@ class DaemonBench {
   std::unique_ptr<startup_test::Daemon> daemon_;
   Msgs received_;
   int seq_ = 0;
+};
+
+// A test on the real daemon: started for each test, `Prepare` given its
+// root folder (stand-in programs), then the controller attached.
+class DaemonTest : public ::testing::Test {
+ protected:
+  using Fill = std::function<void(LGCP::Command&)>;
+  void SetUp() override {
+    ASSERT_TRUE(d.Ready()) << d.log();
+    Prepare(d.root());
+    ASSERT_TRUE(d.Attach()) << d.log();
+  }
+  virtual void Prepare(const std::string&) {}
+  int Ask(unsigned slot, const Fill& fill) { return d.Ask(slot, fill); }
+
+  DaemonBench d;
 };
 
 }  // namespace e1test

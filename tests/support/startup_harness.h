@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -55,20 +56,8 @@ inline bool exists(const std::string& path) {
 }
 
 inline void removeTree(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") removeTree(path + "/" + n);
-      }
-      ::closedir(d);
-    }
-    ::rmdir(path.c_str());
-  } else {
-    ::unlink(path.c_str());
-  }
+  ::nftw(path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
 }
 
 // Polls `cond` every 10 ms until it holds or `ms` pass.
