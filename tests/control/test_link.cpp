@@ -114,15 +114,7 @@ TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
 
 // ---- the link over TCP -------------------------------------------------------
 
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(const char* d, int n) override { messages.push_back(Bytes(d, d + n)); }
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<Bytes> messages;
-};
+typedef ctltest::Recorder<Control::Notify> Recorder;
 
 // Lets a test run the listener's handler at a chosen moment.
 class DrivenAcceptor : public Control::AcceptorCheckConnection {
@@ -260,6 +252,20 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
     c.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return link.GetState() == Control::Service::State::Connecting; }));
   }
+}
+
+TEST(Acceptor, WithoutASocketAPlainAcceptorIsIdleAndACheckingOneWaits) {
+  Capture err(std::cerr);
+  Control::Acceptor plain(0, true);
+  Control::AcceptorCheckConnection checking(0, true);
+  fake::socket_errno = EMFILE;
+  EXPECT_FALSE(plain.Activate());
+  EXPECT_TRUE(checking.Activate());
+  fake::socket_errno = 0;
+  EXPECT_EQ(2u, err.count("can't create socket:Too many open files\n")) << err.text();
+  EXPECT_EQ(Control::Service::State::Idle, plain.GetState());
+  EXPECT_EQ(Control::Service::State::Connecting, checking.GetState());
+  EXPECT_FALSE(checking.listening());
 }
 
 TEST(Acceptor, ATakenPortIsRetriedEveryFiveSeconds) {
