@@ -83,6 +83,12 @@ inline Bytes Tpkt(const Bytes& payload) {
   return f;
 }
 
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
 inline std::string Hex(const Bytes& b) {
   std::string s;
   char two[4];
