@@ -147,8 +147,11 @@ int PERDecoder::decodeUnsigned(unsigned lo, unsigned hi, unsigned& v)
         byteAlign();
     }
     unsigned bits = 0;
-    if (!decodeMultiBit(w, bits) || bits > hi - lo)
-        return -1;  // an offset beyond the range is no number of it
+    // The offset is not compared with hi (a 16-bit field may carry a number
+    // above its range, for the checks after decoding to refuse); a sum that
+    // does not fit 32 bits is no number at all.
+    if (!decodeMultiBit(w, bits) || bits > ~0u - lo)
+        return -1;
     v = lo + bits;
     return 0;
 }
@@ -259,7 +262,10 @@ bool PERDecoder::do_visit(INTEGER& v)
             return false;
         if (decodeUnsigned(0, static_cast<unsigned>(span), value) < 0)
             return false;
-        v.setValue(static_cast<int>(static_cast<unsigned>(std::int64_t(lower) + value)));
+        std::int64_t const number = std::int64_t(lower) + value;
+        if (number > INT32_MAX)
+            return false;  // not a number the value can hold
+        v.setValue(static_cast<int>(number));
         return true;
     }
     unsigned k = 0;
@@ -294,8 +300,9 @@ bool PERDecoder::do_visit(ENUMERATED& v)
     if (maximum < 0)
         return false;
     unsigned number = 0;
-    if (decodeUnsigned(0, static_cast<unsigned>(maximum), number) < 0)
-        return false;
+    if (decodeUnsigned(0, static_cast<unsigned>(maximum), number) < 0 ||
+        number > static_cast<unsigned>(maximum))
+        return false;  // no root enumeration has that number
     v.setFromInt(static_cast<int>(number));
     return true;
 }
@@ -426,7 +433,7 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         m.bitsLeft = 8;
         index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
     } else {
-        if (n > 1 && decodeUnsigned(0, n - 1, index) < 0) {
+        if (n > 1 && (decodeUnsigned(0, n - 1, index) < 0 || index >= n)) {
             // Input ended, or a root index beyond the root alternatives.
             v.setSelection(CHOICE::UnknownSelection, nullptr);
             return false;

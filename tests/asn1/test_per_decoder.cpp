@@ -180,7 +180,8 @@ TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
         bool decodes;
     } const rows[] = {
         {&Signed, "a0", true},                     // offset 10: 5
-        {&Signed, "b0", false},                    // offset 11 of -5..5
+        {&Signed, "b0", true},                     // offset 11 of -5..5: 6, for the checker
+        {&Slot, "05 dc", true},                    // 1500 in the 16-bit field of 0..1023
         {&Colour, "c0", false},                    // index 3 of 0..2
         {&INTEGER::theInfo, "00", false},          // no contents octet
         {&INTEGER::theInfo, "01 ff", true},

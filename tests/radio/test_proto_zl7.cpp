@@ -7,12 +7,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "radio/proto_zl7.h"
+#include "radio_test_support.h"
 
 #if __has_include(<modbus/modbus.h>)
 #include <modbus/modbus.h>
@@ -21,7 +19,17 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using radiotest::Bytes;
+using radiotest::H;
+using Ints = std::vector<int>;
+
+s_zl7_cmd cmd(unsigned char address, unsigned char function) {
+  s_zl7_cmd c;
+  std::memset(&c, 0, sizeof c);
+  c.address = address;
+  c.function = function;
+  return c;
+}
 
 // One channel, opened and closed with the test.
 struct Chan {
@@ -41,15 +49,22 @@ struct Chan {
     out.resize(static_cast<size_t>(proto_zl7_chan_read_output(&c, out.data(), ZL7_QUEUE_SIZE)));
     return out;
   }
+  // The one record decoded from `b` (status -1 when not exactly one came).
+  s_zl7_cmd one(const Bytes& b) {
+    feed(b);
+    auto got = take();
+    EXPECT_EQ(got.size(), 1u);
+    s_zl7_cmd r = cmd(0, 0);
+    r.status = -1;
+    return got.size() == 1 ? got[0] : r;
+  }
+  Ints statuses(const Bytes& b) {
+    feed(b);
+    Ints s;
+    for (const auto& x : take()) s.push_back(x.status);
+    return s;
+  }
 };
-
-s_zl7_cmd cmd(unsigned char address, unsigned char function) {
-  s_zl7_cmd c;
-  std::memset(&c, 0, sizeof c);
-  c.address = address;
-  c.function = function;
-  return c;
-}
 
 Bytes with_crc(Bytes b) {
   int crc = calc_crc16(0xFFFF, b.data(), static_cast<int>(b.size()));
@@ -58,10 +73,9 @@ Bytes with_crc(Bytes b) {
   return b;
 }
 
-std::vector<int> statuses(const std::vector<s_zl7_cmd>& v) {
-  std::vector<int> s;
-  for (const auto& c : v) s.push_back(c.status);
-  return s;
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 TEST(Zl7Crc, ModbusCheckValueAndContinuation) {
@@ -74,16 +88,13 @@ TEST(Zl7Crc, ModbusCheckValueAndContinuation) {
 
 TEST(Zl7Encode, ControllerRequestsAndLimits) {
   Chan ch(1, PROTO_MODE_ZL7_CONTROLER);
-  EXPECT_EQ(ch.encode(cmd(1, CTL_GET_ID)), (Bytes{0x01, 0x11, 0xC0, 0x2C}));
+  EXPECT_EQ(ch.encode(cmd(1, CTL_GET_ID)), H("01 11 C0 2C"));
   s_zl7_cmd get = cmd(1, CTL_GET_REGS);
-  get.body.ctl_get_regs.reg_addr = 0;
   get.body.ctl_get_regs.regs_count = 28;
-  EXPECT_EQ(ch.encode(get), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x1C, 0x44, 0x03}));
-
+  EXPECT_EQ(ch.encode(get), H("01 03 0000 001C 4403"));
   s_zl7_cmd written;
   ASSERT_EQ(proto_zl7_chan_read_written_output(&ch.c, &written, 1), 1);
-  EXPECT_EQ(written.status, 0);
-  EXPECT_EQ(written.length, 4);
+  EXPECT_EQ(written.status * 1000 + written.length, 4);
 
   // A response function has no converter in the controller role.
   EXPECT_TRUE(ch.encode(cmd(1, RST_ERR_GET_ID)).empty());
@@ -104,83 +115,54 @@ TEST(Zl7Encode, ControllerRequestsAndLimits) {
   EXPECT_EQ(proto_zl7_chan_read_input(&ch.c, out, 3), 3);
   EXPECT_EQ(proto_zl7_chan_read_input(&ch.c, out, 3), 1);
   EXPECT_EQ(out[0], 0x2C);
-}
 
-TEST(Zl7Encode, FullRawOutputFailsTheRecord) {
-  Chan ch(1, PROTO_MODE_ZL7_CONTROLER);
+  // Four 264-byte frames: the raw output holds three.
   s_zl7_cmd big = cmd(1, CTL_SET_REGS);
-  big.body.ctl_set_regs.bytes_count = 255;  // 264-byte frames
+  big.body.ctl_set_regs.bytes_count = 255;
   std::vector<s_zl7_cmd> four(4, big);
   ASSERT_EQ(proto_zl7_chan_write_output(&ch.c, four.data(), 4), 4);
-  unsigned char out[1];
   proto_zl7_chan_read_input(&ch.c, out, 1);
-  std::vector<s_zl7_cmd> written(4);
-  ASSERT_EQ(proto_zl7_chan_read_written_output(&ch.c, written.data(), 4), 4);
-  EXPECT_EQ(statuses(written), (std::vector<int>{0, 0, 0, PROTO_ZL7_CONVERT_QUEUE_FULL}));
-  EXPECT_EQ(written[0].length, 260);
-  EXPECT_EQ(written[3].length, 0);
+  ASSERT_EQ(proto_zl7_chan_read_written_output(&ch.c, four.data(), 4), 4);
+  Ints got;
+  for (const auto& w : four) got.push_back(w.status * 1000 + w.length);
+  EXPECT_EQ(got, (Ints{260, 260, 260, PROTO_ZL7_CONVERT_QUEUE_FULL * 1000}));
 }
 
-TEST(Zl7Parse, NoiseBadCrcAndUnknownFunction) {
+TEST(Zl7Parse, NoiseBadCrcUnknownFunctionAndFullQueues) {
   Chan ctl(1, PROTO_MODE_ZL7_CONTROLER);
-  const Bytes ack = with_crc({0x01, 0x10, 0x00, 0x05, 0x00, 0x02});  // no other 0x01 byte
-
-  Bytes in{0x55};
-  in.insert(in.end(), ack.begin(), ack.end());
-  ctl.feed(in);
-  auto got = ctl.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.rst_set_regs.reg_addr, 5);
-
+  const Bytes ack = with_crc(H("01 10 0005 0002"));  // no other 0x01 byte
+  s_zl7_cmd got = ctl.one(H("55") + ack);
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.body.rst_set_regs.reg_addr, 5);
   // A corrupted frame fails, the parser restarts one byte later and finds
   // the next good frame.
   Bytes bad = ack;
   bad[3] ^= 0x40;
-  bad.insert(bad.end(), ack.begin(), ack.end());
-  ctl.feed(bad);
-  EXPECT_EQ(statuses(ctl.take()), (std::vector<int>{PROTO_ZL7_CONVERT_BAD_CRC, 0}));
-
+  EXPECT_EQ(ctl.statuses(bad + ack), (Ints{PROTO_ZL7_CONVERT_BAD_CRC, 0}));
   // An unknown function discards everything held.
-  Bytes unknown = with_crc({0x01, 0x05, 0x00, 0x00});
-  unknown.insert(unknown.end(), ack.begin(), ack.end());
-  ctl.feed(unknown);
-  EXPECT_EQ(statuses(ctl.take()), (std::vector<int>{PROTO_ZL7_CONVERT_BAD_ID}));
-  ctl.feed(ack);
-  EXPECT_EQ(statuses(ctl.take()), (std::vector<int>{0}));
-
+  EXPECT_EQ(ctl.statuses(with_crc(H("01 05 0000")) + ack), (Ints{PROTO_ZL7_CONVERT_BAD_ID}));
+  EXPECT_EQ(ctl.statuses(ack), (Ints{0}));
   // Bytes without the address byte are dropped; a lone byte waits.
-  ctl.feed(Bytes{0x22, 0x33, 0x44});
-  EXPECT_TRUE(ctl.take().empty());
-  ctl.feed(Bytes{0x01});
-  EXPECT_TRUE(ctl.take().empty());
+  EXPECT_EQ(ctl.statuses(H("223344")), Ints{});
+  EXPECT_EQ(ctl.statuses(H("01")), Ints{});
   EXPECT_EQ(ctl.c.in_raw_count, 1);
-}
 
-TEST(Zl7Parse, FullReceivedQueueKeepsTheNewest) {
-  Chan ctl(1, PROTO_MODE_ZL7_CONTROLER);
+  // A full received queue keeps the newest.
+  Chan full(1, PROTO_MODE_ZL7_CONTROLER);
   Bytes stream;
-  for (int i = 0; i < 70; ++i) {
-    Bytes f = with_crc({0x01, 0x10, 0x00, static_cast<unsigned char>(i), 0x00, 0x01});
-    stream.insert(stream.end(), f.begin(), f.end());
-  }
-  ctl.feed(stream);  // 560 bytes in one go
-  auto got = ctl.take();
-  ASSERT_EQ(got.size(), 64u);
-  EXPECT_EQ(got.front().body.rst_set_regs.reg_addr, 6);
-  EXPECT_EQ(got.back().body.rst_set_regs.reg_addr, 69);
-
+  for (int i = 0; i < 70; ++i) stream = stream + with_crc({0x01, 0x10, 0x00, static_cast<unsigned char>(i), 0x00, 0x01});
+  full.feed(stream);  // 560 bytes in one go
+  auto all = full.take();
+  ASSERT_EQ(all.size(), 64u);
+  EXPECT_EQ(all.front().body.rst_set_regs.reg_addr * 100 + all.back().body.rst_set_regs.reg_addr, 669);
   // More than the raw input buffer in one call: all frames still parse.
   stream.clear();
-  for (int i = 0; i < 200; ++i) {
-    Bytes f = with_crc({0x01, 0x11, 0x04, static_cast<unsigned char>(i), 0, 0, 0});
-    stream.insert(stream.end(), f.begin(), f.end());
-  }
-  ctl.feed(stream);  // 1800 bytes
-  got = ctl.take();
-  ASSERT_EQ(got.size(), 64u);
-  EXPECT_EQ(got.back().body.rst_id.id, 199);
-  EXPECT_EQ(ctl.c.in_raw_count, 0);
+  for (int i = 0; i < 200; ++i) stream = stream + with_crc({0x01, 0x11, 0x04, static_cast<unsigned char>(i), 0, 0, 0});
+  full.feed(stream);  // 1800 bytes
+  all = full.take();
+  ASSERT_EQ(all.size(), 64u);
+  EXPECT_EQ(all.back().body.rst_id.id, 199);
+  EXPECT_EQ(full.c.in_raw_count, 0);
 }
 
 #ifdef HAVE_MODBUS_HEADER
@@ -214,37 +196,46 @@ class ModbusPeer : public ::testing::Test {
     ASSERT_TRUE(mb.lib) << "libmodbus not installed (scripts/deps.sh installs it)";
     master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
     ctx = mb.modbus_new_rtu(ptsname(master), 115200, 'N', 8, 1);
     ASSERT_NE(ctx, nullptr);
-    ASSERT_EQ(mb.modbus_set_slave(ctx, 1), 0);
-    ASSERT_EQ(mb.modbus_connect(ctx), 0);
+    ASSERT_EQ(mb.modbus_set_slave(ctx, 1) | mb.modbus_connect(ctx), 0);
   }
   void TearDown() override {
-    if (ctx) {
-      mb.modbus_close(ctx);
-      mb.modbus_free(ctx);
-    }
+    if (ctx) mb.modbus_close(ctx), mb.modbus_free(ctx);
     if (master >= 0) close(master);
   }
   void send(const Bytes& b) { ASSERT_EQ(write(master, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
   Bytes receive(size_t n) {
     Bytes out;
-    while (out.size() < n) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 2000) != 1) break;
-      unsigned char buf[512];
+    unsigned char buf[512];
+    for (pollfd p{master, POLLIN, 0}; out.size() < n && poll(&p, 1, 2000) == 1;) {
       ssize_t k = read(master, buf, sizeof buf);
       if (k <= 0) break;
       out.insert(out.end(), buf, buf + k);
     }
     return out;
   }
+  // Our request through libmodbus's receive (its length) and reply; the
+  // reply decoded by our channel.
+  s_zl7_cmd Served(Chan& ch, const s_zl7_cmd& req, int length, std::size_t reply, modbus_mapping_t* map) {
+    send(ch.encode(req));
+    unsigned char in[MODBUS_RTU_MAX_ADU_LENGTH];
+    int n = mb.modbus_receive(ctx, in);
+    EXPECT_EQ(n, length);
+    mb.modbus_reply(ctx, in, n, map);
+    return ch.one(receive(reply));
+  }
+  // Our answer through libmodbus's confirmation: its length.
+  int Confirmed(Chan& st, const s_zl7_cmd& rsp) {
+    send(st.encode(rsp));
+    return mb.modbus_receive_confirmation(ctx, confirm);
+  }
 
   Modbus mb;
   int master = -1;
   modbus_t* ctx = nullptr;
+  uint8_t confirm[MODBUS_RTU_MAX_ADU_LENGTH];
 };
 
 TEST_F(ModbusPeer, StationAnswersOurRequests) {
@@ -252,21 +243,14 @@ TEST_F(ModbusPeer, StationAnswersOurRequests) {
   ASSERT_NE(map, nullptr);
   for (int i = 0; i < 28; ++i) map->tab_registers[i] = static_cast<uint16_t>(0x1000 + i * 0x0101);
   Chan ch(1, PROTO_MODE_ZL7_CONTROLER);
-  unsigned char req[MODBUS_RTU_MAX_ADU_LENGTH];
 
   // Read all registers: libmodbus accepts our frame and we decode its answer.
   s_zl7_cmd get = cmd(1, CTL_GET_REGS);
   get.body.ctl_get_regs.regs_count = 28;
-  send(ch.encode(get));
-  int n = mb.modbus_receive(ctx, req);
-  ASSERT_EQ(n, 8);
-  ASSERT_EQ(mb.modbus_reply(ctx, req, n, map), 5 + 56);
-  ch.feed(receive(5 + 56));
-  auto got = ch.take();
-  ASSERT_EQ(got.size(), 1u);
-  ASSERT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.rst_get_regs.bytes_count, 56);
-  for (int i = 0; i < 28; ++i) EXPECT_EQ(got[0].body.rst_get_regs.regs[i], map->tab_registers[i]) << i;
+  s_zl7_cmd got = Served(ch, get, 8, 5 + 56, map);
+  ASSERT_EQ(got.status, 0);
+  EXPECT_EQ(got.body.rst_get_regs.bytes_count, 56);
+  for (int i = 0; i < 28; ++i) EXPECT_EQ(got.body.rst_get_regs.regs[i], map->tab_registers[i]) << i;
 
   // Write the frequency register through a packed register value.
   s_zl7_reg reg;
@@ -277,37 +261,22 @@ TEST_F(ModbusPeer, StationAnswersOurRequests) {
   s_zl7_cmd set = cmd(0, 0);
   s_proto_zl7_header h{1, CTL_SET_REGS, 0};
   ASSERT_EQ(pack_zl7_reg(&set, &h, &reg), 0);
-  send(ch.encode(set));
-  n = mb.modbus_receive(ctx, req);
-  ASSERT_EQ(n, 11);
-  ASSERT_EQ(mb.modbus_reply(ctx, req, n, map), 8);
+  got = Served(ch, set, 11, 8, map);
   EXPECT_EQ(map->tab_registers[5], (3 << 13) | 2160);
-  ch.feed(receive(8));
-  got = ch.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].function, RST_SET_REGS);
-  EXPECT_EQ(got[0].body.rst_set_regs.reg_addr, 5);
-  EXPECT_EQ(got[0].body.rst_set_regs.regs_count, 1);
+  EXPECT_EQ(Ints({got.status, got.function, got.body.rst_set_regs.reg_addr, got.body.rst_set_regs.regs_count}),
+            (Ints{0, RST_SET_REGS, 5, 1}));
 
   // The identification request is a well-formed frame for libmodbus too.
   send(ch.encode(cmd(1, CTL_GET_ID)));
-  EXPECT_EQ(mb.modbus_receive(ctx, req), 4);
+  unsigned char in[MODBUS_RTU_MAX_ADU_LENGTH];
+  EXPECT_EQ(mb.modbus_receive(ctx, in), 4);
 
   // A register outside the map: libmodbus answers with an exception, which
-  // decodes as an error response carrying the code.
+  // decodes as an error response carrying the code (illegal data address).
   get.body.ctl_get_regs.reg_addr = 20;
   get.body.ctl_get_regs.regs_count = 10;
-  send(ch.encode(get));
-  n = mb.modbus_receive(ctx, req);
-  ASSERT_EQ(n, 8);
-  mb.modbus_reply(ctx, req, n, map);
-  ch.feed(receive(5));
-  got = ch.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].function, RST_ERR_GET_REGS);
-  EXPECT_EQ(got[0].body.rst_error.error, 2);  // illegal data address
+  got = Served(ch, get, 8, 5, map);
+  EXPECT_EQ(Ints({got.status, got.function, got.body.rst_error.error}), (Ints{0, RST_ERR_GET_REGS, 2}));
   mb.modbus_mapping_free(map);
 }
 
@@ -316,47 +285,31 @@ TEST_F(ModbusPeer, OurStationAnswersLibmodbus) {
   // libmodbus's read-holding-registers request, decoded by the station role.
   const uint8_t read_req[] = {1, 0x03, 0x00, 0x02, 0x00, 0x03};
   ASSERT_GT(mb.modbus_send_raw_request(ctx, read_req, sizeof read_req), 0);
-  st.feed(receive(8));
-  auto got = st.take();
-  ASSERT_EQ(got.size(), 1u);
-  ASSERT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.ctl_get_regs.reg_addr, 2);
-  EXPECT_EQ(got[0].body.ctl_get_regs.regs_count, 3);
+  s_zl7_cmd got = st.one(receive(8));
+  EXPECT_EQ(Ints({got.status, got.body.ctl_get_regs.reg_addr, got.body.ctl_get_regs.regs_count}), (Ints{0, 2, 3}));
 
   // Our response passes libmodbus's length and CRC checks.
   s_zl7_cmd rsp = cmd(1, RST_GET_REGS);
   rsp.body.rst_get_regs.bytes_count = 6;
-  rsp.body.rst_get_regs.regs[0] = 0x0102;
-  rsp.body.rst_get_regs.regs[1] = 0x0304;
-  rsp.body.rst_get_regs.regs[2] = 0x0506;
-  send(st.encode(rsp));
-  uint8_t confirm[MODBUS_RTU_MAX_ADU_LENGTH];
-  ASSERT_EQ(mb.modbus_receive_confirmation(ctx, confirm), 11);
-  EXPECT_EQ(confirm[3], 0x01);
-  EXPECT_EQ(confirm[8], 0x06);
+  for (int i = 0; i < 3; ++i) rsp.body.rst_get_regs.regs[i] = uint16_t(0x0102 + 0x0202 * i);
+  ASSERT_EQ(Confirmed(st, rsp), 11);
+  EXPECT_EQ(confirm[3] * 100 + confirm[8], 106);
 
   // Write-multiple-registers request and our acknowledgement.
   const uint8_t write_req[] = {1, 0x10, 0x00, 0x03, 0x00, 0x01, 0x02, 0x80, 0x00};
   ASSERT_GT(mb.modbus_send_raw_request(ctx, write_req, sizeof write_req), 0);
-  st.feed(receive(11));
-  got = st.take();
-  ASSERT_EQ(got.size(), 1u);
-  ASSERT_EQ(got[0].status, 0);
-  EXPECT_EQ(got[0].body.ctl_set_regs.reg_addr, 3);
-  EXPECT_EQ(got[0].body.ctl_set_regs.regs[0], 0x8000);
+  got = st.one(receive(11));
+  EXPECT_EQ(Ints({got.status, got.body.ctl_set_regs.reg_addr, got.body.ctl_set_regs.regs[0]}), (Ints{0, 3, 0x8000}));
   rsp = cmd(1, RST_SET_REGS);
   rsp.body.rst_set_regs.reg_addr = 3;
   rsp.body.rst_set_regs.regs_count = 1;
-  send(st.encode(rsp));
-  ASSERT_EQ(mb.modbus_receive_confirmation(ctx, confirm), 8);
+  ASSERT_EQ(Confirmed(st, rsp), 8);
 
   // An error response as libmodbus reads exceptions.
   rsp = cmd(1, RST_ERR_SET_REGS);
   rsp.body.rst_error.error = 6;
-  send(st.encode(rsp));
-  ASSERT_EQ(mb.modbus_receive_confirmation(ctx, confirm), 5);
-  EXPECT_EQ(confirm[1], 0x90);
-  EXPECT_EQ(confirm[2], 6);
+  ASSERT_EQ(Confirmed(st, rsp), 5);
+  EXPECT_EQ(confirm[1] * 100 + confirm[2], 0x90 * 100 + 6);
 }
 
 #else

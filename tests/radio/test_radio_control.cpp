@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "hardware/sim/rtp_ext.h"
 #include "hardware/sim_env.h"
 #include "radio_test_support.h"
@@ -19,6 +17,7 @@ namespace {
 
 using radiotest::LogCapture;
 using radiotest::Packed;
+using Ints = std::vector<int>;
 
 uint32_t ip(const char* dotted) { return inet_addr(dotted); }
 
@@ -28,26 +27,30 @@ struct Listener : IVorkRadioControlNotify {
   std::vector<TERM::RtpRadioRequest> got;
 };
 
-void SetFlags(TERM::RadioFlags& f, bool ptt, int prio) {
-  f.set_prio(prio);
-  f.set_ptt(ptt);
-}
-
-// wm-trans from the controller: push-to-talk held by `holder`.
-TERM::VorkRadioModifier Trans(const char* holder, bool ptt, int prio) {
+// A modifier from the controller, session 192.168.0.1/1.
+TERM::VorkRadioModifier Modifier(const std::function<void(TERM::RadioModifierParams&)>& fill) {
   TERM::VorkRadioModifier m;
   m.set_addr().set_session_addr("192.168.0.1");
   m.set_addr().set_session_ssrc(1);
-  auto& t = m.set_params().select_wm_trans();
-  SetFlags(t.set_flags(), ptt, prio);
-  t.set_ip(holder);
-  t.set_ssrc(42);
+  fill(m.set_params());
   return m;
+}
+
+// wm-trans: push-to-talk held by `holder`.
+TERM::VorkRadioModifier Trans(const char* holder, bool ptt, int prio) {
+  return Modifier([&](TERM::RadioModifierParams& p) {
+    auto& t = p.select_wm_trans();
+    t.set_flags().set_prio(prio);
+    t.set_flags().set_ptt(ptt);
+    t.set_ip(holder);
+    t.set_ssrc(42);
+  });
 }
 
 TERM::VorkRadioStatus Status(bool ptt, int channel, const char* freq) {
   TERM::VorkRadioStatus s;
-  SetFlags(s.set_flags(), ptt, 6);
+  s.set_flags().set_prio(6);
+  s.set_flags().set_ptt(ptt);
   s.set_freq().set_channel(channel);
   s.set_freq().set_frequency(freq);
   s.set_remote().set_no(2);
@@ -74,15 +77,13 @@ class RadioControl : public SimTest::Fixture {
     return c;
   }
   // Types of the packets written since the last call.
-  std::vector<int> Written() {
-    std::vector<int> types;
+  Ints Written() {
+    Ints types;
     const auto* s = session();
     for (std::size_t i = taken; s && i < s->written.size(); ++i) {
-      sig_proto p;
-      sig_proto_init(&p);
-      EXPECT_EQ(sig_proto_unpack(&p, s->written[i].data(), int(s->written[i].size())), 0);
-      types.push_back(p.type);
-      last = p;
+      sig_proto_init(&last);
+      EXPECT_EQ(sig_proto_unpack(&last, s->written[i].data(), int(s->written[i].size())), 0);
+      types.push_back(last.type);
     }
     taken = s ? s->written.size() : 0;
     return types;
@@ -92,22 +93,24 @@ class RadioControl : public SimTest::Fixture {
     ASSERT_TRUE(ext().inject(0, packet, ip(from), ssrc));
     c.OnRtpExtEvent(c.extDevice(), POLLIN);
   }
+  // The loop clock moves on and the report tick runs: what it wrote.
+  Ints Tick(unsigned ms, VorkRadioControl& c) {
+    Mux::advanceClock(ms);
+    c.OnSendStatus(nullptr);
+    return Written();
+  }
 
   Listener listener;
   std::size_t taken = 0;
   sig_proto last{};
 };
 
-TEST_F(RadioControl, SessionIsOpenedAttachedAndStopped) {
+TEST_F(RadioControl, SessionIsOpenedAttachedStoppedAndLost) {
   auto c = Gateway();
   const auto* s = session();
   ASSERT_NE(s, nullptr);
-  EXPECT_TRUE(s->inited && s->attached);
-  EXPECT_EQ(s->etype, 0x1337);
-  EXPECT_EQ(s->fd_rtp, 7);
-  EXPECT_EQ(s->pid_rtp, 4242);
-  EXPECT_TRUE(c->reading());
-
+  EXPECT_TRUE(s->inited && s->attached && c->reading());
+  EXPECT_EQ(Ints({s->etype, int(s->fd_rtp), int(s->pid_rtp)}), (Ints{0x1337, 7, 4242}));
   // Stopped: detached and closed; started again: a new attached session.
   c->RtpExtStop();
   EXPECT_FALSE(c->reading());
@@ -115,6 +118,12 @@ TEST_F(RadioControl, SessionIsOpenedAttachedAndStopped) {
   EXPECT_TRUE(c->RtpExtStart(false));
   ASSERT_NE(session(), nullptr);
   EXPECT_TRUE(session()->attached);
+  // A session the driver ends is no longer watched.
+  LogCapture log;
+  for (Sim::Session* x : sim().sessions("/dev/rtp_ext")) sim().endSession(*x);
+  c->OnRtpExtEvent(c->extDevice(), POLLIN | POLLHUP);
+  EXPECT_FALSE(c->reading());
+  EXPECT_TRUE(log.has("rtp_ext session lost"));
   c.reset();
   EXPECT_EQ(session(), nullptr);
 }
@@ -147,16 +156,13 @@ TEST_F(RadioControl, StatusIsTakenSilentlyAndReportedByTheTick) {
   auto c = Gateway();
   c->SendASNToChan(Status(true, 3, "145.5"));
   EXPECT_TRUE(Written().empty());
-  EXPECT_EQ(c->radioState().ptt, 1);
-  EXPECT_EQ(c->radioState().chan_id, 3);
+  EXPECT_EQ(c->radioState().ptt * 10 + c->radioState().chan_id, 13);
   EXPECT_TRUE(listener.got.empty());
 
   c->SetTimerEnable(true);
   EXPECT_NEAR(double(c->timerRemaining()), 1000, 20);
-  Mux::advanceClock(1000);
-  c->OnSendStatus(nullptr);
   // Push-to-talk on: the transmission report, then channel and remote.
-  EXPECT_EQ(Written(), (std::vector<int>{130, 132, 134}));
+  EXPECT_EQ(Tick(1000, *c), (Ints{130, 132, 134}));
   EXPECT_EQ(last.payload.wm_select_rc_chan.interface, 2u);
   EXPECT_NEAR(double(c->timerRemaining()), 1000, 20);  // all three just sent
   c->SetTimerEnable(false);
@@ -167,26 +173,19 @@ TEST_F(RadioControl, TickTimingFollowsTheOldestReport) {
   auto c = Gateway();
   Mux::advanceClock(700);
   // A channel report from the controller at 700 ms.
-  TERM::VorkRadioModifier m;
-  m.set_addr().set_session_addr("10.0.0.3");
-  auto& ch = m.set_params().select_wm_chan();
-  ch.set_freq().set_channel(4);
-  ch.set_freq().set_frequency("100.25");
-  c->SendASNToChan(m);
-  EXPECT_EQ(Written(), (std::vector<int>{132}));
+  c->SendASNToChan(Modifier([](TERM::RadioModifierParams& p) {
+    auto& ch = p.select_wm_chan();
+    ch.set_freq().set_channel(4);
+    ch.set_freq().set_frequency("100.25");
+  }));
+  EXPECT_EQ(Written(), (Ints{132}));
   EXPECT_FLOAT_EQ(last.payload.wm_chan.freq, 100.25f);
-
-  Mux::advanceClock(300);
-  c->OnSendStatus(nullptr);
   // The channel report is 300 ms old: not repeated, next tick in 710 ms.
-  EXPECT_EQ(Written(), (std::vector<int>{129, 134}));
+  EXPECT_EQ(Tick(300, *c), (Ints{129, 134}));
   EXPECT_NEAR(double(c->timerRemaining()), 710, 20);
-
   // A negative frequency stops the channel report.
   c->SendASNToChan(Status(false, 4, "-2"));
-  Mux::advanceClock(1000);
-  c->OnSendStatus(nullptr);
-  EXPECT_EQ(Written(), (std::vector<int>{129, 134}));
+  EXPECT_EQ(Tick(1000, *c), (Ints{129, 134}));
   EXPECT_NEAR(double(c->timerRemaining()), 1000, 20);  // its time stays oldest
 }
 
@@ -194,7 +193,7 @@ TEST_F(RadioControl, PushToTalkOwnershipAndFilter) {
   auto c = Gateway();
   // Workstation A holds push-to-talk at priority 5.
   c->SendASNToChan(Trans("10.0.0.1", true, 5));
-  EXPECT_EQ(Written(), (std::vector<int>{130}));
+  EXPECT_EQ(Written(), (Ints{130}));
   EXPECT_EQ(session()->filterSets, 0u);  // the filter waits for a packet
 
   // B with the same priority number: dropped, yet the filter is set.
@@ -207,11 +206,10 @@ TEST_F(RadioControl, PushToTalkOwnershipAndFilter) {
   // B, higher priority (lower number): admitted.
   Receive(*c, Packed(3, 4, 1), "10.0.0.2", 77);
   ASSERT_EQ(listener.got.size(), 1u);
-  const TERM::RtpRadioRequest& r = listener.got[0];
-  ASSERT_TRUE(r.request_isPresent());
-  EXPECT_TRUE(r.get_request().get_vork().get_params().gw_set_ptt_isSelected());
-  EXPECT_EQ(r.get_request().get_vork().get_addr().get_session_addr(), "10.0.0.2");
-  EXPECT_EQ(r.get_request().get_vork().get_addr().get_session_ssrc().getValue(), 77u);
+  const TERM::VorkRadioModifier& r = listener.got[0].get_request().get_vork();
+  EXPECT_TRUE(r.get_params().gw_set_ptt_isSelected());
+  EXPECT_EQ(r.get_addr().get_session_addr(), "10.0.0.2");
+  EXPECT_EQ(r.get_addr().get_session_ssrc().getValue(), 77u);
   EXPECT_EQ(c->chanState().ptt, 1);
   EXPECT_EQ(c->chanState().session_addr, ip("10.0.0.2"));
 
@@ -235,9 +233,8 @@ TEST_F(RadioControl, PushToTalkOwnershipAndFilter) {
 
 TEST_F(RadioControl, ReceivePassDropsBadPacketsOnly) {
   auto c = Gateway();
-  ASSERT_TRUE(ext().inject(0, Sim::Bytes{0x01, 0x02}, ip("10.0.0.5"), 1));  // too short
-  ASSERT_TRUE(ext().inject(0, Sim::Bytes{0x00, 0x00, 0x00, 0x00}, ip("10.0.0.5"), 1));  // no such type
-  ASSERT_TRUE(ext().inject(0, Packed(1, 3, 1), ip("10.0.0.5"), 1));
+  for (const Sim::Bytes& p : {radiotest::H("0102"), radiotest::H("00000000"), Packed(1, 3, 1)})
+    ASSERT_TRUE(ext().inject(0, p, ip("10.0.0.5"), 1));  // too short, no such type, good
   c->OnRtpExtEvent(c->extDevice(), POLLIN);
   ASSERT_EQ(listener.got.size(), 1u);
   EXPECT_TRUE(listener.got[0].get_request().get_vork().get_params().gw_set_flags_isSelected());
@@ -251,14 +248,13 @@ TEST_F(RadioControl, ReceivePassDropsBadPacketsOnly) {
 }
 
 TEST_F(RadioControl, EachRoleSendsOnlyItsOwnPackets) {
-  TERM::VorkRadioModifier m;
-  m.set_addr().set_session_addr("10.0.0.3");
-  auto& f = m.set_params().select_gw_set_freq().set_freq();
-  f.set_channel(8);
-  f.set_frequency("145.5");
-
+  const auto freq = Modifier([](TERM::RadioModifierParams& p) {
+    auto& f = p.select_gw_set_freq().set_freq();
+    f.set_channel(8);
+    f.set_frequency("145.5");
+  });
   auto gw = Gateway();
-  gw->SendASNToChan(m);
+  gw->SendASNToChan(freq);
   EXPECT_TRUE(Written().empty());  // a gateway sends no commands
   gw.reset();
   taken = 0;
@@ -267,26 +263,16 @@ TEST_F(RadioControl, EachRoleSendsOnlyItsOwnPackets) {
   rtp_ext_init_params init;
   VorkRadioWSControl ws(5, attach, init);
   ws.SetRadioControlMode(VorkRadioControl::WorkstationMode);
-  ws.SendASNToChan(m);
-  EXPECT_EQ(Written(), (std::vector<int>{2}));
+  ws.SendASNToChan(freq);
+  EXPECT_EQ(Written(), (Ints{2}));
   EXPECT_EQ(last.payload.gw_adjust_chan.id, 8u);
   EXPECT_EQ(ws.SendRadioStatus(Mux::milliseconds() + 5000), 0);
   EXPECT_TRUE(Written().empty());  // nothing periodic
   // Every report is admitted and taken into the channel state.
   ws.SendASNToChan(Trans("10.0.0.1", true, 1));
-  ASSERT_TRUE(ext().inject(0, Packed(129, 9, 1), ip("10.0.0.6"), 3));
-  ws.OnRtpExtEvent(ws.extDevice(), POLLIN);
+  Receive(ws, Packed(129, 9, 1), "10.0.0.6", 3);
   EXPECT_EQ(ws.chanState().ptt, 1);
   EXPECT_EQ(ws.chanState().session_addr, ip("10.0.0.6"));
-}
-
-TEST_F(RadioControl, AnEndedDriverSessionIsNoLongerWatched) {
-  LogCapture log;
-  auto c = Gateway();
-  for (Sim::Session* s : sim().sessions("/dev/rtp_ext")) sim().endSession(*s);
-  c->OnRtpExtEvent(c->extDevice(), POLLIN | POLLHUP);
-  EXPECT_FALSE(c->reading());
-  EXPECT_TRUE(log.has("rtp_ext session lost"));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ using radiotest::LogCapture;
 using radiotest::Packed;
 
 using Payload = TERM::Payload;
+using Ints = std::vector<int>;
 namespace R = Board::Req;
 
 constexpr int kOk = -1;
@@ -93,22 +94,16 @@ TEST_F(RtpVorkTest, BothFormAttachesTheExtensionAndAppliesTheStatusAfterCreation
     while (sdes.size() > 1 && uint8_t(sdes[1]) != 202);
     EXPECT_GE(sdes.size(), 28u);
     RtpVORKSlot* slot = At(6);
-    ASSERT_NE(slot, nullptr);
+    ASSERT_TRUE(slot && slot->radioControl());
     EXPECT_STREQ(slot->GetName(), "rtp ext VORK (GW)");
     const auto exts = Exts();
     ASSERT_EQ(exts.size(), 1u);
-    EXPECT_EQ(exts[0]->etype, 0x1337);
-    EXPECT_TRUE(exts[0]->attached);
-    EXPECT_GE(exts[0]->fd_rtp, 0);
-    EXPECT_EQ(exts[0]->pid_rtp, ::getpid());
-    VorkRadioControl* rc = slot->radioControl();
-    ASSERT_NE(rc, nullptr);
-    EXPECT_TRUE(rc->timerRunning());
+    EXPECT_TRUE(exts[0]->attached && exts[0]->fd_rtp >= 0 && exts[0]->written.empty());
+    EXPECT_EQ(Ints({exts[0]->etype, int(exts[0]->pid_rtp)}), (Ints{0x1337, ::getpid()}));
     // The status of the create is the radio state now; nothing was sent.
-    EXPECT_EQ(rc->radioState().chan_id, 3);
-    EXPECT_EQ(rc->radioState().priority, 7);
-    EXPECT_EQ(rc->radioState().standby_state, 1);
-    EXPECT_TRUE(exts[0]->written.empty());
+    const VorkRadioState& st = slot->radioControl()->radioState();
+    EXPECT_EQ(Ints({st.chan_id, st.priority, st.standby_state}), (Ints{3, 7, 1}));
+    EXPECT_TRUE(slot->radioControl()->timerRunning());
   }
   // The destroy detaches and closes the session.
   ASSERT_EQ(Ask(6, [](LGCP::Command& c) { c.select_destroy(); }), kOk);
@@ -176,7 +171,7 @@ TEST_F(RtpVorkTest, OnlyVorkStatusesAreTaken) {
   EXPECT_EQ(RtpVORKFactory::instance().INewSlot(plain.get_create()), nullptr);
 }
 
-TEST_F(RtpVorkTest, RadioTrafficBothWays) {
+TEST_F(RtpVorkTest, RadioTrafficBothWaysAndCodecChanges) {
   const unsigned dport = rtptest::FreeRtpPort();
   ASSERT_EQ(Ask(5, Create(dport)), kOk);
   ASSERT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) {
@@ -198,29 +193,26 @@ TEST_F(RtpVorkTest, RadioTrafficBothWays) {
   EXPECT_EQ(st.get_freq().get_channel().getValue(), 9);
   EXPECT_EQ(st.get_standby_state_receiver().asInt(), 0);
   EXPECT_TRUE(got[0].get_request().get_vork().get_params().gw_set_ptt_isSelected());
-}
 
-TEST_F(RtpVorkTest, CodecChangeReattachesTheExtensionSession) {
-  const unsigned dport = rtptest::FreeRtpPort();
-  ASSERT_EQ(Ask(4, Create(dport)), kOk);
+  // A codec change reattaches the extension session.
   const int32_t fd = Exts().at(0)->fd_rtp;
-  ASSERT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_encoder_mode(LGCP::CodecMode::ulaw); })), kOk);
+  ASSERT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) { p.select_encoder_mode(LGCP::CodecMode::ulaw); })), kOk);
   auto exts = Exts();
   ASSERT_EQ(exts.size(), 1u);
   EXPECT_TRUE(exts[0]->attached);
   EXPECT_EQ(exts[0]->fd_rtp, fd);  // the parameters of creation
   EXPECT_EQ(requestCount(RtpExtReq::Detach), 1u);
-  EXPECT_TRUE(At(4)->radioControl()->reading());
+  EXPECT_TRUE(At(5)->radioControl()->reading());
 
   // A failed restart leaves the extension session detached.
   LogCapture log;
   sim().failNext("/dev/rtp", R::RtpBeginSession, EIO);
-  EXPECT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_decoder_mode(LGCP::CodecMode::ulaw); })),
+  EXPECT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) { p.select_decoder_mode(LGCP::CodecMode::ulaw); })),
             kUnsupported);
   EXPECT_TRUE(Exts().empty());
-  EXPECT_FALSE(At(4)->radioControl()->reading());
+  EXPECT_FALSE(At(5)->radioControl()->reading());
   // Other ioctls are the RTP slot's.
-  EXPECT_EQ(Ask(4, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
+  EXPECT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
 }
 
 TEST(RtpVorkStandby, UnusedStandbyStatesBecomeEncodable) {
@@ -230,11 +222,11 @@ TEST(RtpVorkStandby, UnusedStandbyStatesBecomeEncodable) {
   TERM::RtpRadioRequest r;
   VorkRadioStateMaps::EncodeASN(radio, received, r);
   ClampRadioStandby(r);
-  EXPECT_EQ(r.get_status().get_vork().get_standby_state_channel().asInt(), 0);
-  EXPECT_EQ(r.get_status().get_vork().get_standby_state_receiver().asInt(), 0);
   const auto& w = r.get_request().get_vork().get_params().get_wm_standby();
-  EXPECT_EQ(w.get_state_channel().asInt(), 0);
-  EXPECT_EQ(w.get_state_receiver().asInt(), 0);
+  EXPECT_EQ(Ints({r.get_status().get_vork().get_standby_state_channel().asInt(),
+                  r.get_status().get_vork().get_standby_state_receiver().asInt(), w.get_state_channel().asInt(),
+                  w.get_state_receiver().asInt()}),
+            (Ints{0, 0, 0, 0}));
   // The set values are kept.
   radio.standby_state = 1;
   received.command = 13;

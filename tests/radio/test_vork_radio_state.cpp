@@ -12,6 +12,8 @@
 
 namespace {
 
+using Ints = std::vector<long>;
+
 std::uint32_t ip(const char* dotted) { return inet_addr(dotted); }
 
 sig_proto packet(int type) {
@@ -68,26 +70,14 @@ TEST(VorkRadioState, PacketsRoundTripThroughEachRole) {
     q.rcv_info[1] = p.rcv_info[1];
     VorkRadioState back;
     ASSERT_EQ(VorkRadioStateMaps::DecodeProto(q, back), 0) << type;
-    EXPECT_EQ(back.command, type);
-    EXPECT_EQ(back.priority, 3);
-    EXPECT_EQ(back.li, 300);
-    EXPECT_EQ(back.selcall, 2);
-    EXPECT_EQ(back.vad_rx + back.vad_tx + back.sql + back.ptt + back.bss + back.sh + back.pwr + back.rv + back.resv, 9);
-    EXPECT_EQ(back.from_addr, s.from_addr);
-    if (type == 2 || type == 132) {
-      EXPECT_EQ(back.chan_id, 77);
-      EXPECT_FLOAT_EQ(back.freq, 145.5f);
-    }
-    if (type == 9 || type == 133) {
-      EXPECT_STREQ(back.caller_id, "4711");
-    }
-    if (type == 130 || type == 133) {
-      EXPECT_EQ(back.session_addr, s.session_addr);
-      EXPECT_EQ(back.ssrc, 0xCAFEu);
-    }
-    if (type == 135) {
-      EXPECT_EQ(back.standby_group, 9);
-    }
+    EXPECT_EQ(Ints({back.command, back.priority, back.li, back.selcall,
+                    back.vad_rx + back.vad_tx + back.sql + back.ptt + back.bss + back.sh + back.pwr + back.rv + back.resv,
+                    long(back.from_addr)}),
+              (Ints{type, 3, 300, 2, 9, long(s.from_addr)}));
+    if (type == 2 || type == 132) EXPECT_EQ(back.chan_id * 1000 + back.freq, 77145.5f);
+    if (type == 9 || type == 133) EXPECT_STREQ(back.caller_id, "4711");
+    if (type == 130 || type == 133) EXPECT_EQ(Ints({long(back.session_addr), back.ssrc}), (Ints{long(s.session_addr), 0xCAFE}));
+    if (type == 135) EXPECT_EQ(back.standby_group, 9);
   }
   VorkRadioState s;
   sig_proto p = packet(200);
@@ -100,18 +90,16 @@ TEST(VorkRadioState, GatewayMergeRules) {
   VorkRadioState chan;
   const VorkRadioState cmd = busy_state(SIG_PROTO_GW_FLAG);
   EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromChanToRadio(cmd, chan), 0);
-  EXPECT_EQ(chan.ptt + chan.bss + chan.sh + chan.rv + chan.pwr + chan.resv, 6);
-  EXPECT_EQ(chan.vad_rx + chan.vad_tx + chan.sql + chan.selcall + chan.li, 0);
-  EXPECT_EQ(chan.session_addr, cmd.from_addr);  // who sent the last command
-  EXPECT_EQ(chan.ssrc, cmd.from_ssrc);
-  EXPECT_EQ(chan.chan_id, 0);
+  // Who sent the last command is the session.
+  EXPECT_EQ(Ints({chan.ptt + chan.bss + chan.sh + chan.rv + chan.pwr + chan.resv,
+                  chan.vad_rx + chan.vad_tx + chan.sql + chan.selcall + chan.li, long(chan.session_addr), chan.ssrc,
+                  chan.chan_id}),
+            (Ints{6, 0, long(cmd.from_addr), cmd.from_ssrc, 0}));
 
   // A WM_TRANS report moves the transmitting workstation into the radio state.
   VorkRadioState radio;
   EXPECT_EQ(VorkRadioGWStateMaps::PutProtoFromRadioToChan(busy_state(SIG_PROTO_WM_TRANS), radio), 0);
-  EXPECT_EQ(radio.session_addr, ip("10.0.0.9"));
-  EXPECT_EQ(radio.li, 300);
-  EXPECT_EQ(radio.chan_id, 0);
+  EXPECT_EQ(Ints({long(radio.session_addr), radio.li, radio.chan_id}), (Ints{long(ip("10.0.0.9")), 300, 0}));
   EXPECT_FLOAT_EQ(radio.quality, 0.0f);
 
   // A whole status copies every row and asks for nothing to be sent.
@@ -131,15 +119,13 @@ TEST(VorkRadioState, CallerIdLimits) {
   sel.set_ip("5.6.7.8");
   VorkRadioState s;
   ASSERT_EQ(VorkRadioStateMaps::DecodeASN(m, s), 0);
-  EXPECT_EQ(std::strlen(s.caller_id), 255u);
-  EXPECT_EQ(s.session_addr, ip("5.6.7.8"));
-  EXPECT_EQ(s.from_addr, ip("1.2.3.4"));
+  EXPECT_EQ(Ints({long(std::strlen(s.caller_id)), long(s.session_addr), long(s.from_addr)}),
+            (Ints{255, long(ip("5.6.7.8")), long(ip("1.2.3.4"))}));
 
   sig_proto p = packet(0);
   s.command = SIG_PROTO_GW_SEL_CALL;
   ASSERT_EQ(VorkRadioWSStateMaps::EncodeProto(s, p), 0);
-  EXPECT_EQ(p.payload.gw_sel_call.callerID_length, 255);
-  EXPECT_EQ(p.payload.gw_sel_call.callerID[255], 0);
+  EXPECT_EQ(Ints({p.payload.gw_sel_call.callerID_length, p.payload.gw_sel_call.callerID[255]}), (Ints{255, 0}));
 }
 
 }  // namespace

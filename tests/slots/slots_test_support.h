@@ -109,6 +109,16 @@ inline SignalSpy& BoundSpy() {
   return spy;
 }
 
+// "0005 a0 11" as bytes; blanks are only for reading.
+inline std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> b;
+  std::string digits;
+  for (char c : hex)
+    if (c != ' ') digits += c;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return b;
+}
+
 inline std::string Hex(const std::vector<char>& bytes) {
   std::string s;
   char b[3];
@@ -179,6 +189,14 @@ inline std::string Describe(const LGCP::Signal& s) {
   return "other " + std::to_string(s.currentSelection());
 }
 
+// The signals the bound spy received since the last call, described.
+inline std::vector<std::string> TakeSignals() {
+  std::vector<std::string> v;
+  for (const auto& s : BoundSpy().signals) v.push_back(Describe(s));
+  BoundSpy().signals.clear();
+  return v;
+}
+
 // Commands as the controller fills them.
 namespace fills {
 using Fill = std::function<void(LGCP::Command&)>;
@@ -189,6 +207,62 @@ inline Fill Timeslot(unsigned trunk, unsigned ts, bool bri = false) {
     p.set_trunk(trunk);
     p.set_timeslot(ts);
   };
+}
+inline Fill Create(const LGCP::CreateParams& p) {
+  return [=](LGCP::Command& c) { c.select_create(p); };
+}
+// An ISDN data link on trunk 1 (log 0), a slot of its own or within a PSTN slot.
+inline LGCP::CreateParams Isdn(bool bri, bool network, bool pstn = false) {
+  LGCP::CreateParams c;
+  LGCP::IsdnParams& s = pstn ? c.select_pstn().select_isdn() : c.select_isdn();
+  s.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
+  s.set_trunk(1);
+  s.set_log(0);
+  network ? s.set_side().select_network() : s.set_side().select_user();
+  return c;
+}
+// An SS7 link without emergency alignment.
+inline LGCP::CreateParams Ss7(int trunk, int slc = 3, int dpc = 100, int opc = 200) {
+  LGCP::CreateParams c;
+  LGCP::SS7Params& s = c.select_pstn().select_ss7();
+  s.set_trunk(trunk);
+  s.set_slc(slc);
+  s.set_dpc(dpc);
+  s.set_opc(opc);
+  s.set_emergency(false);
+  return c;
+}
+inline LGCP::CreateParams Mcc(LGCP::MccType::NamedNumber type = LGCP::MccType::data,
+                              LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
+  LGCP::CreateParams p;
+  LGCP::MccParams& m = p.select_mcc();  // selecting again would clear it
+  m.set_type(type);
+  m.set_mode(mode);
+  return p;
+}
+// A T.38 engine towards 10.1.2.3:4000 from port 5002 with `extra`
+// arguments a0, a1, ...
+inline LGCP::CreateParams T38(std::size_t extra = 0) {
+  LGCP::CreateParams c;
+  LGCP::T38Soft& p = c.select_t38soft();
+  p.set_dhost().set_iaddr().assign("10.1.2.3");
+  p.set_dhost().set_port(4000);
+  p.set_shost().set_iaddr().assign("0.0.0.0");
+  p.set_shost().set_port(5002);
+  p.set_rx_packet_size(160);
+  p.set_rx_threshold(3);
+  p.set_tx_threshold(4);
+  for (std::size_t i = 0; i < extra; ++i) p.set_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
+  return c;
+}
+// A modem call from 5551234 to 100.
+inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& fill = {}) {
+  LGCP::CreateParams c;
+  TERM::ModemParams& p = c.select_modem();
+  p.set_cid("5551234");
+  p.set_cdid("100");
+  if (fill) fill(p);
+  return c;
 }
 inline Fill ConnectTo(unsigned target) {
   return [=](LGCP::Command& c) { c.select_connect(target); };

@@ -1,16 +1,14 @@
 // The real daemon on the simulated board, driven by a controller, with the
-// board read and played through the simulator's control socket: every slot
-// kind created, switched with trunk timeslots, carrying data, reporting and
-// destroyed; stand-in helper programs under the daemon's root folder.
+// board read and played through the simulator's control socket: slot kinds
+// that carry data, reports or helper programs, switched with trunk
+// timeslots and destroyed; stand-in helper programs under the daemon's root.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 
 #include "hardware/board/record.h"
@@ -75,80 +73,9 @@ class Daemon : public e1test::DaemonTest {
     for (std::string word; in >> ch >> word >> type; std::getline(in, word)) m[ch] = type;
     return m;
   }
-  static Fill Mcc(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
-    return [=](LGCP::Command& c) {
-      LGCP::MccParams& p = c.select_create().select_mcc();
-      p.set_type(type);
-      p.set_mode(mode);
-    };
-  }
 };
 
-TEST_F(Daemon, TimeslotsAreSwitchedReleasedRefusedAndLeaveWithTheController) {
-  ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(2, Timeslot(1, 8)), kOk);
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(Xpoint(40, 3)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("mux: slot 01:trunk [3] -> 02:trunk [40]"));
-  ASSERT_EQ(Ask(2, Unlink), kOk);
-  EXPECT_FALSE(Xpoint(40, 3));
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_EQ(Ask(1, Destroy), kOk);  // a connected transmitter takes its crosspoint along
-  EXPECT_FALSE(Xpoint(40, 3)) << d.Sim("xpoints");
-  EXPECT_EQ(Ask(2, Destroy), kOk);
-  EXPECT_EQ(Ask(2, Destroy), kNotExists);
-  EXPECT_EQ(Ask(5, Timeslot(4, 0)), kRefused);
-  EXPECT_EQ(Ask(5, Timeslot(0, 4, true)), kRefused);
-  EXPECT_EQ(Ask(5, Destroy), kNotExists);
-
-  ASSERT_EQ(Ask(3, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(4, Timeslot(0, 6)), kOk);
-  ASSERT_EQ(Ask(7, Timeslot(2, 1)), kOk);
-  ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
-  ASSERT_EQ(Ask(4, ConnectTo(7)), kOk);
-  ASSERT_TRUE(Xpoint(6, 5) && Xpoint(65, 6));
-  d.ctl.Close();
-  EXPECT_TRUE(waitFor([&] { return !Xpoint(6, 5) && !Xpoint(65, 6); })) << d.Sim("xpoints");
-  ASSERT_TRUE(d.Attach()) << d.log();
-  EXPECT_EQ(Ask(3, ConnectTo(4)), kNotExists);
-  ASSERT_EQ(Ask(8, Timeslot(0, 5)), kOk);  // free: no old holder replaced
-  EXPECT_EQ(d.log().find("two slots require the same timeslot"), std::string::npos);
-}
-
-TEST_F(Daemon, MapExternalAndHdlcSlotsWithTrunks) {
-  ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(4, Timeslot(0, 4)), kOk);
-  ASSERT_EQ(Ask(2, Map(1, 5, 1, 6)), kOk);
-  ASSERT_EQ(Ask(2, ConnectTo(1)), kOk);
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(Xpoint(3, 8325) && Xpoint(8326, 3)) << d.Sim("xpoints");
-  ASSERT_EQ(Ask(3, Ext(4, 5)), kOk);
-  EXPECT_EQ(Ask(4, ConnectTo(3)), kConnectFail);
-  ASSERT_EQ(Ask(3, Activate), kOk);
-  ASSERT_EQ(Ask(4, ConnectTo(3)), kOk);
-  ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
-  EXPECT_TRUE(Xpoint(8197, 4) && Xpoint(4, 8196)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("mux: slot 04:trunk [4] -> 03:bri [8197]"));
-  ASSERT_EQ(Ask(2, Destroy), kOk);  // frees the trunk, disables its receiver
-  EXPECT_FALSE(Xpoint(3, 8325) || Xpoint(8326, 3)) << d.Sim("xpoints");
-  EXPECT_TRUE(LogHas("map: disable map channel 134"));
-  ASSERT_EQ(Ask(3, Deactivate), kOk);
-  EXPECT_FALSE(Xpoint(8197, 4));
-
-  ASSERT_EQ(Ask(5, Timeslot(0, 16)), kOk);
-  ASSERT_EQ(Ask(6, Hdlc(1, 0x1234)), kOk);
-  ASSERT_EQ(Ask(6, ConnectTo(5)), kOk);
-  ASSERT_EQ(Ask(6, Packages({"hi", "yo"})), kOk);
-  std::string frames;
-  EXPECT_TRUE(waitFor([&] { return (frames += d.Sim("frames 16")).find("12342079") != std::string::npos; })) << frames;
-  EXPECT_EQ(frames.find("1234006869\n"), 0u) << frames;
-  d.Clear();
-  EXPECT_NE(d.Sim("inject 16 1234e0 aa00").find("ok"), std::string::npos);  // continuation bit clear
-  EXPECT_TRUE(AwaitSignals(1, 6));
-  EXPECT_EQ(Signals(6), Strings({"6 packages aa00"}));
-}
-
-TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
+TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
   ASSERT_EQ(Ask(10, [&](LGCP::Command& c) {
@@ -165,9 +92,6 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   ASSERT_TRUE(AwaitSignals(1, 10));
   const std::string first = Signals(10)[0], chs = first.substr(first.rfind(' ') + 1);
   ASSERT_EQ(first.rfind("10 transmitter active ", 0), 0u) << first;
-  const std::string sdes = peer.Receive();
-  ASSERT_GE(sdes.size(), 8u);
-  EXPECT_EQ(uint8_t(sdes[1]), 202);
 
   ASSERT_EQ(Ask(11, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(10, ConnectTo(11)), kOk);
@@ -176,11 +100,6 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   std::string sessions = d.Sim("rtp-sessions");
   EXPECT_NE(sessions.find("channel " + chs + " begun rx=8 tx=8"), std::string::npos) << sessions;
   EXPECT_NE(sessions.find("input=on begins=1"), std::string::npos) << sessions;
-  // A codec change begins the session anew on the same channel.
-  ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_encoder_mode(LGCP::CodecMode::ulaw); }), kOk);
-  sessions = d.Sim("rtp-sessions");
-  EXPECT_NE(sessions.find("channel " + chs + " begun rx=8 tx=0"), std::string::npos) << sessions;
-  EXPECT_TRUE(LogHas(" - OK"));
   // Detector events on the channel reach the controller.
   ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }), kOk);
   ASSERT_EQ(Ask(10, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }), kOk);
@@ -193,32 +112,18 @@ TEST_F(Daemon, RtpSlotIsSwitchedRecodedReportsAndEndsWithBye) {
   EXPECT_EQ(Signals(10)[1].rfind("10 vad rx=1", 0), 0u) << Signals(10)[1];
 
   ASSERT_EQ(Ask(10, Destroy), kOk);
-  const std::string bye = peer.Receive();
-  ASSERT_GE(bye.size(), 8u);
-  EXPECT_EQ(uint8_t(bye[1]), 203);
-  EXPECT_EQ(bye.substr(4, 4), sdes.substr(4, 4));  // the same source throughout
   EXPECT_TRUE(waitFor([&] { return d.Sim("rtp-sessions") == "ok\n"; })) << d.Sim("rtp-sessions");
   EXPECT_FALSE(d.SimHas("xpoints", "5 " + chs));
 }
 
 TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
-  auto free = [&] {
-    LGCP::Resources r = d.Query();
-    return std::to_string(r.get_mcc_data().getValue()) + " " + std::to_string(r.get_mcc_bri().getValue()) + " " +
-           std::to_string(r.get_mcc_trans().getValue());
-  };
   ASSERT_EQ(d.Sim("mcc-next 1100"), "ok\n");
-  ASSERT_EQ(Ask(1, Mcc(LGCP::MccType::data)), kOk);
-  ASSERT_EQ(Ask(2, Mcc(LGCP::MccType::bri)), kOk);
-  ASSERT_EQ(Ask(3, Mcc(LGCP::MccType::transparent, LGCP::MccMode::ss7)), kOk);
+  ASSERT_EQ(Ask(1, Create(Mcc())), kOk);
+  ASSERT_EQ(Ask(2, Create(Mcc(LGCP::MccType::bri))), kOk);
+  ASSERT_EQ(Ask(3, Create(Mcc(LGCP::MccType::transparent, LGCP::MccMode::ss7))), kOk);
   std::map<int, int> held = Channels();
   ASSERT_EQ(held.size(), 3u) << d.Sim("channels");
   EXPECT_EQ(held[1100], 0);
-  std::multiset<int> types;
-  for (auto& c : held) types.insert(c.second);
-  EXPECT_EQ(types, (std::multiset<int>{0, 1, 3}));
-  EXPECT_TRUE(LogHas("mcc: MCC_ALLOCATE type=3"));
-  EXPECT_EQ(free(), "30 15 32");  // ss7 channels are counted as data
 
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(1)), kOk);
@@ -234,20 +139,12 @@ TEST_F(Daemon, MultichannelSlotsCarryDataAndGiveTheirChannelBack) {
   ASSERT_EQ(Ask(1, Destroy), kOk);
   EXPECT_TRUE(waitFor([&] { return Channels().count(1100) == 0; })) << d.Sim("channels");
   EXPECT_EQ(Channels().size(), 2u);
-  EXPECT_EQ(free(), "31 15 32");
 }
 
 TEST_F(Daemon, Ss7LinkAlignsCarriesDataReportsAndFailsWithItsTrunk) {
   ASSERT_NE(d.Sim("e1 0 normal").find("ok"), std::string::npos);
   ASSERT_EQ(Ask(1, Timeslot(0, 16)), kOk);
-  ASSERT_EQ(Ask(2, [](LGCP::Command& c) {
-              LGCP::SS7Params& p = c.select_create().select_pstn().select_ss7();
-              p.set_trunk(1);  // the board's trunk 0
-              p.set_slc(0);
-              p.set_dpc(11);
-              p.set_opc(22);
-              p.set_emergency(false);
-            }), kOk);
+  ASSERT_EQ(Ask(2, Create(Ss7(1, 0, 11, 22))), kOk);  // the board's trunk 0
   ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
   ASSERT_TRUE(FrameOut(16, "ffff0100")) << d.log();  // out of alignment first
   // The far end: normal alignment, proving on the driven clock, a fill-in.
@@ -286,13 +183,7 @@ TEST_F(Daemon, Ss7LinkAlignsCarriesDataReportsAndFailsWithItsTrunk) {
 
 TEST_F(Daemon, IsdnSlotEstablishesItsDataLink) {
   ASSERT_EQ(Ask(4, Timeslot(0, 20)), kOk);
-  ASSERT_EQ(Ask(3, [](LGCP::Command& c) {
-              LGCP::IsdnParams& p = c.select_create().select_isdn();
-              p.set_type(LGCP::IsdnType::pri);
-              p.set_trunk(1);
-              p.set_log(0);
-              p.set_side().select_user();
-            }), kOk);
+  ASSERT_EQ(Ask(3, Create(Isdn(false, false))), kOk);
   ASSERT_EQ(Ask(3, ConnectTo(4)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(3)), kOk);
   ASSERT_EQ(Ask(3, Activate), kOk);
@@ -343,19 +234,13 @@ TEST_F(Daemon, MixerSlotsAreFoundSwitchedAndReleased) {
 }
 
 TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
-  ASSERT_EQ(Ask(9, [](LGCP::Command& c) {
-              TERM::ModemParams& p = c.select_create().select_modem();
-              p.set_cid("5550100");
-              p.set_cdid("200");
-            }), kOk);
+  ASSERT_EQ(Ask(9, Create(Modem())), kOk);
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(9)), kOk);
   AwaitSignals(2, 9);
   EXPECT_EQ(Signals(9), Strings({"9 transmitter active 96", "9 receiver active 96"}));
   EXPECT_NE(d.Sim("modems").find("0 ts 96 busy ddm -1 call 0xbb03"), std::string::npos) << d.Sim("modems");
   ASSERT_TRUE(waitFor([&] { return !modemtest::Args(d.root(), "pppd").empty(); }));
-  EXPECT_EQ(modemtest::Args(d.root(), "pppd"),
-            Strings({"file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5550100"}));
 
   // The PPP daemon's plug-in on the fixed authentication port.
   const int plugin = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -400,31 +285,18 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   EXPECT_NE(d.Sim("modems").find("0 ts 96 free"), std::string::npos) << d.Sim("modems");
 }
 
-TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
-  std::ofstream(d.root() + "/usr/local/voice/hello") << "hello";
+TEST_F(Daemon, RecorderStreamsTheTimeslotToThePeer) {
   unsigned short peerPort = 0;
   const int server = looptest::listenLoopback(peerPort);
   ASSERT_GE(server, 0);
   ASSERT_EQ(Ask(2, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(1, [](LGCP::Command& c) {
-              LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
-              f.set_name().push_back(ASN1::IA5String("absent"));  // skipped
-              f.set_name().push_back(ASN1::IA5String("hello"));
-              f.set_repeat(1);
-            }), kOk);
   ASSERT_EQ(Ask(3, [&](LGCP::Command& c) {
               TERM::HostAddress& h = c.select_create().select_voice().select_record();
               h.set_iaddr("127.0.0.1");
               h.set_port(peerPort);
             }), kOk);
   AwaitSignals(1, 3);
-  EXPECT_EQ(Signals(3), Strings({"3 receiver active 1025"}));
-  EXPECT_EQ(Channels().size(), 2u) << d.Sim("channels");
-  ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
-  EXPECT_TRUE(waitFor([&] { return d.Sim("frames 5") == "68656c6c6f\nok\n"; })) << d.Sim("frames 5");
-  AwaitSignals(3, 1);
-  EXPECT_EQ(Signals(1), Strings({"1 transmitter active 1024", "1 transmitter inactive", "1 abort 0"})) << d.log();
-
+  EXPECT_EQ(Signals(3), Strings({"3 receiver active 1024"}));
   ASSERT_EQ(Ask(2, ConnectTo(3)), kOk);
   pollfd p{server, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 5000), 1);
@@ -433,7 +305,6 @@ TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
   EXPECT_EQ(d.Sim("inject 5 766f696365"), "outputs 1\nok\n");
   EXPECT_EQ(startup_test::receive(peer, 5), "voice");
   ASSERT_EQ(Ask(3, Destroy), kOk);
-  ASSERT_EQ(Ask(1, Destroy), kOk);
   EXPECT_TRUE(waitFor([&] { return Channels().empty(); })) << d.Sim("channels");
   char c;
   p = pollfd{peer, POLLIN, 0};
@@ -443,27 +314,15 @@ TEST_F(Daemon, PlayerAndRecorderReachTheTimeslotAndThePeer) {
   ::close(server);
 }
 
-TEST_F(Daemon, T38EngineRelaysItsChannelEndsAsAbortAndStopsOnDestroy) {
-  auto t38 = [](LGCP::Command& c) {
-    LGCP::T38Soft& p = c.select_create().select_t38soft();
-    p.set_dhost().set_iaddr().assign("192.168.7.9");
-    p.set_dhost().set_port(6000);
-    p.set_shost().set_iaddr().assign("0.0.0.0");
-    p.set_shost().set_port(6002);
-    p.set_rx_packet_size(120);
-    p.set_rx_threshold(2);
-    p.set_tx_threshold(2);
-    p.set_args().push_back(ASN1::IA5String("--verbose"));
-  };
-  t38test::Set(d.root(), "instances", "6\n");
-  EXPECT_EQ(d.Query().get_t38_instances().getValue(), 6);
+TEST_F(Daemon, T38EngineRelaysItsChannelAndStopsOnDestroy) {
+  const Fill t38 = Create(T38());
   ASSERT_EQ(d.Sim("mcc-next 1500"), "ok\n");
   t38test::Set(d.root(), "mode", "echo");
   ASSERT_EQ(Ask(9, t38), kOk);
   AwaitSignals(2, 9);
   EXPECT_EQ(Signals(9), Strings({"9 transmitter active 1500", "9 receiver active 1500"}));
   ASSERT_TRUE(waitFor([&] { return !t38test::Args(d.root()).empty(); }));
-  EXPECT_EQ(t38test::Args(d.root()), Strings({"--child", "--remote", "192.168.7.9/6000/6002", "--verbose"}));
+  EXPECT_EQ(t38test::Args(d.root()), Strings({"--child", "--remote", "10.1.2.3/4000/5002"}));
   EXPECT_NE(d.Sim("channels").find("1500 type 2 "), std::string::npos) << d.Sim("channels");
   ASSERT_EQ(Ask(4, Timeslot(0, 5)), kOk);
   ASSERT_EQ(Ask(4, ConnectTo(9)), kOk);
@@ -480,12 +339,6 @@ TEST_F(Daemon, T38EngineRelaysItsChannelEndsAsAbortAndStopsOnDestroy) {
   EXPECT_TRUE(LogHas("terminate child process, pid=" + std::to_string(pid) + " status=15"));
   EXPECT_EQ(d.log().find("t38 daemon terminated by signal"), std::string::npos);
 
-  t38test::Set(d.root(), "mode", "exit 4");
-  ASSERT_EQ(Ask(3, t38), kOk);
-  AwaitSignals(3, 3);
-  EXPECT_EQ(Signals(3).back(), "3 abort 1024");
-  EXPECT_TRUE(LogHas("t38 daemon terminated with code=4"));
-  EXPECT_EQ(Ask(3, Destroy), kOk);  // the slot stays until the controller destroys it
 }
 
 }  // namespace

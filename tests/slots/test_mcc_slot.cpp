@@ -32,16 +32,9 @@ class MccSlotTest : public SimTest::Fixture {
     SimTest::Fixture::SetUp();
     Signals();
   }
-  static LGCP::CreateParams Params(LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
-    LGCP::CreateParams p;
-    LGCP::MccParams& m = p.select_mcc();
-    m.set_type(type);
-    m.set_mode(mode);
-    return p;
-  }
   std::unique_ptr<MccSlot> Make(LGCP::MccType::NamedNumber type = LGCP::MccType::data,
                                 LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
-    return std::unique_ptr<MccSlot>(static_cast<MccSlot*>(MccFactory::instance().INewSlot(Params(type, mode))));
+    return std::unique_ptr<MccSlot>(static_cast<MccSlot*>(MccFactory::instance().INewSlot(slottest::fills::Mcc(type, mode))));
   }
   // The user data of the signals sent since the last call, in order.
   static Strings Signals() {

@@ -79,12 +79,7 @@ class MixerTest : public SimTest::Fixture {
     made_.erase(std::remove(made_.begin(), made_.end(), s), made_.end());
     Slots::instance().Destroy(s);
   }
-  static Strings Signals() {
-    Strings v;
-    for (const auto& s : slottest::BoundSpy().signals) v.push_back(slottest::Describe(s));
-    slottest::BoundSpy().signals.clear();
-    return v;
-  }
+  static Strings Signals() { return slottest::TakeSignals(); }
   std::size_t RoutingRequests() {
     return requestCount(MixerDevice::kRxClear) + requestCount(MixerDevice::kRxAdd) +
            requestCount(MixerDevice::kRxRemove);
@@ -99,10 +94,10 @@ TEST_F(MixerTest, UnitsReportTheSmallestCountsAndRefuseChannelsBeyondThem) {
   ASSERT_EQ(r.get_mixer().size(), 2u);
   for (unsigned i = 0; i < 2; ++i) {
     const LGCP::MixerResources_subtype& u = r.get_mixer()[i];
-    EXPECT_EQ(u.get_unit().getValue(), int(i));
-    EXPECT_EQ(u.get_tdm_inputs().getValue() + u.get_tdm_outputs().getValue(), 32);
-    EXPECT_EQ(u.get_mixer_inputs().getValue(), 40);
-    EXPECT_EQ(u.get_dpu_per_mixer().getValue() + u.get_dpu_per_ec().getValue() + u.get_dpu_per_lms().getValue(), 811);
+    EXPECT_EQ(std::vector<int>({u.get_unit().getValue(), u.get_tdm_inputs().getValue() + u.get_tdm_outputs().getValue(),
+                                u.get_mixer_inputs().getValue(),
+                                u.get_dpu_per_mixer().getValue() + u.get_dpu_per_ec().getValue() + u.get_dpu_per_lms().getValue()}),
+              std::vector<int>({int(i), 32, 40, 811}));
   }
   sim().clearLog();
   for (int unit : {0, 1}) {
@@ -123,8 +118,7 @@ TEST_F(MixerTest, UnitsReportTheSmallestCountsAndRefuseChannelsBeyondThem) {
 
   // Without the device no unit is known.
   sim().setPresent("/dev/mixer", false);
-  EXPECT_EQ(Query().get_mixer().size(), 0u);
-  EXPECT_EQ(Make(In(0, 1)), nullptr);
+  EXPECT_TRUE(Query().get_mixer().empty() && !Make(In(0, 1)));
   sim().pump();
   EXPECT_TRUE(sim().sessions("/dev/mixer").empty());  // no descriptor is held
 }
@@ -232,8 +226,7 @@ TEST_F(MixerTest, InputsDetectAndOutputsOnlyGenerate) {
   // Destroying the input switches its detectors off; the output's stay.
   Destroy(in);
   EXPECT_FALSE(dtmf().timeslot(513)->detecting);
-  EXPECT_EQ(dsp().timeslot(513)->functions, 0u);
-  EXPECT_EQ(dsp().timeslot(514)->functions, 1u);
+  EXPECT_EQ(dsp().timeslot(513)->functions * 10 + dsp().timeslot(514)->functions, 1u);
 }
 
 TEST_F(MixerTest, DestroyingAnOutputSendingDigitsSilencesItBeforeTheChannelIsCleared) {
@@ -254,8 +247,7 @@ TEST_F(MixerTest, DestroyingAnOutputSendingDigitsSilencesItBeforeTheChannelIsCle
 
   auto settings = dtmf().settings(580);
   ASSERT_EQ(settings.size(), 2u);
-  EXPECT_TRUE(settings[0].isSilence() && !settings[0].isOff());
-  EXPECT_TRUE(settings[1].isOff());
+  EXPECT_TRUE(settings[0].isSilence() && !settings[0].isOff() && settings[1].isOff());
   std::vector<uint32_t> order;
   for (const auto& e : sim().log())
     if (e.request == ::Board::Req::DtmfDial || e.request == MixerDevice::kRxClear) order.push_back(e.request);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "slots/rtcp.h"
+#include "slots_test_support.h"
 
 namespace {
 
@@ -25,10 +26,11 @@ Bytes encode(const RTPC::Msg& m, unsigned int size = 1024) {
   return Bytes(buf.begin(), buf.begin() + std::min<std::size_t>(n, size));
 }
 
-Bytes B(std::initializer_list<int> l, const std::string& text = "", std::initializer_list<int> tail = {}) {
-  Bytes b(l.begin(), l.end());
+// Hex bytes, then text, then more hex bytes.
+Bytes B(const std::string& hex, const std::string& text = "", const std::string& tail = "") {
+  Bytes b = slottest::FromHex(hex), t = slottest::FromHex(tail);
   b.insert(b.end(), text.begin(), text.end());
-  b.insert(b.end(), tail.begin(), tail.end());
+  b.insert(b.end(), t.begin(), t.end());
   return b;
 }
 
@@ -39,28 +41,26 @@ RTPC::SDES sdes(unsigned int ssrc, std::initializer_list<std::pair<Type, std::st
 }
 
 TEST(Rtcp, ByteExamples) {
-  EXPECT_EQ(encode(RTPC::BYE(0x11223344, "session end")),
-            B({0x81, 0xCB, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x0B}, "session end"));
-  EXPECT_EQ(encode(RTPC::BYE(0xA1B2C3D4, "")), B({0x81, 0xCB, 0x00, 0x01, 0xA1, 0xB2, 0xC3, 0xD4}));
+  EXPECT_EQ(encode(RTPC::BYE(0x11223344, "session end")), B("81CB0004 11223344 0B", "session end"));
+  EXPECT_EQ(encode(RTPC::BYE(0xA1B2C3D4, "")), B("81CB0001 A1B2C3D4"));
   EXPECT_EQ(encode(sdes(0x11223344, {{Type::CNAME, "Ostrova Velmorant"}})),
-            B({0x81, 0xCA, 0x00, 0x06, 0x11, 0x22, 0x33, 0x44, 0x01, 0x11}, "Ostrova Velmorant", {0}));
+            B("81CA0006 11223344 0111", "Ostrova Velmorant", "00"));
   // Items keep their order; the list ends with a null item padded to a word.
   EXPECT_EQ(encode(sdes(7, {{Type::CNAME, "ab"}, {Type::EMAIL, "c"}, {Type::PHONE, ""}})),
-            B({0x81, 0xCA, 0x00, 0x04, 0, 0, 0, 7, 1, 2, 'a', 'b', 3, 1, 'c', 4, 0, 0, 0, 0}));
+            B("81CA0004 00000007 0102", "ab", "0301 63 04 00000000"));
   // A chunk without items still ends its list; type 0 would end it early.
-  EXPECT_EQ(encode(RTPC::SDES(0x55)), B({0x81, 0xCA, 0x00, 0x02, 0, 0, 0, 0x55, 0, 0, 0, 0}));
-  EXPECT_EQ(encode(sdes(1, {{static_cast<Type>(0), "ab"}, {Type::CNAME, "c"}})),
-            B({0x81, 0xCA, 0x00, 0x02, 0, 0, 0, 1, 1, 1, 'c', 0}));
+  EXPECT_EQ(encode(RTPC::SDES(0x55)), B("81CA0002 00000055 00000000"));
+  EXPECT_EQ(encode(sdes(1, {{static_cast<Type>(0), "ab"}, {Type::CNAME, "c"}})), B("81CA0002 00000001 0101 63 00"));
 }
 
 TEST(Rtcp, TextsAreCutTo255) {
   const std::string big(300, 'q');
   Bytes s = encode(sdes(2, {{Type::CNAME, big}}));
   ASSERT_EQ(s.size(), 4u + 4 + 2 + 255 + 3);  // end of list and padding
-  EXPECT_EQ(B({s[9], s[10 + 254], s[10 + 255]}), B({255, 'q', 0}));
+  EXPECT_EQ(Bytes({s[9], s[10 + 254], s[10 + 255]}), Bytes({255, 'q', 0}));
   Bytes b = encode(RTPC::BYE(2, big));
   ASSERT_EQ(b.size(), 4u + 4 + 1 + 255);
-  EXPECT_EQ(B({b[8], b.back()}), B({255, 'q'}));
+  EXPECT_EQ(Bytes({b[8], b.back()}), Bytes({255, 'q'}));
 }
 
 TEST(Rtcp, SmallBuffers) {
@@ -74,29 +74,27 @@ TEST(Rtcp, SmallBuffers) {
   // No room for the end of the item list: nothing rather than a bad chunk.
   for (unsigned int size = 8; size < 12; ++size) EXPECT_TRUE(encode(one, size).empty()) << size;
   // Items are only tried with more than 7 bytes left after the SSRC.
-  EXPECT_EQ(encode(one, 15), B({0x81, 0xCA, 0x00, 0x02, 1, 2, 3, 4, 0, 0, 0, 0}));
-  EXPECT_EQ(encode(one, 16), B({0x81, 0xCA, 0x00, 0x02, 1, 2, 3, 4, 1, 1, 'x', 0}));
+  EXPECT_EQ(encode(one, 15), B("81CA0002 01020304 00000000"));
+  EXPECT_EQ(encode(one, 16), B("81CA0002 01020304 0101 78 00"));
 
   // The leading items that fit, each with room for the list's end after it.
   RTPC::SDES three = sdes(0x01020304, {{Type::CNAME, "Ostrova"}, {Type::EMAIL, "a@b"}, {Type::PHONE, "1"}});
-  EXPECT_EQ(encode(three, 20), B({0x81, 0xCA, 0x00, 0x04, 1, 2, 3, 4, 1, 7}, "Ostrova", {0, 0, 0}));
+  EXPECT_EQ(encode(three, 20), B("81CA0004 01020304 0107", "Ostrova", "000000"));
   EXPECT_EQ(encode(three, 23).size(), 20u);
   EXPECT_EQ(encode(three, 27).size(), 24u);  // EMAIL too, PHONE not
   EXPECT_EQ(encode(three, 28).size(), 28u);
   // Each item is checked for its own length plus 3, rounded to a word, even
   // where the offset it starts at would let it squeeze in.
-  EXPECT_EQ(encode(sdes(1, {{Type::CNAME, "a"}, {Type::EMAIL, "bc"}}), 16),
-            B({0x81, 0xCA, 0, 2, 0, 0, 0, 1, 1, 1, 'a', 0}));
+  EXPECT_EQ(encode(sdes(1, {{Type::CNAME, "a"}, {Type::EMAIL, "bc"}}), 16), B("81CA0002 00000001 0101 61 00"));
   // Sizes off a word: three short items each fit by their own size while
   // the list's end and padding would overrun the buffer.
   EXPECT_EQ(encode(sdes(9, {{Type::CNAME, ""}, {Type::EMAIL, "x"}, {Type::PHONE, "y"}}), 17),
-            B({0x81, 0xCA, 0x00, 0x03, 0, 0, 0, 9, 1, 0, 3, 1, 'x', 0, 0, 0}));
+            B("81CA0003 00000009 0100 0301 78 000000"));
 
   // A BYE reason is cut to the room; with less than a word left it is left
   // out rather than a length byte whose padding does not fit.
-  EXPECT_EQ(encode(bye, 12), B({0x81, 0xCB, 0x00, 0x02, 0x11, 0x22, 0x33, 0x44, 3}, "ses"));
-  for (unsigned int size = 8; size < 12; ++size)
-    EXPECT_EQ(encode(bye, size), B({0x81, 0xCB, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44})) << size;
+  EXPECT_EQ(encode(bye, 12), B("81CB0002 11223344 03", "ses"));
+  for (unsigned int size = 8; size < 12; ++size) EXPECT_EQ(encode(bye, size), B("81CB0001 11223344")) << size;
   EXPECT_EQ(encode(bye, 19).size(), 16u);
 }
 

@@ -22,6 +22,7 @@ using e1test::Answer;
 using rtptest::FreeRtpPort;
 using Payload = TERM::Payload;
 using Mode = LGCP::CodecMode;
+using Ints = std::vector<long>;
 namespace R = Board::Req;
 
 constexpr int kOk = -1;
@@ -90,19 +91,13 @@ TEST_F(RtpSlotTest, TheBlockFollowsTheCreateAndRtcpGoesToTheRemoteHost) {
   const std::string ch = std::to_string(slot->channel());
   EXPECT_EQ(signals, std::vector<std::string>({"transmitter active " + ch, "receiver active " + ch}));
   const rtp_connection_params b = rtp().byChannel(slot->channel())->params;
-  EXPECT_EQ(b.dhost_addr, 0x7f000001u);
-  EXPECT_EQ(b.dhost_port, peer.port - 1);
-  EXPECT_EQ(b.shost_addr, 0x0a010203u);
-  EXPECT_EQ(b.shost_port, sport);
-  EXPECT_EQ(b.rx_pt * 100 + b.tx_pt, 18);
-  EXPECT_EQ(b.packet_factor * 100 + b.vad * 10 + b.crate, 311);
-  EXPECT_EQ(b.ssrc, slot->params().ssrc);
-  EXPECT_EQ(rtptest::BoundPort(slot->rtcpSocket()), sport + 1);
+  EXPECT_EQ(Ints({b.dhost_addr, b.dhost_port, b.shost_addr, b.shost_port, b.rx_pt, b.tx_pt, b.packet_factor, b.vad,
+                  b.crate, b.ssrc, rtptest::BoundPort(slot->rtcpSocket())}),
+            (Ints{0x7f000001, peer.port - 1, 0x0a010203, sport, 0, 18, 3, 1, 1, slot->params().ssrc, sport + 1}));
 
   ASSERT_GE(sdes.size(), 28u);
-  EXPECT_EQ(sdes.substr(0, 2), "\x81\xca");
+  EXPECT_EQ(sdes.substr(0, 2) + sdes.substr(8, 19), "\x81\xca\x01\x11Ostrova Velmorant");
   EXPECT_EQ(Word(sdes, 4), b.ssrc);
-  EXPECT_EQ(sdes.substr(8, 19), "\x01\x11Ostrova Velmorant");
   // The BYE is the last thing the slot sends.
   ASSERT_EQ(Ask(4, Destroy()), kOk);
   const std::string bye = peer.Receive(0);
@@ -116,10 +111,8 @@ TEST_F(RtpSlotTest, WithoutALocalHostTheRemotePortIsTheLocalOne) {
   const unsigned dport = FreeRtpPort();
   ASSERT_EQ(Ask(2, Create(dport)), kOk);
   const rtp_connection_params& b = At(2)->params();
-  EXPECT_EQ(b.shost_addr, 0u);
-  EXPECT_EQ(b.shost_port, dport);
-  EXPECT_EQ(b.vad + b.crate + b.packet_factor, 0);
-  EXPECT_EQ(rtptest::BoundPort(At(2)->rtcpSocket()), dport + 1);
+  EXPECT_EQ(Ints({b.shost_addr, b.shost_port, b.vad + b.crate + b.packet_factor, rtptest::BoundPort(At(2)->rtcpSocket())}),
+            (Ints{0, dport, 0, dport + 1}));
 }
 
 TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingOpen) {
@@ -198,8 +191,7 @@ TEST_F(RtpSlotTest, CodecChangesRestartTheSessionInPlace) {
   ASSERT_EQ(OpenSessions(), 1u);  // the old session is gone
   const Sim::RtpDevice::Stream* s = rtp().byChannel(ch);
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->params.tx_pt, 18);
-  EXPECT_EQ(s->params.ssrc, slot->params().ssrc);
+  EXPECT_EQ(Ints({s->params.tx_pt, s->params.ssrc}), (Ints{18, slot->params().ssrc}));
   {
     LogCapture log;
     EXPECT_EQ(Ask(1, Codec(true, Mode::lbrc)), kOk);
@@ -298,14 +290,15 @@ TEST_F(RtpSlotTest, CapacityOfTheVoiceDriver) {
 }
 
 TEST(RtpCodecs, PayloadTypesAndDirectionOverrides) {
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG723), 4);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG711mcc_Alaw), 136);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG711mcc_Ulaw), 128);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptT38_TCP_TPKT), 0);
-  EXPECT_EQ(RtpFactory::payloadType(Payload::reserv_5), -1);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG729, Payload::ptG711_Alaw), 8);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG729, Payload::ptG723), 18);
-  EXPECT_EQ(RtpFactory::translateCodec(Payload::ptG729, Payload::ptG711mcc_Alaw), 18);
+  using F = RtpFactory;
+  EXPECT_EQ(Ints({F::translateCodec(Payload::ptG723), F::translateCodec(Payload::ptG711mcc_Alaw),
+                  F::translateCodec(Payload::ptG711mcc_Ulaw), F::translateCodec(Payload::ptT38_TCP_TPKT),
+                  F::payloadType(Payload::reserv_5)}),
+            (Ints{4, 136, 128, 0, -1}));
+  // A G.711 direction overrides the payload.
+  EXPECT_EQ(Ints({F::translateCodec(Payload::ptG729, Payload::ptG711_Alaw), F::translateCodec(Payload::ptG729, Payload::ptG723),
+                  F::translateCodec(Payload::ptG729, Payload::ptG711mcc_Alaw)}),
+            (Ints{8, 18, 18}));
 }
 
 }  // namespace

@@ -24,12 +24,7 @@ class SlotTest : public SimTest::Fixture {
     Signals();
     Journal();
   }
-  static Strings Signals() {
-    Strings v;
-    for (const auto& s : slottest::BoundSpy().signals) v.push_back(slottest::Describe(s));
-    slottest::BoundSpy().signals.clear();
-    return v;
-  }
+  static Strings Signals() { return slottest::TakeSignals(); }
   static Strings Journal() { return std::move(slottest::journal()); }
   static bool Has(const Strings& j, const std::string& s) { return std::find(j.begin(), j.end(), s) != j.end(); }
   int sourceOf(int output) { return sim().tdm().sourceOf(output); }

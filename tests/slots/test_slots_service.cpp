@@ -211,7 +211,9 @@ TEST_F(SlotsService, LosingTheControllerDestroysEverySlot) {
   EXPECT_TRUE(fakes().slots().empty());
   ASSERT_TRUE(bench().Connect());
   EXPECT_TRUE(bench().Take(20).empty());  // no late answers
+  slottest::LogCapture log;
   EXPECT_EQ(Ask(0, Timeslot(0, 3)), kOk);
+  EXPECT_FALSE(log.has("two slots require the same timeslot")) << log.text.str();  // its holder went too
 
   // The pause for asynchronous releases is taken on every loss.
   Slots::instance().OnDisconnect();

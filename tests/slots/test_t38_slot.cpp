@@ -20,19 +20,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-LGCP::CreateParams Params(std::size_t extra = 0) {
-  LGCP::CreateParams c;
-  LGCP::T38Soft& p = c.select_t38soft();
-  p.set_dhost().set_iaddr().assign("10.1.2.3");
-  p.set_dhost().set_port(4000);
-  p.set_shost().set_iaddr().assign("0.0.0.0");
-  p.set_shost().set_port(5002);
-  p.set_rx_packet_size(160);
-  p.set_rx_threshold(3);
-  p.set_tx_threshold(4);
-  for (std::size_t i = 0; i < extra; ++i) p.set_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
-  return c;
-}
+LGCP::CreateParams Params(std::size_t extra = 0) { return slottest::fills::T38(extra); }
 
 class T38SlotTest : public SimTest::Fixture {
  protected:
