@@ -191,6 +191,11 @@ TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
   ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 7; }));
   EXPECT_EQ(0u, client.available());  // no internal error: the answers are delayed
   EXPECT_EQ(11u, tickets[0]);         // a seq is its own ticket
+  // A number that is no ticket is sent as the seq.
+  a.delayedSuccess(9, 77);
+  Bytes raw;
+  ASSERT_TRUE(loop.RunUntil([&] { return client.TakeFrame(raw); }));
+  EXPECT_EQ("C0 01 4D 00 09 40", Hex(raw));
   // Answered in reverse order, each with its own seq or none.
   for (size_t i = std::size(rows); i-- > 0;) a.delayedSuccess(unsigned(rows[i].slot), tickets[i]);
   loop.RunFor(5);
@@ -265,6 +270,29 @@ TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
   EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
   EXPECT_FALSE(HeartBeatCtl::instance().watching());
   EXPECT_FALSE(acceptor->IsConnected());
+}
+
+TEST(CtrlService, UnboundOrUnlinkedAServiceSendsNothingAndSaysWhy) {
+  Probe lone("lone");
+  Capture err(std::cerr);
+  LGCP::Signal sig;
+  sig.select_activated();
+  lone.Success();
+  lone.Error(LGCP::ErrorCause::internal);
+  lone.SendSignal(sig);
+  lone.SendSignal(3, sig);
+  lone.delayedSuccess(1, 2);
+  EXPECT_EQ(~0u, lone.delayResponse());
+  EXPECT_EQ(-1, lone.GetSlot());
+  EXPECT_FALSE(lone.IsSlotPresent());
+  bool connected = true;
+  EXPECT_FALSE(lone.CheckServerConnection(connected));
+  EXPECT_EQ(8u, err.count("CtrlSrv::Service error! service not connected to server.\n"));
+  CtrlSrv::Server unlinked;
+  unlinked.Bind(&lone);
+  lone.Success();
+  EXPECT_EQ(1u, err.count("ctrl [null]: send fail: Service not attached!\n"));
+  EXPECT_FALSE(lone.CheckServerConnection(connected));
 }
 
 }  // namespace

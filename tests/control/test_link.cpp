@@ -76,6 +76,25 @@ TEST(StreamLayer, ReadsWritesAndReportsThePeerClosing) {
   EXPECT_FALSE(o.strm->opened());
 }
 
+TEST(StreamLayer, AWriteToAClosedPeerFailsAndDetaches) {
+  int sv[2];
+  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
+  StrmOwner o;
+  o.strm->service_name("x");
+  o.strm->attach(Fd(sv[0]));
+  o.activate();
+  ::close(sv[1]);
+  Capture err(std::cerr);
+  Packet p = Block(3, "abc");
+  o.strm->message(p);
+  ASSERT_FALSE(o.status.null());
+  EXPECT_EQ("write error: Broken pipe", o.status->message());
+  EXPECT_EQ(1u, o.strm->GetOverflowCounter());
+  EXPECT_FALSE(o.strm->opened());
+  EXPECT_EQ(1u, err.count("SockStream[x]: write error, sendbuf=")) << err.text();
+  EXPECT_EQ(1u, err.count(", error=Broken pipe\n"));
+}
+
 // A socket that stays full: the writes wait 1000 ms in all, counted from the
 // start of the call, not from each wait.
 TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
