@@ -39,9 +39,11 @@ unsigned short Acceptor::bound_port() const {
 }
 
 bool Acceptor::ImplActivate() {
-  listen_fd_ = Fd(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  Errno failure;  // before Fd's own calls overwrite errno
+  listen_fd_ = Fd(s);
   if (!listen_fd_.is_valid()) {
-    if (verbose()) std::cerr << "can't create socket:" << Errno() << std::endl;
+    if (verbose()) std::cerr << "can't create socket:" << failure << std::endl;
     return false;
   }
   int on = 1;

@@ -60,11 +60,13 @@ void Connector::RetryLater(unsigned int ms) {
 
 void Connector::TryConnect() {
   INet4::Addr peer = PeerAddress();
-  socket_ = Fd(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  Errno failure;  // before Fd's own calls overwrite errno
+  socket_ = Fd(s);
   if (!socket_.is_valid()) {
     // Out of descriptors or memory is passing: count it as a failed attempt
     // and keep the retry schedule rather than leaving the link dead.
-    std::cerr << "can't create socket:" << Errno() << std::endl;
+    std::cerr << "can't create socket:" << failure << std::endl;
     RetryLater(connect_fail_retry_ms);
     return;
   }

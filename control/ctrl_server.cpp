@@ -106,12 +106,15 @@ std::vector<Server::Delayed>::iterator Server::FindDelayed(unsigned int ticket) 
 }
 
 void Server::OnMessage(const char* data, int length) {
-  LGCP::Message message;
-  if (length >= 0 && LgcpCodec::Decode(data, data + length, message)) {
-    OnMessage(message);
+  if (!received_) received_.reset(new LGCP::Message);
+  // Decoding into the message of the previous command reuses its parts; a
+  // failed decode leaves it unusable, so it is made afresh then.
+  if (length >= 0 && LgcpCodec::Decode(data, data + length, *received_)) {
+    OnMessage(*received_);
   } else {
     std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
     std::cerr << " msg: " << ext::hex(data, length > 0 ? static_cast<unsigned int>(length) : 0u) << std::endl;
+    received_.reset();
   }
   slot_ = -1;
 }
@@ -157,27 +160,44 @@ void Server::OnMessage(const LGCP::Message& message) {
 namespace {
 
 void address(LGCP::Message& m, bool seqPresent, int seq, int slot) {
-  if (seqPresent) m.set_seq(seq);
-  if (slot != -1) m.set_slot(static_cast<unsigned int>(slot));
+  if (seqPresent)
+    m.set_seq(seq);
+  else
+    m.omit_seq();
+  if (slot != -1)
+    m.set_slot(static_cast<unsigned int>(slot));
+  else
+    m.omit_slot();
 }
 
 }  // namespace
 
+LGCP::Response& Server::Answer() {
+  if (!answer_) answer_.reset(new LGCP::Message);
+  address(*answer_, seqPresent_, seq_, slot_);
+  // Selecting makes a fresh value; the one of the previous answer is kept
+  // when it is of the same kind.
+  LGCP::PDU& pdu = answer_->set_pdu();
+  if (!pdu.response_isSelected()) pdu.select_response();
+  return static_cast<LGCP::Response&>(*pdu.getSelection());
+}
+
 void Server::Success() {
   if (responseState_ != NoResponse) return;
-  LGCP::Message m;
-  address(m, seqPresent_, seq_, slot_);
-  m.set_pdu().select_response().select_success();
-  SendMsg(m);
+  LGCP::Response& r = Answer();
+  if (!r.success_isSelected()) r.select_success();
+  SendMsg(*answer_);
   responseState_ = SuccessSent;
 }
 
 void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
   if (responseState_ == ErrorSent) return;
-  LGCP::Message m;
-  address(m, seqPresent_, seq_, slot_);
-  m.set_pdu().select_response().select_error() = cause;
-  SendMsg(m);
+  LGCP::Response& r = Answer();
+  if (r.error_isSelected())
+    static_cast<LGCP::ErrorCause&>(*r.getSelection()) = cause;
+  else
+    r.select_error() = cause;
+  SendMsg(*answer_);
   responseState_ = ErrorSent;
 }
 
@@ -210,9 +230,9 @@ void Server::SendSignal(unsigned int slot, const LGCP::Signal& signal) {
 }
 
 void Server::SendMsg(LGCP::Message& message) {
-  std::vector<char> out;
-  out.reserve(200);
-  if (!LgcpCodec::Encode(message, out)) {
+  // One buffer for every message sent: its storage is reused.
+  std::vector<char>& out = sendBuffer_;
+  if (!LgcpCodec::EncodeTo(message, out)) {
     std::cerr << ext::header(this) << "send fail: encode error!";
     LgcpCodec::Print(std::cerr, message);
     std::cerr << std::endl;

@@ -10,6 +10,7 @@
 //   multiplexer.run(...);
 //   ctrlServer.Deactivate();
 #include <iosfwd>
+#include <memory>
 #include <vector>
 
 #include "control/ctrl_service.h"
@@ -88,6 +89,14 @@ class Server : public Control::Notify {
     int seq;
   };
   std::vector<Delayed> delayed_;
+  // Kept from message to message so that a steady flow of commands and
+  // answers reuses their storage (made on first use: the server is built
+  // before the message descriptions are).
+  std::unique_ptr<LGCP::Message> received_;
+  std::unique_ptr<LGCP::Message> answer_;
+  std::vector<char> sendBuffer_;
+  // The answer message addressed to the command being handled.
+  LGCP::Response& Answer();
   std::vector<Delayed>::iterator FindDelayed(unsigned int ticket);
   unsigned int nextTicket_ = 0x80000000u;
 };

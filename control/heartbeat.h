@@ -2,7 +2,9 @@
 // Controller supervision: every command restarts a 120000 ms timer, and
 // "ping" is answered with success here. When the timer runs out the server
 // drops the controller's connection. Bound first of all services, so it
-// sees every command.
+// sees every command. A command only moves the deadline; the timer is armed
+// when none is pending and, on expiry before the deadline, armed again for
+// the rest, so a steady flow of commands does not touch the timer list.
 #include <iosfwd>
 
 #include "control/ctrl_service.h"
@@ -26,5 +28,7 @@ class HeartBeatCtl : public CtrlSrv::Service {
 
  private:
   HeartBeatCtl() = default;
+  void OnTimer(Timer* t);
   Timer timer_;
+  unsigned int deadline_ = 0;
 };

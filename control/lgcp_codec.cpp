@@ -14,6 +14,11 @@ bool Encode(const LGCP::Message& m, std::vector<char>& out) {
   return ASN1::encode(m, &env, std::back_inserter(out));
 }
 
+bool EncodeTo(const LGCP::Message& m, std::vector<char>& out) {
+  ASN1::CoderEnv env;
+  return env.encodePERBytes(m, out);
+}
+
 bool Decode(const char* first, const char* last, LGCP::Message& m) {
   ASN1::CoderEnv env;
   env.set_encodingRule(ASN1::CoderEnv::per);

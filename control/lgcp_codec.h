@@ -9,6 +9,9 @@ namespace LgcpCodec {
 
 // Appends the encoding of m to out; false (out unusable) on failure.
 bool Encode(const LGCP::Message& m, std::vector<char>& out);
+// Replaces out with the encoding of m, reusing its storage; false (out
+// unusable) on failure.
+bool EncodeTo(const LGCP::Message& m, std::vector<char>& out);
 // Decodes [first, last) into m; false when the bytes are not a message.
 bool Decode(const char* first, const char* last, LGCP::Message& m);
 // Writes m in value notation (when the printer is built).

@@ -119,7 +119,10 @@ void StrmProtocol::do_read() {
 
 void StrmProtocol::message(Packet& p) {
   write_measure_.begin();
-  unsigned int start = Mux::milliseconds();
+  // The bound is counted from the first time the socket is full: the
+  // writes before it return at once, so the clock is read only when needed.
+  unsigned int start = 0;
+  bool waited = false;
   const unsigned char* data = p.null() ? nullptr : p.data();
   unsigned int len = p.length();
   unsigned int done = 0;
@@ -150,6 +153,8 @@ void StrmProtocol::message(Packet& p) {
       on_error(std::string("write error: ") + to_text(e));
       return;
     }
+    if (!waited) start = Mux::milliseconds();
+    waited = true;
     int left = static_cast<int>(start + write_timeout_ms - Mux::milliseconds());
     if (left >= 1) {
       multiplexer.resetWD();

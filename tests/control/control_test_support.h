@@ -83,6 +83,12 @@ inline Bytes Tpkt(const Bytes& payload) {
   return f;
 }
 
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
 inline std::string Hex(const Bytes& b) {
   std::string s;
   char two[4];
@@ -92,6 +98,18 @@ inline std::string Hex(const Bytes& b) {
   }
   return s;
 }
+
+// A link user that counts what it hears.
+template <class Notify>
+class Recorder : public Notify {
+ public:
+  void OnConnect() override { ++connects; }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(const char* d, int n) override { messages.push_back(Bytes(d, d + n)); }
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<Bytes> messages;
+};
 
 // A blocking TCP client on 127.0.0.1; reads are non-blocking.
 class Client {
@@ -172,10 +190,11 @@ class Client {
 
 #ifdef CTLTEST_SOCKET_FAKES
 // Socket calls of this program, with what a test tells them to report: a
-// full descriptor table on accept(), a TCP state, congestion state or
+// full descriptor table on socket() or accept(), a TCP state, congestion state or
 // pending error on getsockopt(), a socket that stays full on poll() for
 // output; setsockopt() keepalive values are recorded.
 namespace fake {
+int socket_errno = 0;
 int accept_errno = 0, accept_calls = 0;
 int tcp_state = -1, ca_state = -1, tcp_info_calls = 0;
 int so_error = 0;
@@ -184,6 +203,14 @@ bool poll_full = false;      // single-descriptor output waits are served below
 std::vector<int> poll_ready;  // ms each wait takes before the socket is writable
 std::vector<int> poll_waits;  // the time-outs asked for
 }  // namespace fake
+
+extern "C" int socket(int domain, int type, int protocol) {
+  if (fake::socket_errno) {
+    errno = fake::socket_errno;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_socket, domain, type, protocol));
+}
 
 extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {
   ++fake::accept_calls;

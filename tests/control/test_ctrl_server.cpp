@@ -116,63 +116,56 @@ class CtrlServer : public ::testing::Test {
   Loop loop;
 };
 
-TEST_F(CtrlServer, ACommandNobodyTakesIsOfferedInBindOrderThenRefused) {
+// The exactly-once answer rules, one row per command on one connection: what
+// service a does with a query, and the answers on the wire.
+TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
   Connect();
-  std::vector<Bytes> r = Exchange(Encode(Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 09 64", Hex(r[0]));
-  std::vector<std::string> want = {"a.command", "b.command"};
-  EXPECT_EQ(want, journal);
-}
-
-TEST_F(CtrlServer, ACommandWithoutSeqGetsAnAnswerWithoutSeq) {
-  Connect();
-  a.takes = true;
-  a.answer = [](Probe& p) { p.Success(); };
-  Exchange(Encode(Query(42, -1)), 1);  // a seq is remembered from before
-  std::vector<Bytes> r = Exchange(Encode(Query(-1, 12)), 1);
-  ASSERT_EQ(1u, r.size());
-  LGCP::Message m = Decode(r[0]);
-  EXPECT_FALSE(m.seq_isPresent());
-  EXPECT_EQ(12u, m.get_slot().getValue());
-  EXPECT_EQ(12, a.seen_slot);
-  EXPECT_TRUE(a.seen_slot_present);
-  EXPECT_EQ(-1, a.GetSlot());  // cleared after the message
-}
-
-TEST_F(CtrlServer, SuccessThenErrorSendsBothButErrorThenSuccessOnlyTheError) {
-  Connect();
-  a.takes = true;
-  a.answer = [](Probe& p) {
-    p.Success();
-    p.Success();
-    p.Error(LGCP::ErrorCause::busError);
-    p.Error(LGCP::ErrorCause::internal);
+  typedef LGCP::ErrorCause E;
+  struct Row {
+    const char* name;
+    LGCP::Message command;
+    std::function<void(Probe&)> answer;  // null: a does not take it
+    std::vector<std::string> answers;
+  } rows[] = {
+      {"nobody takes it: offered in bind order, refused", Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); }),
+       nullptr, {"80 01 09 64"}},
+      {"no seq: none in the answer, whatever came before", Query(-1, 12), [](Probe& p) { p.Success(); },
+       {"40 00 0C 40"}},
+      {"success, then one error; the rest ignored", Query(1, -1),
+       [](Probe& p) {
+         p.Success();
+         p.Success();
+         p.Error(E::busError);
+         p.Error(E::internal);
+       },
+       {"80 01 01 40", "80 01 01 6A"}},
+      {"an error, then nothing", Query(2, -1),
+       [](Probe& p) {
+         p.Error(E::slotNotExists);
+         p.Success();
+       },
+       {"80 01 02 63"}},
+      {"taken but left unanswered: internal", Query(3, -1), [](Probe&) {}, {"80 01 03 65"}},
   };
-  std::vector<Bytes> r = Exchange(Encode(Query(1, -1)), 2);
-  ASSERT_EQ(2u, r.size());
-  EXPECT_TRUE(Decode(r[0]).get_pdu().get_response().success_isSelected());
-  EXPECT_EQ(LGCP::ErrorCause::busError,
-            LGCP::ErrorCause::NamedNumber(Decode(r[1]).get_pdu().get_response().get_error()));
-
-  a.answer = [](Probe& p) {
-    p.Error(LGCP::ErrorCause::slotNotExists);
-    p.Success();
-  };
-  r = Exchange(Encode(Query(2, -1)), 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ(LGCP::ErrorCause::slotNotExists,
-            LGCP::ErrorCause::NamedNumber(Decode(r[0]).get_pdu().get_response().get_error()));
-}
-
-TEST_F(CtrlServer, ATakenCommandLeftUnansweredIsAnsweredInternal) {
-  Connect();
-  a.takes = true;
-  Capture err(std::cerr);
-  std::vector<Bytes> r = Exchange(Encode(Query(3, -1)), 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_EQ("80 01 03 65", Hex(r[0]));
-  EXPECT_NE(std::string::npos, err.text().find("]: software error: server do NOT send ack!!!\n"));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    journal.clear();
+    a.takes = row.answer != nullptr;
+    a.answer = row.answer;
+    Capture err(std::cerr);
+    std::vector<Bytes> r = Exchange(Encode(row.command), row.answers.size());
+    std::vector<std::string> got;
+    for (const Bytes& f : r) got.push_back(Hex(f));
+    EXPECT_EQ(row.answers, got);
+    std::vector<std::string> offered = {"a.command", "b.command"};
+    offered.resize(a.takes ? 1 : 2);
+    EXPECT_EQ(offered, journal);
+    EXPECT_EQ(row.command.slot_isPresent() ? int(row.command.get_slot().getValue()) : -1, a.seen_slot);
+    EXPECT_EQ(row.command.slot_isPresent(), a.seen_slot_present);
+    EXPECT_EQ(-1, a.GetSlot());  // cleared after the message
+    EXPECT_EQ(std::string(row.name).find("internal") != std::string::npos ? 1u : 0u,
+              err.count("]: software error: server do NOT send ack!!!\n"));
+  }
 }
 
 TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
@@ -198,6 +191,11 @@ TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
   ASSERT_TRUE(loop.RunUntil([&] { return a.commands == 7; }));
   EXPECT_EQ(0u, client.available());  // no internal error: the answers are delayed
   EXPECT_EQ(11u, tickets[0]);         // a seq is its own ticket
+  // A number that is no ticket is sent as the seq.
+  a.delayedSuccess(9, 77);
+  Bytes raw;
+  ASSERT_TRUE(loop.RunUntil([&] { return client.TakeFrame(raw); }));
+  EXPECT_EQ("C0 01 4D 00 09 40", Hex(raw));
   // Answered in reverse order, each with its own seq or none.
   for (size_t i = std::size(rows); i-- > 0;) a.delayedSuccess(unsigned(rows[i].slot), tickets[i]);
   loop.RunFor(5);
@@ -272,6 +270,29 @@ TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
   EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
   EXPECT_FALSE(HeartBeatCtl::instance().watching());
   EXPECT_FALSE(acceptor->IsConnected());
+}
+
+TEST(CtrlService, UnboundOrUnlinkedAServiceSendsNothingAndSaysWhy) {
+  Probe lone("lone");
+  Capture err(std::cerr);
+  LGCP::Signal sig;
+  sig.select_activated();
+  lone.Success();
+  lone.Error(LGCP::ErrorCause::internal);
+  lone.SendSignal(sig);
+  lone.SendSignal(3, sig);
+  lone.delayedSuccess(1, 2);
+  EXPECT_EQ(~0u, lone.delayResponse());
+  EXPECT_EQ(-1, lone.GetSlot());
+  EXPECT_FALSE(lone.IsSlotPresent());
+  bool connected = true;
+  EXPECT_FALSE(lone.CheckServerConnection(connected));
+  EXPECT_EQ(8u, err.count("CtrlSrv::Service error! service not connected to server.\n"));
+  CtrlSrv::Server unlinked;
+  unlinked.Bind(&lone);
+  lone.Success();
+  EXPECT_EQ(1u, err.count("ctrl [null]: send fail: Service not attached!\n"));
+  EXPECT_FALSE(lone.CheckServerConnection(connected));
 }
 
 }  // namespace

@@ -76,6 +76,25 @@ TEST(StreamLayer, ReadsWritesAndReportsThePeerClosing) {
   EXPECT_FALSE(o.strm->opened());
 }
 
+TEST(StreamLayer, AWriteToAClosedPeerFailsAndDetaches) {
+  int sv[2];
+  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
+  StrmOwner o;
+  o.strm->service_name("x");
+  o.strm->attach(Fd(sv[0]));
+  o.activate();
+  ::close(sv[1]);
+  Capture err(std::cerr);
+  Packet p = Block(3, "abc");
+  o.strm->message(p);
+  ASSERT_FALSE(o.status.null());
+  EXPECT_EQ("write error: Broken pipe", o.status->message());
+  EXPECT_EQ(1u, o.strm->GetOverflowCounter());
+  EXPECT_FALSE(o.strm->opened());
+  EXPECT_EQ(1u, err.count("SockStream[x]: write error, sendbuf=")) << err.text();
+  EXPECT_EQ(1u, err.count(", error=Broken pipe\n"));
+}
+
 // A socket that stays full: the writes wait 1000 ms in all, counted from the
 // start of the call, not from each wait.
 TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
@@ -114,15 +133,7 @@ TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
 
 // ---- the link over TCP -------------------------------------------------------
 
-class Recorder : public Control::Notify {
- public:
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(const char* d, int n) override { messages.push_back(Bytes(d, d + n)); }
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<Bytes> messages;
-};
+typedef ctltest::Recorder<Control::Notify> Recorder;
 
 // Lets a test run the listener's handler at a chosen moment.
 class DrivenAcceptor : public Control::AcceptorCheckConnection {
@@ -260,6 +271,20 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
     c.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return link.GetState() == Control::Service::State::Connecting; }));
   }
+}
+
+TEST(Acceptor, WithoutASocketAPlainAcceptorIsIdleAndACheckingOneWaits) {
+  Capture err(std::cerr);
+  Control::Acceptor plain(0, true);
+  Control::AcceptorCheckConnection checking(0, true);
+  fake::socket_errno = EMFILE;
+  EXPECT_FALSE(plain.Activate());
+  EXPECT_TRUE(checking.Activate());
+  fake::socket_errno = 0;
+  EXPECT_EQ(2u, err.count("can't create socket:Too many open files\n")) << err.text();
+  EXPECT_EQ(Control::Service::State::Idle, plain.GetState());
+  EXPECT_EQ(Control::Service::State::Connecting, checking.GetState());
+  EXPECT_FALSE(checking.listening());
 }
 
 TEST(Acceptor, ATakenPortIsRetriedEveryFiveSeconds) {

@@ -64,6 +64,7 @@ class Owner : public ProtocolsFamily {
     journal.push_back(std::string("owner.on_deactivated by ") + static_cast<Layer*>(p)->name().name());
     last = s;
   }
+  void on_status(ProtocolStatus s) override { journal.push_back("owner.on_status " + s->message()); }
   Layer *b, *m, *t;
   ProtocolStatus last;
 };
@@ -84,6 +85,10 @@ TEST(ProtocolStack, DataPassesEveryLayerDownAndUp) {
   in.put(7);
   o.b->on_message(in);
   EXPECT_EQ((Journal{"M.receive", "T.receive", "owner.on_message 7"}), journal);
+  journal.clear();
+  o.receive(in);  // the family hands data from below to its bottom member
+  o.b->on_status(ProtocolStatus(new Protocol_status_success(o.b, "up")));  // climbs, changes nothing
+  EXPECT_EQ((Journal{"B.receive", "M.receive", "T.receive", "owner.on_message 7", "owner.on_status up"}), journal);
 }
 
 TEST(ProtocolStack, SuccessWalksDownFailureClimbsAndEachStatusIsFreedOnce) {

@@ -12,6 +12,7 @@
 
 using ctltest::Bytes;
 using ctltest::Capture;
+using ctltest::Concat;
 using ctltest::Tpkt;
 
 namespace {
@@ -55,12 +56,6 @@ Bytes Payload(size_t n, unsigned char seed = 1) {
   Bytes b(n);
   for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + i * 7);
   return b;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
 }
 
 TEST(Tpkt, TooSmallLengthsAreRefused) {

@@ -55,31 +55,40 @@ Bytes Payload(size_t n, unsigned char seed) {
   return b;
 }
 
-TEST_F(Tracer, DeliversUpTo512BytesAndClosesOnlyTheClientThatSendsMore) {
-  Client a, b;
-  ASSERT_TRUE(Join(a));
-  ASSERT_TRUE(Join(b));
-  EXPECT_EQ(2u, log.count("ACP connection open from 127.0.0.1:"));
-  a.SendFrame(Payload(512, 1));
-  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 1; }));
-  EXPECT_EQ(Payload(512, 1), collector.messages[0]);
-
-  a.SendFrame(Payload(513, 2));
-  ASSERT_TRUE(loop.RunUntil([&] { return a.eof(); }));
-  EXPECT_EQ(1u, tracer.connection_count());
-  b.SendFrame(Payload(3, 3));
-  ASSERT_TRUE(loop.RunUntil([&] { return collector.messages.size() == 2; }));
-  EXPECT_EQ(1u, collector.messages.size() - 1);
-}
-
-TEST_F(Tracer, MalformedHeadersCloseTheClient) {
-  for (const Bytes& bad : {Bytes{0x04, 0x00, 0x00, 0x08}, Bytes{0x03, 0x01, 0x00, 0x08}, Bytes{0x03, 0x00, 0x00, 0x03}}) {
+// One row per stream a client sends: what is delivered, and whether the
+// client is closed (the other client never is).
+TEST_F(Tracer, DeliversFramesOfUpTo512BytesAndClosesOnlyAClientThatBreaksTheRules) {
+  Bytes empty = {0x03, 0x00, 0x00, 0x04};
+  struct Row {
+    Bytes stream;
+    std::vector<Bytes> delivered;
+    bool closed;
+  } rows[] = {
+      {Tpkt(Payload(512, 1)), {Payload(512, 1)}, false},
+      {ctltest::Concat({empty, Tpkt({7}), Tpkt({8, 9})}), {{7}, {8, 9}}, false},  // empty frame skipped
+      {Tpkt(Payload(513, 2)), {}, true},
+      {{0x04, 0x00, 0x00, 0x08}, {}, true},
+      {{0x03, 0x01, 0x00, 0x08}, {}, true},
+      {{0x03, 0x00, 0x00, 0x03}, {}, true},
+  };
+  Client bystander;
+  ASSERT_TRUE(Join(bystander));
+  for (const Row& row : rows) {
     Client c;
     ASSERT_TRUE(Join(c));
-    c.Send(bad);
-    ASSERT_TRUE(loop.RunUntil([&] { return c.eof(); }));
-    EXPECT_EQ(0u, tracer.connection_count());
+    collector.messages.clear();
+    c.Send(row.stream);
+    c.SendFrame({0xEE});  // a last frame that shows the stream was read
+    ASSERT_TRUE(loop.RunUntil([&] { return row.closed ? c.eof() : collector.messages.size() > row.delivered.size(); }))
+        << ctltest::Hex(row.stream);
+    std::vector<Bytes> want = row.delivered;
+    if (!row.closed) want.push_back({0xEE});
+    EXPECT_EQ(want, collector.messages) << ctltest::Hex(row.stream);
+    EXPECT_EQ(row.closed ? 1u : 2u, tracer.connection_count());
+    c.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
   }
+  EXPECT_EQ(1u + std::size(rows), log.count("ACP connection open from 127.0.0.1:"));
 }
 
 TEST_F(Tracer, RepliesGoToTheSenderAndBroadcastsToEveryone) {
