@@ -548,6 +548,7 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
 }
 
 TEST_F(AuthLink, RecordsAreFramedByTheirLengthField) {
+  EXPECT_TRUE(factory().listening());  // on port 52000 of the test's own network
   ModemSlot(5);
   int fd = Connect();
   AuthClient* client = factory().authClients().back();
