@@ -164,8 +164,9 @@ TEST(SigProtoUnpack, EveryLayoutRoundTrips) {
     ASSERT_EQ(sig_proto_unpack(&back, bytes.data(), static_cast<int>(bytes.size())), 0) << r.type;
     EXPECT_EQ(cmp_sig_proto(&r, &back), 0) << r.type;
     // A byte short of the payload is refused.
-    if (bytes.size() > 4 && r.type != 9 && r.type != 133)
+    if (bytes.size() > 4 && r.type != 9 && r.type != 133) {
       EXPECT_EQ(sig_proto_unpack(&back, bytes.data(), static_cast<int>(bytes.size()) - 1), SIG_PROTO_ERR_SHORT);
+    }
   }
 }
 
@@ -273,10 +274,10 @@ TEST(VorkRadioState, PacketsRoundTripThroughEachRole) {
                     back.vad_rx + back.vad_tx + back.sql + back.ptt + back.bss + back.sh + back.pwr + back.rv + back.resv,
                     long(back.from_addr)}),
               (Ints{type, 3, 300, 2, 9, long(s.from_addr)}));
-    if (type == 2 || type == 132) EXPECT_EQ(back.chan_id * 1000 + back.freq, 77145.5f);
-    if (type == 9 || type == 133) EXPECT_STREQ(back.caller_id, "4711");
-    if (type == 130 || type == 133) EXPECT_EQ(Ints({long(back.session_addr), back.ssrc}), (Ints{long(s.session_addr), 0xCAFE}));
-    if (type == 135) EXPECT_EQ(back.standby_group, 9);
+    if (type == 2 || type == 132) { EXPECT_EQ(back.chan_id * 1000 + back.freq, 77145.5f); }
+    if (type == 9 || type == 133) { EXPECT_STREQ(back.caller_id, "4711"); }
+    if (type == 130 || type == 133) { EXPECT_EQ(Ints({long(back.session_addr), back.ssrc}), (Ints{long(s.session_addr), 0xCAFE})); }
+    if (type == 135) { EXPECT_EQ(back.standby_group, 9); }
   }
   VorkRadioState s;
   sig_proto p = packet(200);
