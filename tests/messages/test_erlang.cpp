@@ -224,23 +224,15 @@ std::string ErlangPeer::beams_;
 std::string ErlangPeer::compileLog_;
 unsigned ErlangPeer::files_ = 0;
 
-TEST_F(ErlangPeer, ControllerMessagesFromErlang)
+TEST_F(ErlangPeer, ControllerMessagesBothWays)
 {
     EXPECT_EQ(kValues, fromErlang<LGCP::Message>("LGCP", "Message", kValues, 1201));
-}
-
-TEST_F(ErlangPeer, ControllerMessagesToErlang)
-{
     toErlang("LGCP", "Message", randomOurs<LGCP::Message>(kValues, 1202));
 }
 
-TEST_F(ErlangPeer, AgentMessagesFromErlang)
+TEST_F(ErlangPeer, AgentMessagesBothWays)
 {
     EXPECT_EQ(kValues, fromErlang<MON::Message>("MON", "Message", kValues, 1203));
-}
-
-TEST_F(ErlangPeer, AgentMessagesToErlang)
-{
     toErlang("MON", "Message", randomOurs<MON::Message>(kValues, 1204));
 }
 
