@@ -432,7 +432,7 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
             return false;
         }
     }
-    return v.select(static_cast<int>(index));
+    return v.reselect(static_cast<int>(index));
 }
 
 bool PERDecoder::do_visit(CHOICE& v)
