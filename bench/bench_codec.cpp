@@ -208,6 +208,15 @@ int main(int argc, char** argv)
             ok &= v->accept(e);
         }
     });
+    // The daemon's pattern: a message decoded, then encoded while its tree
+    // is still in the cache (the stored values above are 20000 trees apart).
+    double const roundTrip = best(rounds, n, [&] {
+        for (std::vector<char> const& in : wire) {
+            ok &= decodeInto(in, reused);
+            ASN1::PEREncoder e(out, true);
+            ok &= reused.accept(e);
+        }
+    });
 
     if (!timeErlang())
         return 1;
@@ -238,15 +247,15 @@ int main(int argc, char** argv)
     double const erlBoth = erlDecode + erlEncode;
     std::printf("values %zu (mean %.1f octets), re-encoded differently %u, failures %s\n", n, double(octets) / double(n),
                 mismatches, ok ? "none" : "SOME");
-    std::printf("%-34s %10s %10s %10s\n", "ns per message", "decode", "encode", "both");
-    std::printf("%-34s %10.1f %10.1f %10.1f\n", "Erlang/OTP per", erlDecode, erlEncode, erlBoth);
-    std::printf("%-34s %10.1f %10.1f %10.1f\n", "ours, decoding into one message", decodeReused, encode,
-                decodeReused + encode);
-    std::printf("%-34s %10.1f %10.1f %10.1f\n", "ours, a new message per decode", decodeFresh, encode,
+    std::printf("%-40s %10s %10s %10s\n", "ns per message", "decode", "encode", "both");
+    std::printf("%-40s %10.1f %10.1f %10.1f\n", "Erlang/OTP per", erlDecode, erlEncode, erlBoth);
+    std::printf("%-40s %10.1f %10.1f %10.1f\n", "ours: into one message, then encoded", decodeReused,
+                roundTrip - decodeReused, roundTrip);
+    std::printf("%-40s %10.1f %10.1f %10.1f\n", "ours: a new message, stored values", decodeFresh, encode,
                 decodeFresh + encode);
-    std::printf("%-34s %10.1fx %9.1fx %9.1fx\n", "ratio (Erlang / ours), one message", erlDecode / decodeReused,
-                erlEncode / encode, erlBoth / (decodeReused + encode));
-    std::printf("%-34s %10.1fx %9.1fx %9.1fx\n", "ratio (Erlang / ours), new message", erlDecode / decodeFresh,
+    std::printf("%-40s %9.1fx %9.1fx %9.1fx\n", "ratio (Erlang / ours), one message", erlDecode / decodeReused,
+                erlEncode / (roundTrip - decodeReused), erlBoth / roundTrip);
+    std::printf("%-40s %9.1fx %9.1fx %9.1fx\n", "ratio (Erlang / ours), new message", erlDecode / decodeFresh,
                 erlEncode / encode, erlBoth / (decodeFresh + encode));
     // Value objects and field tables come from the recycled blocks, which
     // call malloc only while their lists are still filling.

@@ -552,14 +552,10 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
 {
-    AbstractData* field = nullptr;
-    if (optionalBit != -1) {
-        if (!v.hasOptionalField(static_cast<unsigned>(optionalBit)))
-            return Continue;
-        field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
-    } else {
-        field = v.getField(static_cast<unsigned>(index));
-    }
+    // A present optional field was included when its bit was read.
+    if (optionalBit != -1 && !v.hasOptionalField(static_cast<unsigned>(optionalBit)))
+        return Continue;
+    AbstractData* field = v.getField(static_cast<unsigned>(index));
     return field && field->accept(*this) ? Continue : Fail;
 }
 
