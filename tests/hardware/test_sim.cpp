@@ -137,6 +137,31 @@ TEST_F(SimBoard, TheLogIsARingOfTheMostRecentRequests) {
   sim().setLogCapacity(1 << 16);
 }
 
+// Without TESSAROD_BOARD=sim the seam is plain system calls on the device
+// files under the root folder.
+TEST_F(SimBoard, TheRealBackendUsesTheFilesUnderTheRoot) {
+  ::unsetenv("TESSAROD_BOARD");
+  Board::reload();
+  const std::string dir = SimTest::root() + "/dev";
+  ::mkdir(dir.c_str(), 0755);
+  ASSERT_EQ(::close(::open((dir + "/probe").c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+  const int fd = Board::open("/dev/probe", O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Board::write(fd, "ab", 2), 2);
+  uint8_t rec[4] = {};
+  EXPECT_EQ(Board::ioctl(fd, R::MuxDisable, rec), -1);  // a plain file: no requests
+  EXPECT_EQ(errno, ENOTTY);
+  EXPECT_EQ(Board::ioctlValue(fd, R::E1SetTclk, 1), -1);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+  char buf[4] = {};
+  EXPECT_EQ(Board::read(fd, buf, sizeof buf), 2);
+  EXPECT_EQ(Board::close(fd), 0);
+  EXPECT_FALSE(Board::simulated());
+  ::setenv("TESSAROD_BOARD", "sim", 1);
+  Board::reload();
+  EXPECT_TRUE(Board::simulated());
+}
+
 // ---- Control protocol ----------------------------------------------------
 
 TEST_F(SimBoard, ControlCommands) {
@@ -202,6 +227,7 @@ TEST_F(SimBoard, CountsOutOfRangeAreRefusedWithAClearLine) {
       {"fail /dev/hal any 0", "error: errno 0 out of range (1..4095)\n"},
       {"drive 2147483648 1", "error: channel 2147483648 out of range (0..65535)\n"},
       {"spi 256 1", "error: channel 256 out of range (0..255)\n"},
+      {"spi 1", "error: usage: spi <chan> <reg> [<value>]\n"},
       {"modems 2 100", "0 ts 100 free\n1 ts 101 free\nok\n"},
       {"mixer-unit 3 8 16", "ok\n"},
       {"mcc-capacity 0x10 0 4096", "ok\n"},
