@@ -193,17 +193,12 @@ inline VORKGW::ProtoVorkPacket Encode(const s_data_cmd& r) {
 inline VORKGW::ProtoVorkPacket GwPacket(VORKGW::ProtoVorkMsgID::NamedNumber id, int protocol,
                                         const VORKGW::ProtoVorkPacketPayload& payload,
                                         VORKGW::ProtoVorkAddress::NamedNumber dst = VORKGW::ProtoVorkAddress::dli) {
-  VORKGW::ProtoVorkPacket p;
+  VORKGW::ProtoVorkPacket p;  // sequence, length, master and channels 0
   p.set_msgID(id);
-  p.set_msgSeqNum(0);
-  p.set_msgLength(0);
   p.set_stateProtocol().setFromInt(protocol);
   p.set_stateMode(VORKGW::ProtoVorkMode::radio);
-  p.set_stateMaster(0);
   p.set_srcAddr(VORKGW::ProtoVorkAddress::lgw);
-  p.set_srcChannel(0);
   p.set_dstAddr(dst);
-  p.set_dstChannel(0);
   p.set_payload(payload);
   return p;
 }

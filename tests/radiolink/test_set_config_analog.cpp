@@ -7,8 +7,7 @@ namespace {
 const char kRadioV1[] = "07 11 12 13 14 02 21 22 23 24 03 31 32 33 41 42 43 44 45 46 47 48";
 
 TEST(AnalogConfig, RadioV1ThroughTheChannels) {
-  s_data_cmd r = Receive(PROTO_MODE_GATEWAY, ALI_SET_CONFIG, Flags(0, 1), H(kRadioV1));
-  ASSERT_EQ(r.cmdStatus, 0);
+  s_data_cmd r = RoundTrip(PROTO_MODE_ANALOG, PROTO_MODE_GATEWAY, ALI_SET_CONFIG, Flags(0, 1), kRadioV1);
   const s_proto_ra_config& c = r.payload.ra_config;
   EXPECT_EQ(c.channels_count, 1);
   EXPECT_EQ(c.channels[0].flag_agc1_tx_state + c.channels[0].flag_agc2_rx_state + c.channels[0].flag_mixer_doc_state, 3);
@@ -20,9 +19,7 @@ TEST(AnalogConfig, RadioV1ThroughTheChannels) {
   EXPECT_EQ(V(c.pattern[2], c.channels[0].uart_config.baud), V(0x33, 1145258561u));
   EXPECT_EQ(V(c.channels[0].uart_config.data_bits, c.channels[0].uart_config.mode), V(0x45, 0x48));
 
-  // The interface sends the record back as the same bytes, and the
-  // gateway's own set-configuration reaches an analog interface.
-  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_ANALOG, r)), kRadioV1);
+  // The gateway's own set-configuration reaches an analog interface.
   r.msgID = GW_SET_CONFIG;
   r.dstAddr = PROTO_ADDR_ALI;
   Channel gw, ali(PROTO_MODE_ANALOG);

@@ -138,27 +138,17 @@ TEST_F(UartTest, LineSettings) {
   // Closing gives the port its earlier settings back.
   uart_.Close();
   struct termios after = SlaveSettings();
-  EXPECT_EQ(after.c_cflag, before.c_cflag);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(V(after.c_cflag, after.c_lflag), V(before.c_cflag, before.c_lflag));
 
   // The settings made from a configuration: baud, data bits, parity, stop bits.
-  struct Row {
-    int baud, data_bits, parity, stop_bits;
-    tcflag_t cflag;
-  };
-  ProtoVorkUartCtl::ConfigTTY c;
-  t = ProtoVorkUartCtl::MakeSettings(c);
-  EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B115200 | CS8 | CREAD | CLOCAL));
-  EXPECT_EQ((std::vector<tcflag_t>{t.c_iflag, t.c_oflag, t.c_lflag}), (std::vector<tcflag_t>{IGNPAR, 0, 0}));
-  EXPECT_EQ(t.c_cc[VEOL] * 256 + t.c_cc[VMIN], 256);
-  for (Row r : {Row{9600, 8, 0, 1, B9600 | CS8}, Row{57600, 7, 2, 2, B57600 | CS7 | PARENB | CSTOPB},
-                Row{57600, 5, 1, 0, B57600 | CS8 | PARENB | PARODD}}) {
-    c.baud = r.baud;
-    c.data_bits = r.data_bits;
-    c.parity = r.parity;
-    c.stop_bits = r.stop_bits;
-    EXPECT_EQ(ProtoVorkUartCtl::MakeSettings(c).c_cflag, r.cflag | CREAD | CLOCAL) << r.baud << " " << r.data_bits;
-  }
+  t = ProtoVorkUartCtl::MakeSettings(ProtoVorkUartCtl::ConfigTTY());
+  EXPECT_EQ(V(t.c_cflag, t.c_iflag, t.c_oflag, t.c_lflag, t.c_cc[VEOL], t.c_cc[VMIN]),
+            V(B115200 | CS8 | CREAD | CLOCAL, IGNPAR, 0, 0, 1, 0));
+  typedef ProtoVorkUartCtl::ConfigTTY C;
+  for (auto [c, cflag] : {std::pair<C, tcflag_t>{{"", 9600, 8, 0, 1}, B9600 | CS8},
+                          {{"", 57600, 7, 2, 2}, B57600 | CS7 | PARENB | CSTOPB},
+                          {{"", 57600, 5, 1, 0}, B57600 | CS8 | PARENB | PARODD}})
+    EXPECT_EQ(ProtoVorkUartCtl::MakeSettings(c).c_cflag, cflag | CREAD | CLOCAL) << c.baud << " " << c.data_bits;
 }
 
 // Two frames and half of a third in one read, then the rest; then 100
