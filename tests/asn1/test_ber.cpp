@@ -10,6 +10,7 @@
 #include <climits>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace PerTypes;
@@ -52,23 +53,17 @@ void roundTrip(AbstractData const& v, std::string const& expected)
 
 TEST(BerInteger, MinimalTwosComplementOctets)
 {
-    roundTrip(*integer(&INTEGER::theInfo, 0), "020100");
-    roundTrip(*integer(&INTEGER::theInfo, 127), "02017f");
-    roundTrip(*integer(&INTEGER::theInfo, 128), "02020080");
-    roundTrip(*integer(&INTEGER::theInfo, -1), "0201ff");
-    roundTrip(*integer(&INTEGER::theInfo, -128), "020180");
-    roundTrip(*integer(&INTEGER::theInfo, -129), "0202ff7f");
-    roundTrip(*integer(&INTEGER::theInfo, 8388608), "020400800000");
-    roundTrip(*integer(&INTEGER::theInfo, INT_MAX), "02047fffffff");
-    roundTrip(*integer(&INTEGER::theInfo, INT_MIN), "020480000000");
-
-    EXPECT_EQ(1u, getIntegerDataLength(0));
-    EXPECT_EQ(1u, getIntegerDataLength(-128));
-    EXPECT_EQ(2u, getIntegerDataLength(-129));
-    EXPECT_EQ(2u, getIntegerDataLength(32767));
-    EXPECT_EQ(3u, getIntegerDataLength(32768));
-    EXPECT_EQ(3u, getIntegerDataLength(-8388608));
-    EXPECT_EQ(4u, getIntegerDataLength(-8388609));
+    struct Row {
+        long long n;
+        char const* octets;
+    } const rows[] = {{0, "020100"}, {127, "02017f"}, {128, "02020080"}, {-1, "0201ff"}, {-128, "020180"},
+                      {-129, "0202ff7f"}, {8388608, "020400800000"}, {INT_MAX, "02047fffffff"},
+                      {INT_MIN, "020480000000"}};
+    for (Row const& row : rows)
+        roundTrip(*integer(&INTEGER::theInfo, row.n), row.octets);
+    for (auto [n, octets] : {std::pair<int, unsigned>{0, 1}, {-128, 1}, {-129, 2}, {32767, 2}, {32768, 3},
+                             {-8388608, 3}, {-8388609, 4}})
+        EXPECT_EQ(octets, getIntegerDataLength(n)) << n;
 }
 
 TEST(BerInteger, DecoderRefusesMalformedContents)

@@ -46,28 +46,6 @@ TEST(PerDecoderPrimitives, LengthForms)
     EXPECT_EQ(-1, len(""));
 }
 
-TEST(PerDecoderIntegers, EndOfInputFails)
-{
-    Value b = make(&BOOLEAN::theInfo);
-    EXPECT_FALSE(decodeInto(*b, {}));
-    Value c = make(&Channel);
-    EXPECT_FALSE(decodeInto(*c, {}));
-    Value e = make(&Ext);
-    EXPECT_FALSE(decodeInto(*e, {}));
-    Value n = make(&Null::theInfo);
-    EXPECT_TRUE(decodeInto(*n, {}));
-}
-
-// An extension form that cannot be read is a failure, not a root number
-// read from wherever the decoder stands.
-TEST(PerDecoderEnumerations, UnreadableExtensionFormFails)
-{
-    Value m = make(&Mode);
-    EXPECT_FALSE(decodeHex(*m, "80"));        // number + 1 is 0
-    EXPECT_FALSE(decodeHex(*m, "c0"));        // long form, count missing
-    EXPECT_FALSE(decodeHex(*m, "86"));        // number missing
-}
-
 TEST(PerDecoderStrings, SizeLimits)
 {
     Value o = make(&BigOctets);
@@ -173,8 +151,9 @@ TEST(PerDecoderSequences, UnknownAdditionsAreSkipped)
     EXPECT_EQ("ab", static_cast<std::string const&>(dynamic_cast<AbstractString&>(*s.getField(2))));
 }
 
-// A number outside its range, or an open type's value running past its
-// octets, is refused rather than read as some other value.
+// The end of the input, a number outside its range, an extension form
+// that cannot be read, or an open type's value running past its octets,
+// is refused rather than read as some other value.
 TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
 {
     struct Row {
@@ -182,6 +161,13 @@ TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
         char const* octets;
         bool decodes;
     } const rows[] = {
+        {&BOOLEAN::theInfo, "", false},
+        {&Channel, "", false},
+        {&Ext, "", false},
+        {&Null::theInfo, "", true},
+        {&Mode, "80", false},                      // extension number + 1 is 0
+        {&Mode, "c0", false},                      // long form, count missing
+        {&Mode, "86", false},                      // number missing
         {&Signed, "a0", true},                     // offset 10: 5
         {&Signed, "b0", true},                     // offset 11 of -5..5: 6, for the checker
         {&Slot, "05 dc", true},                    // 1500 in the 16-bit field of 0..1023

@@ -52,6 +52,30 @@ TEST(VSequence, FreshValueHasMandatoryFieldsOnly)
     EXPECT_EQ(0u, rec->getExtensionMap().size());
 }
 
+// Presence maps of any length: bits beyond a shrink come back clear, and
+// copies are independent.
+TEST(VSequence, PresenceMapsGrowShrinkAndCopy)
+{
+    SEQUENCE::BitMap map;
+    for (unsigned size : {5u, 200u, 9u, 300u}) {
+        map.resize(size);
+        EXPECT_EQ(size, map.size());
+        EXPECT_FALSE(map.any()) << size;
+        map.set(size - 1);
+        map.set(4);
+        SEQUENCE::BitMap copy(map);
+        EXPECT_TRUE(copy == map);
+        copy.clear(size - 1);
+        EXPECT_TRUE(copy != map);
+        EXPECT_TRUE(map[size - 1] && map[4] && !map[size] && !copy[size - 1]);
+        map = copy;
+        SEQUENCE::BitMap const& alias = map;
+        map = alias;
+        map.clear(4);
+    }
+    EXPECT_EQ(0x00, map.bytes()[0]);
+}
+
 TEST(VSequence, IncludeRemoveReinclude)
 {
     auto rec = newRec();
