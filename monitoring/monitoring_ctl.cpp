@@ -32,7 +32,7 @@ MonitoringCtl::~MonitoringCtl() {
   if (halFd >= 0) {
     ledState = 0;
     Board::ioctl(halFd, kSetLed, &ledState);
-    ::close(halFd);
+    Board::close(halFd);
     halFd = -1;
   }
 }

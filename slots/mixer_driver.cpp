@@ -33,7 +33,7 @@ int control(uint32_t request, Record& record) {
   record.encode(bytes);
   int result = ::Board::ioctl(fd, request, bytes);
   int saved = errno;
-  ::close(fd);
+  ::Board::close(fd);
   errno = saved;
   record.decode(bytes);
   return result;

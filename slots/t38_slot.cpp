@@ -79,13 +79,13 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
                           p.get_tx_threshold().getValue()};
   if (Board::ioctl(fd, Board::Req::MccAllocate, block.data()) < 0) {
     std::cerr << fail << "ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
-    ::close(fd);
+    Board::close(fd);
     return nullptr;
   }
   int channel = Board::ioctl(fd, Board::Req::MccTimeslot, nullptr);
   if (channel < 0) {
     std::cerr << fail << "ioctl MCC_TIMESLOT [" << errno << "]" << std::endl;
-    ::close(fd);
+    Board::close(fd);
     return nullptr;
   }
 
@@ -108,12 +108,12 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   }
   if (pid < 0) {
     std::cerr << fail << "fork [" << errno << "]" << std::endl;
-    ::close(fd);
+    Board::close(fd);
     return nullptr;
   }
   std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
   Slot* slot = new T38SoftSlot(pid, channel);
-  ::close(fd);  // the engine holds the channel now
+  Board::close(fd);  // the engine holds the channel now
   return slot;
 }
 

@@ -102,9 +102,16 @@ inline bool Send(ctltest::Client& c, const LGCP::Message& m) {
 class Bench {
  public:
   Bench() : acceptor_(new Control::AcceptorCheckConnection(0, false)) {}
+  // The server owns the acceptor once activated with it; before that, we do.
+  ~Bench() {
+    if (!started_) delete acceptor_;
+  }
 
   void Bind(CtrlSrv::Service* s) { server.Bind(s); }
-  bool Start() { return server.Activate(acceptor_); }
+  bool Start() {
+    started_ = true;
+    return server.Activate(acceptor_);
+  }
   bool Connect() {
     return ctl.Connect(acceptor_->bound_port()) && loop.RunUntil([&] { return acceptor_->IsConnected(); });
   }
@@ -146,6 +153,7 @@ class Bench {
 
  private:
   Control::AcceptorCheckConnection* acceptor_;
+  bool started_ = false;
   int seq_ = 0;
 };
 
