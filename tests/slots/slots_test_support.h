@@ -264,6 +264,37 @@ inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& f
   if (fill) fill(p);
   return c;
 }
+// Mixer channels, inputs (with more settings) and outputs summing inputs at gains.
+inline LGCP::MixerChannel Ch(int n, bool rtp = false) {
+  LGCP::MixerChannel c;
+  rtp ? c.select_rtp(n) : c.select_tdm(n);
+  return c;
+}
+
+inline LGCP::CreateParams In(int unit, int channel, const std::function<void(LGCP::MixerInParams&)>& more = {}) {
+  LGCP::CreateParams p;
+  LGCP::MixerInParams& in = p.select_mixerIn();
+  in.set_unit(unit);
+  in.set_channel(Ch(channel));
+  if (more) more(in);
+  return p;
+}
+
+inline LGCP::CreateParams Out(int unit, const LGCP::MixerChannel& channel,
+                              const std::vector<std::pair<LGCP::MixerChannel, int>>& inputs) {
+  LGCP::CreateParams p;
+  LGCP::MixerOutParams& out = p.select_mixerOut();
+  out.set_unit(unit);
+  out.set_channel(channel);
+  auto& list = out.set_inputs();
+  for (const auto& [ch, gain] : inputs) {
+    LGCP::MixerInput i;
+    i.set_channel(ch);
+    i.set_gain(gain);
+    list.push_back(i);
+  }
+  return p;
+}
 inline Fill ConnectTo(unsigned target) {
   return [=](LGCP::Command& c) { c.select_connect(target); };
 }

@@ -194,31 +194,15 @@ TEST_F(Daemon, IsdnSlotEstablishesItsDataLink) {
 }
 
 TEST_F(Daemon, MixerSlotsAreFoundSwitchedAndReleased) {
-  auto mixIn = [](int channel, int summator) {
-    return [=](LGCP::Command& c) {
-      LGCP::MixerInParams& p = c.select_create().select_mixerIn();
-      p.set_unit(0);
-      p.set_channel().select_tdm(channel);
-      if (summator >= 0) p.set_summator().select_tdm(summator);
-    };
-  };
-  EXPECT_EQ(Ask(2, mixIn(4, -1)), kRefused);  // no unit known before the first query
+  EXPECT_EQ(Ask(2, Create(In(0, 4))), kRefused);  // no unit known before the first query
   std::vector<std::pair<int, int>> units;
   const LGCP::Resources resources = d.Query();
   for (const auto& u : resources.get_mixer()) units.emplace_back(u.get_unit().getValue(), u.get_tdm_inputs().getValue());
   EXPECT_EQ(units, (std::vector<std::pair<int, int>>{{0, 32}, {1, 32}}));
   ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(2, mixIn(4, 20)), kOk);
-  ASSERT_EQ(Ask(3, [](LGCP::Command& c) {
-              LGCP::MixerOutParams& p = c.select_create().select_mixerOut();
-              p.set_unit(0);
-              p.set_channel().select_tdm(5);
-              LGCP::MixerInput in;
-              in.set_channel().select_tdm(4);
-              in.set_gain(100);
-              p.set_inputs().push_back(in);
-            }), kOk);
-  EXPECT_EQ(Ask(4, mixIn(40, -1)), kRefused);
+  ASSERT_EQ(Ask(2, Create(In(0, 4, [](LGCP::MixerInParams& p) { p.set_summator(Ch(20)); }))), kOk);
+  ASSERT_EQ(Ask(3, Create(Out(0, Ch(5), {{Ch(4), 100}}))), kOk);
+  EXPECT_EQ(Ask(4, Create(In(0, 40))), kRefused);
   EXPECT_TRUE(d.SimHas("mixer-routes", "0 20 4 32767") && d.SimHas("mixer-routes", "0 5 4 100"))
       << d.Sim("mixer-routes");
   ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
