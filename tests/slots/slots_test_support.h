@@ -295,6 +295,29 @@ inline LGCP::CreateParams Out(int unit, const LGCP::MixerChannel& channel,
   }
   return p;
 }
+// An A-law RTP session towards 127.0.0.1:dport, from 10.1.2.3:sport when
+// sport >= 0.
+inline Fill Rtp(unsigned dport, int sport = -1, std::function<void(LGCP::CreateRtpParams&)> more = {}) {
+  return [=](LGCP::Command& c) {
+    LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+    TERM::RtpParams& r = p.set_codecRTP();
+    r.set_payload(TERM::Payload::ptG711_Alaw);
+    r.set_dhost().set_iaddr("127.0.0.1");
+    r.set_dhost().set_port(dport);
+    if (sport >= 0) r.set_shost().set_iaddr("10.1.2.3"), r.set_shost().set_port(unsigned(sport));
+    p.set_txPayload(TERM::Payload::ptG711_Alaw);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    if (more) more(p);
+  };
+}
+// A recorder streaming to 127.0.0.1:port.
+inline LGCP::CreateParams Recorder(unsigned short port) {
+  LGCP::CreateParams p;
+  TERM::HostAddress& h = p.select_voice().select_record();
+  h.set_iaddr("127.0.0.1");
+  h.set_port(port);
+  return p;
+}
 inline Fill ConnectTo(unsigned target) {
   return [=](LGCP::Command& c) { c.select_connect(target); };
 }

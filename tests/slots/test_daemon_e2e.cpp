@@ -78,17 +78,7 @@ class Daemon : public e1test::DaemonTest {
 TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
-  ASSERT_EQ(Ask(10, [&](LGCP::Command& c) {
-              LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-              TERM::RtpParams& r = p.set_codecRTP();
-              r.set_payload(TERM::Payload::ptG711_Alaw);
-              r.set_dhost().set_iaddr("127.0.0.1");
-              r.set_dhost().set_port(peer.port - 1);
-              r.set_shost().set_iaddr("127.0.0.1");
-              r.set_shost().set_port(local);
-              p.set_txPayload(TERM::Payload::ptG711_Alaw);
-              p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-            }), kOk) << d.log();
+  ASSERT_EQ(Ask(10, Rtp(peer.port - 1, int(local))), kOk) << d.log();
   ASSERT_TRUE(AwaitSignals(1, 10));
   const std::string first = Signals(10)[0], chs = first.substr(first.rfind(' ') + 1);
   ASSERT_EQ(first.rfind("10 transmitter active ", 0), 0u) << first;
@@ -274,11 +264,7 @@ TEST_F(Daemon, RecorderStreamsTheTimeslotToThePeer) {
   const int server = looptest::listenLoopback(peerPort);
   ASSERT_GE(server, 0);
   ASSERT_EQ(Ask(2, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(3, [&](LGCP::Command& c) {
-              TERM::HostAddress& h = c.select_create().select_voice().select_record();
-              h.set_iaddr("127.0.0.1");
-              h.set_port(peerPort);
-            }), kOk);
+  ASSERT_EQ(Ask(3, Create(Recorder(peerPort))), kOk);
   AwaitSignals(1, 3);
   EXPECT_EQ(Signals(3), Strings({"3 receiver active 1024"}));
   ASSERT_EQ(Ask(2, ConnectTo(3)), kOk);

@@ -281,13 +281,7 @@ class VoiceTest : public SimTest::Fixture {
     n.set_id(id);
     return p;
   }
-  static LGCP::CreateParams RecordParams(unsigned short port) {
-    LGCP::CreateParams p;
-    TERM::HostAddress& h = p.select_voice().select_record();
-    h.set_iaddr("127.0.0.1");
-    h.set_port(port);
-    return p;
-  }
+  static LGCP::CreateParams RecordParams(unsigned short port) { return slottest::fills::Recorder(port); }
   template <class T = Slot>
   std::unique_ptr<T> Make(const LGCP::CreateParams& p) {
     Slot* s = VoiceFactory::instance().INewSlot(p);
