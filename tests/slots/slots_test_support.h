@@ -318,6 +318,18 @@ inline LGCP::CreateParams Recorder(unsigned short port) {
   h.set_port(port);
   return p;
 }
+// A modem's activation: the peer's address and a name server, netmask
+// 255.255.255.0, gateway 10.0.0.1, MTU 1500.
+inline Fill ModemActivate(const std::string& remote, const std::string& dns) {
+  return [=](LGCP::Command& c) {
+    TERM::ModemUserParameters& u = c.select_activate().select_modem();
+    u.set_remoteAddr(remote);
+    u.set_netmask("255.255.255.0");
+    u.set_gateway("10.0.0.1");
+    u.set_dns(dns);
+    u.set_mtu(1500);
+  };
+}
 inline Fill ConnectTo(unsigned target) {
   return [=](LGCP::Command& c) { c.select_connect(target); };
 }

@@ -230,14 +230,7 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   ASSERT_EQ(::write(plugin, auth.data(), auth.length()), ssize_t(auth.length()));
   AwaitSignals(1, 9);
   EXPECT_EQ(Signals(9), Strings({"9 auth dialer pw1"}));
-  ASSERT_EQ(Ask(9, [](LGCP::Command& c) {
-              TERM::ModemUserParameters& u = c.select_activate().select_modem();
-              u.set_remoteAddr("192.168.5.20");
-              u.set_netmask("255.255.255.255");
-              u.set_gateway("192.168.5.1");
-              u.set_dns("192.168.5.2");
-              u.set_mtu(1492);
-            }), kOk);
+  ASSERT_EQ(Ask(9, ModemActivate("192.168.5.20", "192.168.5.2")), kOk);
   timeval tv{3, 0};
   ::setsockopt(plugin, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   std::vector<uint8_t> buf(16 + 36);
@@ -245,8 +238,7 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   for (ssize_t n; got < buf.size() && (n = ::read(plugin, &buf[got], buf.size() - got)) > 0;) got += std::size_t(n);
   std::vector<uint32_t> words;
   for (std::size_t i = 0; i + 4 <= got; i += 4) words.push_back(Board::getBE32(&buf[i]));
-  EXPECT_EQ(words, (std::vector<uint32_t>{16, 2, 0, 1, 36, 3, 0, 0, 0xC0A80514, 0xFFFFFFFF, 0xC0A80501, 0xC0A80502,
-                                          1492}));
+  EXPECT_EQ(words, (std::vector<uint32_t>{16, 2, 0, 1, 36, 3, 0, 0, 0xC0A80514, 0xFFFFFF00, 0x0A000001, 0xC0A80502, 1500}));
   ::close(plugin);
 
   const std::string log = d.log();

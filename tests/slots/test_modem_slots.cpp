@@ -492,16 +492,7 @@ class AuthLink : public modemtest::Bench {
     At<DspModemSlot>(slot)->IOnOutputStream();
     Await(2);
   }
-  static Fill Activate(const std::string& remote) {
-    return [=](LGCP::Command& c) {
-      TERM::ModemUserParameters& u = c.select_activate().select_modem();
-      u.set_remoteAddr(remote);
-      u.set_netmask("255.255.255.0");
-      u.set_gateway("10.0.0.1");
-      u.set_dns("bogus");
-      u.set_mtu(1500);
-    };
-  }
+  static Fill Activate(const std::string& remote) { return slottest::fills::ModemActivate(remote, "bogus"); }
   std::vector<int> peers;
 };
 
