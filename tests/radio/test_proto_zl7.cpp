@@ -170,18 +170,11 @@ TEST(Zl7Parse, NoiseBadCrcUnknownFunctionAndFullQueues) {
 // libmodbus, loaded at run time so that the daemon's libraries never link it.
 struct Modbus {
   void* lib = dlopen("libmodbus.so.5", RTLD_NOW);
-#define MB_FN(name) decltype(&::name) name = lib ? reinterpret_cast<decltype(&::name)>(dlsym(lib, #name)) : nullptr
-  MB_FN(modbus_new_rtu);
-  MB_FN(modbus_set_slave);
-  MB_FN(modbus_connect);
-  MB_FN(modbus_close);
-  MB_FN(modbus_free);
-  MB_FN(modbus_receive);
-  MB_FN(modbus_reply);
-  MB_FN(modbus_mapping_new);
-  MB_FN(modbus_mapping_free);
-  MB_FN(modbus_send_raw_request);
-  MB_FN(modbus_receive_confirmation);
+#define MB_FNS(X)                                                                                               \
+  X(modbus_new_rtu) X(modbus_set_slave) X(modbus_connect) X(modbus_close) X(modbus_free) X(modbus_receive) \
+  X(modbus_reply) X(modbus_mapping_new) X(modbus_mapping_free) X(modbus_send_raw_request) X(modbus_receive_confirmation)
+#define MB_FN(name) decltype(&::name) name = lib ? reinterpret_cast<decltype(&::name)>(dlsym(lib, #name)) : nullptr;
+  MB_FNS(MB_FN)
 #undef MB_FN
   ~Modbus() {
     if (lib) dlclose(lib);

@@ -326,6 +326,9 @@ TEST(VorkRadioState, CallerIdLimits) {
   s.command = SIG_PROTO_GW_SEL_CALL;
   ASSERT_EQ(VorkRadioWSStateMaps::EncodeProto(s, p), 0);
   EXPECT_EQ(Ints({p.payload.gw_sel_call.callerID_length, p.payload.gw_sel_call.callerID[255]}), (Ints{255, 0}));
+  VorkRadioState back;  // and all 255 are read back
+  ASSERT_EQ(VorkRadioStateMaps::DecodeProto(p, back), 0);
+  EXPECT_EQ(std::strlen(back.caller_id), 255u);
 }
 
 }  // namespace state

@@ -264,6 +264,72 @@ inline LGCP::CreateParams Modem(const std::function<void(TERM::ModemParams&)>& f
   if (fill) fill(p);
   return c;
 }
+// Mixer channels, inputs (with more settings) and outputs summing inputs at gains.
+inline LGCP::MixerChannel Ch(int n, bool rtp = false) {
+  LGCP::MixerChannel c;
+  rtp ? c.select_rtp(n) : c.select_tdm(n);
+  return c;
+}
+
+inline LGCP::CreateParams In(int unit, int channel, const std::function<void(LGCP::MixerInParams&)>& more = {}) {
+  LGCP::CreateParams p;
+  LGCP::MixerInParams& in = p.select_mixerIn();
+  in.set_unit(unit);
+  in.set_channel(Ch(channel));
+  if (more) more(in);
+  return p;
+}
+
+inline LGCP::CreateParams Out(int unit, const LGCP::MixerChannel& channel,
+                              const std::vector<std::pair<LGCP::MixerChannel, int>>& inputs) {
+  LGCP::CreateParams p;
+  LGCP::MixerOutParams& out = p.select_mixerOut();
+  out.set_unit(unit);
+  out.set_channel(channel);
+  auto& list = out.set_inputs();
+  for (const auto& [ch, gain] : inputs) {
+    LGCP::MixerInput i;
+    i.set_channel(ch);
+    i.set_gain(gain);
+    list.push_back(i);
+  }
+  return p;
+}
+// An A-law RTP session towards 127.0.0.1:dport, from 10.1.2.3:sport when
+// sport >= 0.
+inline Fill Rtp(unsigned dport, int sport = -1, std::function<void(LGCP::CreateRtpParams&)> more = {}) {
+  return [=](LGCP::Command& c) {
+    LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+    TERM::RtpParams& r = p.set_codecRTP();
+    r.set_payload(TERM::Payload::ptG711_Alaw);
+    r.set_dhost().set_iaddr("127.0.0.1");
+    r.set_dhost().set_port(dport);
+    if (sport >= 0) r.set_shost().set_iaddr("10.1.2.3"), r.set_shost().set_port(unsigned(sport));
+    p.set_txPayload(TERM::Payload::ptG711_Alaw);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    if (more) more(p);
+  };
+}
+// A recorder streaming to 127.0.0.1:port.
+inline LGCP::CreateParams Recorder(unsigned short port) {
+  LGCP::CreateParams p;
+  TERM::HostAddress& h = p.select_voice().select_record();
+  h.set_iaddr("127.0.0.1");
+  h.set_port(port);
+  return p;
+}
+// A modem's activation: the peer's address and a name server, netmask
+// 255.255.255.0, gateway 10.0.0.1, MTU 1500.
+inline Fill ModemActivate(const std::string& remote, const std::string& dns) {
+  return [=](LGCP::Command& c) {
+    TERM::ModemUserParameters& u = c.select_activate().select_modem();
+    u.set_remoteAddr(remote);
+    u.set_netmask("255.255.255.0");
+    u.set_gateway("10.0.0.1");
+    u.set_dns(dns);
+    u.set_mtu(1500);
+  };
+}
 inline Fill ConnectTo(unsigned target) {
   return [=](LGCP::Command& c) { c.select_connect(target); };
 }

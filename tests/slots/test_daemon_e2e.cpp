@@ -78,17 +78,7 @@ class Daemon : public e1test::DaemonTest {
 TEST_F(Daemon, RtpSlotIsSwitchedReportsAndEnds) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
-  ASSERT_EQ(Ask(10, [&](LGCP::Command& c) {
-              LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-              TERM::RtpParams& r = p.set_codecRTP();
-              r.set_payload(TERM::Payload::ptG711_Alaw);
-              r.set_dhost().set_iaddr("127.0.0.1");
-              r.set_dhost().set_port(peer.port - 1);
-              r.set_shost().set_iaddr("127.0.0.1");
-              r.set_shost().set_port(local);
-              p.set_txPayload(TERM::Payload::ptG711_Alaw);
-              p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-            }), kOk) << d.log();
+  ASSERT_EQ(Ask(10, Rtp(peer.port - 1, int(local))), kOk) << d.log();
   ASSERT_TRUE(AwaitSignals(1, 10));
   const std::string first = Signals(10)[0], chs = first.substr(first.rfind(' ') + 1);
   ASSERT_EQ(first.rfind("10 transmitter active ", 0), 0u) << first;
@@ -194,31 +184,15 @@ TEST_F(Daemon, IsdnSlotEstablishesItsDataLink) {
 }
 
 TEST_F(Daemon, MixerSlotsAreFoundSwitchedAndReleased) {
-  auto mixIn = [](int channel, int summator) {
-    return [=](LGCP::Command& c) {
-      LGCP::MixerInParams& p = c.select_create().select_mixerIn();
-      p.set_unit(0);
-      p.set_channel().select_tdm(channel);
-      if (summator >= 0) p.set_summator().select_tdm(summator);
-    };
-  };
-  EXPECT_EQ(Ask(2, mixIn(4, -1)), kRefused);  // no unit known before the first query
+  EXPECT_EQ(Ask(2, Create(In(0, 4))), kRefused);  // no unit known before the first query
   std::vector<std::pair<int, int>> units;
   const LGCP::Resources resources = d.Query();
   for (const auto& u : resources.get_mixer()) units.emplace_back(u.get_unit().getValue(), u.get_tdm_inputs().getValue());
   EXPECT_EQ(units, (std::vector<std::pair<int, int>>{{0, 32}, {1, 32}}));
   ASSERT_EQ(Ask(1, Timeslot(0, 3)), kOk);
-  ASSERT_EQ(Ask(2, mixIn(4, 20)), kOk);
-  ASSERT_EQ(Ask(3, [](LGCP::Command& c) {
-              LGCP::MixerOutParams& p = c.select_create().select_mixerOut();
-              p.set_unit(0);
-              p.set_channel().select_tdm(5);
-              LGCP::MixerInput in;
-              in.set_channel().select_tdm(4);
-              in.set_gain(100);
-              p.set_inputs().push_back(in);
-            }), kOk);
-  EXPECT_EQ(Ask(4, mixIn(40, -1)), kRefused);
+  ASSERT_EQ(Ask(2, Create(In(0, 4, [](LGCP::MixerInParams& p) { p.set_summator(Ch(20)); }))), kOk);
+  ASSERT_EQ(Ask(3, Create(Out(0, Ch(5), {{Ch(4), 100}}))), kOk);
+  EXPECT_EQ(Ask(4, Create(In(0, 40))), kRefused);
   EXPECT_TRUE(d.SimHas("mixer-routes", "0 20 4 32767") && d.SimHas("mixer-routes", "0 5 4 100"))
       << d.Sim("mixer-routes");
   ASSERT_EQ(Ask(1, ConnectTo(2)), kOk);
@@ -256,14 +230,7 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   ASSERT_EQ(::write(plugin, auth.data(), auth.length()), ssize_t(auth.length()));
   AwaitSignals(1, 9);
   EXPECT_EQ(Signals(9), Strings({"9 auth dialer pw1"}));
-  ASSERT_EQ(Ask(9, [](LGCP::Command& c) {
-              TERM::ModemUserParameters& u = c.select_activate().select_modem();
-              u.set_remoteAddr("192.168.5.20");
-              u.set_netmask("255.255.255.255");
-              u.set_gateway("192.168.5.1");
-              u.set_dns("192.168.5.2");
-              u.set_mtu(1492);
-            }), kOk);
+  ASSERT_EQ(Ask(9, ModemActivate("192.168.5.20", "192.168.5.2")), kOk);
   timeval tv{3, 0};
   ::setsockopt(plugin, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   std::vector<uint8_t> buf(16 + 36);
@@ -271,8 +238,7 @@ TEST_F(Daemon, DialInModemRunsPppdAndCarriesTheAuthExchange) {
   for (ssize_t n; got < buf.size() && (n = ::read(plugin, &buf[got], buf.size() - got)) > 0;) got += std::size_t(n);
   std::vector<uint32_t> words;
   for (std::size_t i = 0; i + 4 <= got; i += 4) words.push_back(Board::getBE32(&buf[i]));
-  EXPECT_EQ(words, (std::vector<uint32_t>{16, 2, 0, 1, 36, 3, 0, 0, 0xC0A80514, 0xFFFFFFFF, 0xC0A80501, 0xC0A80502,
-                                          1492}));
+  EXPECT_EQ(words, (std::vector<uint32_t>{16, 2, 0, 1, 36, 3, 0, 0, 0xC0A80514, 0xFFFFFF00, 0x0A000001, 0xC0A80502, 1500}));
   ::close(plugin);
 
   const std::string log = d.log();
@@ -290,11 +256,7 @@ TEST_F(Daemon, RecorderStreamsTheTimeslotToThePeer) {
   const int server = looptest::listenLoopback(peerPort);
   ASSERT_GE(server, 0);
   ASSERT_EQ(Ask(2, Timeslot(0, 5)), kOk);
-  ASSERT_EQ(Ask(3, [&](LGCP::Command& c) {
-              TERM::HostAddress& h = c.select_create().select_voice().select_record();
-              h.set_iaddr("127.0.0.1");
-              h.set_port(peerPort);
-            }), kOk);
+  ASSERT_EQ(Ask(3, Create(Recorder(peerPort))), kOk);
   AwaitSignals(1, 3);
   EXPECT_EQ(Signals(3), Strings({"3 receiver active 1024"}));
   ASSERT_EQ(Ask(2, ConnectTo(3)), kOk);

@@ -281,13 +281,7 @@ class VoiceTest : public SimTest::Fixture {
     n.set_id(id);
     return p;
   }
-  static LGCP::CreateParams RecordParams(unsigned short port) {
-    LGCP::CreateParams p;
-    TERM::HostAddress& h = p.select_voice().select_record();
-    h.set_iaddr("127.0.0.1");
-    h.set_port(port);
-    return p;
-  }
+  static LGCP::CreateParams RecordParams(unsigned short port) { return slottest::fills::Recorder(port); }
   template <class T = Slot>
   std::unique_ptr<T> Make(const LGCP::CreateParams& p) {
     Slot* s = VoiceFactory::instance().INewSlot(p);
@@ -563,10 +557,10 @@ TEST_F(VoiceTest, RecorderPeerDownOrGoneStopsRecording) {
   ASSERT_TRUE(waiting && waiting->IOnInputStream());
   Idle(100);
   EXPECT_EQ(Signals(), Strings{});
-  Mux::advanceClock(4000);  // short of 5000 ms by more than the real time a loaded machine adds
+  Mux::advanceClock(3500);  // short of 5000 ms by more than the real time a loaded machine adds
   Idle(50);
   EXPECT_EQ(Signals(), Strings{});
-  Mux::advanceClock(1000);
+  Mux::advanceClock(1500);
   ASSERT_TRUE(Run([&] { return !slottest::BoundSpy().signals.empty(); }, 1000));
   EXPECT_EQ(Signals(), Strings{"stopRecording 0"});
   for (int f : fillers) ::close(f);

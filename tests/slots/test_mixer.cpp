@@ -22,35 +22,9 @@ using Sim::MixerDevice;
 using Strings = std::vector<std::string>;
 using Sum = std::vector<std::pair<int32_t, int32_t>>;
 
-LGCP::MixerChannel Ch(int n, bool rtp = false) {
-  LGCP::MixerChannel c;
-  rtp ? c.select_rtp(n) : c.select_tdm(n);
-  return c;
-}
-
-LGCP::CreateParams In(int unit, int channel, const std::function<void(LGCP::MixerInParams&)>& more = {}) {
-  LGCP::CreateParams p;
-  LGCP::MixerInParams& in = p.select_mixerIn();
-  in.set_unit(unit);
-  in.set_channel(Ch(channel));
-  if (more) more(in);
-  return p;
-}
-
-LGCP::CreateParams Out(int unit, const LGCP::MixerChannel& channel, const std::vector<std::pair<LGCP::MixerChannel, int>>& inputs) {
-  LGCP::CreateParams p;
-  LGCP::MixerOutParams& out = p.select_mixerOut();
-  out.set_unit(unit);
-  out.set_channel(channel);
-  auto& list = out.set_inputs();
-  for (const auto& [ch, gain] : inputs) {
-    LGCP::MixerInput i;
-    i.set_channel(ch);
-    i.set_gain(gain);
-    list.push_back(i);
-  }
-  return p;
-}
+using slottest::fills::Ch;
+using slottest::fills::In;
+using slottest::fills::Out;
 
 class MixerTest : public SimTest::Fixture {
  protected:

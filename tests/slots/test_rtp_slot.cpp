@@ -41,20 +41,7 @@ class RtpSlotTest : public slottest::SlotBenchTest {
   void Prepare() override { RtpFactory::instance().IQuery(); }  // the simulated driver's default counts
   // A create towards 127.0.0.1:dport, from 10.1.2.3:sport when sport >= 0.
   static Fill Create(unsigned dport, int sport = -1, std::function<void(LGCP::CreateRtpParams&)> more = {}) {
-    return [=](LGCP::Command& c) {
-      LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-      TERM::RtpParams& r = p.set_codecRTP();
-      r.set_payload(Payload::ptG711_Alaw);
-      r.set_dhost().set_iaddr("127.0.0.1");
-      r.set_dhost().set_port(dport);
-      if (sport >= 0) {
-        r.set_shost().set_iaddr("10.1.2.3");
-        r.set_shost().set_port(unsigned(sport));
-      }
-      p.set_txPayload(Payload::ptG711_Alaw);
-      p.set_rxPayload(Payload::ptG711_Alaw);
-      if (more) more(p);
-    };
+    return slottest::fills::Rtp(dport, sport, more);
   }
   static Fill Codec(bool encoder, Mode::NamedNumber m) {
     return Ioctl([=](LGCP::IoctlParams& p) { encoder ? p.select_encoder_mode(m) : p.select_decoder_mode(m); });
