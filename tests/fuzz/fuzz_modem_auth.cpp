@@ -33,10 +33,11 @@ void Command(unsigned slot, const std::function<void(LGCP::Command&)>& fill) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzd::Daemon();
-  // A PPP daemon that waits to be stopped.
+  // A PPP daemon that waits to be stopped, or for this process to end
+  // (libFuzzer may leave without running exit handlers).
   const std::string pppd = fuzzd::Root() + "/usr/local/sbin/pppd";
   ::mkdir((fuzzd::Root() + "/usr/local/sbin").c_str(), 0755);
-  std::ofstream(pppd) << "#!/bin/sh\nexec sleep 86400\n";
+  std::ofstream(pppd) << "#!/bin/sh\nwhile kill -0 $PPID 2>/dev/null; do sleep 1; done\n";
   ::chmod(pppd.c_str(), 0755);
   fuzzd::Sim().execute("modems 2");
   ModemFactory::instance().IQuery();
