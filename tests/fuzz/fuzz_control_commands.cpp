@@ -32,30 +32,6 @@ struct Address {
   bool operator==(const Address& o) const { return hasSeq == o.hasSeq && (!hasSeq || seq == o.seq) && slot == o.slot; }
 };
 
-// A command without seq was answered later at least once: tickets of such
-// commands stay with the server.
-bool noSeqDelayed = false;
-
-// Inputs the daemon is known to mishandle; skipped until they are mended
-// so that the target can look for other faults meanwhile.
-bool KnownFinding(const LGCP::Message& m) {
-  if (!m.get_pdu().command_isSelected()) return false;
-  const LGCP::Command& c = m.get_pdu().get_command();
-  // A modem program named with "..", or relative, runs outside the root.
-  if (c.create_isSelected() && c.get_create().modem_isSelected() && c.get_create().get_modem().execfile_isPresent()) {
-    const std::string f = c.get_create().get_modem().get_execfile();
-    if (f.empty() || f[0] != '/' || f.find("..") != std::string::npos) return true;
-  }
-  // The row after a phone id of INT_MAX overflows.
-  if (c.display_isSelected() && c.get_display().emPhone_isSelected() &&
-      c.get_display().get_emPhone().phoneStatus_isSelected() &&
-      c.get_display().get_emPhone().get_phoneStatus().get_id().getValue() == INT_MAX)
-    return true;
-  // A negative seq is taken for the ticket of a delayed command without one.
-  if (noSeqDelayed && m.seq_isPresent() && m.get_seq().getValue() < 0) return true;
-  return false;
-}
-
 class Checker {
  public:
   // Reads what the daemon sent; `current` is the command being handled
@@ -164,10 +140,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!m.accept(d)) break;
     d.byteAlign();
     const char* next = d.position() > at ? d.position() : at + 1;
-    if (KnownFinding(m)) {
-      at = next;
-      continue;
-    }
     Address a;
     a.hasSeq = m.seq_isPresent();
     a.seq = a.hasSeq ? m.get_seq().getValue() : 0;
@@ -181,7 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (answers == 0) {
       if (!command || (m.slot_isPresent() && !slotValid)) std::abort();  // answered at once
       // Answered later (a destroy that takes time), with the slot.
-      if (!a.hasSeq) noSeqDelayed = true;
       check.Wait(a);
     }
     at = next;
