@@ -156,9 +156,11 @@ struct CopyOwner {
   ASync::Copy copy;
   std::vector<int> statuses;
   Fd* close_after = nullptr;
+  bool stop = false;  // end the run at the result
   void OnDone(ASync::Copy::Status::Type s) {
     statuses.push_back(s);
     if (close_after) close_after->close();
+    if (stop) multiplexer.terminate();
   }
 };
 
@@ -211,11 +213,8 @@ TEST(AsyncCopy, DestinationHangupIsAnError) {
   o.copy.Start(srd, dwr);
   drd.close();  // the reader goes away
   ASSERT_EQ(::write(swr.lowlevel_fd(), "data", 4), 4);
-  struct S {
-    void Stop() { multiplexer.terminate(); }
-  } st;
-  Timer stop;
-  stop.set(200, &S::Stop, &st);
+  o.stop = true;
+  LoopDeadline guard(10000);
   multiplexer.run(false, true);
   EXPECT_EQ(o.statuses, std::vector<int>{ASync::Copy::Status::error});
 }

@@ -355,8 +355,7 @@ TEST(Events, HandlerReleasedByADeferredCallKeepsOthersPairedWithTheirResults) {
   r.victim = &a.ev;
   r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
   r.dpc.Activate();
-  Recorder rec;
-  rec.stop.set(30, &Recorder::Stop, &rec);
+  StopAfterRuns stop(3);  // one poll
   multiplexer.run(false, true);
   EXPECT_EQ(a.calls, 0);
   ASSERT_EQ(b.seen.size(), 1u);
