@@ -19,7 +19,7 @@ BusCtl& BusCtl::instance() {
 }
 
 BusCtl::~BusCtl() {
-  if (mDevice >= 0) ::close(mDevice);
+  if (mDevice >= 0) Board::close(mDevice);
 }
 
 void BusCtl::DisableControl() {

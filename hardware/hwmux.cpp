@@ -29,7 +29,7 @@ HwMux::HwMux() {
 }
 
 HwMux::~HwMux() {
-  if (device_ >= 0) ::close(device_);
+  if (device_ >= 0) Board::close(device_);
   dpc_.Deactivate();
 }
 
@@ -53,11 +53,13 @@ bool HwMux::IsOpened() {
 }
 
 bool HwMux::request(uint32_t code, int32_t first, int32_t second, int32_t* out) {
-  Board::WordRecord rec(Board::requestSize(code) / 4);
-  rec.set(0, first);
-  if (rec.words() > 1) rec.set(1, second);
-  int rc = Board::ioctl(device_, code, rec.data());
-  if (out && rec.words() > 1) *out = rec.get(1);
+  // One or two big-endian words, on the stack: the refresh makes many.
+  uint8_t rec[8];
+  const bool two = Board::requestSize(code) >= 8;
+  Board::putBE32(rec, uint32_t(first));
+  if (two) Board::putBE32(rec + 4, uint32_t(second));
+  int rc = Board::ioctl(device_, code, rec);
+  if (out && two) *out = int32_t(Board::getBE32(rec + 4));
   return rc >= 0;
 }
 

@@ -32,7 +32,7 @@ spiCtrl::~spiCtrl() {
   pollTimer_.reset();
   for (int n = 0; n < kChannels; ++n) disable_channel(n);
   clock(-1);
-  ::close(hal_);
+  Board::close(hal_);
   hal_ = -1;
 }
 

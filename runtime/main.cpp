@@ -17,6 +17,7 @@
 #include "radio/rtp_vork_factory.h"
 #include "runtime/config/inifile.h"
 #include "runtime/daemon/daemon.h"
+#include "runtime/log/line_buffer.h"
 #include "runtime/log/traces.h"
 #include "runtime/log/version.h"
 #include "runtime/loop/child_wait.h"
@@ -27,7 +28,7 @@
 #include "runtime/startup/command_line.h"
 #include "runtime/startup/signals.h"
 #include "slots/slots.h"
-#include "slots/standin_factories.h"
+#include "slots/factories.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ void CheckSignals() {
 }
 
 int main(int argc, char** argv) {
+  // Log lines go out one write per line, every line, in order.
+  Log::InstallLineBuffers();
   IniFile::File config;
   if (config.Open(RootPath::resolve("/usr/local/etc/server.conf"))) {
     traces = TraceCtl();

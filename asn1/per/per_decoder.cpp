@@ -439,7 +439,7 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
             return false;
         }
     }
-    return v.select(static_cast<int>(index));
+    return v.reselect(static_cast<int>(index));
 }
 
 bool PERDecoder::do_visit(CHOICE& v)
@@ -522,7 +522,33 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
 
 // ---- SEQUENCE --------------------------------------------------------------
 
+// The whole SEQUENCE is read here, with direct calls of the other hooks
+// in the order of the filling walk, which then stops: no dispatch per field.
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
+{
+    int const first = readPresence(v);
+    if (first == Fail)
+        return Fail;
+    unsigned const roots = v.getNumRootFields();
+    int lastBit = -1;
+    for (unsigned i = 0; i < roots; ++i) {
+        int const id = v.getFieldId(i);
+        if (PERDecoder::visitExtensionRoot(v, static_cast<int>(i), id) == Fail)
+            return Fail;
+        if (id != -1)
+            lastBit = id;
+    }
+    if (first != ContinueAll)
+        return Stop;
+    int result = PERDecoder::preVisitExtensions(v);
+    for (unsigned j = 0; result == ContinueAll && j < v.getNumKnownExtensions(); ++j)
+        result = PERDecoder::visitKnownExtension(v, static_cast<int>(roots + j), ++lastBit);
+    if (result != ContinueAll)
+        return result == Fail ? Fail : Stop;
+    return PERDecoder::visitUnknownExtensions(v) ? Stop : Fail;
+}
+
+int PERDecoder::readPresence(SEQUENCE& v)
 {
     bool extension = false;
     if (v.extendable()) {
@@ -559,14 +585,10 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
 {
-    AbstractData* field = nullptr;
-    if (optionalBit != -1) {
-        if (!v.hasOptionalField(static_cast<unsigned>(optionalBit)))
-            return Continue;
-        field = v.includeOptionalField(static_cast<unsigned>(optionalBit), static_cast<unsigned>(index));
-    } else {
-        field = v.getField(static_cast<unsigned>(index));
-    }
+    // A present optional field was included when its bit was read.
+    if (optionalBit != -1 && !v.hasOptionalField(static_cast<unsigned>(optionalBit)))
+        return Continue;
+    AbstractData* field = v.getField(static_cast<unsigned>(index));
     return field && field->accept(*this) ? Continue : Fail;
 }
 

@@ -84,6 +84,9 @@ private:
     // The point n octets on from the current octet, clamped to the end.
     char const* ahead(unsigned n) const;
     bool within(char const* after, AbstractData& value);
+    // The extension bit and the presence bits of a SEQUENCE's root:
+    // Continue, ContinueAll (additions follow) or Fail.
+    int readPresence(SEQUENCE& v);
     bool octetsLeft(unsigned n) const { return pos_ <= end_ && static_cast<unsigned long>(end_ - pos_) >= n; }
 
     char const* pos_;

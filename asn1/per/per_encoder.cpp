@@ -9,9 +9,7 @@ unsigned CountBits(unsigned n)
 {
     if (n == 0 || n > 2147483648u)
         return 32;
-    if (n == 1)
-        return 0;
-    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));  // bits of n - 1
+    return n == 1 ? 0u : 32u - static_cast<unsigned>(__builtin_clz(n - 1));  // bits of n - 1
 }
 
 bool IsShortString(ConstrainedObject const& v, unsigned bitsPerChar)

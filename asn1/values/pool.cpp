@@ -18,6 +18,22 @@ namespace {
 
 constexpr std::size_t Grain = 16;
 constexpr std::size_t Classes = 16;   // blocks of 16 .. 256 bytes
+
+std::size_t classOf(std::size_t n)
+{
+    return n == 0 ? 0 : (n - 1) / Grain;
+}
+
+void* fresh(std::size_t n)
+{
+    std::size_t const c = classOf(n);
+    void* p = std::malloc(c < Classes ? (c + 1) * Grain : n);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+#ifndef TSD_POOL_OFF
 constexpr unsigned KeptPerClass = 512;
 
 struct Block {
@@ -49,18 +65,14 @@ struct Closer {
     }
 };
 thread_local Closer closer;
-
-std::size_t classOf(std::size_t n)
-{
-    return n == 0 ? 0 : (n - 1) / Grain;
-}
+#endif
 
 } // namespace
 
+#ifndef TSD_POOL_OFF
 void* poolAllocate(std::size_t n)
 {
     std::size_t const c = classOf(n);
-#ifndef TSD_POOL_OFF
     if (c < Classes && !lists.closed) {
         if (Block* b = lists.head[c]) {
             lists.head[c] = b->next;
@@ -69,31 +81,32 @@ void* poolAllocate(std::size_t n)
         }
         closer.armed = true;  // registers the thread's clean-up
     }
-#endif
-    void* p = std::malloc(c < Classes ? (c + 1) * Grain : n);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
+    return fresh(n);
 }
 
 void poolFree(void* p, std::size_t n) noexcept
 {
-    if (!p)
-        return;
-#ifndef TSD_POOL_OFF
     std::size_t const c = classOf(n);
-    if (c < Classes && !lists.closed && lists.count[c] < KeptPerClass) {
+    if (p && c < Classes && !lists.closed && lists.count[c] < KeptPerClass) {
         Block* b = static_cast<Block*>(p);
         b->next = lists.head[c];
         lists.head[c] = b;
         ++lists.count[c];
         return;
     }
-#else
-    (void)n;
-#endif
     std::free(p);
 }
+#else
+void* poolAllocate(std::size_t n)
+{
+    return fresh(n);
+}
+
+void poolFree(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+#endif
 
 } // namespace detail
 } // namespace ASN1

@@ -30,6 +30,7 @@ class RealBackend : public Backend {
   }
   ssize_t read(int fd, void* buf, size_t len) override { return ::read(fd, buf, len); }
   ssize_t write(int fd, const void* buf, size_t len) override { return ::write(fd, buf, len); }
+  int close(int fd) override { return ::close(fd); }
 };
 
 bool readSimulated() {

@@ -22,6 +22,8 @@ class Backend {
   virtual int ioctlValue(int fd, uint32_t request, unsigned long value) = 0;
   virtual ssize_t read(int fd, void* buf, size_t len) = 0;
   virtual ssize_t write(int fd, const void* buf, size_t len) = 0;
+  // Closes a descriptor from open() (or a copy of one) that no Fd holds.
+  virtual int close(int fd) = 0;
 };
 
 // The backend in use: the simulated board when $TESSAROD_BOARD is "sim" at
@@ -39,5 +41,6 @@ inline int ioctlValue(int fd, uint32_t request, unsigned long value) {
 }
 inline ssize_t read(int fd, void* buf, size_t len) { return backend().read(fd, buf, len); }
 inline ssize_t write(int fd, const void* buf, size_t len) { return backend().write(fd, buf, len); }
+inline int close(int fd) { return backend().close(fd); }
 
 }  // namespace Board

@@ -207,7 +207,7 @@ std::string Board::execute(const std::string& line) {
 bool Board::builtin(const std::string& verb, std::istream& args, std::ostream& out) {
   if (verb == "help") {
     out << "help                         this text\n"
-        << "log [<n>]                    the last n requests (all by default)\n"
+        << "log [<n>]                    the last n requests (all that are kept by default)\n"
         << "log-clear                    empties the request log\n"
         << "fail <dev> <req-hex>|any <errno> [<count>]  fail the next requests\n"
         << "absent <dev> on|off          the device cannot be opened\n"
@@ -219,10 +219,10 @@ bool Board::builtin(const std::string& verb, std::istream& args, std::ostream& o
     return true;
   }
   if (verb == "log") {
-    std::size_t n = log_.size();
+    std::size_t n = logSize();
     args >> n;
-    n = std::min(n, log_.size());
-    for (auto it = log_.end() - long(n); it != log_.end(); ++it) out << it->text() << '\n';
+    n = std::min(n, logSize());
+    for (std::size_t i = logSize() - n; i < logSize(); ++i) out << entry(logAt(i)).text() << '\n';
     return true;
   }
   if (verb == "log-clear") {

@@ -35,7 +35,8 @@ namespace Sim {
 
 namespace {
 
-constexpr std::size_t kLogLimit = 50000;
+constexpr std::size_t kLogBytesPerRecord = 32;  // room for the argument bytes
+constexpr std::size_t kLogMinBytes = 16384;      // beyond the largest record (8191)
 constexpr std::size_t kFarEndFrames = 1024;  // kept per output until a test takes them
 constexpr std::size_t kMaxRecord = 65536;
 
@@ -97,8 +98,9 @@ void Tdm::connect(int output, int source) {
 }
 
 void Tdm::disable(int output) {
-  xpoint_.erase(output);
-  constant_.erase(output);
+  // The refresh disables outputs that are mostly disabled already.
+  if (auto x = xpoint_.find(output); x != xpoint_.end()) xpoint_.erase(x);
+  if (auto c = constant_.find(output); c != constant_.end()) constant_.erase(c);
 }
 
 void Tdm::write(int channel, uint8_t byte) {
@@ -174,6 +176,8 @@ void Tdm::reset() {
 Board& Board::instance() {
   static Board* board = [] {
     auto* b = new Board();  // lives for the whole process
+    SetFdWatcher(b);
+    if (const char* n = std::getenv("TESSAROD_SIM_LOG")) b->setLogCapacity(std::strtoul(n, nullptr, 10));
     b->startControl();
     attachToLoop(*b);
     // The socket goes with the process (the board itself outlives exit).
@@ -184,6 +188,7 @@ Board& Board::instance() {
 }
 
 Board::Board() {
+  setLogCapacity(kDefaultLogRecords);
   epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
   auto hal = std::make_unique<MonHalDevice>();  // the hal with the monitoring registers
   hal_ = hal.get();
@@ -225,7 +230,7 @@ void Board::setPresent(const std::string& path, bool present) {
 }
 
 void Board::failNext(const std::string& path, uint32_t request, int err, int count) {
-  failures_.push_back({path, request, err, count});
+  if (const Device* d = device(path)) failures_.push_back({d, request, err, count});
 }
 
 void Board::reset() {
@@ -244,7 +249,7 @@ void Board::reset() {
   for (auto& d : devices_) d->reset();
   absent_.clear();
   failures_.clear();
-  log_.clear();
+  clearLog();
 }
 
 // ---- Board: sessions -------------------------------------------------------
@@ -294,13 +299,37 @@ int Board::open(const char* path, int flags) {
   }
   byInode_[s->inode] = s->id;
   watch(s->driverFd, true);
+  bindFd(sv[0], s.get());
   sessions_[s->id] = std::move(s);
   return sv[0];
 }
 
+void Board::bindFd(int fd, Session* s) {
+  if (fd < 0) return;
+  if (std::size_t(fd) >= byFd_.size()) {
+    if (!s) return;
+    byFd_.resize(std::size_t(fd) + 1 + byFd_.size() / 2, nullptr);
+  }
+  byFd_[std::size_t(fd)] = s;
+}
+
+void Board::duplicated(int from, int to) {
+  bindFd(to, from >= 0 && std::size_t(from) < byFd_.size() ? byFd_[std::size_t(from)] : nullptr);
+}
+
+void Board::closing(int fd) { bindFd(fd, nullptr); }
+
+int Board::close(int fd) {
+  closing(fd);
+  return ::close(fd);
+}
+
 Session* Board::sessionOf(int fd) {
+  if (fd >= 0 && std::size_t(fd) < byFd_.size() && byFd_[std::size_t(fd)]) return byFd_[std::size_t(fd)];
+  // A copy the table has not seen (made without an Fd), or not ours: ask the
+  // kernel which socket it is, once.
   struct stat st {};
-  if (::fstat(fd, &st) < 0) return nullptr;
+  if (fd < 0 || ::fstat(fd, &st) < 0) return nullptr;
   auto it = byInode_.find(st.st_ino);
   if (it == byInode_.end()) return nullptr;
   auto s = sessions_.find(it->second);
@@ -312,6 +341,7 @@ Session* Board::sessionOf(int fd) {
     closeSession(it->second);
     return nullptr;
   }
+  bindFd(fd, s->second.get());
   return s->second.get();
 }
 
@@ -368,6 +398,8 @@ void Board::closeSession(int id) {
   std::unique_ptr<Session> s = std::move(it->second);
   sessions_.erase(it);
   byInode_.erase(s->inode);
+  for (Session*& b : byFd_)
+    if (b == s.get()) b = nullptr;
   s->device->onClose(*s);
   watch(s->driverFd, false);
   ::close(s->driverFd);
@@ -405,51 +437,99 @@ std::string Board::LogEntry::text() const {
 
 std::vector<int32_t> Board::firstWords(const std::string& path, uint32_t request) const {
   std::vector<int32_t> v;
-  for (const auto& e : log_)
-    if (e.device == path && e.request == request && e.in.size() >= 4)
-      v.push_back(int32_t(::Board::getBE32(e.in.data())));
+  for (std::size_t i = 0; i < logCount_; ++i) {
+    const LogRecord& r = logAt(i);
+    if (r.request != request || r.size < 4 || r.device->path() != path) continue;
+    uint8_t w[4] = {logByte(r.at), logByte(r.at + 1), logByte(r.at + 2), logByte(r.at + 3)};
+    v.push_back(int32_t(::Board::getBE32(w)));
+  }
   return v;
 }
 
-void Board::record(Session& s, const Request& r, const Bytes& in, int result, int err) {
+void Board::setLogCapacity(std::size_t records) {
+  auto pow2 = [](std::size_t n) {
+    std::size_t p = 1;
+    while (p < n) p <<= 1;
+    return p;
+  };
+  records = pow2(std::min<std::size_t>(std::max<std::size_t>(records, 1), std::size_t(1) << 24));
+  logRecords_.assign(records, LogRecord{});
+  logBytes_.assign(pow2(std::max(kLogMinBytes, records * kLogBytesPerRecord)), 0);
+  logRecords_.shrink_to_fit();
+  logBytes_.shrink_to_fit();
+  logEnd_ = 0;
+  clearLog();
+}
+
+uint64_t Board::logBytes(const uint8_t* p, std::size_t n) {
+  const uint64_t at = logEnd_;
+  const std::size_t cap = logBytes_.size(), off = std::size_t(at) & (cap - 1), first = std::min(n, cap - off);
+  if (first) std::memcpy(&logBytes_[off], p, first);
+  if (n > first) std::memcpy(&logBytes_[0], p + first, n - first);
+  logEnd_ += n;
+  return at;
+}
+
+void Board::logRecord(const LogRecord& r) {
+  // The oldest go when the ring is full or their bytes have been written over.
+  const std::size_t n = logRecords_.size();
+  while (logCount_ && (logCount_ == n || logAt(0).at + logBytes_.size() < logEnd_)) {
+    logFirst_ = (logFirst_ + 1) & (n - 1);
+    --logCount_;
+  }
+  logRecords_[(logFirst_ + logCount_) & (n - 1)] = r;
+  ++logCount_;
+}
+
+Board::LogEntry Board::entry(const LogRecord& r) const {
   LogEntry e;
-  e.device = s.device->path();
-  e.request = r.code;
-  e.in = in;
+  e.device = r.device->path();
+  e.request = r.request;
+  for (std::size_t i = 0; i < r.size; ++i) e.in.push_back(logByte(r.at + i));
   e.byValue = r.byValue;
-  e.value = r.value;
-  e.result = result;
-  e.err = err;
-  log_.push_back(std::move(e));
-  while (log_.size() > kLogLimit) log_.pop_front();
+  e.value = static_cast<unsigned long>(r.value);
+  e.result = r.result;
+  e.err = r.err;
+  return e;
+}
+
+std::vector<Board::LogEntry> Board::log() const {
+  std::vector<LogEntry> v;
+  v.reserve(logCount_);
+  for (std::size_t i = 0; i < logCount_; ++i) v.push_back(entry(logAt(i)));
+  return v;
 }
 
 int Board::request(int fd, Request& r) {
-  struct stat st {};
-  if (::fstat(fd, &st) < 0) return -1;  // EBADF
   Session* s = sessionOf(fd);
   if (!s) {
-    errno = ENOTTY;
+    errno = fd < 0 || ::fcntl(fd, F_GETFD) < 0 ? EBADF : ENOTTY;
     return -1;
   }
-  Bytes in;
-  if (r.record) in.assign(r.record, r.record + r.size);
+  // The record as it came in, before the device answers into it.
+  LogRecord rec{s->device, 0, r.value, r.code, 0, 0, 0, r.byValue};
+  if (r.record && r.size) {
+    rec.size = uint16_t(std::min<std::size_t>(r.size, 0xFFFF));
+    rec.at = logBytes(r.record, rec.size);
+  } else {
+    rec.at = logEnd_;
+  }
+  int rc = 0;
   for (auto it = failures_.begin(); it != failures_.end(); ++it) {
-    if (it->path == s->device->path() && (it->request == 0 || it->request == r.code)) {
-      int err = it->err;
+    if (it->device == s->device && (it->request == 0 || it->request == r.code)) {
+      rc = -it->err;
       if (--it->count <= 0) failures_.erase(it);
-      record(*s, r, in, -1, err);
-      errno = err;
-      return -1;
+      break;
     }
   }
-  int rc = s->device->onIoctl(*s, r);
+  if (rc == 0) rc = s->device->onIoctl(*s, r);
+  rec.result = rc < 0 ? -1 : rc;
+  rec.err = uint16_t(rc < 0 ? -rc : 0);
+  logRecord(rec);
   if (rc < 0) {
-    record(*s, r, in, -1, -rc);
     errno = -rc;
     return -1;
   }
-  record(*s, r, in, rc, 0);
   return rc;
 }
 

@@ -10,6 +10,12 @@
 // far-end frames, end of file and read errors can be injected, in-process
 // through this class or from outside through a line-based control socket
 // under the root folder ("<root>/run/tessarod-sim.sock").
+//
+// A request costs about a function call: the board keeps a table from the
+// daemon's descriptors to their sessions, which open, the seam's close and
+// every copy or close made through an Fd keep up to date (a descriptor the
+// table does not know is looked up once through the kernel), and the log is
+// a fixed ring of compact records.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -23,6 +29,7 @@
 #include <vector>
 
 #include "hardware/board/board.h"
+#include "runtime/os/fd.h"
 
 namespace Sim {
 
@@ -136,7 +143,7 @@ class Device {
 class HalDevice;
 class MccDevice;
 
-class Board : public ::Board::Backend {
+class Board : public ::Board::Backend, private FdWatcher {
  public:
   // The process's simulated board, made with its devices on first use.
   static Board& instance();
@@ -149,6 +156,7 @@ class Board : public ::Board::Backend {
   int ioctlValue(int fd, uint32_t request, unsigned long value) override;
   ssize_t read(int fd, void* buf, size_t len) override;
   ssize_t write(int fd, const void* buf, size_t len) override;
+  int close(int fd) override;
 
   // Devices.
   void addDevice(std::unique_ptr<Device> d);
@@ -163,7 +171,10 @@ class Board : public ::Board::Backend {
   // device fail with `err`, without reaching the device.
   void failNext(const std::string& path, uint32_t request, int err, int count = 1);
 
-  // Request log (most recent last; the oldest entries drop beyond a limit).
+  // Request log, oldest first: a ring of the most recent requests, by
+  // default the last kDefaultLogRecords ($TESSAROD_SIM_LOG at start-up or
+  // setLogCapacity() keep more, e.g. a test that wants every request).
+  static constexpr std::size_t kDefaultLogRecords = 1024;
   struct LogEntry {
     std::string device;
     uint32_t request = 0;
@@ -174,8 +185,11 @@ class Board : public ::Board::Backend {
     int err = 0;              // errno of a failed request
     std::string text() const;
   };
-  const std::deque<LogEntry>& log() const { return log_; }
-  void clearLog() { log_.clear(); }
+  std::vector<LogEntry> log() const;
+  std::size_t logSize() const { return logCount_; }
+  void clearLog() { logFirst_ = logCount_ = 0; }
+  // Room for at least `records` requests (a power of two); clears the log.
+  void setLogCapacity(std::size_t records);
   // Requests `request` on the device with `first` as first word, in order.
   std::vector<int32_t> firstWords(const std::string& path, uint32_t request) const;
 
@@ -224,7 +238,7 @@ class Board : public ::Board::Backend {
 
  private:
   struct Failure {
-    std::string path;
+    const Device* device;
     uint32_t request;
     int err;
     int count;
@@ -233,7 +247,27 @@ class Board : public ::Board::Backend {
     int fd;
     std::string in;
   };
-  void record(Session& s, const Request& r, const Bytes& in, int result, int err);
+  // One logged request; its argument bytes are in the byte ring at `at`.
+  struct LogRecord {
+    const Device* device;
+    uint64_t at;
+    uint64_t value;
+    uint32_t request;
+    int32_t result;
+    uint16_t size;
+    uint16_t err;
+    bool byValue;
+  };
+  uint64_t logBytes(const uint8_t* p, std::size_t n);
+  void logRecord(const LogRecord& r);
+  // Both rings have a power-of-two size, so a position masks down to an index.
+  uint8_t logByte(uint64_t at) const { return logBytes_[std::size_t(at) & (logBytes_.size() - 1)]; }
+  LogEntry entry(const LogRecord& r) const;
+  const LogRecord& logAt(std::size_t i) const { return logRecords_[(logFirst_ + i) & (logRecords_.size() - 1)]; }
+  // The descriptor table.
+  void bindFd(int fd, Session* s);
+  void duplicated(int from, int to) override;
+  void closing(int fd) override;
   int request(int fd, Request& r);
   void drain(Session& s);
   void closeSession(int id);
@@ -249,9 +283,13 @@ class Board : public ::Board::Backend {
   Tdm tdm_;
   std::set<std::string> absent_;
   std::vector<Failure> failures_;
-  std::deque<LogEntry> log_;
+  std::vector<LogRecord> logRecords_;  // ring
+  std::size_t logFirst_ = 0, logCount_ = 0;
+  std::vector<uint8_t> logBytes_;  // ring of the records' argument bytes
+  uint64_t logEnd_ = 0;            // bytes ever written to it
   std::map<int, std::unique_ptr<Session>> sessions_;  // by id
   std::map<ino_t, int> byInode_;
+  std::vector<Session*> byFd_;  // the daemon's descriptors and their copies
   int nextId_ = 1;
   int epoll_ = -1;
   int listen_ = -1;

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "runtime/daemon/stream_bufs.h"
+#include "runtime/log/line_buffer.h"
 
 namespace Daemon {
 namespace {
@@ -22,6 +23,7 @@ Sentry::Sentry(const Params& params) : mMode(params.mode) {
   // Text still waiting for the terminal must not end up in the null device.
   std::cout.flush();
   std::clog.flush();
+  Log::FlushLogs();
   std::fflush(nullptr);
   if (::daemon(params.nochdir ? 1 : 0, 0) != 0) {
     std::cerr << "daemon() fail!" << std::endl;

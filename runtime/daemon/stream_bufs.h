@@ -8,10 +8,12 @@
 #include <streambuf>
 #include <string>
 
+#include "runtime/log/line_buffer.h"
+
 // One syslog message per line, at a fixed priority (facility | severity).
-// Text without a line end is held until a line end arrives or the 1023
-// usable characters of the buffer are full.
-class SysLogStreamBuf : public std::basic_streambuf<char> {
+// Text without a line end is held until a line end arrives, the 1023
+// usable characters of the buffer are full, or flushAll() (at exit).
+class SysLogStreamBuf : public std::basic_streambuf<char>, public Log::Flushable {
  public:
   SysLogStreamBuf(int facility, int severity);
   ~SysLogStreamBuf() override;
@@ -19,6 +21,8 @@ class SysLogStreamBuf : public std::basic_streambuf<char> {
   SysLogStreamBuf& operator=(const SysLogStreamBuf&) = delete;
 
   int priority() const { return mPriority; }
+  // Sends the complete lines and the text after them.
+  void flushAll() override;
 
  protected:
   std::basic_streambuf<char>* setbuf(char* s, std::streamsize n) override;

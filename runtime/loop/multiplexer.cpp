@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "runtime/log/ext.h"
+#include "runtime/log/line_buffer.h"
 #include "runtime/loop/dpc.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/timer.h"
@@ -385,6 +386,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (stop_) break;
     if (timeout == -1 && table_size_ == 0) {
       std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+      Log::FlushLogs();
       std::abort();
     }
     if (wd_fd_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
@@ -419,6 +421,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (n < 0) {
       if (poll_errno == EINTR) continue;
       std::cerr << "multiplexer poll failed: " << std::strerror(poll_errno) << std::endl;
+      Log::FlushLogs();
       std::abort();
     }
 
@@ -427,11 +430,19 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     // Entries belong to this poll only.
     for (unsigned int k = 0; k < table_size_; ++k) table_owner_[k] = nullptr;
 
+    // A handler without returned events only tests its bits and returns:
+    // it is counted with no clock reading, and its moment joins the next
+    // handler's measurement.
     std::uint64_t t0 = Mux::monotonicMicros();
     while (!stop_ && !active_.empty()) {
       EventHandler* h = active_.remove_from_head();
       served_.insert_to_tail(h);
+      const bool idle = h->returned_events() == 0;
       h->svc_event();
+      if (idle) {
+        event_measure_.sample(0);
+        continue;
+      }
       const std::uint64_t t1 = Mux::monotonicMicros();
       event_measure_.sample(static_cast<unsigned int>(t1 - t0));
       t0 = t1;

@@ -7,6 +7,12 @@
 #include <cstring>
 #include <ostream>
 
+namespace {
+FdWatcher* watcher = nullptr;
+}  // namespace
+
+void SetFdWatcher(FdWatcher* w) { watcher = w; }
+
 Fd::Fd(int fd) : fd_(fd) {
   if (fd_ >= 0) SetCloexec(fd_, true);
 }
@@ -21,12 +27,15 @@ Fd& Fd::operator=(const Fd& other) {
 }
 
 Fd::~Fd() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  if (watcher) watcher->closing(fd_);
+  ::close(fd_);
 }
 
 int Fd::dup() const {
   if (fd_ < 0) return -1;
   int n = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (n >= 0 && watcher) watcher->duplicated(fd_, n);
   return n;
 }
 
@@ -35,13 +44,14 @@ int Fd::close() {
     errno = EBADF;
     return -1;
   }
+  if (watcher) watcher->closing(fd_);
   int r = ::close(fd_);
   fd_ = -1;
   return r;
 }
 
 bool Fd::open(const char* path, int flags) {
-  close();
+  if (fd_ >= 0) close();
   fd_ = ::open(path, flags | O_CLOEXEC);
   return fd_ >= 0;
 }

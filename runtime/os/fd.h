@@ -32,6 +32,19 @@ class Fd {
   int fd_ = -1;
 };
 
+// Told of every descriptor an Fd duplicates or closes: the simulated board
+// keeps a table of the descriptors it handed out and follows their copies
+// without asking the kernel. At most one watcher; nullptr removes it.
+class FdWatcher {
+ public:
+  virtual void duplicated(int from, int to) = 0;
+  virtual void closing(int fd) = 0;
+
+ protected:
+  ~FdWatcher() = default;
+};
+void SetFdWatcher(FdWatcher* watcher);
+
 int read(Fd& fd, void* buf, unsigned int len);
 int write(Fd& fd, const void* buf, unsigned int len);
 int close(Fd& fd);

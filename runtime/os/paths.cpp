@@ -50,6 +50,15 @@ std::string resolveProgram(const std::string& name) {
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(path.c_str(), X_OK) != 0)
     return "";
+  // A symbolic link inside the root must not lead to a program outside it.
+  if (!storage().empty()) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    char* top = ::realpath(storage().c_str(), nullptr);
+    const bool inside = real && top && std::string(real).rfind(std::string(top) + "/", 0) == 0;
+    std::free(real);
+    std::free(top);
+    if (!inside) return "";
+  }
   return path;
 }
 

@@ -145,6 +145,9 @@ TEST(PerDecoderChoices, SelectionAndRefusals)
     EXPECT_EQ(9, intOf(ch.getSelection()));
     ASSERT_TRUE(decodeHex(*c, "80 03 01 78 40 ee"));   // extension alternative as open type
     EXPECT_EQ(3, ch.currentSelection());
+    ASSERT_TRUE(decodeHex(*c, "40 00 07"));   // back to destroy: its earlier object taken up again
+    EXPECT_EQ(before, ch.getSelection());
+    EXPECT_EQ(7, intOf(ch.getSelection()));
     EXPECT_FALSE(decodeHex(*c, "60"));         // root index 3 of 3 root alternatives
     EXPECT_EQ(CHOICE::UnknownSelection, ch.currentSelection());
 

@@ -233,7 +233,7 @@ TEST(VSequenceOf, TypedPushBackAppendsAClone)
     list.push_back(v);
     v = 99;
     EXPECT_EQ((std::vector<int>{1, 2}), contents(list));
-    EXPECT_EQ(2, list[1].getValue());
+    EXPECT_EQ(2, static_cast<IntList const&>(list)[1].getValue());
     list[1] = 5;
     EXPECT_EQ(5, list[1].getValue());
     list.push_back(static_cast<AbstractData*>(nullptr));  // ignored

@@ -254,11 +254,12 @@ inline void CheckDescriptors() {
 }
 
 // Between inputs: the controller goes (every slot destroyed without
-// answers), the loop settles, the board returns to power-on and the
-// controller comes back. Aborts when packets or descriptors stay behind.
+// answers, at once since releases are not waited for), the board takes
+// back the closed descriptors and returns to power-on, and the controller
+// comes back. Aborts when packets or descriptors stay behind.
 inline void Cleanup(Link& link, unsigned packetsBefore) {
   ctrlServer.OnDisconnect();
-  Pass();
+  Sim().pump();
   Sim().reset();
   Sim().clearLog();
   link.Reconnect();

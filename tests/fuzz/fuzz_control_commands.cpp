@@ -8,11 +8,16 @@
 // board's disabled outputs, so passes are few), then the controller goes
 // and the board is reset.
 //
+// The mutator keeps that structure: it changes one message's bytes,
+// repeats, drops or swaps whole messages, or readdresses one (another slot
+// of a few, another seq), besides libFuzzer's own byte mutations.
+//
 // Checked: every block the daemon sends decodes; a command is answered at
 // most twice (a success followed by an error) with its own seq and slot;
 // a delayed answer belongs to a command still waiting for one; no packet
 // or descriptor stays behind an input.
 #include <climits>
+#include <random>
 
 #include "asn1/per/per_decoder.h"
 #include "daemon_harness.h"
@@ -85,7 +90,62 @@ class Checker {
   std::vector<Address> waiting_;
 };
 
+// The messages an input decodes to, one after the other; what does not
+// decode stays as the last piece.
+std::vector<std::string> Split(const uint8_t* data, size_t size) {
+  std::vector<std::string> out;
+  const char* at = reinterpret_cast<const char*>(data);
+  const char* const end = at + size;
+  while (at < end) {
+    LGCP::Message m;
+    ASN1::PERDecoder d(at, end, nullptr, true);
+    if (!m.accept(d)) break;
+    d.byteAlign();
+    const char* next = d.position() > at ? d.position() : at + 1;
+    out.emplace_back(at, next);
+    at = next;
+  }
+  if (at < end) out.emplace_back(at, end);
+  return out;
+}
+
 }  // namespace
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::string> parts = Split(data, size);
+  if (parts.empty() || rng() % 4 == 0) return LLVMFuzzerMutate(data, size, maxSize);
+  const std::size_t i = rng() % parts.size(), j = rng() % parts.size();
+  switch (rng() % 5) {
+    case 0: {  // one message's bytes
+      std::string& p = parts[i];
+      const std::size_t len = p.size(), room = len * 2 + 16;
+      p.resize(room);
+      p.resize(LLVMFuzzerMutate(reinterpret_cast<uint8_t*>(&p[0]), len, room));
+      break;
+    }
+    case 1: parts.insert(parts.begin() + long(j), parts[i]); break;
+    case 2:
+      if (parts.size() > 1) parts.erase(parts.begin() + long(i));
+      break;
+    case 3: std::swap(parts[i], parts[j]); break;
+    default: {  // readdressed
+      LGCP::Message m;
+      if (!LgcpCodec::Decode(parts[i].data(), parts[i].data() + parts[i].size(), m)) break;
+      if (rng() % 8) m.set_slot(rng() % 6); else m.omit_slot();
+      if (rng() % 2) m.set_seq(int(rng() % 100) - 2);
+      std::vector<char> out;
+      if (LgcpCodec::Encode(m, out)) parts[i].assign(out.begin(), out.end());
+    }
+  }
+  std::string joined;
+  for (const std::string& p : parts) joined += p;
+  if (joined.empty() || joined.size() > maxSize) return LLVMFuzzerMutate(data, size, maxSize);
+  std::memcpy(data, joined.data(), joined.size());
+  return joined.size();
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzd::Daemon();

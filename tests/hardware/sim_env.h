@@ -1,17 +1,24 @@
 #pragma once
 // Test environment of the hardware tests: a temporary root folder and the
-// simulated board, reset to power-on before each test.
+// simulated board, reset to power-on before each test; capture of the error
+// and log streams; a frozen loop clock that the test moves on millisecond by
+// millisecond, firing the due timers, so that cadences come out exact.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 #include <string>
 
 #include "hardware/board/board.h"
 #include "hardware/sim/sim.h"
+#include "runtime/loop/multiplexer.h"
+#include "runtime/os/clock.h"
 #include "runtime/os/paths.h"
 
 namespace SimTest {
@@ -38,9 +45,55 @@ inline const std::string& root() {
   return dir;
 }
 
+// The process's simulated board, logging every request a test makes.
 inline Sim::Board& board() {
   root();
+  static bool once = (Sim::Board::instance().setLogCapacity(1 << 16), true);
+  (void)once;
   return Sim::Board::instance();
+}
+
+class LogCapture {
+ public:
+  LogCapture() : err_(std::cerr.rdbuf(errBuf_.rdbuf())), log_(std::clog.rdbuf(logBuf_.rdbuf())) {}
+  ~LogCapture() {
+    std::cerr.rdbuf(err_);
+    std::clog.rdbuf(log_);
+  }
+  std::string err() const { return errBuf_.str(); }
+  std::string log() const { return logBuf_.str(); }
+  bool errHas(const std::string& s) const { return err().find(s) != std::string::npos; }
+  bool logHas(const std::string& s) const { return log().find(s) != std::string::npos; }
+  void clear() {
+    errBuf_.str("");
+    logBuf_.str("");
+  }
+
+ private:
+  std::ostringstream errBuf_, logBuf_;
+  std::streambuf* err_;
+  std::streambuf* log_;
+};
+
+class FrozenClock {
+ public:
+  FrozenClock() { Mux::mux_settimeofday(); }
+  ~FrozenClock() { Mux::mux_cleartimeofday(); }
+  unsigned now() const { return Mux::milliseconds(); }
+  // Moves the loop clock on by ms, one millisecond at a time, firing every
+  // timer as it falls due.
+  void advance(unsigned ms) {
+    for (unsigned i = 0; i < ms; ++i) {
+      Mux::advanceClock(1);
+      multiplexer.timers_schedule();
+    }
+  }
+};
+
+// What poll reports on a descriptor right now.
+inline short pollNow(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 ? p.revents : 0;
 }
 
 class Fixture : public ::testing::Test {

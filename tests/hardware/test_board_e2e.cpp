@@ -13,6 +13,7 @@ using startup_test::simAsk;
 
 TEST(BoardEndToEnd, ControlSocketShowsTheRunningDaemonsBoard) {
   startup_test::TempRoot root;
+  ::setenv("TESSAROD_SIM_LOG", "65536", 1);  // room for the start-up's requests and many refreshes
   startup_test::Daemon d(root, {"--port", std::to_string(startup_test::freePort())});
   auto log = [&] { return d.out() + d.err(); };
   int s = startup_test::simConnect(root, 10000);

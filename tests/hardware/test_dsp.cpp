@@ -5,14 +5,15 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <functional>
 #include <vector>
 
 #include "hardware/board/record.h"
 #include "hardware/board/requests.h"
 #include "hardware/dsp.h"
 #include "hardware/sim/dsp.h"
+#include "hardware/tonec.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace {
 
@@ -33,17 +34,24 @@ class Receiver : public DSProcReceiver {
   unsigned ts_;
 };
 
+class Digits : public Hardware::TonecReceiver {
+ public:
+  void tonec_event(Params const&) override { ++events; }
+  unsigned tonec_timeslot() const override { return 6; }
+  std::size_t events = 0;
+};
+
 class DsprocService : public SimTest::Fixture {
  protected:
   Sim::DspDevice& dev() { return static_cast<Sim::DspDevice&>(*sim().device("/dev/dsp")); }
   Sim::Session& session(const DSProcReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
-  void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
+  void serve(DSProcReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), SimTest::pollNow(svc.lowlevel_fd())); }
 };
 
 TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) {
   DSProcReceiverService svc;
   Receiver a(10), b(11);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableVAD(a, true));
   ASSERT_TRUE(svc.enableSD(b, true));
   ASSERT_TRUE(svc.enableMute(a, true, false));
@@ -87,7 +95,7 @@ TEST_F(DsprocService, VadSdAndMuteTakeIds123FromOneCounterAndTheirEventsArrive) 
 TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
   DSProcReceiverService svc;
   Receiver r(8), later(8);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableSD(r, true));   // id 1
   ASSERT_TRUE(svc.enableSD(r, false));
   ASSERT_TRUE(svc.enableVAD(later, true));  // id 2; only the first on a timeslot is considered
@@ -125,55 +133,9 @@ TEST_F(DsprocService, OffOutdatedUnknownAndOtherEventsAreDropped) {
   EXPECT_EQ(cap.err(), "receive dsproc event from unknown timeslot 99\n");
 }
 
-TEST_F(DsprocService, OnlyWholeRecordsAreEvents) {
-  DSProcReceiverService svc;
-  Receiver r(9);
-  ASSERT_TRUE(svc.enableSD(r, true));
-  Sim::Session& s = session(svc);
-  Sim::Bytes whole(24);
-  Board::putBE32(&whole[0], 9);
-  Board::putBE32(&whole[4], r.sdId());
-  Board::putBE32(&whole[8], 2);
-  Board::putBE32(&whole[12], 1);
-  DspTest::LogCapture cap;
-  ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + 16)));
-  ASSERT_TRUE(sim().deliver(s, whole));
-  serve(svc);
-  EXPECT_TRUE(r.sd.empty());
-  EXPECT_FALSE(cap.logHas("dsproc event:"));
-  EXPECT_EQ(cap.err(), "fail to read from dsproc: short record of 16 bytes\n");
-  serve(svc);
-  EXPECT_EQ(r.sd.size(), 1u);
-
-  cap.clear();
-  ASSERT_TRUE(sim().deliver(s, Sim::Bytes()));
-  ASSERT_TRUE(sim().deliver(s, whole));
-  serve(svc);
-  EXPECT_EQ(r.sd.size(), 1u);
-  EXPECT_FALSE(cap.logHas("dsproc event:"));
-  serve(svc);
-  EXPECT_EQ(r.sd.size(), 2u);
-}
-
-TEST_F(DsprocService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
-  DSProcReceiverService svc;
-  DspTest::LogCapture cap;
-  sim().failRead(session(svc), EIO);
-  serve(svc);
-  EXPECT_EQ(cap.err(), "fail to read from dsproc: Input/output error\n");
-  EXPECT_TRUE(svc.isOpen());
-  cap.clear();
-  sim().endSession(session(svc));
-  serve(svc);
-  EXPECT_FALSE(svc.isOpen());
-  EXPECT_EQ(cap.err(), "fail to read from dsproc: end of file\n");
-  EXPECT_TRUE(svc.configureVAD(1));
-  EXPECT_TRUE(svc.isOpen());
-}
-
 TEST_F(DsprocService, MissingDeviceFailsEverySwitchAndConfigureRetriesTheOpen) {
   sim().setPresent("/dev/dsp", false);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   DSProcReceiverService svc;
   EXPECT_FALSE(svc.isOpen());
   EXPECT_EQ(cap.err(), "open dsproc fail, VAD proceeding disabled: No such file or directory\n");
@@ -191,6 +153,72 @@ TEST_F(DsprocService, MissingDeviceFailsEverySwitchAndConfigureRetriesTheOpen) {
   EXPECT_TRUE(svc.configureVAD(2));
   EXPECT_TRUE(svc.enableVAD(r, true));
   EXPECT_EQ(r.vadId(), 2u);
+}
+
+// The read path both detector services share, one row per service: whole
+// records only; a short one is logged and an empty one skipped, each ending
+// the pass; a read error ends the pass; end of file lets the device go and
+// the next configure opens it again.
+TEST_F(DsprocService, BothDetectorServicesReadWholeRecordsAndLetAHungUpDeviceGo) {
+  Hardware::TonecReceiverService tonec;
+  Digits digits;
+  ASSERT_TRUE(tonec.enableDTMF(digits, true));
+  DSProcReceiverService dsproc;
+  Receiver sd(9);
+  ASSERT_TRUE(dsproc.enableSD(sd, true));
+  Sim::Bytes dtmf(16), event(24);
+  Board::putBE32(&dtmf[0], 8);
+  Board::putBE32(&dtmf[4], 6);
+  Board::putBE32(&dtmf[12], digits.detectorId());
+  Board::putBE32(&event[0], 9);
+  Board::putBE32(&event[4], sd.sdId());
+  Board::putBE32(&event[8], 2);
+  const struct {
+    const char* name;
+    Sim::Bytes record;
+    std::function<int()> fd;
+    std::function<std::size_t()> events;
+    std::function<bool()> open, configure;
+    std::function<void(int, short)> serve;
+  } rows[] = {
+      {"tonec", dtmf, [&] { return tonec.lowlevel_fd(); }, [&] { return digits.events; },
+       [&] { return tonec.isOpen(); }, [&] { return tonec.configureDTMF(6, LGCP::DTMFParams()); },
+       [&](int fd, short ev) { tonec.OnEvent(fd, ev); }},
+      {"dsproc", event, [&] { return dsproc.lowlevel_fd(); }, [&] { return sd.sd.size(); },
+       [&] { return dsproc.isOpen(); }, [&] { return dsproc.configureSD(9); },
+       [&](int fd, short ev) { dsproc.OnEvent(fd, ev); }},
+  };
+  for (const auto& k : rows) {
+    SCOPED_TRACE(k.name);
+    auto serve = [&] { k.serve(k.fd(), SimTest::pollNow(k.fd())); };
+    Sim::Session& s = *sim().sessionOf(k.fd());
+    const std::string fail = std::string("fail to read from ") + k.name + ": ";
+    SimTest::LogCapture cap;
+    for (std::size_t cut : {7u, 0u}) {
+      const std::size_t before = k.events();
+      ASSERT_TRUE(sim().deliver(s, Sim::Bytes(k.record.begin(), k.record.begin() + long(cut))));
+      ASSERT_TRUE(sim().deliver(s, k.record));
+      serve();
+      EXPECT_EQ(k.events(), before) << cut;
+      EXPECT_EQ(cap.err(), cut ? fail + "short record of 7 bytes\n" : "") << cut;
+      serve();
+      EXPECT_EQ(k.events(), before + 1) << cut;
+      cap.clear();
+    }
+    sim().failRead(s, EIO);
+    sim().deliver(s, k.record);
+    serve();
+    EXPECT_EQ(cap.err(), fail + "Input/output error\n");
+    serve();
+    EXPECT_EQ(k.events(), 3u);  // still registered
+    cap.clear();
+    sim().endSession(s);
+    serve();
+    EXPECT_FALSE(k.open());
+    EXPECT_EQ(cap.err(), fail + "end of file\n");
+    EXPECT_TRUE(k.configure());
+    EXPECT_TRUE(k.open());
+  }
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "hardware/sim/dtmf.h"
 #include "hardware/tonec.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace {
 
@@ -67,7 +66,7 @@ class TonecCadence : public SimTest::Fixture {
            std::to_string(x.a1) + "/" + std::to_string(x.a2) + " ";
     return s;
   }
-  DspTest::FrozenClock clock;
+  SimTest::FrozenClock clock;
 };
 
 // ---- digit sending -----------------------------------------------------------

@@ -23,8 +23,11 @@ std::function<bool(const Msgs&)> AtLeast(std::size_t n, int type) {
   return [n, type](const Msgs& ms) { return Trunks(ms, type).size() >= n; };
 }
 
+// One daemon for the suite; each test attaches a controller afresh.
 class BoardDaemon : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { shared = new e1test::DaemonBench(); }
+  static void TearDownTestSuite() { delete shared; }
   void SetUp() override { ASSERT_TRUE(d.Ready() && d.Attach()) << d.daemon().err(); }
   bool TrunkCfg(int trunk, bool slave) {
     return d.Command([&](LGCP::Command& c) {
@@ -47,8 +50,10 @@ class BoardDaemon : public ::testing::Test {
   bool Logged(const std::string& line) {
     return startup_test::waitFor([&] { return d.log().find(line) != std::string::npos; });
   }
-  e1test::DaemonBench d;
+  static e1test::DaemonBench* shared;
+  e1test::DaemonBench& d = *shared;
 };
+e1test::DaemonBench* BoardDaemon::shared = nullptr;
 
 TEST_F(BoardDaemon, TrunksAreReportedAtConnectThenEverySecondWithInjectedAlarms) {
   std::vector<Trunk> t = Trunks(d.Received(), 0);  // before the ping's answer
@@ -94,30 +99,6 @@ TEST_F(BoardDaemon, CasSignalsComeInOrderAndDriverReportsArrive) {
   EXPECT_EQ((std::vector<std::string>{"cas 2 7 13 5"}), CasTrace(d.Received()));
 }
 
-TEST_F(BoardDaemon, BriLinesStartInitialisedAndReportTheirStatusRegister) {
-  for (int c = 0; c < 8; ++c) {
-    EXPECT_TRUE(Logged("spi: init channel " + std::to_string(c) + "\nspi: enable channel " + std::to_string(c)));
-    std::string ch = "spi " + std::to_string(c) + " ";
-    EXPECT_EQ("0\nok\n", d.Sim(ch + "50"));  // enabled
-    EXPECT_EQ("8\nok\n", d.Sim(ch + "48"));
-    EXPECT_EQ("48\nok\n", d.Sim(ch + "87"));  // not clock master
-    EXPECT_EQ("96\nok\n", d.Sim(ch + "52"));
-  }
-  EXPECT_TRUE(Trunks(d.Received(), 1).empty());  // the first pass comes a second later
-  EXPECT_EQ("ok\n", d.Sim("spi 3 51 0x85"));
-  d.Clear();
-  d.Sim("clock 1000");
-  ASSERT_TRUE(d.Wait(AtLeast(8, 1)));
-  std::vector<Trunk> t = Trunks(d.Received(), 1);
-  for (int c = 0; c < 8; ++c) EXPECT_EQ(c, t[c].trunk);
-  EXPECT_EQ(int(ACP::TrunkState::rai), t[3].state);
-  EXPECT_EQ(int(ACP::TrunkState::lossCarrier), t[4].state);
-
-  d.daemon().signal(SIGTERM);  // at the end every channel is disabled again
-  EXPECT_EQ(0, d.daemon().wait(10000));
-  EXPECT_NE(std::string::npos, d.log().find("spi: disable channel 7\nspi: clock master disabled\n"));
-}
-
 TEST_F(BoardDaemon, TheBusTestUsesTheLibrarysRandomSequence) {
   ASSERT_TRUE(BusTest(true, 1234));
   EXPECT_EQ(-1, Answer(d.Received()));
@@ -155,6 +136,31 @@ TEST_F(BoardDaemon, ClockCfgSelectsTheSource) {
   EXPECT_EQ(-1, Answer(d.Received()));
   EXPECT_EQ("2\nok\n", d.Sim("clocksrc"));
   EXPECT_TRUE(Logged("clkctl: clock source = f2\n"));
+}
+
+// Last: it stops the shared daemon.
+TEST_F(BoardDaemon, BriLinesStartInitialisedAndReportTheirStatusRegister) {
+  for (int c = 0; c < 8; ++c) {
+    EXPECT_TRUE(Logged("spi: init channel " + std::to_string(c) + "\nspi: enable channel " + std::to_string(c)));
+    std::string ch = "spi " + std::to_string(c) + " ";
+    EXPECT_EQ("0\nok\n", d.Sim(ch + "50"));  // enabled
+    EXPECT_EQ("8\nok\n", d.Sim(ch + "48"));
+    EXPECT_EQ("48\nok\n", d.Sim(ch + "87"));  // not clock master
+    EXPECT_EQ("96\nok\n", d.Sim(ch + "52"));
+  }
+  EXPECT_TRUE(Trunks(d.Received(), 1).empty());  // the first pass comes a second later
+  EXPECT_EQ("ok\n", d.Sim("spi 3 51 0x85"));
+  d.Clear();
+  d.Sim("clock 1000");
+  ASSERT_TRUE(d.Wait(AtLeast(8, 1)));
+  std::vector<Trunk> t = Trunks(d.Received(), 1);
+  for (int c = 0; c < 8; ++c) EXPECT_EQ(c, t[c].trunk);
+  EXPECT_EQ(int(ACP::TrunkState::rai), t[3].state);
+  EXPECT_EQ(int(ACP::TrunkState::lossCarrier), t[4].state);
+
+  d.daemon().signal(SIGTERM);  // at the end every channel is disabled again
+  EXPECT_EQ(0, d.daemon().wait(10000));
+  EXPECT_NE(std::string::npos, d.log().find("spi: disable channel 7\nspi: clock master disabled\n"));
 }
 
 TEST(BoardDaemonNoClock, DisabledClockControlAnswersUnsupported) {

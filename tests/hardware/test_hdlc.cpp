@@ -14,28 +14,13 @@
 #include "runtime/log/traces.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
+#include "control/control_test_support.h"
 #include "sim_env.h"
 
 namespace R = Board::Req;
 using Sim::Bytes;
 
 namespace {
-
-class StreamCapture {
- public:
-  explicit StreamCapture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
-  ~StreamCapture() { stream_.rdbuf(old_); }
-  std::string take() {
-    std::string s = buf_.str();
-    buf_.str("");
-    return s;
-  }
-
- private:
-  std::ostream& stream_;
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
 
 // Records what the channel reports.
 struct Receiver : HDLC::Notify {
@@ -76,8 +61,7 @@ class HdlcTest : public SimTest::Fixture {
     SimTest::Fixture::SetUp();
     HwMux::instance();
     sim().clearLog();
-    log_.take();
-    err_.take();
+    cap_.clear();
     traces.reset();
     rx_.channel = &ch_;
     ch_.bind(&rx_);
@@ -101,10 +85,13 @@ class HdlcTest : public SimTest::Fixture {
   }
   Sim::Session* controller() { return sim().mcc().channel(40); }
   // What a loop pass would report for the channel's descriptor.
-  void serve(short wanted = POLLIN | POLLOUT) {
-    Sim::Session* s = controller();
-    (void)s;
-    ch_.on_event(-1, wanted);
+  void serve(short wanted = POLLIN | POLLOUT) { ch_.on_event(-1, wanted); }
+  // Loop passes until cond() holds (or a few seconds pass).
+  bool runUntil(const std::function<bool()>& cond) { return loop_.RunUntil(cond); }
+  std::string err() {
+    std::string s = cap_.err();
+    cap_.clear();
+    return s;
   }
   bool send(const Bytes& b) {
     Packet p = Receiver::packetOf(b);
@@ -113,8 +100,8 @@ class HdlcTest : public SimTest::Fixture {
 
   HDLC ch_;
   Receiver rx_;
-  StreamCapture err_{std::cerr};
-  StreamCapture log_{std::clog};
+  SimTest::LogCapture cap_;
+  ctltest::Loop loop_;
 };
 
 TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
@@ -155,7 +142,7 @@ TEST_F(HdlcTest, FramesInAndOutOneByOne) {
   sim().pump();
   EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{out});
   EXPECT_EQ(ch_.statistics().txSU, 1u);
-  EXPECT_EQ(err_.take(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
@@ -170,23 +157,16 @@ TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
   EXPECT_EQ(ch_.statistics().txSU, sent);
   EXPECT_EQ(ch_.statistics().txError, 0u);
 
-  // Drive the real loop: nothing while the controller is stalled, one
-  // ready once it has drained, none after.
-  struct Stop {
-    void stop() { multiplexer.terminate(); }
-  } stop;
-  Timer t;
-  auto spin = [&](unsigned ms) {
-    t.set(ms, &Stop::stop, &stop);
-    multiplexer.run(false, true);
-  };
-  spin(30);
+  // The real loop: nothing while the controller is stalled, one ready once
+  // it has drained, none after.
+  int passes = 0;
+  runUntil([&] { return ++passes > 20; });
   EXPECT_EQ(rx_.ready, 1);
   sim().hold(*controller(), false);
-  spin(30);
-  EXPECT_EQ(rx_.ready, 2);
+  EXPECT_TRUE(runUntil([&] { return rx_.ready == 2; }));
   EXPECT_TRUE(ch_.is_ready());
-  spin(30);
+  passes = 0;
+  runUntil([&] { return ++passes > 20; });
   EXPECT_EQ(rx_.ready, 2);
   EXPECT_EQ(sim().tdm().takeFarEnd(11).size(), sent);
 }
@@ -204,11 +184,11 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   EXPECT_FALSE(rx_.openAtError);
   EXPECT_FALSE(ch_.is_open());
   EXPECT_FALSE(ch_.is_ready());
-  EXPECT_EQ(err_.take(), "hdlc [0/10]: read error: end of file\n");
+  EXPECT_EQ(err(), "hdlc [0/10]: read error: end of file\n");
   // Further events find nothing to do and report nothing.
   serve(POLLIN | POLLOUT);
   EXPECT_EQ(rx_.errors.size(), 1u);
-  EXPECT_EQ(log_.take(), "hdlc [0/10]: do_read: !m_event.IsActive()\n");
+  EXPECT_EQ(cap_.log(), "hdlc [0/10]: do_read: !m_event.IsActive()\n");
   EXPECT_FALSE(send({1}));
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
 }
@@ -220,7 +200,7 @@ TEST_F(HdlcTest, ReadErrorInTheFirstEventIsNotFollowedByReady) {
   EXPECT_EQ(rx_.errors, std::vector<int>{0});
   EXPECT_EQ(rx_.ready, 0);
   EXPECT_FALSE(ch_.is_ready());
-  EXPECT_EQ(err_.take(), std::string("hdlc [0/10]: read error: ") + std::strerror(EIO) + "\n");
+  EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + std::strerror(EIO) + "\n");
 }
 
 TEST_F(HdlcTest, HangupWithNothingToReadIsAnError) {
@@ -237,12 +217,7 @@ TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
   ASSERT_TRUE(activate());
   EXPECT_EQ(multiplexer.handler_count(), before + 1);
   sim().endSession(*controller());
-  struct Stop {
-    void stop() { multiplexer.terminate(); }
-  } stop;
-  Timer t;
-  t.set(50, &Stop::stop, &stop);
-  multiplexer.run(false, true);
+  EXPECT_TRUE(runUntil([&] { return !rx_.errors.empty(); }));
   EXPECT_EQ(rx_.errors.size(), 1u);
   EXPECT_FALSE(ch_.is_open());
   // The dead descriptor is no longer polled, so the loop cannot spin on it.

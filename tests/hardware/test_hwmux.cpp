@@ -15,40 +15,30 @@ namespace R = Board::Req;
 
 namespace {
 
-// Captures the standard log stream for the life of the object.
-class ClogCapture {
- public:
-  ClogCapture() : old_(std::clog.rdbuf(buf_.rdbuf())) {}
-  ~ClogCapture() { std::clog.rdbuf(old_); }
-  std::string take() {
-    std::string s = buf_.str();
-    buf_.str("");
-    return s;
-  }
-
- private:
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
-
 class HwMuxTest : public SimTest::Fixture {
  protected:
   std::vector<int32_t> disables() { return sim().firstWords("/dev/hal", R::MuxDisable); }
   // The words of the last logged request.
   std::vector<int32_t> last() {
-    const auto& e = sim().log().back();
+    const auto e = sim().log().back();
     std::vector<int32_t> w;
     for (std::size_t i = 0; i + 4 <= e.in.size(); i += 4) w.push_back(int32_t(Board::getBE32(&e.in[i])));
     w.insert(w.begin(), int32_t(e.request));
     return w;
   }
-  ClogCapture log_;
+  // The log stream's lines since the last take.
+  std::string take() {
+    std::string s = cap_.log();
+    cap_.clear();
+    return s;
+  }
+  SimTest::LogCapture cap_;
 };
 
 TEST_F(HwMuxTest, StartDisablesEveryOutputInAscendingOrder) {
   HwMux* mux = HwMux::instance();
   EXPECT_EQ(mux, HwMux::instance());
-  std::string lines = log_.take();
+  std::string lines = take();
   EXPECT_EQ(lines, "hwMux: init\nhwMux: device opened\n");
   auto d = disables();
   ASSERT_EQ(d.size(), 2048u);
@@ -104,7 +94,7 @@ TEST_F(HwMuxTest, DisconnectedOutputIsLeftAloneUntilDisabledAgain) {
 
 TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheTableAsRequested) {
   HwMux mux;
-  log_.take();
+  take();
   const std::string eio = std::strerror(EIO);
 
   sim().failNext("/dev/hal", R::MuxConnect, EIO);
@@ -117,7 +107,7 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheTableAsRequested) {
   EXPECT_FALSE(mux.Disable(8202));
   sim().failNext("/dev/hal", R::MuxRead, EIO);
   EXPECT_EQ(mux.Read(8300), 0xFF);
-  EXPECT_EQ(log_.take(),
+  EXPECT_EQ(take(),
             "hwMux: connect 5 -> 8583 failed: " + eio + "\n" +
             "hwMux: disconnect failed 8200 : " + eio + "\n" +
             "hwMux: write failed 8201 <- 0x3a : " + eio + "\n" +
@@ -127,31 +117,31 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedAndKeepTheTableAsRequested) {
   // The refresh ignores failures silently.
   sim().failNext("/dev/hal", R::MuxDisable, EIO, 10);
   mux.OnDPC();
-  EXPECT_EQ(log_.take(), "");
+  EXPECT_EQ(take(), "");
 }
 
 TEST_F(HwMuxTest, MissingDeviceIsRetriedAndLoggedOnEveryOperation) {
   sim().setPresent("/dev/hal", false);
   const std::string line = std::string("hwMux: can't open device: ") + std::strerror(ENOENT) + "\n";
   HwMux mux;
-  EXPECT_EQ(log_.take(), "hwMux: init\n" + line);
+  EXPECT_EQ(take(), "hwMux: init\n" + line);
   EXPECT_FALSE(mux.refreshActive());
   mux.OnDPC();
 
   EXPECT_EQ(mux.Read(8200), 0xFF);
-  EXPECT_EQ(log_.take(), line);
+  EXPECT_EQ(take(), line);
   EXPECT_FALSE(mux.Connect(5, 8583));
-  EXPECT_EQ(log_.take(), line + "hwMux: ERROR not opened\n");
+  EXPECT_EQ(take(), line + "hwMux: ERROR not opened\n");
   EXPECT_FALSE(mux.Disable(8200));
   EXPECT_FALSE(mux.Write(8200, 1));
   EXPECT_FALSE(mux.Disconnect(8200));
-  EXPECT_EQ(log_.take(), line + line + line);
+  EXPECT_EQ(take(), line + line + line);
   EXPECT_TRUE(sim().log().empty());
 
   // Once the device appears, the next operation opens it and goes ahead.
   sim().setPresent("/dev/hal", true);
   EXPECT_TRUE(mux.Connect(5, 8583));
-  EXPECT_EQ(log_.take(), "hwMux: device opened\n");
+  EXPECT_EQ(take(), "hwMux: device opened\n");
   EXPECT_TRUE(mux.refreshActive());
   EXPECT_EQ(disables().size(), 2048u);
   EXPECT_EQ(sim().tdm().sourceOf(8583), 5);

@@ -18,7 +18,6 @@
 #include "hardware/sim/mcc.h"
 #include "runtime/os/clock.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace R = Board::Req;
 using Sim::Bytes;
@@ -75,11 +74,67 @@ TEST_F(SimBoard, MultiplexerRequestsProgramTheFabricAndAreLogged) {
 
   // The log keeps every record as it came in, big-endian.
   ASSERT_EQ(sim().log().size(), 6u);
-  const auto& first = sim().log().front();
+  const auto first = sim().log().front();
   EXPECT_EQ(first.device, "/dev/hal");
   EXPECT_EQ(first.request, R::MuxConnect);
   EXPECT_EQ(first.in, (Bytes{0, 0, 0x21, 0x87, 0, 0, 0, 5}));
   EXPECT_EQ(first.text(), "/dev/hal 0x80084d02 8583 5 -> 0");
+}
+
+// Copies made and closed through an Fd or the seam are followed without the
+// kernel's help; a number the daemon gave up is not taken for the old session.
+TEST_F(SimBoard, DescriptorCopiesAndClosesAreFollowed) {
+  Board::WordRecord rec{8192};
+  const int fd = Board::open("/dev/hal", O_RDWR);
+  ASSERT_GE(fd, 0);
+  Fd copy(fd);  // takes it
+  {
+    Fd second(copy);  // a dup
+    ASSERT_NE(second.lowlevel_fd(), fd);
+    EXPECT_EQ(sim().sessionOf(second.lowlevel_fd()), sim().sessionOf(fd));
+    EXPECT_EQ(Board::ioctl(second.lowlevel_fd(), R::MuxDisable, rec.data()), 0);
+  }
+  const int raw = ::dup(fd);  // unseen: found once through the kernel
+  EXPECT_EQ(Board::ioctl(raw, R::MuxDisable, rec.data()), 0);
+  EXPECT_EQ(Board::close(raw), 0);
+  copy.close();
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);  // takes the numbers just given up
+  for (int n : {p[0], p[1]}) {
+    EXPECT_EQ(Board::ioctl(n, R::MuxDisable, rec.data()), -1) << n;
+    EXPECT_EQ(errno, ENOTTY);
+  }
+  ::close(p[0]);
+  ::close(p[1]);
+  EXPECT_EQ(sim().logSize(), 2u);
+}
+
+// The log keeps the most recent requests, each with its record complete,
+// in as little room as it is given.
+TEST_F(SimBoard, TheLogIsARingOfTheMostRecentRequests) {
+  const int fd = open("/dev/maintenance");
+  // {records, requests kept}: 4 records, or 512 with 16384 bytes beside
+  // them, which hold the last 204 of the 400 80-byte records.
+  for (auto [records, kept] : {std::pair{4u, 4u}, {512u, 205u}}) {
+    sim().setLogCapacity(records);
+    uint8_t status[80] = {};
+    for (uint32_t i = 0; i < 400; ++i) {
+      Board::putBE32(status, i % 4);
+      Board::putBE32(status + 76, i);
+      Board::ioctl(fd, R::E1Status, status);
+    }
+    Board::ioctlValue(fd, R::E1SetTclk, 5);
+    const auto log = sim().log();
+    ASSERT_EQ(log.size(), kept);
+    for (uint32_t k = 0, first = 401 - kept; k + 1 < kept; ++k) {
+      ASSERT_EQ(log[k].in.size(), 80u);
+      EXPECT_EQ(Board::getBE32(&log[k].in[0]), (first + k) % 4);
+      EXPECT_EQ(Board::getBE32(&log[k].in[76]), first + k);
+    }
+    EXPECT_EQ(log.back().text(), "/dev/maintenance 0xc0044d0b =5 -> 0");
+    EXPECT_EQ(sim().firstWords("/dev/maintenance", R::E1Status).size(), kept - 1);
+  }
+  sim().setLogCapacity(1 << 16);
 }
 
 // ---- Control protocol ----------------------------------------------------
@@ -182,8 +237,8 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
 
   // Sanitizer checks need descriptors of their own: everything the
   // failure path does runs once here first.
-  DspTest::FrozenClock clock;
-  DspTest::LogCapture cap;
+  SimTest::FrozenClock clock;
+  SimTest::LogCapture cap;
   std::cerr << "" << std::strerror(EMFILE) << "" << std::endl;
   cap.clear();
   sim().pauseControl();
@@ -203,7 +258,7 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
 
   for (int pass = 0; pass < 3; ++pass) sim().pump();
   EXPECT_TRUE(sim().controlPaused());
-  EXPECT_EQ(DspTest::pollNow(sim().pollFd()), 0);  // nothing left to spin on
+  EXPECT_EQ(SimTest::pollNow(sim().pollFd()), 0);  // nothing left to spin on
   EXPECT_EQ(cap.err(), "sim: control socket: accept failed: Too many open files; retrying in 1 s\n");
 
   for (int fd : filler) ::close(fd);
@@ -213,7 +268,7 @@ TEST_F(SimBoard, NoDescriptorLeftPausesTheControlSocket) {
   clock.advance(1);
   EXPECT_FALSE(sim().controlPaused());
   ASSERT_EQ(::send(client, "mcc-capacity\n", 13, MSG_NOSIGNAL), 13);
-  for (int pass = 0; pass < 3 && DspTest::pollNow(client) == 0; ++pass) sim().pump();
+  for (int pass = 0; pass < 3 && SimTest::pollNow(client) == 0; ++pass) sim().pump();
   char buf[64] = {};
   EXPECT_EQ(std::string(buf, std::size_t(::recv(client, buf, sizeof buf, MSG_DONTWAIT))), "32 16 32\nok\n");
 }

@@ -14,7 +14,6 @@
 #include "hardware/sim/dtmf.h"
 #include "hardware/tonec.h"
 #include "sim_env.h"
-#include "test_dsp_support.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ class TonecService : public SimTest::Fixture {
   Sim::DtmfDevice& dev() { return static_cast<Sim::DtmfDevice&>(*sim().device("/dev/dtmf")); }
   Sim::Session& session(const TonecReceiverService& svc) { return *sim().sessionOf(svc.lowlevel_fd()); }
   // One readiness pass as the loop would run it.
-  void serve(TonecReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), DspTest::pollNow(svc.lowlevel_fd())); }
+  void serve(TonecReceiverService& svc) { svc.OnEvent(svc.lowlevel_fd(), SimTest::pollNow(svc.lowlevel_fd())); }
 };
 
 TEST(DetectorIds, CountUpAndSkipZeroWhenTheyWrap) {
@@ -49,7 +48,7 @@ TEST(DetectorIds, CountUpAndSkipZeroWhenTheyWrap) {
 TEST_F(TonecService, EnableOnTimeslot12GivesId1AndItsDigitArrives) {
   TonecReceiverService svc;
   Receiver r(12);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableDTMF(r, true));
   EXPECT_EQ(r.detectorId(), 1u);
   EXPECT_TRUE(cap.errHas("DTMF_ENABLE_DETECTOR done: timeslot=12 id=1\n"));
@@ -69,7 +68,7 @@ TEST_F(TonecService, EnableOnTimeslot12GivesId1AndItsDigitArrives) {
 TEST_F(TonecService, StaleDisabledAndUnknownEventsAreLoggedAndDropped) {
   TonecReceiverService svc;
   Receiver first(7), second(7);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   ASSERT_TRUE(svc.enableDTMF(first, true));   // id 1
   ASSERT_TRUE(svc.enableDTMF(first, false));
   ASSERT_TRUE(svc.enableDTMF(first, true));   // id 2
@@ -96,64 +95,9 @@ TEST_F(TonecService, StaleDisabledAndUnknownEventsAreLoggedAndDropped) {
                        "ignore spurious dtmf event (DTMF disabled):  timestamp=104 timeslot=7 code=4 id=2\n");
 }
 
-TEST_F(TonecService, OnlyWholeRecordsAreEvents) {
-  TonecReceiverService svc;
-  Receiver r(6);
-  ASSERT_TRUE(svc.enableDTMF(r, true));
-  Sim::Session& s = session(svc);
-  Sim::Bytes whole(16);
-  Board::putBE32(&whole[0], 8);
-  Board::putBE32(&whole[4], 6);
-  Board::putBE32(&whole[12], r.detectorId());
-  DspTest::LogCapture cap;
-
-  // A short record ends the pass unparsed; the whole one behind it comes on
-  // the next pass. So does an empty read (it used to be taken as a record).
-  for (std::size_t cut : {7u, 0u}) {
-    const std::size_t before = r.events.size();
-    ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + long(cut))));
-    ASSERT_TRUE(sim().deliver(s, whole));
-    serve(svc);
-    EXPECT_EQ(r.events.size(), before) << cut;
-    EXPECT_FALSE(cap.logHas("dtmf event:")) << cut;
-    EXPECT_TRUE(svc.isOpen());
-    cap.clear();
-    serve(svc);
-    EXPECT_EQ(r.events.size(), before + 1) << cut;
-    cap.clear();
-  }
-  ASSERT_TRUE(sim().deliver(s, Sim::Bytes(whole.begin(), whole.begin() + 7)));
-  serve(svc);
-  EXPECT_EQ(cap.err(), "fail to read from tonec: short record of 7 bytes\n");
-}
-
-TEST_F(TonecService, ReadErrorsEndThePassAndEndOfFileReleasesTheDevice) {
-  TonecReceiverService svc;
-  Receiver r(6);
-  ASSERT_TRUE(svc.enableDTMF(r, true));
-  DspTest::LogCapture cap;
-  sim().failRead(session(svc), EIO);
-  serve(svc);
-  EXPECT_EQ(cap.err(), "fail to read from tonec: Input/output error\n");
-  dev().inject(6, 2, r.detectorId(), 1);  // still registered
-  serve(svc);
-  EXPECT_EQ(r.events.size(), 1u);
-
-  cap.clear();
-  sim().endSession(session(svc));
-  const int fd = svc.lowlevel_fd();
-  const short revents = DspTest::pollNow(fd);
-  ASSERT_TRUE(revents & POLLHUP);
-  svc.OnEvent(fd, revents);
-  EXPECT_FALSE(svc.isOpen());
-  EXPECT_EQ(cap.err(), "fail to read from tonec: end of file\n");
-  EXPECT_TRUE(svc.configureDTMF(6, LGCP::DTMFParams()));  // opens it again
-  EXPECT_TRUE(svc.isOpen());
-}
-
 TEST_F(TonecService, MissingDeviceFailsEveryRequestAndConfigureRetriesTheOpen) {
   sim().setPresent("/dev/dtmf", false);
-  DspTest::LogCapture cap;
+  SimTest::LogCapture cap;
   TonecReceiverService svc;
   EXPECT_FALSE(svc.isOpen());
   EXPECT_EQ(cap.err(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n");

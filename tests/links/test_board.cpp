@@ -19,20 +19,6 @@ typedef SS7::SLC::State S;
 
 namespace {
 
-Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
-const Bytes kFisu0{0xFF, 0xFF, 0x00};
-Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& body = {}) {
-  Bytes b{static_cast<std::uint8_t>(bsn | (bib ? 0x80 : 0)), static_cast<std::uint8_t>(fsn | (fib ? 0x80 : 0)),
-          static_cast<std::uint8_t>(body.size() > 63 ? 63 : body.size())};
-  b.insert(b.end(), body.begin(), body.end());
-  return b;
-}
-Bytes payload(unsigned n, std::uint8_t seed = 0) {
-  Bytes b(n);
-  for (unsigned i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i);
-  return b;
-}
-
 class OnBoard : public SimTest::Fixture {
  protected:
   // The link (owned by `owner`) on timeslot 16 of a trunk; type 1 is LAPD.
@@ -74,18 +60,17 @@ TEST_F(OnBoard, LapdComesUpAndCarriesMessagesOverTheChannel) {
   attach(lapd, 0, 1);
   EXPECT_TRUE(ch.is_ready());
   lapd->activate();
-  EXPECT_EQ(farEnd(), (std::vector<Bytes>{{0x00, 0x01, 0x7F}}));
-  fromFar({0x00, 0x01, 0x73});  // UA from the network
+  EXPECT_EQ(farEnd(), (std::vector<Bytes>{H("00 01 7F")}));
+  fromFar(H("00 01 73"));  // UA from the network
   EXPECT_EQ(lapd->fullState().state, ISDN::LAPDFullState::MultipleFrameEstablished);
   EXPECT_EQ(owner.activated, 1);
 
-  Packet m = packet({0x08, 0x01, 0x01, 0x05});
+  Packet m = packet(H("08 01 01 05"));
   lapd->message(m);
-  EXPECT_EQ(farEnd(), (std::vector<Bytes>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
-  fromFar({0x02, 0x01, 0x00, 0x03, 0x08, 0x01, 0x81, 0x02});  // I frame N(R)=1, P 1
-  ASSERT_EQ(owner.up.size(), 1u);
-  EXPECT_EQ(hex(owner.up[0]), "08 01 81 02");
-  EXPECT_EQ(farEnd(), (std::vector<Bytes>{{0x02, 0x01, 0x01, 0x03}}));  // RR response F 1
+  EXPECT_EQ(farEnd(), (std::vector<Bytes>{H("00 01 00 00 08 01 01 05")}));
+  fromFar(H("02 01 00 03 08 01 81 02"));  // I frame N(R)=1, P 1
+  EXPECT_EQ(owner.up, (std::vector<Bytes>{H("08 01 81 02")}));
+  EXPECT_EQ(farEnd(), (std::vector<Bytes>{H("02 01 01 03")}));  // RR response F 1
   EXPECT_EQ(lapd->ackQueued(), 0u);
   EXPECT_EQ(ch.statistics().txSU, 3u);
   EXPECT_EQ(ch.statistics().rxSU, 2u);

@@ -15,19 +15,11 @@ namespace {
 
 class FlowRecorder : public LAPD::Notify {
  public:
-  void flow_status_changed(LAPD* l) override {
-    calls.push_back(l->GetFlowStatus());
-    queued.push_back(l->outQueued());
-  }
-  std::vector<int> calls;
-  std::vector<unsigned> queued;
+  void flow_status_changed(LAPD* l) override { calls.push_back({l->GetFlowStatus(), int(l->outQueued())}); }
+  std::vector<std::pair<int, int>> calls;
 };
 
 Bytes l3(uint8_t id) { return {0x08, 0x01, id, 0x05, 0x70, 0x02, 0x81, 0x31}; }
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 class LapdLink : public ::testing::Test {
  protected:
@@ -40,20 +32,18 @@ class LapdLink : public ::testing::Test {
     user->hdlc(&userCh);
     net->hdlc(&netCh);
   }
-
   // Delivers frames both ways, one at a time, until both channels are quiet.
   void pump() {
     for (int i = 0; i < 5000 && (!userCh.sent.empty() || !netCh.sent.empty()); ++i) {
-      if (!userCh.sent.empty()) toNet(wire.emplace_back(userCh.pop()));
-      if (!netCh.sent.empty()) toUser(wire.emplace_back(netCh.pop()));
+      if (!userCh.sent.empty()) rx(net, wire.emplace_back(userCh.pop()));
+      if (!netCh.sent.empty()) rx(user, wire.emplace_back(netCh.pop()));
     }
   }
   static void rx(LAPD* l, const Bytes& b) {
     Packet p = packet(b);
     l->receive(p);
   }
-  void toNet(const Bytes& b) { rx(net, b); }
-  void toUser(const Bytes& b) { rx(user, b); }
+  void toUser(const char* h) { rx(user, H(h)); }
   static void send(LAPD* l, const Bytes& b) {
     Packet p = packet(b);
     l->message(p);
@@ -63,8 +53,16 @@ class LapdLink : public ::testing::Test {
     pump();
     ASSERT_EQ(state(), S::MultipleFrameEstablished);
     ASSERT_EQ(net->fullState().state, S::MultipleFrameEstablished);
+    wire.clear();
   }
   unsigned state() const { return user->fullState().state; }
+  // Whether the user side stays silent for ms more on the clock.
+  bool quietFor(unsigned ms) {
+    elapse(ms);
+    return userCh.sent.empty();
+  }
+  // The user side's next frame, the first `n` octets as hex.
+  std::string next(size_t n = 64) { return hex(userCh.pop()).substr(0, 3 * n - 1); }
 
   FrozenClock clock;
   std::vector<Bytes> wire;  // every frame pump() delivered
@@ -78,35 +76,27 @@ TEST_F(LapdLink, EstablishesAndCarriesIFramesBothWays) {
   EXPECT_EQ(state(), S::TeiAssigned);
   user->activate();
   EXPECT_EQ(state(), S::AwaitingEstablishment);
-  EXPECT_EQ(hex(userCh.sent.front()), "00 01 7F");  // SABME: user command, C/R 0, P 1
-  toNet(userCh.pop());
-  EXPECT_EQ(hex(netCh.sent.front()), "00 01 73");  // UA: network response, C/R 0, F 1
-  toUser(netCh.pop());
+  pump();
+  send(user, l3(1));
+  send(user, l3(2));
+  pump();
+  send(net, l3(9));
+  pump();
+  // SABME (user command, C/R 0, P 1), UA (network response, F 1), I frames
+  // N(S) 0 and 1 answered by RR N(R) 1 and 2, the network's I frame (command,
+  // N(S) 0, N(R) 2) answered by RR N(R) 1.
+  std::vector<std::string> got;
+  for (const Bytes& f : wire) got.push_back(hex(f).substr(0, 11));
+  EXPECT_EQ(got, (std::vector<std::string>{"00 01 7F", "00 01 73", "00 01 00 00", "00 01 01 02", "00 01 02 00",
+                                           "00 01 01 04", "02 01 00 04", "02 01 01 02"}));
+  EXPECT_EQ(hex(wire[2]), "00 01 00 00 08 01 01 05 70 02 81 31");
   EXPECT_EQ(userOwner.activated + netOwner.activated, 2);
   EXPECT_TRUE(user->fullState().T203run);
   EXPECT_FALSE(user->fullState().T200run);
   EXPECT_TRUE(userOwner.statuses.empty()) << userOwner.statuses.front();
-
-  send(user, l3(1));
-  send(user, l3(2));
-  ASSERT_EQ(userCh.sent.size(), 2u);
-  EXPECT_EQ(hex(userCh.sent[0]), "00 01 00 00 08 01 01 05 70 02 81 31");
-  EXPECT_EQ(hex(userCh.sent[1]).substr(0, 11), "00 01 02 00");
-  toNet(userCh.pop());
-  EXPECT_EQ(hex(netCh.pop()), "00 01 01 02");  // RR response N(R)=1
-  toNet(userCh.pop());
-  EXPECT_EQ(hex(netCh.pop()), "00 01 01 04");
-  ASSERT_EQ(netOwner.up.size(), 2u);
-  EXPECT_EQ(netOwner.up[1], l3(2));
-
-  send(net, l3(9));
-  ASSERT_EQ(netCh.sent.size(), 1u);
-  EXPECT_EQ(hex(netCh.sent[0]).substr(0, 11), "02 01 00 04");  // network command, N(S)=0, N(R)=2
-  pump();
-  ASSERT_EQ(userOwner.up.size(), 1u);
-  EXPECT_EQ(userOwner.up[0], l3(9));
-  EXPECT_EQ(user->ackQueued(), 0u);
-  EXPECT_EQ(net->ackQueued(), 0u);
+  EXPECT_EQ(netOwner.up, (std::vector<Bytes>{l3(1), l3(2)}));
+  EXPECT_EQ(userOwner.up, (std::vector<Bytes>{l3(9)}));
+  EXPECT_EQ(user->ackQueued() + net->ackQueued(), 0u);
   EXPECT_EQ(unsigned(user->fullState().VS), 2u);
   EXPECT_EQ(unsigned(user->fullState().VR), 1u);
   EXPECT_EQ(user->stats().accepted, 1u);
@@ -117,23 +107,17 @@ TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   establish();
   send(user, l3(7));
   userCh.sent.clear();  // lost on the line
-  elapse(999);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(999));
   elapse(1);  // T200 is 1000 ms
   EXPECT_EQ(user->stats().t200, 1u);
   EXPECT_EQ(state(), S::TimerRecovery);
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(hex(userCh.sent.front()), "00 01 01 01");  // RR command, P 1
-  toNet(userCh.pop());
-  EXPECT_EQ(hex(netCh.sent.front()), "00 01 01 01");  // RR response N(R)=0, F 1
-  toUser(netCh.pop());
+  pump();
+  // RR command P 1, RR response N(R) 0 F 1, then N(S) 0 again.
+  EXPECT_EQ(hex(wire[0]) + " | " + hex(wire[1]) + " | " + hex(wire[2]).substr(0, 11),
+            "00 01 01 01 | 00 01 01 01 | 00 01 00 00");
   EXPECT_EQ(state(), S::MultipleFrameEstablished);
   EXPECT_EQ(user->stats().retrains, 1u);
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(hex(userCh.sent.front()).substr(0, 11), "00 01 00 00");  // N(S) 0 again
-  pump();
-  ASSERT_EQ(netOwner.up.size(), 1u);
-  EXPECT_EQ(netOwner.up[0], l3(7));
+  EXPECT_EQ(netOwner.up, (std::vector<Bytes>{l3(7)}));
   EXPECT_EQ(user->ackQueued(), 0u);
 }
 
@@ -142,9 +126,8 @@ TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
 TEST_F(LapdLink, SilentPeerTimers) {
   user->activate();
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(hex(userCh.pop()), "00 01 7F");
-    elapse(999);
-    EXPECT_TRUE(userCh.sent.empty());
+    EXPECT_EQ(next(), "00 01 7F");
+    EXPECT_TRUE(quietFor(999));
     elapse(1);
   }
   EXPECT_EQ(state(), S::TeiAssigned);
@@ -152,39 +135,64 @@ TEST_F(LapdLink, SilentPeerTimers) {
   EXPECT_TRUE(userOwner.hasStatus("Unsuccessful retransmission (N200 times) - SABME"));
 
   establish();
-  elapse(9999);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(9999));
   elapse(1);
-  EXPECT_EQ(hex(userCh.pop()), "00 01 01 01");  // RR command, P 1
+  EXPECT_EQ(next(), "00 01 01 01");  // RR command, P 1
   EXPECT_EQ(state(), S::TimerRecovery);
   EXPECT_EQ(user->stats().t203, 1u);
 }
 
-TEST_F(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
+// A SABME without poll from the network is answered by a UA without final.
+TEST_F(LapdLink, PeerStartsTheLink) {
+  toUser("02 01 6F");
+  EXPECT_EQ(next(), "02 01 63");
+  EXPECT_EQ(state(), S::MultipleFrameEstablished);
+  EXPECT_EQ(userOwner.activated, 1);
+}
+
+// Malformed frames are ignored; an out-of-sequence I frame is rejected once
+// (then only answered while the exception stands); a stray UA loses no
+// unacknowledged frame.
+TEST_F(LapdLink, PeerMistakes) {
   establish();
   userCh.accept = 0;
   send(user, l3(1));  // refused by the channel: stays queued
   EXPECT_EQ(user->outQueued(), 1u);
   userCh.accept = -1;
-  for (const Bytes& b : {Bytes{0x00}, Bytes{0x01, 0x01, 0x01, 0x02}, Bytes{0x00, 0x01},
-                         Bytes{0x00, 0x00, 0x01, 0x00}, Bytes{0x00, 0x01, 0x01}})
-    toUser(b);
+  for (const char* f : {"00", "01 01 01 02", "00 01", "00 00 01 00", "00 01 01"}) toUser(f);
   EXPECT_TRUE(userCh.sent.empty());
   EXPECT_EQ(state(), S::MultipleFrameEstablished);
   user->on_hdlc_ready();
-  ASSERT_EQ(userCh.sent.size(), 1u);
-  EXPECT_EQ(hex(userCh.sent.front()).substr(0, 11), "00 01 00 00");
+  EXPECT_EQ(next(4), "00 01 00 00");
+
+  Bytes i1 = cat(H("02 01 02 00"), l3(3));  // N(S)=1 while V(R)=0
+  rx(user, i1);
+  EXPECT_EQ(next(), "02 01 09 00");  // REJ response
+  i1[3] = 0x01;                      // P 1
+  rx(user, i1);
+  EXPECT_EQ(next(), "02 01 01 01");  // only RR F 1 while the exception stands
+  EXPECT_EQ(user->stats().rejected, 2u);
+  EXPECT_TRUE(userOwner.up.empty());
+  rx(user, cat(H("02 01 00 00"), l3(3)));
+  EXPECT_EQ(userOwner.up.size(), 1u);
+  EXPECT_FALSE(user->fullState().rejectException);
+
+  send(user, l3(2));
+  userCh.sent.clear();
+  toUser("00 01 63");  // UA F 0
+  EXPECT_TRUE(userOwner.hasStatus("UA (F = 0)"));
+  EXPECT_EQ(unsigned(user->fullState().VS), 2u);
+  EXPECT_EQ(user->ackQueued(), 2u);
 }
 
-TEST_F(LapdLink, OutgoingQueueLimitAndFlowStatus) {
+// 128 messages wait at most; the flow turns congested at the 89th and
+// normal again at 64. Oversized messages are refused whole.
+TEST_F(LapdLink, OutgoingQueueLimitsAndSizes) {
   FlowRecorder flow;
   user->BindNotify(&flow);
   for (int i = 0; i < 128; ++i) send(user, l3(uint8_t(i)));
   EXPECT_EQ(user->outQueued(), 128u);
   EXPECT_EQ(user->stats().outOverflows, 0u);
-  ASSERT_EQ(flow.calls.size(), 1u);  // at the 89th entry
-  EXPECT_EQ(flow.calls[0], LAPD::FlowStatus::congested);
-  EXPECT_EQ(flow.queued[0], 89u);
   send(user, l3(200));
   EXPECT_EQ(user->outQueued(), 128u);
   EXPECT_EQ(user->stats().outOverflows, 1u);
@@ -192,45 +200,14 @@ TEST_F(LapdLink, OutgoingQueueLimitAndFlowStatus) {
   user->message(empty);
   EXPECT_EQ(user->stats().emptyMessages, 1u);
   EXPECT_EQ(user->stats().l3Messages, 130u);
-
   // Queued before the link came up: sent once it is established.
   establish();
   pump();
-  ASSERT_EQ(flow.calls.size(), 2u);
-  EXPECT_EQ(flow.calls[1], LAPD::FlowStatus::normal);
-  EXPECT_EQ(flow.queued[1], 64u);
+  typedef std::pair<int, int> F;
+  EXPECT_EQ(flow.calls, (std::vector<F>{F{LAPD::FlowStatus::congested, 89}, F{LAPD::FlowStatus::normal, 64}}));
   ASSERT_EQ(netOwner.up.size(), 128u);
   EXPECT_EQ(netOwner.up[127], l3(127));
-}
 
-TEST_F(LapdLink, OutOfSequenceIFramesAreRejectedOnce) {
-  establish();
-  Bytes i1 = cat({0x02, 0x01, 0x02, 0x00}, l3(3));  // N(S)=1 while V(R)=0
-  toUser(i1);
-  EXPECT_EQ(hex(userCh.pop()), "02 01 09 00");  // REJ response
-  i1[3] = 0x01;                                 // P 1
-  toUser(i1);
-  EXPECT_EQ(hex(userCh.pop()), "02 01 01 01");  // only RR F 1 while the exception stands
-  EXPECT_EQ(user->stats().rejected, 2u);
-  EXPECT_TRUE(userOwner.up.empty());
-  toUser(cat({0x02, 0x01, 0x00, 0x00}, l3(3)));
-  EXPECT_EQ(userOwner.up.size(), 1u);
-  EXPECT_FALSE(user->fullState().rejectException);
-}
-
-TEST_F(LapdLink, StrayUaDoesNotLoseUnacknowledgedFrames) {
-  establish();
-  send(user, l3(1));
-  send(user, l3(2));
-  userCh.sent.clear();
-  toUser({0x00, 0x01, 0x63});  // UA F 0
-  EXPECT_TRUE(userOwner.hasStatus("UA (F = 0)"));
-  EXPECT_EQ(unsigned(user->fullState().VS), 2u);
-  EXPECT_EQ(user->ackQueued(), 2u);
-}
-
-TEST_F(LapdLink, OversizedMessagesAreRefusedWhole) {
-  establish();
   StreamCapture err(std::cerr);
   send(user, Bytes(packet_max_size - 7, 0x5A));
   EXPECT_NE(err.text().find("discard outgoing message: too long (4089 octets)"), std::string::npos);
@@ -238,8 +215,7 @@ TEST_F(LapdLink, OversizedMessagesAreRefusedWhole) {
   Bytes big(packet_max_size - 8, 0x5A);  // the largest that fits: sent whole
   send(user, big);
   pump();
-  ASSERT_EQ(netOwner.up.size(), 1u);
-  EXPECT_EQ(netOwner.up[0], big);
+  EXPECT_EQ(netOwner.up.back(), big);
 }
 
 // The frames of a call's life, dissected by an independent LAPD/Q.931
@@ -247,10 +223,11 @@ TEST_F(LapdLink, OversizedMessagesAreRefusedWhole) {
 // RR, I(CONNECT), RR, DISC, UA with address, U-frame modifier or S-frame
 // type, N(S), N(R), P and the Q.931 message.
 TEST_F(LapdLink, TsharkDissectsTheFramesAsSent) {
-  establish();
-  send(user, {0x08, 0x01, 0x05, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3, 0x70, 0x04, 0x81, '5', '5', '5'});
+  user->activate();
   pump();
-  send(net, {0x08, 0x01, 0x85, 0x07});
+  send(user, H("08 01 05 05 04 03 80 90 A3 70 04 81 35 35 35"));
+  pump();
+  send(net, H("08 01 85 07"));
   pump();
   user->deactivate();
   pump();
@@ -276,16 +253,15 @@ class LapdTei : public LapdLink {
   }
   // The network's management frame: Ri low octet first, type, Ai.
   void tei(uint16_t ri, uint8_t type, uint8_t ai) {
-    toUser({0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), type, uint8_t(ai * 2 + 1)});
+    rx(user, {0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), type, uint8_t(ai * 2 + 1)});
   }
   // The next frame must be an identity request (type 1, Ai 127); its Ri.
   uint16_t request() {
     Bytes r = userCh.pop();
-    if (r.size() != 8) return 0;
-    EXPECT_EQ(hex(r).substr(0, 11), "FC FF 03 0F");
-    EXPECT_EQ(hex(r).substr(18), "01 FF");
-    EXPECT_EQ(r[4] | (r[5] << 8), user->teiRequestRi());
-    return uint16_t(r[4] | (r[5] << 8));
+    uint16_t ri = r.size() == 8 ? uint16_t(r[4] | (r[5] << 8)) : 0;
+    EXPECT_EQ(hex(r), hex({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri), uint8_t(ri >> 8), 0x01, 0xFF}));
+    EXPECT_EQ(ri, user->teiRequestRi());
+    return ri;
   }
 };
 
@@ -307,35 +283,35 @@ TEST_F(LapdTei, RemovedTeiIsAskedForAgainAndAssigned) {
   EXPECT_EQ(user->fullState().selfTEI, 70);
   EXPECT_FALSE(user->fullState().T202run);
   tei(0, 4, 127);  // check request: answered with the own TEI
-  EXPECT_EQ(hex(userCh.pop()), hex({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x05, 0x8D}));
+  EXPECT_EQ(next(), hex({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x05, 0x8D}));
   // A broadcast UI message brings the link up and goes to layer 3.
-  toUser({0x02, 0xFF, 0x03, 0x08, 0x01, 0x05, 0x05});
-  EXPECT_EQ(userOwner.up, (std::vector<Bytes>{{0x08, 0x01, 0x05, 0x05}}));
-  EXPECT_EQ(hex(userCh.pop()), "00 8D 7F");  // SABME from TEI 70
+  toUser("02 FF 03 08 01 05 05");
+  EXPECT_EQ(userOwner.up, (std::vector<Bytes>{H("08 01 05 05")}));
+  EXPECT_EQ(next(), "00 8D 7F");  // SABME from TEI 70
 }
 
+// Five unanswered requests, T202 = 2000 ms apart, release the link; a
+// message in state 0 then waits and asks for a TEI.
 TEST_F(LapdTei, FiveUnansweredRequestsReleaseAndAMessageAsksAgain) {
   tei(0, 6, 127);
   request();
   for (int i = 2; i <= 5; ++i) {
-    elapse(1999);
-    EXPECT_TRUE(userCh.sent.empty());
-    elapse(1);  // T202 is 2000 ms
+    EXPECT_TRUE(quietFor(1999));
+    elapse(1);
     request();
   }
-  elapse(2000);
-  EXPECT_TRUE(userCh.sent.empty());
+  EXPECT_TRUE(quietFor(2000));
   EXPECT_EQ(state(), S::TeiUnassigned);
   EXPECT_EQ(user->stats().t202, 5u);
   EXPECT_EQ(userOwner.releases, std::vector<std::string>{"link error (T202 expired N202 times)"});
 
-  send(user, l3(1));  // no TEI: the message waits and a TEI is asked for
+  send(user, l3(1));
   EXPECT_EQ(state(), S::AssignAwaitingTei);
   uint16_t ri = request();
   EXPECT_EQ(user->outQueued(), 1u);
   tei(ri, 2, 64);
   user->activate();
-  EXPECT_EQ(hex(userCh.pop()), "00 81 7F");
+  EXPECT_EQ(next(), "00 81 7F");
 }
 
 }  // namespace

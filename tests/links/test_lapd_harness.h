@@ -1,16 +1,18 @@
 #pragma once
-// Shared helpers of the link tests: a transmit channel that records frames,
-// a protocol stack owner that records what a link reports upward, and a
-// loop clock that only moves when the test moves it.
+// Shared helpers of the link tests: frames as hex text, a transmit channel
+// that records frames, a protocol stack owner that records what a link
+// reports upward, a loop clock that only moves when the test moves it, the
+// SS7 signal units, and tshark as an independent dissector.
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <sstream>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,21 @@
 namespace LapdTest {
 
 typedef std::vector<uint8_t> Bytes;
+
+// Bytes from hex text: "FC FF 03 0F".
+inline Bytes H(const char* text) {
+  Bytes b;
+  for (char* end = nullptr;; text = end) {
+    unsigned long v = std::strtoul(text, &end, 16);
+    if (end == text) return b;
+    b.push_back(static_cast<uint8_t>(v));
+  }
+}
+
+inline Bytes cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 inline Packet packet(const Bytes& b) {
   Packet p;
@@ -81,21 +98,14 @@ class Owner : public ProtocolsFamily {
   void on_deactivated(Protocol*, ProtocolStatus s) override {
     ++deactivated;
     releases.push_back(s->message());
-    lastSuccess = s->success();
   }
   void on_message(Packet& p) override { up.push_back(bytes(p)); }
   void on_status(ProtocolStatus s) override { statuses.push_back(s->message()); }
   void transmit(Packet& p) override { down.push_back(bytes(p)); }
-
-  bool hasStatus(const std::string& s) const {
-    for (auto& x : statuses)
-      if (x == s) return true;
-    return false;
-  }
+  bool hasStatus(const std::string& s) const { return std::count(statuses.begin(), statuses.end(), s) > 0; }
 
   int activated = 0;
   int deactivated = 0;
-  bool lastSuccess = false;
   std::vector<std::string> releases;
   std::vector<std::string> statuses;
   std::vector<Bytes> up;
@@ -120,6 +130,22 @@ inline void elapse(unsigned ms) {
   multiplexer.run(false, true);
 }
 
+// SS7 signal units: an LSSU with its status field, the FISU right after a
+// reset, and a unit from its header fields and body (the LI is the body's
+// length capped at 63 unless given).
+inline Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
+const Bytes kFisu0{0xFF, 0xFF, 0x00};
+inline Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& body = {}, int li = -1) {
+  Bytes b{static_cast<std::uint8_t>(bsn | (bib ? 0x80 : 0)), static_cast<std::uint8_t>(fsn | (fib ? 0x80 : 0)),
+          static_cast<std::uint8_t>(li >= 0 ? li : body.size() > 63 ? 63 : body.size())};
+  return cat(b, body);
+}
+inline Bytes payload(unsigned n, std::uint8_t seed = 0) {
+  Bytes b(n);
+  for (unsigned i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i);
+  return b;
+}
+
 // Dissects frames with tshark (a capture of the given link type made by
 // text2pcap): one line per frame, the fields separated by '|'. The tools are
 // part of the test dependencies: their absence fails the test.
@@ -134,28 +160,17 @@ inline std::vector<std::string> dissect(const std::vector<Bytes>& frames, int li
   std::string d = dir;
   {
     std::ofstream txt(d + "/frames.txt");
-    for (const Bytes& f : frames) {
-      char b[4];
-      txt << "0000";
-      for (uint8_t x : f) {
-        std::snprintf(b, sizeof b, " %02x", x);
-        txt << b;
-      }
-      txt << "\n\n";
-    }
+    for (const Bytes& f : frames) txt << "0000 " << hex(f) << "\n\n";
   }
   std::string cmd = "text2pcap -q -l " + std::to_string(linktype) + " " + d + "/frames.txt " + d +
                     "/frames.pcap >/dev/null 2>&1 && tshark -r " + d + "/frames.pcap -T fields -E separator='|' " +
                     fields + " 2>/dev/null; rm -rf '" + d + "'";
-  std::string out;
+  std::vector<std::string> rows;
   if (FILE* f = ::popen(cmd.c_str(), "r")) {
     char buf[512];
-    while (std::fgets(buf, sizeof buf, f)) out += buf;
+    while (std::fgets(buf, sizeof buf, f)) rows.push_back(std::string(buf, std::strcspn(buf, "\n")));
     ::pclose(f);
   }
-  std::istringstream lines(out);
-  std::vector<std::string> rows;
-  for (std::string line; std::getline(lines, line);) rows.push_back(line);
   return rows;
 }
 

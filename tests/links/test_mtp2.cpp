@@ -15,23 +15,6 @@ typedef SS7::SLC::State S;
 
 namespace {
 
-Bytes lssu(std::uint8_t sf) { return Bytes{0xFF, 0xFF, 0x01, sf}; }
-const Bytes kFisu0{0xFF, 0xFF, 0x00};  // a FISU right after a reset
-
-// Header and body; the LI is the body's length capped at 63 unless given.
-Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& body = {}, int li = -1) {
-  Bytes b{static_cast<std::uint8_t>(bsn | (bib ? 0x80 : 0)), static_cast<std::uint8_t>(fsn | (fib ? 0x80 : 0)),
-          static_cast<std::uint8_t>(li >= 0 ? li : body.size() > 63 ? 63 : body.size())};
-  b.insert(b.end(), body.begin(), body.end());
-  return b;
-}
-
-Bytes payload(unsigned n, std::uint8_t seed = 0) {
-  Bytes b(n);
-  for (unsigned i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i);
-  return b;
-}
-
 bool has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
 class Mtp2 : public ::testing::Test {
@@ -62,6 +45,15 @@ class Mtp2 : public ::testing::Test {
   }
   S::type state() const { return slc->get_state_id(); }
   const Bytes& last() const { return chan.sent.back(); }
+  // The state and the last unit sent, after ms more on the clock.
+  std::string after(unsigned ms) {
+    elapse(ms);
+    return now();
+  }
+  std::string now() const {
+    static const char* names[] = {"idle", "not aligned", "aligned", "proving", "aligned ready", "worked"};
+    return std::string(names[state()]) + ": " + (chan.sent.empty() ? "" : hex(last()));
+  }
 
   FrozenClock clock;
   Channel chan;
@@ -71,31 +63,20 @@ class Mtp2 : public ::testing::Test {
 
 // Proving lasts T4: 8200 ms normally, 500 ms in emergency (sent as SIE).
 TEST_F(Mtp2, NormalAndEmergencyAlignmentAndProving) {
-  struct Row {
-    bool emergency;
-    unsigned t4;
-    std::uint8_t status;
-  };
-  for (Row r : {Row{false, 8200, SLC::SIN}, Row{true, 500, SLC::SIE}}) {
-    SCOPED_TRACE(r.t4);
-    slc->set_emergency(r.emergency);
+  for (unsigned t4 : {8200, 500}) {
+    SCOPED_TRACE(t4);
+    const std::string status = t4 == 500 ? "FF FF 01 02" : "FF FF 01 01";
+    slc->set_emergency(t4 == 500);
     chan.sent.clear();
     slc->activate();
-    EXPECT_EQ(S::not_aligned, state());
-    EXPECT_EQ(lssu(SLC::SIO), last());
+    EXPECT_EQ(now(), "not aligned: FF FF 01 00");
     peer(lssu(SLC::SIO));
-    EXPECT_EQ(S::aligned, state());
-    EXPECT_EQ(lssu(r.status), last());
+    EXPECT_EQ(now(), "aligned: " + status);
     peer(lssu(SLC::SIN));
-    EXPECT_EQ(S::proving, state());
-    EXPECT_EQ(lssu(r.status), last());
+    EXPECT_EQ(now(), "proving: " + status);
     peer(lssu(SLC::SIE));  // changes nothing while proving
-    elapse(r.t4 - 1);
-    EXPECT_EQ(S::proving, state());
-    elapse(1);
-    EXPECT_EQ(S::aligned_ready, state());
-    EXPECT_EQ(kFisu0, last());
-
+    EXPECT_EQ(after(t4 - 1), "proving: " + status);
+    EXPECT_EQ(after(1), "aligned ready: FF FF 00");
     chan.sent.clear();
     peer(kFisu0);
     EXPECT_EQ(S::worked, state());
@@ -107,64 +88,50 @@ TEST_F(Mtp2, NormalAndEmergencyAlignmentAndProving) {
   EXPECT_EQ(2, owner.activated);
 }
 
+// T2 7000 ms in not aligned, T3 1500 ms in aligned, T1 45000 ms in aligned
+// ready: each fails the link.
 TEST_F(Mtp2, AlignmentTimersFailTheLink) {
   slc->trace.timers = true;
   StreamCapture log(std::clog);
-  slc->activate();  // T2 (7000 ms) in not aligned
-  elapse(6999);
-  EXPECT_EQ(S::not_aligned, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
-  EXPECT_EQ(lssu(SLC::SIOS), last());
-  EXPECT_EQ(1, owner.deactivated);
-  EXPECT_EQ("impossible phasing", owner.releases.back());
+  slc->activate();
+  EXPECT_EQ(after(6999), "not aligned: FF FF 01 00");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
+  EXPECT_EQ(owner.releases, std::vector<std::string>{"impossible phasing"});
 
-  peer(lssu(SLC::SIO));  // an idle link answers the peer by itself; T3 1500 ms
-  EXPECT_EQ(S::aligned, state());
-  elapse(1499);
-  EXPECT_EQ(S::aligned, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
-
-  peer(lssu(SLC::SIN));  // T4, then T1 (45000 ms) in aligned ready
-  elapse(8200);
-  ASSERT_EQ(S::aligned_ready, state());
-  elapse(44999);
-  EXPECT_EQ(S::aligned_ready, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
+  peer(lssu(SLC::SIO));  // an idle link answers the peer by itself
+  EXPECT_EQ(after(1499), "aligned: FF FF 01 01");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
+  peer(lssu(SLC::SIN));
+  EXPECT_EQ(after(8200), "aligned ready: FF FF 00");
+  EXPECT_EQ(after(44999), "aligned ready: FF FF 00");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
   EXPECT_EQ(3, owner.deactivated);
-
-  const std::string t = log.text();
   for (const char* line : {"SS7/L2 [dpc=100, slc=3, trunk=2] (not aligned): T2 expired\n", "(aligned): set T3\n",
                            "(aligned): T3 expired\n", "(proving): T4 expired.\n", "(aligned ready): T1 expired\n"})
-    EXPECT_TRUE(has(t, line)) << line;
+    EXPECT_TRUE(has(log.text(), line)) << line;
 }
 
 TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
   bringUp();
   StreamCapture err(std::cerr);
   const SLC::Statistics before = slc->statistics();
-
-  peer(Bytes{0x80, 0x81});  // too short: counted in octets only
+  peer(H("80 81"));  // too short: counted in octets only
   EXPECT_TRUE(has(err.text(), "ignore packet, length too small 80 81"));
   EXPECT_EQ(before.octetsRx + 2, slc->statistics().octetsRx);
   EXPECT_EQ(before.msuRxCount, slc->statistics().msuRxCount);
 
-  peer(su(127, true, 0, true, payload(8), 5));  // cut to 5
+  peer(su(127, true, 0, true, payload(8), 5));   // cut to 5
   peer(su(127, true, 1, true, payload(4), 10));  // taken as 4
   std::string seen = err.text();
   peer(su(127, true, 2, true, payload(70), 63));  // LI 63 stands for anything longer
   EXPECT_EQ(seen, err.text());
   peer(su(127, true, 3, true, payload(70), 40));
   EXPECT_EQ((std::vector<Bytes>{payload(5), payload(4), payload(70), payload(70)}), owner.up);
-  const std::string t = err.text();
   for (const char* line :
        {"invalid packet length, expected = 5, received = 8\n", "truncate 3 octet(s) : 00 01 02 03 04 05 06 07\n",
         "invalid packet length, expected = 10, received = 4\n", "invalid packet length, expected = 40, received = 70\n",
         "can't truncate signalling unit.\n"})
-    EXPECT_TRUE(has(t, line)) << line;
-
+    EXPECT_TRUE(has(err.text(), line)) << line;
   peer(su(127, true, 4, true, payload(3), 1));  // cut to one octet: an LSSU
   EXPECT_EQ(S::idle, state());
   EXPECT_EQ(before.msuRxCount + 5, slc->statistics().msuRxCount);
@@ -173,27 +140,19 @@ TEST_F(Mtp2, ReceivedLengthIsCheckedAgainstTheIndicator) {
 TEST_F(Mtp2, InServiceReceiveAcknowledgesAndDetectsGaps) {
   bringUp();
   peer(su(127, true, 0, true, payload(4, 0x10)));
-  EXPECT_EQ((std::vector<Bytes>{payload(4, 0x10)}), owner.up);
   EXPECT_EQ(0u, slc->get_bsn());
   EXPECT_EQ((std::vector<Bytes>{su(0, true, 127, true)}), chan.frames());
-
   peer(su(127, true, 0, true, payload(4, 0x20)));  // duplicate: dropped silently
-  EXPECT_EQ(1u, owner.up.size());
   EXPECT_EQ(1u, chan.sent.size());
-
   peer(su(127, true, 2, true, payload(4)));  // FSN 1 lost: negative acknowledgement
   EXPECT_EQ(su(0, false, 127, true), last());
   EXPECT_EQ(1u, slc->statistics().badSeqCntr);
   peer(su(127, true, 3, true, payload(4)));  // old FIB while the NACK is outstanding
-  EXPECT_EQ(1u, owner.up.size());
   EXPECT_EQ(S::worked, state());
-
   peer(su(127, true, 1, false, payload(4, 0x50)));  // the peer's retransmission
   peer(su(127, true, 2, false, payload(4, 0x60)));
-  ASSERT_EQ(3u, owner.up.size());
-  EXPECT_EQ(payload(4, 0x60), owner.up[2]);
+  EXPECT_EQ((std::vector<Bytes>{payload(4, 0x10), payload(4, 0x50), payload(4, 0x60)}), owner.up);
   EXPECT_EQ(su(2, false, 127, true), last());
-
   peer(su(127, true, 4, false));  // a FISU reveals a lost MSU too
   EXPECT_EQ(su(2, true, 127, true), last());
   EXPECT_EQ(2u, slc->statistics().badSeqCntr);
@@ -220,10 +179,8 @@ TEST_F(Mtp2, AcknowledgementsReleaseTheRetransmissionBuffer) {
   }
   EXPECT_EQ(0u, slc->statistics().repeatCntr);
   fromAbove(payload(3));
-  elapse(11999);
-  EXPECT_EQ(S::worked, state());
-  elapse(1);
-  EXPECT_EQ(S::idle, state());
+  EXPECT_EQ(after(11999).substr(0, 6), "worked");
+  EXPECT_EQ(after(1), "idle: FF FF 01 03");
 }
 
 TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
@@ -232,7 +189,6 @@ TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   for (unsigned i = 0; i < 7; ++i) fromAbove(payload(3, static_cast<std::uint8_t>(i)));
   EXPECT_EQ(5u, slc->rtb_count());
   EXPECT_EQ(2u, slc->tb_count());
-
   chan.accept = -1;
   chan.sent.clear();
   peer(su(127, false, 127, true));  // BIB inverted: all again, with the FIB following it
@@ -241,13 +197,11 @@ TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   EXPECT_EQ(want, chan.frames());
   EXPECT_EQ(1u, slc->statistics().repeatCntr);
   EXPECT_EQ(7u, slc->rtb_count());
-
   chan.sent.clear();
   peer(su(2, true, 127, true));  // acknowledges up to 2 and asks again from there
   ASSERT_EQ(4u, chan.sent.size());
   EXPECT_EQ(su(127, true, 3, true, payload(3, 3)), chan.sent[0]);
   EXPECT_EQ(2u, slc->statistics().repeatCntr);
-
   chan.accept = 0;  // a refused MSU waits for the channel
   fromAbove(payload(3, 0x70));
   EXPECT_EQ(1u, slc->tb_count());
@@ -257,19 +211,20 @@ TEST_F(Mtp2, NegativeAcknowledgementRetransmitsHeldUnits) {
   EXPECT_EQ(su(127, true, 7, true, payload(3, 0x70)), last());
 }
 
+// 127 units unacknowledged at most, 200 waiting; a retransmission of all
+// 127 fits beside the 200 waiting.
 TEST_F(Mtp2, WindowAndQueueLimits) {
   bringUp();
-  for (unsigned i = 0; i < 128; ++i) fromAbove(payload(3));
-  EXPECT_EQ(127u, chan.sent.size());  // FSN 0 to 126; the 128th waits
-  EXPECT_EQ(1u, slc->tb_count());
-  for (unsigned i = 1; i < 200; ++i) fromAbove(payload(3));
+  for (unsigned i = 0; i < 200; ++i) fromAbove(payload(3));
+  EXPECT_EQ(127u, chan.sent.size());  // FSN 0 to 126
+  for (unsigned i = 0; i < 127; ++i) fromAbove(payload(3));
+  EXPECT_EQ(200u, slc->tb_count());
   StreamCapture err(std::cerr);
   fromAbove(payload(3));
   EXPECT_EQ(200u, slc->tb_count());
   EXPECT_EQ(1u, slc->statistics().overflowCntr);
   EXPECT_TRUE(has(err.text(), "no space in TB buffer, TB=200 RTB=127 ignoring msu: "));
-
-  chan.accept = 0;  // a retransmission of all 127 fits beside the 200 waiting
+  chan.accept = 0;
   peer(su(127, false, 127, true));
   EXPECT_EQ(327u, slc->tb_count());
   chan.accept = -1;
@@ -286,15 +241,22 @@ TEST_F(Mtp2, MessagesFromAboveOutOfServiceOrTooShortAreDropped) {
   EXPECT_TRUE(chan.sent.empty());
   EXPECT_EQ("", err.text());
   bringUp();
-  for (const Bytes& b : {Bytes{}, Bytes{0x03}, Bytes{0x03, 0x00}}) fromAbove(b);
+  for (const Bytes& b : {Bytes{}, H("03"), H("03 00")}) fromAbove(b);
   for (const Bytes& f : chan.sent) EXPECT_EQ(kFisu0, f);
   EXPECT_EQ(0u, slc->rtb_count());
   EXPECT_TRUE(has(err.text(), "msu too short (1 octet(s)), ignoring msu: 03\n"));
   fromAbove(payload(3));
   EXPECT_EQ(su(127, true, 0, true, payload(3)), last());
+  // LI: the length up to 61 octets, 63 from 62 on.
+  for (auto [n, li] : {std::pair<unsigned, unsigned>{61, 61}, {62, 63}}) {
+    fromAbove(payload(n));
+    EXPECT_EQ(last()[2], li) << n;
+  }
 }
 
-// The units the layer emits, dissected by tshark.
+// The units the layer emits, dissected by tshark: SIO, SIN (aligned), SIN
+// (proving), two FISUs entering service, the acknowledgement of the peer's
+// FSN 0, a 65-octet MSU.
 TEST_F(Mtp2, TsharkDissectsEmittedUnits) {
   slc->activate();
   peer(lssu(SLC::SIO));
@@ -304,15 +266,8 @@ TEST_F(Mtp2, TsharkDissectsEmittedUnits) {
   Bytes big = payload(65);
   big[0] = 0x83;
   fromAbove(big);
-  std::vector<std::string> want = {
-      "127|1|127|1|1|0",  // SIO
-      "127|1|127|1|1|1",  // SIN (aligned)
-      "127|1|127|1|1|1",  // SIN (proving)
-      "127|1|127|1|0|",   // two FISUs entering service
-      "127|1|127|1|0|",
-      "0|1|127|1|0|",     // acknowledgement of the peer's FSN 0
-      "0|1|0|1|63|",      // a 65-octet MSU
-  };
+  std::vector<std::string> want = {"127|1|127|1|1|0", "127|1|127|1|1|1", "127|1|127|1|1|1", "127|1|127|1|0|",
+                                   "127|1|127|1|0|",  "0|1|127|1|0|",    "0|1|0|1|63|"};
   EXPECT_EQ(want, dissect(chan.frames(), 140, "-e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"));
 }
 

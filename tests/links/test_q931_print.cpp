@@ -2,99 +2,65 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "links/q931_print.h"
+#include "test_lapd_harness.h"
+
+using LapdTest::Bytes;
+using LapdTest::H;
 
 namespace {
 
-typedef std::vector<unsigned char> Bytes;
-
-std::string render(const Bytes& f, int dir = 1, std::size_t cap = ISDN::kLogBufSize) {
+// The rendering of a frame into a buffer of `cap` characters (checked not
+// to be written past).
+std::string render(const Bytes& f, std::size_t cap = ISDN::kLogBufSize) {
   std::vector<char> buf(cap + 16, 'Z');
-  ISDN::dlogframe(f.data(), unsigned(f.size()), dir, buf.data(), cap);
+  ISDN::dlogframe(f.data(), unsigned(f.size()), 1, buf.data(), cap);
   EXPECT_EQ(buf[cap + 1], 'Z') << "wrote past the buffer";
   return std::string(buf.data());
 }
-
 // An I frame from the network (TEI 0) carrying the given Q.931 octets.
-Bytes iframe(const Bytes& q931) {
-  Bytes f = {0x02, 0x01, 0x00, 0x00};
-  f.insert(f.end(), q931.begin(), q931.end());
-  return f;
-}
+Bytes iframe(const char* q931) { return LapdTest::cat(H("02 01 00 00"), H(q931)); }
 
-TEST(Q931Print, BroadcastTooShort) {
-  EXPECT_EQ(render({0x00, 0xFF, 0x03}), " 00 FF 03\nframe network->user broadcast\nframe too short\n");
-}
-
-TEST(Q931Print, ShortFramesLeaveTheBufferAlone) {
+TEST(Q931Print, ShortFrames) {
+  EXPECT_EQ(render(H("00 FF 03")), " 00 FF 03\nframe network->user broadcast\nframe too short\n");
   char buf[8] = "keep";
   unsigned char f[2] = {0x00, 0x01};
   EXPECT_EQ(ISDN::dlogframe(f, 2, 0, buf, sizeof buf), 0u);
   EXPECT_STREQ(buf, "keep");
 }
 
+// Call ref 5 from the called side, SETUP: sending complete, bearer
+// capability, channel identification, calling number with octet 3a, called
+// number, display, an unknown element, nothing, shift, congestion.
 TEST(Q931Print, SetupWithItsElements) {
-  Bytes setup = {0x08, 0x01, 0x85, 0x05,                    // call ref 5 from the called side, SETUP
-                 0xA1,                                      // sending complete
-                 0x04, 0x03, 0x80, 0x90, 0xA3,              // bearer capability
-                 0x18, 0x01, 0x89,                          // channel identification
-                 0x6C, 0x04, 0x01, 0x80, '1', '2',          // calling number with octet 3a
-                 0x70, 0x04, 0x81, '5', '5', '5',           // called number
-                 0x28, 0x03, 'a', 'b', 'c',                 // display
-                 0x50, 0x02, 0x11, 0x22,                    // unknown element
-                 0xA2, 0x96, 0xB1};                         // nothing, shift, congestion
-  std::string t = render(iframe(setup));
+  std::string t = render(iframe("08 01 85 05 A1 04 03 80 90 A3 18 01 89 6C 04 01 80 31 32 70 04 81 35 35 35 "
+                                "28 03 61 62 63 50 02 11 22 A2 96 B1"));
   const char* expect =
-      "IFrame tei = 0\n"
-      "callref 5 called size 37 message type SETUP\n"
-      "  Sending complete\n"
-      "  Bearer capability\n"
-      "    octet 3  10000000\n"
-      "    octet 4  10010000\n"
-      "    octet 5  10100011\n"
-      "  Channel identification\n"
-      "    octet 3 10001001\n"
-      "  Calling party number\n"
-      "    octet 3 00000001\n"
-      "    octet 3a 10000000\n"
-      "    number digits 12\n"
-      "  Called party number\n"
-      "    octet 3 10000001\n"
-      "    number digits 555\n"
-      "  Display\n"
-      "   \"abc\"\n"
-      "  attribute 50 attribute size 2\n"
-      "  Shift 6\n"
-      "  Congestion level 1\n";
+      "IFrame tei = 0\ncallref 5 called size 37 message type SETUP\n  Sending complete\n  Bearer capability\n"
+      "    octet 3  10000000\n    octet 4  10010000\n    octet 5  10100011\n  Channel identification\n"
+      "    octet 3 10001001\n  Calling party number\n    octet 3 00000001\n    octet 3a 10000000\n"
+      "    number digits 12\n  Called party number\n    octet 3 10000001\n    number digits 555\n  Display\n"
+      "   \"abc\"\n  attribute 50 attribute size 2\n  Shift 6\n  Congestion level 1\n";
   EXPECT_NE(t.find(expect), std::string::npos) << t;
 }
 
 TEST(Q931Print, TruncatedElementsStopAtTheFrameEnd) {
   // Length octets announce more than the frame holds; ASan checks the reads.
-  for (const Bytes& q : {Bytes{0x08, 0x01, 0x01, 0x05, 0x04, 0x09, 0x80},
-                         Bytes{0x08, 0x01, 0x01, 0x05, 0x08, 0x09, 0x00},
-                         Bytes{0x08, 0x01, 0x01, 0x05, 0x1C, 0x09, 0x91, 0xA1, 0x7F},
-                         Bytes{0x08, 0x01, 0x01, 0x05, 0x6C, 0x09, 0x01},
-                         Bytes{0x08, 0x01, 0x01, 0x05, 0x70},
-                         Bytes{0x08, 0x01}}) {
+  for (const char* q : {"08 01 01 05 04 09 80", "08 01 01 05 08 09 00", "08 01 01 05 1C 09 91 A1 7F",
+                        "08 01 01 05 6C 09 01", "08 01 01 05 70", "08 01"}) {
     Bytes f = iframe(q);
-    std::vector<unsigned char> heap(f.begin(), f.end());
     char buf[ISDN::kLogBufSize];
-    ISDN::dlogframe(heap.data(), unsigned(heap.size()), 0, buf, sizeof buf);
+    ISDN::dlogframe(f.data(), unsigned(f.size()), 0, buf, sizeof buf);
     EXPECT_LT(std::strlen(buf), sizeof buf);
   }
 }
 
 TEST(Q931Print, LongRenderingIsCutAtTheBuffer) {
-  Bytes q = {0x08, 0x01, 0x01, 0x05};
-  for (int i = 0; i < 60; ++i) q.insert(q.end(), {0x7E, 0x04, 0x01, 0x02, 0x03, 0x04});
-  std::string t = render(iframe(q));
-  EXPECT_EQ(t.size(), ISDN::kLogBufSize - 1);
-  std::string small = render(iframe(q), 1, 10);
-  EXPECT_EQ(small, " 02 01 00");
+  std::string q = "08 01 01 05";
+  for (int i = 0; i < 60; ++i) q += " 7E 04 01 02 03 04";
+  EXPECT_EQ(render(iframe(q.c_str())).size(), ISDN::kLogBufSize - 1);
+  EXPECT_EQ(render(iframe(q.c_str()), 10), " 02 01 00");
 }
 
 }  // namespace

@@ -21,25 +21,22 @@ class TeiNt : public ::testing::Test {
     Packet p = packet(b);
     nt->receive(p);
   }
-  void l3(const Bytes& b) {
-    Packet p = packet(b);
+  void l3(const char* h) {
+    Packet p = packet(H(h));
     nt->message(p);
   }
-  // A terminal's identity request (user side management frame).
-  void request(uint16_t ri, unsigned ai) {
-    rx({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x01, uint8_t(ai * 2 + 1)});
+  // A management frame: C/R (0xFC from a terminal, 0xFE to it), Ri low
+  // octet first, type (1 identity request, 5 check response), Ai.
+  static Bytes identity(uint16_t ri, unsigned type, unsigned ai, uint8_t sapi = 0xFE) {
+    return {sapi, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai * 2 + 1)};
   }
-  void checkResponse(uint16_t ri, unsigned ai) {
-    rx({0xFC, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), 0x05, uint8_t(ai * 2 + 1)});
-  }
-  static Bytes identity(uint16_t ri, unsigned type, unsigned ai) {
-    return {0xFE, 0xFF, 0x03, 0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai * 2 + 1)};
-  }
-  Bytes pop() {
-    if (owner.down.empty()) return {};
+  void request(uint16_t ri, unsigned ai) { rx(identity(ri, 1, ai, 0xFC)); }
+  // The next frame sent, as hex.
+  std::string pop() {
+    if (owner.down.empty()) return "";
     Bytes b = owner.down.front();
     owner.down.pop_front();
-    return b;
+    return hex(b);
   }
   const LAPD_NT_user* entryWithTei(unsigned tei) {
     for (unsigned i = 0; i < LAPD_NT::kUsers; ++i)
@@ -55,11 +52,11 @@ class TeiNt : public ::testing::Test {
 TEST_F(TeiNt, EightTerminalsGetTeisAndTheNinthIsDenied) {
   for (unsigned i = 0; i < 8; ++i) {
     request(uint16_t(0x1234 + i), 127);
-    EXPECT_EQ(pop(), identity(uint16_t(0x1234 + i), 2, 64 + i));
-    EXPECT_EQ(hex(pop()), hex({0x02, uint8_t((64 + i) * 2 + 1), 0x7F}));  // SABME P 1 to the terminal
+    EXPECT_EQ(pop(), hex(identity(uint16_t(0x1234 + i), 2, 64 + i)));
+    EXPECT_EQ(pop(), hex({0x02, uint8_t((64 + i) * 2 + 1), 0x7F}));  // SABME P 1 to the terminal
   }
   request(0x5555, 127);
-  EXPECT_EQ(pop(), identity(0x5555, 3, 127));
+  EXPECT_EQ(pop(), hex(identity(0x5555, 3, 127)));
   EXPECT_TRUE(owner.down.empty());
   for (unsigned i = 0; i < 8; ++i) ASSERT_NE(entryWithTei(64 + i), nullptr);
 }
@@ -75,7 +72,7 @@ TEST_F(TeiNt, SilentTerminalLosesItsTeiAfterTheCheck) {
   EXPECT_EQ(entryWithTei(64), nullptr);
   EXPECT_TRUE(owner.down.empty());
   // A check answer for a TEI nobody holds takes a free entry.
-  checkResponse(5, 80);
+  rx(identity(5, 5, 80, 0xFC));
   ASSERT_NE(entryWithTei(80), nullptr);
   EXPECT_EQ(entryWithTei(80)->checkRi(), 5);
   nt->deactivate();
@@ -87,37 +84,37 @@ TEST_F(TeiNt, MessagesAreRoutedByCallReference) {
   request(2, 127);
   owner.down.clear();
   // Terminal 65 sends a SETUP with call reference 3 and asks for an answer.
-  rx({0x00, 0x83, 0x00, 0x01, 0x08, 0x01, 0x03, 0x05});
-  EXPECT_EQ(hex(pop()), "00 83 01 03");  // RR response N(R)=1 F 1
+  rx(H("00 83 00 01 08 01 03 05"));
+  EXPECT_EQ(pop(), "00 83 01 03");  // RR response N(R)=1 F 1
   ASSERT_EQ(owner.up.size(), 1u);
   EXPECT_EQ(hex(owner.up[0]), "08 01 03 05");
   EXPECT_EQ(entryWithTei(65)->callref(), 3u);
-  l3({0x08, 0x01, 0x83, 0x07});  // CONNECT back on the same call
-  EXPECT_EQ(hex(pop()), "02 83 00 03 08 01 83 07");
+  l3("08 01 83 07");  // CONNECT back on the same call
+  EXPECT_EQ(pop(), "02 83 00 03 08 01 83 07");
   EXPECT_EQ(entryWithTei(65)->state(), LAPD_NT_user::WaitAnswer);
   EXPECT_EQ(entryWithTei(65)->ackQueued(), 1u);
-  rx({0x00, 0x83, 0x01, 0x02});  // RR command N(R)=1
+  rx(H("00 83 01 02"));  // RR command N(R)=1
   EXPECT_EQ(entryWithTei(65)->ackQueued(), 0u);
   EXPECT_EQ(entryWithTei(65)->state(), LAPD_NT_user::Assigned);
-  l3({0x08, 0x01, 0x44, 0x07});  // no terminal holds call 0x44
-  l3({0x08, 0x01});
+  l3("08 01 44 07");  // no terminal holds call 0x44
+  l3("08 01");
   EXPECT_TRUE(owner.down.empty());
-  l3({0x08, 0x01, 0x09, 0x05});  // SETUP goes out as a broadcast
-  EXPECT_EQ(hex(pop()), "02 FF 03 08 01 09 05");
+  l3("08 01 09 05");  // SETUP goes out as a broadcast
+  EXPECT_EQ(pop(), "02 FF 03 08 01 09 05");
   // Out of sequence: REJ with F = P.
-  rx({0x00, 0x83, 0x08, 0x01, 0x08, 0x01, 0x03, 0x05});
-  EXPECT_EQ(hex(pop()), "00 83 09 03");
+  rx(H("00 83 08 01 08 01 03 05"));
+  EXPECT_EQ(pop(), "00 83 09 03");
 }
 
 TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   request(1, 127);
-  rx({0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x04, 0x05});
+  rx(H("00 81 00 00 08 01 04 05"));
   owner.down.clear();
-  l3({0x08, 0x01, 0x84, 0x02});
-  Bytes sent = pop();
+  l3("08 01 84 02");
+  std::string sent = pop();
   elapse(1000);  // the answer wait
   EXPECT_EQ(pop(), sent);
-  rx({0x00, 0x81, 0x09, 0x00});  // REJ N(R)=0: send again
+  rx(H("00 81 09 00"));  // REJ N(R)=0: send again
   EXPECT_EQ(pop(), sent);
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
 }

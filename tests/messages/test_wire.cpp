@@ -66,61 +66,40 @@ TEST(MessageWire, ListDecodedFirstThingCreatesItsElements)
     EXPECT_EQ(std::string("c"), std::string(list[0].get_value()));
 }
 
-TEST(MessageWire, ControllerPingAndItsAnswers)
+// Worked octets of the control and agent links: each value encodes to its
+// octets, and the octets decode to the same value.
+TEST(MessageWire, ControlAndAgentExamples)
 {
-    LGCP::Message ping;
-    ping.set_seq(1);
-    ping.set_pdu().select_command().select_ping();
-    EXPECT_EQ("80010118", encoded(ping));
-
-    LGCP::Message success;
-    success.set_seq(1);
-    success.set_pdu().select_response().select_success();
-    EXPECT_EQ("80010140", encoded(success));
-
-    LGCP::Message error;
-    error.set_seq(1);
-    error.set_pdu().select_response().select_error(LGCP::ErrorCause::unexpectedMsgType);
-    EXPECT_EQ("80010164", encoded(error));
-
-    LGCP::Message back;
-    ASSERT_TRUE(perDecode(unhex("80 01 01 18"), back));
-    EXPECT_TRUE(back == ping);
-    EXPECT_FALSE(back.slot_isPresent());
-    EXPECT_TRUE(back.get_pdu().get_command().ping_isSelected());
-    ASSERT_TRUE(perDecode(unhex("80 01 01 64"), back));
-    EXPECT_TRUE(back == error);
-}
-
-TEST(MessageWire, MessageWithoutSeqOrSlotStartsWithTwoZeroBits)
-{
-    LGCP::Message m;
-    m.set_pdu().select_command().select_destroy();
-    std::vector<char> out;
-    ASSERT_TRUE(perEncode(m, out));
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(0, static_cast<unsigned char>(out[0]) & 0xC0);
-}
-
-TEST(MessageWire, SlotTakesTwoAlignedOctets)
-{
-    LGCP::Message m;
-    m.set_slot(1023u);
-    m.set_pdu().select_command().select_destroy();
-    EXPECT_EQ("4003ff0a", encoded(m));   // bits 01, slot 03 ff, command 0 0101 (destroy)
-    LGCP::Message back;
-    ASSERT_TRUE(perDecode(unhex("4003ff0a"), back));
-    EXPECT_EQ(1023u, back.get_slot().getValue());
-}
-
-TEST(MessageWire, AgentPingIsOneOctet)
-{
-    MON::Message m;
-    m.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
-    EXPECT_EQ("18", encoded(m));
-    MON::Message back;
-    ASSERT_TRUE(perDecode(unhex("18"), back));
-    EXPECT_TRUE(back.get_pdu().get_command().ping_isSelected());
+    auto lgcp = [](int seq, int slot, std::function<void(LGCP::PDU&)> pdu) {
+        auto m = std::make_shared<LGCP::Message>();
+        if (seq >= 0)
+            m->set_seq(seq);
+        if (slot >= 0)
+            m->set_slot(static_cast<unsigned>(slot));
+        pdu(m->set_pdu());
+        return std::shared_ptr<ASN1::AbstractData>(m);
+    };
+    auto destroy = [](LGCP::PDU& p) { p.select_command().select_destroy(); };
+    auto agentPing = std::make_shared<MON::Message>();
+    agentPing->set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+    struct Row {
+        std::shared_ptr<ASN1::AbstractData> value;
+        char const* octets;
+    } const rows[] = {
+        {lgcp(1, -1, [](LGCP::PDU& p) { p.select_command().select_ping(); }), "80010118"},
+        {lgcp(1, -1, [](LGCP::PDU& p) { p.select_response().select_success(); }), "80010140"},
+        {lgcp(1, -1, [](LGCP::PDU& p) { p.select_response().select_error(LGCP::ErrorCause::unexpectedMsgType); }),
+         "80010164"},
+        {lgcp(-1, 1023, destroy), "4003ff0a"},   // bits 01, slot 03 ff, command 0 0101 (destroy)
+        {lgcp(-1, -1, destroy), "0280"},         // bits 00 (no seq, no slot), then 00 00101
+        {agentPing, "18"},
+    };
+    for (Row const& row : rows) {
+        EXPECT_EQ(row.octets, encoded(*row.value));
+        std::unique_ptr<ASN1::AbstractData> back(ASN1::AbstractData::create(row.value->info()));
+        ASSERT_TRUE(perDecode(unhex(row.octets), *back)) << row.octets;
+        EXPECT_TRUE(*back == *row.value) << row.octets;
+    }
 }
 
 TEST(MessageWire, TrapsinkWithoutPortLeavesItsBitClear)

@@ -7,90 +7,53 @@
 #include <memory>
 
 #include "control/control_test_support.h"
+#include "mon_test_support.h"
 #include "monitoring/snmp_agent.h"
 #include "monitoring/snmp_agent_ctrl.h"
 #include "runtime/os/clock.h"
 #include "runtime/test_loop_support.h"
-#include "test_agent_server.h"
 
-using agenttest::AgentServer;
-using agenttest::IsPing;
-using agenttest::SetTexts;
+using namespace montest;
 
 namespace {
 
-// A configuration file with the given text, parsed.
-std::unique_ptr<IniFile::File> Config(const std::string& text) {
-  char name[] = "/tmp/tsd-mon-conf-XXXXXX";
-  int fd = ::mkstemp(name);
-  EXPECT_EQ(ssize_t(text.size()), ::write(fd, text.data(), text.size()));
-  ::close(fd);
-  auto f = std::make_unique<IniFile::File>();
-  f->Open(name);
-  ::unlink(name);
-  return f;
-}
-
-std::string Agent(const std::string& host, const std::string& name) {
-  return "[snmpagent]\nhost = " + host + "\nname = " + name + "\n";
-}
-
 IniFile::SubSection& First(IniFile::File& f) { return *(*f["snmpagent"]).begin(); }
+
+MON::Command Ping() { return MON::Command(MON::Command::ping::Id(), ASN1::Null()); }
 
 struct Notify : ISnmpAgentNotify {
   void OnSnmpAgentConnect(const std::string& name) override { names.push_back(name); }
-  std::vector<std::string> names;
+  Texts names;
 };
 
-class AgentLink : public ::testing::Test {
- protected:
-  // Runs the loop until the server took the link and the link saw it.
-  bool Connect(AgentServer& srv, SnmpAgentInstance& a) {
-    return loop.RunUntil([&] {
-      srv.TryAccept();
-      return srv.connected() && a.connector() && a.connector()->IsConnected();
-    });
-  }
-  ctltest::Loop loop;
-};
-
-TEST_F(AgentLink, Configuration) {
-  struct Row {
-    const char* host;
-    const char* name;
-    int state, type;
-    const char* prefix;  // null: no connector
-  } rows[] = {{"10.0.0.7", "ostr", 0, 2, nullptr},  // no port
-              {"127.0.0.1:", "vorkgw.vm", 1, 4, "snmpagent.vorkgw.vm 127.0.0.1:0"},
-              {"127.0.0.1:9", "2", 1, 2, "snmpagent.2 127.0.0.1:9"},
-              {"127.0.0.1:9", "0x4", 1, 4, "snmpagent.0x4 127.0.0.1:9"},
-              {"127.0.0.1:9", "other", 0, 0, nullptr}};
+TEST(AgentLinkConfig, StateAddressTypeAndLogPrefix) {
+  struct Row { const char *host, *name; int state, type; const char* prefix; /* null: no connector */ } rows[] = {
+      {"10.0.0.7", "ostr", 0, 2, nullptr},  // no port
+      {"127.0.0.1:", "vorkgw.vm", 1, 4, "snmpagent.vorkgw.vm 127.0.0.1:0"},
+      {"127.0.0.1:9", "2", 1, 2, "snmpagent.2 127.0.0.1:9"},
+      {"127.0.0.1:9", "0x4", 1, 4, "snmpagent.0x4 127.0.0.1:9"},
+      {"127.0.0.1:9", "other", 0, 0, nullptr}};
   for (const Row& r : rows) {
-    auto f = Config(Agent(r.host, r.name));
+    auto f = Config({{r.host, r.name}});
     SnmpAgentInstance a;
     StreamCapture err(std::cerr), log(std::clog);
     a.Activate(First(*f));
-    EXPECT_EQ(r.state, a.getState()) << r.host << " " << r.name;
-    EXPECT_EQ(r.type, a.addressType()) << r.name;
+    EXPECT_EQ((std::vector<int>{r.state, r.type}), (std::vector<int>{a.getState(), a.addressType()})) << r.name;
+    EXPECT_EQ(r.prefix ? r.prefix : "", r.prefix ? a.logPrefix() : log.text()) << r.name;
     EXPECT_EQ(r.prefix != nullptr, a.connector() != nullptr) << r.name;
-    if (r.prefix) {
-      EXPECT_EQ(r.prefix, a.logPrefix());
-    }
     EXPECT_EQ(r.type == 0, err.text().find("snmpagent: ") != std::string::npos) << err.text();
-    if (!r.prefix) {
-      EXPECT_EQ("", log.text());
-    }
   }
 }
 
-TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
-  struct Row { unsigned silence; bool dropped; } rows[] = {{30000, false}, {30001, true}};
-  for (const Row& r : rows) {
+TEST(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
+  ctltest::Loop loop;
+  for (unsigned silence : {30000u, 30001u}) {
+    const bool dropped = silence > 30000;
     AgentServer srv;
-    auto f = Config(Agent(srv.host(), "ostr"));
+    auto f = Config({{srv.host(), "ostr"}});
     SnmpAgentInstance a;
     a.Activate(First(*f));
-    ASSERT_TRUE(Connect(srv, a));
+    ASSERT_TRUE(loop.RunUntil([&] { return srv.TryAccept(), srv.connected() && a.connector()->IsConnected(); }));
     EXPECT_FALSE(a.pingPending());  // nothing sent yet: no ping
     Mux::mux_settimeofday();        // the clock stands still from here
     StreamCapture err(std::cerr), log(std::clog);
@@ -98,85 +61,79 @@ TEST_F(AgentLink, SilenceIsJudgedAtEachSendWhichArmsThePing) {
     uint32_t heard = a.lastHeard();
     EXPECT_EQ(Mux::milliseconds(), heard);
     MON::Message cmd;  // an agent sends no command
-    cmd.set_pdu().select_command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
-    auto bytes = AgentServer::Encode(cmd);
+    cmd.set_pdu().select_command(Ping());
+    auto bytes = Encode(cmd);
     a.OnMessage(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
     EXPECT_EQ(a.logPrefix() + ": receive : decode error!\n" + a.logPrefix() + ": receive unknown message type\n",
               err.text());
-    Mux::advanceClock(r.silence);
-    a.Command(MON::Command(MON::Command::ping::Id(), ASN1::Null()));
+    Mux::advanceClock(silence);
+    a.Command(Ping());
     EXPECT_EQ(5000u, a.pingIn());
     Mux::mux_cleartimeofday();
-    std::string line = a.logPrefix() + ": ping timeout !!! now=" + std::to_string(heard + r.silence) +
-                       " stamp=" + std::to_string(heard) + "\n";
-    EXPECT_EQ(r.dropped ? line : "", log.text()) << r.silence;
+    EXPECT_EQ(dropped ? a.logPrefix() + ": ping timeout !!! now=" + std::to_string(heard + silence) +
+                            " stamp=" + std::to_string(heard) + "\n"
+                      : "",
+              log.text());
     MON::Message m;
     ASSERT_TRUE(loop.RunUntil([&] { return srv.TakeMessage(m); }));  // sent all the same
     EXPECT_TRUE(IsPing(m));
-    EXPECT_EQ(r.dropped, loop.RunUntil([&] { return srv.Eof(); }, r.dropped ? 5000 : 50)) << r.silence;
+    EXPECT_EQ(dropped, loop.RunUntil([&] { return srv.Eof(); }, dropped ? 5000 : 50)) << silence;
   }
 }
 
-// ---- the agent controller ----------------------------------------------------
-
-class AgentCtrl : public AgentLink {
+// Two agents (names ostr and vorkgw), both connected to one controller.
+class AgentCtrl : public ::testing::Test {
  protected:
-  // Two agents (names ostr and vorkgw), both connected.
   void SetUp() override {
-    f = Config(Agent(a.host(), "ostr") + Agent(b.host(), "vorkgw"));
+    f = Config({{a.host(), "ostr"}, {b.host(), "vorkgw"}});
     ctrl.CreateInstances(*(*f)["snmpagent"]);
     ctrl.Bind(&n);
-    ASSERT_TRUE(loop.RunUntil([&] {
-      a.TryAccept();
-      b.TryAccept();
-      return n.names.size() == 2 && a.connected() && b.connected();
-    }));
+    ASSERT_TRUE(loop.RunUntil(
+        [&] { return a.TryAccept(), b.TryAccept(), n.names.size() == 2 && a.connected() && b.connected(); }));
   }
   std::vector<MON::Message> Drain(AgentServer& s, int wait_ms = 30) {
     loop.RunFor(wait_ms);
     std::vector<MON::Message> out;
-    MON::Message m;
-    while (s.TakeMessage(m)) out.push_back(m);
+    for (MON::Message m; s.TakeMessage(m);) out.push_back(m);
     return out;
   }
-  std::vector<int> Uniqs(const MON::Message& m) {
+  static std::vector<int> Uniqs(const MON::Message& m) {
     std::vector<int> u;
     for (const auto& c : m.get_pdu().get_command().get_snmp_set().get_commands()) u.push_back(c.get_uniq().getValue());
     return u;
   }
+  ctltest::Loop loop;
   AgentServer a, b;
   std::unique_ptr<IniFile::File> f;
   Notify n;
   SnmpAgentCtrl ctrl;
 };
 
-TEST_F(AgentCtrl, ItemsGoToTheBatchesTheirMaskSelectsAndEveryLinkGetsEveryBatch) {
+TEST_F(AgentCtrl, BatchesByMaskFanOutImmediateCommandsAndTrapReceivers) {
   ASSERT_EQ(34u, ctrl.itemTable().size());
+  ctrl.SendTrapsink({});  // empty lists send nothing
+  ctrl.Send(MON::SnmpSetCommands());
   // Item 27 (mask 4) first: uniq 1, one message per link.
   ctrl.Send(SnmpAgentCtrl::sgBuildVersion, "R1\n");
   EXPECT_EQ(2, ctrl.nextUniq());
-  for (AgentServer* s : {&a, &b}) {
-    auto msgs = Drain(*s);
-    ASSERT_EQ(1u, msgs.size());
-    EXPECT_EQ(std::vector<std::string>{"statusGeneral/sgBuildVersion/0=R1\n"}, SetTexts(msgs[0]));
-    EXPECT_EQ(std::vector<int>{1}, Uniqs(msgs[0]));
-  }
+  for (AgentServer* s : {&a, &b}) EXPECT_EQ(Texts{"set 1 statusGeneral/sgBuildVersion/0=R1\n"}, Lines(Drain(*s)));
   // Item 2 (mask 6): the batch of type 2 then of type 4, consecutive uniqs;
-  // two values of one item in one pass both leave, in order.
+  // two values of one item in one pass both leave, in order. Immediate
+  // commands (the caller's uniq) and trap receivers go before the batches.
   ctrl.Send(SnmpAgentCtrl::powerStatus, "2");
   ctrl.Send(SnmpAgentCtrl::powerStatus, "3");
   ctrl.Send(SnmpAgentCtrl::e1Connected, 4, "1");
-  for (AgentServer* s : {&a, &b}) {
-    auto msgs = Drain(*s);
-    ASSERT_EQ(2u, msgs.size());
-    EXPECT_EQ((std::vector<std::string>{"gatewayCommon/powerStatus/0=2", "gatewayCommon/powerStatus/0=3",
-                                        "e1Table/e1Connected/4=1"}),
-              SetTexts(msgs[0]));
-    EXPECT_EQ((std::vector<int>{2, 4, 6}), Uniqs(msgs[0]));
-    EXPECT_EQ((std::vector<std::string>{"gatewayCommon/powerStatus/0=2", "gatewayCommon/powerStatus/0=3"}),
-              SetTexts(msgs[1]));
-    EXPECT_EQ((std::vector<int>{3, 5}), Uniqs(msgs[1]));
-  }
+  MON::SnmpSetCommands cmds;
+  MON::SnmpSetCommand byOid = Named("s", 0, "k", "v", 900);
+  byOid.set_id().select_oid("1.3.6.1.4.1.1");
+  cmds.set_commands().push_back(byOid);
+  ctrl.Send(cmds);
+  ctrl.SendTrapsink({"10.0.0.1", "10.0.0.2"});
+  for (AgentServer* s : {&a, &b})
+    EXPECT_EQ((Texts{"set 900 1.3.6.1.4.1.1=v", "sinks 10.0.0.1 10.0.0.2",
+                     "set 2 gatewayCommon/powerStatus/0=2 4 gatewayCommon/powerStatus/0=3 6 e1Table/e1Connected/4=1",
+                     "set 3 gatewayCommon/powerStatus/0=2 5 gatewayCommon/powerStatus/0=3"}),
+              Lines(Drain(*s)));
   // An unknown item changes nothing.
   ctrl.Send(SnmpAgentCtrl::MonitoringItemType(34), "x");
   EXPECT_EQ(7, ctrl.nextUniq());
@@ -184,47 +141,22 @@ TEST_F(AgentCtrl, ItemsGoToTheBatchesTheirMaskSelectsAndEveryLinkGetsEveryBatch)
   EXPECT_TRUE(Drain(a).empty());
 }
 
-TEST_F(AgentCtrl, ImmediateCommandsAndTrapReceivers) {
-  ctrl.SendTrapsink({});
-  ctrl.Send(MON::SnmpSetCommands());
-  EXPECT_TRUE(Drain(a).empty());
-
-  ctrl.Send(SnmpAgentCtrl::gatewayDip, "5");  // pending batch
-  MON::SnmpSetCommands cmds;
-  MON::SnmpSetCommand c;
-  c.set_uniq(900);
-  c.set_id().select_oid("1.3.6.1.4.1.1");
-  c.set_value("v");
-  cmds.set_commands().push_back(c);
-  ctrl.Send(cmds);
-  ctrl.SendTrapsink({"10.0.0.1", "10.0.0.2"});
-  for (AgentServer* s : {&a, &b}) {
-    auto msgs = Drain(*s);
-    ASSERT_EQ(4u, msgs.size());
-    EXPECT_EQ(std::vector<int>{900}, Uniqs(msgs[0]));  // the caller's uniq, before the batch
-    const auto& sinks = msgs[1].get_pdu().get_command().get_snmp_trapsink_set().get_trapsinks();
-    ASSERT_EQ(2u, sinks.size());
-    EXPECT_EQ("10.0.0.2", std::string(sinks[1].get_host()));
-    EXPECT_FALSE(sinks[0].port_isPresent());
-    EXPECT_EQ(std::vector<std::string>{"gatewayCommon/gatewayDip/0=5"}, SetTexts(msgs[2]));
-  }
-}
-
-TEST_F(AgentCtrl, LargeBatchesAreCutIntoMessagesThatFitALinkPacket) {
-  std::string value(100, 'v');
-  for (int i = 0; i < 300; ++i) ctrl.Send(SnmpAgentCtrl::e1StatusDsc, i, value);
-  auto msgs = Drain(a, 100);
-  ASSERT_GT(msgs.size(), 2u);
+TEST_F(AgentCtrl, BatchesAreHalvedToAtMost128ItemsAndMessagesThatFitALinkPacket) {
+  struct Row { int items; std::size_t length; std::vector<std::size_t> sizes; /* empty: not checked */ } rows[] = {
+      {128, 1, {128}}, {129, 1, {64, 65}}, {300, 100, {}}};
   int expect = 1;
-  std::size_t total = 0;
-  for (const auto& m : msgs) {
-    auto u = Uniqs(m);
-    EXPECT_LE(u.size(), SnmpAgentCtrl::kMaxBatch);
-    EXPECT_LE(AgentServer::Encode(m).size(), 4092u);
-    for (int x : u) EXPECT_EQ(expect++, x);
-    total += u.size();
+  for (const Row& r : rows) {
+    for (int i = 0; i < r.items; ++i) ctrl.Send(SnmpAgentCtrl::e1StatusDsc, i, std::string(r.length, 'v'));
+    std::vector<std::size_t> sizes;
+    for (const auto& m : Drain(a, 100)) {
+      sizes.push_back(Uniqs(m).size());
+      EXPECT_LE(Encode(m).size(), 4092u);
+      for (int x : Uniqs(m)) EXPECT_EQ(expect++, x);
+    }
+    EXPECT_EQ(r.sizes.empty() ? sizes : r.sizes, sizes);
+    EXPECT_GT(sizes.size(), r.sizes.empty() ? 2u : 0u);
   }
-  EXPECT_EQ(300u, total);
+  EXPECT_EQ(558, expect);
   EXPECT_EQ(0, a.bad());
 }
 

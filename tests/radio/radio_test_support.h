@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the radio slot tests: packed radio packets and byte vectors
 // written as hex text.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,30 @@ inline Bytes H(const std::string& hex) {
     if (c != ' ') digits += c;
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(uint8_t(std::stoi(digits.substr(i, 2), nullptr, 16)));
   return b;
+}
+
+// A radio RTP create towards 127.0.0.1:dport (from 127.0.0.1:sport unless
+// 0): A-law, status priority 7, channel 3 at 145.5, remote 1/2, standby 1.
+inline std::function<void(LGCP::Command&)> RadioCreate(unsigned dport, unsigned sport = 0,
+                                                       std::function<void(TERM::RtpParams&)> more = {}) {
+  return [=](LGCP::Command& c) {
+    LGCP::CreateRtpParams& p = c.select_create().select_rtp();
+    TERM::RtpParams& r = p.set_codecRTP();
+    r.set_payload(TERM::Payload::ptG711_Alaw);
+    r.set_dhost().set_iaddr("127.0.0.1");
+    r.set_dhost().set_port(dport);
+    if (sport) r.set_shost().set_iaddr("127.0.0.1"), r.set_shost().set_port(sport);
+    p.set_txPayload(TERM::Payload::ptG711_Alaw);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    TERM::VorkRadioStatus& st = r.set_radio().set_status().select_vork();
+    st.set_flags().set_prio(7);
+    st.set_freq().set_channel(3);
+    st.set_freq().set_frequency("145.5");
+    st.set_remote().set_no(1);
+    st.set_remote().set_ch(2);
+    st.set_standby_state_channel().setFromInt(1);
+    if (more) more(r);
+  };
 }
 
 // A packet of `type` with its priority and push-to-talk flag.

@@ -50,23 +50,7 @@ class RtpVorkTest : public slottest::SlotBenchTest {
   }
   // A radio create towards 127.0.0.1:dport.
   static Fill Create(unsigned dport, std::function<void(TERM::RtpParams&)> more = {}) {
-    return [=](LGCP::Command& c) {
-      LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-      TERM::RtpParams& r = p.set_codecRTP();
-      r.set_payload(Payload::ptG711_Alaw);
-      r.set_dhost().set_iaddr("127.0.0.1");
-      r.set_dhost().set_port(dport);
-      p.set_txPayload(Payload::ptG711_Alaw);
-      p.set_rxPayload(Payload::ptG711_Alaw);
-      TERM::VorkRadioStatus& st = r.set_radio().set_status().select_vork();
-      st.set_flags().set_prio(7);
-      st.set_freq().set_channel(3);
-      st.set_freq().set_frequency("145.5");
-      st.set_remote().set_no(1);
-      st.set_remote().set_ch(2);
-      st.set_standby_state_channel().setFromInt(1);
-      if (more) more(r);
-    };
+    return radiotest::RadioCreate(dport, 0, more);
   }
   static RtpVORKSlot* At(unsigned n) { return dynamic_cast<RtpVORKSlot*>(Slots::instance().at(n)); }
   Sim::RtpExtDevice& ext() { return *static_cast<Sim::RtpExtDevice*>(sim().device("/dev/rtp_ext")); }
@@ -80,13 +64,8 @@ TEST_F(RtpVorkTest, BothFormAttachesTheExtensionAndAppliesTheStatusAfterCreation
   rtptest::UdpPort peer;
   for (bool e2mWithoutMode : {false, true}) {
     const unsigned local = rtptest::FreeRtpPort();
-    ASSERT_EQ(Ask(6, Create(peer.port - 1, [&](TERM::RtpParams& r) {
-                r.set_shost().set_iaddr("127.0.0.1");
-                r.set_shost().set_port(local);
-                if (e2mWithoutMode) {
-                  r.set_rtp_e2m().set_slot(1);
-                  r.set_rtp_e2m().set_channel(2);
-                }
+    ASSERT_EQ(Ask(6, radiotest::RadioCreate(peer.port - 1, local, [&](TERM::RtpParams& r) {
+                if (e2mWithoutMode) r.set_rtp_e2m().set_slot(1), r.set_rtp_e2m().set_channel(2);
               })),
               kOk);
     std::string sdes;  // (after the BYE of the slot it replaced)
@@ -115,10 +94,7 @@ TEST_F(RtpVorkTest, TheStatusWaitsForTheAfterCreateHook) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
   LGCP::Command c;
-  Create(peer.port - 1, [&](TERM::RtpParams& r) {
-    r.set_shost().set_iaddr("127.0.0.1");
-    r.set_shost().set_port(local);
-  })(c);
+  radiotest::RadioCreate(peer.port - 1, local)(c);
   std::unique_ptr<Slot> made(RtpVORKFactory::instance().INewSlot(c.get_create()));
   auto* slot = dynamic_cast<RtpVORKSlot*>(made.get());
   ASSERT_NE(slot, nullptr);

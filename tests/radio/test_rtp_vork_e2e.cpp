@@ -32,43 +32,21 @@ class RadioDaemon : public e1test::DaemonTest {
 TEST_F(RadioDaemon, RadioSlotCarriesTheChannelSignalling) {
   rtptest::UdpPort peer;
   const unsigned local = rtptest::FreeRtpPort();
-  ASSERT_EQ(Ask(12,
-                [&](LGCP::Command& c) {
-                  LGCP::CreateRtpParams& p = c.select_create().select_rtp();
-                  TERM::RtpParams& r = p.set_codecRTP();
-                  r.set_payload(TERM::Payload::ptG711_Alaw);
-                  r.set_dhost().set_iaddr("127.0.0.1");
-                  r.set_dhost().set_port(peer.port - 1);
-                  r.set_shost().set_iaddr("127.0.0.1");
-                  r.set_shost().set_port(local);
-                  p.set_txPayload(TERM::Payload::ptG711_Alaw);
-                  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-                  TERM::VorkRadioStatus& st = r.set_radio().set_status().select_vork();
-                  st.set_flags().set_prio(4);
-                  st.set_freq().set_channel(2);
-                  st.set_freq().set_frequency("150.125");
-                }),
-            kOk)
-      << d.log();
-  const std::string sdes = peer.Receive();
-  ASSERT_GE(sdes.size(), 8u);
-  EXPECT_EQ(uint8_t(sdes[1]), 202);
+  ASSERT_EQ(Ask(12, radiotest::RadioCreate(peer.port - 1, local)), kOk) << d.log();
   const std::string sessions = d.Sim("rtp-ext-sessions");
   EXPECT_NE(sessions.find("0 init=4919 attached="), std::string::npos) << sessions;
   EXPECT_TRUE(Written().empty());
 
   // A radio packet from workstation 10.1.1.9 reaches the controller.
-  const std::vector<uint8_t> pkt = radiotest::Packed(SIG_PROTO_GW_FLAG, 3, 1);
-  ASSERT_FALSE(pkt.empty());
   d.Clear();
-  const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(Sim::Bytes(pkt.begin(), pkt.end())));
+  const std::string reply = d.Sim("rtp-ext-packet 0 10.1.1.9 77 " + Sim::hex(radiotest::Packed(SIG_PROTO_GW_FLAG, 3, 1)));
   ASSERT_NE(reply.find("delivered 1"), std::string::npos) << reply;
   TERM::RtpRadioRequest got;
   ASSERT_TRUE(d.SignalCame(12, [&](const LGCP::Signal& s) {
     if (s.rtpExt_isSelected()) got = s.get_rtpExt();
     return s.rtpExt_isSelected();
   })) << d.log();
-  EXPECT_EQ(got.get_status().get_vork().get_freq().get_frequency(), "150.125000");
+  EXPECT_EQ(got.get_status().get_vork().get_freq().get_frequency(), "145.500000");
   EXPECT_TRUE(got.get_request().get_vork().get_params().gw_set_flags_isSelected());
   EXPECT_EQ(got.get_request().get_vork().get_addr().get_session_addr(), "10.1.1.9");
 

@@ -1,7 +1,6 @@
 // DCON channel commands and states: wire, dumps and packets.
-#include "tests/radiolink/line_cmd_helpers.h"
+#include "tests/radiolink/radiolink_frames.h"
 
-using namespace line_cmd;
 using namespace VORKGW;
 
 namespace {
@@ -14,50 +13,44 @@ s_data_cmd DconState(uint16_t id, int protocol = 0) {
 }
 
 TEST(DconMessages, StatesOnTheWire) {
-  for (int protocol = 0; protocol <= 1; ++protocol) {
-    Bytes p = PayloadOf(PROTO_MODE_GATEWAY, DconState(GW_DCON_STATE, protocol));
-    ASSERT_EQ(p.size(), 6u);
-    EXPECT_EQ(Bytes(p.begin(), p.begin() + 5), (Bytes{0x01, 0x01, 0x00, 0x03, 0x20}));
-    s_data_cmd d = DconState(DLI_DCON_STATE, protocol);
-    d.payload.dcon_dig_state.flag_detected_rx = d.payload.dcon_dig_state.flag_detected_tx = 1;
-    EXPECT_EQ(PayloadOf(PROTO_MODE_DIGITAL, d), (Bytes{0x01, 0x01, 0x00, 0x03, 0x20, 0x03}));
+  // Channel, signal type (16 bits), state, error; the digital state adds the detection flags.
+  for (uint16_t f : {Flags(0, 3), Flags(1, 3)}) {
+    s_data_cmd s = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_DCON_STATE, f, "01 01 00 03 20 ??");
+    const s_proto_dcon_state& v = s.payload.dcon_state;
+    EXPECT_EQ(V(v.channel, v.type_signal, v.state, v.error), V(1, 1, 3, 0x20));
+    s = RoundTrip(PROTO_MODE_DIGITAL, PROTO_MODE_GATEWAY, DLI_DCON_STATE, f, "01 01 00 03 20 03");
+    EXPECT_EQ(V(s.payload.dcon_dig_state.flag_detected_rx, s.payload.dcon_dig_state.flag_detected_tx), V(1, 1));
   }
   EXPECT_EQ(Trans(convert_trans_dcon_state, DconState(GW_DCON_STATE), 5), CONVERT_NOT_ENOUGHT_MEMORY);
   EXPECT_EQ(Trans(convert_trans_dcon_digital_state, DconState(DLI_DCON_STATE), 5), CONVERT_NOT_ENOUGHT_MEMORY);
 
   // A plain state of 5 bytes is whole; a digital one needs its flags byte.
   s_data_cmd r = Record(0);
-  EXPECT_EQ(Recv(convert_recv_dcon_state, {0x01, 0x02, 0x01, 0x04, 0x40}, &r), CONVERT_OK);
+  EXPECT_EQ(Recv(convert_recv_dcon_state, H("01 02 01 04 40"), &r), CONVERT_OK);
   EXPECT_EQ(r.payload.dcon_state.type_signal, 0x0102);
   EXPECT_EQ(r.payload.dcon_state.error, 0x40);
-  EXPECT_EQ(Recv(convert_recv_dcon_digital_state, {1, 1, 0, 3, 0x20}, &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_DCON_STATE, Flags(1, 3), {1, 1, 0, 3, 0x20, 0x02});
-  EXPECT_EQ(in.cmdStatus, 0);
-  EXPECT_EQ(in.payload.dcon_dig_state.flag_detected_rx, 0);
-  EXPECT_EQ(in.payload.dcon_dig_state.flag_detected_tx, 1);
+  EXPECT_EQ(Recv(convert_recv_dcon_digital_state, H("01 01 00 03 20"), &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_DCON_STATE, Flags(1, 3), H("01 01 00 03 20 02"));
+  EXPECT_EQ(V(in.cmdStatus, in.payload.dcon_dig_state.flag_detected_rx, in.payload.dcon_dig_state.flag_detected_tx),
+            V(0, 0, 1));
 }
 
 TEST(DconMessages, Commands) {
-  s_data_cmd c = Record(GW_DCON_COMMAND, 0, 3);
-  c.payload.dcon_command = {4, 1, 2, 0, {}};
-  Bytes p = PayloadOf(PROTO_MODE_GATEWAY, c);
-  ASSERT_EQ(p.size(), 6u);
-  EXPECT_EQ(Bytes(p.begin(), p.begin() + 5), (Bytes{0x04, 0x01, 0x00, 0x02, 0x00}));
+  s_data_cmd c = RoundTrip(PROTO_MODE_GATEWAY, PROTO_MODE_DIGITAL, GW_DCON_COMMAND, Flags(0, 3), "04 01 00 02 00 ??");
+  EXPECT_EQ(V(c.payload.dcon_command.channel, c.payload.dcon_command.type_signal, c.payload.dcon_command.command),
+            V(4, 1, 2));
   c.msgID = DLI_DCON_COMMAND;
   c.payload.dcon_dig_command.param_size = 3;
   c.payload.dcon_dig_command.param[2] = 0xA3;
-  EXPECT_EQ(PayloadOf(PROTO_MODE_DIGITAL, c), (Bytes{0x04, 0x01, 0x00, 0x02, 0x03, 0x00, 0x00, 0xA3}));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_DIGITAL, c)), "04 01 00 02 03 00 00 A3");
 
-  s_data_cmd bad = Receive(PROTO_MODE_GATEWAY, DLI_DCON_COMMAND, Flags(0, 3), {4, 1, 0, 1, 4, 0x55});
+  s_data_cmd bad = Receive(PROTO_MODE_GATEWAY, DLI_DCON_COMMAND, Flags(0, 3), H("04 01 00 01 04 55"));
   EXPECT_EQ(bad.cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   EXPECT_EQ(bad.payload.dcon_dig_command.param_size, 4);
-  s_data_cmd at_dli = Receive(PROTO_MODE_DIGITAL, GW_DCON_COMMAND, Flags(1, 3), {4, 1, 0, 1, 1, 0x55});
+  s_data_cmd at_dli = Receive(PROTO_MODE_DIGITAL, GW_DCON_COMMAND, Flags(1, 3), H("04 01 00 01 01 55"));
   EXPECT_EQ(at_dli.cmdStatus, 0);
   EXPECT_EQ(at_dli.payload.dcon_command.param[0], 0x55);
-}
 
-TEST(DconMessages, Dumps) {
-  s_data_cmd c = Record(DLI_DCON_COMMAND);
   c.payload.dcon_dig_command = {1, 300, 0, 1, {0x0B}};
   EXPECT_EQ(Body(c),
             "dcon_dig_command.channel: 1,\ndcon_dig_command.type_signal: 300,\ndcon_dig_command.command: 0,\n"
@@ -106,17 +99,16 @@ TEST(DconMessages, Packets) {
   EXPECT_EQ(r.payload.dcon_state.state, 4);
   EXPECT_FALSE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_dcon_state, 0, cmd), r));
   EXPECT_FALSE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_dcon_command, 0, st), r));
-}
 
-TEST(DconMessages, RoundTripThroughPacket) {
-  Bytes wire = {0x07, 0x01, 0x00, 0x02, 0x02, 0xC1, 0xC2, 0x00};
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_DCON_COMMAND, Flags(0, 3), wire);
+  // An interface's command goes up as a packet, comes back down from the
+  // gateway and is sent as the same bytes.
+  const char wire[] = "07 01 00 02 02 C1 C2 00";
+  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_DCON_COMMAND, Flags(0, 3), H(wire));
   ASSERT_EQ(in.cmdStatus, 0);
   ProtoVorkPacketPayload down;
   down.select_gw_dcon_command(Encode(in).get_payload().get_dli_dcon_command());
-  s_data_cmd out = Record(0);
-  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_dcon_command, 0, down), out));
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, out), wire);
+  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_dcon_command, 0, down), r));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, r)), wire);
 }
 
 }  // namespace

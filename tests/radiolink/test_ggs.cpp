@@ -1,7 +1,6 @@
 // GGS line-signalling commands and states: wire, dumps and packets.
-#include "tests/radiolink/line_cmd_helpers.h"
+#include "tests/radiolink/radiolink_frames.h"
 
-using namespace line_cmd;
 using namespace VORKGW;
 
 namespace {
@@ -13,8 +12,7 @@ s_data_cmd GgsCommand(uint16_t id, int protocol, std::initializer_list<uint8_t> 
   c.ggs_type_call = 5;  // fxs
   c.command = 2;        // call
   c.param_size = static_cast<uint8_t>(params.size());
-  int i = 0;
-  for (uint8_t b : params) c.param[i++] = b;
+  std::copy(params.begin(), params.end(), c.param);
   return r;
 }
 
@@ -22,17 +20,13 @@ TEST(GgsMessages, CommandPayloadAndPadding) {
   // Same layout from the gateway and from both interfaces, in both versions.
   const std::pair<int, uint16_t> senders[] = {
       {PROTO_MODE_GATEWAY, GW_GGS_COMMAND}, {PROTO_MODE_DIGITAL, DLI_GGS_COMMAND}, {PROTO_MODE_ANALOG, ALI_GGS_COMMAND}};
-  for (auto [mode, id] : senders) {
-    for (int protocol = 0; protocol <= 1; ++protocol) {
-      Bytes p = PayloadOf(mode, GgsCommand(id, protocol, {0x0A, 0x0B}));
-      ASSERT_EQ(p.size(), 8u) << std::hex << id;
-      EXPECT_EQ(Bytes(p.begin(), p.begin() + 7), (Bytes{0x03, 0x05, 0x00, 0x02, 0x02, 0x0A, 0x0B}));
-    }
-  }
+  for (auto [mode, id] : senders)
+    for (int protocol = 0; protocol <= 1; ++protocol)
+      EXPECT_HEX(PayloadOf(mode, GgsCommand(id, protocol, {0x0A, 0x0B})), "03 05 00 02 02 0A 0B ??") << id;
   s_data_cmd wide = GgsCommand(GW_GGS_COMMAND, 0, {0x01});
   wide.payload.ggs_command.ggs_type_call = 0x0102;
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, wide), (Bytes{0x03, 0x02, 0x01, 0x02, 0x01, 0x01}));
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, GgsCommand(GW_GGS_COMMAND, 0, {})).size(), 6u);
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, wide)), "03 02 01 02 01 01");
+  EXPECT_HEX(PayloadOf(PROTO_MODE_GATEWAY, GgsCommand(GW_GGS_COMMAND, 0, {})), "03 05 00 02 00 ??");
 
   EXPECT_EQ(Trans(convert_trans_ggs_command, GgsCommand(GW_GGS_COMMAND, 0, {}), 4), CONVERT_NOT_ENOUGHT_MEMORY);
   EXPECT_EQ(Trans(convert_trans_ggs_command, GgsCommand(GW_GGS_COMMAND, 0, {1, 2}), 7), CONVERT_NOT_ENOUGHT_MEMORY);
@@ -48,17 +42,15 @@ TEST(GgsMessages, CommandPayloadAndPadding) {
 TEST(GgsMessages, ShortPayloadsKeepWhatWasRead) {
   // More parameters announced than present: -200, the head stays, and the
   // record still reaches the reader.
-  s_data_cmd r = Receive(PROTO_MODE_GATEWAY, DLI_GGS_COMMAND, Flags(1, 2), {5, 5, 0, 2, 9, 1, 2, 0});
+  s_data_cmd r = Receive(PROTO_MODE_GATEWAY, DLI_GGS_COMMAND, Flags(1, 2), H("05 05 00 02 09 01 02 00"));
   EXPECT_EQ(r.cmdStatus, CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  EXPECT_EQ(r.payload.ggs_command.channel, 5);
-  EXPECT_EQ(r.payload.ggs_command.ggs_type_call, 5);
-  EXPECT_EQ(r.payload.ggs_command.command, 2);
-  EXPECT_EQ(r.payload.ggs_command.param_size, 9);
-  EXPECT_EQ(Recv(convert_recv_ggs_command, {1, 2, 3, 4}, &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  EXPECT_EQ(Recv(convert_recv_ggs_state, {7, 3}, &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  const s_proto_ggs_command& c = r.payload.ggs_command;
+  EXPECT_EQ((std::vector<int>{c.channel, c.ggs_type_call, c.command, c.param_size}), (std::vector<int>{5, 5, 2, 9}));
+  EXPECT_EQ(Recv(convert_recv_ggs_command, H("01 02 03 04"), &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(Recv(convert_recv_ggs_state, H("07 03"), &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
   // The digital interface takes the gateway's state in the plain layout.
-  s_data_cmd in = Receive(PROTO_MODE_DIGITAL, GW_GGS_STATE, Flags(0), {7, 3, 0x80, 0xFF});
+  s_data_cmd in = Receive(PROTO_MODE_DIGITAL, GW_GGS_STATE, Flags(0), H("07 03 80 FF"));
   EXPECT_EQ(in.cmdStatus, 0);
   EXPECT_EQ(in.payload.ggs_state.error, 0x80);
 }
@@ -66,23 +58,20 @@ TEST(GgsMessages, ShortPayloadsKeepWhatWasRead) {
 TEST(GgsMessages, DigitalStateFlags) {
   s_data_cmd gd = Record(DLI_GGS_STATE);
   gd.payload.gd_state = {1, 4, 0x20, 3, 0};  // only bit 0 of a flag counts
-  EXPECT_EQ(PayloadOf(PROTO_MODE_DIGITAL, gd), (Bytes{1, 4, 0x20, 0x01}));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_DIGITAL, gd)), "01 04 20 01");
   gd.payload.gd_state.flag_detected_tx = 1;
-  EXPECT_EQ(PayloadOf(PROTO_MODE_DIGITAL, gd), (Bytes{1, 4, 0x20, 0x03}));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_DIGITAL, gd)), "01 04 20 03");
 
   s_data_cmd d = Record(0);
   d.payload.gd_state.flag_detected_rx = d.payload.gd_state.flag_detected_tx = 1;
-  EXPECT_EQ(Recv(convert_recv_ggs_digital_state, {1, 4, 0x20}, &d), CONVERT_OK);
+  EXPECT_EQ(Recv(convert_recv_ggs_digital_state, H("01 04 20"), &d), CONVERT_OK);
   EXPECT_EQ(d.payload.gd_state.flag_detected_rx + d.payload.gd_state.flag_detected_tx, 0);
-  EXPECT_EQ(Recv(convert_recv_ggs_digital_state, {1, 4, 0x20, 0x03}, &d), CONVERT_OK);
+  EXPECT_EQ(Recv(convert_recv_ggs_digital_state, H("01 04 20 03"), &d), CONVERT_OK);
   EXPECT_EQ(d.payload.gd_state.flag_detected_rx + d.payload.gd_state.flag_detected_tx, 2);
-}
 
-TEST(GgsMessages, Dumps) {
   EXPECT_EQ(Body(GgsCommand(ALI_GGS_COMMAND, 0, {0x0A, 0xFF})),
             "ggs_command.channel: 3,\nggs_command.ggs_type_call: 5,\nggs_command.command: 2,\n"
             "ggs_command.param_size: 2,\nggs_command.param : \n[0] : 0x0A,\n[1] : 0xFF,\n");
-  s_data_cmd gd = Record(DLI_GGS_STATE);
   gd.payload.gd_state = {200, 2, 0x80, 1, 0};
   EXPECT_EQ(Body(gd),
             "gd_state.channel: 200,\ngd_state.state: 2,\ngd_state.error: 128,\ngd_state.flag_detected_rx: 1,\n"
@@ -116,25 +105,20 @@ TEST(GgsMessages, Packets) {
   r.msgID = 0;
   EXPECT_FALSE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_ggs_state, 0, pl), r));
   EXPECT_EQ(r.msgID, GW_GGS_STATE);
-}
 
-TEST(GgsMessages, RoundTripThroughPacket) {
   // Interface frame -> record -> packet; the same values sent back down by
   // the gateway -> record -> the same frame payload.
-  Bytes wire = {0x06, 0x03, 0x00, 0x01, 0x03, 0x11, 0x22, 0x33};
-  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_GGS_COMMAND, Flags(1, 2), wire);
+  const char wire[] = "06 03 00 01 03 11 22 33";
+  s_data_cmd in = Receive(PROTO_MODE_GATEWAY, DLI_GGS_COMMAND, Flags(1, 2), H(wire));
   ASSERT_EQ(in.cmdStatus, 0);
   ProtoVorkPacketPayload down;
   down.select_gw_ggs_command(Encode(in).get_payload().get_dli_ggs_command());
-  s_data_cmd out = Record(0);
-  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_ggs_command, 1, down), out));
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, out), wire);
-
-  s_data_cmd st = Receive(PROTO_MODE_GATEWAY, ALI_GGS_STATE, Flags(0, 2), {2, 1, 0x40, 0});
-  ProtoVorkPacketPayload sdown;
-  sdown.select_gw_ggs_state(Encode(st).get_payload().get_ali_ggs_state());
-  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_ggs_state, 0, sdown), out));
-  EXPECT_EQ(PayloadOf(PROTO_MODE_GATEWAY, out), (Bytes{2, 1, 0x40, 0}));
+  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_ggs_command, 1, down), r));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, r)), wire);
+  s_data_cmd st = Receive(PROTO_MODE_GATEWAY, ALI_GGS_STATE, Flags(0, 2), H("02 01 40 00"));
+  down.select_gw_ggs_state(Encode(st).get_payload().get_ali_ggs_state());
+  ASSERT_TRUE(ProtoVorkDecodeASN(GwPacket(ProtoVorkMsgID::gw_ggs_state, 0, down), r));
+  EXPECT_EQ(Hex(PayloadOf(PROTO_MODE_GATEWAY, r)), "02 01 40 00");
 }
 
 }  // namespace

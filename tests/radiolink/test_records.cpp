@@ -1,31 +1,13 @@
 // Command records: catalogue look-ups, the small payload converters, the
 // text dumps and their truncation, record comparison and the history.
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "tests/radiolink/line_cmd_helpers.h"
+#include "tests/radiolink/radiolink_frames.h"
 
 namespace {
 
-using line_cmd::Recv;
-using line_cmd::Trans;
-
-const char kHeader[] =
-    "msgID      : 0x2000,\n"
-    "stateMaster  : 0x00,\n"
-    "stateProtocol: 0x00,\n"
-    "stateMode    : 0x00,\n"
-    "srcAddr      : 0x02,\n"
-    "dstAddr      : 0x01,\n"
-    "srcChannel   : 0x03,\n"
-    "dstChannel   : 0x00,\n";
-
 s_data_cmd SetIdRecord() {
-  s_data_cmd r = Record(DLI_SET_ID);
+  s_data_cmd r = Record(DLI_SET_ID, 0, 0, 1);
   r.srcAddr = 2;
   r.srcChannel = 3;
-  r.dstAddr = 1;
   r.payload.id.id = 7;
   return r;
 }
@@ -41,11 +23,9 @@ TEST(RadioCatalogue, LookupsOfUnknownOrMissingEntries) {
 }
 
 TEST(RadioConverters, HeaderBitsAndAddresses) {
-  s_data_cmd r = Record(GW_GET_ID, 1, 3);
+  s_data_cmd r = Record(GW_GET_ID, 1, 3, PROTO_ADDR_ALI);
   r.stateMaster = 1;
-  r.srcAddr = 0;
   r.srcChannel = 0x1F;  // only four bits travel
-  r.dstAddr = PROTO_ADDR_ALI;
   r.dstChannel = 2;
   unsigned short flags = 0x00AB;
   EXPECT_EQ(convert_trans_flags(&flags, &r), 0);
@@ -66,12 +46,9 @@ TEST(RadioConverters, HeaderBitsAndAddresses) {
   unsigned char s2 = 0xF0, d2 = 0x23;
   convert_recv_flags(&f2, &back);
   convert_recv_src_dst(&f2, &s2, &d2, &back);
-  EXPECT_EQ(back.stateMaster, 1);
-  EXPECT_EQ(back.stateProtocol, 1);
-  EXPECT_EQ(back.stateMode, 3);
-  EXPECT_EQ(back.srcChannel, 0xF);
-  EXPECT_EQ(back.dstAddr, PROTO_ADDR_ALI);
-  EXPECT_EQ(back.dstChannel, 2);
+  EXPECT_EQ((std::vector<int>{back.stateMaster, back.stateProtocol, back.stateMode, back.srcChannel, back.dstAddr,
+                              back.dstChannel}),
+            (std::vector<int>{1, 1, 3, 0xF, PROTO_ADDR_ALI, 2}));
 }
 
 TEST(RadioConverters, SmallPayloads) {
@@ -79,15 +56,12 @@ TEST(RadioConverters, SmallPayloads) {
   r.payload.select_channel = {9, 1, 2};
   Bytes out;
   ASSERT_EQ(Trans(convert_trans_select_channel, r, 8, &out), 2);
-  EXPECT_EQ(out, (Bytes{1, 2}));
+  EXPECT_EQ(Hex(out), "01 02");
   EXPECT_EQ(Trans(convert_trans_select_channel, r, 1), CONVERT_NOT_ENOUGHT_MEMORY);
-  s_data_cmd in = Record(0);
-  in.payload.select_channel.channel = 9;
-  ASSERT_EQ(Recv(convert_recv_select_channel, {1, 2}, &in), 0);
-  EXPECT_EQ(in.payload.select_channel.channel, 0);
-  EXPECT_EQ(in.payload.select_channel.select_interface, 1);
-  EXPECT_EQ(in.payload.select_channel.select_channel, 2);
-  EXPECT_EQ(Recv(convert_recv_select_channel, {}, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  ASSERT_EQ(Recv(convert_recv_select_channel, H("01 02"), &r), 0);
+  EXPECT_EQ(V(r.payload.select_channel.channel, r.payload.select_channel.select_interface), V(0, 1));
+  EXPECT_EQ(r.payload.select_channel.select_channel, 2);
+  EXPECT_EQ(Recv(convert_recv_select_channel, {}, &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
 
   // Channel payload depends on the mode.
   s_data_cmd ch = Record(0, 0, 2);
@@ -98,7 +72,7 @@ TEST(RadioConverters, SmallPayloads) {
   EXPECT_EQ(Trans(convert_trans_channel, ch, 8), 0);
   ch.stateMode = 4;
   EXPECT_EQ(Trans(convert_trans_channel, ch, 8), CONVERT_BAD_MODE);
-  EXPECT_EQ(Recv(convert_recv_channel, {5, 0}, &ch), CONVERT_BAD_MODE);  // mode 0 in the flags word
+  EXPECT_EQ(Recv(convert_recv_channel, H("05 00"), &ch), CONVERT_BAD_MODE);  // mode 0 in the flags word
 
   s_proto_transiver_event row = {0, 1, 0, nullptr};
   unsigned short flags = 0;
@@ -109,106 +83,91 @@ TEST(RadioConverters, SmallPayloads) {
 
 TEST(RadioConverters, RadioCommandAndLinkQuality) {
   s_data_cmd r = Record(GW_RAD_PTT_ON);
-  r.payload.radio_command.param_size = 3;
   r.payload.radio_command.param[0] = 0xB0;
   r.payload.radio_command.param[1] = 0xB1;
   r.payload.radio_command.param[2] = 0xB2;
   Bytes out;
-  ASSERT_EQ(Trans(convert_trans_radio_command, r, 300, &out), 4);
-  EXPECT_EQ(out, (Bytes{3, 0xB0, 0xB1, 0xB2}));
-  r.payload.radio_command.param_size = 2;
-  ASSERT_EQ(Trans(convert_trans_radio_command, r, 300, &out), 4);
-  EXPECT_EQ(out, (Bytes{2, 0xB0, 0xB1, 0}));
-  r.payload.radio_command.param_size = 0;
-  EXPECT_EQ(Trans(convert_trans_radio_command, r, 300), 2);
+  for (auto [size, hex] : {std::pair<int, const char*>{3, "03 B0 B1 B2"}, {2, "02 B0 B1 ??"}, {0, "00 ??"}}) {
+    r.payload.radio_command.param_size = static_cast<uint8_t>(size);
+    Trans(convert_trans_radio_command, r, 300, &out);
+    EXPECT_HEX(out, hex);
+  }
   r.payload.radio_command.param_size = 255;
   EXPECT_EQ(Trans(convert_trans_radio_command, r, 255), CONVERT_NOT_ENOUGHT_MEMORY);
-
-  s_data_cmd in = Record(0);
-  EXPECT_EQ(Recv(convert_recv_radio_command, {}, &in), 0);
-  EXPECT_EQ(in.payload.radio_command.param_size, 0);
-  EXPECT_EQ(Recv(convert_recv_radio_command, {5, 1, 2}, &in), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  EXPECT_EQ(in.payload.radio_command.param_size, 5);
+  EXPECT_EQ(Recv(convert_recv_radio_command, {}, &r), 0);
+  EXPECT_EQ(r.payload.radio_command.param_size, 0);
+  EXPECT_EQ(Recv(convert_recv_radio_command, H("05 01 02"), &r), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(r.payload.radio_command.param_size, 5);
 
   s_data_cmd q = Record(DLI_RAD_BSS_QUAL);
   q.payload.rd_bss.snr = 1.5f;
   ASSERT_EQ(Trans(convert_trans_bss_quality, q, 300, &out), 4);
-  EXPECT_EQ(out, (Bytes{0x00, 0x00, 0xC0, 0x3F}));
+  EXPECT_EQ(Hex(out), "00 00 C0 3F");
   s_data_cmd qin = Record(0);
-  EXPECT_EQ(Recv(convert_recv_bss_quality, {0x00, 0x00, 0xC0}, &qin), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  EXPECT_EQ(Recv(convert_recv_bss_quality, H("00 00 C0"), &qin), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   ASSERT_EQ(Recv(convert_recv_bss_quality, out, &qin), 0);
   EXPECT_EQ(qin.payload.rd_bss.snr, 1.5f);
-  EXPECT_NE(Dump(q).find("rd_bss.snr    : 1.50,\n"), std::string::npos);
+  EXPECT_TRUE(Has(Dump(q), "rd_bss.snr    : 1.50,\n"));
 }
 
-TEST(RadioDump, HeaderLinesAndFlags) {
+TEST(RadioDump, HeaderLinesFlagsAndTruncation) {
   s_data_cmd r = SetIdRecord();
-  EXPECT_EQ(Dump(r, 0), std::string(kHeader) + "id.id      : 7,\n");
-
-  std::string named = Dump(r, 3);
-  EXPECT_EQ(named.rfind("cmdStatus  : CONVERT_OK,\nmsgSeqNum  : 0,\nmsgID      : DLI_SET_ID,\n", 0), 0u);
-
-  r.cmdStatus = -300;
-  r.msgSeqNum = 4000000000u;
-  std::string numbered = Dump(r, 3);
-  EXPECT_EQ(numbered.rfind("cmdStatus  : -300,\nmsgSeqNum  : 4000000000,\n", 0), 0u);
-  EXPECT_EQ(Dump(r, 1).find("DLI_SET_ID"), std::string::npos);  // names only with bit 1
-
-  s_data_cmd sel = Record(GW_RAD_SELECT_CHANNEL);
-  sel.payload.select_channel.select_interface = 1;
-  EXPECT_NE(Dump(sel, 0).find("select_channel.channel: 0,\nselect_channel.select_interface: 1,\n"
-                              "select_channel.select_channel: 0,\n"),
-            std::string::npos);
-}
-
-TEST(RadioDump, UnprintableIdsAndTruncation) {
-  s_data_cmd num = Record(DLI_SET_NUMBER);
-  char buf[64];
-  std::memset(buf, 'x', sizeof buf);
-  EXPECT_EQ(sprintf_data_cmd(buf, sizeof buf, &num, 3), 0);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(buf[63], '\0');  // whole buffer cleared
-  EXPECT_EQ(sprintf_data_cmd(nullptr, 64, &num, 0), 0);
-  EXPECT_EQ(sprintf_data_cmd(buf, 0, &num, 0), 0);
-
-  s_data_cmd r = SetIdRecord();
-  std::string full = Dump(r, 0);
+  const std::string full =
+      "msgID      : 0x2000,\nstateMaster  : 0x00,\nstateProtocol: 0x00,\nstateMode    : 0x00,\n"
+      "srcAddr      : 0x02,\ndstAddr      : 0x01,\nsrcChannel   : 0x03,\ndstChannel   : 0x00,\nid.id      : 7,\n";
+  EXPECT_EQ(Dump(r, 0), full);
+  EXPECT_EQ(Dump(r, 3).rfind("cmdStatus  : CONVERT_OK,\nmsgSeqNum  : 0,\nmsgID      : DLI_SET_ID,\n", 0), 0u);
+  // A buffer that ends inside a line is never overrun; the full length is told.
   char small[16];
-  std::memset(small, 'x', sizeof small);
-  int n = sprintf_data_cmd(small, sizeof small, &r, 0);
-  EXPECT_EQ(n, static_cast<int>(full.size()));
+  EXPECT_EQ(sprintf_data_cmd(small, sizeof small, &r, 0), static_cast<int>(full.size()));
   EXPECT_EQ(std::string(small), full.substr(0, 15));
-
-  // A buffer that ends inside a later line is never overrun.
   char guard[200];
   std::memset(guard, 'G', sizeof guard);
   EXPECT_EQ(sprintf_data_cmd(guard, 40, &r, 3), static_cast<int>(Dump(r, 3).size()));
   EXPECT_EQ(std::strlen(guard), 39u);
   EXPECT_EQ(guard[40], 'G');
+
+  r.cmdStatus = -300;
+  r.msgSeqNum = 4000000000u;
+  EXPECT_EQ(Dump(r, 3).rfind("cmdStatus  : -300,\nmsgSeqNum  : 4000000000,\n", 0), 0u);
+  EXPECT_EQ(Dump(r, 1).find("DLI_SET_ID"), std::string::npos);  // names only with bit 1
+
+  s_data_cmd sel = Record(GW_RAD_SELECT_CHANNEL);
+  sel.payload.select_channel.select_interface = 1;
+  EXPECT_EQ(Body(sel), "select_channel.channel: 0,\nselect_channel.select_interface: 1,\n"
+                       "select_channel.select_channel: 0,\n");
+
+  // An id without a dump clears the whole buffer.
+  s_data_cmd num = Record(DLI_SET_NUMBER);
+  char buf[64];
+  std::memset(buf, 'x', sizeof buf);
+  EXPECT_EQ(sprintf_data_cmd(buf, sizeof buf, &num, 3), 0);
+  EXPECT_EQ(buf[0] + buf[63], 0);
+  EXPECT_EQ(sprintf_data_cmd(nullptr, 64, &num, 0), 0);
+  EXPECT_EQ(sprintf_data_cmd(buf, 0, &num, 0), 0);
 }
 
-TEST(RadioRecord, CompareIgnoresStatusAndSequence) {
+TEST(RadioRecord, CompareAndHistory) {
   s_data_cmd a = SetIdRecord();
   s_data_cmd b = a;
   b.cmdStatus = -195;
   b.msgSeqNum = 99;
-  EXPECT_EQ(cmp_data_cmd(&a, &b), 0);
+  EXPECT_EQ(cmp_data_cmd(&a, &b), 0);  // status and sequence do not count
   b.payload.id.id = 8;
   EXPECT_NE(cmp_data_cmd(&a, &b), 0);
   EXPECT_EQ(cmp_data_cmd(&a, nullptr), -1);
-}
 
-TEST(RadioRecord, History) {
   packet_history h = {0, 0, nullptr};
   EXPECT_EQ(malloc_packet_history(&h, 0), 0);
   ASSERT_EQ(malloc_packet_history(&h, 3), 3);
   s_data_cmd recs[4] = {Record(DLI_SET_ID), Record(ALI_SET_ID), Record(DLI_SET_ID), Record(ALI_SET_ID)};
-  for (int i = 0; i < 4; ++i) recs[i].payload.id.id = static_cast<uint8_t>(10 + i);
   double t = 1.0;
-  EXPECT_EQ(add_packet_history(&h, &recs[0], &t), 1);
-  EXPECT_EQ(add_packet_history(&h, &recs[1], &t), 2);
-  EXPECT_EQ(add_packet_history(&h, &recs[2], &t), 0);
-  EXPECT_EQ(add_packet_history(&h, &recs[3], &t), 1);
+  std::vector<int> slots;
+  for (int i = 0; i < 4; ++i) {
+    recs[i].payload.id.id = static_cast<uint8_t>(10 + i);
+    slots.push_back(add_packet_history(&h, &recs[i], &t));
+  }
+  EXPECT_EQ(slots, (std::vector<int>{1, 2, 0, 1}));
   s_data_cmd* found = find_by_id_packet_history(&h, ALI_SET_ID);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->payload.id.id, 13);
@@ -229,14 +188,14 @@ TEST(RadioRecord, CopyHelpersCopyOneMember) {
     size_t size;
   };
   const Row rows[] = {
-      {cpy_rac, sizeof(s_proto_ra_config)},     {cpy_raka, sizeof(s_proto_ra_keep_alive)},
-      {cpy_rdc, sizeof(s_proto_rd_config)},     {cpy_rdka, sizeof(s_proto_rd_keep_alive)},
-      {cpy_gac, sizeof(s_proto_ga_config)},     {cpy_gdc, sizeof(s_proto_gd_config)},
-      {cpy_gc, sizeof(s_proto_ggs_command)},    {cpy_bss, sizeof(s_proto_rd_bss)},
+      {cpy_rac, sizeof(s_proto_ra_config)},      {cpy_raka, sizeof(s_proto_ra_keep_alive)},
+      {cpy_rdc, sizeof(s_proto_rd_config)},      {cpy_rdka, sizeof(s_proto_rd_keep_alive)},
+      {cpy_gac, sizeof(s_proto_ga_config)},      {cpy_gdc, sizeof(s_proto_gd_config)},
+      {cpy_gc, sizeof(s_proto_ggs_command)},     {cpy_bss, sizeof(s_proto_rd_bss)},
       {cpy_ggc, sizeof(s_proto_gateway_config)}, {cpy_gs, 3},
-      {cpy_debug, 1 + 255},                     {cpy_tstcfg, 2 + 255},
-      {cpy_tstka, 2},                           {cpy_channel, 1},
-      {cpy_id, 1},                              {cpy_gaka, 1},
+      {cpy_debug, 1 + 255},                      {cpy_tstcfg, 2 + 255},
+      {cpy_tstka, 2},                            {cpy_channel, 1},
+      {cpy_id, 1},                               {cpy_gaka, 1},
       {cpy_gdka, 1},
   };
   s_data_cmd src = Record(0);
@@ -250,8 +209,7 @@ TEST(RadioRecord, CopyHelpersCopyOneMember) {
     EXPECT_EQ(r.copy(nullptr, &src), 0);
     EXPECT_EQ(to[0], 0);
     EXPECT_EQ(r.copy(&dst, &src), 0);
-    EXPECT_EQ(std::memcmp(to, from, r.size), 0);
-    EXPECT_EQ(to[r.size], 0);
+    EXPECT_EQ(V(std::memcmp(to, from, r.size), to[r.size]), V(0, 0));
   }
 }
 

@@ -49,34 +49,27 @@ struct ConnectOwner {
   }
 };
 
-TEST(AsyncConnect, RefusedPortFails) {
-  unsigned short port = closedPort();
-  ConnectOwner o;
-  o.conn->Bind(&ConnectOwner::OnConnect, &o);
-  o.conn->Start(target(port), 5000);
-  LoopDeadline guard(5000);
-  if (o.calls == 0) multiplexer.run(false, true);
-  EXPECT_EQ(o.calls, 1);
-  EXPECT_EQ(o.status, ASync::Connect::Status::failed);
-  EXPECT_FALSE(o.sock_valid);
-  EXPECT_FALSE(guard.expired());
-}
-
-TEST(AsyncConnect, ListeningSocketConnectsAndHandsOverTheSocket) {
+// A refused port fails; a listening socket connects and hands the socket
+// over, and the owner may destroy the connect object in its callback.
+TEST(AsyncConnect, RefusedFailsListeningConnects) {
   unsigned short port = 0;
   Fd lst(listenLoopback(port, 4));
   ASSERT_TRUE(lst.is_valid());
-  ConnectOwner o;
-  o.destroy_in_callback = true;  // the owner may destroy the connect object
-  o.conn->Bind(&ConnectOwner::OnConnect, &o);
-  o.conn->Start(target(port), 5000);
-  LoopDeadline guard(5000);
-  if (o.calls == 0) multiplexer.run(false, true);
-  EXPECT_EQ(o.calls, 1);
-  EXPECT_EQ(o.status, ASync::Connect::Status::connected);
-  EXPECT_TRUE(o.sock_valid);
-  EXPECT_EQ(o.peer_port, port);
-  EXPECT_EQ(o.conn, nullptr);
+  for (bool listening : {false, true}) {
+    const unsigned short to = listening ? port : closedPort();
+    ConnectOwner o;
+    o.destroy_in_callback = listening;
+    o.conn->Bind(&ConnectOwner::OnConnect, &o);
+    o.conn->Start(target(to), 5000);
+    LoopDeadline guard(5000);
+    if (o.calls == 0) multiplexer.run(false, true);
+    EXPECT_FALSE(guard.expired());
+    EXPECT_EQ(o.calls, 1);
+    EXPECT_EQ(o.status, listening ? ASync::Connect::Status::connected : ASync::Connect::Status::failed);
+    EXPECT_EQ(o.sock_valid, listening);
+    EXPECT_EQ(o.peer_port, listening ? port : -1);
+    EXPECT_EQ(o.conn == nullptr, listening);
+  }
   int peer = ::accept(lst.lowlevel_fd(), nullptr, nullptr);
   EXPECT_GE(peer, 0);
   ::close(peer);
@@ -129,10 +122,9 @@ TEST(AsyncConnect, TimeOutOnDrivenClock) {
   ASSERT_EQ(o.calls, 0);
   EXPECT_EQ(o.conn->state(), ASync::Connect::Status::connecting);
   Mux::advanceClock(5000);  // the time-out is due on the first pass
-  auto start = std::chrono::steady_clock::now();
   LoopDeadline guard(3000);
   multiplexer.run(false, true);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(guard.expired());
   EXPECT_EQ(o.calls, 1);
   EXPECT_EQ(o.status, ASync::Connect::Status::failed);
   EXPECT_FALSE(o.sock_valid);

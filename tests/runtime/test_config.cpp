@@ -64,74 +64,52 @@ TEST_F(ConfigFile, MissingFileLeavesAnEmptyTree) {
   EXPECT_EQ(file_.GetSectionCount(), 1);
 }
 
-TEST_F(ConfigFile, LastPairWithoutLineEndAndEmptyValueAtEnd) {
-  load("[traces]\nsignalling.hdlc = yes");
-  EXPECT_EQ(sectionPairs("traces"), V({"signalling.hdlc=yes@2"}));
-  load("[a]\nkey = ");
-  EXPECT_EQ(sectionPairs("a"), V({"key=@2"}));
-  // A key with no "=" at the end of the file is dropped.
-  load("[a]\nx=1\ndangling");
-  EXPECT_EQ(sectionPairs("a"), V({"x=1@2"}));
-}
-
-TEST_F(ConfigFile, BlanksAroundKeyAndValueVanishInnerBlanksStay) {
-  load("[s]\n   two words  =  a  b   # note\n");
-  EXPECT_EQ(sectionPairs("s"), V({"two words=a  b@2"}));
-  // Tabs are ordinary characters in keys and values, but not at line start.
-  load("[s]\n\tk\t=\tv\t\n");
-  EXPECT_EQ(sectionPairs("s"), V({"k\t=\tv\t@2"}));
-}
-
-TEST_F(ConfigFile, HashIsACommentOnlyInItsAllowedPlaces) {
-  load("# leading comment [x]\n"
-       "[s] # after the header\n"
-       "# whole line\n"
-       "a = 1#2\n"       // right after a value character: part of the value
-       "b = 1 #2\n"      // after a blank: a comment
-       "c =# empty\n"    // right after "=": comment, empty value
-       "d = # empty\n"   // blank then comment: empty value
-       "e#f = 3\n");     // inside a key: ordinary
-  EXPECT_EQ(sectionPairs("s"), V({"a=1#2@4", "b=1@5", "c=@6", "d=@7", "e#f=3@8"}));
-  EXPECT_EQ(file_.GetSectionCount(), 1);
-}
-
-TEST_F(ConfigFile, CrLfParsesLikeLf) {
-  const std::string lf = "[traces]\nsignalling.hdlc = yes\n[snmpagent]\nhost = 10.0.0.1\nname = ostr\n";
-  std::string crlf;
-  for (char c : lf) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
+// One row per parsing rule: the text, a section and its pairs.
+TEST_F(ConfigFile, ParsingRules) {
+  const struct {
+    const char* text;
+    const char* section;
+    V pairs;
+  } rows[] = {
+      // The last pair needs no line end; an empty value at the end; a key
+      // without "=" at the end is dropped.
+      {"[traces]\nsignalling.hdlc = yes", "traces", {"signalling.hdlc=yes@2"}},
+      {"[a]\nkey = ", "a", {"key=@2"}},
+      {"[a]\nx=1\ndangling", "a", {"x=1@2"}},
+      // Blanks around key and value vanish, inner blanks stay; tabs are
+      // ordinary characters except at the start of a line.
+      {"[s]\n   two words  =  a  b   # note\n", "s", {"two words=a  b@2"}},
+      {"[s]\n\tk\t=\tv\t\n", "s", {"k\t=\tv\t@2"}},
+      // "#" right after a value character is part of it; after a blank or
+      // "=", a comment; inside a key, ordinary.
+      {"# leading comment [x]\n[s] # after the header\n# whole line\na = 1#2\nb = 1 #2\nc =# empty\n"
+       "d = # empty\ne#f = 3\n",
+       "s", {"a=1#2@4", "b=1@5", "c=@6", "d=@7", "e#f=3@8"}},
+      // CR LF line ends read like LF.
+      {"[snmpagent]\r\nhost = 10.0.0.1\r\nname = ostr\r\n", "snmpagent", {"host=10.0.0.1@2", "name=ostr@3"}},
+      // Header: text after "]" ignored, blanks inside kept.
+      {"[traces] trailing text\nx=1\n[ padded ]\ny=2\n", " padded ", {"y=2@4"}},
+      {"[traces] trailing text\nx=1\n[ padded ]\ny=2\n", "padded", {"<no subsection>"}},
+      // A header without "]" drops the lines up to the next header.
+      {"[a]\nx=1\n[broken\ny=2\nz=3\n  [b]\nw=4\n", "b", {"w=4@7"}},
+      {"[a]\nx=1\n[broken\ny=2\nz=3\n  [b]\nw=4\n", "a", {"x=1@2"}},
+      // A key line without "=" ends at its line end: the next header, a
+      // comment and an indented pair are read normally.
+      {"[traces]\nsignalling.hdlc\n[snmpagent]\nhost = 10.1.1.1\nname = ostr\n", "traces", {}},
+      {"[traces]\nsignalling.hdlc\n[snmpagent]\nhost = 10.1.1.1\nname = ostr\n", "snmpagent",
+       {"host=10.1.1.1@4", "name=ostr@5"}},
+      {"[s]\nbroken\n# comment = 1\n  k = v\n", "s", {"k=v@4"}},
+  };
+  for (const auto& r : rows) {
+    load(r.text);
+    EXPECT_EQ(sectionPairs(r.section), r.pairs) << r.text;
   }
-  std::ostringstream a, b;
-  load(lf).Dump(a);
-  load(crlf).Dump(b);
-  EXPECT_EQ(a.str(), b.str());
-  EXPECT_EQ(sectionPairs("snmpagent"), V({"host=10.0.0.1@4", "name=ostr@5"}));
-}
-
-TEST_F(ConfigFile, HeaderTextAfterBracketIgnoredBlanksInsideKept) {
-  load("[traces] trailing text\nx=1\n[ padded ]\ny=2\n");
-  EXPECT_EQ(sectionPairs("traces"), V({"x=1@2"}));
-  EXPECT_EQ(sectionPairs(" padded "), V({"y=2@4"}));
-  EXPECT_EQ(file_["padded"]->begin(), file_["padded"]->end());
-}
-
-TEST_F(ConfigFile, HeaderWithoutBracketDropsLinesUntilNextHeader) {
   load("[a]\nx=1\n[broken\ny=2\nz=3\n  [b]\nw=4\n");
-  EXPECT_EQ(sectionPairs("a"), V({"x=1@2"}));
-  EXPECT_EQ(sectionPairs("b"), V({"w=4@7"}));
   EXPECT_EQ(file_.GetSectionCount(), 2);
-}
-
-// A key line without "=" must not swallow the following line: the header
-// after it opens its own subsection and its pairs land there.
-TEST_F(ConfigFile, KeyWithoutEqualsEndsAtLineFeed) {
-  load("[traces]\nsignalling.hdlc\n[snmpagent]\nhost = 10.1.1.1\nname = ostr\n");
-  EXPECT_EQ(sectionPairs("traces"), V({}));
-  EXPECT_EQ(sectionPairs("snmpagent"), V({"host=10.1.1.1@4", "name=ostr@5"}));
-  // A comment or an indented pair after the broken line is read normally.
-  load("[s]\nbroken\n# comment = 1\n  k = v\n");
-  EXPECT_EQ(sectionPairs("s"), V({"k=v@4"}));
+  std::ostringstream lf, crlf;
+  load("[t]\nsignalling.hdlc = yes\n[s]\nhost = h\n").Dump(lf);
+  load("[t]\r\nsignalling.hdlc = yes\r\n[s]\r\nhost = h\r\n").Dump(crlf);
+  EXPECT_EQ(lf.str(), crlf.str());
 }
 
 TEST_F(ConfigFile, RepeatedHeadersAndKeysKeepFileOrderAndLines) {

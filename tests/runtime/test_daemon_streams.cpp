@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <string>
 
+#include "runtime/daemon/daemon.h"
 #include "runtime/daemon/stream_bufs.h"
+#include "runtime/log/line_buffer.h"
 #include "support/startup_harness.h"
 
 using startup_test::SyslogCapture;
@@ -49,9 +56,11 @@ TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
   EXPECT_EQ(texts(29), V({"Starting server [R2033], port=20001"}));
   os << "a\nb\n" << std::flush;
   EXPECT_EQ(texts(29), V({"a", "b"}));
-  // Text after the last line feed goes out with the lines before it.
+  // Text after the last line feed waits for its line end, or the exit.
   os << "c\nd" << std::flush;
-  EXPECT_EQ(texts(29), V({"c", "d"}));
+  EXPECT_EQ(texts(29), V({"c"}));
+  buf.flushAll();
+  EXPECT_EQ(texts(29), V({"d"}));
 }
 
 TEST_F(SysLogStream, PercentSignsArriveUnchanged) {
@@ -82,6 +91,97 @@ TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
   got = texts(31);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].size(), 477u);
+}
+
+// Detaching: a second Init does nothing; the ident is cut to 79
+// characters. Runs in a child; the detached grandchild logs and exits.
+TEST_F(SysLogStream, DaemonInitCutsALongIdent) {
+  const std::string name(100, 'n');
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    Daemon::Params p;
+    p.name = name;
+    p.nochdir = true;
+    Daemon::Init(p);
+    Daemon::Init(p);
+    std::cout << "hello" << std::endl;
+    std::exit(0);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  auto got = cap_->collect([&](const SyslogMessage& m) { return m.text == "hello"; });
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].ident, std::string(79, 'n'));
+  EXPECT_EQ(got[0].priority, 29);
+}
+
+// ---------------------------------------------------------- line buffers
+
+// The writes a LineStreamBuf makes, one datagram each.
+struct Writes {
+  Writes() {
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) ADD_FAILURE();
+  }
+  ~Writes() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  V take() {
+    V out;
+    char b[8192];
+    ssize_t n;
+    while ((n = ::recv(fds[0], b, sizeof b, MSG_DONTWAIT)) > 0) out.emplace_back(b, static_cast<std::size_t>(n));
+    return out;
+  }
+  int fds[2];
+};
+
+TEST(LineStream, OneWritePerLineNothingHeldOnceComplete) {
+  const std::string big(5000, 'x');
+  const struct {
+    std::function<void(std::ostream&)> write;
+    V writes;
+  } rows[] = {
+      {[](std::ostream& os) { os << std::unitbuf << "a" << 1 << "b" << std::endl; }, {"a1b\n"}},
+      {[](std::ostream& os) { os << "x\ny\n"; }, {"x\ny\n"}},
+      {[](std::ostream& os) { os << "p" << 2 << '\n' << "q"; }, {"p2\n"}},
+      {[](std::ostream& os) { os << "half" << std::flush; }, {}},
+      {[](std::ostream& os) { os.put('z') << std::endl; }, {"z\n"}},
+      {[&](std::ostream& os) { os << big << std::endl; }, {big.substr(0, 4096), big.substr(4096) + "\n"}},
+  };
+  for (const auto& r : rows) {
+    Writes w;
+    Log::LineStreamBuf buf(w.fds[1]);
+    std::ostream os(&buf);
+    r.write(os);
+    EXPECT_EQ(w.take(), r.writes);
+  }
+  // What waits goes out with flushAll (at exit).
+  Writes w;
+  Log::LineStreamBuf buf(w.fds[1]);
+  std::ostream(&buf) << "tail";
+  EXPECT_EQ(w.take(), V({}));
+  buf.flushAll();
+  EXPECT_EQ(w.take(), V({"tail"}));
+}
+
+TEST(LineStreamDeath, PartialLinesReachTheTerminalAtExitAndOnTerminate) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Log::InstallLineBuffers();
+        std::clog << "exit tail";
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "exit tail");
+  EXPECT_DEATH(
+      {
+        Log::InstallLineBuffers();
+        std::cerr << "line\n" << "partial";
+        std::terminate();
+      },
+      "line\npartial");
 }
 
 // ---------------------------------------------------------------- log files

@@ -26,35 +26,25 @@ Packet bytes(std::initializer_list<unsigned char> b, unsigned int head = 0) {
   return p;
 }
 
+// Head room, length and tail room after reserving on a null packet (and a
+// second head reservation: layered transmit preparation adds up).
 TEST_F(Packets, ReserveRules) {
-  Packet p;
-  EXPECT_TRUE(p.null());
-  EXPECT_EQ(p.length(), 0u);
-  p.reserve_head(0);
-  EXPECT_EQ(p._headroom(), 0u);
-  EXPECT_EQ(p._length(), 0u);
-  EXPECT_EQ(p.tailroom(), 4096u);
-
-  Packet q;
-  q.reserve_tail(0);
-  EXPECT_EQ(q._headroom(), 4096u);
-  EXPECT_EQ(q._tailroom(), 0u);
-
-  Packet r;
-  r.reserve_head(4096);
-  EXPECT_EQ(r._headroom(), 4096u);
-
-  Packet s;
-  s.reserve_tail(10);
-  EXPECT_EQ(s._headroom(), 4086u);
-  EXPECT_EQ(s.tailroom(), 10u);
-
-  // Layered transmit preparation: head rooms add up.
-  Packet t;
-  t.reserve_head(4);
-  t.reserve_head(2);
-  EXPECT_EQ(t._headroom(), 6u);
-  EXPECT_EQ(t.tailroom(), 4090u);
+  const struct {
+    bool head;
+    unsigned int n, again, headroom, tailroom;
+  } rows[] = {{true, 0, 0, 0, 4096},   {false, 0, 0, 4096, 0}, {true, 4096, 0, 4096, 0},
+              {false, 10, 0, 4086, 10}, {true, 4, 2, 6, 4090}};
+  for (const auto& r : rows) {
+    Packet p;
+    EXPECT_TRUE(p.null());
+    EXPECT_EQ(p.length(), 0u);
+    if (r.head) p.reserve_head(r.n);
+    else p.reserve_tail(r.n);
+    if (r.again) p.reserve_head(r.again);
+    EXPECT_EQ(p._headroom(), r.headroom) << r.n;
+    EXPECT_EQ(p._length(), 0u);
+    EXPECT_EQ(p.tailroom(), r.tailroom) << r.n;
+  }
 }
 
 TEST_F(Packets, HeadRoomAndPushes) {

@@ -62,12 +62,14 @@ TEST(RootPath, ProgramsMustBeExecutableRegularFilesUnderTheRoot) {
   std::ofstream(root + "/bin/data") << "x";
   ::chmod((root + "/bin/run").c_str(), 0755);
   ::chmod((root + "/bin/data").c_str(), 0644);
+  ASSERT_EQ(::symlink("/bin/true", (root + "/bin/out").c_str()), 0);
+  ASSERT_EQ(::symlink("run", (root + "/bin/in").c_str()), 0);
   SetRoot(dir);
   const struct {
     const char* name;
     bool accepted;
   } rows[] = {{"/bin/run", true}, {"/bin/data", false}, {"/bin", false}, {"/bin/none", false},
-              {"/bin/../bin/run", false}, {"bin/run", false}};
+              {"/bin/../bin/run", false}, {"bin/run", false}, {"/bin/out", false}, {"/bin/in", true}};
   for (const auto& r : rows)
     EXPECT_EQ(RootPath::resolveProgram(r.name), r.accepted ? root + r.name : "") << r.name;
   SetRoot(nullptr);

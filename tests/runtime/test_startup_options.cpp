@@ -64,31 +64,28 @@ class StartupTraces : public ::testing::Test {
   std::string err_;
 };
 
-TEST_F(StartupTraces, LastHeaderDecidesEverySwitch) {
-  apply("[traces]\nsignalling.hdlc = yes\nsignalling.vorkgw = enabled\n"
-        "[traces]\nmonitoring.internal = yes\n");
-  EXPECT_FALSE(traces.signalling.hdlc);
-  EXPECT_FALSE(traces.signalling.vorkgw);
-  EXPECT_TRUE(traces.monitoring.internal);
-  EXPECT_EQ(err_, "");
+// hdlc, vorkgw, internal after each configuration text (all on before).
+TEST_F(StartupTraces, LastHeaderDecidesEverySwitchBadWordsAreReported) {
+  const struct {
+    const char* text;
+    bool hdlc, vorkgw, internal;
+    const char* err;
+  } rows[] = {
+      {"[traces]\nsignalling.hdlc = yes\nsignalling.vorkgw = enabled\n[traces]\nmonitoring.internal = yes\n", false,
+       false, true, ""},
+      {"[traces]\nsignalling.hdlc = True\nsignalling.vorkgw = 1\nmonitoring.internal = on\n", false, true, false,
+       "traces: optional key \"signalling.hdlc\" has invalid value=\"True\", line 2. Key will be ignored.\n"
+       "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be ignored.\n"},
+      {"[snmpagent]\nhost = h\n", true, true, true, ""},  // no section: built-in values stay
+  };
+  for (const auto& r : rows) {
+    traces.signalling.hdlc = traces.signalling.vorkgw = traces.monitoring.internal = true;
+    apply(r.text);
+    EXPECT_EQ(traces.signalling.hdlc, r.hdlc) << r.text;
+    EXPECT_EQ(traces.signalling.vorkgw, r.vorkgw) << r.text;
+    EXPECT_EQ(traces.monitoring.internal, r.internal) << r.text;
+    EXPECT_EQ(err_, r.err);
+  }
 }
-
-TEST_F(StartupTraces, BadWordsAreReportedAndLeaveTheSwitchOff) {
-  apply("[traces]\nsignalling.hdlc = True\nsignalling.vorkgw = 1\nmonitoring.internal = on\n");
-  EXPECT_FALSE(traces.signalling.hdlc);
-  EXPECT_TRUE(traces.signalling.vorkgw);
-  EXPECT_FALSE(traces.monitoring.internal);
-  EXPECT_EQ(err_,
-            "traces: optional key \"signalling.hdlc\" has invalid value=\"True\", line 2. Key will be ignored.\n"
-            "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be ignored.\n");
-}
-
-TEST_F(StartupTraces, NoSectionKeepsTheBuiltInValues) {
-  traces.signalling.hdlc = true;
-  apply("[snmpagent]\nhost = h\n");
-  EXPECT_TRUE(traces.signalling.hdlc);
-}
-
-// ---------------------------------------------------------------- status dump
 
 }  // namespace

@@ -182,8 +182,8 @@ TEST_F(ModemSlots, AnsweredDataCallProgramsTheModemAndStartsPppdOnce) {
       << err.text();
   const Sim::ModemDevice::Modem& m = modems().modems().at(0);
   EXPECT_EQ(m.params, (std::vector<std::pair<int32_t, int32_t>>{{20, 2}}));
-  EXPECT_EQ(std::vector<int>({m.ddm, m.call, slot->modem_id(), slot->IGetTransmitChannel()}),
-            std::vector<int>({5, Sim::ModemDevice::kAnswer, 0, 96}));
+  EXPECT_EQ(std::vector<int>({m.ddm, int(m.call), slot->modem_id(), slot->IGetTransmitChannel()}),
+            std::vector<int>({5, int(Sim::ModemDevice::kAnswer), 0, 96}));
   EXPECT_EQ(ArgsOf("pppd"), Strings({"file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}));
   const int pid = slot->pid();
   EXPECT_GT(pid, 0);
@@ -548,6 +548,7 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
 }
 
 TEST_F(AuthLink, RecordsAreFramedByTheirLengthField) {
+  EXPECT_TRUE(factory().listening());  // on port 52000 of the test's own network
   ModemSlot(5);
   int fd = Connect();
   AuthClient* client = factory().authClients().back();

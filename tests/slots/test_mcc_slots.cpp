@@ -1,32 +1,251 @@
-// Voice players and recorders on the simulated multichannel controller:
-// allocation records and refused creates, prompt files in order and rounds
-// (missing, unsafe and no playable names), network playback, failing peers,
-// and destroy closing everything.
+// Slots on channels of the simulated multichannel controller.
+// Multichannel slots: the allocation block for each type and mode, refused
+// creates, user data in both directions (draining, record size, empty data),
+// a channel the controller ends, and the resource query. Voice players and
+// recorders: allocation records and refused creates, prompt files in order
+// and rounds (missing, unsafe and no playable names), network playback,
+// failing peers, and destroy closing everything. The T.38 slot with a
+// stand-in engine: the engine's command line, the channel block, how its end
+// is reported, refused creates and the capacity query.
 #include <climits>
-#include <gtest/gtest.h>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <memory>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "control/control_test_support.h"
 #include "hardware/board/record.h"
 #include "hardware/board/requests.h"
 #include "hardware/sim/mcc.h"
+#include "hardware/sim/mcc_resources.h"
 #include "hardware/sim_env.h"
+#include "runtime/loop/child_wait.h"
+#include "runtime/loop/event.h"
 #include "runtime/os/clock.h"
+#include "slots/mcc_slot.h"
+#include "slots/t38_slot.h"
 #include "slots/voice_slot.h"
 #include "slots_test_support.h"
 #include "support/loopback.h"
+#include "support/startup_harness.h"
+#include "t38_standin.h"
 
 namespace {
+
+namespace mcc {
+
+using Strings = std::vector<std::string>;
+constexpr uint32_t kAllocate = Board::Req::MccAllocate;
+constexpr uint32_t kTimeslot = Board::Req::MccTimeslot;
+constexpr int kOutput = 77;  // a fabric output the tests connect to a channel
+
+class MccSlotTest : public SimTest::Fixture {
+ protected:
+  void SetUp() override {
+    SimTest::Fixture::SetUp();
+    Signals();
+  }
+  std::unique_ptr<MccSlot> Make(LGCP::MccType::NamedNumber type = LGCP::MccType::data,
+                                LGCP::MccMode::NamedNumber mode = LGCP::MccMode::standard) {
+    return std::unique_ptr<MccSlot>(static_cast<MccSlot*>(MccFactory::instance().INewSlot(slottest::fills::Mcc(type, mode))));
+  }
+  // The user data of the signals sent since the last call, in order.
+  static Strings Signals() {
+    Strings v;
+    for (const auto& s : slottest::BoundSpy().signals)
+      v.push_back(s.userData_isSelected() ? std::string(s.get_userData()) : "other " + slottest::Describe(s));
+    slottest::BoundSpy().signals.clear();
+    return v;
+  }
+  // What the channel transmitted, as seen at a fabric output.
+  Strings Transmitted() {
+    sim().pump();
+    Strings v;
+    for (const auto& f : sim().tdm().takeFarEnd(kOutput)) v.emplace_back(f.begin(), f.end());
+    return v;
+  }
+  std::string Channels() {
+    std::ostringstream out;
+    std::istringstream none;
+    sim().mcc().command("channels", none, out);
+    return out.str();
+  }
+  ctltest::Loop loop;
+};
+
+TEST_F(MccSlotTest, TypeAndModeSelectTheChannelMode) {
+  struct Case {
+    LGCP::MccType::NamedNumber type;
+    LGCP::MccMode::NamedNumber mode;
+    int channelMode;
+  } cases[] = {{LGCP::MccType::data, LGCP::MccMode::standard, 0},
+               {LGCP::MccType::bri, LGCP::MccMode::standard, 1},
+               {LGCP::MccType::transparent, LGCP::MccMode::standard, 2},
+               {LGCP::MccType::transparent, LGCP::MccMode::ss7, 3},
+               {LGCP::MccType::bri, LGCP::MccMode::ss7, 3}};
+  for (const Case& c : cases) {
+    sim().pump();  // the previous slot's channel is given back
+    sim().clearLog();
+    ctltest::Capture log(std::clog);
+    auto slot = Make(c.type, c.mode);
+    ASSERT_TRUE(slot);
+    EXPECT_EQ(log.text(), "mcc: MCC_ALLOCATE type=" + std::to_string(c.channelMode) + "\n");
+    const auto& entries = sim().log();
+    ASSERT_GE(entries.size(), 2u) << requestLog();
+    EXPECT_EQ(entries[0].request, kAllocate);
+    EXPECT_EQ(entries[0].in, Sim::Bytes({0, 0, 0, uint8_t(c.channelMode), 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(entries[1].request, kTimeslot);
+    EXPECT_EQ(slot->IGetTransmitChannel(), slot->GetChannel());
+    EXPECT_EQ(slot->IGetReceiveChannel(), slot->GetChannel());
+    EXPECT_EQ(Channels(), std::to_string(slot->GetChannel()) + " type " + std::to_string(c.channelMode) +
+                              " rx 0 tx 0 dropped 0\n");
+  }
+  // Every slot above was deleted: no channel is left held.
+  sim().pump();
+  EXPECT_EQ(Channels(), "");
+}
+
+TEST_F(MccSlotTest, OtherCreatesAndFailuresMakeNoSlot) {
+  LGCP::CreateParams trunk;
+  trunk.select_trunk().set_trunk(0);
+  EXPECT_EQ(MccFactory::instance().INewSlot(trunk), nullptr);
+  EXPECT_TRUE(sim().log().empty()) << requestLog();
+
+  {
+    ctltest::Capture err(std::cerr);
+    sim().setPresent("/dev/mcc/ctl", false);
+    EXPECT_FALSE(Make());
+    sim().setPresent("/dev/mcc/ctl", true);
+    EXPECT_EQ(err.text(), "mcc: fail to open MCC device: No such file or directory\n");
+  }
+  {
+    ctltest::Capture err(std::cerr), log(std::clog);
+    sim().failNext("/dev/mcc/ctl", kAllocate, EBUSY);
+    EXPECT_FALSE(Make(LGCP::MccType::bri));
+    EXPECT_EQ(log.text(), "mcc: MCC_ALLOCATE type=1\n");
+    EXPECT_EQ(err.text(), "mcc: MCC_ALLOCATE fail: Device or resource busy\n");
+  }
+  {
+    // A channel number the controller refuses would leave a slot that can
+    // neither be switched nor carry data: no slot.
+    ctltest::Capture err(std::cerr), log(std::clog);
+    sim().failNext("/dev/mcc/ctl", kTimeslot, EIO);
+    EXPECT_FALSE(Make());
+    EXPECT_NE(err.text().find("mcc: MCC_TIMESLOT fail"), std::string::npos) << err.text();
+  }
+  sim().pump();
+  EXPECT_EQ(Channels(), "");
+  EXPECT_TRUE(sim().sessions("/dev/mcc/ctl").empty());
+}
+
+TEST_F(MccSlotTest, UserDataIsWrittenAsItComesEvenEmpty) {
+  auto slot = Make();
+  ASSERT_TRUE(slot);
+  sim().tdm().connect(kOutput, slot->GetChannel());
+  EXPECT_TRUE(slot->IUserData({'a', 'b', 'c'}));
+  EXPECT_TRUE(slot->IUserData(std::vector<char>(2000, 'x')));
+  EXPECT_EQ(Transmitted(), Strings({"abc", std::string(2000, 'x')}));
+  // A write of nothing is still answered with success.
+  EXPECT_TRUE(slot->IUserData({}));
+}
+
+// A slot on a channel the test allocates, whose input handler the test
+// calls itself.
+class Probe : public MccSlot {
+ public:
+  using MccSlot::MccSlot;
+  using MccSlot::OnEvent;
+};
+
+std::unique_ptr<Probe> MakeProbe() {
+  Fd dev(Board::open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK));
+  Board::WordRecord block{0, 512, 0, 1, 1};
+  if (!dev || Board::ioctl(dev.lowlevel_fd(), kAllocate, block.data()) < 0) return nullptr;
+  return std::unique_ptr<Probe>(new Probe(dev));
+}
+
+TEST_F(MccSlotTest, OneInputEventDrainsTheChannel) {
+  auto probe = MakeProbe();
+  ASSERT_TRUE(probe && probe->GetChannel() >= 0);
+  Sim::Session* s = sim().mcc().channel(probe->GetChannel());
+  ASSERT_TRUE(s);
+  const std::string big(1500, 'z');
+  for (const std::string& r : {std::string("one"), std::string(), std::string(), std::string("two"), big})
+    sim().deliver(*s, Sim::Bytes(r.begin(), r.end()));
+  ctltest::Capture quiet(std::cerr);  // signals of a slot without a number reach no controller
+  probe->OnEvent(0, POLLIN);
+  // In order, one signal per record, none longer than one read.
+  EXPECT_EQ(Signals(), Strings({"one", "two", std::string(1024, 'z')}));
+  probe->OnEvent(0, 0);  // no input reported: nothing read
+  sim().deliver(*s, Sim::Bytes{'4'});
+  probe->OnEvent(0, POLLOUT);
+  EXPECT_EQ(Signals(), Strings());
+  probe->OnEvent(0, POLLIN);
+  EXPECT_EQ(Signals(), Strings({"4"}));
+  // A channel at end of file answers 0 for ever: the drain still ends.
+  sim().endSession(*s);
+  probe->OnEvent(0, POLLIN);
+  EXPECT_FALSE(probe->IsOpen()) << "a channel at end of file stays watched";
+}
+
+// The controller ends the channel: what was queued still arrives, then the
+// channel is no longer watched (a hang-up would wake every poll) and is
+// given back; user data is still answered.
+TEST_F(MccSlotTest, AChannelEndedByTheControllerIsReleased) {
+  auto slot = Make();
+  ASSERT_TRUE(slot);
+  sim().tdm().connect(slot->GetChannel(), 5);
+  sim().tdm().send(5, Sim::Bytes{'b', 'y', 'e'});
+  Sim::Session* s = sim().mcc().channel(slot->GetChannel());
+  ASSERT_TRUE(s);
+  ctltest::Capture err(std::cerr);
+  sim().endSession(*s);
+  ASSERT_TRUE(loop.RunUntil([&] { return !slot->IsOpen(); }));
+  EXPECT_EQ(Signals(), Strings({"bye"}));
+  EXPECT_EQ(err.count(": channel " + std::to_string(slot->GetChannel()) + " ended by the controller\n"), 1u)
+      << err.text();
+  EXPECT_TRUE(slot->IUserData({'x'}));
+  sim().pump();
+  EXPECT_EQ(Channels(), "");
+}
+
+TEST_F(MccSlotTest, QueryReportsFreeChannelsOrZeros) {
+  auto& dev = static_cast<Sim::MccResourcesDevice&>(sim().mcc());
+  dev.setCapacity(10, 4, 6);
+  auto d = Make(LGCP::MccType::data);
+  auto ss7 = Make(LGCP::MccType::transparent, LGCP::MccMode::ss7);
+  auto b = Make(LGCP::MccType::bri);
+  ASSERT_TRUE(d && ss7 && b);
+  auto query = [] {
+    LGCP::Resources r;
+    r.set_mcc_data(-1), r.set_mcc_bri(-1), r.set_mcc_trans(-1);
+    MccFactory::instance().Query(r);
+    return std::to_string(r.get_mcc_data().getValue()) + " " + std::to_string(r.get_mcc_bri().getValue()) + " " +
+           std::to_string(r.get_mcc_trans().getValue());
+  };
+  EXPECT_EQ(query(), "8 3 6");
+  b.reset();
+  sim().pump();
+  EXPECT_EQ(query(), "8 4 6");
+  sim().failNext("/dev/mcc/ctl", Mcc::kResources, EIO);
+  EXPECT_EQ(query(), "0 0 0");
+  sim().setPresent("/dev/mcc/ctl", false);
+  EXPECT_EQ(query(), "0 0 0");
+  sim().setPresent("/dev/mcc/ctl", true);
+  EXPECT_EQ(query(), "8 4 6");
+}
+
+}  // namespace mcc
+
+namespace voice {
 
 using Strings = std::vector<std::string>;
 constexpr int kOutput = 77;  // the fabric output a player is connected to
@@ -401,5 +620,165 @@ TEST_F(VoiceTest, DestroyClosesThePeerAndTheChannel) {
   EXPECT_TRUE(VoiceFactory::instance().Recorders().empty());
   ::close(server);
 }
+
+}  // namespace voice
+
+namespace t38 {
+
+using Strings = std::vector<std::string>;
+
+LGCP::CreateParams Params(std::size_t extra = 0) { return slottest::fills::T38(extra); }
+
+class T38SlotTest : public SimTest::Fixture {
+ protected:
+  void SetUp() override {
+    SimTest::Fixture::SetUp();
+    ChildWait::Activate();
+    t38test::InstallEngine(SimTest::root());
+    t38test::Clear(SimTest::root());
+    slottest::BoundSpy().signals.clear();
+  }
+  std::unique_ptr<T38SoftSlot> Make(const std::string& mode = "") {
+    t38test::Set(SimTest::root(), "mode", mode);
+    return std::unique_ptr<T38SoftSlot>(static_cast<T38SoftSlot*>(T38SoftFactory::instance().INewSlot(Params())));
+  }
+  bool EngineStarted() {
+    return loop.RunUntil([] { return !t38test::Args(SimTest::root()).empty(); });
+  }
+  // The abort codes sent since the last call.
+  static std::vector<int> Aborts() {
+    std::vector<int> v;
+    for (const auto& s : slottest::BoundSpy().signals)
+      if (s.abort_isSelected()) v.push_back(s.get_abort().getValue());
+    slottest::BoundSpy().signals.clear();
+    return v;
+  }
+  // Runs the loop until the engine has ended and been reported.
+  bool Ended(T38SoftSlot& slot) {
+    return loop.RunUntil([&] { return slot.GetPid() == -1; });
+  }
+  std::string Channels() {
+    std::ostringstream out;
+    std::istringstream none;
+    sim().pump();
+    sim().mcc().command("channels", none, out);
+    return out.str();
+  }
+  ctltest::Loop loop;
+};
+
+TEST(T38EngineArgs, FixedPartThenAtMostTwentySevenExtraArguments) {
+  EXPECT_EQ(T38SoftFactory::EngineArgs(Params().get_t38soft()),
+            Strings({"/usr/local/sbin/t38", "--child", "--remote", "10.1.2.3/4000/5002"}));
+  Strings many = T38SoftFactory::EngineArgs(Params(40).get_t38soft());
+  ASSERT_EQ(many.size(), 31u);  // and the null makes 32
+  EXPECT_EQ(many[4], "a0");
+  EXPECT_EQ(many.back(), "a26");
+  EXPECT_EQ(T38SoftFactory::EngineArgs(Params(27).get_t38soft()).size(), 31u);
+}
+
+TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
+  sim().mcc().setNextChannel(600);
+  ctltest::Capture log(std::clog);
+  auto slot = Make();
+  ASSERT_TRUE(slot);
+  std::string block;
+  for (const auto& e : sim().log())
+    if (e.request == Board::Req::MccAllocate) block = e.text();
+  EXPECT_EQ(block, "/dev/mcc/ctl 0x40144d00 2 160 0 3 4 -> 0");
+  EXPECT_EQ(slot->IGetTransmitChannel(), 600);
+  EXPECT_EQ(slot->IGetReceiveChannel(), 600);
+  EXPECT_EQ(std::string(slot->GetName()), "t38 soft");
+  EXPECT_NE(log.text().find("args for run t38 daemon:\narg[0]=/usr/local/sbin/t38\narg[1]=--child\n"
+                            "arg[2]=--remote\narg[3]=10.1.2.3/4000/5002\nt38 daemon[" +
+                            std::to_string(slot->GetPid()) + "] successfully started\n"),
+            std::string::npos)
+      << log.text();
+
+  // Arguments, streams and the channel's release are followed through the
+  // daemon; here the engine is only seen to stop.
+  ASSERT_TRUE(EngineStarted());
+  const int pid = slot->GetPid();
+  EXPECT_TRUE(slot->IBeforeDestroy());
+  slot.reset();
+  EXPECT_TRUE(loop.RunUntil([&] { return ::kill(pid, 0) != 0; }));
+}
+
+TEST_F(T38SlotTest, TheEnginesEndIsLoggedAndSentAsAbort) {
+  struct Case {
+    std::string mode;
+    int signal;
+    int status;
+    std::string line;
+  } cases[] = {{"exit 3", 0, 3 << 8, "t38 daemon terminated with code=3\n"},
+               {"", SIGKILL, SIGKILL, "t38 daemon terminated by signal=9\n"},
+               {"", SIGTERM, SIGTERM, "t38 daemon terminated by signal=15\n"}};
+  for (const Case& c : cases) {
+    ctltest::Capture log(std::clog), err(std::cerr);
+    auto slot = Make(c.mode);
+    ASSERT_TRUE(slot);
+    if (c.signal) {
+      ASSERT_TRUE(EngineStarted());
+      ::kill(slot->GetPid(), c.signal);
+    }
+    ASSERT_TRUE(Ended(*slot)) << c.line;
+    EXPECT_EQ(log.count(c.line), 1u) << log.text();
+    EXPECT_EQ(Aborts(), std::vector<int>({c.status}));
+    // An ended engine is not signalled again.
+    EXPECT_TRUE(slot->IBeforeDestroy());
+    t38test::Clear(SimTest::root());
+  }
+}
+
+TEST_F(T38SlotTest, AnEngineThatCannotRunEndsWith237) {
+  t38test::RemoveEngine(SimTest::root());
+  ctltest::Capture log(std::clog);
+  auto slot = Make();
+  ASSERT_TRUE(slot);
+  ASSERT_TRUE(Ended(*slot));
+  EXPECT_EQ(log.count("t38 daemon terminated with code=237\n"), 1u) << log.text();
+  EXPECT_EQ(Aborts(), std::vector<int>({237 << 8}));
+}
+
+TEST_F(T38SlotTest, ControllerFailuresStartNoEngine) {
+  LGCP::CreateParams other;
+  other.select_mcc();
+  EXPECT_EQ(T38SoftFactory::instance().INewSlot(other), nullptr);
+
+  ctltest::Capture err(std::cerr), log(std::clog);
+  sim().setPresent("/dev/mcc/ctl", false);
+  EXPECT_FALSE(Make());
+  sim().setPresent("/dev/mcc/ctl", true);
+  sim().failNext("/dev/mcc/ctl", Board::Req::MccAllocate, EBUSY);
+  EXPECT_FALSE(Make());
+  sim().failNext("/dev/mcc/ctl", Board::Req::MccTimeslot, EIO);
+  EXPECT_FALSE(Make());
+  EXPECT_EQ(err.text(),
+            "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [2]\n"
+            "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [16]\n"
+            "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [5]\n");
+  EXPECT_EQ(log.text(), "");
+  EXPECT_EQ(Channels(), "");
+}
+
+TEST_F(T38SlotTest, QueryAsksTheEngineForItsCapacity) {
+  auto instances = [] {
+    LGCP::Resources r;
+    r.set_t38_instances(-1);
+    T38SoftFactory::instance().Query(r);
+    return r.get_t38_instances().getValue();
+  };
+  ctltest::Capture log(std::clog);
+  t38test::Set(SimTest::root(), "instances", "12\n");
+  EXPECT_EQ(instances(), 12);
+  t38test::Set(SimTest::root(), "instances", "");
+  EXPECT_EQ(instances(), 0);
+  EXPECT_EQ(log.count("t38: can't detect T38 resources\n"), 1u);
+  t38test::RemoveEngine(SimTest::root());
+  EXPECT_EQ(instances(), 0);
+  EXPECT_EQ(log.count("t38 daemon not found!\n"), 1u);
+}
+
+}  // namespace t38
 
 }  // namespace
