@@ -1,6 +1,7 @@
-// The control server and heartbeat with a test controller over loopback TCP:
-// decoding, slot check, bind-order dispatch, the exactly-once answer rules,
-// signals and the 120 s heartbeat (driven through the loop's clock).
+// The control server with a test controller over loopback TCP: decoding,
+// slot check, bind-order dispatch, the exactly-once answer rules,
+// signals, services without a server or link. The heartbeat is tested
+// against the daemon (test_e2e_controller.cpp).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -241,35 +242,6 @@ TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   EXPECT_FALSE(Decode(f).slot_isPresent());
   ASSERT_TRUE(client.TakeFrame(f));
   EXPECT_EQ(900u, Decode(f).get_slot().getValue());
-}
-
-TEST_F(CtrlServer, HeartbeatEndsASilentLinkAfter120Seconds) {
-  Connect();
-  Capture log(std::clog);
-  std::vector<Bytes> r = Exchange(Bytes{0x80, 0x01, 0x01, 0x18}, 1);
-  ASSERT_EQ(1u, r.size());
-  EXPECT_TRUE(HeartBeatCtl::instance().watching());
-  // Commands 119 s apart keep the link (any command restarts the timer).
-  for (int i = 0; i < 3; ++i) {
-    Mux::advanceClock(119000);
-    loop.RunFor(5);
-    ASSERT_TRUE(acceptor->IsConnected());
-    r = Exchange(Encode(Command(2, -1, [](LGCP::Command& c) { c.select_disconnect(); })), 1);
-    ASSERT_EQ(1u, r.size());
-  }
-  // An undecodable message does not restart it.
-  Mux::advanceClock(119000);
-  {
-    Capture err(std::cerr);
-    client.SendFrame(Bytes{0xFF});
-    ASSERT_TRUE(loop.RunUntil([&] { return err.count("decode error!") == 1; }));
-  }
-  EXPECT_EQ(0u, log.count("heartbeat timeout!!!"));
-  Mux::advanceClock(1000);
-  ASSERT_TRUE(loop.RunUntil([&] { return client.eof(); })) << "controller never saw the link end";
-  EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
-  EXPECT_FALSE(HeartBeatCtl::instance().watching());
-  EXPECT_FALSE(acceptor->IsConnected());
 }
 
 TEST(CtrlService, UnboundOrUnlinkedAServiceSendsNothingAndSaysWhy) {

@@ -163,7 +163,12 @@ TEST_F(ControllerE2E, HeartbeatDropsASilentControllerOnly) {
     c.SendFrame(Ping(10 + i));
     ASSERT_TRUE(WaitFrame(c, r)) << "dropped before 120 s of silence";
   }
-  ASSERT_NE(std::string::npos, Sim("clock 120000").find("ok"));
+  // An undecodable message does not restart the timer.
+  ASSERT_NE(std::string::npos, Sim("clock 119000").find("ok"));
+  c.SendFrame({0xFF});
+  ASSERT_TRUE(ErrHas("msg: FF \n"));
+  EXPECT_EQ(0u, ErrCount("heartbeat timeout!!!"));
+  ASSERT_NE(std::string::npos, Sim("clock 1000").find("ok"));
   EXPECT_TRUE(WaitEof(c));
   ASSERT_TRUE(ErrHas("heartbeat timeout!!!\n"));
 
