@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <memory>
 #include <string>
 
 #include "hardware/board/board.h"
@@ -20,6 +21,7 @@
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/os/paths.h"
+#include "support/e1board_harness.h"
 
 namespace SimTest {
 
@@ -83,10 +85,12 @@ class FrozenClock {
   // Moves the loop clock on by ms, one millisecond at a time, firing every
   // timer as it falls due.
   void advance(unsigned ms) {
-    for (unsigned i = 0; i < ms; ++i) {
-      Mux::advanceClock(1);
-      multiplexer.timers_schedule();
-    }
+    for (unsigned i = 0; i < ms; ++i) jump(1);
+  }
+  // Moves the loop clock on by ms at once, then fires what is due.
+  void jump(unsigned ms) {
+    Mux::advanceClock(ms);
+    multiplexer.timers_schedule();
   }
 };
 
@@ -112,6 +116,28 @@ class Fixture : public ::testing::Test {
     for (const auto& e : sim().log()) s += e.text() + "\n";
     return s;
   }
+};
+
+// A service bound to a test controller's server; Start makes both afresh.
+template <class S>
+class BenchFixture : public Fixture {
+ protected:
+  void TearDown() override {
+    bench.reset();
+    svc.reset();
+  }
+  void Start(bool connect) {
+    bench.reset();
+    svc = std::make_unique<S>();
+    bench = std::make_unique<e1test::Bench>();
+    bench->Bind(svc.get());
+    ASSERT_TRUE(bench->Start());
+    if (connect) {
+      ASSERT_TRUE(bench->Connect());
+    }
+  }
+  std::unique_ptr<S> svc;
+  std::unique_ptr<e1test::Bench> bench;
 };
 
 }  // namespace SimTest

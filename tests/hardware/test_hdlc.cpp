@@ -29,13 +29,9 @@ struct Receiver : HDLC::Notify {
   int ready = 0;
   std::vector<int> errors;
   bool openAtError = true;
-  bool deactivateOnReceive = false;
   bool transmitOnReady = false;
 
-  void on_hdlc_receive(Packet& p) override {
-    frames.emplace_back(p.data(), p.data() + p.length());
-    if (deactivateOnReceive) channel->deactivate();
-  }
+  void on_hdlc_receive(Packet& p) override { frames.emplace_back(p.data(), p.data() + p.length()); }
   void on_hdlc_error(Cause::Type c) override {
     errors.push_back(int(c));
     openAtError = channel->is_open();
@@ -122,9 +118,13 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
 
 TEST_F(HdlcTest, FramesInAndOutOneByOne) {
   ASSERT_TRUE(activate());
+  rx_.transmitOnReady = true;  // the ready callback may transmit
   serve(POLLOUT);
   EXPECT_EQ(rx_.ready, 1);
   EXPECT_TRUE(ch_.is_ready());
+  sim().pump();
+  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
+  rx_.transmitOnReady = false;
 
   const Bytes a{0x02, 0x01, 0x01}, b{0x00}, c(300, 0xa5);
   EXPECT_EQ(sim().execute("inject 10 020101"), "outputs 1\nok\n");
@@ -141,7 +141,7 @@ TEST_F(HdlcTest, FramesInAndOutOneByOne) {
   EXPECT_TRUE(send(out));
   sim().pump();
   EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{out});
-  EXPECT_EQ(ch_.statistics().txSU, 1u);
+  EXPECT_EQ(ch_.statistics().txSU, 2u);  // with the one sent at ready
   EXPECT_EQ(err(), "");
 }
 
@@ -193,23 +193,24 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
 }
 
-TEST_F(HdlcTest, ReadErrorInTheFirstEventIsNotFollowedByReady) {
-  ASSERT_TRUE(activate());
-  sim().failRead(*controller(), EIO);
-  serve(POLLIN | POLLOUT);
-  EXPECT_EQ(rx_.errors, std::vector<int>{0});
-  EXPECT_EQ(rx_.ready, 0);
-  EXPECT_FALSE(ch_.is_ready());
-  EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + std::strerror(EIO) + "\n");
-}
-
-TEST_F(HdlcTest, HangupWithNothingToReadIsAnError) {
-  ASSERT_TRUE(activate());
-  serve(POLLOUT);
-  // POLLHUP reported while the read finds nothing queued (EAGAIN).
-  serve(POLLHUP);
-  EXPECT_EQ(rx_.errors, std::vector<int>{0});
-  EXPECT_FALSE(ch_.is_open());
+// A read error in the first event is not followed by a ready; a hang-up or
+// error with nothing queued (the read finds EAGAIN) fails the channel too.
+TEST_F(HdlcTest, ReadErrorsAndHangUpsCloseTheChannel) {
+  for (auto [readyFirst, fail, events, cause] : {std::tuple{false, EIO, POLLIN | POLLOUT, "Input/output error"},
+                                                 {true, 0, POLLHUP, "Broken pipe"},
+                                                 {true, 0, POLLERR, "Input/output error"}}) {
+    rx_ = Receiver();
+    rx_.channel = &ch_;
+    ASSERT_TRUE(activate());
+    if (readyFirst) serve(POLLOUT);
+    if (fail) sim().failRead(*controller(), fail);
+    serve(short(events));
+    EXPECT_EQ(rx_.errors, std::vector<int>{0}) << cause;
+    EXPECT_EQ(rx_.ready, readyFirst ? 1 : 0);
+    EXPECT_FALSE(ch_.is_open() || ch_.is_ready());
+    EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + cause + "\n");
+    ch_.deactivate();
+  }
 }
 
 TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
@@ -222,14 +223,6 @@ TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
   EXPECT_FALSE(ch_.is_open());
   // The dead descriptor is no longer polled, so the loop cannot spin on it.
   EXPECT_EQ(multiplexer.handler_count(), before);
-}
-
-TEST_F(HdlcTest, ReadyCallbackMayTransmit) {
-  ASSERT_TRUE(activate());
-  rx_.transmitOnReady = true;
-  serve(POLLOUT);
-  sim().pump();
-  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
 }
 
 }  // namespace
