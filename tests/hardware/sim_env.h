@@ -4,24 +4,45 @@
 // and log streams; a frozen loop clock that the test moves on millisecond by
 // millisecond, firing the due timers, so that cadences come out exact.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <cstdlib>
-#include <cstring>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
-#include <sstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "hardware/board/board.h"
+#include "hardware/board/record.h"
+#include "hardware/board/requests.h"
+#include "hardware/hwmux.h"
+#include "hardware/sim/dsp.h"
+#include "hardware/sim/dtmf.h"
+#include "hardware/sim/e1cas.h"
+#include "hardware/sim/hal.h"
+#include "hardware/sim/maintenance.h"
+#include "hardware/sim/mcc.h"
 #include "hardware/sim/sim.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/os/paths.h"
-#include "support/e1board_harness.h"
+#include "commands.h"
+
+// The board's request numbers and records, as every hardware test names them.
+namespace R = Board::Req;
+using Sim::Bytes;
 
 namespace SimTest {
 

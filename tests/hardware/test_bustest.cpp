@@ -2,20 +2,12 @@
 // glibc random()'s byte sequence for the seed (checked against srandom and
 // random called here), the process-wide generator is left alone, the error
 // lines name the first bad timeslot, and empty runs succeed.
-#include <stdlib.h>
 
-#include <map>
-#include <sstream>
-
-#include "hardware/board/requests.h"
 #include "hardware/hw_tests.h"
-#include "hardware/hwmux.h"
-#include "commands.h"
 #include "sim_env.h"
 
 namespace {
 
-namespace R = Board::Req;
 constexpr int kBusError = 10;
 
 // srandom(seed), then the low bytes of n random() values.

@@ -1,19 +1,14 @@
 // CAS signalling of the E1 trunks against the simulated "/dev/e1-cas": the
 // signals each command produces in wire order before its answer, the
 // records the driver receives, failures, and the driver's change reports.
-#include <fcntl.h>
 
-#include "hardware/board/requests.h"
 #include "hardware/e1_ctl.h"
-#include "hardware/sim/e1cas.h"
-#include "commands.h"
 #include "sim_env.h"
 
 using Lines = std::vector<std::string>;
 
 namespace {
 
-namespace R = Board::Req;
 using namespace HwCmd;
 
 class CasTest : public SimTest::BenchFixture<E1Ctl> {

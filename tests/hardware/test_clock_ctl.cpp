@@ -2,18 +2,12 @@
 // connect and disconnect, the source each clockCfg selects, the log names
 // (numbers past the table), "--disable-clock", a missing HAL and a failing
 // request.
-#include <fcntl.h>
 
-#include "hardware/board/requests.h"
 #include "hardware/bus_ctl.h"
-#include "hardware/sim/hal.h"
 #include "hardware/spi_ctrl.h"
-#include "commands.h"
 #include "sim_env.h"
 
 namespace {
-
-namespace R = Board::Req;
 
 class ClockTest : public SimTest::BenchFixture<BusCtl> {
  protected:

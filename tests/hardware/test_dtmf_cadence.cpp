@@ -1,18 +1,10 @@
 // Digit sending and the audible call on the simulated board: the cadence of
 // generator settings in the simulator's timed log, and the rendered audio
 // decoded back to digits by an independent decoder (multimon-ng).
-#include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstdio>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include "hardware/board/requests.h"
 #include "hardware/dtmf.h"
-#include "hardware/sim/dtmf.h"
 #include "hardware/tonec.h"
 #include "sim_env.h"
 

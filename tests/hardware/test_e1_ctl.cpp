@@ -1,13 +1,8 @@
 // E1 trunk control against the simulated maintenance driver, with a test
 // controller: trunk reports at connect and every second, the status record
 // offsets, a missing device, a failing trunk, and the TCLK mask.
-#include <fcntl.h>
 
-#include "hardware/board/requests.h"
 #include "hardware/e1_ctl.h"
-#include "hardware/sim/maintenance.h"
-#include "runtime/os/clock.h"
-#include "commands.h"
 #include "sim_env.h"
 
 using e1test::Answer;
@@ -15,8 +10,6 @@ using e1test::Trunk;
 using e1test::Trunks;
 
 namespace {
-
-namespace R = Board::Req;
 
 class E1CtlTest : public SimTest::BenchFixture<E1Ctl> {
  protected:

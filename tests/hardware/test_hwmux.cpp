@@ -1,17 +1,7 @@
 // HwMux against the simulated "/dev/hal": the start-up sweep, the output
 // table, the paced re-disabling and the log lines of failures.
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <iostream>
-#include <sstream>
 
-#include "hardware/board/record.h"
-#include "hardware/board/requests.h"
-#include "hardware/hwmux.h"
 #include "sim_env.h"
-
-namespace R = Board::Req;
 
 namespace {
 

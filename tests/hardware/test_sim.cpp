@@ -1,26 +1,11 @@
 // The simulated board behind the seam: device opens, requests and their
 // log, the TDM fabric, controller channels and the control socket.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <string>
-
-#include "hardware/board/record.h"
-#include "hardware/board/requests.h"
-#include "hardware/sim/hal.h"
-#include "hardware/sim/mcc.h"
-#include "runtime/os/clock.h"
 #include "sim_env.h"
-
-namespace R = Board::Req;
-using Sim::Bytes;
 
 namespace {
 
@@ -34,49 +19,29 @@ class SimBoard : public SimTest::Fixture {
     if (fd >= 0) fds_.push_back(fd);
     return fd;
   }
-  // Opens a controller channel of the given type on channel `ch`.
-  int channel(int ch, int type = 0) {
-    sim().mcc().setNextChannel(ch);
-    int fd = open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
-    Board::WordRecord alloc{type, 512, 0, 1, 4};
-    EXPECT_EQ(Board::ioctl(fd, R::MccAllocate, alloc.data()), 0);
-    EXPECT_EQ(Board::ioctl(fd, R::MccTimeslot, nullptr), ch);
-    return fd;
-  }
   std::vector<int> fds_;
 };
 
 TEST_F(SimBoard, MultiplexerRequestsProgramTheFabricAndAreLogged) {
   int fd = open("/dev/hal");
   ASSERT_GE(fd, 0);
-
-  Board::WordRecord connect{8583, 5};
-  EXPECT_EQ(Board::ioctl(fd, R::MuxConnect, connect.data()), 0);
+  // {request, channel, second word, second word after}: a constant byte
+  // replaces the connection and reads back on every output taking the
+  // channel as source; disabled and never-driven channels read idle.
+  const struct { uint32_t req; int32_t ch, word, after; } rows[] = {
+      {R::MuxConnect, 8583, 5, 5},       {R::MuxWrite, 8200, 0xD5, 0xD5}, {R::MuxConnect, 8300, 8200, 8200},
+      {R::MuxRead, 8300, 0xFF, 0xD5},    {R::MuxDisable, 8200, 0, 0},     {R::MuxRead, 8200, 0, 0xFF}};
+  for (const auto& r : rows) {
+    Board::WordRecord w{r.ch, r.word};
+    EXPECT_EQ(Board::ioctl(fd, r.req, w.data()), 0) << r.ch;
+    EXPECT_EQ(w.get(1), r.after) << r.ch;
+  }
   EXPECT_EQ(sim().tdm().sourceOf(8583), 5);
-
-  // A constant byte replaces the connection; the byte reads back on the
-  // channel and on every output taking it as source.
-  Board::WordRecord write{8200, 0xD5};
-  EXPECT_EQ(Board::ioctl(fd, R::MuxWrite, write.data()), 0);
-  Board::WordRecord link{8300, 8200};
-  Board::ioctl(fd, R::MuxConnect, link.data());
-  Board::WordRecord read{8300, 0xFF};
-  EXPECT_EQ(Board::ioctl(fd, R::MuxRead, read.data()), 0);
-  EXPECT_EQ(read.get(1), 0xD5);
-
-  // Disabled and never-driven channels read idle.
-  Board::WordRecord disable{8200};
-  Board::ioctl(fd, R::MuxDisable, disable.data());
-  Board::WordRecord read2{8200, 0};
-  Board::ioctl(fd, R::MuxRead, read2.data());
-  EXPECT_EQ(read2.get(1), 0xFF);
   EXPECT_EQ(sim().tdm().sourceOf(8200), -1);
-
   // The log keeps every record as it came in, big-endian.
   ASSERT_EQ(sim().log().size(), 6u);
   const auto first = sim().log().front();
-  EXPECT_EQ(first.device, "/dev/hal");
-  EXPECT_EQ(first.request, R::MuxConnect);
+  EXPECT_EQ(first.device + " " + std::to_string(first.request), "/dev/hal " + std::to_string(R::MuxConnect));
   EXPECT_EQ(first.in, (Bytes{0, 0, 0x21, 0x87, 0, 0, 0, 5}));
   EXPECT_EQ(first.text(), "/dev/hal 0x80084d02 8583 5 -> 0");
 }

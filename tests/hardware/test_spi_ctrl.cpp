@@ -2,14 +2,8 @@
 // clock-master sequences, status decoding and per-channel slip edges, the
 // poll while a controller is connected, interrupted transfers, a board
 // without SPI, a missing HAL and the descriptor's close-on-exec.
-#include <fcntl.h>
 
-#include <tuple>
-
-#include "hardware/board/requests.h"
-#include "hardware/sim/hal.h"
 #include "hardware/spi_ctrl.h"
-#include "runtime/os/clock.h"
 #include "sim_env.h"
 
 using e1test::Trunk;
@@ -17,7 +11,6 @@ using e1test::Trunks;
 
 namespace {
 
-namespace R = Board::Req;
 using Write = std::tuple<int, int, int>;  // channel, register, value
 
 class SpiTest : public SimTest::BenchFixture<spiCtrl> {
