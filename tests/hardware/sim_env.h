@@ -28,6 +28,7 @@
 #include "hardware/board/record.h"
 #include "hardware/board/requests.h"
 #include "hardware/hwmux.h"
+#include "hardware/tonec.h"
 #include "hardware/sim/dsp.h"
 #include "hardware/sim/dtmf.h"
 #include "hardware/sim/e1cas.h"
@@ -75,6 +76,21 @@ inline Sim::Board& board() {
   (void)once;
   return Sim::Board::instance();
 }
+
+// A DTMF user on one timeslot: the digits it is told of and the sendings
+// it hears the end of.
+class Digits : public Hardware::TonecReceiver {
+ public:
+  explicit Digits(unsigned ts) : ts_(ts) {}
+  void tonec_event(Params const& p) override { events.push_back(p); }
+  unsigned tonec_timeslot() const override { return ts_; }
+  void tone_gen_complete() override { ++completions; }
+  std::vector<Params> events;
+  int completions = 0;
+
+ private:
+  unsigned ts_;
+};
 
 class LogCapture {
  public:

@@ -5,10 +5,11 @@
 #include "hardware/dsp.h"
 #include "hardware/dsp_ids.h"
 #include "hardware/dtmf.h"
-#include "hardware/tonec.h"
 #include "sim_env.h"
 
 namespace {
+
+using SimTest::Digits;
 
 using Hardware::DSProcReceiver;
 using Hardware::DSProcReceiverService;
@@ -28,17 +29,6 @@ class Receiver : public DSProcReceiver {
   }
   std::vector<Hardware::DSProcVADEvent> vad;
   std::vector<Hardware::DSProcSDEvent> sd;
-
- private:
-  unsigned ts_;
-};
-
-class Digits : public Hardware::TonecReceiver {
- public:
-  explicit Digits(unsigned ts = 6) : ts_(ts) {}
-  void tonec_event(Params const& p) override { events.push_back(p); }
-  unsigned tonec_timeslot() const override { return ts_; }
-  std::vector<Params> events;
 
  private:
   unsigned ts_;
@@ -261,7 +251,7 @@ void readPath(Sim::Board& sim, S& svc, const Sim::Bytes& record, const std::func
 
 TEST_F(DsprocService, BothDetectorServicesReadWholeRecordsAndLetAHungUpDeviceGo) {
   Hardware::TonecReceiverService tonec;
-  Digits digits;
+  Digits digits(6);
   ASSERT_TRUE(tonec.enableDTMF(digits, true));
   DSProcReceiverService dsproc;
   Receiver sd(9);

@@ -5,25 +5,13 @@
 #include <fstream>
 
 #include "hardware/dtmf.h"
-#include "hardware/tonec.h"
 #include "sim_env.h"
 
 namespace {
 
-using Hardware::TonecReceiver;
 using Setting = Sim::DtmfDevice::Setting;
 
-class Receiver : public TonecReceiver {
- public:
-  explicit Receiver(unsigned ts) : ts_(ts) {}
-  void tonec_event(Params const&) override {}
-  unsigned tonec_timeslot() const override { return ts_; }
-  void tone_gen_complete() override { ++completions; }
-  int completions = 0;
-
- private:
-  unsigned ts_;
-};
+using Receiver = SimTest::Digits;
 
 LGCP::TranslateDtmfParams digits(const std::string& text) {
   LGCP::TranslateDtmfParams p;
