@@ -1,7 +1,9 @@
-// The real daemon on the simulated board with a test controller: E1 trunk
-// reports and an injected alarm, the BRI lines' start-up and states, and
-// "--disable-clock".
+// The real daemon on the simulated board with a test controller: the board
+// as the simulator's control socket shows it, E1 trunk reports and an
+// injected alarm, the BRI lines' start-up and states, and "--disable-clock".
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "commands.h"
 
@@ -19,7 +21,10 @@ std::function<bool(const Msgs&)> AtLeast(std::size_t n, int type) {
 // One daemon for the suite; each test attaches a controller afresh.
 class BoardDaemon : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { shared = new e1test::DaemonBench(); }
+  static void SetUpTestSuite() {
+    ::setenv("TESSAROD_SIM_LOG", "65536", 1);  // room for the start-up's requests and many refreshes
+    shared = new e1test::DaemonBench();
+  }
   static void TearDownTestSuite() { delete shared; }
   void SetUp() override { ASSERT_TRUE(d.Ready() && d.Attach()) << d.daemon().err(); }
   bool Logged(const std::string& line) {
@@ -29,6 +34,26 @@ class BoardDaemon : public ::testing::Test {
   e1test::DaemonBench& d = *shared;
 };
 e1test::DaemonBench* BoardDaemon::shared = nullptr;
+
+// Every backplane output is disabled at start; two clients at once are
+// both served.
+TEST_F(BoardDaemon, ControlSocketShowsTheRunningDaemonsBoard) {
+  const std::string requests = d.Sim("log");
+  EXPECT_NE(requests.find("/dev/hal 0x80044d03 8192 -> 0\n"), std::string::npos) << requests.substr(0, 300);
+  EXPECT_NE(requests.find("/dev/hal 0x80044d03 10239 -> 0\n"), std::string::npos);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, (d.root() + "/run/tessarod-sim.sock").c_str(), sizeof a.sun_path - 1);
+  int s[2];
+  for (int& k : s) {
+    k = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(k, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  EXPECT_EQ(startup_test::simAsk(s[1], "xpoints"), "ok\n");  // nothing connected before a controller asks
+  EXPECT_EQ(startup_test::simAsk(s[0], "bogus").rfind("error: unknown command", 0), 0u);
+  for (int k : s) ::close(k);
+  EXPECT_NE(d.log().find("hwMux: device opened"), std::string::npos);
+}
 
 TEST_F(BoardDaemon, TrunksAreReportedAtConnectThenEverySecondWithInjectedAlarms) {
   std::vector<Trunk> t = Trunks(d.Received(), 0);  // before the ping's answer
@@ -67,6 +92,7 @@ TEST_F(BoardDaemon, BriLinesStartInitialisedAndReportTheirStatusRegister) {
   d.daemon().signal(SIGTERM);  // at the end every channel is disabled again
   EXPECT_EQ(0, d.daemon().wait(10000));
   EXPECT_NE(std::string::npos, d.log().find("spi: disable channel 7\nspi: clock master disabled\n"));
+  EXPECT_FALSE(startup_test::exists(d.root() + "/run/tessarod-sim.sock"));  // gone with the daemon
 }
 
 TEST(BoardDaemonNoClock, DisabledClockControlAnswersUnsupported) {
