@@ -1,8 +1,9 @@
 #pragma once
 // Test environment of the hardware tests: a temporary root folder and the
-// simulated board, reset to power-on before each test; capture of the error
-// and log streams; a frozen loop clock that the test moves on millisecond by
-// millisecond, firing the due timers, so that cadences come out exact.
+// simulated board, reset to power-on before each test; a service bound to a
+// test controller; a DTMF user; capture of the error and log streams; a
+// frozen loop clock that the test moves on, firing the due timers, so that
+// cadences come out exact.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>

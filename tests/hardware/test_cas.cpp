@@ -56,16 +56,15 @@ TEST_F(CasTest, FailuresTravelAsTheResultInRx) {
   EXPECT_FALSE(svc->casOpen(1));
   EXPECT_EQ(0u, requestCount(R::CasSetup));
   Run(Open, 1, 0);
-  for (uint32_t code : {R::CasSetup, R::CasGet}) {
-    sim().failNext("/dev/e1-cas", code, EIO);
-    EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Open, 1, 5, 9));
+  // {failing request, command}: the first signal carries -1.
+  const struct { uint32_t code; CasOp op; int ts, v; const char* first; } rows[] = {
+      {R::CasSetup, Open, 5, 9, "cas 1 5 -1 0"}, {R::CasGet, Open, 5, 9, "cas 1 5 -1 0"},
+      {R::CasSetTx, Set, 5, 1, "cas 1 5 -1 0"},  {R::CasSetup, Close, 5, 0, "cas 1 5 -1 0"},
+      {R::CasCloseTrunk, Close, 0, 0, "cas 1 0 -1 0"}};
+  for (const auto& r : rows) {
+    sim().failNext("/dev/e1-cas", r.code, EIO);
+    EXPECT_EQ((Lines{r.first, "success"}), Run(r.op, 1, r.ts, r.v)) << r.code;
   }
-  sim().failNext("/dev/e1-cas", R::CasSetTx, EIO);
-  EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Set, 1, 5, 1));
-  sim().failNext("/dev/e1-cas", R::CasSetup, EIO);
-  EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Close, 1, 5));
-  sim().failNext("/dev/e1-cas", R::CasCloseTrunk, EIO);
-  EXPECT_EQ((Lines{"cas 1 0 -1 0", "success"}), Run(Close, 1, 0));
   EXPECT_TRUE(svc->casOpen(1));  // still open
 }
 

@@ -31,8 +31,10 @@ TEST_F(HwMuxTest, StartDisablesEveryOutputInAscendingOrder) {
   EXPECT_TRUE(mux->refreshActive());
 }
 
-// Only a connection to a backplane output (8192..10239) enters the table.
-TEST_F(HwMuxTest, ConnectRecordsDestinationThenSource) {
+// A connect sends the destination, then the source; only a backplane output
+// (8192..10239) enters the table, and the refresh leaves connected and
+// constant outputs alone.
+TEST_F(HwMuxTest, ConnectionsEnterTheTableAndTheRefreshLeavesThemAlone) {
   HwMux mux;
   for (auto [src, dst, request] : {std::tuple{5, 8583, "8583 5"}, {8192, 40, "40 8192"}, {3, 10240, "10240 3"},
                                    {3, 8191, "8191 3"}}) {
