@@ -1,25 +1,50 @@
 #pragma once
 // Test environment of the hardware tests: a temporary root folder and the
-// simulated board, reset to power-on before each test; capture of the error
-// and log streams; a frozen loop clock that the test moves on millisecond by
-// millisecond, firing the due timers, so that cadences come out exact.
+// simulated board, reset to power-on before each test; a service bound to a
+// test controller; a DTMF user; capture of the error and log streams; a
+// frozen loop clock that the test moves on, firing the due timers, so that
+// cadences come out exact.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <cstdlib>
-#include <cstring>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "hardware/board/board.h"
+#include "hardware/board/record.h"
+#include "hardware/board/requests.h"
+#include "hardware/hwmux.h"
+#include "hardware/tonec.h"
+#include "hardware/sim/dsp.h"
+#include "hardware/sim/dtmf.h"
+#include "hardware/sim/e1cas.h"
+#include "hardware/sim/hal.h"
+#include "hardware/sim/maintenance.h"
+#include "hardware/sim/mcc.h"
 #include "hardware/sim/sim.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/os/paths.h"
+#include "commands.h"
+
+// The board's request numbers and records, as every hardware test names them.
+namespace R = Board::Req;
+using Sim::Bytes;
 
 namespace SimTest {
 
@@ -53,6 +78,21 @@ inline Sim::Board& board() {
   return Sim::Board::instance();
 }
 
+// A DTMF user on one timeslot: the digits it is told of and the sendings
+// it hears the end of.
+class Digits : public Hardware::TonecReceiver {
+ public:
+  explicit Digits(unsigned ts) : ts_(ts) {}
+  void tonec_event(Params const& p) override { events.push_back(p); }
+  unsigned tonec_timeslot() const override { return ts_; }
+  void tone_gen_complete() override { ++completions; }
+  std::vector<Params> events;
+  int completions = 0;
+
+ private:
+  unsigned ts_;
+};
+
 class LogCapture {
  public:
   LogCapture() : err_(std::cerr.rdbuf(errBuf_.rdbuf())), log_(std::clog.rdbuf(logBuf_.rdbuf())) {}
@@ -83,10 +123,12 @@ class FrozenClock {
   // Moves the loop clock on by ms, one millisecond at a time, firing every
   // timer as it falls due.
   void advance(unsigned ms) {
-    for (unsigned i = 0; i < ms; ++i) {
-      Mux::advanceClock(1);
-      multiplexer.timers_schedule();
-    }
+    for (unsigned i = 0; i < ms; ++i) jump(1);
+  }
+  // Moves the loop clock on by ms at once, then fires what is due.
+  void jump(unsigned ms) {
+    Mux::advanceClock(ms);
+    multiplexer.timers_schedule();
   }
 };
 
@@ -112,6 +154,28 @@ class Fixture : public ::testing::Test {
     for (const auto& e : sim().log()) s += e.text() + "\n";
     return s;
   }
+};
+
+// A service bound to a test controller's server; Start makes both afresh.
+template <class S>
+class BenchFixture : public Fixture {
+ protected:
+  void TearDown() override {
+    bench.reset();
+    svc.reset();
+  }
+  void Start(bool connect) {
+    bench.reset();
+    svc = std::make_unique<S>();
+    bench = std::make_unique<e1test::Bench>();
+    bench->Bind(svc.get());
+    ASSERT_TRUE(bench->Start());
+    if (connect) {
+      ASSERT_TRUE(bench->Connect());
+    }
+  }
+  std::unique_ptr<S> svc;
+  std::unique_ptr<e1test::Bench> bench;
 };
 
 }  // namespace SimTest

@@ -2,19 +2,12 @@
 // glibc random()'s byte sequence for the seed (checked against srandom and
 // random called here), the process-wide generator is left alone, the error
 // lines name the first bad timeslot, and empty runs succeed.
-#include <stdlib.h>
 
-#include <memory>
-
-#include "hardware/board/requests.h"
 #include "hardware/hw_tests.h"
-#include "hardware/hwmux.h"
 #include "sim_env.h"
-#include "support/e1board_harness.h"
 
 namespace {
 
-namespace R = Board::Req;
 constexpr int kBusError = 10;
 
 // srandom(seed), then the low bytes of n random() values.
@@ -27,38 +20,19 @@ std::vector<uint8_t> Reference(int seed, int n) {
 
 std::string Hex2(uint8_t b) { return {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]}; }
 
-enum Mode { Read, Write, Disconnect };
+using namespace HwCmd;
 
-class BusTest : public SimTest::Fixture {
+class BusTest : public SimTest::BenchFixture<HwTests> {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
     ASSERT_TRUE(HwMux::instance()->IsOpened());
-    tests = std::make_unique<HwTests>();
-    bench = std::make_unique<e1test::Bench>();
-    bench->Bind(tests.get());
-    ASSERT_TRUE(bench->Start() && bench->Connect());
-  }
-  void TearDown() override {
-    bench.reset();
-    tests.reset();
+    Start(true);
   }
   // Runs one bus test: -1 for success, else the error cause.
-  int Run(Mode mode, int seed, int bus, int start, int length) {
-    return e1test::Answer(bench->Exchange([&](LGCP::Command& c) {
-      LGCP::BpcTestParams& p = c.select_testBpc();
-      p.set_bus(unsigned(bus));
-      p.set_seed(seed);
-      if (mode == Read) p.set_mode().select_read();
-      if (mode == Write) p.set_mode().select_write();
-      if (mode == Disconnect) p.set_mode().select_disconnect();
-      p.set_timeslot_start(unsigned(start));
-      p.set_timeslot_length(unsigned(length));
-    }));
+  int Run(BusMode mode, int seed, int bus, int start, int length) {
+    return e1test::Answer(bench->Exchange(busTest(mode, seed, bus, start, length)));
   }
-
-  std::unique_ptr<HwTests> tests;
-  std::unique_ptr<e1test::Bench> bench;
 };
 
 TEST_F(BusTest, AWriteThatDoesNotReadBackIsABusError) {
@@ -82,6 +56,23 @@ TEST_F(BusTest, SeedsOfEverySignGiveTheLibrarysSequenceWithoutTouchingTheSharedG
   EXPECT_EQ(shared[1], uint8_t(::random() & 0xff));  // neither reseeded nor advanced
   int i = 0;
   for (int seed : {0, 1, -1, 2147483647, -2147483647 - 1}) EXPECT_EQ(Reference(seed, 40), seen[i++]) << seed;
+}
+
+TEST_F(BusTest, AReadOfAnotherSeedFailsOnTheFirstDifferentByte) {
+  ASSERT_EQ(-1, Run(Write, 1234, 2, 120, 10));
+  std::map<int, int> consts;
+  std::istringstream in(sim().execute("consts"));
+  for (int ch, byte; in >> ch >> byte;) consts[ch] = byte;
+  const std::vector<uint8_t> have = Reference(1234, 10), want = Reference(4321, 10);
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(have[k], consts[8568 + k]) << k;
+  EXPECT_EQ(0u, consts.count(8578));
+  ctltest::Capture err(std::cerr);
+  EXPECT_EQ(kBusError, Run(Read, 4321, 2, 120, 10));
+  int k = 0;
+  while (want[k] == have[k]) ++k;
+  EXPECT_EQ("bus 2: test failed on channel " + std::to_string((120 + k) % 128) + " expected " + Hex2(want[k]) +
+                "  read " + Hex2(have[k]) + " \n",
+            err.text());
 }
 
 }  // namespace

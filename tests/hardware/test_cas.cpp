@@ -1,83 +1,51 @@
 // CAS signalling of the E1 trunks against the simulated "/dev/e1-cas": the
 // signals each command produces in wire order before its answer, the
 // records the driver receives, failures, and the driver's change reports.
-#include <fcntl.h>
 
-#include <memory>
-
-#include "hardware/board/requests.h"
 #include "hardware/e1_ctl.h"
-#include "hardware/sim/e1cas.h"
 #include "sim_env.h"
-#include "support/e1board_harness.h"
 
 using Lines = std::vector<std::string>;
 
 namespace {
 
-namespace R = Board::Req;
-enum Op { Open, Close, Set, Get };
+using namespace HwCmd;
 
-class CasTest : public SimTest::Fixture {
+class CasTest : public SimTest::BenchFixture<E1Ctl> {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
     sim().setPresent("/dev/maintenance", false);  // no trunk reports in the way
-    e1 = std::make_unique<E1Ctl>();
-    bench = std::make_unique<e1test::Bench>();
-    bench->Bind(e1.get());
-    ASSERT_TRUE(bench->Start());
-    ASSERT_TRUE(bench->Connect());
-  }
-  void TearDown() override {
-    bench.reset();
-    e1.reset();
+    Start(true);
   }
   Sim::E1CasDevice& cas() { return *static_cast<Sim::E1CasDevice*>(sim().device("/dev/e1-cas")); }
-
   // Runs one CAS command: the cas signals and the answer it produced.
-  Lines Run(Op op, int path, int ts, int v = 0) {
-    return e1test::CasTrace(bench->Exchange([&](LGCP::Command& c) {
-      LGCP::CasCommand& k = c.select_ioctl().select_cas();
-      k.set_channel().set_path(path);
-      k.set_channel().set_timeslot(ts);
-      if (op == Open) k.set_cmd().select_open(v);
-      if (op == Close) k.set_cmd().select_close();
-      if (op == Set) k.set_cmd().select_set(v);
-      if (op == Get) k.set_cmd().select_get();
-    }));
-  }
-
-  std::unique_ptr<E1Ctl> e1;
-  std::unique_ptr<e1test::Bench> bench;
+  Lines Run(CasOp op, int path, int ts, int v = 0) { return e1test::CasTrace(bench->Exchange(HwCmd::cas(op, path, ts, v))); }
 };
 
 TEST_F(CasTest, CloseReportsTimeslotsAndTrunksAndTheFlagsOutliveTheController) {
-  Run(Open, 1, 5, 9);
+  EXPECT_EQ((Lines{"cas 1 0 0 0", "cas 1 5 9 9", "success"}), Run(Open, 1, 5, 9));
+  EXPECT_NE(std::string::npos, sim().execute("cas").find("1 5 open rx 9 tx 9"));
   EXPECT_EQ((Lines{"cas 1 5 -1 1", "success"}), Run(Close, 1, 5));
   EXPECT_FALSE(cas().slot(1, 5).open);
   EXPECT_EQ((Lines{"success"}), Run(Close, 1, 16));
   ASSERT_TRUE(bench->Disconnect());
   ASSERT_TRUE(bench->Connect());
   EXPECT_EQ((Lines{"cas 1 0 1 0", "success"}), Run(Close, 1, 0));
-  EXPECT_FALSE(e1->casOpen(1) || cas().trunkOpen(1));
+  EXPECT_FALSE(svc->casOpen(1) || cas().trunkOpen(1));
   EXPECT_EQ((Lines{"success"}), Run(Get, 1, 5));
   EXPECT_EQ((Lines{"success"}), Run(Close, 1, 0));
   EXPECT_EQ(1u, requestCount(R::CasCloseTrunk));
 }
 
 TEST_F(CasTest, WithoutTheDeviceCommandsAreAnsweredAndTheOpenIsRetried) {
-  bench.reset();
-  e1 = std::make_unique<E1Ctl>();
-  bench = std::make_unique<e1test::Bench>();
-  bench->Bind(e1.get());
   sim().setPresent("/dev/e1-cas", false);
-  ASSERT_TRUE(bench->Start() && bench->Connect());
+  Start(true);
   EXPECT_EQ((Lines{"success"}), Run(Open, 1, 5, 9));
-  EXPECT_EQ(-1, e1->casFd());
+  EXPECT_EQ(-1, svc->casFd());
   sim().setPresent("/dev/e1-cas", true);
   EXPECT_EQ((Lines{"cas 1 0 0 0", "cas 1 5 9 9", "success"}), Run(Open, 1, 5, 9));
-  EXPECT_TRUE(::fcntl(e1->casFd(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(svc->casFd(), F_GETFD) & FD_CLOEXEC);
 }
 
 TEST_F(CasTest, FailuresTravelAsTheResultInRx) {
@@ -85,34 +53,33 @@ TEST_F(CasTest, FailuresTravelAsTheResultInRx) {
   ctltest::Capture log(std::clog);
   EXPECT_EQ((Lines{"cas 1 0 -1 0", "success"}), Run(Open, 1, 5, 9));
   EXPECT_EQ(1u, log.count("E1: open cas signalling on trunk(1) - fail(-1)\n"));
-  EXPECT_FALSE(e1->casOpen(1));
+  EXPECT_FALSE(svc->casOpen(1));
   EXPECT_EQ(0u, requestCount(R::CasSetup));
   Run(Open, 1, 0);
-  for (uint32_t code : {R::CasSetup, R::CasGet}) {
-    sim().failNext("/dev/e1-cas", code, EIO);
-    EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Open, 1, 5, 9));
+  // {failing request, command}: the first signal carries -1.
+  const struct { uint32_t code; CasOp op; int ts, v; const char* first; } rows[] = {
+      {R::CasSetup, Open, 5, 9, "cas 1 5 -1 0"}, {R::CasGet, Open, 5, 9, "cas 1 5 -1 0"},
+      {R::CasSetTx, Set, 5, 1, "cas 1 5 -1 0"},  {R::CasSetup, Close, 5, 0, "cas 1 5 -1 0"},
+      {R::CasCloseTrunk, Close, 0, 0, "cas 1 0 -1 0"}};
+  for (const auto& r : rows) {
+    sim().failNext("/dev/e1-cas", r.code, EIO);
+    EXPECT_EQ((Lines{r.first, "success"}), Run(r.op, 1, r.ts, r.v)) << r.code;
   }
-  sim().failNext("/dev/e1-cas", R::CasSetTx, EIO);
-  EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Set, 1, 5, 1));
-  sim().failNext("/dev/e1-cas", R::CasSetup, EIO);
-  EXPECT_EQ((Lines{"cas 1 5 -1 0", "success"}), Run(Close, 1, 5));
-  sim().failNext("/dev/e1-cas", R::CasCloseTrunk, EIO);
-  EXPECT_EQ((Lines{"cas 1 0 -1 0", "success"}), Run(Close, 1, 0));
-  EXPECT_TRUE(e1->casOpen(1));  // still open
+  EXPECT_TRUE(svc->casOpen(1));  // still open
 }
 
 TEST_F(CasTest, DriverReportsAreReadARecordAtATimeAndAHangUpLetsTheDeviceGo) {
-  EXPECT_EQ(1, cas().inject(2, 7, 0x0D, 0x05));
+  EXPECT_EQ("1\nok\n", sim().execute("cas 2 7 0x0D 0x05"));
   EXPECT_EQ((Lines{"cas 2 7 13 5"}), e1test::CasTrace(bench->Receive(1)));
   cas().deliverRaw(Sim::Bytes{0, 0, 0, 2, 0, 0, 0, 7, 0x0D});             // short: dropped
   cas().deliverRaw(Sim::Bytes{0, 0, 0, 1, 0, 0, 0, 9, 3, 4, 0, 0, 0xEE});  // one read takes 12 bytes
   cas().inject(3, 30, 0xF0, 0x81);                                          // bits are unsigned bytes
   EXPECT_EQ((Lines{"cas 1 9 3 4", "cas 3 30 240 129"}), e1test::CasTrace(bench->Receive(2)));
 
-  sim().endSession(*sim().sessionOf(e1->casFd()));
-  EXPECT_TRUE(bench->loop.RunUntil([&] { return e1->casFd() < 0; }));
+  sim().endSession(*sim().sessionOf(svc->casFd()));
+  EXPECT_TRUE(bench->loop.RunUntil([&] { return svc->casFd() < 0; }));
   EXPECT_EQ((Lines{"success"}), Run(Get, 2, 7));  // opens it again
-  ASSERT_GE(e1->casFd(), 0);
+  ASSERT_GE(svc->casFd(), 0);
   EXPECT_EQ(1, cas().inject(2, 7, 1, 2));
   EXPECT_EQ((Lines{"cas 2 7 1 2"}), e1test::CasTrace(bench->Receive(1)));
 }

@@ -2,60 +2,37 @@
 // connect and disconnect, the source each clockCfg selects, the log names
 // (numbers past the table), "--disable-clock", a missing HAL and a failing
 // request.
-#include <fcntl.h>
 
-#include <memory>
-
-#include "hardware/board/requests.h"
 #include "hardware/bus_ctl.h"
-#include "hardware/sim/hal.h"
 #include "hardware/spi_ctrl.h"
 #include "sim_env.h"
-#include "support/e1board_harness.h"
 
 namespace {
 
-namespace R = Board::Req;
-
-class ClockTest : public SimTest::Fixture {
+class ClockTest : public SimTest::BenchFixture<BusCtl> {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
     spiCtrl::instance();  // the SPI lines are up before the clock service runs
-    clk = std::make_unique<BusCtl>();
-    bench = std::make_unique<e1test::Bench>();
-    bench->Bind(clk.get());
-    ASSERT_TRUE(bench->Start());
-  }
-  void TearDown() override {
-    bench.reset();
-    clk.reset();
+    Start(false);
   }
   // Sends clockCfg: -1 for success, else the error cause.
-  int Cfg(bool internal, bool bextEnabled, int source) {
-    return e1test::Answer(bench->Exchange([&](LGCP::Command& c) {
-      LGCP::ClockCfg& k = c.select_clockCfg();
-      k.set_clkSel0(internal ? LGCP::ClkSel0::internal : LGCP::ClkSel0::external);
-      k.set_bextEn(bextEnabled ? LGCP::BExtEn::enabled : LGCP::BExtEn::disabled);
-      k.set_source(source);
-    }));
+  int Cfg(bool internal, bool bext, int source) {
+    return e1test::Answer(bench->Exchange(HwCmd::clockCfg(internal, bext, source)));
   }
   std::vector<int32_t> Selects() { return sim().firstWords("/dev/hal", R::HwClockSelect); }
-
-  std::unique_ptr<BusCtl> clk;
-  std::unique_ptr<e1test::Bench> bench;
 };
 
 TEST_F(ClockTest, ConnectAndDisconnectFallBackToTheFreeRunningClock) {
   ctltest::Capture err(std::cerr);
   ASSERT_TRUE(bench->Connect());
-  EXPECT_EQ(4, sim().hal().clockSource());
+  EXPECT_EQ("4\nok\n", sim().execute("clocksrc"));
   ASSERT_EQ(-1, Cfg(false, true, 2));
   ASSERT_TRUE(bench->Disconnect());
   EXPECT_EQ((std::vector<int32_t>{4, 2, 4}), Selects());
   EXPECT_EQ(3u, err.count("clkctl: set clock source cmd: {"));
   EXPECT_EQ(2u, err.count("clkctl: clock source = freerun\n"));
-  EXPECT_TRUE(::fcntl(clk->device(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(svc->device(), F_GETFD) & FD_CLOEXEC);
 }
 
 TEST_F(ClockTest, ClockCfgSelectsTheSourceAndLogsItsName) {
@@ -73,14 +50,14 @@ TEST_F(ClockTest, ClockCfgSelectsTheSourceAndLogsItsName) {
 
 TEST_F(ClockTest, ADisabledControlLeavesTheClockAloneAndRefusesClockCfg) {
   ctltest::Capture log(std::clog);
-  clk->DisableControl();
+  svc->DisableControl();
   EXPECT_EQ("clock control disabled.\n", log.text());
   sim().clearLog();
   ASSERT_TRUE(bench->Connect());
   EXPECT_EQ(int(LGCP::ErrorCause::unsupported), Cfg(false, true, 2));
   ASSERT_TRUE(bench->Disconnect());
   EXPECT_TRUE(Selects().empty());
-  EXPECT_EQ(-1, clk->device());
+  EXPECT_EQ(-1, svc->device());
 }
 
 TEST_F(ClockTest, WithoutTheHalTheSpiLinesGiveUpTheClockMaster) {

@@ -1,16 +1,9 @@
 // E1 trunk control against the simulated maintenance driver, with a test
 // controller: trunk reports at connect and every second, the status record
 // offsets, a missing device, a failing trunk, and the TCLK mask.
-#include <fcntl.h>
 
-#include <memory>
-
-#include "hardware/board/requests.h"
 #include "hardware/e1_ctl.h"
-#include "hardware/sim/maintenance.h"
-#include "runtime/os/clock.h"
 #include "sim_env.h"
-#include "support/e1board_harness.h"
 
 using e1test::Answer;
 using e1test::Trunk;
@@ -18,36 +11,18 @@ using e1test::Trunks;
 
 namespace {
 
-namespace R = Board::Req;
-
-class E1CtlTest : public SimTest::Fixture {
+class E1CtlTest : public SimTest::BenchFixture<E1Ctl> {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
-    e1 = std::make_unique<E1Ctl>();
-    bench = std::make_unique<e1test::Bench>();
-    bench->Bind(e1.get());
-    ASSERT_TRUE(bench->Start());
-  }
-  void TearDown() override {
-    bench.reset();
-    e1.reset();
+    Start(false);
   }
   Sim::MaintenanceDevice& maint() { return *static_cast<Sim::MaintenanceDevice*>(sim().device("/dev/maintenance")); }
-  int TrunkCfg(int trunk, bool slave) {
-    return Answer(bench->Exchange([&](LGCP::Command& c) {
-      LGCP::TrunkCfg& t = c.select_trunkCfg();
-      t.set_trunk(trunk);
-      t.set_mode(slave ? LGCP::TrunkMode::slave : LGCP::TrunkMode::master);
-    }));
-  }
+  int TrunkCfg(int trunk, bool slave) { return Answer(bench->Exchange(HwCmd::trunkCfg(trunk, slave))); }
   std::vector<Trunk> Tick(std::size_t n = 4) {
-    Mux::advanceClock(E1Ctl::kStatusPeriod);
+    Mux::advanceClock(1000);
     return Trunks(bench->Receive(n), 0);
   }
-
-  std::unique_ptr<E1Ctl> e1;
-  std::unique_ptr<e1test::Bench> bench;
 };
 
 TEST_F(E1CtlTest, EachCounterComesFromItsOwnWordOfTheStatusRecord) {
@@ -83,20 +58,26 @@ TEST_F(E1CtlTest, AMissingDeviceIsSilentUntilItAppears) {
   }
   sim().setPresent("/dev/maintenance", true);
   EXPECT_EQ(4u, Tick().size());
-  ASSERT_GE(e1->maintenanceFd(), 0);
-  EXPECT_TRUE(::fcntl(e1->maintenanceFd(), F_GETFD) & FD_CLOEXEC);
-  EXPECT_TRUE(::fcntl(e1->maintenanceFd(), F_GETFL) & O_NONBLOCK);
+  ASSERT_GE(svc->maintenanceFd(), 0);
+  EXPECT_TRUE(::fcntl(svc->maintenanceFd(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(svc->maintenanceFd(), F_GETFL) & O_NONBLOCK);
 }
 
-TEST_F(E1CtlTest, AFailedTclkWriteKeepsTheMaskForTheNextWrite) {
+// A failed write keeps the mask for the next one; a reconnect clears it.
+TEST_F(E1CtlTest, TrunkCfgDrivesTheTclkMaskAndAReconnectResetsIt) {
   ASSERT_TRUE(bench->Connect());
   sim().failNext("/dev/maintenance", R::E1SetTclk, EIO);
-  ctltest::Capture err(std::cerr);
+  ctltest::Capture err(std::cerr), log(std::clog);
   EXPECT_EQ(-1, TrunkCfg(1, true));
   EXPECT_EQ(1u, err.count("E1: fail to set TCLK [cause=Input/output error]\n"));
   EXPECT_EQ(0u, maint().tclk());
-  EXPECT_EQ(-1, TrunkCfg(3, true));
-  EXPECT_EQ(0xau, maint().tclk());
+  for (auto [trunk, slave, mask] : {std::tuple{3, true, "0xa"}, {1, false, "0x8"}, {1, true, "0xa"}}) {
+    EXPECT_EQ(-1, TrunkCfg(trunk, slave));
+    EXPECT_EQ(std::string(mask) + "\nok\n", sim().execute("tclk")) << trunk;
+  }
+  EXPECT_EQ(2u, log.count("E1: TCLT = 0xa\n"));
+  ASSERT_TRUE(bench->Disconnect() && bench->Connect());
+  EXPECT_EQ("0x0\nok\n", sim().execute("tclk"));
 }
 
 }  // namespace

@@ -1,61 +1,16 @@
 // HDLC channels on the simulated multichannel controller: allocation and
 // wiring, one frame per read and write, readiness, errors and counters.
-#include <poll.h>
 
-#include <cerrno>
-#include <cstring>
-#include <iostream>
-#include <sstream>
-
-#include "hardware/board/requests.h"
 #include "hardware/hdlc.h"
-#include "hardware/hwmux.h"
-#include "hardware/sim/mcc.h"
 #include "runtime/log/traces.h"
-#include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "control/control_test_support.h"
 #include "sim_env.h"
 
-namespace R = Board::Req;
-using Sim::Bytes;
-
 namespace {
 
-// Records what the channel reports.
-struct Receiver : HDLC::Notify {
-  HDLC* channel = nullptr;
-  std::vector<Bytes> frames;
-  int ready = 0;
-  std::vector<int> errors;
-  bool openAtError = true;
-  bool deactivateOnReceive = false;
-  bool transmitOnReady = false;
-
-  void on_hdlc_receive(Packet& p) override {
-    frames.emplace_back(p.data(), p.data() + p.length());
-    if (deactivateOnReceive) channel->deactivate();
-  }
-  void on_hdlc_error(Cause::Type c) override {
-    errors.push_back(int(c));
-    openAtError = channel->is_open();
-  }
-  void on_hdlc_ready() override {
-    ++ready;
-    if (transmitOnReady) {
-      Packet p = packetOf({0x55});
-      channel->hdlc_transmit(p);
-    }
-  }
-  static Packet packetOf(const Bytes& b) {
-    Packet p;
-    p.reserve_head(0);
-    std::memcpy(p.put(unsigned(b.size())), b.data(), b.size());
-    return p;
-  }
-};
-
-class HdlcTest : public SimTest::Fixture {
+// The fixture is the channel's user and records what it reports.
+class HdlcTest : public SimTest::Fixture, public HDLC::Notify {
  protected:
   void SetUp() override {
     SimTest::Fixture::SetUp();
@@ -63,22 +18,29 @@ class HdlcTest : public SimTest::Fixture {
     sim().clearLog();
     cap_.clear();
     traces.reset();
-    rx_.channel = &ch_;
-    ch_.bind(&rx_);
+    ch_.bind(this);
   }
   void TearDown() override {
     ch_.deactivate();
     sim().pump();
     traces.reset();
   }
-  // Activates channel 40 on timeslot 10 (type 2: sending to 11).
-  bool activate(int type = 2) {
+  void on_hdlc_receive(Packet& p) override { frames.emplace_back(p.data(), p.data() + p.length()); }
+  void on_hdlc_error(Cause::Type c) override {
+    errors.push_back(int(c));
+    openAtError = ch_.is_open();
+  }
+  void on_hdlc_ready() override {
+    ++ready;
+    if (transmitOnReady) send({0x55});
+  }
+  // Activates channel 40 on timeslot 10 (type 2, BRI: sending to 11).
+  bool activate() {
     HDLC::Params p;
     p.trunk = 1;
-    p.timeslot = 10;
-    p.tdm = 10;
+    p.timeslot = p.tdm = 10;
     p.tdm_out = 11;
-    p.type = type;
+    p.type = 2;
     ch_.params(p);
     sim().mcc().setNextChannel(40);
     return ch_.activate();
@@ -94,18 +56,23 @@ class HdlcTest : public SimTest::Fixture {
     return s;
   }
   bool send(const Bytes& b) {
-    Packet p = Receiver::packetOf(b);
+    Packet p;
+    p.reserve_head(0);
+    std::memcpy(p.put(unsigned(b.size())), b.data(), b.size());
     return ch_.hdlc_transmit(p);
   }
 
   HDLC ch_;
-  Receiver rx_;
+  std::vector<Bytes> frames;
+  int ready = 0;
+  std::vector<int> errors;
+  bool openAtError = true, transmitOnReady = false;
   SimTest::LogCapture cap_;
   ctltest::Loop loop_;
 };
 
 TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
-  ASSERT_TRUE(activate(2));
+  ASSERT_TRUE(activate());
   EXPECT_TRUE(ch_.is_open());
   EXPECT_FALSE(ch_.is_ready());
   EXPECT_EQ(sim().tdm().sourceOf(11), 40);
@@ -122,33 +89,37 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
 
 TEST_F(HdlcTest, FramesInAndOutOneByOne) {
   ASSERT_TRUE(activate());
+  transmitOnReady = true;  // the ready callback may transmit
   serve(POLLOUT);
-  EXPECT_EQ(rx_.ready, 1);
+  EXPECT_EQ(ready, 1);
   EXPECT_TRUE(ch_.is_ready());
+  sim().pump();
+  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
+  transmitOnReady = false;
 
   const Bytes a{0x02, 0x01, 0x01}, b{0x00}, c(300, 0xa5);
   EXPECT_EQ(sim().execute("inject 10 020101"), "outputs 1\nok\n");
   sim().tdm().send(10, b);
   sim().tdm().send(10, c);
   serve(POLLIN);
-  EXPECT_EQ(rx_.frames, (std::vector<Bytes>{a, b, c}));
+  EXPECT_EQ(frames, (std::vector<Bytes>{a, b, c}));
   EXPECT_EQ(ch_.statistics().rxSU, 3u);
-  EXPECT_TRUE(rx_.errors.empty());
+  EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(ch_.is_open());
-  EXPECT_EQ(rx_.ready, 1);
+  EXPECT_EQ(ready, 1);
 
   const Bytes out{0x00, 0x01, 0x7e, 0x7d, 0xff, 0x00};
   EXPECT_TRUE(send(out));
   sim().pump();
   EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{out});
-  EXPECT_EQ(ch_.statistics().txSU, 1u);
+  EXPECT_EQ(ch_.statistics().txSU, 2u);  // with the one sent at ready
   EXPECT_EQ(err(), "");
 }
 
 TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
   ASSERT_TRUE(activate());
   serve(POLLOUT);
-  ASSERT_EQ(rx_.ready, 1);
+  ASSERT_EQ(ready, 1);
   sim().hold(*controller(), true);
   unsigned sent = 0;
   while (send({1, 2, 3})) ++sent;
@@ -161,13 +132,13 @@ TEST_F(HdlcTest, BusyTransmitterGivesOneReadyAfterDraining) {
   // it has drained, none after.
   int passes = 0;
   runUntil([&] { return ++passes > 20; });
-  EXPECT_EQ(rx_.ready, 1);
+  EXPECT_EQ(ready, 1);
   sim().hold(*controller(), false);
-  EXPECT_TRUE(runUntil([&] { return rx_.ready == 2; }));
+  EXPECT_TRUE(runUntil([&] { return ready == 2; }));
   EXPECT_TRUE(ch_.is_ready());
   passes = 0;
   runUntil([&] { return ++passes > 20; });
-  EXPECT_EQ(rx_.ready, 2);
+  EXPECT_EQ(ready, 2);
   EXPECT_EQ(sim().tdm().takeFarEnd(11).size(), sent);
 }
 
@@ -179,37 +150,38 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   serve(POLLIN | POLLHUP);
   // The pending frame first, then the error; the channel is closed before
   // the user hears of it.
-  EXPECT_EQ(rx_.frames.size(), 1u);
-  EXPECT_EQ(rx_.errors, std::vector<int>{0});
-  EXPECT_FALSE(rx_.openAtError);
+  EXPECT_EQ(frames.size(), 1u);
+  EXPECT_EQ(errors, std::vector<int>{0});
+  EXPECT_FALSE(openAtError);
   EXPECT_FALSE(ch_.is_open());
   EXPECT_FALSE(ch_.is_ready());
   EXPECT_EQ(err(), "hdlc [0/10]: read error: end of file\n");
   // Further events find nothing to do and report nothing.
   serve(POLLIN | POLLOUT);
-  EXPECT_EQ(rx_.errors.size(), 1u);
+  EXPECT_EQ(errors.size(), 1u);
   EXPECT_EQ(cap_.log(), "hdlc [0/10]: do_read: !m_event.IsActive()\n");
   EXPECT_FALSE(send({1}));
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
 }
 
-TEST_F(HdlcTest, ReadErrorInTheFirstEventIsNotFollowedByReady) {
-  ASSERT_TRUE(activate());
-  sim().failRead(*controller(), EIO);
-  serve(POLLIN | POLLOUT);
-  EXPECT_EQ(rx_.errors, std::vector<int>{0});
-  EXPECT_EQ(rx_.ready, 0);
-  EXPECT_FALSE(ch_.is_ready());
-  EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + std::strerror(EIO) + "\n");
-}
-
-TEST_F(HdlcTest, HangupWithNothingToReadIsAnError) {
-  ASSERT_TRUE(activate());
-  serve(POLLOUT);
-  // POLLHUP reported while the read finds nothing queued (EAGAIN).
-  serve(POLLHUP);
-  EXPECT_EQ(rx_.errors, std::vector<int>{0});
-  EXPECT_FALSE(ch_.is_open());
+// A read error in the first event is not followed by a ready; a hang-up or
+// error with nothing queued (the read finds EAGAIN) fails the channel too.
+TEST_F(HdlcTest, ReadErrorsAndHangUpsCloseTheChannel) {
+  for (auto [readyFirst, fail, events, cause] : {std::tuple{false, EIO, POLLIN | POLLOUT, "Input/output error"},
+                                                 {true, 0, POLLHUP, "Broken pipe"},
+                                                 {true, 0, POLLERR, "Input/output error"}}) {
+    errors.clear();
+    ready = 0;
+    ASSERT_TRUE(activate());
+    if (readyFirst) serve(POLLOUT);
+    if (fail) sim().failRead(*controller(), fail);
+    serve(short(events));
+    EXPECT_EQ(errors, std::vector<int>{0}) << cause;
+    EXPECT_EQ(ready, readyFirst ? 1 : 0);
+    EXPECT_FALSE(ch_.is_open() || ch_.is_ready());
+    EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + cause + "\n");
+    ch_.deactivate();
+  }
 }
 
 TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
@@ -217,19 +189,11 @@ TEST_F(HdlcTest, ClosedChannelLeavesTheLoopIdle) {
   ASSERT_TRUE(activate());
   EXPECT_EQ(multiplexer.handler_count(), before + 1);
   sim().endSession(*controller());
-  EXPECT_TRUE(runUntil([&] { return !rx_.errors.empty(); }));
-  EXPECT_EQ(rx_.errors.size(), 1u);
+  EXPECT_TRUE(runUntil([&] { return !errors.empty(); }));
+  EXPECT_EQ(errors.size(), 1u);
   EXPECT_FALSE(ch_.is_open());
   // The dead descriptor is no longer polled, so the loop cannot spin on it.
   EXPECT_EQ(multiplexer.handler_count(), before);
-}
-
-TEST_F(HdlcTest, ReadyCallbackMayTransmit) {
-  ASSERT_TRUE(activate());
-  rx_.transmitOnReady = true;
-  serve(POLLOUT);
-  sim().pump();
-  EXPECT_EQ(sim().tdm().takeFarEnd(11), std::vector<Bytes>{{0x55}});
 }
 
 }  // namespace

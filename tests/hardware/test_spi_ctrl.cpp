@@ -2,39 +2,19 @@
 // clock-master sequences, status decoding and per-channel slip edges, the
 // poll while a controller is connected, interrupted transfers, a board
 // without SPI, a missing HAL and the descriptor's close-on-exec.
-#include <fcntl.h>
 
-#include <memory>
-#include <tuple>
-
-#include "hardware/board/requests.h"
-#include "hardware/sim/hal.h"
 #include "hardware/spi_ctrl.h"
-#include "runtime/os/clock.h"
 #include "sim_env.h"
-#include "support/e1board_harness.h"
 
 using e1test::Trunk;
 using e1test::Trunks;
 
 namespace {
 
-namespace R = Board::Req;
 using Write = std::tuple<int, int, int>;  // channel, register, value
 
-class SpiTest : public SimTest::Fixture {
+class SpiTest : public SimTest::BenchFixture<spiCtrl> {
  protected:
-  void TearDown() override {
-    bench.reset();
-    spi.reset();
-  }
-  void Make(bool withController = false) {
-    spi = std::make_unique<spiCtrl>();
-    if (!withController) return;
-    bench = std::make_unique<e1test::Bench>();
-    bench->Bind(spi.get());
-    ASSERT_TRUE(bench->Start() && bench->Connect());
-  }
   std::vector<Write> Writes() {
     std::vector<Write> v;
     for (const auto& e : sim().log())
@@ -47,13 +27,10 @@ class SpiTest : public SimTest::Fixture {
     return Trunks(bench->Receive(8, 500), 1);
   }
   void Status(int channel, int value) { sim().hal().setSpiRegister(channel, spiCtrl::RegStatus, value); }
-
-  std::unique_ptr<spiCtrl> spi;
-  std::unique_ptr<e1test::Bench> bench;
 };
 
 TEST_F(SpiTest, ThePollRunsWhileConnectedAndEachChannelHasItsOwnSlipEdge) {
-  Make(true);
+  Start(true);
   EXPECT_TRUE(Trunks(bench->Take(30), 1).empty());  // nothing at once
   Status(3, 0x85);
   Status(0, 0xE5);  // channels 0 and 1 slip in the same pass: both count it
@@ -75,48 +52,48 @@ TEST_F(SpiTest, ThePollRunsWhileConnectedAndEachChannelHasItsOwnSlipEdge) {
   }
   EXPECT_EQ((std::vector<int>{1, 0, 0, 1}), slips3);
   ASSERT_TRUE(bench->Disconnect());
-  EXPECT_FALSE(spi->polling());
+  EXPECT_FALSE(svc->polling());
 }
 
 TEST_F(SpiTest, InterruptedTransfersAreTriedAgainAndErrorsAreLogged) {
-  Make();
+  Start(false);
   Status(2, 0x85);
   ctltest::Capture log(std::clog);
   sim().failNext("/dev/hal", R::SpiRead, EINTR, 2);
-  EXPECT_EQ(0x85u, spi->read(2, spiCtrl::RegStatus));
+  EXPECT_EQ(0x85u, svc->read(2, spiCtrl::RegStatus));
   sim().failNext("/dev/hal", R::SpiWrite, EINTR, 1);
-  spi->write(4, 60, 7);
+  svc->write(4, 60, 7);
   EXPECT_EQ(7, sim().hal().spiRegister(4, 60));
-  EXPECT_TRUE(spi->spiPresent());
+  EXPECT_TRUE(svc->spiPresent());
   EXPECT_EQ("", log.text());
 
   sim().failNext("/dev/hal", R::SpiRead, EIO);
-  EXPECT_EQ(0u, spi->read(2, 51));
+  EXPECT_EQ(0u, svc->read(2, 51));
   sim().failNext("/dev/hal", R::SpiWrite, EIO);
-  spi->disable_channel(6);
+  svc->disable_channel(6);
   EXPECT_EQ(
       "spi: read error: channel=2 addr=51\nspi: write error: channel=6 addr=50 data=128\nspi: disable channel 6\n",
       log.text());
-  EXPECT_TRUE(spi->spiPresent());
+  EXPECT_TRUE(svc->spiPresent());
 }
 
 TEST_F(SpiTest, ABoardWithoutSpiFallsSilentForGood) {
   sim().hal().setSpiPresent(false);
   ctltest::Capture log(std::clog);
-  Make(true);  // the first write meets ENODEV
-  EXPECT_FALSE(spi->spiPresent());
+  Start(true);  // the first write meets ENODEV
+  EXPECT_FALSE(svc->spiPresent());
   EXPECT_EQ(1u, log.count("spi: hal without spi\n"));
   EXPECT_EQ(1u, SpiRequests());
   std::size_t lines = log.count("spi: ");
-  spi->clock(-1);
-  spi->init_channel(2);
-  EXPECT_FALSE(spi->polling());
+  svc->clock(-1);
+  svc->init_channel(2);
+  EXPECT_FALSE(svc->polling());
   EXPECT_EQ(1u, SpiRequests());
   EXPECT_EQ(lines, log.count("spi: "));
 }
 
 TEST_F(SpiTest, LosingSpiInAPassFinishesItAndEndsThePoll) {
-  Make(true);
+  Start(true);
   Status(1, 0xC5);
   sim().hal().setSpiPresent(false);  // reads are interrupted every time
   ctltest::Capture log(std::clog);
@@ -125,24 +102,24 @@ TEST_F(SpiTest, LosingSpiInAPassFinishesItAndEndsThePoll) {
   for (const Trunk& k : t) EXPECT_EQ(int(ACP::TrunkState::lossCarrier), k.state);
   EXPECT_EQ(1u, log.count("spi: hal without spi\n"));
   EXPECT_EQ(1u, log.count("spi: "));
-  EXPECT_TRUE(spi->polling());  // re-armed once
+  EXPECT_TRUE(svc->polling());  // re-armed once
   Mux::advanceClock(1000);
   EXPECT_TRUE(Trunks(bench->Take(50), 1).empty());
-  EXPECT_FALSE(spi->polling());
+  EXPECT_FALSE(svc->polling());
 }
 
 TEST_F(SpiTest, AMissingHalIsTriedAgainAtTheNextChannelOperation) {
   sim().setPresent("/dev/hal", false);
   ctltest::Capture log(std::clog);
-  Make(true);
-  EXPECT_EQ(-1, spi->device());
+  Start(true);
+  EXPECT_EQ(-1, svc->device());
   EXPECT_EQ(1u, log.count("spi: /dev/hal open fail\n"));
-  EXPECT_FALSE(spi->polling());
-  spi->clock(-1);
+  EXPECT_FALSE(svc->polling());
+  svc->clock(-1);
   EXPECT_EQ(2u, log.count("spi: try init\n"));
   sim().setPresent("/dev/hal", true);
   sim().clearLog();
-  spi->clock(2);
+  svc->clock(2);
   std::vector<Write> w = Writes();  // the channels come up before the clock selection
   ASSERT_EQ(8u * 8u + 9u, w.size());
   EXPECT_EQ(Write(0, 50, 128), w.front());
@@ -150,16 +127,17 @@ TEST_F(SpiTest, AMissingHalIsTriedAgainAtTheNextChannelOperation) {
 }
 
 TEST_F(SpiTest, StartUpInitialisesAndEnablesEveryChannelAndTheEndDisablesThem) {
-  Make();
+  Start(false);
   std::vector<Write> expected;
   for (int n = 0; n < 8; ++n)
     for (auto [r, v] : {std::pair{50, 128}, {48, 8}, {87, 48}, {52, 96}, {53, 0}, {54, 0}, {55, 0}, {50, 0}})
       expected.emplace_back(n, r, v);
   EXPECT_EQ(expected, Writes());
-  EXPECT_TRUE(::fcntl(spi->device(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(svc->device(), F_GETFD) & FD_CLOEXEC);
 
   sim().clearLog();
-  spi.reset();
+  bench.reset();
+  svc.reset();
   expected.clear();
   for (int c = 0; c < 8; ++c) expected.emplace_back(c, 50, 128);
   for (int c = 0; c < 8; ++c) expected.emplace_back(c, 87, 48);
