@@ -59,6 +59,7 @@ class E1Ctl : public CtrlSrv::Service {
   int maintenanceFd() const { return maintenance_; }
   int casFd() const { return casFd_.lowlevel_fd(); }
   bool polling() const { return statusTimer_.is_running(); }
+  unsigned statusRemaining() const { return statusTimer_.remaining(); }
 
  private:
   // Reads the channel's bits back from the driver and signals them.

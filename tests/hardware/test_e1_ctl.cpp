@@ -30,6 +30,9 @@ TEST_F(E1CtlTest, EachCounterComesFromItsOwnWordOfTheStatusRecord) {
   ASSERT_TRUE(bench->Connect());
   std::vector<Trunk> t = Trunks(bench->Receive(4), 0);
   ASSERT_EQ(4u, t.size());
+  // The next report comes a second later.
+  EXPECT_LE(svc->statusRemaining(), 1000u);
+  EXPECT_GT(svc->statusRemaining(), 900u);
   const Trunk& k = t[1];
   EXPECT_EQ((std::vector<int>{1, int(ACP::TrunkState::ais), 11, 22, 33, 44, 55, 0}),
             (std::vector<int>{k.trunk, k.state, k.slips, k.lossBF, k.lossCarrier, k.lossAIS, k.lossRAI, k.type}));
