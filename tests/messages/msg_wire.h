@@ -37,9 +37,8 @@ inline bool perDecode(std::vector<char> const& in, ASN1::AbstractData& value)
 // Lower-case hex without separators; "-" for no octets (the Erlang peer's form).
 inline std::string hex(std::vector<char> const& bytes)
 {
-    if (bytes.empty()) {
+    if (bytes.empty())
         return "-";
-    }
     std::string s;
     char buf[3];
     for (char c : bytes) {
@@ -55,13 +54,11 @@ inline std::vector<char> unhex(std::string const& text)
     std::vector<char> out;
     std::string digits;
     for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
             digits += c;
-        }
     }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
     return out;
 }
 
@@ -98,9 +95,8 @@ public:
         } else if (auto* o = dynamic_cast<ASN1::OCTET_STRING*>(&v)) {
             unsigned n = below(8) == 0 ? below(300) : below(6);
             std::vector<char> bytes;
-            for (unsigned k = 0; k < n; ++k) {
+            for (unsigned k = 0; k < n; ++k)
                 bytes.push_back(static_cast<char>(below(256)));
-            }
             *o = bytes;
         } else if (auto* s = dynamic_cast<ASN1::AbstractString*>(&v)) {
             fillString(*s);
@@ -108,9 +104,8 @@ public:
             oid->append(below(3));
             oid->append(below(40));
             unsigned n = below(4);
-            for (unsigned k = 0; k < n; ++k) {
+            for (unsigned k = 0; k < n; ++k)
                 oid->append(below(2) ? below(128) : below(100000));
-            }
         }
         // NULL: nothing to fill.
     }
@@ -124,9 +119,8 @@ private:
         for (unsigned i = 0; i < info->rootCount; ++i) {
             int bit = info->fieldIds[i];
             if (bit >= 0) {
-                if (below(2) == 0) {
+                if (below(2) == 0)
                     continue;
-                }
                 s.includeOptionalField(static_cast<unsigned>(bit), i);
             }
             fill(*s.getField(i), depth + 1);
@@ -148,9 +142,8 @@ private:
         for (char const* const* p = info->names; *p; ++p) {
             char const* eq = std::strchr(*p, '=');
             number = eq ? std::atoi(eq + 1) : number + 1;
-            if (number >= 0 && number <= info->maximum) {
+            if (number >= 0 && number <= info->maximum)
                 numbers.push_back(number);
-            }
         }
         e.setFromInt(numbers.empty() ? 0 : numbers[below(static_cast<unsigned>(numbers.size()))]);
     }
@@ -180,9 +173,8 @@ private:
         default: break;
         }
         int x = static_cast<int>(raw);
-        if (below(4) == 0 && x > 0) {
+        if (below(4) == 0 && x > 0)
             x = -x;
-        }
         v.setValue(x);
     }
 
@@ -197,9 +189,8 @@ private:
         }
         unsigned n = lo + below(hi - lo + 1);
         std::string text;
-        for (unsigned k = 0; k < n; ++k) {
+        for (unsigned k = 0; k < n; ++k)
             text += static_cast<char>(info->charSet[below(info->charSetSize)]);
-        }
         s.assign(text);
     }
 

@@ -23,14 +23,12 @@ Result run(std::string const& command)
 {
     Result r{-1, ""};
     FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) {
+    if (!p)
         return r;
-    }
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
         r.output.append(buf, n);
-    }
     int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
