@@ -1,12 +1,10 @@
 // BER encoder and decoder: octet-exact encodings, length counting, tag
 // handling under automatic tagging, and the decoder's refusals.
-#include "asn1/coder.h"
 #include "asn1/test_per_types.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,28 +104,6 @@ TEST(Ber, DecoderRefusals)
     Value v1 = make(&CommandV1);
     ASSERT_TRUE(berDecode("a305800161810103", *v1));
     EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(v1.get()).currentSelection());
-}
-
-TEST(Ber, CoderEnvironmentServesTheBerRule)
-{
-    CoderEnv env;
-    env.set_encodingRule(CoderEnv::ber);
-    Value msg = make(&Message);
-    setInt(field(*msg, 0), 3000000000LL);
-    setInt(select(*field(*msg, 2), 2), 5);
-    std::vector<char> out;
-    ASSERT_TRUE(ASN1::encode(*msg, &env, std::back_inserter(out)));
-    EXPECT_EQ("300c800500b2d05e00a203820105", hex(out));
-    Value back = make(&Message);
-    ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back, true));
-    EXPECT_TRUE(*back == *msg);
-    // All or nothing: a failing encode leaves the output as it was.
-    EXPECT_FALSE(ASN1::encode(*make(&Message), &env, std::back_inserter(out)));
-    EXPECT_EQ("300c800500b2d05e00a203820105", hex(out));
-    // A lone NULL appends its two octets.
-    std::vector<char> null;
-    ASSERT_TRUE(ASN1::encode(*make(&Null::theInfo), &env, std::back_inserter(null)));
-    EXPECT_EQ("0500", hex(null));
 }
 
 } // namespace
