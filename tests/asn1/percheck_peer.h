@@ -48,22 +48,8 @@ public:
         os << "'" << v.getName() << "'";
         return true;
     }
-    bool do_visit(OCTET_STRING const& v) override
-    {
-        os << "<<";
-        for (std::size_t i = 0; i < v.size(); ++i)
-            os << (i ? "," : "") << static_cast<unsigned>(static_cast<unsigned char>(v[i]));
-        os << ">>";
-        return true;
-    }
-    bool do_visit(AbstractString const& v) override
-    {
-        os << "[";
-        for (std::size_t i = 0; i < v.size(); ++i)
-            os << (i ? "," : "") << static_cast<unsigned>(static_cast<unsigned char>(v[i]));
-        os << "]";
-        return true;
-    }
+    bool do_visit(OCTET_STRING const& v) override { return octets(v, "<<", ">>"); }
+    bool do_visit(AbstractString const& v) override { return octets(v, "[", "]"); }
     bool do_visit(CHOICE const& v) override
     {
         if (v.currentSelection() < 0 || !v.getSelection())
@@ -108,6 +94,16 @@ public:
     }
 
 private:
+    template <class Octets>
+    bool octets(Octets const& v, char const* open, char const* close)
+    {
+        os << open;
+        for (std::size_t i = 0; i < v.size(); ++i)
+            os << (i ? "," : "") << static_cast<unsigned>(static_cast<unsigned char>(v[i]));
+        os << close;
+        return true;
+    }
+
     std::vector<bool> first_;
 };
 

@@ -11,17 +11,14 @@ using namespace PerTypes;
 
 namespace {
 
-// MixerOutParams-like types for the layout example.
-void const* const MixChannelInfos[] = {&Tdm, &Slot};
-char const* const MixChannelNames[] = {"tdm", "rtp"};
-const ChoiceInfo MixChannel = {{&CHOICE::create, 0}, false, MixChannelInfos, 2, 2, nullptr, MixChannelNames};
-void const* const InputInfos[] = {&MixChannel, &INTEGER::theInfo};
+// Mixer output parameters, for the layout example.
+void const* const InputInfos[] = {&Channel, &INTEGER::theInfo};
 int const InputIds[] = {-1, -1};
 char const* const InputNames[] = {"channel", "gain"};
 const SequenceInfo Input = {{&SEQUENCE::create, 16}, false, InputInfos, InputIds, 2, 0, 0, nullptr, nullptr,
                             InputNames};
 const SequenceOfInfo Inputs = {{{&SEQUENCE_OF_Base::create, 16}, {Unconstrained, 0, 0xFFFFFFFFu}}, &Input};
-void const* const OutInfos[] = {&INTEGER::theInfo, &MixChannel, &Inputs};
+void const* const OutInfos[] = {&INTEGER::theInfo, &Channel, &Inputs};
 int const OutIds[] = {-1, -1, -1};
 char const* const OutNames[] = {"unit", "channel", "inputs"};
 const SequenceInfo Out = {{&SEQUENCE::create, 16}, false, OutInfos, OutIds, 3, 0, 0, nullptr, nullptr, OutNames};

@@ -37,9 +37,7 @@ inline bool perDecode(std::vector<char> const& in, ASN1::AbstractData& value)
 // Lower-case hex without separators; "-" for no octets (the Erlang peer's form).
 inline std::string hex(std::vector<char> const& bytes)
 {
-    if (bytes.empty())
-        return "-";
-    std::string s;
+    std::string s = bytes.empty() ? "-" : "";
     char buf[3];
     for (char c : bytes) {
         std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(c));
@@ -52,13 +50,15 @@ inline std::string hex(std::vector<char> const& bytes)
 inline std::vector<char> unhex(std::string const& text)
 {
     std::vector<char> out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            digits += c;
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    unsigned digits = 0;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            unsigned const d = static_cast<unsigned>(std::stoi(std::string(1, c), nullptr, 16));
+            if (digits++ % 2)
+                out.back() = static_cast<char>(out.back() << 4 | d);
+            else
+                out.push_back(static_cast<char>(d));
+        }
     return out;
 }
 
@@ -148,34 +148,23 @@ private:
         e.setFromInt(numbers.empty() ? 0 : numbers[below(static_cast<unsigned>(numbers.size()))]);
     }
 
+    // Constrained: either bound or any number between; unconstrained: every
+    // octet count from 1 to 4, both signs.
     void fillInteger(ASN1::INTEGER& v)
     {
         auto const* info = static_cast<ASN1::ConstrainedInfo const*>(v.info());
+        auto raw = static_cast<std::uint32_t>(rng_());
         if (info->constraint.type == ASN1::FixedConstraint) {
-            std::uint32_t lo = static_cast<std::uint32_t>(info->constraint.lower);
-            std::uint32_t hi = info->constraint.upper;
-            std::uint32_t span = hi - lo;
-            std::uint32_t x;
-            switch (below(4)) {
-            case 0: x = lo; break;
-            case 1: x = hi; break;
-            default: x = lo + (span == 0xFFFFFFFFu ? static_cast<std::uint32_t>(rng_()) : static_cast<std::uint32_t>(rng_() % (span + 1ull)));
-            }
-            v.setValue(static_cast<int>(x));
+            auto const lo = static_cast<std::uint32_t>(info->constraint.lower);
+            std::uint32_t const span = info->constraint.upper - lo;
+            unsigned const pick = below(4);
+            raw = pick == 0 ? lo : pick == 1 ? lo + span : lo + (span == 0xFFFFFFFFu ? raw : raw % (span + 1u));
+            v.setValue(static_cast<int>(raw));
             return;
         }
-        // Unconstrained: every octet count from 1 to 4, both signs.
-        std::uint32_t raw = static_cast<std::uint32_t>(rng_());
-        switch (below(4)) {
-        case 0: raw &= 0x7F; break;
-        case 1: raw &= 0x7FFF; break;
-        case 2: raw &= 0x7FFFFF; break;
-        default: break;
-        }
-        int x = static_cast<int>(raw);
-        if (below(4) == 0 && x > 0)
-            x = -x;
-        v.setValue(x);
+        static std::uint32_t const masks[] = {0x7F, 0x7FFF, 0x7FFFFF, 0xFFFFFFFF};
+        int const x = static_cast<int>(raw & masks[below(4)]);
+        v.setValue(below(4) == 0 && x > 0 ? -x : x);
     }
 
     void fillString(ASN1::AbstractString& s)
