@@ -110,6 +110,8 @@ TEST(PerEncoder, ValuesToOctets)
         // number, then the number in 0..number.
         {enumV(&Mode, 1), "20"},
         {enumV(&Mode, 5), "86a0"},
+        {enumV(&Mode, 62), "bff8"},    // 63: the largest normally small number in 6 bits
+        {enumV(&Mode, 63), "c00140fc"},  // 64: one aligned octet after its length
         {ext(3, nullptr, 0), "18"},  // 0, 0, 011
         {std::move(removed), "18"},
         // Departure: the bitmap has as many bits as the value's extension

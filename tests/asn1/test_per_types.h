@@ -166,39 +166,29 @@ inline void setOctets(AbstractData* v, std::string const& bytes)
 }
 
 // Values of one type, filled in one call.
-inline Value intV(void const* info, long long n)
+template <class Fill>
+Value build(void const* info, Fill fill)
 {
     Value v = make(info);
-    setInt(v.get(), n);
+    fill(v.get());
     return v;
 }
-
+inline Value intV(void const* info, long long n) { return build(info, [&](AbstractData* v) { setInt(v, n); }); }
 inline Value textV(void const* info, std::string const& s)
 {
-    Value v = make(info);
-    setText(v.get(), s);
-    return v;
+    return build(info, [&](AbstractData* v) { setText(v, s); });
 }
-
 inline Value octV(void const* info, std::string const& s)
 {
-    Value v = make(info);
-    setOctets(v.get(), s);
-    return v;
+    return build(info, [&](AbstractData* v) { setOctets(v, s); });
 }
-
 inline Value enumV(void const* info, int n)
 {
-    Value v = make(info);
-    as<ENUMERATED>(v.get()).setFromInt(n);
-    return v;
+    return build(info, [&](AbstractData* v) { as<ENUMERATED>(v).setFromInt(n); });
 }
-
 inline Value listV(void const* info, std::size_t n)
 {
-    Value v = make(info);
-    as<SEQUENCE_OF_Base>(v.get()).resize(n);
-    return v;
+    return build(info, [&](AbstractData* v) { as<SEQUENCE_OF_Base>(v).resize(n); });
 }
 
 inline int intOf(AbstractData const* v)
