@@ -27,58 +27,40 @@ std::string trace(AbstractData const& v)
     return v.accept(tracer) ? std::string("<passes>") : tracer.text();
 }
 
-Value integer(void const* info, long long n)
-{
-    Value v = make(info);
-    setInt(v.get(), n);
-    return v;
-}
-
-// Unconstrained INTEGERs hold any 32-bit number; a range from 0 holds
-// unsigned numbers up to 4294967295.
-TEST(CheckInteger, ValuesWithinTheirTypesAreValid)
-{
-    for (long long n : {-1LL, 0LL, (long long)INT_MIN, (long long)INT_MAX}) {
-        Value v = integer(&INTEGER::theInfo, n);
-        EXPECT_TRUE(v->isValid()) << n;
-        EXPECT_TRUE(v->isStrictlyValid()) << n;
-        EXPECT_EQ("<passes>", trace(*v)) << n;
-    }
-    for (long long n : {0LL, 2147483648LL, 3000000000LL, 4294967295LL}) {
-        Value v = integer(&Big, n);
-        EXPECT_TRUE(v->isValid()) << n;
-        EXPECT_TRUE(v->isStrictlyValid()) << n;
-        EXPECT_EQ("<passes>", trace(*v)) << n;
-    }
-}
-
+// Each value with the tracer's text ("<passes>": valid). Unconstrained
+// INTEGERs hold any 32-bit number; a range from 0 holds unsigned numbers up
+// to 4294967295, so -1 there is a huge one.
 TEST(CheckInteger, BoundsAndTheirMessages)
 {
-    Value small = integer(&Small, 8);
-    EXPECT_FALSE(small->isValid());
-    EXPECT_FALSE(small->isStrictlyValid());
-    EXPECT_EQ(" The INTEGER value 8 is greater than upper bound 7", trace(*small));
-    // A negative number in a range from 0 is a huge unsigned one.
-    setInt(small.get(), -1);
-    EXPECT_FALSE(small->isStrictlyValid());
-    EXPECT_EQ(" The INTEGER value 4294967295 is greater than upper bound 7", trace(*small));
-
-    Value five = integer(&Five, 4);
-    EXPECT_FALSE(five->isValid());
-    EXPECT_EQ(" The INTEGER value 4 is smaller than lower bound 5", trace(*five));
-
-    Value signedRange = integer(&Signed, -6);
-    EXPECT_EQ(" The INTEGER value -6 is smaller than lower bound -5", trace(*signedRange));
-    setInt(signedRange.get(), 6);
-    EXPECT_EQ(" The INTEGER value 6 is greater than upper bound 5", trace(*signedRange));
-    setInt(signedRange.get(), -5);
-    EXPECT_TRUE(signedRange->isStrictlyValid());
-
-    Value atLeast = integer(&AtLeastTen, 1000000);
-    EXPECT_TRUE(atLeast->isStrictlyValid());
-    setInt(atLeast.get(), 9);
-    EXPECT_FALSE(atLeast->isValid());
-    EXPECT_EQ(" The INTEGER value 9 is smaller than lower bound 10", trace(*atLeast));
+    struct Row {
+        void const* info;
+        long long n;
+        char const* text;
+    } const rows[] = {
+        {&INTEGER::theInfo, -1, "<passes>"},
+        {&INTEGER::theInfo, 0, "<passes>"},
+        {&INTEGER::theInfo, INT_MIN, "<passes>"},
+        {&INTEGER::theInfo, INT_MAX, "<passes>"},
+        {&Big, 0, "<passes>"},
+        {&Big, 2147483648LL, "<passes>"},
+        {&Big, 3000000000LL, "<passes>"},
+        {&Big, 4294967295LL, "<passes>"},
+        {&Small, 8, " The INTEGER value 8 is greater than upper bound 7"},
+        {&Small, -1, " The INTEGER value 4294967295 is greater than upper bound 7"},
+        {&Five, 4, " The INTEGER value 4 is smaller than lower bound 5"},
+        {&Signed, -6, " The INTEGER value -6 is smaller than lower bound -5"},
+        {&Signed, 6, " The INTEGER value 6 is greater than upper bound 5"},
+        {&Signed, -5, "<passes>"},
+        {&AtLeastTen, 1000000, "<passes>"},
+        {&AtLeastTen, 9, " The INTEGER value 9 is smaller than lower bound 10"},
+    };
+    for (Row const& row : rows) {
+        Value v = intV(row.info, row.n);
+        bool const valid = std::string(row.text) == "<passes>";
+        EXPECT_EQ(row.text, trace(*v)) << row.n;
+        EXPECT_EQ(valid, v->isValid()) << row.n;
+        EXPECT_EQ(valid, v->isStrictlyValid()) << row.n;
+    }
 }
 
 TEST(CheckConstructed, TracerLineNamesThePath)
@@ -99,16 +81,11 @@ TEST(CheckConstructed, TracerLineNamesThePath)
     EXPECT_TRUE(trace_invalid(quiet, "bad: ", *pair));
     EXPECT_EQ("", quiet.str());
     EXPECT_TRUE(pair->isStrictlyValid());
-}
 
-TEST(CheckConstructed, OnlyTheFirstInvalidFieldIsTraced)
-{
-    Value pair = make(&Pair);
-    SEQUENCE& seq = as<SEQUENCE>(pair.get());
-    as<SEQUENCE_OF_Base>(seq.getField(1)).resize(1);
-    setInt(*as<SEQUENCE_OF_Base>(seq.getField(1)).begin(), 4);
-    setInt(seq.getField(3), 8);
-    EXPECT_EQ(".b[0] The INTEGER value 4 is greater than upper bound 3", trace(*pair));
+    // Only the first invalid field is traced.
+    setInt(*(list.begin() + 1), 4);
+    setInt(as<SEQUENCE>(pair.get()).getField(3), 8);
+    EXPECT_EQ(".b[1] The INTEGER value 4 is greater than upper bound 3", trace(*pair));
 }
 
 } // namespace

@@ -21,11 +21,6 @@ bool parse(AbstractData& v, std::string const& text)
     return v.setFromValueNotation(text);
 }
 
-int intOf(AbstractData const* v)
-{
-    return dynamic_cast<INTEGER const&>(*v).getValue();
-}
-
 TEST(ParserSequence, FieldOrderAndEarlyEnd)
 {
     Value q = make(&Query);

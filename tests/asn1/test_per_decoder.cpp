@@ -1,7 +1,5 @@
 // Aligned PER decoder: forms, limits, refusals, and what a failed decode
 // leaves behind.
-#include "asn1/per/per_decoder.h"
-#include "asn1/per/per_encoder.h"
 #include "asn1/test_per_types.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +12,6 @@ const ConstrainedInfo BigOctets = {{&OCTET_STRING::create, 4}, {FixedConstraint,
 const StringInfo BigText = ia5(FixedConstraint, 0, 20000);
 const ConstrainedInfo Bits = {{&BIT_STRING::create, 3}, {Unconstrained, 0, 0xFFFFFFFFu}};
 
-bool decodeInto(AbstractData& v, std::vector<char> const& bytes)
-{
-    PERDecoder d(bytes.data(), bytes.data() + bytes.size(), nullptr, true);
-    return v.accept(d);
-}
-
-bool decodeHex(AbstractData& v, std::string const& text)
-{
-    return decodeInto(v, unhex(text));
-}
-
-int intOf(AbstractData const* v)
-{
-    return dynamic_cast<INTEGER const&>(*v).getValue();
-}
-
 TEST(PerDecoderPrimitives, LengthForms)
 {
     auto len = [](std::string const& text) {
@@ -38,128 +20,38 @@ TEST(PerDecoderPrimitives, LengthForms)
         unsigned n = 0;
         return d.decodeLength(0, NoUpperBound, n) == 0 ? static_cast<long>(n) : -1L;
     };
-    EXPECT_EQ(127, len("7f"));
-    EXPECT_EQ(128, len("80 80"));
-    EXPECT_EQ(16383, len("bf ff"));
-    EXPECT_EQ(-1, len("c0 00"));   // fragmented form
-    EXPECT_EQ(-1, len("80"));      // second octet missing
-    EXPECT_EQ(-1, len(""));
+    for (auto [text, n] : {std::pair<char const*, long>{"7f", 127}, {"80 80", 128}, {"bf ff", 16383},
+                           {"c0 00", -1} /* fragmented form */, {"80", -1}, {"", -1}})
+        EXPECT_EQ(n, len(text)) << text;
 }
 
-TEST(PerDecoderStrings, SizeLimits)
+// How many octets, characters, bits, elements or additions a value holds.
+std::size_t sizeOf(AbstractData& v)
 {
-    Value o = make(&BigOctets);
-    std::vector<char> in = unhex("40 00");    // 16384 announced, none there
-    EXPECT_FALSE(decodeInto(*o, in));
-    in.resize(2 + 16384, 'x');
-    ASSERT_TRUE(decodeInto(*o, in));
-    EXPECT_EQ(16384u, dynamic_cast<OCTET_STRING&>(*o).size());
-    std::vector<char> over = unhex("40 01");
-    over.resize(2 + 16385, 'x');
-    EXPECT_FALSE(decodeInto(*o, over));
-
-    Value t = make(&BigText);
-    std::vector<char> text = unhex("40 01");
-    text.resize(2 + 16385, 'y');
-    EXPECT_FALSE(decodeInto(*t, text));
-
-    Value bits = make(&Bits);
-    EXPECT_FALSE(decodeHex(*bits, "80 21 ff"));   // 33 bits announced, 8 there
-    ASSERT_TRUE(decodeHex(*bits, "03 a0"));
-    EXPECT_EQ(3u, dynamic_cast<BIT_STRING&>(*bits).size());
-    EXPECT_TRUE(dynamic_cast<BIT_STRING&>(*bits)[0]);
-    EXPECT_FALSE(dynamic_cast<BIT_STRING&>(*bits)[1]);
+    if (auto* o = dynamic_cast<OCTET_STRING*>(&v))
+        return o->size();
+    if (auto* s = dynamic_cast<AbstractString*>(&v))
+        return s->size();
+    if (auto* b = dynamic_cast<BIT_STRING*>(&v))
+        return b->size();
+    if (auto* l = dynamic_cast<SEQUENCE_OF_Base*>(&v))
+        return l->size();
+    return as<SEQUENCE>(&v).getExtensionMap().size();
 }
 
-TEST(PerDecoderStrings, ShortOrInvalidContent)
-{
-    Value t = make(&IA5String::theInfo);
-    EXPECT_FALSE(decodeHex(*t, "05 61 62"));
-    EXPECT_TRUE(dynamic_cast<AbstractString&>(*t).empty());   // a short block empties the string
-    Value d = make(&Digits);
-    EXPECT_FALSE(decodeHex(*d, "10 f0"));                      // index 15 is outside the set
-    ASSERT_TRUE(decodeHex(*d, "30 20 a0"));
-    EXPECT_EQ("1 9", static_cast<std::string const&>(dynamic_cast<AbstractString&>(*d)));
-    Value r = make(&Ranged);
-    ASSERT_TRUE(decodeHex(*r, "26 16 20"));
-    EXPECT_EQ(std::vector<char>({'a', 'b'}), static_cast<std::vector<char> const&>(dynamic_cast<OCTET_STRING&>(*r)));
-}
-
-TEST(PerDecoderLists, ElementLimit)
-{
-    Value b = make(&Booleans);
-    std::vector<char> in = unhex("80 80");     // 128 elements
-    in.resize(2 + 16, '\xff');
-    ASSERT_TRUE(decodeInto(*b, in));
-    EXPECT_EQ(128u, dynamic_cast<SEQUENCE_OF_Base&>(*b).size());
-    std::vector<char> over = unhex("80 81");
-    over.resize(2 + 17, '\xff');
-    Value c = make(&Booleans);
-    EXPECT_FALSE(decodeInto(*c, over));
-    EXPECT_EQ(0u, dynamic_cast<SEQUENCE_OF_Base&>(*c).size());   // failed before any element
-    EXPECT_FALSE(decodeHex(*c, "c0 01 00"));                     // fragmented count
-}
-
-TEST(PerDecoderLists, FailingElementCutsTheList)
-{
-    Value b = make(&Bytes);
-    EXPECT_FALSE(decodeHex(*b, "03 01 02"));
-    SEQUENCE_OF_Base& list = dynamic_cast<SEQUENCE_OF_Base&>(*b);
-    ASSERT_EQ(2u, list.size());
-    EXPECT_EQ(2, intOf(*(list.begin() + 1)));
-    ASSERT_TRUE(decodeHex(*b, "01 07"));
-    EXPECT_EQ(1u, list.size());
-}
-
-TEST(PerDecoderChoices, SelectionAndRefusals)
-{
-    Value c = make(&Command);
-    ASSERT_TRUE(decodeHex(*c, "40 00 05"));
-    CHOICE& ch = dynamic_cast<CHOICE&>(*c);
-    EXPECT_EQ(2, ch.currentSelection());
-    AbstractData* before = ch.getSelection();
-    ASSERT_TRUE(decodeHex(*c, "40 00 09"));   // same alternative: object reused
-    EXPECT_EQ(before, ch.getSelection());
-    EXPECT_EQ(9, intOf(ch.getSelection()));
-    ASSERT_TRUE(decodeHex(*c, "80 03 01 78 40 ee"));   // extension alternative as open type
-    EXPECT_EQ(3, ch.currentSelection());
-    ASSERT_TRUE(decodeHex(*c, "40 00 07"));   // back to destroy: its earlier object taken up again
-    EXPECT_EQ(before, ch.getSelection());
-    EXPECT_EQ(7, intOf(ch.getSelection()));
-    EXPECT_FALSE(decodeHex(*c, "60"));         // root index 3 of 3 root alternatives
-    EXPECT_EQ(CHOICE::UnknownSelection, ch.currentSelection());
-
-    Value old = make(&CommandV1);
-    EXPECT_FALSE(decodeHex(*old, "81 01 00"));  // an alternative the type does not know
-    EXPECT_EQ(CHOICE::UnknownSelection, dynamic_cast<CHOICE&>(*old).currentSelection());
-    EXPECT_EQ(nullptr, dynamic_cast<CHOICE&>(*old).getSelection());
-}
-
-TEST(PerDecoderSequences, UnknownAdditionsAreSkipped)
-{
-    Value e = make(&ExtV1);
-    ASSERT_TRUE(decodeHex(*e, "98 08 03 04 61 62"));   // addition ends at the end of input
-    EXPECT_EQ(3, intOf(dynamic_cast<SEQUENCE&>(*e).getField(0)));
-    ASSERT_TRUE(decodeHex(*e, "98 08 03 04 61 62 77"));  // trailing octet ignored
-    EXPECT_FALSE(decodeHex(*e, "98 08 04 04 61 62"));    // runs past the end
-    EXPECT_FALSE(decodeHex(*e, "98 08"));                // length missing
-    // Known additions are decoded, whatever padding their open type has.
-    Value k = make(&Ext);
-    ASSERT_TRUE(decodeHex(*k, "98 08 04 04 61 62 00"));
-    SEQUENCE& s = dynamic_cast<SEQUENCE&>(*k);
-    EXPECT_TRUE(s.hasOptionalField(1));
-    EXPECT_EQ("ab", static_cast<std::string const&>(dynamic_cast<AbstractString&>(*s.getField(2))));
-}
-
-// The end of the input, a number outside its range, an extension form
-// that cannot be read, or an open type's value running past its octets,
-// is refused rather than read as some other value.
-TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
+// The end of the input, a number outside its range, a size beyond a limit,
+// an extension form that cannot be read, or an open type's value running
+// past its octets, is refused rather than read as some other value. A row
+// may pad its octets with fill octets and give the size of the result.
+TEST(PerDecoder, AcceptsAndRefuses)
 {
     struct Row {
         void const* info;
         char const* octets;
         bool decodes;
+        std::size_t pad = 0;
+        char fill = 0;
+        long size = -1;
     } const rows[] = {
         {&BOOLEAN::theInfo, "", false},
         {&Channel, "", false},
@@ -179,44 +71,108 @@ TEST(PerDecoderBounds, OutOfRangeAndOverrunsFail)
         {&Command, "80 03 01 78 40 ee", true},
         {&Command, "80 02 01 78 40 ee", false},    // alternative runs past its 2 octets
         {&Command, "80 09 01 78 40 ee", false},    // more octets announced than there are
+        {&Command, "60", false},                   // root index 3 of 3 root alternatives
+        {&CommandV1, "81 01 00", false},           // an alternative the type does not know
+        {&BigOctets, "40 00", false},              // 16384 announced, none there
+        {&BigOctets, "40 00", true, 16384, 'x', 16384},
+        {&BigOctets, "40 01", false, 16385, 'x'},
+        {&BigText, "40 01", false, 16385, 'y'},
+        {&Bits, "80 21 ff", false},                // 33 bits announced, 8 there
+        {&Bits, "03 a0", true, 0, 0, 3},
+        {&Booleans, "80 80", true, 16, '\xff', 128},
+        {&Booleans, "80 81", false, 17, '\xff', 0},  // refused before any element
+        {&Booleans, "c0 01 00", false},            // fragmented count
+        {&IA5String::theInfo, "05 61 62", false, 0, 0, 0},  // a short block empties the string
+        {&Digits, "10 f0", false},                 // index 15 is outside the set
+        {&ExtV1, "84 01 7f", true, 16, 0, 128},    // 128 unknown additions, all absent
+        {&ExtV1, "84 01 80", false, 17, 0},
+        {&ExtV1, "98 08 03 04 61 62", true},       // unknown addition ends at the end of input
+        {&ExtV1, "98 08 03 04 61 62 77", true},    // trailing octet ignored
+        {&ExtV1, "98 08 04 04 61 62", false},      // runs past the end
+        {&ExtV1, "98 08", false},                  // length missing
     };
     for (Row const& row : rows) {
         Value v = make(row.info);
-        EXPECT_EQ(row.decodes, decodeHex(*v, row.octets)) << row.octets;
+        std::vector<char> in = unhex(row.octets);
+        in.resize(in.size() + row.pad, row.fill);
+        EXPECT_EQ(row.decodes, decBytes(Rule::per, in, *v)) << row.octets;
+        EXPECT_TRUE(row.size < 0 || static_cast<std::size_t>(row.size) == sizeOf(*v)) << row.octets;
     }
 }
 
-TEST(PerDecoderSequences, ExtensionCountLimit)
+TEST(PerDecoder, DecodedContents)
 {
+    Value bits = make(&Bits);
+    ASSERT_TRUE(perDecode("03 a0", *bits));
+    EXPECT_TRUE(as<BIT_STRING>(bits.get())[0]);
+    EXPECT_FALSE(as<BIT_STRING>(bits.get())[1]);
+    Value d = make(&Digits);
+    ASSERT_TRUE(perDecode("30 20 a0", *d));
+    EXPECT_EQ("1 9", static_cast<std::string const&>(as<AbstractString>(d.get())));
+    Value r = make(&Ranged);
+    ASSERT_TRUE(perDecode("26 16 20", *r));
+    EXPECT_EQ(std::vector<char>({'a', 'b'}), static_cast<std::vector<char> const&>(as<OCTET_STRING>(r.get())));
+
+    // A failing element cuts the list after the elements read.
+    Value b = make(&Bytes);
+    EXPECT_FALSE(perDecode("03 01 02", *b));
+    SEQUENCE_OF_Base& list = as<SEQUENCE_OF_Base>(b.get());
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(2, intOf(*(list.begin() + 1)));
+    ASSERT_TRUE(perDecode("01 07", *b));
+    EXPECT_EQ(1u, list.size());
+
     Value e = make(&ExtV1);
-    std::vector<char> in = unhex("84 01 7f");   // 128 additions announced, none present
-    in.resize(3 + 16, 0);
-    ASSERT_TRUE(decodeInto(*e, in));
-    EXPECT_EQ(128u, dynamic_cast<SEQUENCE&>(*e).getExtensionMap().size());
-    std::vector<char> over = unhex("84 01 80");
-    over.resize(3 + 17, 0);
-    EXPECT_FALSE(decodeInto(*e, over));
+    ASSERT_TRUE(perDecode("98 08 03 04 61 62", *e));  // unknown addition skipped
+    EXPECT_EQ(3, intOf(as<SEQUENCE>(e.get()).getField(0)));
+    // Known additions are decoded, whatever padding their open type has.
+    Value k = make(&Ext);
+    ASSERT_TRUE(perDecode("98 08 04 04 61 62 00", *k));
+    SEQUENCE& s = as<SEQUENCE>(k.get());
+    EXPECT_TRUE(s.hasOptionalField(1));
+    EXPECT_EQ("ab", static_cast<std::string const&>(as<AbstractString>(s.getField(2))));
 }
 
-TEST(PerDecoderSequences, FailedDecodeLeavesPartialValueWithoutHarm)
+TEST(PerDecoder, ChoiceSelection)
 {
-    // Every prefix of a full message fails or succeeds cleanly.
+    Value c = make(&Command);
+    CHOICE& ch = as<CHOICE>(c.get());
+    ASSERT_TRUE(perDecode("40 00 05", *c));
+    EXPECT_EQ(2, ch.currentSelection());
+    AbstractData* before = ch.getSelection();
+    ASSERT_TRUE(perDecode("40 00 09", *c));   // same alternative: object reused
+    EXPECT_EQ(before, ch.getSelection());
+    EXPECT_EQ(9, intOf(ch.getSelection()));
+    ASSERT_TRUE(perDecode("80 03 01 78 40 ee", *c));   // extension alternative as open type
+    EXPECT_EQ(3, ch.currentSelection());
+    ASSERT_TRUE(perDecode("40 00 07", *c));   // back to destroy: its earlier object taken up again
+    EXPECT_EQ(before, ch.getSelection());
+    EXPECT_EQ(7, intOf(ch.getSelection()));
+    EXPECT_FALSE(perDecode("60", *c));
+    EXPECT_EQ(CHOICE::UnknownSelection, ch.currentSelection());
+    Value old = make(&CommandV1);
+    EXPECT_FALSE(perDecode("81 01 00", *old));
+    EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(old.get()).currentSelection());
+    EXPECT_EQ(nullptr, as<CHOICE>(old.get()).getSelection());
+}
+
+TEST(PerDecoder, EveryPrefixOfAMessageFailsCleanly)
+{
     Value r = make(&Message);
     AbstractData* sel = select(*field(*r, 2), 1);
     setInt(field(*sel, 0), 77);
     setText(field(*sel, 1), "abc");
     setOctets(field(*sel, 3), "payload");
     setInt(field(*r, 0), 123456);
-    std::vector<char> full;
-    PEREncoder enc(full, true);
-    ASSERT_TRUE(r->accept(enc));
+    std::vector<char> const full = unhex(perHex(*r));
+    ASSERT_FALSE(full.empty());
     for (std::size_t n = 0; n < full.size(); ++n) {
         Value v = make(&Message);
-        std::vector<char> part(full.begin(), full.begin() + static_cast<long>(n));
-        EXPECT_FALSE(decodeInto(*v, part)) << n;
+        EXPECT_FALSE(decBytes(Rule::per, std::vector<char>(full.begin(), full.begin() + static_cast<long>(n)), *v))
+            << n;
     }
     Value v = make(&Message);
-    ASSERT_TRUE(decodeInto(*v, full));
+    ASSERT_TRUE(decBytes(Rule::per, full, *v));
     EXPECT_TRUE(*v == *r);
 }
 

@@ -6,6 +6,10 @@
 #ifndef TSD_TESTS_ASN1_TEST_PER_TYPES_H
 #define TSD_TESTS_ASN1_TEST_PER_TYPES_H
 
+#include "asn1/ber/ber_decoder.h"
+#include "asn1/ber/ber_encoder.h"
+#include "asn1/per/per_decoder.h"
+#include "asn1/per/per_encoder.h"
 #include "asn1/values/all.h"
 
 #include <memory>
@@ -161,6 +165,37 @@ inline void setOctets(AbstractData* v, std::string const& bytes)
     as<OCTET_STRING>(v) = std::vector<char>(bytes.begin(), bytes.end());
 }
 
+// Values of one type, filled in one call.
+template <class Fill>
+Value build(void const* info, Fill fill)
+{
+    Value v = make(info);
+    fill(v.get());
+    return v;
+}
+inline Value intV(void const* info, long long n) { return build(info, [&](AbstractData* v) { setInt(v, n); }); }
+inline Value textV(void const* info, std::string const& s)
+{
+    return build(info, [&](AbstractData* v) { setText(v, s); });
+}
+inline Value octV(void const* info, std::string const& s)
+{
+    return build(info, [&](AbstractData* v) { setOctets(v, s); });
+}
+inline Value enumV(void const* info, int n)
+{
+    return build(info, [&](AbstractData* v) { as<ENUMERATED>(v).setFromInt(n); });
+}
+inline Value listV(void const* info, std::size_t n)
+{
+    return build(info, [&](AbstractData* v) { as<SEQUENCE_OF_Base>(v).resize(n); });
+}
+
+inline int intOf(AbstractData const* v)
+{
+    return dynamic_cast<INTEGER const&>(*v).getValue();
+}
+
 inline std::string hex(std::vector<char> const& bytes)
 {
     static char const digits[] = "0123456789abcdef";
@@ -183,6 +218,39 @@ inline std::vector<char> unhex(std::string const& text)
         out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return out;
 }
+
+// Aligned PER or BER: a value's octets as hex ("fail" when it does not
+// encode), and octets decoded into a value.
+enum class Rule { per, ber };
+
+inline std::string encHex(Rule r, AbstractData const& v)
+{
+    std::vector<char> out;
+    bool ok;
+    if (r == Rule::per) {
+        PEREncoder e(out, true);
+        ok = v.accept(e);
+    } else {
+        BEREncoder e(out);
+        ok = v.accept(e);
+    }
+    return ok ? hex(out) : std::string("fail");
+}
+
+inline bool decBytes(Rule r, std::vector<char> const& in, AbstractData& v)
+{
+    if (r == Rule::per) {
+        PERDecoder d(in.data(), in.data() + in.size(), nullptr, true);
+        return v.accept(d);
+    }
+    BERDecoder d(in.data(), in.data() + in.size());
+    return v.accept(d);
+}
+
+inline std::string perHex(AbstractData const& v) { return encHex(Rule::per, v); }
+inline std::string berHex(AbstractData const& v) { return encHex(Rule::ber, v); }
+inline bool perDecode(std::string const& text, AbstractData& v) { return decBytes(Rule::per, unhex(text), v); }
+inline bool berDecode(std::string const& text, AbstractData& v) { return decBytes(Rule::ber, unhex(text), v); }
 
 } // namespace PerTypes
 

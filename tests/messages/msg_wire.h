@@ -37,10 +37,7 @@ inline bool perDecode(std::vector<char> const& in, ASN1::AbstractData& value)
 // Lower-case hex without separators; "-" for no octets (the Erlang peer's form).
 inline std::string hex(std::vector<char> const& bytes)
 {
-    if (bytes.empty()) {
-        return "-";
-    }
-    std::string s;
+    std::string s = bytes.empty() ? "-" : "";
     char buf[3];
     for (char c : bytes) {
         std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(c));
@@ -53,15 +50,15 @@ inline std::string hex(std::vector<char> const& bytes)
 inline std::vector<char> unhex(std::string const& text)
 {
     std::vector<char> out;
-    std::string digits;
-    for (char c : text) {
+    unsigned digits = 0;
+    for (char c : text)
         if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += c;
+            unsigned const d = static_cast<unsigned>(std::stoi(std::string(1, c), nullptr, 16));
+            if (digits++ % 2)
+                out.back() = static_cast<char>(out.back() << 4 | d);
+            else
+                out.push_back(static_cast<char>(d));
         }
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
     return out;
 }
 
@@ -98,9 +95,8 @@ public:
         } else if (auto* o = dynamic_cast<ASN1::OCTET_STRING*>(&v)) {
             unsigned n = below(8) == 0 ? below(300) : below(6);
             std::vector<char> bytes;
-            for (unsigned k = 0; k < n; ++k) {
+            for (unsigned k = 0; k < n; ++k)
                 bytes.push_back(static_cast<char>(below(256)));
-            }
             *o = bytes;
         } else if (auto* s = dynamic_cast<ASN1::AbstractString*>(&v)) {
             fillString(*s);
@@ -108,9 +104,8 @@ public:
             oid->append(below(3));
             oid->append(below(40));
             unsigned n = below(4);
-            for (unsigned k = 0; k < n; ++k) {
+            for (unsigned k = 0; k < n; ++k)
                 oid->append(below(2) ? below(128) : below(100000));
-            }
         }
         // NULL: nothing to fill.
     }
@@ -124,9 +119,8 @@ private:
         for (unsigned i = 0; i < info->rootCount; ++i) {
             int bit = info->fieldIds[i];
             if (bit >= 0) {
-                if (below(2) == 0) {
+                if (below(2) == 0)
                     continue;
-                }
                 s.includeOptionalField(static_cast<unsigned>(bit), i);
             }
             fill(*s.getField(i), depth + 1);
@@ -148,42 +142,29 @@ private:
         for (char const* const* p = info->names; *p; ++p) {
             char const* eq = std::strchr(*p, '=');
             number = eq ? std::atoi(eq + 1) : number + 1;
-            if (number >= 0 && number <= info->maximum) {
+            if (number >= 0 && number <= info->maximum)
                 numbers.push_back(number);
-            }
         }
         e.setFromInt(numbers.empty() ? 0 : numbers[below(static_cast<unsigned>(numbers.size()))]);
     }
 
+    // Constrained: either bound or any number between; unconstrained: every
+    // octet count from 1 to 4, both signs.
     void fillInteger(ASN1::INTEGER& v)
     {
         auto const* info = static_cast<ASN1::ConstrainedInfo const*>(v.info());
+        auto raw = static_cast<std::uint32_t>(rng_());
         if (info->constraint.type == ASN1::FixedConstraint) {
-            std::uint32_t lo = static_cast<std::uint32_t>(info->constraint.lower);
-            std::uint32_t hi = info->constraint.upper;
-            std::uint32_t span = hi - lo;
-            std::uint32_t x;
-            switch (below(4)) {
-            case 0: x = lo; break;
-            case 1: x = hi; break;
-            default: x = lo + (span == 0xFFFFFFFFu ? static_cast<std::uint32_t>(rng_()) : static_cast<std::uint32_t>(rng_() % (span + 1ull)));
-            }
-            v.setValue(static_cast<int>(x));
+            auto const lo = static_cast<std::uint32_t>(info->constraint.lower);
+            std::uint32_t const span = info->constraint.upper - lo;
+            unsigned const pick = below(4);
+            raw = pick == 0 ? lo : pick == 1 ? lo + span : lo + (span == 0xFFFFFFFFu ? raw : raw % (span + 1u));
+            v.setValue(static_cast<int>(raw));
             return;
         }
-        // Unconstrained: every octet count from 1 to 4, both signs.
-        std::uint32_t raw = static_cast<std::uint32_t>(rng_());
-        switch (below(4)) {
-        case 0: raw &= 0x7F; break;
-        case 1: raw &= 0x7FFF; break;
-        case 2: raw &= 0x7FFFFF; break;
-        default: break;
-        }
-        int x = static_cast<int>(raw);
-        if (below(4) == 0 && x > 0) {
-            x = -x;
-        }
-        v.setValue(x);
+        static std::uint32_t const masks[] = {0x7F, 0x7FFF, 0x7FFFFF, 0xFFFFFFFF};
+        int const x = static_cast<int>(raw & masks[below(4)]);
+        v.setValue(below(4) == 0 && x > 0 ? -x : x);
     }
 
     void fillString(ASN1::AbstractString& s)
@@ -197,9 +178,8 @@ private:
         }
         unsigned n = lo + below(hi - lo + 1);
         std::string text;
-        for (unsigned k = 0; k < n; ++k) {
+        for (unsigned k = 0; k < n; ++k)
             text += static_cast<char>(info->charSet[below(info->charSetSize)]);
-        }
         s.assign(text);
     }
 

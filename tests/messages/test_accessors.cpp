@@ -15,30 +15,47 @@
 
 namespace {
 
-TEST(MessageAccessors, OptionalFieldSetOmitAndReuse)
+// Reading an absent field or an alternative that is not selected gives a
+// default value of the type instead of following a null or mistyped pointer
+// (a peer's message may lack what a careless reader expects), and includes
+// nothing; setting includes, omitting keeps the object for reuse.
+TEST(MessageAccessors, OptionalFieldsAndAdditions)
 {
     TERM::RtpParams p;
+    EXPECT_FALSE(p.get_radio().request_isPresent());
+    EXPECT_TRUE(p.get_dname().empty());
+    EXPECT_FALSE(p.radio_isPresent());
     EXPECT_FALSE(p.pfactor_isPresent());
     EXPECT_EQ(nullptr, p.getField(5));
-
     p.set_pfactor(20);
     EXPECT_TRUE(p.pfactor_isPresent());
-    EXPECT_EQ(20, p.get_pfactor().getValue());
     ASN1::AbstractData const* object = p.getField(5);
-
     p.omit_pfactor();
     EXPECT_FALSE(p.pfactor_isPresent());
-    EXPECT_EQ(object, p.getField(5));   // the value object stays for reuse
-
+    EXPECT_EQ(object, p.getField(5));
     ASN1::INTEGER& again = p.set_pfactor();
     EXPECT_TRUE(p.pfactor_isPresent());
     EXPECT_EQ(object, &again);
     EXPECT_EQ(20, again.getValue());
-
     // Bits follow the OPTIONAL fields only: vad is the sixth OPTIONAL field.
     p.set_vad(true);
     EXPECT_TRUE(p.hasOptionalField(5));
     EXPECT_FALSE(p.hasOptionalField(4));
+
+    // Additions use the bits after the OPTIONAL ones.
+    TERM::TermParams t;
+    EXPECT_FALSE(t.mute_isPresent());
+    t.set_mute(true);
+    EXPECT_TRUE(t.mute_isPresent() && t.get_mute());
+    EXPECT_TRUE(t.hasOptionalField(6 + 9));    // six OPTIONAL root fields, tenth addition
+    t.omit_mute();
+    EXPECT_FALSE(t.mute_isPresent());
+
+    LGCP::Message m;
+    EXPECT_EQ(0, m.get_seq().getValue());
+    EXPECT_EQ(0u, m.get_slot().getValue());
+    EXPECT_FALSE(m.get_pdu().get_command().ping_isSelected());
+    EXPECT_EQ(-1, m.get_pdu().get_signal().currentSelection());
 }
 
 TEST(MessageAccessors, SecondSelectionReplacesTheFirst)
@@ -51,6 +68,8 @@ TEST(MessageAccessors, SecondSelectionReplacesTheFirst)
     EXPECT_FALSE(s.userData_isSelected());
     EXPECT_EQ(-7, s.get_abort().getValue());
     EXPECT_EQ(7, s.currentSelection());
+    EXPECT_TRUE(s.get_userData().empty());   // not selected: a default value
+    EXPECT_EQ(0u, s.get_trunkStatus().get_name().size());
 }
 
 TEST(MessageAccessors, TagConstructorEqualsSelection)
@@ -115,41 +134,6 @@ TEST(MessageAccessors, EnumerationNamesAreFoundByNumber)
     VORKGW::ProtoVorkAnalogGainIDV1 g(VORKGW::ProtoVorkAnalogGainIDV1::fake);
     EXPECT_EQ(255, g.asInt());
     EXPECT_STREQ("fake", g.getName());
-}
-
-TEST(MessageAccessors, ExtensionAdditionsUseTheBitsAfterTheOptionalOnes)
-{
-    TERM::TermParams p;
-    EXPECT_FALSE(p.mute_isPresent());
-    p.set_mute(true);
-    EXPECT_TRUE(p.mute_isPresent());
-    EXPECT_TRUE(p.get_mute());
-    EXPECT_TRUE(p.hasOptionalField(6 + 9));    // six OPTIONAL root fields, tenth addition
-    p.omit_mute();
-    EXPECT_FALSE(p.mute_isPresent());
-}
-
-// Reading an absent field or an alternative that is not selected gives a
-// default value of the type instead of following a null or mistyped pointer
-// (a peer's message may lack what a careless reader expects).
-TEST(MessageAccessors, ReadingWhatIsNotThereGivesDefaults)
-{
-    LGCP::Message m;
-    EXPECT_EQ(0, m.get_seq().getValue());
-    EXPECT_EQ(0u, m.get_slot().getValue());
-    EXPECT_FALSE(m.get_pdu().get_command().ping_isSelected());
-    EXPECT_EQ(-1, m.get_pdu().get_signal().currentSelection());
-
-    LGCP::Signal s;
-    s.select_abort(3);
-    EXPECT_TRUE(s.get_userData().empty());
-    EXPECT_EQ(0u, s.get_trunkStatus().get_name().size());
-    EXPECT_EQ(3, s.get_abort().getValue());
-
-    TERM::RtpParams p;
-    EXPECT_FALSE(p.get_radio().request_isPresent());
-    EXPECT_TRUE(p.get_dname().empty());
-    EXPECT_FALSE(p.radio_isPresent());     // reading includes nothing
 }
 
 } // namespace

@@ -26,9 +26,8 @@ using Messages::TypeEntry;
 std::vector<std::string> names(char const* const* table)
 {
     std::vector<std::string> out;
-    for (; *table; ++table) {
+    for (; *table; ++table)
         out.push_back(*table);
-    }
     return out;
 }
 

@@ -28,7 +28,6 @@ using MsgTest::perEncode;
 using MsgTest::unhex;
 
 unsigned const kValues = 2000;
-
 using Erlang::exists;
 using Erlang::lines;
 using Erlang::run;
@@ -37,69 +36,60 @@ class ErlangPeer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        installed_ = Erlang::installed();
-        if (!installed_) {
+        if (!Erlang::installed())
             return;
-        }
-        dir_ = std::make_unique<Erlang::TempDir>("tsd-msg-erlang");
-        work_ = dir_->path();
-        if (work_.empty()) {
-            return;
-        }
         // The build compiles the export when erlc is installed; without that
         // (a build of single targets) compile it here.
-        std::string built = std::string(TSD_BINARY_DIR) + "/generated/messages/erlang";
+        std::string const built = std::string(TSD_BINARY_DIR) + "/generated/messages/erlang";
         if (exists(built + "/LGCP.beam") && exists(built + "/MON.beam") && exists(built + "/CCP.beam")) {
             beams_ = built;
             return;
         }
-        std::string gen = work_ + "/gen";
+        std::string const gen = dir_.path() + "/gen";
         compileLog_ = run("python3 '" + std::string(TSD_SOURCE_DIR) + "/messages/gen/tsd_asngen.py' --out '" + gen +
                           "' --erlang '" + gen + "/erlang' --erlc erlc '" + TSD_SOURCE_DIR +
                           "'/messages/asn/*.asn 2>&1");
-        if (exists(gen + "/erlang/LGCP.beam") && exists(gen + "/erlang/MON.beam")) {
+        if (exists(gen + "/erlang/LGCP.beam") && exists(gen + "/erlang/MON.beam"))
             beams_ = gen + "/erlang";
-        }
     }
-
-    static void TearDownTestSuite() { dir_.reset(); }
 
     void SetUp() override
     {
-        ASSERT_TRUE(installed_) << Erlang::kNotInstalled;
+        ASSERT_TRUE(Erlang::installed()) << Erlang::kNotInstalled;
         ASSERT_FALSE(beams_.empty()) << "the Erlang export did not compile:\n" << compileLog_;
     }
 
-    static std::string escript()
+    static std::string escript(std::string const& module)
     {
-        return "escript '" + std::string(TSD_SOURCE_DIR) + "/tests/messages/erlang/msg_peer.escript' '" + beams_ + "' ";
+        return "escript '" + std::string(TSD_SOURCE_DIR) + "/tests/messages/erlang/msg_peer.escript' '" + beams_ +
+               "' " + module + " ";
     }
 
-    // Hex encodings of Erlang's random values of Module.Type. They are made
-    // from the root-only variant where the module has one, so that
-    // enumerations stay inside the numbers our runtime codes.
+    // Hex encodings of Erlang's random values of Module.Type (one escript
+    // run). They are made from the root-only variant where the module has
+    // one, so that enumerations stay inside the numbers our runtime codes.
     static std::vector<std::string> erlangRandom(std::string const& module, std::string const& type, unsigned count,
                                                  unsigned seed)
     {
-        std::string gen = exists(beams_ + "/" + module + "Root.beam") ? " " + module + "Root" : "";
-        std::vector<std::string> hexes = lines(run(escript() + module + " random " + std::to_string(count) + " " +
-                                                   std::to_string(seed) + " " + type + gen));
+        std::string const gen = exists(beams_ + "/" + module + "Root.beam") ? " " + module + "Root" : "";
+        std::vector<std::string> hexes = lines(
+            run(escript(module) + "random " + std::to_string(count) + " " + std::to_string(seed) + " " + type + gen));
         EXPECT_EQ(count, hexes.size());
         return hexes;
     }
 
-    // Erlang's answer per encoding: "ok <its own re-encoding>" or "bad ...".
+    // Erlang's answer per encoding (one escript run): "ok <its own
+    // re-encoding>" or "bad ...".
     static std::vector<std::string> erlangRecode(std::string const& module, std::string const& type,
                                                  std::vector<std::string> const& hexes)
     {
-        std::string file = work_ + "/" + module + "-" + type + "-" + std::to_string(++files_) + ".hex";
+        std::string const file = dir_.path() + "/" + module + "-" + type + "-" + std::to_string(++files_) + ".hex";
         {
             std::ofstream os(file);
-            for (std::string const& h : hexes) {
+            for (std::string const& h : hexes)
                 os << h << "\n";
-            }
         }
-        std::vector<std::string> answers = lines(run(escript() + module + " recode " + type + " '" + file + "'"));
+        std::vector<std::string> answers = lines(run(escript(module) + "recode " + type + " '" + file + "'"));
         EXPECT_EQ(hexes.size(), answers.size());
         answers.resize(hexes.size());
         return answers;
@@ -111,81 +101,65 @@ protected:
     template <class T>
     static unsigned fromErlang(std::string const& module, std::string const& type, unsigned count, unsigned seed)
     {
-        unsigned good = 0;
-        unsigned bad = 0;
+        unsigned good = 0, bad = 0;
         T reused;
         for (std::string const& h : erlangRandom(module, type, count, seed)) {
             T value;
             std::vector<char> out, again;
             if (perDecode(unhex(h), value) && perEncode(value, out) && hex(out) == h &&
-                perDecode(unhex(h), reused) && reused == value && perEncode(reused, again) && again == out) {
+                perDecode(unhex(h), reused) && reused == value && perEncode(reused, again) && again == out)
                 ++good;
-            } else if (++bad <= 5) {
+            else if (++bad <= 5)
                 ADD_FAILURE() << module << "." << type << " from Erlang " << h << "\n  ours " << hex(out);
-            }
         }
         return good;
     }
 
-    // Our encodings decode in Erlang and encode there to the same octets.
-    static void toErlang(std::string const& module, std::string const& type, std::vector<std::string> const& hexes)
-    {
-        std::vector<std::string> answers = erlangRecode(module, type, hexes);
-        unsigned bad = 0;
-        for (size_t i = 0; i < hexes.size(); ++i) {
-            if (answers[i] != "ok " + hexes[i] && ++bad <= 5) {
-                ADD_FAILURE() << module << "." << type << " ours " << hexes[i] << "\n  Erlang " << answers[i];
-            }
-        }
-    }
-
     template <class T>
-    static std::vector<std::string> randomOurs(unsigned count, unsigned seed)
+    static std::vector<T> randomOurs(unsigned count, unsigned seed)
     {
         MsgTest::RandomFiller filler(seed);
-        std::vector<std::string> hexes;
-        for (unsigned i = 0; i < count; ++i) {
-            T value;
-            filler.fill(value);
-            std::vector<char> out;
-            T back;
-            EXPECT_TRUE(perEncode(value, out) && perDecode(out, back) && back == value) << "random value " << i;
-            hexes.push_back(hex(out));
-        }
-        return hexes;
+        std::vector<T> values(count);
+        for (T& v : values)
+            filler.fill(v);
+        return values;
     }
 
-    // Our runtime writes a SEQUENCE's extension bitmap only up to the last
-    // addition present, where Erlang writes one bit per known addition; both
-    // read either form. For types with extension additions the check is
-    // therefore by value: Erlang reads our octets, and its canonical octets
-    // read back here as the same value; Erlang's own values read here and,
-    // written again here, read in Erlang as the octets it made.
+    // Our values encode, decode here to themselves, and decode in Erlang,
+    // which encodes them again (one escript run): exactly to our octets, or
+    // (byValue) to octets that decode here to the same value. Our runtime
+    // writes a SEQUENCE's extension bitmap only up to the last addition
+    // present, where Erlang writes one bit per known addition; both read
+    // either form, so types with extension additions are checked by value.
     template <class T>
-    static void byValue(std::string const& module, std::string const& type, std::vector<T const*> const& values)
+    static void toErlang(std::string const& module, std::string const& type, std::vector<T> const& values,
+                         bool byValue = false)
     {
         std::vector<std::string> ours;
-        for (T const* v : values) {
+        for (T const& v : values) {
             std::vector<char> out;
-            EXPECT_TRUE(perEncode(*v, out));
+            T back;
+            EXPECT_TRUE(perEncode(v, out) && perDecode(out, back) && back == v) << "value " << ours.size();
             ours.push_back(hex(out));
         }
-        std::vector<std::string> answers = erlangRecode(module, type, ours);
+        std::vector<std::string> const answers = erlangRecode(module, type, ours);
         unsigned bad = 0;
         for (size_t i = 0; i < ours.size(); ++i) {
             T back;
-            bool ok = answers[i].compare(0, 3, "ok ") == 0 && perDecode(unhex(answers[i].substr(3)), back) &&
-                      back == *values[i];
-            if (!ok && ++bad <= 5) {
+            bool const ok = byValue ? answers[i].compare(0, 3, "ok ") == 0 &&
+                                          perDecode(unhex(answers[i].substr(3)), back) && back == values[i]
+                                    : answers[i] == "ok " + ours[i];
+            if (!ok && ++bad <= 5)
                 ADD_FAILURE() << module << "." << type << " ours " << ours[i] << "\n  Erlang " << answers[i];
-            }
         }
     }
 
+    // Erlang's values read here and, written again here, read in Erlang as
+    // the octets it made; ours are checked by value.
     template <class T>
     static void randomByValue(std::string const& module, std::string const& type, unsigned count, unsigned seed)
     {
-        std::vector<std::string> theirs = erlangRandom(module, type, count, seed);
+        std::vector<std::string> const theirs = erlangRandom(module, type, count, seed);
         std::vector<std::string> rewritten;
         for (std::string const& h : theirs) {
             T v;
@@ -193,39 +167,20 @@ protected:
             EXPECT_TRUE(perDecode(unhex(h), v) && perEncode(v, out)) << h;
             rewritten.push_back(hex(out));
         }
-        std::vector<std::string> answers = erlangRecode(module, type, rewritten);
+        std::vector<std::string> const answers = erlangRecode(module, type, rewritten);
         unsigned bad = 0;
-        for (size_t i = 0; i < theirs.size(); ++i) {
-            if (answers[i] != "ok " + theirs[i] && ++bad <= 5) {
+        for (size_t i = 0; i < theirs.size(); ++i)
+            if (answers[i] != "ok " + theirs[i] && ++bad <= 5)
                 ADD_FAILURE() << module << "." << type << " Erlang " << theirs[i] << "\n  ours " << rewritten[i]
                               << "\n  Erlang again " << answers[i];
-            }
-        }
-        MsgTest::RandomFiller filler(seed + 1);
-        std::vector<std::unique_ptr<T>> mine;
-        std::vector<T const*> raw;
-        for (unsigned i = 0; i < count; ++i) {
-            mine.emplace_back(new T);
-            filler.fill(*mine.back());
-            raw.push_back(mine.back().get());
-        }
-        byValue(module, type, raw);
+        toErlang(module, type, randomOurs<T>(count, seed + 1), true);
     }
 
-    static bool installed_;
-    static std::unique_ptr<Erlang::TempDir> dir_;
-    static std::string work_;
-    static std::string beams_;
-    static std::string compileLog_;
-    static unsigned files_;
+    static inline Erlang::TempDir dir_{"tsd-msg-erlang"};
+    static inline std::string beams_;
+    static inline std::string compileLog_;
+    static inline unsigned files_ = 0;
 };
-
-bool ErlangPeer::installed_ = false;
-std::unique_ptr<Erlang::TempDir> ErlangPeer::dir_;
-std::string ErlangPeer::work_;
-std::string ErlangPeer::beams_;
-std::string ErlangPeer::compileLog_;
-unsigned ErlangPeer::files_ = 0;
 
 TEST_F(ErlangPeer, ControllerMessagesBothWays)
 {
@@ -244,16 +199,12 @@ TEST_F(ErlangPeer, AgentMessagesBothWays)
 TEST_F(ErlangPeer, ContainerTreesBothWays)
 {
     std::vector<char> out;
-
     // Only an extension addition present: the OPTIONAL bits are all zero.
     TERM::TermParams onlyMute;
     onlyMute.set_mute(true);
     ASSERT_TRUE(perEncode(onlyMute, out));
     EXPECT_EQ(0x80, static_cast<unsigned char>(out[0]) & 0xFE);
-    TERM::TermParams none;
-    std::vector<char> noneOut;
-    ASSERT_TRUE(perEncode(none, noneOut));
-    toErlang("TERM", "TermParams", {hex(out), hex(noneOut)});
+    toErlang<TERM::TermParams>("TERM", "TermParams", {onlyMute, TERM::TermParams()});
 
     ACP::AcpCommand link;
     ACP::SS7LinkParams& lp = link.select_link_activate();
@@ -262,27 +213,22 @@ TEST_F(ErlangPeer, ContainerTreesBothWays)
     ASSERT_TRUE(perEncode(link, out));
     // Extension bit, addition 6 as a normally small number, then an open type.
     EXPECT_EQ(0x86, static_cast<unsigned char>(out[0]));
-    toErlang("ACP", "AcpCommand", {hex(out)});
+    toErlang<ACP::AcpCommand>("ACP", "AcpCommand", {link});
 
     TERM::SignallingParams sig;
     sig.set_group(2047u);
     MsgTest::RandomFiller filler(7);
     filler.fill(sig.set_extended());
-    byValue<TERM::SignallingParams>("TERM", "SignallingParams", {&sig});
+    toErlang<TERM::SignallingParams>("TERM", "SignallingParams", {sig}, true);
 
     CCP::Message ccp;
-    for (unsigned arc : {1u, 3u, 6u, 1u, 4u, 1u, 30000u}) {
+    for (unsigned arc : {1u, 3u, 6u, 1u, 4u, 1u, 30000u})
         ccp.set_protocolIdentifier().append(arc);
-    }
     ccp.set_seq(77);
     MEDIA::MediaPDU& media = ccp.set_body().select_media();
     media.set_ref(2047u);
     media.set_pdu().select_command().select_destroy();
-    ASSERT_TRUE(perEncode(ccp, out));
-    CCP::Message back;
-    ASSERT_TRUE(perDecode(out, back));
-    EXPECT_TRUE(back == ccp);
-    toErlang("CCP", "Message", {hex(out)});
+    toErlang<CCP::Message>("CCP", "Message", {ccp});
 
     randomByValue<CCP::Message>("CCP", "Message", 300, 1205);
     randomByValue<TERM::TermParams>("TERM", "TermParams", 300, 1207);

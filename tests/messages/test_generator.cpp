@@ -1,14 +1,15 @@
 // The schema toolchain run on small modules of its own: the Erlang export's
 // renaming and enumeration ranges, the constructs it refuses, and how
 // a module whose text cannot be used is left out without stopping the rest.
+#include "asn1/erlang_peer.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -21,19 +22,9 @@ struct Result {
 
 Result run(std::string const& command)
 {
-    Result r{-1, ""};
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) {
-        return r;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        r.output.append(buf, n);
-    }
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    int st = -1;
+    std::string out = Erlang::run(command + " 2>&1", &st);
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
 std::string slurp(std::string const& path)
@@ -57,13 +48,7 @@ bool contains(std::string const& text, std::string const& part)
 
 class Generator : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/tsd-msg-gen-XXXXXX";
-        ASSERT_TRUE(::mkdtemp(tmpl));
-        dir_ = tmpl;
-    }
-    void TearDown() override { run("rm -rf '" + dir_ + "'"); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
 
     Result generate(std::string const& files, std::string const& extra = "")
     {
@@ -76,7 +61,8 @@ protected:
         return "'" + kSource + "/tests/messages/asn/GenSample.asn' '" + kSource + "/tests/messages/asn/GenOther.asn'";
     }
 
-    std::string dir_;
+    Erlang::TempDir tmp_{"tsd-msg-gen"};
+    std::string dir_ = tmp_.path();
 };
 
 TEST_F(Generator, ErlangExportIsWireEquivalent)
@@ -99,9 +85,8 @@ TEST_F(Generator, ErlangExportIsWireEquivalent)
     ASSERT_EQ(0, run("command -v erlc").status) << "erlc is not installed (scripts/deps.sh test)";
     Result c = generate(samples(), "--strict --erlc erlc");
     EXPECT_EQ(0, c.status) << c.output;
-    struct stat st;
-    EXPECT_EQ(0, ::stat((dir_ + "/erl/GenSample.beam").c_str(), &st));
-    EXPECT_EQ(0, ::stat((dir_ + "/erl/GenSampleRoot.beam").c_str(), &st));
+    EXPECT_TRUE(Erlang::exists(dir_ + "/erl/GenSample.beam"));
+    EXPECT_TRUE(Erlang::exists(dir_ + "/erl/GenSampleRoot.beam"));
 }
 
 TEST_F(Generator, UnusableModuleIsLeftOutWithTheModulesThatNeedIt)
@@ -123,9 +108,8 @@ TEST_F(Generator, UnusableModuleIsLeftOutWithTheModulesThatNeedIt)
     EXPECT_TRUE(contains(catalog, "\"Broken\","));
     EXPECT_TRUE(contains(catalog, "\"User\","));
     EXPECT_TRUE(contains(catalog, "{ \"Good\", Good_types, 1 },"));
-    struct stat st;
-    EXPECT_EQ(0, ::stat((dir_ + "/out/Good.h").c_str(), &st));
-    EXPECT_NE(0, ::stat((dir_ + "/out/User.h").c_str(), &st));
+    EXPECT_TRUE(Erlang::exists(dir_ + "/out/Good.h"));
+    EXPECT_FALSE(Erlang::exists(dir_ + "/out/User.h"));
 
     Result listed = generate(files, "--list");
     EXPECT_TRUE(contains(listed.output, "/out/Good_tables.cpp"));
