@@ -48,49 +48,50 @@ class SysLogStream : public ::testing::Test {
 
 using V = std::vector<std::string>;
 
+// One row per stream: the severity, what is written (with a fresh buffer),
+// the priority and texts of the messages that arrive. Text after the last
+// line feed waits for its line end or flushAll (at exit); a line longer
+// than the buffer is cut at 1023 characters; a buffer from outside is used
+// (and not freed: ASan would object).
 TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
-  EXPECT_EQ(buf.priority(), 29);
-  std::ostream os(&buf);
-  os << "Starting server [R2033], port=20001" << std::endl;
-  EXPECT_EQ(texts(29), V({"Starting server [R2033], port=20001"}));
-  os << "a\nb\n" << std::flush;
-  EXPECT_EQ(texts(29), V({"a", "b"}));
-  // Text after the last line feed waits for its line end, or the exit.
-  os << "c\nd" << std::flush;
-  EXPECT_EQ(texts(29), V({"c"}));
-  buf.flushAll();
-  EXPECT_EQ(texts(29), V({"d"}));
-}
-
-TEST_F(SysLogStream, PercentSignsArriveUnchanged) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
-  std::ostream os(&buf);
-  os << "100% done %s %n %d" << std::endl;
-  EXPECT_EQ(texts(27), V({"100% done %s %n %d"}));
-}
-
-TEST_F(SysLogStream, PartialLineIsHeldUntilItsEnd) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
-  std::ostream os(&buf);
-  os << "half" << std::flush;
-  EXPECT_EQ(texts(31), V({}));
-  os << " line" << std::endl;
-  EXPECT_EQ(texts(31), V({"half line"}));
-}
-
-TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
-  std::ostream os(&buf);
-  const std::string text(1500, 'x');
-  os << text;
-  V got = texts(31);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].size(), 1023u);
-  os << std::endl;
-  got = texts(31);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].size(), 477u);
+  const std::string x1500(1500, 'x');
+  const struct {
+    int severity;
+    std::function<void(std::ostream&, SysLogStreamBuf&)> write;
+    int priority;
+    V texts;
+  } rows[] = {
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "Starting server [R2033], port=20001" << std::endl; },
+       29, {"Starting server [R2033], port=20001"}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "a\nb\n" << std::flush; }, 29, {"a", "b"}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "half" << std::flush; }, 29, {}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "half" << std::flush << " line" << std::endl; },
+       29, {"half line"}},
+      {LOG_NOTICE,
+       [](std::ostream& os, SysLogStreamBuf& buf) {
+         os << "c\nd" << std::flush;
+         buf.flushAll();
+       },
+       29, {"c", "d"}},
+      {LOG_ERR, [](std::ostream& os, SysLogStreamBuf&) { os << "100% done %s %n %d" << std::endl; }, 27,
+       {"100% done %s %n %d"}},
+      {LOG_DEBUG, [&](std::ostream& os, SysLogStreamBuf&) { os << x1500 << std::endl; }, 31,
+       {std::string(1023, 'x'), std::string(477, 'x')}},
+      {LOG_NOTICE,
+       [](std::ostream& os, SysLogStreamBuf& buf) {
+         static char mine[8];
+         os << "before";
+         buf.pubsetbuf(mine, sizeof mine);  // sends nothing that is not a full line
+         os << "\nabcdefghij\n" << std::flush;
+       },
+       29, {"before", "abcdefg", "hij"}},
+  };
+  for (const auto& r : rows) {
+    SysLogStreamBuf buf(LOG_DAEMON, r.severity);
+    std::ostream os(&buf);
+    r.write(os, buf);
+    EXPECT_EQ(texts(r.priority), r.texts) << r.texts.size();
+  }
 }
 
 // Detaching: a second Init does nothing; the ident is cut to 79
@@ -216,6 +217,8 @@ class LogFileStream : public ::testing::Test {
   std::string dir_;
 };
 
+// Lines get a time prefix and go to the file of their hour; an unwritable
+// folder loses the text quietly.
 TEST_F(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
   at(10, 59, 59, 1234);
   {
@@ -227,29 +230,10 @@ TEST_F(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
   }
   EXPECT_EQ(file(10), "59:59:01234: first\n");
   EXPECT_EQ(file(11), "00:00:00005: second\n");
-}
-
-TEST_F(LogFileStream, UnwritableDirectoryLosesTextQuietly) {
-  at(12, 0, 0, 0);
-  LogFileStreamBuf buf(dir_ + "/no/such/dir", FakeClock::get);
-  std::ostream os(&buf);
+  LogFileStreamBuf lost(dir_ + "/no/such/dir", FakeClock::get);
+  std::ostream os(&lost);
   os << "lost" << std::endl;
   EXPECT_TRUE(os.good());
-}
-
-TEST_F(SysLogStream, OutsideBufferIsUsedButNotFreed) {
-  static char mine[8];
-  {
-    SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
-    std::ostream os(&buf);
-    os << "before";
-    buf.pubsetbuf(mine, sizeof mine);
-    // Switching buffers sends nothing that is not a full line.
-    os << "\nabcdefghij\n" << std::flush;
-    EXPECT_EQ(texts(29), V({"before", "abcdefg", "hij"}));
-  }
-  // Leaving the scope must not free the static buffer (ASan would object).
-  SUCCEED();
 }
 
 }  // namespace

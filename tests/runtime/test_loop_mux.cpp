@@ -31,17 +31,6 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-struct Pipe {
-  Pipe() {
-    int p[2];
-    if (::pipe(p) == 0) {
-      rd = Fd(p[0]);
-      wr = Fd(p[1]);
-    }
-  }
-  Fd rd, wr;
-};
-
 // Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
 // exactly one poll happens). It keeps
 // a descriptor registered so that the loop always has something to wait on;
@@ -50,7 +39,7 @@ struct StopAfterRuns {
   explicit StopAfterRuns(int n, bool ready = true) : left(n) {
     dpc.Bind(this, &StopAfterRuns::Run);
     dpc.Activate();
-    if (ready && ::write(idle.wr.lowlevel_fd(), "x", 1) != 1) ADD_FAILURE();
+    if (ready && !idle.fill()) ADD_FAILURE();
     idle_ev.Schedule(idle.rd, POLLIN);
   }
   void Run() {
@@ -201,12 +190,20 @@ TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
   EXPECT_FALSE(guard.expired());
 }
 
-// A loop in steady state (a deferred call, a ready descriptor whose handler
-// re-arms two timers on every pass, as a controller link re-arms its
-// heartbeat on every command) allocates nothing from one pass to the next.
+// A loop in steady state (three deferred calls, a ready descriptor whose
+// handler re-arms two timers on every pass, as a controller link re-arms its
+// heartbeat on every command) allocates nothing from one pass to the next;
+// the deferred calls run twice per pass in address order, each once however
+// often it is activated.
+struct Counting {
+  std::vector<int>* order = nullptr;
+  int id = 0;
+  Dpc dpc;
+  void Run() { order->push_back(id); }
+};
+
 struct SteadyPass {
   Event ev;
-  Dpc dpc;
   Timer heartbeat, other;
   int passes = 0;
   unsigned long at10 = 0, at110 = 0;
@@ -223,68 +220,27 @@ struct SteadyPass {
   }
 };
 
-TEST(Timers, RearmingAndSteadyPassesAllocateNothing) {
-  Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
-  SteadyPass s;
-  s.dpc.Bind(&s, &SteadyPass::Noop);
-  s.dpc.Activate();
-  s.ev.Bind("SteadyPass::On", &SteadyPass::On, &s);
-  s.ev.Schedule(busy.rd, POLLIN);
-  multiplexer.run(false, true);
-  EXPECT_EQ(s.passes, 110);
-  EXPECT_EQ(s.at110 - s.at10, 0u);
-}
-
-// --------------------------------------------------------- deferred calls
-
-struct Counting {
-  std::vector<int>* order = nullptr;
-  int id = 0;
-  Dpc dpc;
-  Dpc* victim = nullptr;
-  bool once = false;
-  int runs = 0;
-  void Run() {
-    ++runs;
-    order->push_back(id);
-    if (victim) victim->Deactivate();
-    if (once) dpc.Deactivate();
-  }
-};
-
-struct PassCounter {
-  Event ev;
-  int passes = 0;
-  void On(int, short) {
-    if (++passes == 3) multiplexer.terminate();
-  }
-};
-
-TEST(DeferredCalls, RunTwicePerPassInAddressOrder) {
+TEST(Loop, SteadyPassesAllocateNothingAndRunDeferredCallsTwiceInAddressOrder) {
   std::vector<int> order;
+  order.reserve(1000);
   Counting c[3];
   for (int i = 0; i < 3; ++i) {
     c[i].order = &order;
     c[i].id = i;
     c[i].dpc.Bind(&c[i], &Counting::Run);
   }
-  c[2].dpc.Activate();
-  c[0].dpc.Activate();
-  c[1].dpc.Activate();
-  c[1].dpc.Activate();
+  for (int i : {2, 0, 1, 1}) c[i].dpc.Activate();
   EXPECT_EQ(multiplexer.dpc_count(), 3u);
-  // An always-ready descriptor whose handler counts passes and stops at the
-  // third.
   Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
-  PassCounter passes;
-  passes.ev.Bind("PassCounter::On", &PassCounter::On, &passes);
-  passes.ev.Schedule(busy.rd, POLLIN);
+  ASSERT_TRUE(busy.fill());
+  SteadyPass s;
+  s.ev.Bind("SteadyPass::On", &SteadyPass::On, &s);
+  s.ev.Schedule(busy.rd, POLLIN);
   multiplexer.run(false, true);
-  EXPECT_EQ(passes.passes, 3);
-  ASSERT_EQ(order.size(), 18u);  // 3 calls, twice per pass, 3 passes
-  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], static_cast<int>(i % 3));
+  EXPECT_EQ(s.passes, 110);
+  EXPECT_EQ(s.at110 - s.at10, 0u);
+  ASSERT_EQ(order.size(), 660u);  // 3 calls, twice per pass, 110 passes
+  for (std::size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i % 3)) << i;
   for (auto& x : c) x.dpc.Deactivate();
   EXPECT_EQ(multiplexer.dpc_count(), 0u);
 }
@@ -308,29 +264,6 @@ struct Client {
   }
 };
 
-// After a poll with events every handler is served: the ready one with
-// POLLIN (counted), the idle one with 0, a hung-up one with POLLHUP (not
-// counted, as only wanted events count).
-TEST(Events, EveryHandlerServedAfterAPollWithEvents) {
-  Pipe ready, idle, hungup;
-  Client a, b, c;
-  for (Client* x : {&a, &b, &c}) x->ev.Bind("Client::On", &Client::On, x);
-  a.ev.Schedule(ready.rd, POLLIN);
-  b.ev.Schedule(idle.rd, POLLIN);
-  c.ev.Schedule(hungup.rd, POLLIN);
-  hungup.wr.close();
-  EXPECT_NE(a.ev.lowlevel_fd(), ready.rd.lowlevel_fd());  // its own duplicate
-  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
-  StopAfterRuns stop(3);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.seen, std::vector<short>{POLLIN});
-  EXPECT_EQ(a.fd_seen, a.ev.lowlevel_fd());
-  EXPECT_EQ(b.seen, std::vector<short>{0});
-  ASSERT_EQ(c.seen.size(), 1u);
-  EXPECT_TRUE(c.seen[0] & POLLHUP);
-  EXPECT_EQ(std::vector<unsigned>({a.ev.count(), b.ev.count(), c.ev.count()}), std::vector<unsigned>({1, 0, 0}));
-}
-
 struct ReleaseBeforePoll {
   Dpc dpc;
   Event* victim = nullptr;
@@ -342,26 +275,6 @@ struct ReleaseBeforePoll {
     }
   }
 };
-
-TEST(Events, HandlerReleasedByADeferredCallKeepsOthersPairedWithTheirResults) {
-  Pipe idle, ready;
-  Client a, b;
-  a.ev.Bind("Client::On", &Client::On, &a);
-  b.ev.Bind("Client::On", &Client::On, &b);
-  a.ev.Schedule(idle.rd, POLLIN);
-  b.ev.Schedule(ready.rd, POLLIN);
-  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
-  ReleaseBeforePoll r;
-  r.victim = &a.ev;
-  r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
-  r.dpc.Activate();
-  StopAfterRuns stop(3);  // one poll
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.calls, 0);
-  ASSERT_EQ(b.seen.size(), 1u);
-  EXPECT_EQ(b.seen[0], POLLIN);  // its own result, not the released entry's
-  EXPECT_EQ(b.ev.count(), 1u);
-}
 
 struct SelfDestructing {
   static int alive;
@@ -388,23 +301,46 @@ struct Rescheduler {
   }
 };
 
-TEST(Events, HandlerMayDestroyOrRescheduleItself) {
-  Pipe p1, p2;
+// One poll serves every handler with its own result: one released by a
+// deferred call before the poll gets nothing and shifts no one; a ready one
+// gets POLLIN (counted) on its own duplicate, an idle one 0, a hung-up one
+// POLLHUP (not counted: only wanted events count); a handler may destroy
+// itself or move to another descriptor.
+TEST(Events, OnePollServesEveryHandlerWithItsOwnResult) {
+  Pipe released, ready, idle, hungup, p1, p2;
+  Client v, a, b, c;
+  for (Client* x : {&v, &a, &b, &c}) x->ev.Bind("Client::On", &Client::On, x);
+  v.ev.Schedule(released.rd, POLLIN);
+  a.ev.Schedule(ready.rd, POLLIN);
+  b.ev.Schedule(idle.rd, POLLIN);
+  c.ev.Schedule(hungup.rd, POLLIN);
+  hungup.wr.close();
+  EXPECT_NE(a.ev.lowlevel_fd(), ready.rd.lowlevel_fd());
+  ReleaseBeforePoll r;
+  r.victim = &v.ev;
+  r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
+  r.dpc.Activate();
   auto* s = new SelfDestructing;
   s->ev.Bind("SelfDestructing::On", &SelfDestructing::On, s);
   s->ev.Schedule(p1.rd, POLLIN);
-  Rescheduler r;
-  r.ev.Bind("Rescheduler::On", &Rescheduler::On, &r);
-  r.ev.Schedule(p2.rd, POLLIN);
-  ASSERT_EQ(::write(p1.wr.lowlevel_fd(), "x", 1), 1);
-  ASSERT_EQ(::write(p2.wr.lowlevel_fd(), "x", 1), 1);
-  StopAfterRuns stop(3);
+  Rescheduler m;
+  m.ev.Bind("Rescheduler::On", &Rescheduler::On, &m);
+  m.ev.Schedule(p2.rd, POLLIN);
+  for (Pipe* p : {&ready, &p1, &p2}) ASSERT_TRUE(p->fill());
+  StopAfterRuns stop(3);  // one poll
   multiplexer.run(false, true);
+  EXPECT_EQ(v.calls, 0);
+  EXPECT_EQ(a.seen, std::vector<short>{POLLIN});
+  EXPECT_EQ(a.fd_seen, a.ev.lowlevel_fd());
+  EXPECT_EQ(b.seen, std::vector<short>{0});
+  ASSERT_EQ(c.seen.size(), 1u);
+  EXPECT_TRUE(c.seen[0] & POLLHUP);
+  EXPECT_EQ(std::vector<unsigned>({a.ev.count(), b.ev.count(), c.ev.count()}), std::vector<unsigned>({1, 0, 0}));
   EXPECT_EQ(SelfDestructing::alive, 0);
-  EXPECT_EQ(r.calls, 1);
-  EXPECT_EQ(::fcntl(r.old_fd, F_GETFD) >= 0 && r.old_fd != r.ev.lowlevel_fd(), false);
-  EXPECT_TRUE(r.ev.IsActive());
-  EXPECT_EQ(multiplexer.handler_count(), 2u);  // r and the stopper's idle one
+  EXPECT_EQ(m.calls, 1);
+  EXPECT_EQ(::fcntl(m.old_fd, F_GETFD) >= 0 && m.old_fd != m.ev.lowlevel_fd(), false);
+  EXPECT_TRUE(m.ev.IsActive());
+  EXPECT_EQ(multiplexer.handler_count(), 5u);  // a, b, c, m and the stopper's idle one
 }
 
 // ---------------------------------------------------------- watchdog
@@ -417,7 +353,7 @@ TEST(Watchdog, StartPingPerSecondOfPollTimeoutAndStop) {
   // An always-readable descriptor: the poll returns at once, but each pass
   // still accounts its 1000 ms timeout (the timer is 5000 ms away).
   Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
+  ASSERT_TRUE(busy.fill());
   Event ev;
   ev.Schedule(busy.rd, POLLIN);
   Recorder r;

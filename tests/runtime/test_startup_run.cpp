@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "support/startup_harness.h"
 
@@ -25,66 +26,66 @@ const char kUsage[] =
 
 std::string startLine(int port) { return "Starting server [R2033], port=" + std::to_string(port) + "\n"; }
 
+// Options that end the process at once: its exit code, standard output and
+// what standard error holds (nothing at all for the version, which is
+// printed before anything is created).
 TEST(StartupCommandLineRun, OptionsThatEndTheProcessAtOnce) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* out;
+    const char* err;
+  } rows[] = {
+      {{"-p", "5000"}, 2, kUsage, "invalid option"},
+      {{"--version"}, 2, "server version: R2033\n", nullptr},
+      {{"--help"}, 0, kUsage, ""},
+      {{"--version", "--help"}, 0, kUsage, ""},
+      {{"--bogus", "--help"}, 2, kUsage, "unrecognized option"},
+  };
   TempRoot root;
-  {
-    Daemon d(root, {"-p", "5000"});
-    EXPECT_EQ(d.wait(), 2);
-    EXPECT_EQ(d.out(), kUsage);
-    EXPECT_NE(d.err().find("invalid option"), std::string::npos) << d.err();
+  for (const auto& r : rows) {
+    Daemon d(root, r.args);
+    EXPECT_EQ(d.wait(), r.code) << r.args[0];
+    EXPECT_EQ(d.out(), r.out);
+    EXPECT_TRUE(r.err ? d.err().find(r.err) != std::string::npos : d.err().empty()) << d.err();
   }
-  {
-    Daemon d(root, {"--version"});
-    EXPECT_EQ(d.wait(), 2);
-    EXPECT_EQ(d.out(), "server version: R2033\n");
-    // Nothing is created before the version is printed.
-    EXPECT_EQ(d.err(), "");
-    EXPECT_FALSE(startup_test::exists(root / "/var/run/server.pid"));
-  }
-  {
-    Daemon d(root, {"--help"});
-    EXPECT_EQ(d.wait(), 0);
-    EXPECT_EQ(d.out(), kUsage);
-  }
-  {
-    Daemon d(root, {"--version", "--help"});
-    EXPECT_EQ(d.wait(), 0);
-    EXPECT_EQ(d.out(), kUsage);
-  }
-  {
-    Daemon d(root, {"--bogus", "--help"});
-    EXPECT_EQ(d.wait(), 2);
-    EXPECT_EQ(d.out(), kUsage);
-    EXPECT_NE(d.err().find("unrecognized option"), std::string::npos) << d.err();
-  }
+  EXPECT_FALSE(startup_test::exists(root / "/var/run/server.pid"));
 }
 
-// No configuration file and no pid folder: neither is fatal.
-TEST(StartupRun, DefaultPortInTheStartLine) {
-  TempRoot root;
-  startup_test::removeTree(root / "/var/run");
-  Daemon d(root, {});
-  ASSERT_TRUE(d.outContains(startLine(20001))) << d.out() << d.err();
-  EXPECT_EQ(d.out(), startLine(20001));
-  ASSERT_TRUE(startup_test::waitFor([&] { return startup_test::listening(20001); }));
-  ASSERT_TRUE(root.loopRunning());
-  d.signal(SIGTERM);
-  EXPECT_EQ(d.wait(), 0) << d.err();
-}
-
-TEST(StartupRun, ListensOnTheGivenPortAndStopsCleanlyOnTermAndInt) {
-  for (int sig : {SIGTERM, SIGINT}) {
+// Each row starts a daemon and stops it with a signal. Without a port it
+// listens on 20001; neither a missing configuration file nor a missing pid
+// folder is fatal; a broken "[snmpagent]" entry and a bad trace switch are
+// reported with their lines. At the stop the pid file goes, the watchdog
+// gets STOP and the port closes.
+TEST(StartupRun, ListensStopsCleanlyOnTermAndIntAndReportsTheConfiguration) {
+  const struct {
+    int sig;
+    bool defaultPort;
+    const char* config;
+    std::vector<std::string> errors;
+  } rows[] = {
+      {SIGTERM, true, nullptr, {}},
+      {SIGINT, false, "[traces]\nsignalling.hdlc = Yes\n[snmpagent]\nname = ostr\n",
+       {"traces: optional key \"signalling.hdlc\" has invalid value=\"Yes\", line 2. Key will be ignored.\n",
+        "snmpagent: required key \"host\" not present, line 3\n"}},
+  };
+  for (const auto& r : rows) {
     TempRoot root;
-    const int port = startup_test::freePort();
-    Daemon d(root, {"--port", std::to_string(port)});
+    if (r.config) root.config(r.config);
+    else startup_test::removeTree(root / "/var/run");
+    const int port = r.defaultPort ? 20001 : startup_test::freePort();
+    Daemon d(root, r.defaultPort ? std::vector<std::string>{} : std::vector<std::string>{"--port", std::to_string(port)});
     ASSERT_TRUE(d.outContains(startLine(port))) << d.err();
+    EXPECT_EQ(d.out(), startLine(port));
     ASSERT_TRUE(startup_test::waitFor([&] { return startup_test::listening(port); })) << d.err();
     const std::string pidFile = root / "/var/run/server.pid";
-    ASSERT_TRUE(startup_test::waitFor([&] { return startup_test::readFile(pidFile) == std::to_string(d.pid()); }));
+    if (r.config) {
+      ASSERT_TRUE(startup_test::waitFor([&] { return startup_test::readFile(pidFile) == std::to_string(d.pid()); }));
+    }
     ASSERT_TRUE(root.loopRunning());
-
-    d.signal(sig);
-    EXPECT_EQ(d.wait(), 0) << "signal " << sig << ": " << d.err();
+    for (const auto& e : r.errors) EXPECT_NE(d.err().find(e), std::string::npos) << d.err();
+    d.signal(r.sig);
+    EXPECT_EQ(d.wait(), 0) << "signal " << r.sig << ": " << d.err();
     EXPECT_FALSE(startup_test::exists(pidFile));
     const std::string wd = startup_test::readFile(root / "/dev/misc/gw-wd");
     ASSERT_GE(wd.size(), 4u);
@@ -133,23 +134,6 @@ TEST(StartupRun, StatusDumpOnUsr2AndErrorWhenUnwritable) {
     return first != std::string::npos && e.find("dump status error\n", first + 1) != std::string::npos;
   })) << d.err();
   EXPECT_TRUE(d.running());
-  d.signal(SIGTERM);
-  EXPECT_EQ(d.wait(), 0);
-}
-
-TEST(StartupRun, ConfigurationIsReadFromTheRootFolder) {
-  TempRoot root;
-  // A broken "[snmpagent]" entry is reported; the trace switches take any
-  // boolean word, and a bad one is reported with its line.
-  root.config("[traces]\nsignalling.hdlc = Yes\n[snmpagent]\nname = ostr\n");
-  const int port = startup_test::freePort();
-  Daemon d(root, {"--port", std::to_string(port)});
-  ASSERT_TRUE(d.outContains(startLine(port))) << d.err();
-  EXPECT_NE(d.err().find("traces: optional key \"signalling.hdlc\" has invalid value=\"Yes\", line 2. Key will be ignored.\n"),
-            std::string::npos)
-      << d.err();
-  EXPECT_NE(d.err().find("snmpagent: required key \"host\" not present, line 3\n"), std::string::npos) << d.err();
-  ASSERT_TRUE(root.loopRunning());
   d.signal(SIGTERM);
   EXPECT_EQ(d.wait(), 0);
 }
