@@ -1,3 +1,4 @@
+// Every heap allocation of the program is counted.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -5,21 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <cstdlib>
-#include <new>
+#include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "runtime/loop/dpc.h"
+#include "runtime/loop/dual_list.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
 #include "test_loop_support.h"
 
-// Every heap allocation of the program is counted.
 static unsigned long g_allocations = 0;
 void* operator new(std::size_t n) {
   ++g_allocations;
@@ -32,25 +33,22 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 // Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
-// exactly one poll happens). It keeps
-// a descriptor registered so that the loop always has something to wait on;
-// a ready one (the default) keeps the passes going without waiting.
+// exactly one poll happens). A ready descriptor keeps the passes going
+// without waiting.
 struct StopAfterRuns {
-  explicit StopAfterRuns(int n, bool ready = true) : left(n) {
+  explicit StopAfterRuns(int n) : left(n) {
     dpc.Bind(this, &StopAfterRuns::Run);
     dpc.Activate();
-    if (ready && !idle.fill()) ADD_FAILURE();
+    if (!idle.fill()) ADD_FAILURE();
     idle_ev.Schedule(idle.rd, POLLIN);
   }
   void Run() {
-    ++runs;
     if (--left == 0) {
       multiplexer.terminate();
       dpc.Deactivate();
     }
   }
   int left;
-  int runs = 0;
   Dpc dpc;
   Pipe idle;
   Event idle_ev;
@@ -150,43 +148,39 @@ TEST(Timers, OrderRearmCancelAndTheCounterWrap) {
   }
 }
 
-// A callback re-arms its own timer four times, then resets it (no effect)
-// and destroys its owner, timer included.
+// A callback re-arms its own timer four times (not running inside the
+// callback, running again after the re-arm), then resets it (no effect) and
+// destroys its owner, timer included.
 struct Periodic {
-  struct Seen {
-    int fired = 0;
-    bool running_inside = true;
-    bool running_after_rearm = false;
-    bool destroyed = false;
-  }* seen;
+  Periodic(int* f, bool* d) : fired(f), destroyed(d) {}
+  int* fired;
+  bool* destroyed;
   Timer t;
-  explicit Periodic(Seen* s) : seen(s) {}
-  ~Periodic() { seen->destroyed = true; }
+  ~Periodic() { *destroyed = true; }
   void Tick(Timer* self) {
-    seen->running_inside = self->is_running();
-    if (++seen->fired < 5) {
+    EXPECT_FALSE(self->is_running());
+    if (++*fired < 5) {
       self->set(1000, &Periodic::Tick, this);
-      seen->running_after_rearm = self->is_running();
+      EXPECT_TRUE(self->is_running());
       Mux::advanceClock(1000);
-    } else {
-      self->reset();
-      multiplexer.terminate();
-      delete this;
+      return;
     }
+    self->reset();
+    multiplexer.terminate();
+    delete this;
   }
 };
 
 TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
-  Periodic::Seen seen;
-  Periodic* p = new Periodic(&seen);
+  int fired = 0;
+  bool destroyed = false;
+  Periodic* p = new Periodic(&fired, &destroyed);
   p->t.set(1000, &Periodic::Tick, p);
   Mux::advanceClock(1000);
   LoopDeadline guard(5000);
   multiplexer.run(false, true);
-  EXPECT_EQ(seen.fired, 5);
-  EXPECT_FALSE(seen.running_inside);
-  EXPECT_TRUE(seen.running_after_rearm);
-  EXPECT_TRUE(seen.destroyed);
+  EXPECT_EQ(fired, 5);
+  EXPECT_TRUE(destroyed);
   EXPECT_FALSE(guard.expired());
 }
 
@@ -394,6 +388,69 @@ TEST(Watchdog, MissingDeviceOrReaderIsReportedAndLoopRuns) {
   char buf[64] = {};
   ssize_t n = ::read(reader.lowlevel_fd(), buf, sizeof buf - 1);
   EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "STARTSTOP");
+}
+
+
+struct Item : F_dual_list_item<Item> {
+  explicit Item(int k = 0, int t = 0) : key(k), tag(t) {}
+  int compare(const Item* o) const { return key - o->key; }
+  int key;
+  int tag;
+};
+
+// A type whose list base is not its first base, to check the links are
+// reached through the base wherever it lies.
+struct Padding {
+  char pad[24] = {};
+};
+struct Offset : Padding, F_dual_list_item<Offset> {
+  int v = 0;
+};
+
+template <class L>
+std::vector<int> keys(const L& l) {
+  std::vector<int> out;
+  for (auto it = l.begin(); it != l.end(); ++it) out.push_back(it->key * 10 + it->tag);
+  return out;
+}
+
+TEST(DualList, InsertRemoveKeepLinksConsistent) {
+  F_dual_list<Item> l;
+  Item a(1), b(2), c(3), d(4);
+  l.insert_to_tail(&b);
+  l.insert_to_head(&a);
+  l.insert_to_tail(&d);
+  l.insert_after(&b, &c);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 20, 30, 40}));
+  l.insert_after(&d, new Item(5));  // after the tail: becomes the tail
+  Item* five = l.remove_from_tail();
+  EXPECT_EQ(five->key, 5);
+  delete five;
+  l.remove(&b);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 30, 40}));
+  EXPECT_EQ(a.get_next(), &c);
+  EXPECT_EQ(c.get_prev(), &a);
+  EXPECT_EQ(l.remove_from_head(), &a);
+  EXPECT_EQ(l.remove_from_tail(), &d);
+  EXPECT_EQ(l.begin().operator->(), &c);
+  EXPECT_EQ(c.get_prev(), nullptr);
+  EXPECT_EQ(c.get_next(), nullptr);
+  EXPECT_EQ(l.count(), 1u);
+}
+
+TEST(SortedList, EqualKeysKeepInsertionOrder) {
+  F_sorted_list<Item> l;
+  Item a(5, 1), b(3, 0), c(5, 2), d(9, 0);
+  l.insert_to_tail_by_grown(&a);
+  l.insert_to_tail_by_grown(&b);
+  l.insert_to_tail_by_grown(&c);
+  l.insert_to_tail_by_grown(&d);
+  EXPECT_EQ(keys(l), (std::vector<int>{30, 51, 52, 90}));
+  Item e(1, 0), f(9, 1);
+  l.insert_to_tail_by_grown(&e);
+  l.insert_to_tail_by_grown(&f);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 30, 51, 52, 90, 91}));
+  EXPECT_EQ(l.count(), 6u);
 }
 
 }  // namespace

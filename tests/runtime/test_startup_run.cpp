@@ -1,15 +1,26 @@
 // Runs the real daemon on the simulated board, each test in its own root
 // folder and on its own free port.
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "runtime/config/inifile.h"
+#include "runtime/log/traces.h"
+#include "runtime/os/paths.h"
+#include "runtime/startup/command_line.h"
+#include "runtime/startup/signals.h"
 #include "support/startup_harness.h"
 
 using startup_test::Daemon;
+using startup_test::SyslogCapture;
+using startup_test::SyslogMessage;
 using startup_test::TempRoot;
 
 namespace {
@@ -136,6 +147,158 @@ TEST(StartupRun, StatusDumpOnUsr2AndErrorWhenUnwritable) {
   EXPECT_TRUE(d.running());
   d.signal(SIGTERM);
   EXPECT_EQ(d.wait(), 0);
+}
+
+
+int clockDisabled = 0;
+void disableClock() { ++clockDisabled; }
+
+struct Parse {
+  int code;
+  Startup::Options opts;
+  std::string out;
+};
+
+Parse parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "tessarod");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  print_version = 0;
+  clockDisabled = 0;
+  Parse p;
+  std::ostringstream out;
+  testing::internal::CaptureStderr();
+  p.code = Startup::ParseCommandLine(static_cast<int>(args.size()), argv.data(), p.opts, out, disableClock);
+  testing::internal::GetCapturedStderr();
+  p.out = out.str();
+  return p;
+}
+
+TEST(StartupCommandLine, DisableClockActsAtOnceEveryTime) {
+  Parse p = parse({"--disable-clock", "--disable-clock", "--bogus"});
+  EXPECT_EQ(p.code, 2);
+  EXPECT_EQ(clockDisabled, 2);
+}
+
+// ---------------------------------------------------------------- traces
+
+class StartupTraces : public ::testing::Test {
+ protected:
+  void SetUp() override { traces = TraceCtl(); }
+  void TearDown() override { traces = TraceCtl(); }
+  void apply(const std::string& text) {
+    startup_test::writeFile(root_ / "/server.conf", text);
+    ASSERT_TRUE(file_.Open(root_ / "/server.conf"));
+    testing::internal::CaptureStderr();
+    traces.Configure(*file_["traces"]);
+    err_ = testing::internal::GetCapturedStderr();
+  }
+  startup_test::TempRoot root_;
+  IniFile::File file_;
+  std::string err_;
+};
+
+// hdlc, vorkgw, internal after each configuration text (all on before).
+TEST_F(StartupTraces, LastHeaderDecidesEverySwitchBadWordsAreReported) {
+  const struct {
+    const char* text;
+    bool hdlc, vorkgw, internal;
+    const char* err;
+  } rows[] = {
+      {"[traces]\nsignalling.hdlc = yes\nsignalling.vorkgw = enabled\n[traces]\nmonitoring.internal = yes\n", false,
+       false, true, ""},
+      {"[traces]\nsignalling.hdlc = True\nsignalling.vorkgw = 1\nmonitoring.internal = on\n", false, true, false,
+       "traces: optional key \"signalling.hdlc\" has invalid value=\"True\", line 2. Key will be ignored.\n"
+       "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be ignored.\n"},
+      {"[snmpagent]\nhost = h\n", true, true, true, ""},  // no section: built-in values stay
+  };
+  for (const auto& r : rows) {
+    traces.signalling.hdlc = traces.signalling.vorkgw = traces.monitoring.internal = true;
+    apply(r.text);
+    EXPECT_EQ(traces.signalling.hdlc, r.hdlc) << r.text;
+    EXPECT_EQ(traces.signalling.vorkgw, r.vorkgw) << r.text;
+    EXPECT_EQ(traces.monitoring.internal, r.internal) << r.text;
+    EXPECT_EQ(err_, r.err);
+  }
+}
+
+// "--daemon": the real daemon detaches and its three streams reach syslog
+// under "tsd-R2033" at notice, error and debug of the daemon facility. The
+// test catches them on a /dev/log of its own in a private mount namespace.
+
+// The detached daemon, found through its pid file; stopped when the test
+// ends, whatever happened.
+struct Detached {
+  explicit Detached(const TempRoot& root) : pidFile(root / "/var/run/server.pid") {}
+  ~Detached() {
+    if (pid > 0 && ::kill(pid, 0) == 0) {
+      ::kill(pid, SIGKILL);
+    }
+  }
+  bool find() {
+    return startup_test::waitFor([&] {
+      pid = std::atoi(startup_test::readFile(pidFile).c_str());
+      return pid > 0;
+    });
+  }
+  std::string pidFile;
+  pid_t pid = -1;
+};
+
+TEST(StartupSyslog, DaemonModeSendsTheStreamsToSyslog) {
+  std::string why;
+  SyslogCapture* cap = SyslogCapture::get(&why);
+  if (!cap) FAIL() << "no syslog capture: " << why;
+  cap->clear();
+
+  TempRoot root;
+  const int port = startup_test::freePort();
+  Daemon launcher(root, {"--port", std::to_string(port), "--daemon"});
+  // The process started here ends as soon as the daemon has detached.
+  EXPECT_EQ(launcher.wait(), 0);
+  Detached daemon(root);
+  ASSERT_TRUE(daemon.find()) << launcher.err();
+  EXPECT_NE(daemon.pid, launcher.pid());
+  // Before detaching the terminal still gets the board's first lines; the
+  // start line comes after and goes to syslog only.
+  EXPECT_EQ(launcher.out(), "");
+
+  auto isFrom = [](const SyslogMessage& m) { return m.ident == "tsd-R2033"; };
+  auto until = [&](const std::string& text) {
+    return cap->collect([&](const SyslogMessage& m) { return isFrom(m) && m.text == text; });
+  };
+  auto has = [&](const std::vector<SyslogMessage>& all, int priority, const std::string& text) {
+    for (auto& m : all)
+      if (isFrom(m) && m.priority == priority && m.text == text) return true;
+    return false;
+  };
+
+  const std::string start = "Starting server [R2033], port=" + std::to_string(port);
+  auto got = until(start);
+  ASSERT_TRUE(has(got, 29, start));
+  ASSERT_TRUE(startup_test::waitFor([&] { return startup_test::listening(port); }));
+  ASSERT_TRUE(root.loopRunning());
+
+  // Error stream: a status dump that cannot be written.
+  const std::string status = root / "/var/log/server-status";
+  ::mkdir(status.c_str(), 0755);
+  ::kill(daemon.pid, SIGUSR2);
+  got = until("dump status error");
+  EXPECT_TRUE(has(got, 27, "dump status error"));
+
+  // Log stream: the resource update.
+  ::kill(daemon.pid, SIGHUP);
+  got = until("update hardware resources");
+  EXPECT_TRUE(has(got, 31, "update hardware resources"));
+
+  ::kill(daemon.pid, SIGTERM);
+  EXPECT_TRUE(startup_test::waitFor([&] { return !startup_test::exists(daemon.pidFile); }));
+  EXPECT_TRUE(startup_test::waitFor([&] { return ::kill(daemon.pid, 0) != 0; }));
+  const std::string wd = startup_test::readFile(root / "/dev/misc/gw-wd");
+  EXPECT_EQ(wd.rfind("START", 0), 0u);
+  ASSERT_GE(wd.size(), 4u);
+  EXPECT_EQ(wd.substr(wd.size() - 4), "STOP");
 }
 
 }  // namespace
