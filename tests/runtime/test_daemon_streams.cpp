@@ -94,6 +94,7 @@ TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
   };
   for (const auto& r : rows) {
     SysLogStreamBuf buf(LOG_DAEMON, r.severity);
+    EXPECT_EQ(buf.priority(), r.priority);
     std::ostream os(&buf);
     r.write(os, buf);
     EXPECT_EQ(texts(r.priority), r.texts) << r.texts.size();
