@@ -202,42 +202,24 @@ struct FakeClock {
 };
 struct timeval FakeClock::now;
 
-class LogFileStream : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    root_.reset(new startup_test::TempRoot);
-    dir_ = root_->path();
-  }
-  // 2026-01-02 at the given time of day, UTC.
-  static void at(int h, int m, int s, long us) {
-    FakeClock::now.tv_sec = 1767312000 + h * 3600 + m * 60 + s;
-    FakeClock::now.tv_usec = us;
-  }
-  std::string file(int hour) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/2026_01_02-%02d.log", hour);
-    return startup_test::readFile(dir_ + name);
-  }
-  std::unique_ptr<startup_test::TempRoot> root_;
-  std::string dir_;
-};
-
 // Lines get a time prefix and go to the file of their hour; an unwritable
 // folder loses the text quietly.
-TEST_F(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
-  at(10, 59, 59, 1234);
+TEST(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  startup_test::TempRoot root;
+  const std::string dir = root.path();
+  FakeClock::now = {1767351599, 1234};  // 2026-01-02 10:59:59 UTC
   {
-    LogFileStreamBuf buf(dir_, FakeClock::get);
+    LogFileStreamBuf buf(dir, FakeClock::get);
     std::ostream os(&buf);
     os << "first" << std::endl;
-    at(11, 0, 0, 5);
+    FakeClock::now = {1767351600, 5};
     os << "second" << std::endl;
   }
-  EXPECT_EQ(file(10), "59:59:01234: first\n");
-  EXPECT_EQ(file(11), "00:00:00005: second\n");
-  LogFileStreamBuf lost(dir_ + "/no/such/dir", FakeClock::get);
+  EXPECT_EQ(startup_test::readFile(dir + "/2026_01_02-10.log"), "59:59:01234: first\n");
+  EXPECT_EQ(startup_test::readFile(dir + "/2026_01_02-11.log"), "00:00:00005: second\n");
+  LogFileStreamBuf lost(dir + "/no/such/dir", FakeClock::get);
   std::ostream os(&lost);
   os << "lost" << std::endl;
   EXPECT_TRUE(os.good());

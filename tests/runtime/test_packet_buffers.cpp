@@ -50,7 +50,9 @@ TEST_F(Packets, ReserveRules) {
   }
 }
 
-TEST_F(Packets, HeadRoomAndPushes) {
+// Pushes fill the head room; 16-bit values in both byte orders; a packet
+// appended to itself (the source shares the buffer being changed).
+TEST_F(Packets, PushesByteOrdersAndSelfAppend) {
   Packet p;
   p.reserve_head(4);
   p.put(3);
@@ -69,11 +71,8 @@ TEST_F(Packets, HeadRoomAndPushes) {
   EXPECT_EQ(b.pull16(), 0x1234);
   EXPECT_EQ(b.pull16_l(), 0x3412);
   EXPECT_TRUE(b.empty());
-}
-
-TEST_F(Packets, AppendingAPacketToItself) {
   Packet a = bytes({1, 2, 3, 4}, 8);
-  a.put(a);  // the source shares the buffer being changed
+  a.put(a);
   EXPECT_EQ(a.text(), "01 02 03 04 01 02 03 04");
 }
 
