@@ -9,22 +9,12 @@
 #include <vector>
 
 #include "runtime/config/inifile.h"
+#include "test_loop_support.h"
 
 namespace {
 
 class ConfigFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tsd-config-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/server.conf";
-  }
-  void TearDown() override {
-    ::unlink(path_.c_str());
-    ::rmdir(dir_.c_str());
-  }
-
   // Writes the text as the file's content and parses it.
   IniFile::File& load(const std::string& text) {
     std::ofstream(path_, std::ios::binary) << text;
@@ -48,14 +38,15 @@ class ConfigFile : public ::testing::Test {
     return {"<no subsection>"};
   }
 
-  std::string dir_, path_;
+  TempRoot root_;
+  const std::string path_ = root_.file("/server.conf");
   IniFile::File file_;
 };
 
 using V = std::vector<std::string>;
 
 TEST_F(ConfigFile, MissingFileLeavesAnEmptyTree) {
-  EXPECT_FALSE(file_.Open(dir_ + "/absent.conf"));
+  EXPECT_FALSE(file_.Open(root_.file("/absent.conf")));
   EXPECT_FALSE(file_.IsOpened());
   IniFile::Section* traces = file_["traces"];
   ASSERT_NE(traces, nullptr);
