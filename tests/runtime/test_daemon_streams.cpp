@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -6,14 +7,19 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 #include "runtime/daemon/daemon.h"
 #include "runtime/daemon/stream_bufs.h"
+#include "runtime/log/ext.h"
 #include "runtime/log/line_buffer.h"
+#include "runtime/log/measure.h"
+#include "runtime/log/version.h"
 #include "support/startup_harness.h"
 
 using startup_test::SyslogCapture;
@@ -48,49 +54,51 @@ class SysLogStream : public ::testing::Test {
 
 using V = std::vector<std::string>;
 
+// One row per stream: the severity, what is written (with a fresh buffer),
+// the priority and texts of the messages that arrive. Text after the last
+// line feed waits for its line end or flushAll (at exit); a line longer
+// than the buffer is cut at 1023 characters; a buffer from outside is used
+// (and not freed: ASan would object).
 TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
-  EXPECT_EQ(buf.priority(), 29);
-  std::ostream os(&buf);
-  os << "Starting server [R2033], port=20001" << std::endl;
-  EXPECT_EQ(texts(29), V({"Starting server [R2033], port=20001"}));
-  os << "a\nb\n" << std::flush;
-  EXPECT_EQ(texts(29), V({"a", "b"}));
-  // Text after the last line feed waits for its line end, or the exit.
-  os << "c\nd" << std::flush;
-  EXPECT_EQ(texts(29), V({"c"}));
-  buf.flushAll();
-  EXPECT_EQ(texts(29), V({"d"}));
-}
-
-TEST_F(SysLogStream, PercentSignsArriveUnchanged) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
-  std::ostream os(&buf);
-  os << "100% done %s %n %d" << std::endl;
-  EXPECT_EQ(texts(27), V({"100% done %s %n %d"}));
-}
-
-TEST_F(SysLogStream, PartialLineIsHeldUntilItsEnd) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
-  std::ostream os(&buf);
-  os << "half" << std::flush;
-  EXPECT_EQ(texts(31), V({}));
-  os << " line" << std::endl;
-  EXPECT_EQ(texts(31), V({"half line"}));
-}
-
-TEST_F(SysLogStream, LongTextIsCutAtTheBufferSize) {
-  SysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
-  std::ostream os(&buf);
-  const std::string text(1500, 'x');
-  os << text;
-  V got = texts(31);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].size(), 1023u);
-  os << std::endl;
-  got = texts(31);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].size(), 477u);
+  const std::string x1500(1500, 'x');
+  const struct {
+    int severity;
+    std::function<void(std::ostream&, SysLogStreamBuf&)> write;
+    int priority;
+    V texts;
+  } rows[] = {
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "Starting server [R2033], port=20001" << std::endl; },
+       29, {"Starting server [R2033], port=20001"}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "a\nb\n" << std::flush; }, 29, {"a", "b"}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "half" << std::flush; }, 29, {}},
+      {LOG_NOTICE, [](std::ostream& os, SysLogStreamBuf&) { os << "half" << std::flush << " line" << std::endl; },
+       29, {"half line"}},
+      {LOG_NOTICE,
+       [](std::ostream& os, SysLogStreamBuf& buf) {
+         os << "c\nd" << std::flush;
+         buf.flushAll();
+       },
+       29, {"c", "d"}},
+      {LOG_ERR, [](std::ostream& os, SysLogStreamBuf&) { os << "100% done %s %n %d" << std::endl; }, 27,
+       {"100% done %s %n %d"}},
+      {LOG_DEBUG, [&](std::ostream& os, SysLogStreamBuf&) { os << x1500 << std::endl; }, 31,
+       {std::string(1023, 'x'), std::string(477, 'x')}},
+      {LOG_NOTICE,
+       [](std::ostream& os, SysLogStreamBuf& buf) {
+         static char mine[8];
+         os << "before";
+         buf.pubsetbuf(mine, sizeof mine);  // sends nothing that is not a full line
+         os << "\nabcdefghij\n" << std::flush;
+       },
+       29, {"before", "abcdefg", "hij"}},
+  };
+  for (const auto& r : rows) {
+    SysLogStreamBuf buf(LOG_DAEMON, r.severity);
+    EXPECT_EQ(buf.priority(), r.priority);
+    std::ostream os(&buf);
+    r.write(os, buf);
+    EXPECT_EQ(texts(r.priority), r.texts) << r.texts.size();
+  }
 }
 
 // Detaching: a second Init does nothing; the ident is cut to 79
@@ -142,30 +150,28 @@ struct Writes {
 TEST(LineStream, OneWritePerLineNothingHeldOnceComplete) {
   const std::string big(5000, 'x');
   const struct {
-    std::function<void(std::ostream&)> write;
+    std::function<void(std::ostream&, Log::LineStreamBuf&)> write;
     V writes;
   } rows[] = {
-      {[](std::ostream& os) { os << std::unitbuf << "a" << 1 << "b" << std::endl; }, {"a1b\n"}},
-      {[](std::ostream& os) { os << "x\ny\n"; }, {"x\ny\n"}},
-      {[](std::ostream& os) { os << "p" << 2 << '\n' << "q"; }, {"p2\n"}},
-      {[](std::ostream& os) { os << "half" << std::flush; }, {}},
-      {[](std::ostream& os) { os.put('z') << std::endl; }, {"z\n"}},
-      {[&](std::ostream& os) { os << big << std::endl; }, {big.substr(0, 4096), big.substr(4096) + "\n"}},
+      {[](std::ostream& os, Log::LineStreamBuf&) { os << std::unitbuf << "a" << 1 << "b" << std::endl; }, {"a1b\n"}},
+      {[](std::ostream& os, Log::LineStreamBuf&) { os << "x\ny\n"; }, {"x\ny\n"}},
+      {[](std::ostream& os, Log::LineStreamBuf&) { os << "p" << 2 << '\n' << "q"; }, {"p2\n"}},
+      {[](std::ostream& os, Log::LineStreamBuf&) { os << "half" << std::flush; }, {}},
+      {[](std::ostream& os, Log::LineStreamBuf& buf) {  // what waits goes out with flushAll (at exit)
+         os << "tail";
+         buf.flushAll();
+       },
+       {"tail"}},
+      {[](std::ostream& os, Log::LineStreamBuf&) { os.put('z') << std::endl; }, {"z\n"}},
+      {[&](std::ostream& os, Log::LineStreamBuf&) { os << big << std::endl; }, {big.substr(0, 4096), big.substr(4096) + "\n"}},
   };
   for (const auto& r : rows) {
     Writes w;
     Log::LineStreamBuf buf(w.fds[1]);
     std::ostream os(&buf);
-    r.write(os);
+    r.write(os, buf);
     EXPECT_EQ(w.take(), r.writes);
   }
-  // What waits goes out with flushAll (at exit).
-  Writes w;
-  Log::LineStreamBuf buf(w.fds[1]);
-  std::ostream(&buf) << "tail";
-  EXPECT_EQ(w.take(), V({}));
-  buf.flushAll();
-  EXPECT_EQ(w.take(), V({"tail"}));
 }
 
 TEST(LineStreamDeath, PartialLinesReachTheTerminalAtExitAndOnTerminate) {
@@ -194,62 +200,76 @@ struct FakeClock {
 };
 struct timeval FakeClock::now;
 
-class LogFileStream : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    root_.reset(new startup_test::TempRoot);
-    dir_ = root_->path();
-  }
-  // 2026-01-02 at the given time of day, UTC.
-  static void at(int h, int m, int s, long us) {
-    FakeClock::now.tv_sec = 1767312000 + h * 3600 + m * 60 + s;
-    FakeClock::now.tv_usec = us;
-  }
-  std::string file(int hour) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/2026_01_02-%02d.log", hour);
-    return startup_test::readFile(dir_ + name);
-  }
-  std::unique_ptr<startup_test::TempRoot> root_;
-  std::string dir_;
-};
-
-TEST_F(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
-  at(10, 59, 59, 1234);
+// Lines get a time prefix and go to the file of their hour; an unwritable
+// folder loses the text quietly.
+TEST(LogFileStream, LinesGetATimePrefixAndTheHoursFile) {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  startup_test::TempRoot root;
+  const std::string dir = root.path();
+  FakeClock::now = {1767351599, 1234};  // 2026-01-02 10:59:59 UTC
   {
-    LogFileStreamBuf buf(dir_, FakeClock::get);
+    LogFileStreamBuf buf(dir, FakeClock::get);
     std::ostream os(&buf);
     os << "first" << std::endl;
-    at(11, 0, 0, 5);
+    FakeClock::now = {1767351600, 5};
     os << "second" << std::endl;
   }
-  EXPECT_EQ(file(10), "59:59:01234: first\n");
-  EXPECT_EQ(file(11), "00:00:00005: second\n");
-}
-
-TEST_F(LogFileStream, UnwritableDirectoryLosesTextQuietly) {
-  at(12, 0, 0, 0);
-  LogFileStreamBuf buf(dir_ + "/no/such/dir", FakeClock::get);
-  std::ostream os(&buf);
+  EXPECT_EQ(startup_test::readFile(dir + "/2026_01_02-10.log"), "59:59:01234: first\n");
+  EXPECT_EQ(startup_test::readFile(dir + "/2026_01_02-11.log"), "00:00:00005: second\n");
+  LogFileStreamBuf lost(dir + "/no/such/dir", FakeClock::get);
+  std::ostream os(&lost);
   os << "lost" << std::endl;
   EXPECT_TRUE(os.good());
 }
 
-TEST_F(SysLogStream, OutsideBufferIsUsedButNotFreed) {
-  static char mine[8];
-  {
-    SysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
-    std::ostream os(&buf);
-    os << "before";
-    buf.pubsetbuf(mine, sizeof mine);
-    // Switching buffers sends nothing that is not a full line.
-    os << "\nabcdefghij\n" << std::flush;
-    EXPECT_EQ(texts(29), V({"before", "abcdefg", "hij"}));
+
+// Each row writes to a fresh stream. Hex bytes leave the fill blank and the
+// flags as they were; a table cuts long cells, drops extra ones, puts an odd
+// remainder on the right, closes a begun row at the sentry and prints
+// nothing without columns.
+TEST(Ext, HexBytesAndTables) {
+  const unsigned char bytes[] = {0x0A, 0xFF};
+  const struct {
+    std::function<void(std::ostream&)> write;
+    const char* text;
+  } rows[] = {
+      {[&](std::ostream& os) { os << std::setfill('*') << ext::hex(bytes, bytes + 2) << std::setw(3) << 5 << ' ' << 26; },
+       "0A FF   5 26"},
+      {[](std::ostream& os) { os << ext::hex("", 0u); }, ""},
+      {[](std::ostream& os) { os << ext::hex("\x01\x80", 2u); }, "01 80 "},
+      {[](std::ostream& os) {
+         ext::Table t(5, 3);
+         os << t << ext::delimeter;
+         os << t << "ab" << ext::nextrow << "xyz" << ext::nextrow;
+         os << t << ext::beginrow << "ab" << ext::nextrow;
+         os << t << ext::delimeter;
+       },
+       "+-----+---+\n| ab  |xyz|\n| ab  |   |\n+-----+---+\n"},
+      {[](std::ostream& os) {
+         ext::Table t(4, 2);
+         os << t << "abcdefgh" << ext::nextrow << 7 << ext::nextrow << "extra" << ext::nextrow;
+       },
+       "|abcd|7 |\n"},
+      {[](std::ostream& os) {
+         ext::Table t;
+         os << t << ext::delimeter << "x" << ext::nextrow;
+         os << t << ext::delimeter;
+       },
+       ""},
+      {[](std::ostream& os) {
+         ext::Table t(6);
+         os << t << "abc" << ext::nextrow;
+       },
+       "| abc  |\n"},
+  };
+  for (const auto& r : rows) {
+    std::ostringstream os;
+    r.write(os);
+    EXPECT_EQ(os.str(), r.text);
+    EXPECT_EQ(os.fill(), ' ');
+    EXPECT_FALSE(os.flags() & (std::ios_base::hex | std::ios_base::uppercase));
   }
-  // Leaving the scope must not free the static buffer (ASan would object).
-  SUCCEED();
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// Every heap allocation of the program is counted.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -5,21 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <cstdlib>
-#include <new>
+#include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "runtime/loop/dpc.h"
+#include "runtime/loop/dual_list.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
 #include "test_loop_support.h"
 
-// Every heap allocation of the program is counted.
 static unsigned long g_allocations = 0;
 void* operator new(std::size_t n) {
   ++g_allocations;
@@ -31,37 +32,23 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-struct Pipe {
-  Pipe() {
-    int p[2];
-    if (::pipe(p) == 0) {
-      rd = Fd(p[0]);
-      wr = Fd(p[1]);
-    }
-  }
-  Fd rd, wr;
-};
-
 // Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
-// exactly one poll happens). It keeps
-// a descriptor registered so that the loop always has something to wait on;
-// a ready one (the default) keeps the passes going without waiting.
+// exactly one poll happens). A ready descriptor keeps the passes going
+// without waiting.
 struct StopAfterRuns {
-  explicit StopAfterRuns(int n, bool ready = true) : left(n) {
+  explicit StopAfterRuns(int n) : left(n) {
     dpc.Bind(this, &StopAfterRuns::Run);
     dpc.Activate();
-    if (ready && ::write(idle.wr.lowlevel_fd(), "x", 1) != 1) ADD_FAILURE();
+    if (!idle.fill()) ADD_FAILURE();
     idle_ev.Schedule(idle.rd, POLLIN);
   }
   void Run() {
-    ++runs;
     if (--left == 0) {
       multiplexer.terminate();
       dpc.Deactivate();
     }
   }
   int left;
-  int runs = 0;
   Dpc dpc;
   Pipe idle;
   Event idle_ev;
@@ -161,52 +148,56 @@ TEST(Timers, OrderRearmCancelAndTheCounterWrap) {
   }
 }
 
-// A callback re-arms its own timer four times, then resets it (no effect)
-// and destroys its owner, timer included.
+// A callback re-arms its own timer four times (not running inside the
+// callback, running again after the re-arm), then resets it (no effect) and
+// destroys its owner, timer included.
 struct Periodic {
-  struct Seen {
-    int fired = 0;
-    bool running_inside = true;
-    bool running_after_rearm = false;
-    bool destroyed = false;
-  }* seen;
+  Periodic(int* f, bool* d) : fired(f), destroyed(d) {}
+  int* fired;
+  bool* destroyed;
   Timer t;
-  explicit Periodic(Seen* s) : seen(s) {}
-  ~Periodic() { seen->destroyed = true; }
+  ~Periodic() { *destroyed = true; }
   void Tick(Timer* self) {
-    seen->running_inside = self->is_running();
-    if (++seen->fired < 5) {
+    EXPECT_FALSE(self->is_running());
+    if (++*fired < 5) {
       self->set(1000, &Periodic::Tick, this);
-      seen->running_after_rearm = self->is_running();
+      EXPECT_TRUE(self->is_running());
       Mux::advanceClock(1000);
-    } else {
-      self->reset();
-      multiplexer.terminate();
-      delete this;
+      return;
     }
+    self->reset();
+    multiplexer.terminate();
+    delete this;
   }
 };
 
 TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
-  Periodic::Seen seen;
-  Periodic* p = new Periodic(&seen);
+  int fired = 0;
+  bool destroyed = false;
+  Periodic* p = new Periodic(&fired, &destroyed);
   p->t.set(1000, &Periodic::Tick, p);
   Mux::advanceClock(1000);
   LoopDeadline guard(5000);
   multiplexer.run(false, true);
-  EXPECT_EQ(seen.fired, 5);
-  EXPECT_FALSE(seen.running_inside);
-  EXPECT_TRUE(seen.running_after_rearm);
-  EXPECT_TRUE(seen.destroyed);
+  EXPECT_EQ(fired, 5);
+  EXPECT_TRUE(destroyed);
   EXPECT_FALSE(guard.expired());
 }
 
-// A loop in steady state (a deferred call, a ready descriptor whose handler
-// re-arms two timers on every pass, as a controller link re-arms its
-// heartbeat on every command) allocates nothing from one pass to the next.
+// A loop in steady state (three deferred calls, a ready descriptor whose
+// handler re-arms two timers on every pass, as a controller link re-arms its
+// heartbeat on every command) allocates nothing from one pass to the next;
+// the deferred calls run twice per pass in address order, each once however
+// often it is activated.
+struct Counting {
+  std::vector<int>* order = nullptr;
+  int id = 0;
+  Dpc dpc;
+  void Run() { order->push_back(id); }
+};
+
 struct SteadyPass {
   Event ev;
-  Dpc dpc;
   Timer heartbeat, other;
   int passes = 0;
   unsigned long at10 = 0, at110 = 0;
@@ -223,68 +214,27 @@ struct SteadyPass {
   }
 };
 
-TEST(Timers, RearmingAndSteadyPassesAllocateNothing) {
-  Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
-  SteadyPass s;
-  s.dpc.Bind(&s, &SteadyPass::Noop);
-  s.dpc.Activate();
-  s.ev.Bind("SteadyPass::On", &SteadyPass::On, &s);
-  s.ev.Schedule(busy.rd, POLLIN);
-  multiplexer.run(false, true);
-  EXPECT_EQ(s.passes, 110);
-  EXPECT_EQ(s.at110 - s.at10, 0u);
-}
-
-// --------------------------------------------------------- deferred calls
-
-struct Counting {
-  std::vector<int>* order = nullptr;
-  int id = 0;
-  Dpc dpc;
-  Dpc* victim = nullptr;
-  bool once = false;
-  int runs = 0;
-  void Run() {
-    ++runs;
-    order->push_back(id);
-    if (victim) victim->Deactivate();
-    if (once) dpc.Deactivate();
-  }
-};
-
-struct PassCounter {
-  Event ev;
-  int passes = 0;
-  void On(int, short) {
-    if (++passes == 3) multiplexer.terminate();
-  }
-};
-
-TEST(DeferredCalls, RunTwicePerPassInAddressOrder) {
+TEST(Loop, SteadyPassesAllocateNothingAndRunDeferredCallsTwiceInAddressOrder) {
   std::vector<int> order;
+  order.reserve(1000);
   Counting c[3];
   for (int i = 0; i < 3; ++i) {
     c[i].order = &order;
     c[i].id = i;
     c[i].dpc.Bind(&c[i], &Counting::Run);
   }
-  c[2].dpc.Activate();
-  c[0].dpc.Activate();
-  c[1].dpc.Activate();
-  c[1].dpc.Activate();
+  for (int i : {2, 0, 1, 1}) c[i].dpc.Activate();
   EXPECT_EQ(multiplexer.dpc_count(), 3u);
-  // An always-ready descriptor whose handler counts passes and stops at the
-  // third.
   Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
-  PassCounter passes;
-  passes.ev.Bind("PassCounter::On", &PassCounter::On, &passes);
-  passes.ev.Schedule(busy.rd, POLLIN);
+  ASSERT_TRUE(busy.fill());
+  SteadyPass s;
+  s.ev.Bind("SteadyPass::On", &SteadyPass::On, &s);
+  s.ev.Schedule(busy.rd, POLLIN);
   multiplexer.run(false, true);
-  EXPECT_EQ(passes.passes, 3);
-  ASSERT_EQ(order.size(), 18u);  // 3 calls, twice per pass, 3 passes
-  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], static_cast<int>(i % 3));
+  EXPECT_EQ(s.passes, 110);
+  EXPECT_EQ(s.at110 - s.at10, 0u);
+  ASSERT_EQ(order.size(), 660u);  // 3 calls, twice per pass, 110 passes
+  for (std::size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i % 3)) << i;
   for (auto& x : c) x.dpc.Deactivate();
   EXPECT_EQ(multiplexer.dpc_count(), 0u);
 }
@@ -308,29 +258,6 @@ struct Client {
   }
 };
 
-// After a poll with events every handler is served: the ready one with
-// POLLIN (counted), the idle one with 0, a hung-up one with POLLHUP (not
-// counted, as only wanted events count).
-TEST(Events, EveryHandlerServedAfterAPollWithEvents) {
-  Pipe ready, idle, hungup;
-  Client a, b, c;
-  for (Client* x : {&a, &b, &c}) x->ev.Bind("Client::On", &Client::On, x);
-  a.ev.Schedule(ready.rd, POLLIN);
-  b.ev.Schedule(idle.rd, POLLIN);
-  c.ev.Schedule(hungup.rd, POLLIN);
-  hungup.wr.close();
-  EXPECT_NE(a.ev.lowlevel_fd(), ready.rd.lowlevel_fd());  // its own duplicate
-  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
-  StopAfterRuns stop(3);
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.seen, std::vector<short>{POLLIN});
-  EXPECT_EQ(a.fd_seen, a.ev.lowlevel_fd());
-  EXPECT_EQ(b.seen, std::vector<short>{0});
-  ASSERT_EQ(c.seen.size(), 1u);
-  EXPECT_TRUE(c.seen[0] & POLLHUP);
-  EXPECT_EQ(std::vector<unsigned>({a.ev.count(), b.ev.count(), c.ev.count()}), std::vector<unsigned>({1, 0, 0}));
-}
-
 struct ReleaseBeforePoll {
   Dpc dpc;
   Event* victim = nullptr;
@@ -342,26 +269,6 @@ struct ReleaseBeforePoll {
     }
   }
 };
-
-TEST(Events, HandlerReleasedByADeferredCallKeepsOthersPairedWithTheirResults) {
-  Pipe idle, ready;
-  Client a, b;
-  a.ev.Bind("Client::On", &Client::On, &a);
-  b.ev.Bind("Client::On", &Client::On, &b);
-  a.ev.Schedule(idle.rd, POLLIN);
-  b.ev.Schedule(ready.rd, POLLIN);
-  ASSERT_EQ(::write(ready.wr.lowlevel_fd(), "x", 1), 1);
-  ReleaseBeforePoll r;
-  r.victim = &a.ev;
-  r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
-  r.dpc.Activate();
-  StopAfterRuns stop(3);  // one poll
-  multiplexer.run(false, true);
-  EXPECT_EQ(a.calls, 0);
-  ASSERT_EQ(b.seen.size(), 1u);
-  EXPECT_EQ(b.seen[0], POLLIN);  // its own result, not the released entry's
-  EXPECT_EQ(b.ev.count(), 1u);
-}
 
 struct SelfDestructing {
   static int alive;
@@ -388,76 +295,132 @@ struct Rescheduler {
   }
 };
 
-TEST(Events, HandlerMayDestroyOrRescheduleItself) {
-  Pipe p1, p2;
+// One poll serves every handler with its own result: one released by a
+// deferred call before the poll gets nothing and shifts no one; a ready one
+// gets POLLIN (counted) on its own duplicate, an idle one 0, a hung-up one
+// POLLHUP (not counted: only wanted events count); a handler may destroy
+// itself or move to another descriptor.
+TEST(Events, OnePollServesEveryHandlerWithItsOwnResult) {
+  Pipe released, ready, idle, hungup, p1, p2;
+  Client v, a, b, c;
+  for (Client* x : {&v, &a, &b, &c}) x->ev.Bind("Client::On", &Client::On, x);
+  v.ev.Schedule(released.rd, POLLIN);
+  a.ev.Schedule(ready.rd, POLLIN);
+  b.ev.Schedule(idle.rd, POLLIN);
+  c.ev.Schedule(hungup.rd, POLLIN);
+  hungup.wr.close();
+  EXPECT_NE(a.ev.lowlevel_fd(), ready.rd.lowlevel_fd());
+  ReleaseBeforePoll r;
+  r.victim = &v.ev;
+  r.dpc.Bind(&r, &ReleaseBeforePoll::Run);
+  r.dpc.Activate();
   auto* s = new SelfDestructing;
   s->ev.Bind("SelfDestructing::On", &SelfDestructing::On, s);
   s->ev.Schedule(p1.rd, POLLIN);
-  Rescheduler r;
-  r.ev.Bind("Rescheduler::On", &Rescheduler::On, &r);
-  r.ev.Schedule(p2.rd, POLLIN);
-  ASSERT_EQ(::write(p1.wr.lowlevel_fd(), "x", 1), 1);
-  ASSERT_EQ(::write(p2.wr.lowlevel_fd(), "x", 1), 1);
-  StopAfterRuns stop(3);
+  Rescheduler m;
+  m.ev.Bind("Rescheduler::On", &Rescheduler::On, &m);
+  m.ev.Schedule(p2.rd, POLLIN);
+  for (Pipe* p : {&ready, &p1, &p2}) ASSERT_TRUE(p->fill());
+  StopAfterRuns stop(3);  // one poll
   multiplexer.run(false, true);
+  EXPECT_EQ(v.calls, 0);
+  EXPECT_EQ(a.seen, std::vector<short>{POLLIN});
+  EXPECT_EQ(a.fd_seen, a.ev.lowlevel_fd());
+  EXPECT_EQ(b.seen, std::vector<short>{0});
+  ASSERT_EQ(c.seen.size(), 1u);
+  EXPECT_TRUE(c.seen[0] & POLLHUP);
+  EXPECT_EQ(std::vector<unsigned>({a.ev.count(), b.ev.count(), c.ev.count()}), std::vector<unsigned>({1, 0, 0}));
   EXPECT_EQ(SelfDestructing::alive, 0);
-  EXPECT_EQ(r.calls, 1);
-  EXPECT_EQ(::fcntl(r.old_fd, F_GETFD) >= 0 && r.old_fd != r.ev.lowlevel_fd(), false);
-  EXPECT_TRUE(r.ev.IsActive());
-  EXPECT_EQ(multiplexer.handler_count(), 2u);  // r and the stopper's idle one
+  EXPECT_EQ(m.calls, 1);
+  EXPECT_EQ(::fcntl(m.old_fd, F_GETFD) >= 0 && m.old_fd != m.ev.lowlevel_fd(), false);
+  EXPECT_TRUE(m.ev.IsActive());
+  EXPECT_EQ(multiplexer.handler_count(), 5u);  // a, b, c, m and the stopper's idle one
 }
 
 // ---------------------------------------------------------- watchdog
 
+// The watchdog gets START, a PING per second of poll time-out and STOP: an
+// always-ready descriptor makes each poll return at once, but each pass still
+// accounts its 1000 ms (the next timer is 5000 ms away). A missing device and
+// a FIFO without reader are reported and the loop runs without them (the
+// open never blocks).
 TEST(Watchdog, StartPingPerSecondOfPollTimeoutAndStop) {
-  TempRoot root;
-  root.mkdirs("/dev/misc");
-  std::string wd = root.file("/dev/misc/gw-wd");
-  { std::FILE* f = std::fopen(wd.c_str(), "w"); std::fclose(f); }
-  // An always-readable descriptor: the poll returns at once, but each pass
-  // still accounts its 1000 ms timeout (the timer is 5000 ms away).
-  Pipe busy;
-  ASSERT_EQ(::write(busy.wr.lowlevel_fd(), "x", 1), 1);
-  Event ev;
-  ev.Schedule(busy.rd, POLLIN);
-  Recorder r;
-  Timer far;
-  far.set(5000, &Recorder::A, &r);
-  StopAfterRuns stop(7);  // the 4th pass stops before its poll
-  multiplexer.run(true, true);
-  EXPECT_EQ(slurp(wd), "STARTPINGPINGPINGSTOP");
-  EXPECT_EQ(multiplexer.last_poll_timeout(), 1000);
-  EXPECT_FALSE(multiplexer.watchdog_open());
-  EXPECT_TRUE(r.log.empty());
+  enum { kNone, kFile, kLonelyFifo, kReadFifo };
+  for (int kind : {kNone, kFile, kLonelyFifo, kReadFifo}) {
+    TempRoot root;
+    root.mkdirs("/dev/misc");
+    const std::string wd = root.file("/dev/misc/gw-wd");
+    if (kind == kFile) std::ofstream{wd};
+    if (kind >= kLonelyFifo) {
+      ASSERT_EQ(::mkfifo(wd.c_str(), 0600), 0);
+    }
+    Fd reader;
+    if (kind == kReadFifo) reader = Fd(::open(wd.c_str(), O_RDONLY | O_NONBLOCK));
+    Recorder r;
+    Timer far;
+    far.set(5000, &Recorder::A, &r);
+    StopAfterRuns stop(7);  // the 4th pass stops before its poll
+    StreamCapture err(std::cerr), log(std::clog);
+    multiplexer.run(true, true);
+    const bool missing = kind == kNone || kind == kLonelyFifo;
+    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), missing ? 0u : std::string::npos) << kind;
+    EXPECT_EQ(log.text(), "Mux: terminating...\n");
+    EXPECT_TRUE(missing || multiplexer.last_poll_timeout() == 1000) << multiplexer.last_poll_timeout();
+    EXPECT_FALSE(multiplexer.watchdog_open());
+    EXPECT_TRUE(r.log.empty());
+    char buf[64] = {};
+    const ssize_t n = kind == kReadFifo ? ::read(reader.lowlevel_fd(), buf, sizeof buf - 1) : 0;
+    EXPECT_EQ(kind == kFile ? slurp(wd) : std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0),
+              missing ? "" : "STARTPINGPINGPINGSTOP");
+  }
 }
 
-// A missing device and a FIFO without reader are reported and the loop
-// runs without them (the open never blocks); a FIFO that is read gets
-// START and STOP.
-TEST(Watchdog, MissingDeviceOrReaderIsReportedAndLoopRuns) {
-  TempRoot root;
-  root.mkdirs("/dev/misc");
-  std::string path = root.file("/dev/misc/gw-wd");
-  Recorder r;
-  for (bool fifo : {false, true}) {
-    if (fifo) {
-      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    }
-    r.stop.set(1, &Recorder::Stop, &r);
-    StreamCapture err(std::cerr);
-    StreamCapture log(std::clog);
-    multiplexer.run(true, true);
-    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), 0u);
-    EXPECT_EQ(log.text(), "Mux: terminating...\n");
-  }
-  EXPECT_EQ(r.log, (std::vector<std::string>{"stop", "stop"}));
-  Fd reader(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
-  ASSERT_TRUE(reader.is_valid());
-  r.stop.set(1, &Recorder::Stop, &r);
-  multiplexer.run(true, true);
-  char buf[64] = {};
-  ssize_t n = ::read(reader.lowlevel_fd(), buf, sizeof buf - 1);
-  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "STARTSTOP");
+struct Item : F_dual_list_item<Item> {
+  explicit Item(int k = 0, int t = 0) : key(k), tag(t) {}
+  int compare(const Item* o) const { return key - o->key; }
+  int key;
+  int tag;
+};
+
+template <class L>
+std::vector<int> keys(const L& l) {
+  std::vector<int> out;
+  for (auto it = l.begin(); it != l.end(); ++it) out.push_back(it->key * 10 + it->tag);
+  return out;
+}
+
+TEST(DualList, InsertRemoveKeepLinksConsistent) {
+  F_dual_list<Item> l;
+  Item a(1), b(2), c(3), d(4);
+  l.insert_to_tail(&b);
+  l.insert_to_head(&a);
+  l.insert_to_tail(&d);
+  l.insert_after(&b, &c);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 20, 30, 40}));
+  l.insert_after(&d, new Item(5));  // after the tail: becomes the tail
+  Item* five = l.remove_from_tail();
+  EXPECT_EQ(five->key, 5);
+  delete five;
+  l.remove(&b);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 30, 40}));
+  EXPECT_EQ(a.get_next(), &c);
+  EXPECT_EQ(c.get_prev(), &a);
+  EXPECT_EQ(l.remove_from_head(), &a);
+  EXPECT_EQ(l.remove_from_tail(), &d);
+  EXPECT_EQ(l.begin().operator->(), &c);
+  EXPECT_EQ(c.get_prev(), nullptr);
+  EXPECT_EQ(c.get_next(), nullptr);
+  EXPECT_EQ(l.count(), 1u);
+}
+
+TEST(SortedList, EqualKeysKeepInsertionOrder) {
+  F_sorted_list<Item> l;
+  Item a(5, 1), b(3, 0), c(5, 2), d(9, 0), e(1, 0), f(9, 1);
+  for (Item* x : {&a, &b, &c, &d}) l.insert_to_tail_by_grown(x);
+  EXPECT_EQ(keys(l), (std::vector<int>{30, 51, 52, 90}));
+  for (Item* x : {&e, &f}) l.insert_to_tail_by_grown(x);
+  EXPECT_EQ(keys(l), (std::vector<int>{10, 30, 51, 52, 90, 91}));
+  EXPECT_EQ(l.count(), 6u);
 }
 
 }  // namespace

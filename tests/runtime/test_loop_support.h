@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the runtime tests: stream capture, temp root folders and
 // a guard that keeps the loop from hanging.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
+#include "runtime/os/fd.h"
 #include "runtime/os/paths.h"
 
 // Redirects a standard stream into a string while alive.
@@ -61,6 +63,20 @@ inline std::string slurp(const std::string& path) {
   ss << f.rdbuf();
   return ss.str();
 }
+
+// A pipe whose two ends close with it; flags as for pipe2.
+struct Pipe {
+  explicit Pipe(int flags = 0) {
+    int p[2];
+    if (::pipe2(p, flags) == 0) {
+      rd = Fd(p[0]);
+      wr = Fd(p[1]);
+    }
+  }
+  // Makes the read end ready.
+  bool fill() { return ::write(wr.lowlevel_fd(), "x", 1) == 1; }
+  Fd rd, wr;
+};
 
 // Stops the loop after a real-time limit so that a broken test fails
 // instead of hanging.

@@ -1,21 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <net/if.h>
-#include <arpa/inet.h>
-#include <vector>
+#include <fstream>
 #include <sstream>
+#include <vector>
 
+#include "runtime/daemon/stream_bufs.h"
 #include "runtime/os/clock.h"
 #include "runtime/os/fd.h"
+#include "runtime/os/inet4.h"
 #include "runtime/os/net.h"
+#include "runtime/os/paths.h"
 #include "runtime/os/pidfile.h"
-#include "runtime/daemon/stream_bufs.h"
 #include "runtime/startup/signals.h"
 #include "test_loop_support.h"
 
@@ -24,48 +28,41 @@ namespace {
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 bool cloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
 
-TEST(FdOwnership, CopiesAreIndependentCloseOnExecDescriptors) {
-  int p[2];
-  ASSERT_EQ(::pipe(p), 0);
-  ::close(p[1]);
-  Fd a(p[0]);
-  EXPECT_TRUE(cloexec(p[0]));
-  Fd b(a);
-  EXPECT_NE(a.lowlevel_fd(), b.lowlevel_fd());
-  EXPECT_TRUE(cloexec(b.lowlevel_fd()));  // copies do not leak into child programs
-  EXPECT_EQ(a.close(), 0);
+// Copies are independent close-on-exec descriptors (they do not leak into
+// child programs); assignment closes the old one, self-assignment keeps it.
+TEST(FdOwnership, CopiesAssignmentAndBlockingMode) {
+  Pipe p;
+  const int rd = p.rd.lowlevel_fd();
+  EXPECT_TRUE(cloexec(rd));
+  Fd b(p.rd);
+  EXPECT_NE(b.lowlevel_fd(), rd);
+  EXPECT_TRUE(cloexec(b.lowlevel_fd()));
+  p.rd = p.rd;
+  EXPECT_EQ(p.rd.lowlevel_fd(), rd);
+  EXPECT_TRUE(is_open(rd));
+  p.rd = p.wr;
+  EXPECT_FALSE(is_open(rd) && p.rd.lowlevel_fd() != rd);
+  EXPECT_NE(p.rd.lowlevel_fd(), p.wr.lowlevel_fd());
+  { Fd scoped(p.wr); }
+  EXPECT_TRUE(is_open(p.wr.lowlevel_fd()));
+  EXPECT_TRUE(p.wr.NonBlock());
+  EXPECT_TRUE(::fcntl(p.wr.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+  EXPECT_TRUE(BlockMode(p.wr.lowlevel_fd()));
+  EXPECT_FALSE(::fcntl(p.wr.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+  EXPECT_EQ(p.wr.close(), 0);
+  p.rd.close();
   char c;
-  EXPECT_EQ(read(b, &c, 1), 0);  // still usable: end of the pipe
+  EXPECT_EQ(read(b, &c, 1), 0);  // the copy still reads: end of the pipe
 }
 
-TEST(FdOwnership, AssignmentClosesOldAndSelfAssignKeeps) {
-  int p[2];
-  ASSERT_EQ(::pipe(p), 0);
-  Fd a(p[0]);
-  Fd b(p[1]);
-  a = a;
-  EXPECT_TRUE(is_open(p[0]));
-  EXPECT_EQ(a.lowlevel_fd(), p[0]);
-  a = b;
-  EXPECT_FALSE(is_open(p[0]) && a.lowlevel_fd() != p[0]);
-  EXPECT_NE(a.lowlevel_fd(), b.lowlevel_fd());
-  {
-    Fd scoped(b);
-    EXPECT_TRUE(scoped);
-    int raw = scoped.lowlevel_fd();
-    (void)raw;
-  }
-  EXPECT_TRUE(is_open(b.lowlevel_fd()));
-  EXPECT_TRUE(b.NonBlock());
-  EXPECT_TRUE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
-  EXPECT_TRUE(BlockMode(b.lowlevel_fd()));
-  EXPECT_FALSE(::fcntl(b.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
-}
-
+// The pid file holds the pid without a line end (a stale longer one is
+// cut) and is removed at exit; without a /var/run folder nothing is
+// created, removed or printed.
 TEST(PidFile, HoldsPidWithoutLineEndAndIsRemoved) {
   TempRoot root;
   root.mkdirs("/var/run");
   std::string path = root.file("/var/run/server.pid");
+  std::ofstream(path) << "1234567890123";
   {
     Linux::Run run("server");
     EXPECT_TRUE(run.is_open());
@@ -73,22 +70,6 @@ TEST(PidFile, HoldsPidWithoutLineEndAndIsRemoved) {
     EXPECT_EQ(slurp(path), std::to_string(::getpid()));
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
-}
-
-TEST(PidFile, TruncatesStaleFileAndSkipsSilentlyWhenImpossible) {
-  TempRoot root;
-  root.mkdirs("/var/run");
-  std::string path = root.file("/var/run/server.pid");
-  {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    std::fputs("1234567890123", f);
-    std::fclose(f);
-  }
-  {
-    Linux::Run run("server");
-    EXPECT_EQ(slurp(path), std::to_string(::getpid()));
-  }
-  // No /var/run folder: nothing created, nothing removed, nothing printed.
   TempRoot bare;
   StreamCapture err(std::cerr), log(std::clog);
   {
@@ -178,6 +159,113 @@ TEST(NetHelpers, InterfaceRecordsUseThePlatformRecordSize) {
   recs[1].ifr_addr.sa_family = AF_INET6;
   EXPECT_EQ(Net::ifconf_entries(recs.data(), bytes).size(), 2u);
   EXPECT_EQ(Net::ifconf_entries(recs.data(), bytes - 1).size(), 1u);
+}
+
+
+std::string show(const INet4::Addr& a) {
+  std::ostringstream os;
+  os << a;
+  return os.str();
+}
+
+// Assign on an address holding 1.2.3.4:1: the result, the port it reports
+// (-1: none given; -2: any), then what the address shows.
+TEST(INet4Addr, AssignForms) {
+  const struct {
+    const char* text;
+    bool ok;
+    int portOut;
+    const char* shown;
+  } rows[] = {
+      {"192.168.1.10:5004", true, 5004, "192.168.1.10:5004"},
+      {"192.168.1.10", true, -1, "192.168.1.10:1"},  // no port: the stored one stays
+      {"host:80", false, 80, "1.2.3.4:80"},          // no look-up; the old address stays
+      {"1.1.1.1:65536", true, 65536, "1.1.1.1:0"},   // ports wrap at 16 bits
+      {"1.1.1.1:65537", true, 65537, "1.1.1.1:1"},
+      {"1.1.1.1:x", true, 0, "1.1.1.1:0"},
+      {"1.1.1.1:99999999999999999999", true, -2, nullptr},  // no overflow trap
+      {"10.1", true, -1, "10.0.0.1:1"},  // the short inet_aton forms
+      {"127.1:7", true, 7, "127.0.0.1:7"},
+      {"0x7f000001", true, -1, "127.0.0.1:1"},
+      {"16909060", true, -1, "1.2.3.4:1"},
+      {"1.2.3.4.5", false, -1, "1.2.3.4:1"},
+      {"", false, -1, "1.2.3.4:1"},
+  };
+  for (const auto& r : rows) {
+    INet4::Addr a("1.2.3.4:1");
+    int port = 12345;
+    EXPECT_EQ(a.Assign(r.text, &port), r.ok) << r.text;
+    EXPECT_TRUE(r.portOut == -2 || port == r.portOut) << r.text << " " << port;
+    EXPECT_EQ(r.shown ? show(a) : "", r.shown ? r.shown : "") << r.text;
+  }
+  INet4::Addr a("192.168.1.10:5004");
+  EXPECT_STREQ(a.GetStrAddr(), "192.168.1.10");
+  EXPECT_EQ(a.GetString(), "192.168.1.10:5004");
+  EXPECT_EQ(a.sockaddr_in_ref().sin_port, htons(5004));
+  EXPECT_EQ(a.GetVector(), (std::vector<unsigned char>{192, 168, 1, 10}));
+  a.port(99);
+  a = std::string("10.0.0.1");
+  EXPECT_EQ(show(a), "10.0.0.1:99");
+}
+
+// Equality compares address and port, not the family.
+TEST(INet4Addr, EqualityIgnoresFamily) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_UNIX;
+  sin.sin_port = htons(80);
+  inet_aton("10.0.0.2", &sin.sin_addr);
+  INet4::Addr a(sin);
+  INet4::Addr b("10.0.0.2:80");
+  EXPECT_TRUE(a == b && a.IsEqual(b));
+  b.port(81);
+  EXPECT_FALSE(a == b);
+}
+
+void SetRoot(const char* root) {
+  if (root) ::setenv("TESSAROD_ROOT", root, 1);
+  else ::unsetenv("TESSAROD_ROOT");
+  RootPath::reload();
+}
+
+TEST(RootPath, PrefixesAbsolutePathsOnlyWhenRootIsSet) {
+  SetRoot(nullptr);
+  EXPECT_EQ(RootPath::resolve("/var/run/server.pid"), "/var/run/server.pid");
+  SetRoot("/tmp/board//");
+  EXPECT_EQ(RootPath::root(), "/tmp/board");
+  EXPECT_EQ(RootPath::resolve("/var/run/server.pid"), "/tmp/board/var/run/server.pid");
+  EXPECT_EQ(RootPath::resolve("relative/file"), "relative/file");
+  SetRoot("/");
+  EXPECT_EQ(RootPath::resolve("/dev/hal"), "/dev/hal");
+  SetRoot(nullptr);
+}
+
+// A name from outside is taken only as an absolute path without empty, "."
+// or ".." components and without a NUL, and stays under the root.
+TEST(RootPath, OutsideNamesStayUnderTheRoot) {
+  SetRoot("/tmp/board");
+  for (const char* good : {"/usr/local/sbin/pppd", "/a", "/..a/b.."})
+    EXPECT_EQ(RootPath::resolveOutside(good), std::string("/tmp/board") + good);
+  for (const std::string& bad : std::vector<std::string>
+       {"/../../../../../../../../usr/bin/touch", "/usr/local/../../bin/sh", "/usr/./bin/sh", "/usr/bin/..", "/usr/bin/.",
+        "usr/bin/touch", "touch", "./touch", "", "/", "//usr/bin", "/usr/bin/", std::string("/usr/bin\0/x", 11)})
+    EXPECT_EQ(RootPath::resolveOutside(bad), "") << bad;
+  SetRoot(nullptr);
+}
+
+// A program must be an executable regular file under the root, reached by a
+// clean absolute path; a link may lead only to another such file.
+TEST(RootPath, ProgramsMustBeExecutableRegularFilesUnderTheRoot) {
+  TempRoot root;
+  root.mkdirs("/bin");
+  std::ofstream(root.file("/bin/run")) << "#!/bin/sh\n";
+  std::ofstream(root.file("/bin/data")) << "x";
+  ::chmod(root.file("/bin/run").c_str(), 0755);
+  ::chmod(root.file("/bin/data").c_str(), 0644);
+  ASSERT_EQ(::symlink("/bin/true", root.file("/bin/out").c_str()), 0);
+  ASSERT_EQ(::symlink("run", root.file("/bin/in").c_str()), 0);
+  for (const char* good : {"/bin/run", "/bin/in"}) EXPECT_EQ(RootPath::resolveProgram(good), root.file(good));
+  for (const char* bad : {"/bin/data", "/bin", "/bin/none", "/bin/../bin/run", "bin/run", "/bin/out"})
+    EXPECT_EQ(RootPath::resolveProgram(bad), "") << bad;
 }
 
 }  // namespace
