@@ -29,7 +29,13 @@ namespace {
 
 class StrmOwner : public ProtocolsFamily {
  public:
-  StrmOwner() { strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol)); }
+  // Runs the layer on `fd`, named `name`.
+  StrmOwner(int fd, const char* name) {
+    strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol));
+    strm->service_name(name);
+    strm->attach(Fd(fd));
+    activate();
+  }
   void on_message(Packet& p) override { got.insert(got.end(), p.data(), p.data() + p.length()); }
   void on_activated(Protocol*) override { up = true; }
   void on_deactivated(Protocol*, ProtocolStatus s) override { status = s; }
@@ -59,10 +65,7 @@ TEST(StreamLayer, ReadsWritesAndDetachesWhenThePeerCloses) {
     ::close(l);
     if (writes) ::close(sv[1]);
     ASSERT_TRUE(!writes || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) == 0);
-    StrmOwner o;
-    o.strm->service_name("x");
-    o.strm->attach(Fd(sv[0]));
-    o.activate();
+    StrmOwner o(sv[0], "x");
     EXPECT_TRUE(o.up);
     Packet empty = Block(0), hello = Block(5, "hello");
     o.strm->message(empty);  // writes nothing and succeeds
@@ -99,9 +102,7 @@ TEST(StreamLayer, AFullSocketTimesOutAfterOneSecondInAllAndDetaches) {
     ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv));
     int small = 4096;
     ::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    StrmOwner o;
-    o.strm->attach(Fd(sv[0]));
-    o.activate();
+    StrmOwner o(sv[0], "");
     Capture err(std::cerr);
     Packet p = Block(4096);
     fake::poll_full = true;
