@@ -1,7 +1,7 @@
 // The control server with a test controller over loopback TCP: decoding,
 // slot check, bind-order dispatch, the exactly-once answer rules,
-// signals, services without a server or link. The heartbeat is tested
-// against the daemon (test_e2e_controller.cpp).
+// signals, the heartbeat's time-out on the loop clock, services without a
+// server or link.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -216,6 +216,22 @@ TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   EXPECT_FALSE(Decode(f).slot_isPresent());
   ASSERT_TRUE(client.TakeFrame(f));
   EXPECT_EQ(900u, Decode(f).get_slot().getValue());
+}
+
+// The controller's silence is measured on the loop clock: the link stays
+// 115000 ms after a ping and drops at 120000 ms.
+TEST_F(CtrlServer, HeartbeatDropsAControllerSilentFor120Seconds) {
+  Connect();
+  Capture log(std::clog);
+  LGCP::Message ping = Command(1, -1, [](LGCP::Command& c) { c.select_ping(); });
+  EXPECT_EQ(std::vector<Bytes>{ctltest::H("80 01 01 40")}, Exchange(Encode(ping), 1));
+  Mux::advanceClock(115000);
+  loop.RunFor(20);
+  EXPECT_TRUE(acceptor->IsConnected()) << "dropped before 120000 ms";
+  Mux::advanceClock(5000);
+  loop.RunFor(20);
+  EXPECT_FALSE(acceptor->IsConnected()) << "not dropped at 120000 ms";
+  EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
 }
 
 TEST(CtrlService, UnboundOrUnlinkedAServiceSendsNothingAndSaysWhy) {
