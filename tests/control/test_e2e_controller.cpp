@@ -141,40 +141,10 @@ TEST_F(ControllerE2E, AnswersTheFixedMessagesInWellFormedTpktFrames) {
   EXPECT_EQ(want, startup_test::readFile(fields));
 }
 
-TEST_F(ControllerE2E, HeartbeatDropsASilentControllerOnly) {
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  Bytes r;
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(Clock(119000));
-    c.SendFrame(Ping(10 + i));
-    ASSERT_TRUE(WaitFrame(c, r)) << "dropped before 120 s of silence";
-  }
-  // An undecodable message does not restart the timer.
-  ASSERT_TRUE(Clock(119000));
-  c.SendFrame({0xFF});
-  ASSERT_TRUE(ErrHas("msg: FF \n"));
-  EXPECT_EQ(0u, ErrCount("heartbeat timeout!!!"));
-  ASSERT_TRUE(Clock(1000));
-  EXPECT_TRUE(WaitEof(c));
-  ASSERT_TRUE(ErrHas("heartbeat timeout!!!\n"));
-
-  // A controller that never sends a command is not timed out: once the
-  // daemon has taken it, ten minutes pass and two more loop passes.
-  size_t taken = startup_test::countOf(daemon->out(), "new connection from");
-  Client quiet;
-  ASSERT_TRUE(quiet.Connect(port));
-  ASSERT_TRUE(startup_test::waitFor(
-      [&] { return startup_test::countOf(daemon->out(), "new connection from") > taken; }, kLimit));
-  ASSERT_TRUE(Clock(600000));
-  Sim("help");
-  Sim("help");
-  EXPECT_FALSE(quiet.eof());
-  EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
-}
-
-TEST_F(ControllerE2E, FramesSplitAnywhereOrBrokenOffAreHandled) {
-  Client c;
+// The frame timer and the heartbeat, on the loop clock; frames broken off
+// or too long.
+TEST_F(ControllerE2E, FramesAndControllersAreTimedOnTheLoopClock) {
+  Client c, h;
   ASSERT_TRUE(Attach(c));
   Bytes r;
   // A ping and half a frame in one segment; once the ping is answered the
@@ -199,12 +169,37 @@ TEST_F(ControllerE2E, FramesSplitAnywhereOrBrokenOffAreHandled) {
     ASSERT_TRUE(Attach(broken));
     broken.Send(half);
     ASSERT_TRUE(WaitFrame(broken, r));
-    if (rst)
-      broken.Reset();
-    else
-      broken.Close();
+    rst ? broken.Reset() : broken.Close();
     ASSERT_TRUE(Attach(next)) << "rst=" << rst;
   }
+  // Heartbeat: a controller silent for 120 s is dropped.
+  ASSERT_TRUE(Attach(h));
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(Clock(119000));
+    h.SendFrame(Ping(10 + i));
+    ASSERT_TRUE(WaitFrame(h, r)) << "dropped before 120 s of silence";
+  }
+  // An undecodable message does not restart the timer.
+  ASSERT_TRUE(Clock(119000));
+  h.SendFrame({0xFF});
+  ASSERT_TRUE(ErrHas("msg: FF \n"));
+  EXPECT_EQ(0u, ErrCount("heartbeat timeout!!!"));
+  ASSERT_TRUE(Clock(1000));
+  EXPECT_TRUE(WaitEof(h));
+  ASSERT_TRUE(ErrHas("heartbeat timeout!!!\n"));
+
+  // A controller that never sends a command is not timed out: once the
+  // daemon has taken it, ten minutes pass and two more loop passes.
+  size_t taken = startup_test::countOf(daemon->out(), "new connection from");
+  Client quiet;
+  ASSERT_TRUE(quiet.Connect(port));
+  ASSERT_TRUE(startup_test::waitFor(
+      [&] { return startup_test::countOf(daemon->out(), "new connection from") > taken; }, kLimit));
+  ASSERT_TRUE(Clock(600000));
+  Sim("help");
+  Sim("help");
+  EXPECT_FALSE(quiet.eof());
+  EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
 }
 
 TEST_F(ControllerE2E, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {
