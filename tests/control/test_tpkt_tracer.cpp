@@ -18,24 +18,20 @@ using ctltest::Tpkt;
 
 namespace {
 
-class Collector : public TPKTTracer::Listener {
- public:
+// The tracer's listener is the fixture: it keeps what it hears and may act
+// on it.
+class Tracer : public ::testing::Test, public TPKTTracer::Listener {
+ protected:
+  void SetUp() override {
+    tracer.SetListener(this);
+    ASSERT_TRUE(tracer.Listen(0));
+    port = tracer.bound_port();
+    ASSERT_NE(0, port);
+  }
   void OnMessage(const void* data, unsigned length) override {
     const unsigned char* b = static_cast<const unsigned char*>(data);
     messages.push_back(Bytes(b, b + length));
     if (on_message) on_message(messages.back());
-  }
-  std::vector<Bytes> messages;
-  std::function<void(const Bytes&)> on_message;
-};
-
-class Tracer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tracer.SetListener(&collector);
-    ASSERT_TRUE(tracer.Listen(0));
-    port = tracer.bound_port();
-    ASSERT_NE(0, port);
   }
   bool Join(Client& c) {
     size_t n = tracer.connection_count();
@@ -44,7 +40,8 @@ class Tracer : public ::testing::Test {
 
   Capture log{std::clog};
   TPKTTracer tracer;
-  Collector collector;
+  std::vector<Bytes> messages;
+  std::function<void(const Bytes&)> on_message;
   Loop loop;
   unsigned short port = 0;
 };
@@ -70,14 +67,14 @@ TEST_F(Tracer, DeliversFramesOfUpTo512BytesAndClosesOnlyAClientThatBreaksTheRule
   for (const Row& row : rows) {
     Client c;
     ASSERT_TRUE(Join(c));
-    collector.messages.clear();
+    messages.clear();
     c.Send(row.stream);
     c.SendFrame({0xEE});  // a last frame that shows the stream was read
-    ASSERT_TRUE(loop.RunUntil([&] { return row.closed ? c.eof() : collector.messages.size() > row.delivered.size(); }))
+    ASSERT_TRUE(loop.RunUntil([&] { return row.closed ? c.eof() : messages.size() > row.delivered.size(); }))
         << ctltest::Hex(row.stream);
     std::vector<Bytes> want = row.delivered;
     if (!row.closed) want.push_back({0xEE});
-    EXPECT_EQ(want, collector.messages) << ctltest::Hex(row.stream);
+    EXPECT_EQ(want, messages) << ctltest::Hex(row.stream);
     EXPECT_EQ(row.closed ? 1u : 2u, tracer.connection_count());
     c.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
@@ -91,14 +88,14 @@ TEST_F(Tracer, RepliesGoToTheSenderBroadcastsToEveryone) {
   Client a, b;
   ASSERT_TRUE(Join(a));
   ASSERT_TRUE(Join(b));
-  collector.on_message = [&](const Bytes& m) { tracer.Send(m.data(), static_cast<unsigned>(m.size())); };
+  on_message = [&](const Bytes& m) { tracer.Send(m.data(), static_cast<unsigned>(m.size())); };
   b.SendFrame(Bytes{1, 2, 3});
   Bytes got, ga, gb;
   ASSERT_TRUE(loop.RunUntil([&] { return b.TakeFrame(got); }));
   EXPECT_EQ((Bytes{1, 2, 3}), got);
   loop.RunFor(10);
   EXPECT_EQ(0u, a.available());
-  collector.on_message = nullptr;
+  on_message = nullptr;
   tracer.Send("\x09\x08", 2);
   ASSERT_TRUE(loop.RunUntil([&] { return a.TakeFrame(ga) && b.TakeFrame(gb); }));
   EXPECT_EQ((Bytes{9, 8}), ga);
@@ -106,11 +103,11 @@ TEST_F(Tracer, RepliesGoToTheSenderBroadcastsToEveryone) {
 
   EXPECT_TRUE(tracer.FindConnection(-1) == tracer.end());
   EXPECT_TRUE(tracer.current() == tracer.end());
-  collector.messages.clear();
-  collector.on_message = [&](const Bytes&) { tracer.CloseConnection(tracer.current()); };
+  messages.clear();
+  on_message = [&](const Bytes&) { tracer.CloseConnection(tracer.current()); };
   a.Send(ctltest::H("03 00 00 05 01 03 00 00 05 02"));
   ASSERT_TRUE(loop.RunUntil([&] { return a.eof(); }));
-  EXPECT_EQ(1u, collector.messages.size());  // nothing read after the close
+  EXPECT_EQ(1u, messages.size());  // nothing read after the close
 }
 
 TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
