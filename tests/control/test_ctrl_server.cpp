@@ -74,26 +74,23 @@ class CtrlServer : public ::testing::Test {
     acceptor = new Control::AcceptorCheckConnection(0, false);
     ASSERT_TRUE(server.Activate(acceptor));
     EXPECT_EQ("server", acceptor->service_name());
-  }
-  void TearDown() override { server.Deactivate(); }
-
-  void Connect() {
     ASSERT_TRUE(client.Connect(acceptor->bound_port()));
     ASSERT_TRUE(loop.RunUntil([&] { return acceptor->IsConnected(); }));
     journal.clear();
   }
+  void TearDown() override { server.Deactivate(); }
+
   // Sends one payload and collects `n` answers (checking no more follow).
   std::vector<Bytes> Exchange(const Bytes& payload, size_t n) {
     client.SendFrame(payload);
     std::vector<Bytes> got;
-    loop.RunUntil([&] {
-      Bytes f;
-      while (client.TakeFrame(f)) got.push_back(f);
+    auto take = [&] {
+      for (Bytes f; client.TakeFrame(f);) got.push_back(f);
       return got.size() >= n;
-    });
+    };
+    loop.RunUntil(take);
     loop.RunFor(5);
-    Bytes f;
-    while (client.TakeFrame(f)) got.push_back(f);
+    take();
     return got;
   }
 
@@ -108,7 +105,6 @@ class CtrlServer : public ::testing::Test {
 // The exactly-once answer rules, one row per command on one connection: what
 // service a does with a query, and the answers on the wire.
 TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
-  Connect();
   typedef LGCP::ErrorCause E;
   struct Row {
     const char* name;
@@ -147,7 +143,6 @@ TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
 }
 
 TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
-  Connect();
   const int none = -1;
   // One row per delayed command: its seq (or none) and slot. Seqs that look
   // like another command's ticket must not swap the answers.
@@ -187,7 +182,6 @@ TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
 }
 
 TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
-  Connect();
   a.takes = true;
   a.answer = [](Probe& p) {
     p.Success();
@@ -221,7 +215,6 @@ TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
 // The controller's silence is measured on the loop clock: the link stays
 // 115000 ms after a ping and drops at 120000 ms.
 TEST_F(CtrlServer, HeartbeatDropsAControllerSilentFor120Seconds) {
-  Connect();
   Capture log(std::clog);
   LGCP::Message ping = Command(1, -1, [](LGCP::Command& c) { c.select_ping(); });
   EXPECT_EQ(std::vector<Bytes>{ctltest::H("80 01 01 40")}, Exchange(Encode(ping), 1));
