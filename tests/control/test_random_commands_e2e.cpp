@@ -133,27 +133,20 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
     const int slot = 1 + int(pick(6));
     LGCP::Command c;
     const unsigned op = unsigned(pick(100));
-    if (op < 30) {
-      const auto& ofKind = kinds[kindIds[kind++ % kindIds.size()]];
-      c.select_create(*ofKind[pick(ofKind.size())]);
-    } else if (op < 45) {
+    const auto& ofKind = kinds[kindIds[kind % kindIds.size()]];
+    if (op < 30)
+      kind++, c.select_create(*ofKind[pick(ofKind.size())]);
+    else if (op < 45)
       c.select_destroy();
-    } else if (op < 65) {
+    else if (op < 65)
       c.select_connect(unsigned(1 + pick(6)));
-    } else if (op < 85) {
+    else if (op < 85)
       c.select_ioctl(ioctls[pick(ioctls.size())]);
-    } else if (op < 93) {
-      c.select_display(displays[pick(displays.size())]);
-      send(-1, c);
-      continue;
-    } else if (op < 96) {
-      c.select_disconnect();
-    } else if (op < 98) {
-      c.select_deactivate();
-    } else {
-      c.select_query();
-    }
-    send(slot, c);
+    else if (op < 93)
+      c.select_display(displays[pick(displays.size())]);  // on no slot
+    else
+      op < 96 ? c.select_disconnect() : op < 98 ? c.select_deactivate() : c.select_query();
+    send(op >= 85 && op < 93 ? -1 : slot, c);
     if (sent % std::max(50, int(total) / 40) == 0) {
       const long rss = ctltest::RssKb(daemon.pid());
       if (sent <= int(total) / 4) rssWarm = std::max(rssWarm, rss);
