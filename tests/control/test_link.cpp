@@ -252,7 +252,9 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
   }
 }
 
-TEST(Acceptor, WithoutASocketAPlainAcceptorIsIdleAndACheckingOneWaits) {
+// Without a socket a plain acceptor stays idle and a checking one waits; a
+// port that is taken is retried every 5000 ms.
+TEST(Acceptor, WithoutASocketOrPortItGivesUpOrWaits) {
   Capture err(std::cerr);
   Control::Acceptor plain(0, true);
   Control::AcceptorCheckConnection checking(0, true);
@@ -264,13 +266,11 @@ TEST(Acceptor, WithoutASocketAPlainAcceptorIsIdleAndACheckingOneWaits) {
   EXPECT_EQ(Control::Service::State::Idle, plain.GetState());
   EXPECT_EQ(Control::Service::State::Connecting, checking.GetState());
   EXPECT_FALSE(checking.listening());
-}
 
-TEST(Acceptor, ATakenPortIsRetriedEveryFiveSeconds) {
+  // A taken port is retried every five seconds.
   unsigned short port = 0;
   int blocker = looptest::listenLoopback(port, 1);
   ASSERT_GE(blocker, 0);
-  Capture err(std::cerr);
   Control::Acceptor link(port, true);
   ASSERT_TRUE(link.Activate());
   EXPECT_EQ(1u, err.count("can't bind to socket: \"Address already in use\"  waiting...\n")) << err.text();
