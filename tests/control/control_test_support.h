@@ -94,12 +94,6 @@ inline Bytes Tpkt(const Bytes& payload) {
   return f;
 }
 
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 // The payloads as one stream of TPKT frames.
 inline Bytes Frames(const std::vector<Bytes>& payloads) {
   Bytes all;
