@@ -3,6 +3,7 @@
 // (with a real-time limit), loopback TCP clients, TPKT framing and stream
 // capture.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,12 +16,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/lgcp_codec.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
@@ -76,6 +79,14 @@ class Loop {
   Timer tick_;
 };
 
+// Bytes from hex text ("80 01 01 18"; spaces optional).
+inline Bytes H(const std::string& hex) {
+  Bytes b;
+  for (size_t i = 0; i < hex.size(); ++i)
+    if (hex[i] != ' ') b.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i++, 2), nullptr, 16)));
+  return b;
+}
+
 inline Bytes Tpkt(const Bytes& payload) {
   size_t len = payload.size() + 4;
   Bytes f = {0x03, 0x00, static_cast<unsigned char>(len >> 8), static_cast<unsigned char>(len & 0xFF)};
@@ -83,9 +94,13 @@ inline Bytes Tpkt(const Bytes& payload) {
   return f;
 }
 
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
+// The payloads as one stream of TPKT frames.
+inline Bytes Frames(const std::vector<Bytes>& payloads) {
   Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  for (const Bytes& p : payloads) {
+    Bytes f = Tpkt(p);
+    all.insert(all.end(), f.begin(), f.end());
+  }
   return all;
 }
 
@@ -97,6 +112,38 @@ inline std::string Hex(const Bytes& b) {
     s += (i ? " " : "") + std::string(two);
   }
   return s;
+}
+
+inline Bytes Encode(const LGCP::Message& m) {
+  std::vector<char> out;
+  LgcpCodec::Encode(m, out);
+  return Bytes(out.begin(), out.end());
+}
+
+inline bool Decode(const Bytes& b, LGCP::Message& m) {
+  return LgcpCodec::Decode(reinterpret_cast<const char*>(b.data()), reinterpret_cast<const char*>(b.data() + b.size()), m);
+}
+
+inline LGCP::Message Decode(const Bytes& b) {
+  LGCP::Message m;
+  Decode(b, m);
+  return m;
+}
+
+// Resident memory (kB) and open descriptors of a process.
+inline long RssKb(int pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t p = s.find("VmRSS:");
+  return p == std::string::npos ? -1 : std::atol(s.c_str() + p + 6);
+}
+inline int FdCount(int pid) {
+  int n = 0;
+  if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
 }
 
 // A link user that counts what it hears.
@@ -144,11 +191,9 @@ class Client {
   }
   int fd() const { return fd_; }
   bool Send(const Bytes& b) {
-    for (size_t done = 0; done < b.size();) {
-      ssize_t r = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
-      if (r < 0 && errno != EINTR) return false;
-      done += r > 0 ? size_t(r) : 0;
-    }
+    ssize_t r = 0;
+    for (size_t done = 0; done < b.size(); done += r > 0 ? size_t(r) : 0)
+      if ((r = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL)) < 0 && errno != EINTR) return false;
     return true;
   }
   bool SendFrame(const Bytes& payload) { return Send(Tpkt(payload)); }
@@ -159,18 +204,12 @@ class Client {
     while ((r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0) in_.insert(in_.end(), buf, buf + r);
     if (r == 0 || (errno != EAGAIN && errno != EINTR)) eof_ = true;
   }
-  bool eof() {
-    Poll();
-    return eof_;
-  }
-  size_t available() {
-    Poll();
-    return in_.size();
-  }
+  bool eof() { return Poll(), eof_; }
+  size_t available() { return Poll(), in_.size(); }
   // Takes one complete TPKT frame's payload from the input; false if none.
   bool TakeFrame(Bytes& payload) {
     Poll();
-    unsigned int len = in_.size() < 4 ? 0 : (static_cast<unsigned int>(in_[2]) << 8) | in_[3];
+    size_t len = in_.size() < 4 ? 0 : (size_t(in_[2]) << 8) | in_[3];
     if (in_.size() < 4 || in_.size() < len) return false;
     payload.assign(in_.begin() + 4, in_.begin() + len);
     in_.erase(in_.begin(), in_.begin() + len);

@@ -94,63 +94,16 @@ TEST(Connector, RetriesSevenTimesQuicklyThenAfterTheDelayOfTheFailurePath) {
   }
 }
 
-TEST(Connector, AListenerThatAppearsLateIsReachedOnTheNextRetry) {
+// No socket at first: a failed attempt, retried; the listener that has
+// appeared by then is reached, frames flow both ways, and a lost link is
+// reconnected ten seconds later.
+TEST(Connector, RetriesWithoutASocketAndReconnectsALostLinkTenSecondsLater) {
   unsigned short port = looptest::closedPort();
   Control::Connector link("127.0.0.1", port);
   Recorder rec;
   link.Bind(&rec);
-  Capture err(std::cerr);
-  Capture out(std::cout);
   Loop loop;
-  link.Activate();
-  ASSERT_TRUE(loop.RunUntil([&] { return Attempts(err) == 1 && link.retry_pending(); }));
-  Listener server(port);
-  Mux::advanceClock(1000);
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
-  EXPECT_TRUE(link.IsConnected());
-  EXPECT_NE(std::string::npos, out.text().find("connected to 127.0.0.1:" + std::to_string(port) + ".\n"));
-  link.Deactivate();
-}
-
-TEST(Connector, ALostLinkIsReconnectedTenSecondsLater) {
-  Listener server;
-  Control::Connector link("127.0.0.1", server.port());
-  Recorder rec;
-  link.Bind(&rec);
-  Loop loop;
-  Capture err(std::cerr);
-  link.Activate();
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
-  int peer = -1;
-  ASSERT_TRUE(loop.RunUntil([&] { return (peer = server.Accept()) >= 0; }));
-
-  // Frames flow both ways.
-  ctltest::Bytes frame = ctltest::Tpkt(Bytes{5, 6});
-  ASSERT_EQ(ssize_t(frame.size()), ::send(peer, frame.data(), frame.size(), MSG_NOSIGNAL));
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 1; }));
-  EXPECT_TRUE(link.Send("\x07", 1));
-
-  ::close(peer);  // the agent goes away
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
-  EXPECT_TRUE(link.retry_pending());
-  EXPECT_GT(link.retry_remaining(), 9000u);
-  EXPECT_LE(link.retry_remaining(), 10000u);
-  EXPECT_EQ(7, link.quick_retries_left());
-  Mux::advanceClock(9000);
-  loop.RunFor(20);
-  EXPECT_EQ(1, rec.connects);
-  Mux::advanceClock(1000);
-  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 2; }));
-  link.Deactivate();
-}
-
-TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
-  Listener server;
-  Control::Connector link("127.0.0.1", server.port());
-  Recorder rec;
-  link.Bind(&rec);
-  Loop loop;
-  Capture err(std::cerr);
+  Capture err(std::cerr), out(std::cout);
   fake::socket_errno = EMFILE;
   EXPECT_TRUE(link.Activate());
   fake::socket_errno = 0;
@@ -158,8 +111,27 @@ TEST(Connector, NoSocketIsAFailedAttemptThatIsRetried) {
   EXPECT_EQ(Control::Service::State::Connecting, link.GetState());
   ASSERT_TRUE(link.retry_pending()) << "the link gave up for good";
   EXPECT_EQ(6, link.quick_retries_left());
+  Listener server(port);
   Mux::advanceClock(1000);
   ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 1; }));
+  EXPECT_NE(std::string::npos, out.text().find("connected to 127.0.0.1:" + std::to_string(port) + ".\n"));
+  int peer = -1;
+  ASSERT_TRUE(loop.RunUntil([&] { return (peer = server.Accept()) >= 0; }));
+  Bytes frame = ctltest::Tpkt(Bytes{5, 6});
+  ASSERT_EQ(ssize_t(frame.size()), ::send(peer, frame.data(), frame.size(), MSG_NOSIGNAL));
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.messages.size() == 1; }));
+  EXPECT_TRUE(link.Send("\x07", 1));
+  ::close(peer);  // the agent goes away
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.disconnects == 1; }));
+  EXPECT_TRUE(link.retry_pending());
+  EXPECT_GT(link.retry_remaining(), 9000u);
+  EXPECT_LE(link.retry_remaining(), 10000u);
+  EXPECT_EQ(6, link.quick_retries_left());  // a connection does not renew them
+  Mux::advanceClock(9000);
+  loop.RunFor(20);
+  EXPECT_EQ(1, rec.connects);
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return rec.connects == 2; }));
   link.Deactivate();
 }
 

@@ -1,7 +1,7 @@
 // The control server with a test controller over loopback TCP: decoding,
 // slot check, bind-order dispatch, the exactly-once answer rules,
-// signals, services without a server or link. The heartbeat is tested
-// against the daemon (test_e2e_controller.cpp).
+// signals, the heartbeat's time-out on the loop clock, services without a
+// server or link.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,23 +11,18 @@
 #include "control/acceptor.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
-#include "control/lgcp_codec.h"
 #include "control_test_support.h"
 #include "runtime/os/clock.h"
 
 using ctltest::Bytes;
 using ctltest::Capture;
 using ctltest::Client;
+using ctltest::Decode;
+using ctltest::Encode;
 using ctltest::Hex;
 using ctltest::Loop;
 
 namespace {
-
-Bytes Encode(const LGCP::Message& m) {
-  std::vector<char> out;
-  EXPECT_TRUE(LgcpCodec::Encode(m, out));
-  return Bytes(out.begin(), out.end());
-}
 
 // A command message; seq < 0 and slot < 0 leave the field out.
 LGCP::Message Command(int seq, int slot, const std::function<void(LGCP::Command&)>& fill) {
@@ -79,34 +74,24 @@ class CtrlServer : public ::testing::Test {
     acceptor = new Control::AcceptorCheckConnection(0, false);
     ASSERT_TRUE(server.Activate(acceptor));
     EXPECT_EQ("server", acceptor->service_name());
-  }
-  void TearDown() override { server.Deactivate(); }
-
-  void Connect() {
     ASSERT_TRUE(client.Connect(acceptor->bound_port()));
     ASSERT_TRUE(loop.RunUntil([&] { return acceptor->IsConnected(); }));
     journal.clear();
   }
+  void TearDown() override { server.Deactivate(); }
+
   // Sends one payload and collects `n` answers (checking no more follow).
   std::vector<Bytes> Exchange(const Bytes& payload, size_t n) {
     client.SendFrame(payload);
     std::vector<Bytes> got;
-    loop.RunUntil([&] {
-      Bytes f;
-      while (client.TakeFrame(f)) got.push_back(f);
+    auto take = [&] {
+      for (Bytes f; client.TakeFrame(f);) got.push_back(f);
       return got.size() >= n;
-    });
+    };
+    loop.RunUntil(take);
     loop.RunFor(5);
-    Bytes f;
-    while (client.TakeFrame(f)) got.push_back(f);
+    take();
     return got;
-  }
-  LGCP::Message Decode(const Bytes& b) {
-    LGCP::Message m;
-    EXPECT_TRUE(LgcpCodec::Decode(reinterpret_cast<const char*>(b.data()),
-                                  reinterpret_cast<const char*>(b.data() + b.size()), m))
-        << Hex(b);
-    return m;
   }
 
   CtrlSrv::Server server;
@@ -120,7 +105,6 @@ class CtrlServer : public ::testing::Test {
 // The exactly-once answer rules, one row per command on one connection: what
 // service a does with a query, and the answers on the wire.
 TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
-  Connect();
   typedef LGCP::ErrorCause E;
   struct Row {
     const char* name;
@@ -128,23 +112,13 @@ TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
     std::function<void(Probe&)> answer;  // null: a does not take it
     std::vector<std::string> answers;
   } rows[] = {
-      {"nobody takes it: offered in bind order, refused", Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); }),
-       nullptr, {"80 01 09 64"}},
-      {"no seq: none in the answer, whatever came before", Query(-1, 12), [](Probe& p) { p.Success(); },
-       {"40 00 0C 40"}},
+      {"nobody takes it: offered in bind order, refused",
+       Command(9, -1, [](LGCP::Command& c) { c.select_disconnect(); }), nullptr, {"80 01 09 64"}},
+      {"no seq: none in the answer", Query(-1, 12), [](Probe& p) { p.Success(); }, {"40 00 0C 40"}},
       {"success, then one error; the rest ignored", Query(1, -1),
-       [](Probe& p) {
-         p.Success();
-         p.Success();
-         p.Error(E::busError);
-         p.Error(E::internal);
-       },
+       [](Probe& p) { p.Success(), p.Success(), p.Error(E::busError), p.Error(E::internal); },
        {"80 01 01 40", "80 01 01 6A"}},
-      {"an error, then nothing", Query(2, -1),
-       [](Probe& p) {
-         p.Error(E::slotNotExists);
-         p.Success();
-       },
+      {"an error, then nothing", Query(2, -1), [](Probe& p) { p.Error(E::slotNotExists), p.Success(); },
        {"80 01 02 63"}},
       {"taken but left unanswered: internal", Query(3, -1), [](Probe&) {}, {"80 01 03 65"}},
   };
@@ -154,9 +128,8 @@ TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
     a.takes = row.answer != nullptr;
     a.answer = row.answer;
     Capture err(std::cerr);
-    std::vector<Bytes> r = Exchange(Encode(row.command), row.answers.size());
     std::vector<std::string> got;
-    for (const Bytes& f : r) got.push_back(Hex(f));
+    for (const Bytes& f : Exchange(Encode(row.command), row.answers.size())) got.push_back(Hex(f));
     EXPECT_EQ(row.answers, got);
     std::vector<std::string> offered = {"a.command", "b.command"};
     offered.resize(a.takes ? 1 : 2);
@@ -170,14 +143,12 @@ TEST_F(CtrlServer, EveryCommandGetsItsAnswersByTheRules) {
 }
 
 TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
-  Connect();
   const int none = -1;
   // One row per delayed command: its seq (or none) and slot. Seqs that look
   // like another command's ticket must not swap the answers.
   struct Row {
     bool has_seq;
-    int seq;
-    int slot;
+    int seq, slot;
   } rows[] = {{true, 11, 4},  {false, none, 1}, {true, -2147483647 - 1, 2}, {false, none, 3},
               {true, -2147483647, 5}, {true, 11, 6}, {true, 0, 7}};
   std::vector<unsigned int> tickets;
@@ -206,14 +177,11 @@ TEST_F(CtrlServer, DelayedAnswersKeepTheCommandsSeqOrItsAbsence) {
     LGCP::Message m = Decode(f);
     EXPECT_EQ(unsigned(rows[i].slot), m.get_slot().getValue());
     ASSERT_EQ(rows[i].has_seq, m.seq_isPresent()) << "slot " << rows[i].slot << ": " << Hex(f);
-    if (rows[i].has_seq) {
-      EXPECT_EQ(rows[i].seq, m.get_seq().getValue());
-    }
+    EXPECT_TRUE(!rows[i].has_seq || rows[i].seq == m.get_seq().getValue()) << rows[i].seq;
   }
 }
 
 TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
-  Connect();
   a.takes = true;
   a.answer = [](Probe& p) {
     p.Success();
@@ -242,6 +210,21 @@ TEST_F(CtrlServer, SignalsReachTheOtherServicesFirstAndCarryTheCommandsSlot) {
   EXPECT_FALSE(Decode(f).slot_isPresent());
   ASSERT_TRUE(client.TakeFrame(f));
   EXPECT_EQ(900u, Decode(f).get_slot().getValue());
+}
+
+// The controller's silence is measured on the loop clock: the link stays
+// 115000 ms after a ping and drops at 120000 ms.
+TEST_F(CtrlServer, HeartbeatDropsAControllerSilentFor120Seconds) {
+  Capture log(std::clog);
+  LGCP::Message ping = Command(1, -1, [](LGCP::Command& c) { c.select_ping(); });
+  EXPECT_EQ(std::vector<Bytes>{ctltest::H("80 01 01 40")}, Exchange(Encode(ping), 1));
+  Mux::advanceClock(115000);
+  loop.RunFor(20);
+  EXPECT_TRUE(acceptor->IsConnected()) << "dropped before 120000 ms";
+  Mux::advanceClock(5000);
+  loop.RunFor(20);
+  EXPECT_FALSE(acceptor->IsConnected()) << "not dropped at 120000 ms";
+  EXPECT_EQ(1u, log.count("heartbeat timeout!!!\n"));
 }
 
 TEST(CtrlService, UnboundOrUnlinkedAServiceSendsNothingAndSaysWhy) {

@@ -6,47 +6,40 @@
 // depends on how fast the machine is.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "control/lgcp_codec.h"
 #include "control_test_support.h"
 #include "support/startup_harness.h"
 
 using ctltest::Bytes;
 using ctltest::Client;
+using ctltest::Decode;
+using ctltest::Frames;
+using ctltest::H;
 using ctltest::Hex;
 using ctltest::Tpkt;
 
 namespace {
 
-const Bytes kPing = {0x80, 0x01, 0x01, 0x18};
-const Bytes kPingAnswer = {0x80, 0x01, 0x01, 0x40};
+const Bytes kPing = H("80 01 01 18"), kPingAnswer = H("80 01 01 40");
 const int kLimit = 60000;  // ms: how long a sanitizer daemon on a loaded machine may take
-
-LGCP::Message Decode(const Bytes& b) {
-  LGCP::Message m;
-  LgcpCodec::Decode(reinterpret_cast<const char*>(b.data()), reinterpret_cast<const char*>(b.data() + b.size()), m);
-  return m;
-}
 
 // Waits for the next frame that is not a signal (the board services report
 // trunk states on their own); every frame taken is appended to `all`.
 bool WaitFrame(Client& c, Bytes& payload, std::vector<Bytes>* all = nullptr) {
   return startup_test::waitFor(
-      [&] {
-        while (c.TakeFrame(payload)) {
-          if (all) all->push_back(Tpkt(payload));
-          if (!Decode(payload).get_pdu().signal_isSelected()) return true;
-        }
-        pollfd p{c.fd(), POLLIN, 0};
-        return c.eof() || ::poll(&p, 1, 20) < 0;
-      },
-      kLimit) &&
+             [&] {
+               while (c.TakeFrame(payload)) {
+                 if (all) all->push_back(Tpkt(payload));
+                 if (!Decode(payload).get_pdu().signal_isSelected()) return true;
+               }
+               pollfd p{c.fd(), POLLIN, 0};
+               return c.eof() || ::poll(&p, 1, 20) < 0;
+             },
+             kLimit) &&
          !c.eof();
 }
 
@@ -67,18 +60,7 @@ Bytes Ping(int seq) {
   LGCP::Message m;
   m.set_seq(seq);
   m.set_pdu().select_command().select_ping();
-  std::vector<char> out;
-  LgcpCodec::Encode(m, out);
-  return Bytes(out.begin(), out.end());
-}
-
-Bytes Frames(const std::vector<Bytes>& payloads) {
-  Bytes all;
-  for (const Bytes& p : payloads) {
-    Bytes f = Tpkt(p);
-    all.insert(all.end(), f.begin(), f.end());
-  }
-  return all;
+  return ctltest::Encode(m);
 }
 
 class ControllerE2E : public ::testing::Test {
@@ -103,109 +85,75 @@ class ControllerE2E : public ::testing::Test {
         },
         kLimit);
   }
-  // A command line to the simulated board ("clock 120000").
+  // A command line to the simulated board; Clock moves the daemon's loop clock.
   std::string Sim(const std::string& line) { return startup_test::simCommand(root, line); }
+  bool Clock(int ms) { return Sim("clock " + std::to_string(ms)).find("ok") != std::string::npos; }
   size_t ErrCount(const std::string& needle) { return startup_test::countOf(daemon->err(), needle); }
   bool ErrHas(const std::string& needle, size_t n = 1) {
     return startup_test::waitFor([&] { return ErrCount(needle) >= n; }, kLimit);
   }
-  std::string Proc(const std::string& what) { return "/proc/" + std::to_string(daemon->pid()) + what; }
-  int FdCount() {
-    int n = 0;
-    if (DIR* d = ::opendir(Proc("/fd").c_str())) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-      ::closedir(d);
-    }
-    return n;
-  }
-  long RssKb() {
-    std::string s = startup_test::readFile(Proc("/status"));
-    size_t p = s.find("VmRSS:");
-    return p == std::string::npos ? -1 : std::atol(s.c_str() + p + 6);
-  }
+  int FdCount() { return ctltest::FdCount(daemon->pid()); }
+  long RssKb() { return ctltest::RssKb(daemon->pid()); }
 
   startup_test::TempRoot root;
   unsigned short port = static_cast<unsigned short>(startup_test::freePort());
   std::unique_ptr<startup_test::Daemon> daemon;
 };
 
-TEST_F(ControllerE2E, AnswersTheFixedMessages) {
+// The answers a controller sees, byte for byte, and their TPKT headers as
+// tshark dissects them.
+TEST_F(ControllerE2E, AnswersTheFixedMessagesInWellFormedTpktFrames) {
+  ASSERT_EQ(0, ::system("command -v tshark >/dev/null 2>&1 && command -v text2pcap >/dev/null 2>&1"))
+      << "tshark and text2pcap are needed (scripts/deps.sh installs them)";
   Client c;
   ASSERT_TRUE(Attach(c));
   struct Row {
-    Bytes command, answer;
+    std::vector<const char*> commands;  // sent in one segment
+    const char* answer;
   } rows[] = {
-      {{0x80, 0x01, 0x01, 0x40}, {0x80, 0x01, 0x01, 0x64}},              // a response: unexpectedMsgType
-      {{0xC0, 0x01, 0x01, 0x05, 0xDC, 0x18}, {0x80, 0x01, 0x01, 0x62}},  // ping on slot 1500: invalidSlot
-      {{0x40, 0x00, 0x07, 0x18}, {0x40, 0x00, 0x07, 0x40}},              // ping on slot 7, no seq
-      {{0x80, 0x01, 0x02, 0x06}, {0x80, 0x01, 0x02, 0x64}},              // disconnect nobody takes
+      {{"80 01 01 40"}, "80 01 01 64"},                 // a response: unexpectedMsgType
+      {{"C0 01 01 05 DC 18"}, "80 01 01 62"},           // ping on slot 1500: invalidSlot
+      {{"40 00 07 18"}, "40 00 07 40"},                 // ping on slot 7, no seq
+      {{"80 01 02 06"}, "80 01 02 64"},                 // disconnect nobody takes
+      {{"C0 05", "80 01 01 18"}, "80 01 01 40"},        // undecodable: no answer; the next ping is
   };
+  std::vector<Bytes> frames;
   for (const Row& row : rows) {
     Bytes r;
-    c.SendFrame(row.command);
-    ASSERT_TRUE(WaitFrame(c, r));
-    EXPECT_EQ(Hex(row.answer), Hex(r)) << Hex(row.command);
+    std::vector<Bytes> in;
+    for (const char* h : row.commands) in.push_back(H(h));
+    c.Send(Frames(in));
+    ASSERT_TRUE(WaitFrame(c, r, &frames));
+    EXPECT_EQ(row.answer, Hex(r)) << row.commands[0];
   }
-  // Undecodable: no answer, two log lines, and the next ping is answered.
-  c.Send(Frames({{0xC0, 0x05}, kPing}));
-  Bytes r;
-  ASSERT_TRUE(WaitFrame(c, r));
-  EXPECT_EQ(kPingAnswer, r);
   ASSERT_TRUE(ErrHas("]: receive fail: decode error!\n msg: C0 05 \n")) << daemon->err();
+  // The daemon's byte stream as one TCP segment per frame, dissected as TPKT.
+  std::string dump;
+  for (const Bytes& f : frames) dump += "0000 " + Hex(f) + "\n\n";
+  std::string txt = root / "/session.txt", pcap = root / "/session.pcap", fields = root / "/fields.txt";
+  startup_test::writeFile(txt, dump);
+  std::string cmd = "text2pcap -q -T " + std::to_string(port) + ",40000 " + txt + " " + pcap + " && tshark -r " +
+                    pcap + " -d tcp.port==" + std::to_string(port) +
+                    ",tpkt -T fields -e tpkt.version -e tpkt.reserved -e tpkt.length > " + fields + " 2>/dev/null";
+  ASSERT_EQ(0, ::system(cmd.c_str()));
+  std::string want;
+  for (const Bytes& f : frames) want += "3\t0\t" + std::to_string(f.size()) + "\n";
+  EXPECT_EQ(want, startup_test::readFile(fields));
 }
 
-TEST_F(ControllerE2E, HeartbeatDropsASilentControllerOnly) {
-  Client c;
+// The frame timer and the heartbeat, on the loop clock; frames broken off
+// or too long.
+TEST_F(ControllerE2E, FramesAndControllersAreTimedOnTheLoopClock) {
+  Client c, h;
   ASSERT_TRUE(Attach(c));
   Bytes r;
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_NE(std::string::npos, Sim("clock 119000").find("ok"));
-    c.SendFrame(Ping(10 + i));
-    ASSERT_TRUE(WaitFrame(c, r)) << "dropped before 120 s of silence";
-  }
-  // An undecodable message does not restart the timer.
-  ASSERT_NE(std::string::npos, Sim("clock 119000").find("ok"));
-  c.SendFrame({0xFF});
-  ASSERT_TRUE(ErrHas("msg: FF \n"));
-  EXPECT_EQ(0u, ErrCount("heartbeat timeout!!!"));
-  ASSERT_NE(std::string::npos, Sim("clock 1000").find("ok"));
-  EXPECT_TRUE(WaitEof(c));
-  ASSERT_TRUE(ErrHas("heartbeat timeout!!!\n"));
-
-  // A controller that never sends a command is not timed out: once the
-  // daemon has taken it, ten minutes pass and two more loop passes.
-  size_t taken = startup_test::countOf(daemon->out(), "new connection from");
-  Client quiet;
-  ASSERT_TRUE(quiet.Connect(port));
-  ASSERT_TRUE(startup_test::waitFor(
-      [&] { return startup_test::countOf(daemon->out(), "new connection from") > taken; }, kLimit));
-  ASSERT_NE(std::string::npos, Sim("clock 600000").find("ok"));
-  Sim("help");
-  Sim("help");
-  EXPECT_FALSE(quiet.eof());
-  EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
-}
-
-TEST_F(ControllerE2E, FramesSplitAnywhereOrBrokenOffAreHandled) {
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  Bytes r;
-  // Three pings cut at every byte boundary.
-  for (unsigned char b : Frames({Ping(100), Ping(101), Ping(102)})) {
-    c.Send(Bytes{b});
-    std::this_thread::sleep_for(std::chrono::microseconds(300));
-  }
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(WaitFrame(c, r));
-    EXPECT_EQ(100 + i, Decode(r).get_seq().getValue());
-  }
   // A ping and half a frame in one segment; once the ping is answered the
   // half frame has been read too. 3.5 s later it is dropped.
   Bytes half = Frames({kPing, kPing});
   half.resize(half.size() - 3);
   c.Send(half);
   ASSERT_TRUE(WaitFrame(c, r));
-  ASSERT_NE(std::string::npos, Sim("clock 3500").find("ok"));
+  ASSERT_TRUE(Clock(3500));
   ASSERT_TRUE(ErrHas(" TPKT packet timeout.\n"));
   // Payload 4096 is delivered (and is no message); 4097 is refused.
   c.Send(Frames({Bytes(4096, 0xFF), Bytes(4097, 0xFF), kPing}));
@@ -221,37 +169,37 @@ TEST_F(ControllerE2E, FramesSplitAnywhereOrBrokenOffAreHandled) {
     ASSERT_TRUE(Attach(broken));
     broken.Send(half);
     ASSERT_TRUE(WaitFrame(broken, r));
-    if (rst)
-      broken.Reset();
-    else
-      broken.Close();
+    rst ? broken.Reset() : broken.Close();
     ASSERT_TRUE(Attach(next)) << "rst=" << rst;
   }
-}
-
-TEST_F(ControllerE2E, FramesSentCarryAWellFormedTpktHeaderForTshark) {
-  ASSERT_EQ(0, ::system("command -v tshark >/dev/null 2>&1 && command -v text2pcap >/dev/null 2>&1"))
-      << "tshark and text2pcap are needed (scripts/deps.sh installs them)";
-  Client c;
-  ASSERT_TRUE(Attach(c));
-  std::vector<Bytes> frames;
-  Bytes r;
-  for (const Bytes& p : {Bytes{0x80, 0x01, 0x01, 0x40}, Bytes{0xC0, 0x01, 0x01, 0x05, 0xDC, 0x18}, Ping(300)}) {
-    c.SendFrame(p);
-    ASSERT_TRUE(WaitFrame(c, r, &frames));
+  // Heartbeat: a controller silent for 120 s is dropped.
+  ASSERT_TRUE(Attach(h));
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(Clock(119000));
+    h.SendFrame(Ping(10 + i));
+    ASSERT_TRUE(WaitFrame(h, r)) << "dropped before 120 s of silence";
   }
-  // The daemon's byte stream as one TCP segment per frame, dissected as TPKT.
-  std::string dump;
-  for (const Bytes& f : frames) dump += "0000 " + Hex(f) + "\n\n";
-  std::string txt = root / "/session.txt", pcap = root / "/session.pcap", fields = root / "/fields.txt";
-  startup_test::writeFile(txt, dump);
-  std::string cmd = "text2pcap -q -T " + std::to_string(port) + ",40000 " + txt + " " + pcap + " && tshark -r " +
-                    pcap + " -d tcp.port==" + std::to_string(port) +
-                    ",tpkt -T fields -e tpkt.version -e tpkt.reserved -e tpkt.length > " + fields + " 2>/dev/null";
-  ASSERT_EQ(0, ::system(cmd.c_str()));
-  std::string want;
-  for (const Bytes& f : frames) want += "3\t0\t" + std::to_string(f.size()) + "\n";
-  EXPECT_EQ(want, startup_test::readFile(fields));
+  // An undecodable message does not restart the timer.
+  ASSERT_TRUE(Clock(119000));
+  h.SendFrame({0xFF});
+  ASSERT_TRUE(ErrHas("msg: FF \n"));
+  EXPECT_EQ(0u, ErrCount("heartbeat timeout!!!"));
+  ASSERT_TRUE(Clock(1000));
+  EXPECT_TRUE(WaitEof(h));
+  ASSERT_TRUE(ErrHas("heartbeat timeout!!!\n"));
+
+  // A controller that never sends a command is not timed out: once the
+  // daemon has taken it, ten minutes pass and two more loop passes.
+  size_t taken = startup_test::countOf(daemon->out(), "new connection from");
+  Client quiet;
+  ASSERT_TRUE(quiet.Connect(port));
+  ASSERT_TRUE(startup_test::waitFor(
+      [&] { return startup_test::countOf(daemon->out(), "new connection from") > taken; }, kLimit));
+  ASSERT_TRUE(Clock(600000));
+  Sim("help");
+  Sim("help");
+  EXPECT_FALSE(quiet.eof());
+  EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
 }
 
 TEST_F(ControllerE2E, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {

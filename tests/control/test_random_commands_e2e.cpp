@@ -19,7 +19,6 @@
 
 #include "asn1/coder.h"
 #include "asn1/erlang_peer.h"
-#include "control/lgcp_codec.h"
 #include "control_test_support.h"
 #include "support/startup_harness.h"
 
@@ -55,21 +54,6 @@ std::string Beams(Erlang::TempDir& work) {
   return gen + "/erlang";
 }
 
-// Resident memory (kB) and open descriptors of a process.
-long RssKb(pid_t pid) {
-  const std::string s = startup_test::readFile("/proc/" + std::to_string(pid) + "/status");
-  const std::size_t at = s.find("VmRSS:");
-  return at == std::string::npos ? -1 : std::atol(s.c_str() + at + 6);
-}
-int Descriptors(pid_t pid) {
-  int n = 0;
-  if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n - 2;
-}
-
 // What the daemon must not print.
 const char* const kReports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
                                 "PACKET ASSERTION FAILED", "SMART POINTER ASSERTION"};
@@ -86,14 +70,11 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
   std::vector<LGCP::CreateParams> creates;
   std::vector<LGCP::IoctlParams> ioctls;
   std::vector<LGCP::DisplayParams> displays;
-  {
-    std::thread a([&] { creates = ErlangValues<LGCP::CreateParams>(beams, "CreateParams", pool, 11); });
-    std::thread b([&] { ioctls = ErlangValues<LGCP::IoctlParams>(beams, "IoctlParams", pool, 12); });
-    std::thread c([&] { displays = ErlangValues<LGCP::DisplayParams>(beams, "DisplayParams", pool, 13); });
-    a.join();
-    b.join();
-    c.join();
-  }
+  std::thread a([&] { creates = ErlangValues<LGCP::CreateParams>(beams, "CreateParams", pool, 11); });
+  std::thread b([&] { ioctls = ErlangValues<LGCP::IoctlParams>(beams, "IoctlParams", pool, 12); });
+  displays = ErlangValues<LGCP::DisplayParams>(beams, "DisplayParams", pool, 13);
+  a.join();
+  b.join();
   ASSERT_GT(creates.size(), pool / 2);
   ASSERT_GT(ioctls.size(), pool / 2);
   ASSERT_GT(displays.size(), pool / 2);
@@ -109,7 +90,7 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
   ctltest::Client ctl;
   ASSERT_TRUE(startup_test::waitFor([&] { return ctl.Connect(static_cast<unsigned short>(port)); }));
   ASSERT_TRUE(root.loopRunning());
-  const int fdsStart = Descriptors(daemon.pid());
+  const int fdsStart = ctltest::FdCount(daemon.pid());
 
   std::mt19937 rng(2027);
   auto pick = [&](std::size_t n) { return std::size_t(rng() % n); };
@@ -119,9 +100,7 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
     Bytes payload;
     while (ctl.TakeFrame(payload)) {
       LGCP::Message m;
-      ASSERT_TRUE(LgcpCodec::Decode(reinterpret_cast<const char*>(payload.data()),
-                                    reinterpret_cast<const char*>(payload.data() + payload.size()), m))
-          << "an undecodable frame";
+      ASSERT_TRUE(ctltest::Decode(payload, m)) << "an undecodable frame";
       if (!m.get_pdu().response_isSelected()) continue;
       ASSERT_TRUE(m.seq_isPresent()) << "an answer without seq";
       const int seq = m.get_seq().getValue();
@@ -135,9 +114,7 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
     m.set_seq(++sent);
     if (slot >= 0) m.set_slot(unsigned(slot));
     m.set_pdu().select_command(command);
-    std::vector<char> bytes;
-    ASSERT_TRUE(LgcpCodec::Encode(m, bytes));
-    ASSERT_TRUE(ctl.SendFrame(Bytes(bytes.begin(), bytes.end()))) << "the daemon went at command " << sent;
+    ASSERT_TRUE(ctl.SendFrame(ctltest::Encode(m))) << "the daemon went at command " << sent;
     ++outstanding;
     // A window of commands in flight; answers that come later (a slot's
     // release that takes time) do not hold the next commands back for long.
@@ -150,40 +127,28 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
 
   long rssWarm = 0, rssPeak = 0;
   int kind = 0;
-  const std::vector<int> kindIds = [&] {
-    std::vector<int> v;
-    for (const auto& k : kinds) v.push_back(k.first);
-    return v;
-  }();
+  std::vector<int> kindIds;
+  for (const auto& k : kinds) kindIds.push_back(k.first);
   while (sent < int(total) && !HasFatalFailure()) {
     const int slot = 1 + int(pick(6));
     LGCP::Command c;
     const unsigned op = unsigned(pick(100));
-    if (op < 30) {
-      const auto& ofKind = kinds[kindIds[kind++ % kindIds.size()]];
-      LGCP::CreateParams p = *ofKind[pick(ofKind.size())];
-      c.select_create(p);
-    } else if (op < 45) {
+    const auto& ofKind = kinds[kindIds[kind % kindIds.size()]];
+    if (op < 30)
+      kind++, c.select_create(*ofKind[pick(ofKind.size())]);
+    else if (op < 45)
       c.select_destroy();
-    } else if (op < 65) {
+    else if (op < 65)
       c.select_connect(unsigned(1 + pick(6)));
-    } else if (op < 85) {
+    else if (op < 85)
       c.select_ioctl(ioctls[pick(ioctls.size())]);
-    } else if (op < 93) {
-      const LGCP::DisplayParams& d = displays[pick(displays.size())];
-      c.select_display(d);
-      send(-1, c);
-      continue;
-    } else if (op < 96) {
-      c.select_disconnect();
-    } else if (op < 98) {
-      c.select_deactivate();
-    } else {
-      c.select_query();
-    }
-    send(slot, c);
+    else if (op < 93)
+      c.select_display(displays[pick(displays.size())]);  // on no slot
+    else
+      op < 96 ? c.select_disconnect() : op < 98 ? c.select_deactivate() : c.select_query();
+    send(op >= 85 && op < 93 ? -1 : slot, c);
     if (sent % std::max(50, int(total) / 40) == 0) {
-      const long rss = RssKb(daemon.pid());
+      const long rss = ctltest::RssKb(daemon.pid());
       if (sent <= int(total) / 4) rssWarm = std::max(rssWarm, rss);
       rssPeak = std::max(rssPeak, rss);
     }
@@ -198,8 +163,8 @@ TEST(RandomCommands, EveryCommandIsAnsweredOnceAndNothingGrows) {
     takeAnswers();
     return outstanding == 0 || HasFatalFailure() || ctl.eof();
   }, 20000);
-  const long rssEnd = RssKb(daemon.pid());
-  const int fdsEnd = Descriptors(daemon.pid());
+  const long rssEnd = ctltest::RssKb(daemon.pid());
+  const int fdsEnd = ctltest::FdCount(daemon.pid());
   ctl.Close();
   EXPECT_EQ(0, daemon.stop(20000));
 

@@ -12,7 +12,6 @@
 
 using ctltest::Bytes;
 using ctltest::Capture;
-using ctltest::Concat;
 using ctltest::Tpkt;
 
 namespace {
@@ -21,18 +20,12 @@ namespace {
 class Wire : public Protocol {
  public:
   void message(Packet& p) override { sent.push_back(Bytes(p.data(), p.data() + p.length())); }
-  // Hands the bytes up in chunks of at most one packet buffer, as the
-  // socket layer does.
+  // Hands the bytes up as one packet, as the socket layer does.
   void feed(const unsigned char* b, size_t n) {
-    do {
-      size_t k = n < packet_max_size ? n : packet_max_size;
-      Packet p;
-      p.reserve_head(0);
-      if (k) std::memcpy(p.put(static_cast<unsigned int>(k)), b, k);
-      on_message(p);
-      b += k;
-      n -= k;
-    } while (n > 0);
+    Packet p;
+    p.reserve_head(0);
+    std::memcpy(p.put(static_cast<unsigned int>(n)), b, n);
+    on_message(p);
   }
   void feed(const Bytes& b) { feed(b.data(), b.size()); }
   std::vector<Bytes> sent;
@@ -52,47 +45,40 @@ class Stack : public ProtocolsFamily {
   std::vector<Bytes> frames;
 };
 
-Bytes Payload(size_t n, unsigned char seed = 1) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + i * 7);
-  return b;
-}
-
-TEST(Tpkt, TooSmallLengthsAreRefused) {
-  for (unsigned int len = 0; len <= 3; ++len) {
+// What comes before a good frame is dropped with its log line: lengths
+// below 4, stray bytes one at a time, a bad reserved byte (03 03: the second
+// 03 does not start a frame).
+TEST(Tpkt, GarbageAndTooSmallLengthsAreDroppedUntilAFrameStarts) {
+  struct Row {
+    const char* garbage;
+    const char* line;
+    size_t times;
+  } rows[] = {
+      {"03 00 00 00", "TPKT too small 0\n", 1},          {"03 00 00 01", "TPKT too small 1\n", 1},
+      {"03 00 00 02", "TPKT too small 2\n", 1},          {"03 00 00 03", "TPKT too small 3\n", 1},
+      {"11 22 33", "TPKT bad TPKT packet start.\n", 3}, {"03 05", "TPKT bad TPKT reserved.\n", 1},
+      {"03 03", "TPKT bad TPKT reserved.\n", 1},
+  };
+  for (const Row& row : rows) {
     Stack s;
     Capture log(std::clog);
-    s.wire->feed(Concat({Bytes{0x03, 0x00, 0x00, static_cast<unsigned char>(len)}, Tpkt(Payload(1))}));
-    ASSERT_EQ(1u, s.frames.size());
-    EXPECT_EQ(Payload(1), s.frames[0]);
-    EXPECT_NE(std::string::npos, log.text().find("TPKT too small " + std::to_string(len) + "\n"));
+    s.wire->feed(ctltest::H(std::string(row.garbage) + " 03 00 00 06 5A A5"));
+    EXPECT_EQ(std::vector<Bytes>{Bytes({0x5A, 0xA5})}, s.frames) << row.garbage;
+    EXPECT_EQ(row.times, log.count(row.line)) << row.garbage << log.text();
   }
 }
 
-TEST(Tpkt, GarbageIsDroppedByteByByteUntilAFrameStarts) {
+TEST(Tpkt, FramesCutAtEveryByteAreReassembled) {
   Stack s;
-  Capture log(std::clog);
-  // Three stray bytes, then 03 05 (bad reserved), then a good frame.
-  s.wire->feed(Concat({Bytes{0x11, 0x22, 0x33, 0x03, 0x05}, Tpkt(Payload(4))}));
-  ASSERT_EQ(1u, s.frames.size());
-  EXPECT_EQ(Payload(4), s.frames[0]);
-  EXPECT_EQ(3u, log.count("TPKT bad TPKT packet start.\n"));
-  EXPECT_EQ(1u, log.count("TPKT bad TPKT reserved.\n"));
-}
-
-TEST(Tpkt, ReservedByteThreeRestartsTheSearchAtTheNextByte) {
-  // 03 03: the second 03 is a bad reserved byte and is dropped, it does not
-  // start a frame.
-  Stack s;
-  Capture log(std::clog);
-  s.wire->feed(Concat({Bytes{0x03, 0x03}, Tpkt(Payload(1))}));
-  ASSERT_EQ(1u, s.frames.size());
-  EXPECT_EQ(1u, log.count(" bad TPKT reserved."));
+  Bytes stream = ctltest::Frames({{1}, Bytes(300, 2), {3, 4}});
+  for (unsigned char b : stream) s.wire->feed(&b, 1);
+  EXPECT_EQ((std::vector<Bytes>{{1}, Bytes(300, 2), {3, 4}}), s.frames);
+  EXPECT_EQ(Tpkt_protocol::idle, s.tpkt->state());
 }
 
 TEST(Tpkt, ActivationAndDeactivationResetAFrameInProgress) {
   Stack s;
-  Bytes frame = Tpkt(Payload(20));
+  Bytes frame = Tpkt(Bytes(20, 0x11));
   s.wire->feed(frame.data(), 8);
   s.activate();
   EXPECT_EQ(Tpkt_protocol::idle, s.tpkt->state());

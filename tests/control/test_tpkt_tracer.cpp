@@ -18,24 +18,20 @@ using ctltest::Tpkt;
 
 namespace {
 
-class Collector : public TPKTTracer::Listener {
- public:
+// The tracer's listener is the fixture: it keeps what it hears and may act
+// on it.
+class Tracer : public ::testing::Test, public TPKTTracer::Listener {
+ protected:
+  void SetUp() override {
+    tracer.SetListener(this);
+    ASSERT_TRUE(tracer.Listen(0));
+    port = tracer.bound_port();
+    ASSERT_NE(0, port);
+  }
   void OnMessage(const void* data, unsigned length) override {
     const unsigned char* b = static_cast<const unsigned char*>(data);
     messages.push_back(Bytes(b, b + length));
     if (on_message) on_message(messages.back());
-  }
-  std::vector<Bytes> messages;
-  std::function<void(const Bytes&)> on_message;
-};
-
-class Tracer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tracer.SetListener(&collector);
-    ASSERT_TRUE(tracer.Listen(0));
-    port = tracer.bound_port();
-    ASSERT_NE(0, port);
   }
   bool Join(Client& c) {
     size_t n = tracer.connection_count();
@@ -44,46 +40,41 @@ class Tracer : public ::testing::Test {
 
   Capture log{std::clog};
   TPKTTracer tracer;
-  Collector collector;
+  std::vector<Bytes> messages;
+  std::function<void(const Bytes&)> on_message;
   Loop loop;
   unsigned short port = 0;
 };
 
-Bytes Payload(size_t n, unsigned char seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + i);
-  return b;
-}
-
 // One row per stream a client sends: what is delivered, and whether the
 // client is closed (the other client never is).
 TEST_F(Tracer, DeliversFramesOfUpTo512BytesAndClosesOnlyAClientThatBreaksTheRules) {
-  Bytes empty = {0x03, 0x00, 0x00, 0x04};
+  using ctltest::H;
   struct Row {
     Bytes stream;
     std::vector<Bytes> delivered;
     bool closed;
   } rows[] = {
-      {Tpkt(Payload(512, 1)), {Payload(512, 1)}, false},
-      {ctltest::Concat({empty, Tpkt({7}), Tpkt({8, 9})}), {{7}, {8, 9}}, false},  // empty frame skipped
-      {Tpkt(Payload(513, 2)), {}, true},
-      {{0x04, 0x00, 0x00, 0x08}, {}, true},
-      {{0x03, 0x01, 0x00, 0x08}, {}, true},
-      {{0x03, 0x00, 0x00, 0x03}, {}, true},
+      {Tpkt(Bytes(512, 1)), {Bytes(512, 1)}, false},
+      {H("03 00 00 04 03 00 00 05 07 03 00 00 06 08 09"), {{7}, {8, 9}}, false},  // empty frame skipped
+      {Tpkt(Bytes(513, 2)), {}, true},
+      {H("04 00 00 08"), {}, true},
+      {H("03 01 00 08"), {}, true},
+      {H("03 00 00 03"), {}, true},
   };
   Client bystander;
   ASSERT_TRUE(Join(bystander));
   for (const Row& row : rows) {
     Client c;
     ASSERT_TRUE(Join(c));
-    collector.messages.clear();
+    messages.clear();
     c.Send(row.stream);
     c.SendFrame({0xEE});  // a last frame that shows the stream was read
-    ASSERT_TRUE(loop.RunUntil([&] { return row.closed ? c.eof() : collector.messages.size() > row.delivered.size(); }))
+    ASSERT_TRUE(loop.RunUntil([&] { return row.closed ? c.eof() : messages.size() > row.delivered.size(); }))
         << ctltest::Hex(row.stream);
     std::vector<Bytes> want = row.delivered;
     if (!row.closed) want.push_back({0xEE});
-    EXPECT_EQ(want, collector.messages) << ctltest::Hex(row.stream);
+    EXPECT_EQ(want, messages) << ctltest::Hex(row.stream);
     EXPECT_EQ(row.closed ? 1u : 2u, tracer.connection_count());
     c.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return tracer.connection_count() == 1; }));
@@ -91,38 +82,32 @@ TEST_F(Tracer, DeliversFramesOfUpTo512BytesAndClosesOnlyAClientThatBreaksTheRule
   EXPECT_EQ(1u + std::size(rows), log.count("ACP connection open from 127.0.0.1:"));
 }
 
-TEST_F(Tracer, RepliesGoToTheSenderAndBroadcastsToEveryone) {
+// Replies go to the sender, broadcasts to everyone; the listener may close
+// the client it serves (nothing more is read from it).
+TEST_F(Tracer, RepliesGoToTheSenderBroadcastsToEveryone) {
   Client a, b;
   ASSERT_TRUE(Join(a));
   ASSERT_TRUE(Join(b));
-  collector.on_message = [&](const Bytes& m) { tracer.Send(m.data(), static_cast<unsigned>(m.size())); };
+  on_message = [&](const Bytes& m) { tracer.Send(m.data(), static_cast<unsigned>(m.size())); };
   b.SendFrame(Bytes{1, 2, 3});
-  Bytes got;
+  Bytes got, ga, gb;
   ASSERT_TRUE(loop.RunUntil([&] { return b.TakeFrame(got); }));
   EXPECT_EQ((Bytes{1, 2, 3}), got);
   loop.RunFor(10);
   EXPECT_EQ(0u, a.available());
-
-  collector.on_message = nullptr;
+  on_message = nullptr;
   tracer.Send("\x09\x08", 2);
-  Bytes ga, gb;
   ASSERT_TRUE(loop.RunUntil([&] { return a.TakeFrame(ga) && b.TakeFrame(gb); }));
   EXPECT_EQ((Bytes{9, 8}), ga);
   EXPECT_EQ((Bytes{9, 8}), gb);
-}
 
-TEST_F(Tracer, TheListenerMayCloseTheClientItServes) {
-  Client a;
-  ASSERT_TRUE(Join(a));
   EXPECT_TRUE(tracer.FindConnection(-1) == tracer.end());
   EXPECT_TRUE(tracer.current() == tracer.end());
-  collector.on_message = [&](const Bytes&) { tracer.CloseConnection(tracer.current()); };
-  Bytes two = Tpkt(Bytes{1});
-  Bytes second = Tpkt(Bytes{2});
-  two.insert(two.end(), second.begin(), second.end());
-  a.Send(two);
+  messages.clear();
+  on_message = [&](const Bytes&) { tracer.CloseConnection(tracer.current()); };
+  a.Send(ctltest::H("03 00 00 05 01 03 00 00 05 02"));
   ASSERT_TRUE(loop.RunUntil([&] { return a.eof(); }));
-  EXPECT_EQ(1u, collector.messages.size());  // nothing read after the close
+  EXPECT_EQ(1u, messages.size());  // nothing read after the close
 }
 
 TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
@@ -131,7 +116,7 @@ TEST_F(Tracer, AClientThatStopsReadingDoesNotStallTheOthers) {
   slow.rcvbuf = 2048;
   ASSERT_TRUE(Join(slow));
   ASSERT_TRUE(Join(fast));
-  Bytes block = Payload(500, 0);
+  Bytes block(500, 0x5A);
   size_t fast_frames = 0;
   Bytes f;
   for (int i = 0; i < 5000 && tracer.connection_count() == 2; ++i) {
