@@ -14,7 +14,7 @@
 #include "hardware/hwmux.h"
 #include "hardware/spi_ctrl.h"
 #include "monitoring/monitoring_ctl.h"
-#include "radio/rtp_vork_factory.h"
+#include "radio/slot_factories.h"
 #include "runtime/config/inifile.h"
 #include "runtime/daemon/daemon.h"
 #include "runtime/log/line_buffer.h"
@@ -28,7 +28,6 @@
 #include "runtime/startup/command_line.h"
 #include "runtime/startup/signals.h"
 #include "slots/slots.h"
-#include "slots/factories.h"
 
 namespace {
 
@@ -80,19 +79,7 @@ int main(int argc, char** argv) {
   }
 
   // Slot factories: the one created last is asked first.
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpVORKFactory::instance();
-  HdlcSlotFactory::instance();
+  CreateSlotFactories();
   HwMux::instance();
 
   MonitoringCtl::instance().Configure(config);

@@ -37,7 +37,7 @@
 #include "hardware/sim/sim.h"
 #include "hardware/spi_ctrl.h"
 #include "monitoring/monitoring_ctl.h"
-#include "radio/rtp_vork_factory.h"
+#include "radio/slot_factories.h"
 #include "runtime/config/inifile.h"
 #include "runtime/loop/child_wait.h"
 #include "runtime/loop/multiplexer.h"
@@ -202,19 +202,7 @@ inline Link& Daemon(const std::string& config = "") {
     std::ofstream(root + "/usr/local/etc/server.conf") << config;
     Sim();
     Slots::releaseWaitMs = 0;  // no real pause when the controller goes
-    MapFactory::instance();
-    PstnFactory::instance();
-    RtpFactory::instance();
-    ModemFactory::instance();
-    Mixer::MixerFactory::instance();
-    ExtFactory::instance();
-    MccFactory::instance();
-    EchoFactory::instance();
-    VoiceFactory::instance();
-    T38SoftFactory::instance();
-    IsdnFactory::instance();
-    RtpVORKFactory::instance();
-    HdlcSlotFactory::instance();
+    CreateSlotFactories();
     HwMux::instance();
     IniFile::File file;
     file.Open(root + "/usr/local/etc/server.conf");
