@@ -119,10 +119,9 @@ void StrmProtocol::do_read() {
 
 void StrmProtocol::message(Packet& p) {
   write_measure_.begin();
-  // The bound is counted from the first time the socket is full: the
-  // writes before it return at once, so the clock is read only when needed.
-  unsigned int start = 0;
-  bool waited = false;
+  // The 1000 ms bound counts from the start of the call, whatever the
+  // writes before the first full socket took.
+  const unsigned int start = Mux::milliseconds();
   const unsigned char* data = p.null() ? nullptr : p.data();
   unsigned int len = p.length();
   unsigned int done = 0;
@@ -153,8 +152,6 @@ void StrmProtocol::message(Packet& p) {
       on_error(std::string("write error: ") + to_text(e));
       return;
     }
-    if (!waited) start = Mux::milliseconds();
-    waited = true;
     int left = static_cast<int>(start + write_timeout_ms - Mux::milliseconds());
     if (left >= 1) {
       multiplexer.resetWD();

@@ -169,7 +169,9 @@ const char* tname(int id) { return id == 1 ? "T200" : id == 2 ? "T202" : "T203";
 
 void LAPD::start_timer(TimerId id) {
   // One timer serves all three: taking it over from another is reported,
-  // and the other can no longer expire, so its flag is dropped.
+  // and the other can no longer expire, so its flag is dropped (left set, it
+  // would claim a timer that never fires: a T200 flag left behind by T203
+  // would keep the next I frame from arming T200).
   for (TimerId o : {T200, T202, T203}) {
     if (o == id || !timer_flag(o)) continue;
     on_status(ProtocolStatus(new Status(
@@ -274,7 +276,7 @@ void LAPD::on_T202() {
 }
 
 void LAPD::on_T203() {
-  if (trace_ > 1) log() << "T203." << std::endl;
+  log() << "T203." << std::endl;
   if (state == MultipleFrameEstablished) {
     tx_enquiry();
     RC = 0;
@@ -355,7 +357,7 @@ void LAPD::mdl_assign(unsigned char tei) {
 }
 
 void LAPD::mdl_remove() {
-  if (trace_) log() << "MDL-REMOVE" << std::endl;
+  log() << "MDL-REMOVE" << std::endl;
   const char* text = "error (MDL-REMOVE received)";
   switch (state) {
     case TeiAssigned:
@@ -578,7 +580,7 @@ bool LAPD::send_frame(Packet& f) {
     return false;
   }
   if (!hdlc_->hdlc_transmit(f)) {
-    if (trace_) log() << "tx full" << std::endl;
+    log() << "tx full" << std::endl;
     return false;
   }
   return true;
@@ -1012,9 +1014,11 @@ void LAPD::on_UI(Packet& frame) {
   if (trace_ > 3) log() << "on_UI() type=" << type << " Ai=" << ai << std::endl;
   switch (type) {
     case IdAssigned:
+      // 127 is the group TEI: never taken as our own.
       if ((state == AssignAwaitingTei || state == EstablishAwaitingTei) && ri == ri_ && ai < 127) {
-        stop_timer(T202);
         mdl_assign(static_cast<unsigned char>(ai));
+        stop_timer(T202);
+        start_timer(T200);
       }
       break;
     case IdDenied:

@@ -290,8 +290,12 @@ int prbearer(Writer& w, const unsigned char* ie, unsigned avail) {
       if (o & 0x80) break;
     }
   }
-  if (pos < c.n && ((c.p[pos] >> 5) & 3) == 2) n += octetLine(w, "    octet 6  ", c.p[pos++]);
-  if (pos < c.n && ((c.p[pos] >> 5) & 3) == 3) n += octetLine(w, "    octet 7  ", c.p[pos++]);
+  // One more line at most: bits 7-6 of the next octet tell octet 6 from 7.
+  if (pos < c.n) {
+    unsigned layer = (c.p[pos] >> 5) & 3;
+    if (layer == 2) n += octetLine(w, "    octet 6  ", c.p[pos]);
+    if (layer == 3) n += octetLine(w, "    octet 7  ", c.p[pos]);
+  }
   return n;
 }
 

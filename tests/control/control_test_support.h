@@ -231,7 +231,8 @@ class Client {
 // Socket calls of this program, with what a test tells them to report: a
 // full descriptor table on socket() or accept(), a TCP state, congestion state or
 // pending error on getsockopt(), a socket that stays full on poll() for
-// output; setsockopt() keepalive values are recorded.
+// output, a send() that takes time; setsockopt() keepalive values are
+// recorded.
 namespace fake {
 int socket_errno = 0;
 int accept_errno = 0, accept_calls = 0;
@@ -241,7 +242,13 @@ std::vector<int> keepalive;  // SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_K
 bool poll_full = false;      // single-descriptor output waits are served below
 std::vector<int> poll_ready;  // ms each wait takes before the socket is writable
 std::vector<int> poll_waits;  // the time-outs asked for
+int send_ms = 0;              // ms of the loop's clock each send() takes
 }  // namespace fake
+
+extern "C" ssize_t send(int fd, const void* buf, size_t n, int flags) {
+  if (fake::send_ms) Mux::advanceClock(static_cast<unsigned int>(fake::send_ms));
+  return static_cast<ssize_t>(::syscall(SYS_sendto, fd, buf, n, flags, nullptr, 0));
+}
 
 extern "C" int socket(int domain, int type, int protocol) {
   if (fake::socket_errno) {

@@ -3,6 +3,8 @@
 // assignment of a BRI user side.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "links/lapd.h"
 #include "runtime/test_loop_support.h"
 #include "test_lapd_harness.h"
@@ -312,6 +314,79 @@ TEST_F(LapdTei, FiveUnansweredRequestsReleaseAndAMessageAsksAgain) {
   tei(ri, 2, 64);
   user->activate();
   EXPECT_EQ(next(), "00 81 7F");
+}
+
+// An assigned TEI starts T200 (1000 ms) in place of T202, whether the link
+// only waited for its TEI or layer 3 asked to establish meanwhile (where the
+// SABME's own T200 start finds T202 still running).
+TEST_F(LapdTei, AssignedTeiStartsT200InPlaceOfT202) {
+  struct Row {
+    bool establish;
+    unsigned state;
+    const char* at_t200;  // the frame T200's expiry sends
+    std::vector<std::string> statuses;
+  } rows[] = {{false, S::TeiAssigned, "", {}},
+              {true, S::AwaitingEstablishment, "00 8D 7F", {"trying to start T200 while T202 running"}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.establish);
+    tei(0, 6, 127);
+    uint16_t ri = request();
+    if (row.establish) user->activate();
+    userOwner.statuses.clear();
+    tei(ri, 2, 70);
+    EXPECT_EQ(state(), row.state);
+    EXPECT_EQ(userOwner.statuses, row.statuses);
+    EXPECT_TRUE(user->fullState().T200run);
+    EXPECT_FALSE(user->fullState().T202run);
+    userCh.sent.clear();
+    unsigned expired = user->stats().t200;
+    EXPECT_TRUE(quietFor(999));
+    elapse(1);
+    EXPECT_EQ(user->stats().t200, expired + 1);
+    EXPECT_EQ(userCh.sent.empty() ? "" : next(), row.at_t200);
+    EXPECT_EQ(user->stats().t202, 0u);
+  }
+}
+
+// The network's SABME within that second hands the one timer to T203 (its
+// report given, T200 no longer marked running), so the first I frame gets a
+// whole T200 again.
+TEST_F(LapdTei, SabmeWithinT200AfterAssignmentHandsTheTimerToT203) {
+  tei(0, 6, 127);
+  tei(request(), 2, 70);
+  elapse(500);
+  toUser("02 8D 7F");
+  EXPECT_EQ(next(), "02 8D 73");
+  EXPECT_EQ(userOwner.statuses, std::vector<std::string>{"trying to start T203 while T200 running"});
+  EXPECT_FALSE(user->fullState().T200run);
+  send(user, l3(1));
+  EXPECT_EQ(next(4), "00 8D 00 00");
+  EXPECT_TRUE(quietFor(999));
+  elapse(1);
+  EXPECT_EQ(next(), "00 8D 01 01");  // RR command, P 1
+  EXPECT_EQ(state(), S::TimerRecovery);
+}
+
+// At trace level 0 a T203 expiry, a refused frame and an identity remove are
+// still logged.
+TEST_F(LapdTei, LinesLoggedAtTraceLevelZero) {
+  establish();
+  struct Row {
+    std::function<void()> act;
+    const char* line;
+  } rows[] = {{[] { elapse(10000); }, "LAPD[0] (Multiple frame established): T203.\n"},
+              {[this] {
+                 userCh.accept = 0;
+                 elapse(1000);  // T200: the enquiry is refused
+               },
+               "LAPD[0] (Timer recovery): tx full\n"},
+              {[this] { tei(0, 6, 127); }, "LAPD[0] (Timer recovery): MDL-REMOVE\n"}};
+  for (const Row& row : rows) {
+    StreamCapture log(std::clog);
+    row.act();
+    EXPECT_NE(log.text().find(row.line), std::string::npos) << row.line << "in:\n" << log.text();
+  }
+  EXPECT_EQ(state(), S::AssignAwaitingTei);
 }
 
 }  // namespace

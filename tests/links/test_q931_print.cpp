@@ -45,6 +45,24 @@ TEST(Q931Print, SetupWithItsElements) {
   EXPECT_NE(t.find(expect), std::string::npos) << t;
 }
 
+// After octet 5 (or octet 4) one octet more is printed, as octet 6 when its
+// bits 7-6 are 10, as octet 7 when they are 11; nothing after it.
+TEST(Q931Print, BearerCapabilityOctet6Or7) {
+  struct Row {
+    const char* element;
+    const char* lines;
+  } rows[] = {
+      {"04 05 80 90 A3 C2 E3", "    octet 5  10100011\n    octet 6  11000010\n  Display"},
+      {"04 05 80 90 A3 E3 C2", "    octet 5  10100011\n    octet 7  11100011\n  Display"},
+      {"04 04 80 90 C2 E3", "    octet 4  10010000\n    octet 6  11000010\n  Display"},
+      {"04 03 80 90 82", "    octet 4  10010000\n  Display"},
+  };
+  for (const Row& row : rows) {
+    std::string t = render(iframe((std::string("08 01 01 05 ") + row.element + " 28 01 61").c_str()));
+    EXPECT_NE(t.find(row.lines), std::string::npos) << row.element << "\n" << t;
+  }
+}
+
 TEST(Q931Print, TruncatedElementsStopAtTheFrameEnd) {
   // Length octets announce more than the frame holds; ASan checks the reads.
   for (const char* q : {"08 01 01 05 04 09 80", "08 01 01 05 08 09 00", "08 01 01 05 1C 09 91 A1 7F",
