@@ -776,6 +776,30 @@ const CmdPrintRow proto_zl7_radio_sprintf_table[9] = {
     {RST_ERR_SET_CONFIG, print_error},
 };
 
+void print_reg_data(Printer& p, const s_zl7_reg& r) { p.add("reg.data: %d,\n", int(r.value.data)); }
+void print_reg_cw(Printer& p, const s_zl7_reg& r) { p.add("reg.cw.cw: %ld,\n", long(r.value.cw)); }
+void print_reg_cntr(Printer& p, const s_zl7_reg& r) {
+  p.add("reg.cntr.request: %d,\n", int(r.value.cntr.request));
+}
+void print_reg_frrs(Printer& p, const s_zl7_reg& r) {
+  p.add("reg.frrs.kf: %d,\n", int(r.value.frrs.kf));
+  p.add("reg.frrs.f: %d,\n", int(r.value.frrs.f));
+}
+void print_reg_pkm(Printer& p, const s_zl7_reg& r) {
+  p.add("reg.pkm.power: %d,\n", int(r.value.pkm.power));
+  p.add("reg.pkm.kfamp: %d,\n", int(r.value.pkm.kfamp));
+}
+void print_reg_ksw(Printer& p, const s_zl7_reg& r) { p.add("reg.ksw.kf: %d,\n", int(r.value.ksw.kf)); }
+void print_reg_tc(Printer& p, const s_zl7_reg& r) {
+  p.add("reg.tc.tki: %d,\n", int(r.value.tc.tki));
+  p.add("reg.tc.tr: %d,\n", int(r.value.tc.tr));
+}
+void print_reg_varu(Printer& p, const s_zl7_reg& r) {
+  p.add("reg.varu.kf: %d,\n", int(r.value.varu.kf));
+  p.add("reg.varu.v: %d,\n", int(r.value.varu.v));
+}
+void print_reg_sql(Printer& p, const s_zl7_reg& r) { p.add("reg.sql.sql: %d,\n", int(r.value.sql.sql)); }
+
 int compare_texts(const std::vector<char>& a, const std::vector<char>& b) {
   const size_t la = std::strlen(a.data()), lb = std::strlen(b.data());
   if (la != lb) return static_cast<int>(lb) - static_cast<int>(la);
@@ -807,39 +831,27 @@ int sprintf_zl7_cmd(char* buffer, long size, const s_zl7_cmd* cmd, int mode, int
   return 0;
 }
 
+const s_proto_zl7_reg_sprintf_row proto_zl7_regs_sprintf_table[27] = {
+    {0, print_reg_cw},    {1, print_reg_cw},    {2, print_reg_cntr},  {3, print_reg_data},
+    {4, print_reg_data},  {5, print_reg_frrs},  {6, print_reg_pkm},   {7, print_reg_ksw},
+    {8, print_reg_tc},    {9, print_reg_varu},  {10, print_reg_sql},  {11, print_reg_data},
+    {12, print_reg_data}, {13, print_reg_data}, {14, print_reg_data}, {16, print_reg_data},
+    {17, print_reg_data}, {18, print_reg_data}, {19, print_reg_data}, {20, print_reg_data},
+    {21, print_reg_data}, {22, print_reg_data}, {23, print_reg_data}, {24, print_reg_data},
+    {25, print_reg_data}, {26, print_reg_data}, {27, print_reg_data},
+};
+
 int sprintf_zl7_reg(char* buffer, long size, const s_zl7_reg* reg, int /*flags*/) {
   if (!buffer || !reg || size < 1) return 0;
   std::memset(buffer, 0, static_cast<size_t>(size));
-  const RegKind kind = reg_kind(reg->address);
-  if (kind == kNone) return 0;
-  Printer p(buffer, size);
-  const auto& v = reg->value;
-  p.add("reg.addr: %d,\n", int(reg->address));
-  switch (kind) {
-    case kData: p.add("reg.data: %d,\n", int(v.data)); break;
-    case kCw: p.add("reg.cw.cw: %ld,\n", long(v.cw)); break;
-    case kCntr: p.add("reg.cntr.request: %d,\n", int(v.cntr.request)); break;
-    case kFrrs:
-      p.add("reg.frrs.kf: %d,\n", int(v.frrs.kf));
-      p.add("reg.frrs.f: %d,\n", int(v.frrs.f));
-      break;
-    case kPkm:
-      p.add("reg.pkm.power: %d,\n", int(v.pkm.power));
-      p.add("reg.pkm.kfamp: %d,\n", int(v.pkm.kfamp));
-      break;
-    case kKsw: p.add("reg.ksw.kf: %d,\n", int(v.ksw.kf)); break;
-    case kTc:
-      p.add("reg.tc.tki: %d,\n", int(v.tc.tki));
-      p.add("reg.tc.tr: %d,\n", int(v.tc.tr));
-      break;
-    case kVaru:
-      p.add("reg.varu.kf: %d,\n", int(v.varu.kf));
-      p.add("reg.varu.v: %d,\n", int(v.varu.v));
-      break;
-    case kSql: p.add("reg.sql.sql: %d,\n", int(v.sql.sql)); break;
-    case kNone: break;
+  for (const auto& row : proto_zl7_regs_sprintf_table) {
+    if (row.address != reg->address) continue;
+    Printer p(buffer, size);
+    p.add("reg.addr: %d,\n", int(reg->address));
+    row.print(p, *reg);
+    return p.total();
   }
-  return p.total();
+  return 0;
 }
 
 int cmp_zl7_cmd(const s_zl7_cmd* a, const s_zl7_cmd* b, int mode) {

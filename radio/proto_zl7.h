@@ -222,6 +222,18 @@ ZL7_CONVERTER(convert_trans_ctl_set_config);
 int pack_zl7_reg(s_zl7_cmd* cmd, const s_proto_zl7_header* header, const s_zl7_reg* reg);
 int unpack_zl7_reg(s_zl7_reg* reg, unsigned int register_number, const unsigned short* words);
 
+namespace radio_text {
+class Printer;
+}
+// Printer table of the register values: one row per register number that has
+// a kind (0-14, 16-27), whose printer writes the value's fields after the
+// "reg.addr" line.
+struct s_proto_zl7_reg_sprintf_row {
+  std::uint8_t address;
+  void (*print)(radio_text::Printer& p, const s_zl7_reg& reg);
+};
+extern const s_proto_zl7_reg_sprintf_row proto_zl7_regs_sprintf_table[27];
+
 int sprintf_zl7_cmd(char* buffer, long size, const s_zl7_cmd* cmd, int mode, int flags);
 int sprintf_zl7_reg(char* buffer, long size, const s_zl7_reg* reg, int flags);
 int cmp_zl7_cmd(const s_zl7_cmd* a, const s_zl7_cmd* b, int mode);

@@ -523,8 +523,12 @@ int convert_event_recv(s_proto_ctrl* chan, s_protov2_header* header, unsigned ch
   return record->cmdStatus;
 }
 
-int proto_chan_input2output(s_proto_ctrl* chan) {
-  if (!chan || !chan->raw_in.buffer || !chan->recv_queue.records) return CONVERT_ERROR;
+namespace {
+
+// One parse attempt at the head of raw_in. The result is the status handed
+// to the caller (-198 when the received queue was full); `parsed` gets the
+// status of the frame itself, which is what the record carries.
+int parse_frame(s_proto_ctrl* chan, int& parsed) {
   s_proto_raw& in = chan->raw_in;
   s_data_cmd record;
   std::memset(&record, 0, sizeof record);
@@ -563,18 +567,26 @@ int proto_chan_input2output(s_proto_ctrl* chan) {
     }
   }
 
-  int status = record.cmdStatus;
+  parsed = record.cmdStatus;
   if (!queue_push(chan->recv_queue, record)) {
     // Full: the oldest record makes room for the newest.
     queue_drop_head(chan->recv_queue, 1);
     queue_push(chan->recv_queue, record);
-    status = CONVERT_QUEUE_FULL;
+    return CONVERT_QUEUE_FULL;
   }
-  return status;
+  return parsed;
+}
+
+}  // namespace
+
+int proto_chan_input2output(s_proto_ctrl* chan) {
+  if (!chan || !chan->raw_in.buffer || !chan->recv_queue.records) return CONVERT_ERROR;
+  int parsed;
+  return parse_frame(chan, parsed);
 }
 
 int proto_chan_write_input(s_proto_ctrl* chan, const unsigned char* data, int count) {
-  if (!chan || !chan->raw_in.buffer || !data || count < 1) return 0;
+  if (!chan || !chan->raw_in.buffer || !chan->recv_queue.records || !data || count < 1) return 0;
   s_proto_raw& in = chan->raw_in;
   int done = raw_append(in, data, count);
   bool stop = false;
@@ -583,8 +595,13 @@ int proto_chan_write_input(s_proto_ctrl* chan, const unsigned char* data, int co
     if (in.count <= sizeStart) break;
     if (chan->synced) {
       int before = in.count;
-      int status = proto_chan_input2output(chan);
+      int parsed;
+      int status = parse_frame(chan, parsed);
       bool consumed = in.count < before;
+      // A full received queue has already given up its oldest record for
+      // this one; the buffered bytes are handled as the frame itself says,
+      // so a frame still arriving or the one behind a damaged one is kept.
+      if (status == CONVERT_QUEUE_FULL) status = parsed;
       if (status == CONVERT_NOT_ENOUGHT_RAW_DATA) {
         // Wait for the rest of the frame, still synced. A frame is far
         // smaller than the buffer, so nothing of the data is left waiting.
@@ -629,7 +646,7 @@ int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data
   if (!chan || !record) return CONVERT_ERROR;
   int result;
   uint32_t seq_used = 0;
-  if (!row) {
+  if (!row || !row->convert) {
     result = CONVERT_BAD_ID;
   } else {
     unsigned char* buf = get_safe_packets(chan);

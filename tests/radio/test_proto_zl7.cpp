@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "radio/proto_zl7.h"
+#include "radio/text_printer.h"
 #include "radio_test_support.h"
 
 #if __has_include(<modbus/modbus.h>)
@@ -163,6 +166,69 @@ TEST(Zl7Parse, NoiseBadCrcUnknownFunctionAndFullQueues) {
   ASSERT_EQ(all.size(), 64u);
   EXPECT_EQ(all.back().body.rst_id.id, 199);
   EXPECT_EQ(full.c.in_raw_count, 0);
+}
+
+// Every register number with a kind has its row, in register order, and the
+// row's printer gives the fields of its kind; other numbers print nothing.
+TEST(Zl7Text, RegisterPrinterTable) {
+  using Set = void (*)(s_zl7_reg&);
+  struct Row {
+    unsigned address;
+    Set set;
+    const char* text;
+  };
+  const Set data = [](s_zl7_reg& r) { r.value.data = 65000; };
+  const Row rows[] = {
+      {0, [](s_zl7_reg& r) { r.value.cw = 0x00012345; }, "reg.addr: 0,\nreg.cw.cw: 74565,\n"},
+      {1, [](s_zl7_reg& r) { r.value.cw = -2; }, "reg.addr: 1,\nreg.cw.cw: -2,\n"},
+      {2, [](s_zl7_reg& r) { r.value.cntr.request = 7; }, "reg.addr: 2,\nreg.cntr.request: 7,\n"},
+      {3, data, "reg.addr: 3,\nreg.data: 65000,\n"},
+      {4, data, "reg.addr: 4,\nreg.data: 65000,\n"},
+      {5, [](s_zl7_reg& r) { r.value.frrs = {5, 0x123}; }, "reg.addr: 5,\nreg.frrs.kf: 5,\nreg.frrs.f: 291,\n"},
+      {6, [](s_zl7_reg& r) { r.value.pkm = {200, 17}; }, "reg.addr: 6,\nreg.pkm.power: 200,\nreg.pkm.kfamp: 17,\n"},
+      {7, [](s_zl7_reg& r) { r.value.ksw.kf = 3; }, "reg.addr: 7,\nreg.ksw.kf: 3,\n"},
+      {8, [](s_zl7_reg& r) { r.value.tc = {9, 250}; }, "reg.addr: 8,\nreg.tc.tki: 9,\nreg.tc.tr: 250,\n"},
+      {9, [](s_zl7_reg& r) { r.value.varu = {4, 128}; }, "reg.addr: 9,\nreg.varu.kf: 4,\nreg.varu.v: 128,\n"},
+      {10, [](s_zl7_reg& r) { r.value.sql.sql = 99; }, "reg.addr: 10,\nreg.sql.sql: 99,\n"},
+      {11, data, "reg.addr: 11,\nreg.data: 65000,\n"},
+      {12, data, "reg.addr: 12,\nreg.data: 65000,\n"},
+      {13, data, "reg.addr: 13,\nreg.data: 65000,\n"},
+      {14, data, "reg.addr: 14,\nreg.data: 65000,\n"},
+      {16, data, "reg.addr: 16,\nreg.data: 65000,\n"},
+      {17, data, "reg.addr: 17,\nreg.data: 65000,\n"},
+      {18, data, "reg.addr: 18,\nreg.data: 65000,\n"},
+      {19, data, "reg.addr: 19,\nreg.data: 65000,\n"},
+      {20, data, "reg.addr: 20,\nreg.data: 65000,\n"},
+      {21, data, "reg.addr: 21,\nreg.data: 65000,\n"},
+      {22, data, "reg.addr: 22,\nreg.data: 65000,\n"},
+      {23, data, "reg.addr: 23,\nreg.data: 65000,\n"},
+      {24, data, "reg.addr: 24,\nreg.data: 65000,\n"},
+      {25, data, "reg.addr: 25,\nreg.data: 65000,\n"},
+      {26, data, "reg.addr: 26,\nreg.data: 65000,\n"},
+      {27, data, "reg.addr: 27,\nreg.data: 65000,\n"},
+      {15, data, ""},
+      {28, data, ""},
+      {255, data, ""},
+  };
+  ASSERT_EQ(std::size(proto_zl7_regs_sprintf_table), 27u);
+  char text[256], fields[256];
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.address);
+    s_zl7_reg reg;
+    std::memset(&reg, 0, sizeof reg);
+    reg.address = static_cast<std::uint8_t>(row.address);
+    row.set(reg);
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(sprintf_zl7_reg(text, sizeof text, &reg, 0), static_cast<int>(std::strlen(row.text)));
+    EXPECT_STREQ(text, row.text);
+    if (i >= std::size(proto_zl7_regs_sprintf_table)) continue;
+    const auto& entry = proto_zl7_regs_sprintf_table[i];
+    EXPECT_EQ(entry.address, row.address);
+    radio_text::Printer p(fields, sizeof fields);
+    entry.print(p, reg);
+    EXPECT_EQ("reg.addr: " + std::to_string(row.address) + ",\n" + fields, row.text);
+  }
 }
 
 #ifdef HAVE_MODBUS_HEADER

@@ -139,6 +139,49 @@ TEST(RadioChannel, FullReceiveQueueKeepsTheNewest) {
   EXPECT_EQ(got.back().payload.number.number, 69);
 }
 
+// A parse that meets a full received queue costs that queue its one oldest
+// record per new record and nothing of the buffered bytes: a frame cut in
+// two is decoded once its rest arrives, and a damaged frame still lets the
+// frame behind it through.
+TEST(RadioChannel, FullReceiveQueueKeepsBufferedBytes) {
+  auto number = [](int n) {
+    return MakeFrame(DLI_SET_NUMBER, 0, 0, 0x02, 0x01, {static_cast<unsigned char>(n), 0});
+  };
+  const Bytes cut = number(64);
+  Bytes bad = number(99);
+  bad.back() ^= 0xFF;
+  struct Row {
+    const char* name;
+    std::vector<Bytes> pieces;  // fed one by one, the queue drained after each
+    int first_kept;             // number of the oldest filling record still there
+    std::vector<int> fresh;     // statuses of the records the pieces added
+  };
+  const Row rows[] = {
+      {"cut frame", {Bytes(cut.begin(), cut.begin() + 9), Bytes(cut.begin() + 9, cut.end())}, 1,
+       {CONVERT_NOT_ENOUGHT_RAW_DATA, 0}},
+      {"damaged then good", {Cat({bad, cut})}, 2, {CONVERT_BAD_CRC, 0}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Channel ch;
+    Bytes fill;
+    for (int i = 0; i < 64; ++i) fill = Cat({fill, number(i)});
+    ch.Feed(fill);
+    std::vector<s_data_cmd> got;
+    for (const Bytes& piece : row.pieces) {
+      ch.Feed(piece);
+      for (const s_data_cmd& r : ch.Received()) got.push_back(r);
+    }
+    ASSERT_EQ(got.size(), 64u - static_cast<unsigned>(row.first_kept) + row.fresh.size());
+    EXPECT_EQ(got.front().payload.number.number, row.first_kept);
+    std::vector<int> fresh;
+    for (size_t i = 64 - static_cast<size_t>(row.first_kept); i < got.size(); ++i) fresh.push_back(got[i].cmdStatus);
+    EXPECT_EQ(fresh, row.fresh);
+    EXPECT_EQ(got.back().payload.number.number, 64);
+    EXPECT_EQ(ch.c.raw_in.count, 0);
+  }
+}
+
 TEST(RadioChannel, SendQueueStatusAndSequence) {
   Channel ch;
   s_data_cmd sh = Record(GW_RAD_SH_ON, 0, 0, PROTO_ADDR_DLI);
@@ -212,6 +255,11 @@ TEST(RadioChannel, MissingArgumentsChangeNothing) {
   EXPECT_EQ(proto_chan_write_input(&ch.c, nullptr, 5), 0);
   EXPECT_EQ(proto_chan_output2input(&ch.c), -1);  // nothing queued
   EXPECT_EQ(convert_event_trans(&ch.c, nullptr, &r), CONVERT_BAD_ID);
+  // A row without a converter is refused like a missing row.
+  s_proto_transiver_event bare = {GW_GET_ID, 1, 5, nullptr};
+  r = Record(GW_GET_ID, 0, 0, PROTO_ADDR_DLI);
+  EXPECT_EQ(convert_event_trans(&ch.c, &bare, &r), CONVERT_BAD_ID);
+  EXPECT_EQ(V(bare.seq, r.msgSeqNum, r.msgLength, ch.c.raw_out.count), V(5u, 0u, 0u, 0));
   EXPECT_EQ(find_event_trans(&ch.c, GW_GET_ID, 2), nullptr);
 }
 
