@@ -7,11 +7,6 @@
 
 namespace {
 
-// The commands list of a command whose snmp-set alternative is selected.
-ASN1::SEQUENCE_OF<MON::SnmpSetCommand, ASN1::EmptyConstraint>& pending(MON::Command& cmd) {
-  return static_cast<MON::SnmpSetCommands*>(cmd.getSelection())->set_commands();
-}
-
 struct ItemRow {
   SnmpAgentCtrl::MonitoringItemType type;
   int mask;
@@ -119,7 +114,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType type, int index, const std::string& 
     n.set_name(item->column);
     n.set_index(index);
     cmd.set_value(value);
-    pending(*b.second).push_back(cmd);
+    b.second->ref_snmp_set().ref_commands().push_back(cmd);
     sendCall.Activate();
   }
 }
@@ -169,7 +164,7 @@ void SnmpAgentCtrl::OnDpcSend() {
     MON::Command* cmd = b.second;
     if (!cmd || !cmd->snmp_set_isSelected() || cmd->get_snmp_set().get_commands().empty()) continue;
     SendBatch(cmd->get_snmp_set());
-    pending(*cmd).clear();
+    cmd->ref_snmp_set().ref_commands().clear();
   }
   sendCall.Deactivate();
 }

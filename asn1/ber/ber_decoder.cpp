@@ -232,6 +232,8 @@ bool BERDecoder::do_visit(GeneralizedTime& v)
         return false;
     std::string const text(pos_, length);
     pos_ += length;
+    // Read into the empty value, as a new one would be.
+    v = GeneralizedTime();
     v.set(text.c_str());
     return true;
 }
@@ -321,6 +323,9 @@ int BERDecoder::preVisitExtensionRoots(SEQUENCE& v)
     unsigned length;
     if (!contentsHeader(v, length, true))
         return Fail;
+    // The additions present are marked as they are read: none from an
+    // earlier decode stays marked.
+    v.getExtensionMap().resize(0);
     // Fields are read within the SEQUENCE's contents.
     sequenceEnds_.push_back(end_);
     end_ = pos_ + length;

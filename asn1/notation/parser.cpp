@@ -205,19 +205,11 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& v)
     return v.setFromName(readIdentifier(is_));
 }
 
-// The name, or the number the printer writes for a number without one.
+// A name only: a number ("2", "-1") is no name of the table, so it fails
+// and leaves the number above the maximum. The name ends where an
+// identifier ends, so that "red," and "red}" read as the printer writes them.
 bool AVNDecoder::do_visit(ENUMERATED& v)
 {
-    is_ >> std::ws;
-    int const c = is_.peek();
-    if (c == '-' || (c != std::char_traits<char>::eof() && isDigit(static_cast<char>(c)))) {
-        int number = 0;
-        is_ >> number;
-        if (!input_success(is_))
-            return false;
-        v.setFromInt(number);
-        return true;
-    }
     std::string const name = readIdentifier(is_);
     return !name.empty() && v.setFromName(name);
 }

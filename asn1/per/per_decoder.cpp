@@ -439,7 +439,9 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
             return false;
         }
     }
-    return v.reselect(static_cast<int>(index));
+    // The alternative already held is decoded again in place; any other one
+    // is a new value (nothing of an earlier selection comes back).
+    return v.select(static_cast<int>(index));
 }
 
 bool PERDecoder::do_visit(CHOICE& v)
@@ -516,6 +518,9 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
     std::string text(len, '\0');
     if (len > 0 && decodeBlock(&text[0], len) != len)
         return false;
+    // The text is read into the empty value: a field it does not carry (a
+    // fraction, the "Z", an offset) is not one from an earlier decode.
+    v = GeneralizedTime();
     v.set(text.c_str());
     return true;
 }

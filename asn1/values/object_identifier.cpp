@@ -47,7 +47,14 @@ void OBJECT_IDENTIFIER::encodeCommon(std::vector<char>& out) const
 bool OBJECT_IDENTIFIER::decodeCommon(char const* data, unsigned length)
 {
     arcs_.clear();
-    std::vector<std::uint32_t> arcs;
+    if (length == 0)
+        return true;
+    // The subidentifiers are kept as read, after a leading 0 arc; once the
+    // contents end on a complete subidentifier the first one is split into
+    // the first two arcs. Contents that end inside a subidentifier leave
+    // the ones read so far.
+    arcs_.push_back(0);
+    std::uint64_t first = 0;  // may exceed 32 bits (2.x with a large x)
     std::uint64_t v = 0;
     bool inside = false;
     for (unsigned i = 0; i < length; ++i) {
@@ -56,30 +63,27 @@ bool OBJECT_IDENTIFIER::decodeCommon(char const* data, unsigned length)
         inside = (octet & 0x80) != 0;
         // An arc wider than 32 bits (the first subidentifier may reach
         // 2 * 40 + 0xFFFFFFFF) would lose its high bits: refuse it.
-        std::uint64_t limit = arcs.empty() ? 0xFFFFFFFFull + 80 : 0xFFFFFFFFull;
+        std::uint64_t limit = arcs_.size() == 1 ? 0xFFFFFFFFull + 80 : 0xFFFFFFFFull;
         if (v > limit)
             return false;
         if (inside)
             continue;
-        if (arcs.empty()) {
-            if (v < 40) {
-                arcs.push_back(0);
-                arcs.push_back(static_cast<std::uint32_t>(v));
-            } else if (v < 80) {
-                arcs.push_back(1);
-                arcs.push_back(static_cast<std::uint32_t>(v - 40));
-            } else {
-                arcs.push_back(2);
-                arcs.push_back(static_cast<std::uint32_t>(v - 80));
-            }
-        } else {
-            arcs.push_back(static_cast<std::uint32_t>(v));
-        }
+        if (arcs_.size() == 1)
+            first = v;
+        arcs_.push_back(static_cast<std::uint32_t>(v));
         v = 0;
     }
     if (inside)
         return false;  // the contents end inside a subidentifier
-    arcs_.swap(arcs);
+    if (first < 40) {
+        arcs_[1] = static_cast<std::uint32_t>(first);
+    } else if (first < 80) {
+        arcs_[0] = 1;
+        arcs_[1] = static_cast<std::uint32_t>(first - 40);
+    } else {
+        arcs_[0] = 2;
+        arcs_[1] = static_cast<std::uint32_t>(first - 80);
+    }
     return true;
 }
 

@@ -281,25 +281,6 @@ bool CHOICE::select(int index)
     return createSelection();
 }
 
-bool CHOICE::reselect(int index)
-{
-    if (index == index_)
-        return true;
-    ChoiceInfo const* d = chInfo();
-    if (index_ >= 0 && std::uint32_t(index_) < d->knownCount && value_) {
-        if (spares_.empty())
-            spares_.resize(d->knownCount);
-        spares_[std::size_t(index_)] = std::move(value_);
-    }
-    if (index >= 0 && std::uint32_t(index) < spares_.size() && spares_[std::size_t(index)]) {
-        value_ = std::move(spares_[std::size_t(index)]);
-        index_ = index;
-        return true;
-    }
-    index_ = index;
-    return createSelection();
-}
-
 bool CHOICE::createSelection()
 {
     ChoiceInfo const* d = chInfo();

@@ -145,12 +145,6 @@ public:
     // Creates the value of the stored index; an unknown index (or a missing
     // alternative description) leaves -2 and no value and answers false.
     bool createSelection();
-    // For decoders, which overwrite every part of the value they select: as
-    // select, but the value left by an earlier selection of that alternative
-    // is taken up again (old contents and all) instead of a new one, and the
-    // value given up is kept for the next time. A value decoded again and
-    // again then stops building and dropping its alternatives' trees.
-    bool reselect(int index);
 
     // The selected alternative's name; null unless a known one is selected.
     char const* getSelectionName() const
@@ -183,11 +177,8 @@ protected:
 private:
     ChoiceInfo const* chInfo() const { return static_cast<ChoiceInfo const*>(info()); }
 
-    using Spares = std::vector<std::unique_ptr<AbstractData>, detail::PoolAllocator<std::unique_ptr<AbstractData>>>;
-
     std::unique_ptr<AbstractData> value_;
     std::int32_t index_;
-    Spares spares_;  // per alternative: its value from an earlier selection
 };
 
 } // namespace ASN1

@@ -41,6 +41,14 @@ getFieldInfo getElementInfo
 
 ACCESS_CHUNK = 48      # descriptions per accessor file
 
+# ref_<name>(): a reference to the held value, for the users that change a
+# field or a selected alternative in place. Only these get one:
+# (module, type) -> field or alternative names as written in the module.
+REF_ACCESSORS = {
+    ('MON', 'Command'): ('snmp-set',),
+    ('MON', 'SnmpSetCommands'): ('commands',),
+}
+
 
 def safe(name):
     """A C++ identifier for a nested name or an enumerator."""
@@ -54,6 +62,15 @@ class CppEmitter(object):
     def __init__(self, schema, source_names):
         self.schema = schema
         self.source_names = source_names    # module -> source file name (for comments)
+
+    def ref_fields(self, d):
+        """The fields or alternatives of d that get a ref_ accessor."""
+        names = REF_ACCESSORS.get((d.module, d.name), ())
+        known = [f.name for f in d.fields]
+        for n in names:
+            if n not in known:
+                raise ValueError('%s::%s has no component %s for a ref_ accessor' % (d.module, d.name, n))
+        return [f for f in d.fields if f.name in names]
 
     # --- expressions ---
     def cls(self, e):
@@ -200,6 +217,9 @@ class CppEmitter(object):
             if f.optional or f.ext_index is not None:
                 L.append('    void omit_%s();' % n)
                 L.append('    bool %s_isPresent() const;' % n)
+        for f in self.ref_fields(d):
+            L.append('    // The field\'s value, included first when OPTIONAL.')
+            L.append('    %s& ref_%s();' % (self.cls(f.expr), f.cname))
         L.append('};\n')
         return L
 
@@ -223,6 +243,10 @@ class CppEmitter(object):
             L.append('    void select_%s(%s v);' % (n, self.arg(f.expr)))
             L.append('    %s const& get_%s() const;' % (t, n))
             L.append('    bool %s_isSelected() const { return currentSelection() == %d; }' % (n, k))
+        for f in self.ref_fields(d):
+            L.append('    // The held value of the alternative; selects a new default one when')
+            L.append('    // another alternative (or none) is held.')
+            L.append('    %s& ref_%s();' % (self.cls(f.expr), f.cname))
         L.append('};\n')
         return L
 
@@ -259,6 +283,8 @@ class CppEmitter(object):
                     else:
                         out.append('%s& %s::set_%s() { return static_cast<%s&>(*getField(%d)); }' % (t, c, n, t, i))
                     out.append('void %s::set_%s(%s v) { set_%s() = v; }' % (c, n, self.arg(f.expr), n))
+                for f in self.ref_fields(d):
+                    out.append('%s& %s::ref_%s() { return set_%s(); }' % (self.cls(f.expr), c, f.cname, f.cname))
             else:
                 for k, f in enumerate(d.fields):
                     t = self.cls(f.expr)
@@ -271,6 +297,11 @@ class CppEmitter(object):
                     out.append('%s const& %s::get_%s() const { return currentSelection() == %d ? '
                                'static_cast<%s const&>(*getSelection()) : ::Messages::absentValue<%s>(); }'
                                % (t, c, n, k, t, t))
+                for f in self.ref_fields(d):
+                    k = d.fields.index(f)
+                    t = self.cls(f.expr)
+                    out.append('%s& %s::ref_%s() { if (currentSelection() != %d || !getSelection()) select_%s(); '
+                               'return static_cast<%s&>(*getSelection()); }' % (t, c, f.cname, k, f.cname, t))
             out.append('')
         out.append('} // namespace %s' % m)
         return '\n'.join(out) + '\n'

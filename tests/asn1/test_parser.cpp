@@ -94,6 +94,27 @@ TEST(ParserPrimitives, KeywordsNumbersAndStrings)
     EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
 }
 
+// An enumeration is read by name only; a number, signed or not, fails and
+// leaves the number above the maximum. A name ends where an identifier does.
+TEST(ParserPrimitives, EnumerationsByNameOnly)
+{
+    struct Row {
+        void const* info;
+        char const* text;
+        bool reads;
+        int number;
+    } const rows[] = {
+        {&Colour, "green", true, 1},    {&Colour, "blue}", true, 2},  {&Colour, "1", false, 3},
+        {&Colour, "-1", false, 3},      {&Colour, "+1", false, 0},    {&Colour, "purple", false, 3},
+        {&Numbered, "eleven", true, 11}, {&Numbered, "11", false, 256}, {&Numbered, "top", true, 255},
+    };
+    for (Row const& row : rows) {
+        Value v = make(row.info);
+        EXPECT_EQ(row.reads, parse(*v, row.text)) << row.text;
+        EXPECT_EQ(row.number, as<ENUMERATED>(v.get()).asInt()) << row.text;
+    }
+}
+
 TEST(ParserPrimitives, ObjectIdentifiers)
 {
     OBJECT_IDENTIFIER oid(&OBJECT_IDENTIFIER::theInfo);

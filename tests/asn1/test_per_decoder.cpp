@@ -1,5 +1,6 @@
-// Aligned PER decoder: forms, limits, refusals, and what a failed decode
-// leaves behind.
+// Aligned PER decoder: forms, limits, refusals, what a failed decode leaves
+// behind, and (for PER and BER alike) what an earlier decode leaves in a
+// value decoded into again.
 #include "asn1/test_per_types.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,13 @@ namespace {
 const ConstrainedInfo BigOctets = {{&OCTET_STRING::create, 4}, {FixedConstraint, 0, 20000}};
 const StringInfo BigText = ia5(FixedConstraint, 0, 20000);
 const ConstrainedInfo Bits = {{&BIT_STRING::create, 3}, {Unconstrained, 0, 0xFFFFFFFFu}};
+void const* const StampInfos[] = {&GeneralizedTime::theInfo, &Slot};
+char const* const StampNames[] = {"time", "slot"};
+const ChoiceInfo Stamp = {{&CHOICE::create, 0}, false, StampInfos, 2, 2, nullptr, StampNames};
+void const* const LogInfos[] = {&GeneralizedTime::theInfo, &OBJECT_IDENTIFIER::theInfo, &Bits, &Stamp, &Bytes};
+int const LogIds[] = {-1, 0, 1, -1, -1};
+char const* const LogNames[] = {"when", "oid", "bits", "stamp", "numbers"};
+const SequenceInfo Log = {{&SEQUENCE::create, 16}, false, LogInfos, LogIds, 5, 0, 2, nullptr, nullptr, LogNames};
 
 TEST(PerDecoderPrimitives, LengthForms)
 {
@@ -145,15 +153,68 @@ TEST(PerDecoder, ChoiceSelection)
     EXPECT_EQ(9, intOf(ch.getSelection()));
     ASSERT_TRUE(perDecode("80 03 01 78 40 ee", *c));   // extension alternative as open type
     EXPECT_EQ(3, ch.currentSelection());
-    ASSERT_TRUE(perDecode("40 00 07", *c));   // back to destroy: its earlier object taken up again
-    EXPECT_EQ(before, ch.getSelection());
+    ASSERT_TRUE(perDecode("40 00 07", *c));   // back to destroy
     EXPECT_EQ(7, intOf(ch.getSelection()));
+
+    // Another alternative in between: the time comes back new, not with the
+    // "Z" of the first one.
+    Value stamp = make(&Stamp);
+    ASSERT_TRUE(perDecode("00 0f 32303233313233313233353935395a", *stamp));
+    EXPECT_TRUE(as<GeneralizedTime>(as<CHOICE>(stamp.get()).getSelection()).getUTC());
+    ASSERT_TRUE(perDecode("80 00 05", *stamp));
+    EXPECT_EQ(5, intOf(as<CHOICE>(stamp.get()).getSelection()));
+    ASSERT_TRUE(perDecode("00 0e 3230323430313031303030303030", *stamp));
+    GeneralizedTime const& time = as<GeneralizedTime>(as<CHOICE>(stamp.get()).getSelection());
+    EXPECT_EQ("20240101000000", time.get());
+    EXPECT_FALSE(time.getUTC());
     EXPECT_FALSE(perDecode("60", *c));
     EXPECT_EQ(CHOICE::UnknownSelection, ch.currentSelection());
     Value old = make(&CommandV1);
     EXPECT_FALSE(perDecode("81 01 00", *old));
     EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(old.get()).currentSelection());
     EXPECT_EQ(nullptr, as<CHOICE>(old.get()).getSelection());
+}
+
+// A value decoded into again holds exactly what a new value decoded from
+// the same octets holds: no earlier alternative, time field, OPTIONAL
+// field, addition, element or octet comes back.
+TEST(DecodeIntoUsedValue, GivesWhatANewValueGets)
+{
+    struct Row {
+        void const* info;
+        std::vector<char const*> texts;  // value notation, encoded and decoded in order
+    } const rows[] = {
+        {&Stamp, {"time : \"20231231235959Z\"", "slot : 5", "time : \"20240101000000\""}},
+        {&Stamp, {"time : \"20231231235959.250-0130\"", "time : \"2024\""}},
+        {&Log, {"{ when \"20230101000000.5Z\", oid { 1 2 840 113549 }, bits '101100111'B, stamp slot : 3, "
+                "numbers { 1, 2, 3 } }",
+                "{ when \"20240101000000\", bits '1'B, stamp time : \"20240101000000\", numbers { 4 } }"}},
+        {&Inner, {"{ id 1, name \"abc\", flag TRUE, data '0102'H }", "{ id 2, name \"x\" }"}},
+        {&Ext, {"{ a 1, b TRUE, c \"xy\", d 7, e { id 5, name \"n\" } }", "{ a 2 }"}},
+        {&Exts, {"{ { a 1 }, { a 2, d 7 } }", "{ { a 3, c \"q\" } }"}},
+        {&Command, {"query : { what \"long text\", level 3 }", "reset : NULL", "query : { what \"x\", level 1 }"}},
+    };
+    for (Rule rule : {Rule::per, Rule::ber}) {
+        for (Row const& row : rows) {
+            std::string const where = std::string(rule == Rule::per ? "PER " : "BER ") + row.texts.back();
+            Value used = make(row.info);
+            std::vector<char> octets;
+            for (char const* text : row.texts) {
+                Value v = make(row.info);
+                ASSERT_TRUE(v->setFromValueNotation(text)) << text;
+                octets = unhex(encHex(rule, *v));
+                ASSERT_TRUE(decBytes(rule, octets, *used)) << where;
+            }
+            Value fresh = make(row.info);
+            ASSERT_TRUE(decBytes(rule, octets, *fresh)) << where;
+            EXPECT_EQ(fresh->asValueNotation(), used->asValueNotation()) << where;
+            EXPECT_TRUE(*fresh == *used) << where;
+            if (auto const* s = dynamic_cast<SEQUENCE const*>(used.get())) {
+                EXPECT_TRUE(as<SEQUENCE>(fresh.get()).getOptionalMap() == s->getOptionalMap()) << where;
+                EXPECT_TRUE(as<SEQUENCE>(fresh.get()).getExtensionMap() == s->getExtensionMap()) << where;
+            }
+        }
+    }
 }
 
 TEST(PerDecoder, EveryPrefixOfAMessageFailsCleanly)

@@ -24,11 +24,24 @@ namespace {
 
 using ErlangPeer = PerCheckPeer<kPer>;
 
+// A Record's numbered field holds any of 0..255 (the Erlang module knows it
+// as an INTEGER); a number without a name prints as the number, which an
+// enumeration does not read back.
+bool namelessNumber(Encoded const& e, AbstractData& v)
+{
+    if (e.info != &Record)
+        return false;
+    AbstractData* numbered = as<SEQUENCE>(&v).getField(fieldIndex(v, "numbered"));
+    return as<ENUMERATED>(numbered).getName() == nullptr;
+}
+
 // The same values also print in value notation and read back from that
-// text to an equal value that prints the same text.
+// text to an equal value that prints the same text (or, holding an
+// enumeration number without a name, fail to read back).
 TEST_F(ErlangPeer, RandomErlangValuesRoundTripThroughOurRuntimeAndItsNotation)
 {
     int failures = 0;
+    int nameless = 0;
     for (std::string const& line : randomValuesAgree(130, 20261206, 3000)) {
         Encoded const e = parseEncoded(line);
         Value v = e.info ? make(e.info) : nullptr;
@@ -37,11 +50,18 @@ TEST_F(ErlangPeer, RandomErlangValuesRoundTripThroughOurRuntimeAndItsNotation)
         std::string const text = v->asValueNotation();
         Value back = make(e.info);
         bool const read = back->setFromValueNotation(text);
+        if (namelessNumber(e, *v)) {
+            ++nameless;
+            if (read && ++failures <= 5)
+                ADD_FAILURE() << line << ": reads back a number as an enumeration\n" << text;
+            continue;
+        }
         if ((!read || !(*back == *v) || back->asValueNotation() != text) && ++failures <= 5)
             ADD_FAILURE() << line << (read ? ": reads back differently" : ": does not read back") << "\n"
                           << text << "\nread back as\n" << back->asValueNotation();
     }
     EXPECT_EQ(0, failures);
+    EXPECT_GT(nameless, 0);
 }
 
 TEST_F(ErlangPeer, OurEncodingsDecodeInErlangToTheSameValue)

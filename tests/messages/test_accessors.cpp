@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -103,6 +104,33 @@ TEST(MessageAccessors, TagConstructorEqualsSelection)
     req.set_request();
     LGCP::Signal ext(LGCP::Signal::rtpExt::Id(), req);
     EXPECT_TRUE(ext.get_rtpExt().request_isPresent());
+}
+
+// ref_ gives the held value itself, to change in place; a CHOICE holding
+// another alternative selects a new default value of this one first.
+TEST(MessageAccessors, ReferencesToTheHeldValue)
+{
+    static_assert(std::is_same<decltype(std::declval<MON::Command&>().ref_snmp_set()), MON::SnmpSetCommands&>::value,
+                  "ref_snmp_set");
+    static_assert(std::is_same<decltype(std::declval<MON::SnmpSetCommands&>().ref_commands()),
+                               ASN1::SEQUENCE_OF<MON::SnmpSetCommand, ASN1::EmptyConstraint>&>::value,
+                  "ref_commands");
+    MON::Command cmd;
+    MON::SnmpSetCommands& held = cmd.select_snmp_set();
+    EXPECT_EQ(&held, &cmd.ref_snmp_set());
+    EXPECT_EQ(&held.get_commands(), &held.ref_commands());
+    MON::SnmpSetCommand one;
+    one.set_uniq(7);
+    cmd.ref_snmp_set().ref_commands().push_back(one);
+    ASSERT_EQ(1u, cmd.get_snmp_set().get_commands().size());
+    EXPECT_EQ(7, cmd.get_snmp_set().get_commands()[0].get_uniq().getValue());
+
+    cmd.select_ping();
+    EXPECT_TRUE(cmd.ref_snmp_set().get_commands().empty());
+    EXPECT_TRUE(cmd.snmp_set_isSelected());
+    MON::Command none;
+    none.ref_snmp_set();
+    EXPECT_EQ(0, none.currentSelection());
 }
 
 TEST(MessageAccessors, CopiesAreDeep)
