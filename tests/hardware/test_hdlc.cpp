@@ -5,6 +5,7 @@
 #include "runtime/log/traces.h"
 #include "runtime/loop/timer.h"
 #include "control/control_test_support.h"
+#include "descriptor_squeeze.h"
 #include "sim_env.h"
 
 namespace {
@@ -85,6 +86,40 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
   EXPECT_EQ(log[1].text(), "/dev/mcc/ctl 0x20004d02 -> 40");
   EXPECT_EQ(log[2].text(), "/dev/hal 0x80084d02 11 40 -> 0");
   EXPECT_EQ(log[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
+}
+
+// The channel lives as long as its watch holds a descriptor of it: without
+// one to spare for the watch nothing is switched and the channel goes back.
+TEST_F(HdlcTest, AChannelThatCannotBeWatchedIsNotActivated) {
+  // Every path once with room (the sanitizers check a type the first time
+  // they meet it, with a descriptor of their own), a rebinding too.
+  ASSERT_TRUE(activate() && activate());
+  ch_.deactivate();
+  sim().reset();  // the crosspoints stay behind a deactivation
+  bool shortOne, open, enough;
+  int wired, backwards;
+  Sim::Session* held;
+  {
+    // Checked afterwards: a failing check would need descriptors to report.
+    SimTest::DescriptorSqueeze squeeze;
+    squeeze.Free(2);  // the device only
+    shortOne = activate();
+    open = ch_.is_open();
+    wired = sim().tdm().sourceOf(11);
+    backwards = sim().tdm().sourceOf(40);
+    sim().pump();
+    held = controller();
+    squeeze.Free(1);
+    enough = activate();
+  }
+  EXPECT_FALSE(shortOne);
+  EXPECT_EQ(err(), "hdlc [0/10]: dup fail: Too many open files\n");
+  EXPECT_FALSE(open);
+  EXPECT_EQ(wired, -1);
+  EXPECT_EQ(backwards, -1);
+  EXPECT_EQ(held, nullptr);
+  EXPECT_TRUE(enough);
+  EXPECT_EQ(sim().tdm().sourceOf(11), 40);
 }
 
 TEST_F(HdlcTest, FramesInAndOutOneByOne) {
