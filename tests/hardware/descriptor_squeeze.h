@@ -1,8 +1,10 @@
 #pragma once
-// A process out of descriptors, for as long as the object lives: the soft
-// limit is lowered just above the highest descriptor open now, and every
-// number left below it is taken (by /dev/null); Free(n) gives back exactly
-// n of them. The limit and the taken descriptors are restored at the end.
+// A process out of descriptors while the object lives: the soft limit goes
+// just above the highest descriptor open now and every number left below
+// it is taken; Free(n) gives exactly n back. Everything is restored at the
+// end. The sanitizers need a descriptor to check a type they meet for the
+// first time, so a test takes its paths once with room first and checks
+// its results only after the squeeze.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -17,10 +19,15 @@ namespace SimTest {
 class DescriptorSqueeze {
  public:
   DescriptorSqueeze() {
+    int high = 2;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+      while (dirent* e = ::readdir(d)) high = std::max(high, std::atoi(e->d_name));
+      ::closedir(d);
+    }
     ::getrlimit(RLIMIT_NOFILE, &saved_);
     rlimit low = saved_;
-    low.rlim_cur = rlim_t(Highest() + 1 + kRoom);
-    if (low.rlim_cur < saved_.rlim_cur) ::setrlimit(RLIMIT_NOFILE, &low);
+    low.rlim_cur = std::min(saved_.rlim_cur, rlim_t(high + 17));
+    ::setrlimit(RLIMIT_NOFILE, &low);
     for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
   }
   ~DescriptorSqueeze() {
@@ -31,22 +38,10 @@ class DescriptorSqueeze {
   DescriptorSqueeze& operator=(const DescriptorSqueeze&) = delete;
 
   void Free(std::size_t n) {
-    for (; n && !taken_.empty(); --n) {
-      ::close(taken_.back());
-      taken_.pop_back();
-    }
+    for (; n && !taken_.empty(); --n, taken_.pop_back()) ::close(taken_.back());
   }
 
  private:
-  static constexpr int kRoom = 16;
-  static int Highest() {
-    int high = 2;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (dirent* e = ::readdir(d)) high = std::max(high, std::atoi(e->d_name));
-      ::closedir(d);
-    }
-    return high;
-  }
   rlimit saved_{};
   std::vector<int> taken_;
 };

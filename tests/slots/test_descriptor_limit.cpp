@@ -14,8 +14,6 @@
 namespace {
 
 using namespace slottest::fills;
-using Fill = std::function<void(LGCP::Command&)>;
-using Strings = std::vector<std::string>;
 constexpr int kOk = -1;
 constexpr int kRefused = LGCP::ErrorCause::insufficientResources;
 
@@ -57,8 +55,7 @@ TEST_F(DescriptorLimit, ACreateShortOfADescriptorMakesNoSlot) {
        "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Too many open files\n"},
       {"rtp", Rtp(7000, 7100), "/dev/rtp", 3, "]: device \"/dev/rtp\" open fail: Too many open files\n"},
   };
-  // Every path is taken once with room first: the sanitizers check a type
-  // the first time they meet it, and they need a descriptor to do so.
+  // Every path with room first (refusals and a whole life of each kind).
   ASSERT_EQ(Ask(1, [](LGCP::Command& c) { c.select_create().select_spi_tdm().set_channel(1); }), kRefused);
   for (const Kind& k : kinds) {
     SCOPED_TRACE(k.name);
@@ -72,9 +69,8 @@ TEST_F(DescriptorLimit, ACreateShortOfADescriptorMakesNoSlot) {
   for (const Kind& k : kinds) {
     SCOPED_TRACE(k.name);
     const std::size_t idle = Held(k.device);
-    // Each step's answer and the device's descriptors held after it, "ok"
-    // or the cause; checked afterwards, as a failing check would need
-    // descriptors to report.
+    // Each step's answer ("ok" or the cause), the device's descriptors held
+    // after it and whether the slot exists.
     Strings steps;
     auto step = [&](int slot, const Fill& fill) {
       const int a = Ask(slot, fill);
