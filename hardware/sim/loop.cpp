@@ -5,8 +5,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <iostream>
-
 #include "hardware/sim/sim.h"
 #include "runtime/loop/event.h"
 #include "runtime/loop/timer.h"
@@ -22,7 +20,6 @@ class LoopLink {
   explicit LoopLink(Board& b) : board_(b) {
     event_.Bind("Sim::Board", &LoopLink::OnReady, this);
     event_.Schedule(Fd(::dup(b.pollFd())), POLLIN);
-    if (!event_.IsActive()) std::cerr << "sim: board not served by the loop: dup: " << Errno() << std::endl;
   }
   void OnReady(int, short revents) {
     if (revents) board_.pump();
