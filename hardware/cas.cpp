@@ -25,9 +25,17 @@ bool E1Ctl::CheckOpenCas() {
   int fd = Board::open("/dev/e1-cas", O_RDWR | O_NONBLOCK);
   if (fd < 0) return false;
   casFd_ = Fd(fd);
-  std::clog << ext::header(this) << "cas interface opened!" << std::endl;
   casEvent_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);
   casEvent_.Schedule(casFd_, POLLIN);
+  if (!casEvent_.IsActive()) {
+    // Unwatched, no signalling change would ever be read: closed, so that
+    // the next use tries again.
+    Errno e;
+    std::cerr << ext::header(this) << "cas interface dup fail: " << e << std::endl;
+    casFd_.close();
+    return false;
+  }
+  std::clog << ext::header(this) << "cas interface opened!" << std::endl;
   return true;
 }
 

@@ -85,12 +85,20 @@ bool HDLC::activate() {
     return false;
   }
 
+  // The watch's duplicate is what keeps the channel allocated once dev
+  // closes: without it nothing is switched and the channel is not active.
+  event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  event_.Schedule(dev, POLLIN | POLLOUT);
+  if (!event_.IsActive()) {
+    int e = errno;
+    PutHeader(std::cerr);
+    std::cerr << "dup fail: " << std::strerror(e) << std::endl;
+    return false;
+  }
+
   HwMux* mux = HwMux::instance();
   mux->Connect(c, params_.type == 2 ? params_.tdm_out : params_.tdm);
   mux->Connect(params_.tdm, c);
-
-  event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  event_.Schedule(dev, POLLIN | POLLOUT);
   ready_ = false;
   ++generation_;
   if (traces.signalling.hdlc) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "hardware/board/board.h"
 #include "hardware/board/record.h"
@@ -22,6 +23,7 @@ IsdnSlot::IsdnSlot(Fd device, ISDN::LAPD* link) : mLink(link) {
   mLink->hdlc(this);
   mEvent.Bind("IsdnSlot::OnEvent", &IsdnSlot::OnEvent, this);
   mEvent.Schedule(device, POLLIN | POLLOUT);
+  if (!mEvent.IsActive()) mWatchError = errno;
   mReady = false;
   add_protocol_tail(mLink);
 }
@@ -149,11 +151,19 @@ Slot* IsdnFactory::INewSlot(const LGCP::CreateParams& params) {
     delete link;
     return nullptr;
   }
-  auto* slot = new IsdnSlot(device, link);
+  auto* slot = new IsdnSlot(std::move(device), link);
   if (slot->channel() < 0) {
     // Without a controller channel the slot could not be connected.
     PutHeader(std::cerr);
     std::cerr << "MCC_TIMESLOT fail: " << std::strerror(slot->channelError()) << std::endl;
+    delete slot;
+    return nullptr;
+  }
+  if (!slot->is_open()) {
+    // The channel went with the factory's descriptor: the link would have
+    // nothing to run on.
+    PutHeader(std::cerr);
+    std::cerr << "dup fail: " << std::strerror(slot->watchError()) << std::endl;
     delete slot;
     return nullptr;
   }

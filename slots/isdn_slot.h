@@ -50,6 +50,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   int channel() const { return mChannel; }
   // The error of a failed channel request (the channel is then -1).
   int channelError() const { return mChannelError; }
+  // The error of a device watch that could not be set up at construction
+  // (is_open() is then false and the channel is already given back).
+  int watchError() const { return mWatchError; }
   ISDN::LAPD* link() const { return mLink; }
   // The poll events the device is watched for.
   short events() const { return mEvent.events(); }
@@ -59,6 +62,7 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
 
   int mChannel = -1;
   int mChannelError = 0;
+  int mWatchError = 0;
   Event mEvent;
   ISDN::LAPD* mLink;  // a member of the stack
   bool mReady = false;

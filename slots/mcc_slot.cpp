@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 #include "hardware/board/board.h"
 #include "hardware/board/record.h"
@@ -21,6 +22,7 @@ constexpr int kMaxEmptyReads = 8;
 MccSlot::MccSlot(Fd fd) : channel(Board::ioctl(fd.lowlevel_fd(), Board::Req::MccTimeslot, nullptr)) {
   mEvent.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
   mEvent.Schedule(fd, POLLIN);
+  if (!mEvent.IsActive()) mWatchError = errno;
 }
 
 bool MccSlot::IUserData(const std::vector<char>& data) {
@@ -96,10 +98,16 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
     std::cerr << "mcc: " << "MCC_ALLOCATE fail: " << e << std::endl;
     return nullptr;
   }
-  std::unique_ptr<MccSlot> slot(new MccSlot(dev));
+  std::unique_ptr<MccSlot> slot(new MccSlot(std::move(dev)));
   // A slot without a channel could never be switched or carry data.
   if (slot->GetChannel() < 0) {
     std::cerr << "mcc: " << "MCC_TIMESLOT fail: " << slot->GetChannel() << std::endl;
+    return nullptr;
+  }
+  // Nor one whose channel went with the factory's descriptor: the watch's
+  // duplicate is what keeps it allocated.
+  if (!slot->IsOpen()) {
+    std::cerr << "mcc: " << "dup fail: " << Errno(slot->WatchError()) << std::endl;
     return nullptr;
   }
   return slot.release();

@@ -26,6 +26,8 @@ class MccSlot : public Slot {
  public:
   // Takes the descriptor on which MCC_ALLOCATE succeeded, asks its channel
   // number and watches a duplicate of it for input for the slot's life.
+  // When the duplicate cannot be had the slot holds no channel: IsOpen() is
+  // false and WatchError() tells why.
   explicit MccSlot(Fd fd);
 
   // One write of the whole data; always accepted, a failed write is not
@@ -41,6 +43,8 @@ class MccSlot : public Slot {
   int GetChannel() const { return channel; }
   // False once the controller has ended the channel.
   bool IsOpen() const { return mEvent.IsActive(); }
+  // The errno of a watch that could not be set up at construction.
+  int WatchError() const { return mWatchError; }
 
  protected:
   void OnEvent(int fd, short revents);
@@ -50,6 +54,7 @@ class MccSlot : public Slot {
 
  private:
   int channel;
+  int mWatchError = 0;
   Event mEvent;
 };
 

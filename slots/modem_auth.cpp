@@ -40,9 +40,10 @@ void attr::setText(std::size_t offset, std::size_t size, const std::string& valu
 AuthClient::AuthClient(Fd fd, const INet4::Addr& addr, ModemFactory& factory)
     : mFd(std::move(fd)), mAddr(addr), mFactory(factory) {}
 
-void AuthClient::Activate() {
+bool AuthClient::Activate() {
   mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
   mEvent.Schedule(mFd, POLLIN);
+  return mEvent.IsActive();
 }
 
 void AuthClient::OnDisconnect() {

@@ -65,8 +65,9 @@ class AuthClient {
   AuthClient(const AuthClient&) = delete;
   AuthClient& operator=(const AuthClient&) = delete;
 
-  // Registers the connection for input.
-  void Activate();
+  // Registers the connection for input; false when the watch's duplicate
+  // cannot be had (errno tells why).
+  bool Activate();
   // Writes one record whole; false (and the connection closed) when it
   // cannot.
   bool Send(const attr* record);

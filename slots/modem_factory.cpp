@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "hardware/board/board.h"
 #include "runtime/os/paths.h"
@@ -162,9 +163,14 @@ void ModemFactory::Init() {
     PutHeader(std::cerr) << "can't set socket to non block mode: " << Errno() << std::endl;
     return;
   }
-  mListen = sock;
   mListenEvent.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
-  mListenEvent.Schedule(mListen, POLLIN);
+  mListenEvent.Schedule(sock, POLLIN);
+  if (!mListenEvent.IsActive()) {
+    Errno e;
+    PutHeader(std::cerr) << "fail to listen auth socket: dup: " << e << std::endl;
+    return;
+  }
+  mListen = std::move(sock);
 }
 
 void ModemFactory::OnSocketEvent(int, short events) {
@@ -185,14 +191,20 @@ void ModemFactory::OnSocketEvent(int, short events) {
     PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
     return;
   }
-  AuthClient* c = AcceptClient(fd, INet4::Addr(peer));
-  PutHeader(std::cerr) << "incoming auth connection from " << c->GetAddr() << std::endl;
+  AuthClient* c = AcceptClient(std::move(fd), INet4::Addr(peer));
+  if (c) PutHeader(std::cerr) << "incoming auth connection from " << c->GetAddr() << std::endl;
 }
 
 AuthClient* ModemFactory::AcceptClient(Fd fd, const INet4::Addr& peer) {
   auto* c = new AuthClient(std::move(fd), peer, *this);
+  if (!c->Activate()) {
+    // A connection nobody reads would stay in the list for ever.
+    Errno e;
+    PutHeader(std::cerr) << "auth connection from " << peer << " refused: dup: " << e << std::endl;
+    delete c;
+    return nullptr;
+  }
   mClients.push_back(c);
-  c->Activate();
   return c;
 }
 

@@ -39,7 +39,8 @@ class ModemFactory : public SlotFactory {
   bool SendAuth(const attr* record);
   // Removes and deletes a closed connection.
   void OnAuthSocketDisconnect(AuthClient* client);
-  // Takes an accepted connection into the list and activates it.
+  // Takes an accepted connection into the list and activates it; null,
+  // logged and the connection closed, when it cannot be watched.
   AuthClient* AcceptClient(Fd fd, const INet4::Addr& peer);
 
   // "modem[<count>,<live slots>]: ".

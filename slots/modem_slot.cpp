@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <utility>
 
 #include "hardware/board/board.h"
 #include "hardware/board/record.h"
@@ -314,7 +315,7 @@ void DspModemSlot::InitModem() {
 
   mTimeslot = ts;
   mModem = modem;
-  mCtl = local;  // a duplicate: the modem stays allocated while the slot holds it
+  mCtl = std::move(local);  // the modem stays allocated while the slot holds it
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
 
@@ -333,7 +334,6 @@ void DspModemSlot::InitModem() {
   if (mParams.execargs_isPresent()) {
     std::vector<std::string> args = FaxArgs();
     mCtl.close();
-    local.close();
     int pid = Spawn(args[0], args, 0, "executing fax transfer", "fail to exec!");
     if (pid < 0) return fail("vfork fail: ", errno);
     mPid = pid;
@@ -346,7 +346,6 @@ void DspModemSlot::InitModem() {
     if (ModemRequest(fd, kFaxOriginate, {modem, -1}) == -1) return fail("originate failed : ", errno);
     return;
   }
-  local.close();
   RunFaxReceiver();
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <utility>
 
 #include "asn1/notation/printer.h"
 #include "hardware/board/board.h"
@@ -172,7 +173,7 @@ Slot* RtpFactory::INewSlot(const LGCP::CreateParams& cp) {
   Fd& device = start.device;
   rtp_channel_info& info = start.info;
 
-  auto* slot = new RtpSlot(info.tdm, device, block);
+  auto* slot = new RtpSlot(info.tdm, std::move(device), block);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_addr.s_addr = htonl(block.dhost_addr);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <utility>
 
 #include "asn1/notation/printer.h"
 #include "hardware/board/board.h"
@@ -46,7 +47,7 @@ int rtp_start(int fd, rtp_connection_params& params, int channel) {
 }
 
 RtpSlot::RtpSlot(int channel, Fd device, const rtp_connection_params& params)
-    : channel_(channel), device_(device), params_(params), lbrcPt_(params.rx_pt) {
+    : channel_(channel), device_(std::move(device)), params_(params), lbrcPt_(params.rx_pt) {
   event_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
 }
 
@@ -61,7 +62,7 @@ std::ostream& RtpSlot::log(std::ostream& os) const { return os << "rtp[" << chan
 
 void RtpSlot::startRTPC(Fd& socket, const sockaddr_in& peer) {
   rtcpPeer_ = peer;
-  rtcp_ = socket;
+  rtcp_ = std::move(socket);
   RTPC::SDES sdes(params_.ssrc);
   sdes.add(RTPC::SDES::Item::CNAME, kCname);
   sdes.add(RTPC::SDES::Item::EMAIL, kEmail);
@@ -87,9 +88,17 @@ bool RtpSlot::restart() {
   device_.close();
   Fd fresh(Board::open(GetRtpDevName(), 0));
   if (!fresh || !rtp_start(fresh.lowlevel_fd(), params_, channel_)) return false;
-  device_ = fresh;
-  if (watching) event_.Schedule(device_, POLLIN);
+  device_ = std::move(fresh);
+  if (watching) watchDevice();  // the session stands even when the watch fails
   return true;
+}
+
+bool RtpSlot::watchDevice() {
+  event_.Schedule(device_, POLLIN);
+  if (event_.IsActive()) return true;
+  Errno e;
+  log(std::cerr) << "dup fail: " << e << std::endl;
+  return false;
 }
 
 int RtpSlot::translate_payload(const LGCP::CodecMode& mode) const {
@@ -124,7 +133,8 @@ bool RtpSlot::Ioctl(const LGCP::IoctlParams& p) {
   if (p.dtmf_enable_isSelected()) return enableDTMF(p.get_dtmf_enable());
   if (p.dtmf_reject_enable_isSelected()) return enableDTMFReject(p.get_dtmf_reject_enable());
   if (p.activateWaitTone_isSelected()) {
-    event_.Schedule(device_, POLLIN);
+    // A tone that no packet could end is not started.
+    if (!watchDevice()) return false;
     activateAudibleCall();
     return true;
   }

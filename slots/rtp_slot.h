@@ -22,13 +22,15 @@ int rtp_start(int fd, rtp_connection_params& params, int channel);
 class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
  public:
   // The channel the driver gave the session, the device it was begun on
-  // (the slot keeps a duplicate) and the block it was begun with.
+  // (the slot takes the descriptor it is given) and the block it was begun
+  // with.
   RtpSlot(int channel, Fd device, const rtp_connection_params& params);
   // Sends the BYE and switches the channel's detectors off.
   ~RtpSlot() override;
 
-  // Keeps the peer's RTCP address and a duplicate of the socket, then sends
-  // the session's SDES.
+  // Keeps the peer's RTCP address and takes the socket over (the caller's
+  // Fd is left empty: nothing to duplicate, so nothing that can fail), then
+  // sends the session's SDES.
   void startRTPC(Fd& socket, const sockaddr_in& peer);
   // One RTCP packet to the peer; an encoding of length 0 sends nothing.
   void send(const RTPC::Msg& msg);
@@ -71,6 +73,9 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   unsigned dsproc_timeslot() const override { return unsigned(channel_); }
 
   bool changeCodec(const LGCP::IoctlParams& params, bool encoder);
+  // Watches the device for the peer's first packet; false, logged, when
+  // the watch's duplicate cannot be had.
+  bool watchDevice();
 
   int channel_;
   Fd device_;

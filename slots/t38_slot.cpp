@@ -65,6 +65,8 @@ std::vector<std::string> T38SoftFactory::EngineArgs(const LGCP::T38Soft& p) {
   return args;
 }
 
+std::ostream& T38SoftFactory::PutHeader(std::ostream& os) { return os << "t38soft: "; }
+
 Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   if (!params.t38soft_isSelected()) return nullptr;
   const LGCP::T38Soft& p = params.get_t38soft();
@@ -72,26 +74,29 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
 
   int fd = Board::open("/dev/mcc/ctl", O_RDWR | O_CLOEXEC);
   if (fd < 0) {
-    std::cerr << fail << "open </dev/mcc/ctl> [" << errno << "]" << std::endl;
+    const int e = errno;
+    PutHeader(std::cerr) << fail << "open </dev/mcc/ctl> [" << e << "]" << std::endl;
     return nullptr;
   }
   Board::WordRecord block{Mcc::kTransparent, p.get_rx_packet_size().getValue(), 0, p.get_rx_threshold().getValue(),
                           p.get_tx_threshold().getValue()};
   if (Board::ioctl(fd, Board::Req::MccAllocate, block.data()) < 0) {
-    std::cerr << fail << "ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
+    const int e = errno;
+    PutHeader(std::cerr) << fail << "ioctl MCC_ALLOCATE [" << e << "]" << std::endl;
     Board::close(fd);
     return nullptr;
   }
   int channel = Board::ioctl(fd, Board::Req::MccTimeslot, nullptr);
   if (channel < 0) {
-    std::cerr << fail << "ioctl MCC_TIMESLOT [" << errno << "]" << std::endl;
+    const int e = errno;
+    PutHeader(std::cerr) << fail << "ioctl MCC_TIMESLOT [" << e << "]" << std::endl;
     Board::close(fd);
     return nullptr;
   }
 
   std::vector<std::string> args = EngineArgs(p);
-  std::clog << "args for run t38 daemon:" << std::endl;
-  for (std::size_t i = 0; i < args.size(); ++i) std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+  PutHeader(std::clog) << "args for run t38 daemon:" << std::endl;
+  for (std::size_t i = 0; i < args.size(); ++i) PutHeader(std::clog) << "arg[" << i << "]=" << args[i] << std::endl;
   // Everything the child needs is ready before the fork.
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(&a[0]);
@@ -107,29 +112,34 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
     ::_exit(kExecFailed);
   }
   if (pid < 0) {
-    std::cerr << fail << "fork [" << errno << "]" << std::endl;
+    const int e = errno;
+    PutHeader(std::cerr) << fail << "fork [" << e << "]" << std::endl;
     Board::close(fd);
     return nullptr;
   }
-  std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
+  PutHeader(std::clog) << "t38 daemon[" << pid << "] successfully started" << std::endl;
   Slot* slot = new T38SoftSlot(pid, channel);
   Board::close(fd);  // the engine holds the channel now
   return slot;
 }
 
 int T38SoftFactory::QueryNumOfInstances() {
-  const std::string path = RootPath::resolve(kEngine);
-  FILE* f = nullptr;
-  // Without the engine the shell would only complain: nothing to ask.
-  if (::access(path.c_str(), X_OK) == 0) f = ::popen(("'" + path + "' --num-of-instances").c_str(), "r");
+  // The engine's path goes to the shell quoted, whatever the root holds.
+  std::string command = "'";
+  for (char c : RootPath::resolve(kEngine)) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  command += "' --num-of-instances";
+  // The read end is close-on-exec like every other descriptor of the
+  // daemon. A missing engine starts a shell all the same, which only
+  // complains: no line, so it is reported as undetected below.
+  FILE* f = ::popen(command.c_str(), "re");
   if (!f) {
-    std::clog << "t38 daemon not found!" << std::endl;
+    PutHeader(std::clog) << "t38 daemon not found!" << std::endl;
     return 0;
   }
   char line[32];
   int n = 0;
   if (std::fgets(line, sizeof line, f)) n = std::atoi(line);
-  else std::clog << "t38: can't detect T38 resources" << std::endl;
+  else PutHeader(std::clog) << "t38: can't detect T38 resources" << std::endl;
   ::pclose(f);
   return n;
 }

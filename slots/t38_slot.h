@@ -4,6 +4,7 @@
 // controller, which the engine gets as its standard input. The slot lives
 // as long as the controller keeps it; the engine's end is reported as an
 // abort signal with its raw wait status.
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,11 @@ class T38SoftFactory : public SlotFactory {
 
   // The engine's argument vector (without the terminating null).
   static std::vector<std::string> EngineArgs(const LGCP::T38Soft& params);
-  // Asks the engine ("--num-of-instances"); 0 when that fails.
+  // Asks the engine ("--num-of-instances") through a shell; 0 when the
+  // shell cannot be started or gives no line (a missing engine among them).
   static int QueryNumOfInstances();
+  // The head of the factory's log lines: "t38soft: ".
+  static std::ostream& PutHeader(std::ostream& os);
 
  private:
   T38SoftFactory() = default;

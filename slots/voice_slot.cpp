@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <iostream>
+#include <utility>
 
 #include "hardware/board/board.h"
 #include "hardware/board/record.h"
@@ -50,7 +51,9 @@ bool IsSafePromptName(const std::string& name) {
 
 // ------------------------------------------------------------ players
 
-PlaySlotGeneric::PlaySlotGeneric(Fd dev) : channel(QueryTimeslot(dev)), device(dev) {}
+// The channel is asked before the descriptor moves into the slot (the
+// members are built in that order).
+PlaySlotGeneric::PlaySlotGeneric(Fd dev) : channel(QueryTimeslot(dev)), device(std::move(dev)) {}
 
 std::ostream& PlaySlotGeneric::log(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
 
@@ -59,7 +62,8 @@ bool PlaySlotGeneric::IBeforeDestroy() {
   return true;
 }
 
-PlaySlotNetwork::PlaySlotNetwork(Fd dev, std::string h, int i) : PlaySlotGeneric(dev), host(std::move(h)), id(i) {}
+PlaySlotNetwork::PlaySlotNetwork(Fd dev, std::string h, int i)
+    : PlaySlotGeneric(std::move(dev)), host(std::move(h)), id(i) {}
 
 bool PlaySlotNetwork::IOnOutputStream() {
   if (mState == kIdle) {
@@ -115,7 +119,7 @@ void PlaySlotNetwork::Release() {
 }
 
 PlaySlotFile::PlaySlotFile(Fd dev, std::vector<std::string> n, int r)
-    : PlaySlotGeneric(dev), repeat(r), names(std::move(n)) {
+    : PlaySlotGeneric(std::move(dev)), repeat(r), names(std::move(n)) {
   abortDpc.Bind(this, &PlaySlotFile::delayed_abort);
 }
 
@@ -190,7 +194,7 @@ void PlaySlotFile::delayed_abort() {
 
 // ------------------------------------------------------------ recorder
 
-RecordSlot::RecordSlot(Fd dev, std::string h, int ch) : channel(ch), device(dev), host(std::move(h)) {}
+RecordSlot::RecordSlot(Fd dev, std::string h, int ch) : channel(ch), device(std::move(dev)), host(std::move(h)) {}
 
 std::ostream& RecordSlot::log(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
 
@@ -295,12 +299,12 @@ Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
   PlaySlotGeneric* slot;
   if (params.network_isSelected()) {
     const LGCP::PlayerParams_network& n = params.get_network();
-    slot = new PlaySlotNetwork(dev, Voice::dhost2str(n.get_host()), static_cast<int>(n.get_id().getValue()));
+    slot = new PlaySlotNetwork(std::move(dev), Voice::dhost2str(n.get_host()), static_cast<int>(n.get_id().getValue()));
   } else {
     const LGCP::PlayerParams_file& f = params.get_file();
     std::vector<std::string> names;
     for (const auto& name : f.get_name()) names.push_back(name);
-    slot = new PlaySlotFile(dev, std::move(names), static_cast<int>(f.get_repeat().getValue()));
+    slot = new PlaySlotFile(std::move(dev), std::move(names), static_cast<int>(f.get_repeat().getValue()));
   }
   players.push_back(slot);
   return slot;
@@ -310,7 +314,7 @@ Slot* VoiceFactory::CreateRecord(const std::string& host) {
   int timeslot = -1;
   Fd dev = Allocate(false, timeslot);
   if (!dev) return nullptr;
-  RecordSlot* slot = new RecordSlot(dev, host, timeslot);
+  RecordSlot* slot = new RecordSlot(std::move(dev), host, timeslot);
   recorders.push_back(slot);
   return slot;
 }

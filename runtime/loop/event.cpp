@@ -1,5 +1,8 @@
 #include "runtime/loop/event.h"
 
+#include <cerrno>
+#include <utility>
+
 Event::~Event() {
   delete handler_;
   handler_ = nullptr;
@@ -17,10 +20,14 @@ void Event::Bind(Handler* h) {
 void Event::UnBind() { Bind(nullptr); }
 
 void Event::Schedule(Fd fd, short events) {
+  // fd is this Event's own already (the copy made for the call, or a
+  // temporary handed over): it is taken over, not duplicated again.
+  const int dupError = errno;
   if (fd_.is_valid()) mux_detach();
-  fd_ = fd;
+  fd_ = std::move(fd);
   events_ = events;
   if (fd_.is_valid()) mux_attach();
+  else errno = dupError;
 }
 
 void Event::Release() {

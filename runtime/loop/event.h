@@ -56,8 +56,9 @@ class Event : public EventHandler {
   void Bind(Handler* h);
   void UnBind();
 
-  // Takes a duplicate of fd and attaches with the mask; an invalid fd leaves
-  // the Event idle.
+  // Takes a duplicate of fd and attaches with the mask; an invalid fd, or a
+  // duplicate that fails, leaves the Event idle (IsActive() false) with
+  // errno telling why, so the client can report it.
   void Schedule(Fd fd, short events);
   void Release();
   void SetEvents(int events) { events_ = static_cast<short>(events); }

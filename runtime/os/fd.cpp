@@ -26,6 +26,16 @@ Fd& Fd::operator=(const Fd& other) {
   return *this;
 }
 
+Fd::Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+  if (this == &other) return *this;
+  if (fd_ >= 0) close();
+  fd_ = other.fd_;
+  other.fd_ = -1;
+  return *this;
+}
+
 Fd::~Fd() {
   if (fd_ < 0) return;
   if (watcher) watcher->closing(fd_);

@@ -13,6 +13,10 @@ class Fd {
   explicit Fd(int fd);  // takes ownership; sets close-on-exec
   Fd(const Fd& other);  // holds a dup() of the other's descriptor
   Fd& operator=(const Fd& other);
+  // Handing a descriptor on: the other is left empty and nothing is
+  // duplicated, so passing ownership cannot fail for want of descriptors.
+  Fd(Fd&& other) noexcept;
+  Fd& operator=(Fd&& other) noexcept;
   ~Fd();
 
   // A dup(2) of the descriptor with close-on-exec; the caller owns it.

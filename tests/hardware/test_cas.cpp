@@ -3,6 +3,7 @@
 // records the driver receives, failures, and the driver's change reports.
 
 #include "hardware/e1_ctl.h"
+#include "descriptor_squeeze.h"
 #include "sim_env.h"
 
 using Lines = std::vector<std::string>;
@@ -46,6 +47,30 @@ TEST_F(CasTest, WithoutTheDeviceCommandsAreAnsweredAndTheOpenIsRetried) {
   sim().setPresent("/dev/e1-cas", true);
   EXPECT_EQ((Lines{"cas 1 0 0 0", "cas 1 5 9 9", "success"}), Run(Open, 1, 5, 9));
   EXPECT_TRUE(::fcntl(svc->casFd(), F_GETFD) & FD_CLOEXEC);
+}
+
+// A device whose watch cannot be had would never deliver a change report:
+// it is let go (and opened again by the next command).
+TEST_F(CasTest, ADeviceThatCannotBeWatchedIsNotKept) {
+  Run(Open, 1, 5, 9);  // with room first
+  sim().setPresent("/dev/e1-cas", false);
+  Start(true);
+  sim().setPresent("/dev/e1-cas", true);
+  ctltest::Capture err(std::cerr);
+  Lines shortOne, enough;
+  int fd;
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    squeeze.Free(2);  // the device only
+    shortOne = Run(Open, 1, 5, 9);
+    fd = svc->casFd();
+    squeeze.Free(1);
+    enough = Run(Open, 1, 5, 9);
+  }
+  EXPECT_EQ((Lines{"success"}), shortOne);
+  EXPECT_EQ(-1, fd);
+  EXPECT_EQ(1u, err.count("E1: cas interface dup fail: Too many open files\n")) << err.text();
+  EXPECT_EQ((Lines{"cas 1 0 0 0", "cas 1 5 9 9", "success"}), enough);
 }
 
 TEST_F(CasTest, FailuresTravelAsTheResultInRx) {

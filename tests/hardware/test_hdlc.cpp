@@ -5,6 +5,7 @@
 #include "runtime/log/traces.h"
 #include "runtime/loop/timer.h"
 #include "control/control_test_support.h"
+#include "descriptor_squeeze.h"
 #include "sim_env.h"
 
 namespace {
@@ -85,6 +86,34 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
   EXPECT_EQ(log[1].text(), "/dev/mcc/ctl 0x20004d02 -> 40");
   EXPECT_EQ(log[2].text(), "/dev/hal 0x80084d02 11 40 -> 0");
   EXPECT_EQ(log[3].text(), "/dev/hal 0x80084d02 40 10 -> 0");
+}
+
+// The channel lives as long as its watch holds a descriptor of it: without
+// one to spare for the watch nothing is switched and the channel goes back.
+TEST_F(HdlcTest, AChannelThatCannotBeWatchedIsNotActivated) {
+  ASSERT_TRUE(activate() && activate());  // with room first, a rebinding too
+  ch_.deactivate();
+  sim().reset();  // the crosspoints stay behind a deactivation
+  bool shortOne, open, enough;
+  std::size_t crosspoints;
+  Sim::Session* held;
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    squeeze.Free(2);  // the device only
+    shortOne = activate();
+    open = ch_.is_open();
+    crosspoints = sim().tdm().crosspoints().size();
+    sim().pump();
+    held = controller();
+    squeeze.Free(1);
+    enough = activate();
+  }
+  EXPECT_FALSE(shortOne || open);
+  EXPECT_EQ(err(), "hdlc [0/10]: dup fail: Too many open files\n");
+  EXPECT_EQ(crosspoints, 0u);
+  EXPECT_EQ(held, nullptr);
+  EXPECT_TRUE(enough);
+  EXPECT_EQ(sim().tdm().sourceOf(11), 40);
 }
 
 TEST_F(HdlcTest, FramesInAndOutOneByOne) {

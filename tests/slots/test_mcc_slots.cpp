@@ -24,6 +24,7 @@
 #include "control/control_test_support.h"
 #include "hardware/board/record.h"
 #include "hardware/board/requests.h"
+#include "hardware/descriptor_squeeze.h"
 #include "hardware/sim/mcc.h"
 #include "hardware/sim/mcc_resources.h"
 #include "hardware/sim_env.h"
@@ -683,9 +684,9 @@ TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
   EXPECT_EQ(slot->IGetTransmitChannel(), 600);
   EXPECT_EQ(slot->IGetReceiveChannel(), 600);
   EXPECT_EQ(std::string(slot->GetName()), "t38 soft");
-  EXPECT_NE(log.text().find("args for run t38 daemon:\narg[0]=/usr/local/sbin/t38\narg[1]=--child\n"
-                            "arg[2]=--remote\narg[3]=10.1.2.3/4000/5002\nt38 daemon[" +
-                            std::to_string(slot->GetPid()) + "] successfully started\n"),
+  EXPECT_NE(log.text().find("t38soft: args for run t38 daemon:\nt38soft: arg[0]=/usr/local/sbin/t38\n"
+                            "t38soft: arg[1]=--child\nt38soft: arg[2]=--remote\nt38soft: arg[3]=10.1.2.3/4000/5002\n"
+                            "t38soft: t38 daemon[" + std::to_string(slot->GetPid()) + "] successfully started\n"),
             std::string::npos)
       << log.text();
 
@@ -748,29 +749,42 @@ TEST_F(T38SlotTest, ControllerFailuresStartNoEngine) {
   sim().failNext("/dev/mcc/ctl", Board::Req::MccTimeslot, EIO);
   EXPECT_FALSE(Make());
   EXPECT_EQ(err.text(),
-            "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [2]\n"
-            "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [16]\n"
-            "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [5]\n");
+            "t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [2]\n"
+            "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [16]\n"
+            "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [5]\n");
   EXPECT_EQ(log.text(), "");
   EXPECT_EQ(Channels(), "");
 }
 
+// The engine is asked through a shell: a missing engine starts one all the
+// same (it only complains), which gives no line; only a shell that cannot
+// be started at all (here: no descriptor for its pipe) is "not found". One
+// line of at most 31 characters is read.
 TEST_F(T38SlotTest, QueryAsksTheEngineForItsCapacity) {
-  auto instances = [] {
-    LGCP::Resources r;
-    r.set_t38_instances(-1);
-    T38SoftFactory::instance().Query(r);
-    return r.get_t38_instances().getValue();
-  };
-  ctltest::Capture log(std::clog);
-  t38test::Set(SimTest::root(), "instances", "12\n");
-  EXPECT_EQ(instances(), 12);
-  t38test::Set(SimTest::root(), "instances", "");
-  EXPECT_EQ(instances(), 0);
-  EXPECT_EQ(log.count("t38: can't detect T38 resources\n"), 1u);
-  t38test::RemoveEngine(SimTest::root());
-  EXPECT_EQ(instances(), 0);
-  EXPECT_EQ(log.count("t38 daemon not found!\n"), 1u);
+  const struct {
+    const char* printed;
+    bool engine, pipe;
+    int instances;
+    const char* line;
+  } rows[] = {{"12\n", true, true, 12, ""},
+              {"000000000000000000000000000000456\n", true, true, 4, ""},
+              {"", true, true, 0, "t38soft: t38: can't detect T38 resources\n"},
+              {"12\n", false, true, 0, "t38soft: t38: can't detect T38 resources\n"},
+              {"12\n", true, false, 0, "t38soft: t38 daemon not found!\n"}};
+  for (const auto& r : rows) {
+    t38test::InstallEngine(SimTest::root());
+    t38test::Set(SimTest::root(), "instances", r.printed);
+    if (!r.engine) t38test::RemoveEngine(SimTest::root());
+    ctltest::Capture log(std::clog);
+    LGCP::Resources res;
+    res.set_t38_instances(-1);
+    {
+      std::unique_ptr<SimTest::DescriptorSqueeze> squeeze(r.pipe ? nullptr : new SimTest::DescriptorSqueeze);
+      T38SoftFactory::instance().Query(res);
+    }
+    EXPECT_EQ(res.get_t38_instances().getValue(), r.instances) << r.printed << r.engine << r.pipe;
+    EXPECT_EQ(log.text(), r.line) << r.printed << r.engine << r.pipe;
+  }
 }
 
 }  // namespace t38

@@ -23,6 +23,7 @@
 
 #include "control/control_test_support.h"
 #include "hardware/board/record.h"
+#include "hardware/descriptor_squeeze.h"
 #include "hardware/sim/modem.h"
 #include "hardware/sim_env.h"
 #include "modem_standin.h"
@@ -227,6 +228,46 @@ TEST_F(ModemSlots, FailedAnswerAbortsWithoutStartingPppd) {
   At<DspModemSlot>(5)->IOnOutputStream();
   EXPECT_EQ(Await(3), Strings({"5: transmitter active 96", "5: receiver active 96", "5: abort " + std::to_string(EPERM)}));
   EXPECT_FALSE(At<DspModemSlot>(5)->pppd_executing());
+}
+
+// Out of descriptors: a modem set up on the last two keeps its modem (the
+// slot holds the very descriptor it was allocated on), and a plug-in
+// connection that cannot be watched is refused, not kept unread.
+TEST_F(ModemSlots, WithoutDescriptorsToSpareNothingIsKeptHalfMade) {
+  ASSERT_EQ(Create(2, Modem()), Strings({"2: success"}));  // with room first
+  At<DspModemSlot>(2)->IOnOutputStream();
+  EXPECT_EQ(Await(2).size(), 2u);
+  EXPECT_EQ(Request(2, Destroy), Strings({"2: success"}));
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv), 0);
+  ASSERT_NE(factory().AcceptClient(Fd(sv[0]), INet4::Addr("127.0.0.1:40000")), nullptr);
+  ::close(sv[1]);
+  ASSERT_TRUE(bench().loop.RunUntil([] { return factory().authClients().empty(); }));
+  Clear(SimTest::root());
+
+  ASSERT_EQ(Create(3, Modem()), Strings({"3: success"}));
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv), 0);
+  ctltest::Capture err(std::cerr);
+  AuthClient* client;
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    client = factory().AcceptClient(Fd(sv[0]), INet4::Addr("127.0.0.1:40000"));
+    squeeze.Free(2);
+    At<DspModemSlot>(3)->IOnOutputStream();
+  }
+  EXPECT_EQ(client, nullptr);
+  EXPECT_TRUE(factory().authClients().empty());
+  EXPECT_NE(err.text().find("auth connection from 127.0.0.1:40000 refused: dup: Too many open files\n"),
+            std::string::npos)
+      << err.text();
+  char c;
+  EXPECT_EQ(::read(sv[1], &c, 1), 0);  // the plug-in sees its connection end
+  ::close(sv[1]);
+  EXPECT_EQ(Await(2), Strings({"3: transmitter active 96", "3: receiver active 96"}));
+  EXPECT_FALSE(ArgsOf("pppd").empty());  // no copy of the device left in the child either
+  sim().pump();
+  EXPECT_EQ(modems().allocated(), 1);
+  EXPECT_EQ(Request(3, Destroy), Strings({"3: success"}));
 }
 
 TEST(ModemArgs, ExecargsReplaceOptionsDeviceAndNumberExecfileOnlyTheProgram) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "hardware/board/requests.h"
+#include "hardware/descriptor_squeeze.h"
 #include "hardware/sim/dsp.h"
 #include "hardware/sim/dtmf.h"
 #include "hardware/sim/rtp.h"
@@ -236,6 +237,47 @@ TEST_F(RtpSlotTest, TheFirstPacketEndsTheWaitToneOnce) {
   const std::string line = "rtp[" + std::to_string(slot->channel()) + "]: receive packet(s)!";
   EXPECT_NE(log.text.str().find(line), std::string::npos) << log.text.str();
   EXPECT_EQ(log.text.str().find(line), log.text.str().rfind(line));
+}
+
+// Out of descriptors: a codec change keeps its new session even when the
+// wait tone's watch cannot follow it (said, not hidden), and a wait tone
+// that no packet could end is refused rather than started.
+TEST_F(RtpSlotTest, WithoutDescriptorsTheSessionStaysAndNoEndlessToneStarts) {
+  ASSERT_EQ(Ask(1, Create(FreeRtpPort())), kOk);
+  RtpSlot* slot = At(1);
+  const int ch = slot->channel();
+  auto wait = Ioctl([](LGCP::IoctlParams& p) { p.select_activateWaitTone(); });
+  auto quiet = Ioctl([](LGCP::IoctlParams& p) { p.select_deactivateWaitTone(); });
+  ASSERT_EQ(Ask(1, wait), kOk);  // with room first
+  ASSERT_EQ(Ask(1, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
+  ASSERT_EQ(Ask(1, Codec(false, Mode::ulaw)), kOk);
+  ASSERT_EQ(Ask(1, quiet), kOk);
+  ASSERT_EQ(Ask(1, wait), kOk);
+  ASSERT_EQ(OpenSessions(), 1u);
+
+  LogCapture log;
+  int answer;
+  bool watched;
+  {
+    SimTest::DescriptorSqueeze squeeze;  // the restart has the two it gives up
+    answer = Ask(1, Codec(false, Mode::alaw));
+    watched = slot->waitToneWatched();
+  }
+  EXPECT_EQ(answer, kOk);
+  EXPECT_TRUE(log.has("rtp[" + std::to_string(ch) + "]: dup fail: Too many open files\n")) << log.text.str();
+  EXPECT_FALSE(watched);
+  EXPECT_GE(slot->device(), 0);
+  EXPECT_EQ(OpenSessions(), 1u);
+  const Sim::RtpDevice::Stream* stream = rtp().byChannel(ch);
+  EXPECT_TRUE(stream && stream->params.rx_pt == 8);
+
+  EXPECT_EQ(Ask(1, quiet), kOk);
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    answer = Ask(1, wait);
+  }
+  EXPECT_EQ(answer, kUnsupported);
+  EXPECT_EQ(dtmf().timeslot(unsigned(ch))->freq1, 0);  // no tone
 }
 
 TEST_F(RtpSlotTest, InputFollowsTheSourceAndTheDestroyKeepsTheDriversOrder) {
