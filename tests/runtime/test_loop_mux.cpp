@@ -69,7 +69,7 @@ TEST(MultiplexerDeath, EmptyLoopReportsHang) {
 
 struct Recorder {
   std::vector<std::string> log;
-  Timer a, b, c, stop;
+  Timer a, b, c, p, stop;
   void A() { log.push_back("a"); }
   void B() { log.push_back("b"); }
   void C(Timer* t) { log.push_back(t == &c ? "c" : "?"); }
@@ -77,7 +77,16 @@ struct Recorder {
     log.push_back("stop");
     multiplexer.terminate();
   }
+  // Re-arms its timer twice while its own event is still to be destroyed.
+  void Twice(Timer* t) {
+    log.push_back(t->is_running() ? "twice+" : "twice");
+    t->set(0, &Recorder::A, this);
+    t->set(0, &Recorder::Stop, this);
+  }
 };
+
+Recorder* g_plain = nullptr;
+void Plain() { g_plain->log.push_back(g_plain->p.is_running() ? "p+" : "p"); }
 
 // Each row arms timers at one frozen instant, drives the clock past them and
 // lists the calls in order; "stop" ends the run.
@@ -94,9 +103,27 @@ TEST(Timers, OrderRearmCancelAndTheCounterWrap) {
          r.c.set(5, &Recorder::C, &r);
          r.a.set(5, &Recorder::A, &r);
          r.b.set(5, &Recorder::B, &r);
+         r.a.set(5, &Recorder::A, &r);  // re-armed: queued behind b
          r.stop.set(5, &Recorder::Stop, &r);
        },
-       5, {"c", "a", "b", "stop"}},
+       5, {"c", "b", "a", "stop"}},
+      {"each arming form queues its own event class; Unbind hands it over and it fires once", 0,
+       [](Recorder& r) {
+         g_plain = &r;
+         r.a.set(1, &Recorder::A, &r);
+         r.c.set(2, &Recorder::C, &r);
+         r.p.set(3, &Plain);
+         EXPECT_TRUE(r.p.is_running());
+         EXPECT_NE(dynamic_cast<ObjTimerEvent1<Recorder>*>(r.a.Unbind()), nullptr);
+         EXPECT_NE(dynamic_cast<ObjTimerEvent2<Recorder>*>(r.c.Unbind()), nullptr);
+         EXPECT_FALSE(r.a.is_running() || r.c.is_running());
+         EXPECT_EQ(r.b.Unbind(), nullptr);
+         EXPECT_EQ(multiplexer.timer_count(), 3u);
+         r.stop.set(4, &Recorder::Stop, &r);
+       },
+       5, {"a", "c", "p", "stop"}},
+      {"a callback re-arms twice: only the last call happens", 0,
+       [](Recorder& r) { r.b.set(1, &Recorder::Twice, &r); }, 5, {"twice", "stop"}},
       {"earlier first; re-arming replaces and counts from the new set", 0,
        [](Recorder& r) {
          r.a.set(300, &Recorder::A, &r);
