@@ -266,6 +266,51 @@ TEST(Loop, SteadyPassesAllocateNothingAndRunDeferredCallsTwiceInAddressOrder) {
   EXPECT_EQ(multiplexer.dpc_count(), 0u);
 }
 
+void spin(unsigned int us) {
+  const unsigned int start = Mux::microseconds();
+  while (Mux::microseconds() - start < us) {
+  }
+}
+
+// Fills its poll entry slowly; no descriptor, so the poll skips it.
+struct SlowEntry : EventHandler {
+  void shedule_event(pollfd& e) override {
+    spin(20000);
+    e.fd = -1;
+    e.events = e.revents = 0;
+  }
+  void svc_event(short) override {}
+};
+
+struct SlowIdle {
+  Event ev;
+  Pipe idle;
+  void On(int, short revents) {
+    if (revents == 0) spin(2000);
+  }
+};
+
+// Every deferred call and served handler is timed on its own: a handler
+// served without returned events (here the last one served) is charged its
+// own 2000 us, and the 20000 us poll-table build is charged to no deferred
+// call.
+TEST(Loop, EveryCallIsTimedOnItsOwn) {
+  StopAfterRuns stop(3);  // one poll; its ready descriptor is served first
+  SlowEntry slow;
+  slow.mux_attach();
+  SlowIdle idle;
+  idle.ev.Bind("SlowIdle::On", &SlowIdle::On, &idle);
+  idle.ev.Schedule(idle.idle.rd, POLLIN);
+  const unsigned int dpcs = multiplexer.dpc_measure().counter();
+  const unsigned int served = multiplexer.event_measure().counter();
+  multiplexer.run(false, true);
+  slow.mux_detach();
+  EXPECT_EQ(multiplexer.dpc_measure().counter() - dpcs, 3u);
+  EXPECT_EQ(multiplexer.event_measure().counter() - served, 3u);
+  EXPECT_GE(multiplexer.event_measure().last(), 2000u);
+  EXPECT_LT(multiplexer.dpc_measure().max(), 20000u);
+}
+
 // ----------------------------------------------------------- descriptors
 
 struct Client {
