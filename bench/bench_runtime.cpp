@@ -1,6 +1,6 @@
 // bench-links: runtime
-// Costs of the runtime's hot paths: arming and cancelling timers, one loop
-// pass with ready descriptors, and taking and sharing pool packets.
+// Costs of the runtime's hot paths: arming, re-arming and firing timers, one
+// loop pass with ready descriptors, and taking and sharing pool packets.
 #include <benchmark/benchmark.h>
 
 #include <poll.h>
@@ -35,6 +35,22 @@ void BM_TimerRearm(benchmark::State& state) {
   for (auto _ : state) c.t.set(30000, &Client::On, &c);
 }
 BENCHMARK(BM_TimerRearm)->Arg(10)->Arg(1000);
+
+// Arming a due timer and firing it from the timer phase (a periodic action
+// that re-arms), among n later ones.
+void BM_TimerArmFire(benchmark::State& state) {
+  std::vector<std::unique_ptr<Client>> others;
+  for (int i = 0; i < state.range(0); ++i) {
+    others.emplace_back(new Client);
+    others.back()->t.set(60000 + static_cast<unsigned int>(i), &Client::On, others.back().get());
+  }
+  Client c;
+  for (auto _ : state) {
+    c.t.set(0, &Client::On, &c);
+    benchmark::DoNotOptimize(multiplexer.timers_schedule());
+  }
+}
+BENCHMARK(BM_TimerArmFire)->Arg(10);
 
 struct Reader {
   Event ev;

@@ -265,7 +265,29 @@ class KeyValue {
   bool mParsed = false;
 };
 
-// Enumerations and integers: a symbol name, else a number in any C base.
+// The type whose values a target of type T holds: an enumeration holds
+// every value of its underlying type.
+template <class T, bool = std::is_enum<T>::value>
+struct Storage {
+  typedef T type;
+};
+template <class T>
+struct Storage<T, true> {
+  typedef typename std::underlying_type<T>::type type;
+};
+
+// Whether a target of type T can hold the number v.
+template <class T>
+bool holds(long v) {
+  typedef typename Storage<T>::type S;
+  static_assert(std::is_integral<S>::value, "numbers are read into integers and enumerations");
+  typedef std::numeric_limits<S> L;
+  if (v < 0) return L::is_signed && static_cast<long long>(v) >= static_cast<long long>(L::min());
+  return static_cast<unsigned long long>(v) <= static_cast<unsigned long long>(L::max());
+}
+
+// Enumerations and integers: a symbol name, else a number in any C base,
+// stored even when text follows it (which makes the value invalid).
 template <class T>
 class TKeyValue : public KeyValue {
  public:
@@ -284,27 +306,14 @@ class TKeyValue : public KeyValue {
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text, &end, 0);
-    // A number the target cannot hold is refused and not stored: the cast
-    // would wrap, or for an enumeration be undefined.
-    if (errno == ERANGE || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) return false;
-    if (std::is_enum<T>::value && mTable && !inEnumRange(v)) return false;
-    *mTarget = static_cast<T>(v);
+    // A number the target cannot hold is refused and not stored: the
+    // conversion would change it.
+    if (errno == ERANGE || !holds<T>(v)) return false;
+    *mTarget = static_cast<T>(static_cast<typename Storage<T>::type>(v));
     return *text != '\0' && end && *end == '\0';
   }
 
  private:
-  // An enumeration holds the values of the smallest bit field that holds all
-  // of its (here: its table's non-negative) values; anything else is refused.
-  bool inEnumRange(long v) const {
-    long mask = 0;
-    for (const Symbol<T>* s = mTable; s->name; ++s) {
-      const long e = static_cast<long>(s->value);
-      if (e < 0) return true;
-      while (mask < e) mask = mask * 2 + 1;
-    }
-    return v >= 0 && (v & ~mask) == 0;
-  }
-
   T* mTarget;
   const char* mName;
   const Symbol<T>* mTable;

@@ -57,18 +57,16 @@ int SysLogStreamBuf::sync() {
   *end = '\0';
   char* lf = static_cast<char*>(std::memchr(begin, '\n', end - begin));
   if (lf) {
-    // Every complete line; the text after the last line end waits for its
-    // own line end.
+    // Every complete line, then the text after the last line end as a
+    // message of its own.
     char* line = begin;
     while (lf) {
       send(line, lf - line);
       line = lf + 1;
       lf = static_cast<char*>(std::memchr(line, '\n', end - line));
     }
-    const std::size_t rest = static_cast<std::size_t>(end - line);
-    std::memmove(mBuffer, line, rest);
+    if (line < end) send(line, end - line);
     setp(mBuffer, mBuffer + mSize - 1);
-    pbump(static_cast<int>(rest));
   } else if (end == epptr() && end > begin) {
     send(begin, end - begin);
     setp(mBuffer, mBuffer + mSize - 1);

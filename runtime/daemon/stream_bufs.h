@@ -11,8 +11,10 @@
 #include "runtime/log/line_buffer.h"
 
 // One syslog message per line, at a fixed priority (facility | severity).
-// Text without a line end is held until a line end arrives, the 1023
-// usable characters of the buffer are full, or flushAll() (at exit).
+// A flush that finds a line end sends every line and then the text after
+// the last line end as a message of its own; text without any line end is
+// held until a line end arrives, the 1023 usable characters of the buffer
+// are full, or flushAll() (at exit).
 class SysLogStreamBuf : public std::basic_streambuf<char>, public Log::Flushable {
  public:
   SysLogStreamBuf(int facility, int severity);

@@ -15,6 +15,9 @@ class Measure {
   unsigned int max() const { return max_; }
   unsigned int last() const { return last_; }
   unsigned int counter() const { return counter_; }
+  // Mux::microseconds() at the last begin(); plus last(), the reading of
+  // the last end().
+  unsigned int start() const { return start_; }
   // Records one duration as end() would (tests and callers that time
   // themselves).
   void sample(unsigned int duration);

@@ -189,39 +189,36 @@ void Multiplexer::unhook(TimerPoolPlugin* p) {
 
 // ----------------------------------------------------------------- phases
 
-// The loop reads the monotonic clock once per timer, deferred call and
-// handler it runs: each reading ends one measurement and starts the next,
-// and the last one of a phase is the loop's "now" for what follows.
-std::uint64_t Multiplexer::reading() {
-  if (reading_valid_) {
-    reading_valid_ = false;
-    return last_reading_;
-  }
-  return Mux::monotonicMicros();
+// Each timer, deferred call and served handler runs between begin() and
+// end() of its own measurement. The loop reads the clock itself once per
+// pass, at the start of the timer phase; after that it takes its time from
+// the end of the last timer or deferred-call measurement.
+void Multiplexer::advance_to_end_of(const Measure& m) {
+  const unsigned int end = m.start() + m.last();
+  clock_ += static_cast<unsigned int>(end - static_cast<unsigned int>(clock_));
 }
 
 int Multiplexer::timers_schedule() {
-  std::uint64_t t = reading();
-  unsigned int now = Mux::millisecondsAt(t);
+  clock_ = Mux::monotonicMicros();
+  unsigned int now = Mux::millisecondsAt(clock_);
   while (!timers_.empty()) {
     TimerEvent* head = timers_.first_item();
     if (static_cast<int>(now - head->expiry) < 0) break;
     timers_.remove(head);
     head->queued_ = false;
+    timer_measure_.begin();
     head->fire();
-    const std::uint64_t t1 = Mux::monotonicMicros();
-    timer_measure_.sample(static_cast<unsigned int>(t1 - t));
-    t = t1;
+    timer_measure_.end();
+    advance_to_end_of(timer_measure_);
   }
-  t = run_dpcs(t);
-  last_reading_ = t;
+  execute_dpc();
 
   timer_due_ = false;
   if (timers_.empty()) return 0;
   // The deferred calls may have armed timers or moved the clock on: measure
-  // the wait against the reading taken after them. A head that is already
-  // due is polled for with a zero timeout, never mistaken for an empty queue.
-  now = Mux::millisecondsAt(t);
+  // the wait against the time after them. A head that is already due is
+  // polled for with a zero timeout, never mistaken for an empty queue.
+  now = Mux::millisecondsAt(clock_);
   int wait = static_cast<int>(timers_.first_item()->expiry - now);
   if (wait <= 0) {
     timer_due_ = true;
@@ -287,9 +284,7 @@ int Multiplexer::timerPoll_schedule() {
   return best;
 }
 
-void Multiplexer::execute_dpc() { run_dpcs(Mux::monotonicMicros()); }
-
-std::uint64_t Multiplexer::run_dpcs(std::uint64_t t) {
+void Multiplexer::execute_dpc() {
   bool outer = !in_dpc_phase_;
   in_dpc_phase_ = true;
   running_dpc_.assign(pending_dpc_);
@@ -298,13 +293,12 @@ std::uint64_t Multiplexer::run_dpcs(std::uint64_t t) {
   for (unsigned int i = 0; i < running_dpc_.size(); ++i) {
     Dpc* d = running_dpc_[i];
     running_dpc_.erase(i--);
+    dpc_measure_.begin();
     d->Invoke();
-    const std::uint64_t t1 = Mux::monotonicMicros();
-    dpc_measure_.sample(static_cast<unsigned int>(t1 - t));
-    t = t1;
+    dpc_measure_.end();
+    advance_to_end_of(dpc_measure_);
   }
   if (outer) in_dpc_phase_ = false;
-  return t;
 }
 
 // ------------------------------------------------------------------ run
@@ -354,13 +348,9 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
   }
   if (!live_clock) Mux::mux_settimeofday();
   int wd_accum = 0;
-  reading_valid_ = false;
 
   while (!stop_) {
     int timer_wait = timers_schedule();
-    // The deferred calls before the poll follow at once: they start from
-    // the timer phase's last reading.
-    reading_valid_ = true;
     bool timer_deadline = timer_wait >= 1 || timer_due_;
     int plug_wait = timerPoll_schedule();
     bool plug_deadline = (plug_wait >= 1 && plug_wait != kNoDeadline) || plugin_due_;
@@ -392,12 +382,12 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     if (wd_fd_ >= 0 && (timeout < 0 || timeout > 1000)) timeout = 1000;
 
     dpc_fresh_ = false;
-    const std::uint64_t t = run_dpcs(reading());
+    execute_dpc();
     // A deferred call of this phase may have armed an earlier timer or
     // activated a one-shot call: do not sleep past it.
     if (dpc_fresh_) timeout = 0;
     if (!timers_.empty() && timeout != 0) {
-      int w = static_cast<int>(timers_.first_item()->expiry - Mux::millisecondsAt(t));
+      int w = static_cast<int>(timers_.first_item()->expiry - Mux::millisecondsAt(clock_));
       if (w < 0) w = 0;
       if (timeout < 0 || w < timeout) timeout = w;
     }
@@ -430,32 +420,18 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
     // Entries belong to this poll only.
     for (unsigned int k = 0; k < table_size_; ++k) table_owner_[k] = nullptr;
 
-    // A handler without returned events only tests its bits and returns:
-    // it is counted with no clock reading, and its moment joins the next
-    // handler's measurement.
-    std::uint64_t t0 = Mux::monotonicMicros();
     while (!stop_ && !active_.empty()) {
       EventHandler* h = active_.remove_from_head();
       served_.insert_to_tail(h);
-      const bool idle = h->returned_events() == 0;
+      event_measure_.begin();
       h->svc_event();
-      if (idle) {
-        event_measure_.sample(0);
-        continue;
-      }
-      const std::uint64_t t1 = Mux::monotonicMicros();
-      event_measure_.sample(static_cast<unsigned int>(t1 - t0));
-      t0 = t1;
+      event_measure_.end();
     }
-    // The next pass starts from this reading.
-    last_reading_ = t0;
-    reading_valid_ = true;
     active_.merge(served_);
     // Handlers not served because the loop was stopped stay polled.
     while (EventHandler* h = served_.remove_from_head()) active_.insert_to_tail(h);
   }
 
-  reading_valid_ = false;
   std::clog << "Mux: terminating..." << std::endl;
   if (wd_fd_ >= 0) {
     if (::write(wd_fd_, "STOP", 4) != 4) {

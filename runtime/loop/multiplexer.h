@@ -131,6 +131,9 @@ class Multiplexer {
   bool watchdog_open() const { return wd_fd_ >= 0; }
   // The timeout the last poll used (ms, -1: none).
   int last_poll_timeout() const { return last_timeout_; }
+  const Measure& dpc_measure() const { return dpc_measure_; }
+  const Measure& event_measure() const { return event_measure_; }
+  const Measure& timer_measure() const { return timer_measure_; }
 
  private:
   F_sorted_list<TimerEvent> timers_;
@@ -156,14 +159,15 @@ class Multiplexer {
   bool plugin_due_ = false;
   bool in_dpc_phase_ = false;
   bool dpc_fresh_ = false;
-  bool reading_valid_ = false;
-  std::uint64_t last_reading_ = 0;
+  // The loop's latest monotonic reading (full microseconds): taken at the
+  // start of the timer phase and moved on by the end of every timer and
+  // deferred-call measurement, so the loop knows its time without reading
+  // the clock again.
+  std::uint64_t clock_ = 0;
 
   void resize_table(unsigned int n);
-  // The last clock reading when it is still current, else a new one.
-  std::uint64_t reading();
-  // Runs the deferred calls from the reading t; gives the last reading.
-  std::uint64_t run_dpcs(std::uint64_t t);
+  // clock_ := the end reading of the measurement just taken.
+  void advance_to_end_of(const Measure& m);
 };
 
 extern Multiplexer multiplexer;

@@ -42,9 +42,9 @@ int gettimeval(timeval& tv);
 unsigned int milliseconds();
 // Monotonic microseconds, low 32 bits (timing measurements).
 unsigned int microseconds();
-// One live reading of the monotonic clock, full microseconds. The loop
-// takes one per handler and derives both its timing measurements and its
-// own time (millisecondsAt) from it.
+// One live reading of the monotonic clock, full microseconds (the clock of
+// microseconds()). The loop takes one per pass and moves it on by the ends
+// of its timing measurements to know its own time (millisecondsAt).
 std::uint64_t monotonicMicros();
 // The loop's clock at such a reading: its milliseconds plus the drive
 // offset, or the cached instant while the clock is cached.

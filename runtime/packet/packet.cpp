@@ -29,8 +29,8 @@ Lock List_allocator<T, N, Lock>::crit_section;
 template <class T, unsigned int N, class Lock>
 T* List_allocator<T, N, Lock>::allocate() {
   crit_section.lock();
-  List_storage* cell = free_list.remove_from_head();
-  if (!cell && fresh < N) cell = new (&blocks()[fresh++]) List_storage;
+  // Cells never handed out stand, in array order, before every freed one.
+  List_storage* cell = fresh < N ? new (&blocks()[fresh++]) List_storage : free_list.remove_from_head();
   crit_section.unlock();
   return cell ? reinterpret_cast<T*>(cell->object) : nullptr;
 }
@@ -40,7 +40,8 @@ void List_allocator<T, N, Lock>::deallocate(T* p) {
   int i = index_of(p);
   if (i < 0) return;
   crit_section.lock();
-  free_list.insert_to_head(&blocks()[i]);
+  // To the tail: cells are reused first freed, first reused.
+  free_list.insert_to_tail(&blocks()[i]);
   crit_section.unlock();
 }
 

@@ -47,12 +47,13 @@ struct Dummy_critical_section {
   void unlock() {}
 };
 
-// The fixed pool: a static array of cells. Cells never used yet are handed
-// out in array order by a bump index, so a cell's memory becomes resident
-// only when it is first taken; freed cells go on a free list that is used
-// first, last freed first reused (still warm in the cache). Never torn
-// down, so packets held by static objects of any unit may be released at
-// exit.
+// The fixed pool: a static array of cells and the list of the free ones,
+// all of them at the start in array order. A cell is taken from the head
+// and a freed cell appended to the tail, so cells are reused first freed,
+// first reused. The cells not yet handed out are the head of that list;
+// they are kept as a bump index rather than linked, so that a cell's
+// memory becomes resident only when it is first taken. Never torn down, so
+// packets held by static objects of any unit may be released at exit.
 template <class T, unsigned int N, class Lock>
 class List_allocator {
  public:

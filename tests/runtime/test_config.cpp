@@ -163,29 +163,51 @@ TEST_F(ConfigReader, MissingRequiredKeyStopsBeforeOptionals) {
   EXPECT_EQ(name, "unset");
 }
 
-enum Kind { kOne = 1, kTwo = 2, kFour = 4 };
+enum Kind : unsigned char { kOne = 1, kTwo = 2, kFour = 4 };
 const IniFile::Symbol<Kind> kKinds[] = {{"one", kOne}, {"two", kTwo}, {"four", kFour}, {nullptr, kOne}};
 
-// Numbers: a symbol, any C base, stored even when text trails them; a number
-// the enumeration (bits 0 to 7 here) cannot hold is refused and leaves the
+class ConfigNumbers : public ConfigReader {
+ protected:
+  // "true 16" or "false 5": the result of reading the value into a target
+  // of type T that held 5, and the target afterwards.
+  template <class T>
+  std::string read(const std::string& text, const IniFile::Symbol<T>* table = nullptr) {
+    load("[t]\nk = " + text + "\n");
+    T target = static_cast<T>(5);
+    IniFile::Reader reader("t: ", out_);
+    reader.mRequired.add<T>(&target, "k", table);
+    const bool ok = reader(first("t"));
+    return (ok ? "true " : "false ") + std::to_string(static_cast<long long>(target));
+  }
+};
+
+// Numbers: a symbol, else any C base, stored even when text trails them,
+// whether or not the enumeration names them; a number the target cannot
+// hold (an enumeration on unsigned char here) is refused and leaves the
 // target alone. GetInt reads decimal only and gives its default for a
 // number an int cannot hold.
-TEST_F(ConfigReader, NumbersAndSymbols) {
+TEST_F(ConfigNumbers, NumbersAndSymbols) {
   const struct {
     const char* text;
-    bool ok;
-    int stored;
+    const char* kind;
+    const char* shortInt;
+    const char* unsignedInt;
     int getInt;
-  } rows[] = {{"two", true, 2, -1},         {"0x7", true, 7, 0},         {"03", true, 3, 3},
-              {"6abc", false, 6, 6},         {"8", false, 5, 8},          {"-1", false, 5, -1},
-              {"2147483648", false, 5, -1},  {"-99999999999999999999", false, 5, -1}};
+  } rows[] = {
+      {"two", "true 2", "false 0", "false 0", -1},
+      {"0x10", "true 16", "true 16", "true 16", 0},
+      {"03", "true 3", "true 3", "true 3", 3},
+      {"12abc", "false 12", "false 12", "false 12", 12},
+      {"256", "false 5", "true 256", "true 256", 256},
+      {"-1", "false 5", "true -1", "false 5", -1},
+      {"70000", "false 5", "false 5", "true 70000", 70000},
+      {"4294967295", "false 5", "false 5", "true 4294967295", -1},
+      {"-99999999999999999999", "false 5", "false 5", "false 5", -1},
+  };
   for (const auto& r : rows) {
-    load(std::string("[t]\nk = ") + r.text + "\n");
-    Kind target = static_cast<Kind>(5);
-    IniFile::Reader reader("t: ", out_);
-    reader.mRequired.add<Kind>(&target, "k", kKinds);
-    EXPECT_EQ(reader(first("t")), r.ok) << r.text;
-    EXPECT_EQ(static_cast<int>(target), r.stored) << r.text;
+    EXPECT_EQ(read<Kind>(r.text, kKinds), r.kind) << r.text;
+    EXPECT_EQ(read<short>(r.text), r.shortInt) << r.text;
+    EXPECT_EQ(read<unsigned int>(r.text), r.unsignedInt) << r.text;
     EXPECT_EQ((*first("t")["k"]->begin()).GetInt(-1), r.getInt) << r.text;
   }
 }

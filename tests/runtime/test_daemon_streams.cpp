@@ -55,8 +55,9 @@ class SysLogStream : public ::testing::Test {
 using V = std::vector<std::string>;
 
 // One row per stream: the severity, what is written (with a fresh buffer),
-// the priority and texts of the messages that arrive. Text after the last
-// line feed waits for its line end or flushAll (at exit); a line longer
+// the priority and texts of the messages that arrive. A flush sends the
+// text after the last line feed too; text without any line feed waits for
+// its line end or flushAll (at exit); a line longer
 // than the buffer is cut at 1023 characters; a buffer from outside is used
 // (and not freed: ASan would object).
 TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
@@ -75,10 +76,10 @@ TEST_F(SysLogStream, EveryLineIsOneMessageAtTheStreamsPriority) {
        29, {"half line"}},
       {LOG_NOTICE,
        [](std::ostream& os, SysLogStreamBuf& buf) {
-         os << "c\nd" << std::flush;
+         os << "c\nd" << std::flush << "e" << std::flush;
          buf.flushAll();
        },
-       29, {"c", "d"}},
+       29, {"c", "d", "e"}},
       {LOG_ERR, [](std::ostream& os, SysLogStreamBuf&) { os << "100% done %s %n %d" << std::endl; }, 27,
        {"100% done %s %n %d"}},
       {LOG_DEBUG, [&](std::ostream& os, SysLogStreamBuf&) { os << x1500 << std::endl; }, 31,

@@ -69,7 +69,7 @@ TEST(MultiplexerDeath, EmptyLoopReportsHang) {
 
 struct Recorder {
   std::vector<std::string> log;
-  Timer a, b, c, stop;
+  Timer a, b, c, p, stop;
   void A() { log.push_back("a"); }
   void B() { log.push_back("b"); }
   void C(Timer* t) { log.push_back(t == &c ? "c" : "?"); }
@@ -77,7 +77,16 @@ struct Recorder {
     log.push_back("stop");
     multiplexer.terminate();
   }
+  // Re-arms its timer twice while its own event is still to be destroyed.
+  void Twice(Timer* t) {
+    log.push_back(t->is_running() ? "twice+" : "twice");
+    t->set(0, &Recorder::A, this);
+    t->set(0, &Recorder::Stop, this);
+  }
 };
+
+Recorder* g_plain = nullptr;
+void Plain() { g_plain->log.push_back(g_plain->p.is_running() ? "p+" : "p"); }
 
 // Each row arms timers at one frozen instant, drives the clock past them and
 // lists the calls in order; "stop" ends the run.
@@ -94,9 +103,27 @@ TEST(Timers, OrderRearmCancelAndTheCounterWrap) {
          r.c.set(5, &Recorder::C, &r);
          r.a.set(5, &Recorder::A, &r);
          r.b.set(5, &Recorder::B, &r);
+         r.a.set(5, &Recorder::A, &r);  // re-armed: queued behind b
          r.stop.set(5, &Recorder::Stop, &r);
        },
-       5, {"c", "a", "b", "stop"}},
+       5, {"c", "b", "a", "stop"}},
+      {"each arming form queues its own event class; Unbind hands it over and it fires once", 0,
+       [](Recorder& r) {
+         g_plain = &r;
+         r.a.set(1, &Recorder::A, &r);
+         r.c.set(2, &Recorder::C, &r);
+         r.p.set(3, &Plain);
+         EXPECT_TRUE(r.p.is_running());
+         EXPECT_NE(dynamic_cast<ObjTimerEvent1<Recorder>*>(r.a.Unbind()), nullptr);
+         EXPECT_NE(dynamic_cast<ObjTimerEvent2<Recorder>*>(r.c.Unbind()), nullptr);
+         EXPECT_FALSE(r.a.is_running() || r.c.is_running());
+         EXPECT_EQ(r.b.Unbind(), nullptr);
+         EXPECT_EQ(multiplexer.timer_count(), 3u);
+         r.stop.set(4, &Recorder::Stop, &r);
+       },
+       5, {"a", "c", "p", "stop"}},
+      {"a callback re-arms twice: only the last call happens", 0,
+       [](Recorder& r) { r.b.set(1, &Recorder::Twice, &r); }, 5, {"twice", "stop"}},
       {"earlier first; re-arming replaces and counts from the new set", 0,
        [](Recorder& r) {
          r.a.set(300, &Recorder::A, &r);
@@ -237,6 +264,51 @@ TEST(Loop, SteadyPassesAllocateNothingAndRunDeferredCallsTwiceInAddressOrder) {
   for (std::size_t i = 0; i < order.size(); ++i) ASSERT_EQ(order[i], static_cast<int>(i % 3)) << i;
   for (auto& x : c) x.dpc.Deactivate();
   EXPECT_EQ(multiplexer.dpc_count(), 0u);
+}
+
+void spin(unsigned int us) {
+  const unsigned int start = Mux::microseconds();
+  while (Mux::microseconds() - start < us) {
+  }
+}
+
+// Fills its poll entry slowly; no descriptor, so the poll skips it.
+struct SlowEntry : EventHandler {
+  void shedule_event(pollfd& e) override {
+    spin(20000);
+    e.fd = -1;
+    e.events = e.revents = 0;
+  }
+  void svc_event(short) override {}
+};
+
+struct SlowIdle {
+  Event ev;
+  Pipe idle;
+  void On(int, short revents) {
+    if (revents == 0) spin(2000);
+  }
+};
+
+// Every deferred call and served handler is timed on its own: a handler
+// served without returned events (here the last one served) is charged its
+// own 2000 us, and the 20000 us poll-table build is charged to no deferred
+// call.
+TEST(Loop, EveryCallIsTimedOnItsOwn) {
+  StopAfterRuns stop(3);  // one poll; its ready descriptor is served first
+  SlowEntry slow;
+  slow.mux_attach();
+  SlowIdle idle;
+  idle.ev.Bind("SlowIdle::On", &SlowIdle::On, &idle);
+  idle.ev.Schedule(idle.idle.rd, POLLIN);
+  const unsigned int dpcs = multiplexer.dpc_measure().counter();
+  const unsigned int served = multiplexer.event_measure().counter();
+  multiplexer.run(false, true);
+  slow.mux_detach();
+  EXPECT_EQ(multiplexer.dpc_measure().counter() - dpcs, 3u);
+  EXPECT_EQ(multiplexer.event_measure().counter() - served, 3u);
+  EXPECT_GE(multiplexer.event_measure().last(), 2000u);
+  EXPECT_LT(multiplexer.dpc_measure().max(), 20000u);
 }
 
 // ----------------------------------------------------------- descriptors
