@@ -4,7 +4,9 @@
 // the power, version, driver and configuration checks, and the single full
 // resend per loop pass.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -312,6 +314,16 @@ TEST_F(MonCtl, VersionDriverAndConfigurationTexts) {
   EXPECT_EQ((Texts{"gatewayCommon/gatewayConfigVersion/0=42", "gatewayCommon/gatewayConfigVersion/0=43",
                    "gatewayCommon/gatewayConfigVersion/0=4294967295"}),
             Take());
+  // The folder stays the working directory; once it is gone the check
+  // stops without a word and the stored version stays.
+  char etc[PATH_MAX], cwd[PATH_MAX];
+  ASSERT_TRUE(::realpath(P("/usr/local/etc").c_str(), etc) && ::getcwd(cwd, sizeof cwd));
+  EXPECT_STREQ(etc, cwd);
+  ASSERT_EQ(0, std::system(("rm -rf '" + P("/usr/local/etc") + "'").c_str()));
+  StreamCapture log(std::clog);
+  ctl->doConfigCheck();
+  EXPECT_EQ("", log.text());
+  EXPECT_EQ(0xffffffffu, ctl->data().getConfigVersion());
 }
 
 }  // namespace
