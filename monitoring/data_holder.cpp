@@ -347,23 +347,31 @@ void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& c) {
   termCounters.push_back(c);
 }
 
+uint64_t MonitoringDataHolder::controllerKey(const TERM::HostAddress& host, INet4::Addr& addr) {
+  addr = INet4::Addr(host2str(host));
+  return uint64_t(addr.host_order()) << 32 | uint64_t(addr.port()) << 16 |
+         uint64_t(host.get_port().getValue() & 0xFFFF);
+}
+
 bool MonitoringDataHolder::setControllerStatus(const LGCP::ControllerInfo& info) {
   INet4::Addr addr;
-  addr = host2str(info.get_host());
+  const uint64_t key = controllerKey(info.get_host(), addr);
   const HSP::ControllerStatus& status = info.get_status();
   bool self = addr == selfHostAddress;
   if (self) selfControllerStatus = status;
 
+  // One entry per host, compared by value: another spelling of a stored
+  // address and port is that entry.
   bool changed = true;
-  bool found = false;
-  for (auto& c : controllers)
-    if (c.get_host() == info.get_host()) {
-      changed = c.get_status() != status;
-      c.set_status(status);
-      found = true;
-      break;
-    }
-  if (!found) controllers.push_back(info);
+  auto found = controllerIndex.find(key);
+  if (found != controllerIndex.end()) {
+    changed = found->second->get_status() != status;
+    found->second->set_status(status);
+  } else {
+    controllers.push_back(info);
+    controllerIndex.emplace(key, &controllers.back());
+    if (self) ++ownControllers;
+  }
 
   if (changed) {
     if (traces.monitoring.internal)
@@ -438,8 +446,10 @@ void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& cmds) {
   }
 }
 
-const char* MonitoringDataHolder::overLimit(const LGCP::DisplayParams& params) const {
+const char* MonitoringDataHolder::overLimit(const LGCP::DisplayParams& params, std::size_t& limit) const {
+  limit = kMaxEntries;
   if (params.snmp_set_isSelected()) {
+    limit = kMaxSnmpCommands;
     std::unordered_set<std::string> added;
     std::size_t unnamed = 0;  // no identity: each one is kept apart
     for (const MON::SnmpSetCommand& c : params.get_snmp_set().get_commands()) {
@@ -471,21 +481,24 @@ const char* MonitoringDataHolder::overLimit(const LGCP::DisplayParams& params) c
     return termCounters.size() >= kMaxEntries ? "terminal counters" : nullptr;
   }
   if (params.controller_isSelected()) {
-    const LGCP::ControllerInfo& info = params.get_controller();
-    for (const auto& c : controllers)
-      if (c.get_host() == info.get_host()) return nullptr;
     INet4::Addr addr;
-    addr = host2str(info.get_host());
-    // The board's own controller always has its place.
-    return controllers.size() >= kMaxEntries && !(addr == selfHostAddress) ? "controllers" : nullptr;
+    if (controllerIndex.count(controllerKey(params.get_controller().get_host(), addr))) return nullptr;
+    // The board's own address has places of its own, whatever the others
+    // hold, but only a few: each port or spelling must not make one more.
+    if (addr == selfHostAddress) {
+      limit = kMaxOwnControllers;
+      return ownControllers >= kMaxOwnControllers ? "controllers at the board's own address" : nullptr;
+    }
+    return controllers.size() >= kMaxEntries ? "controllers" : nullptr;
   }
   return nullptr;
 }
 
 bool MonitoringDataHolder::setDisplayStatus(const LGCP::DisplayParams& params) {
-  if (const char* what = overLimit(params)) {
-    std::clog << "monitoring: display refused: it would store more " << what << " than the limit of "
-              << (params.snmp_set_isSelected() ? kMaxSnmpCommands : kMaxEntries) << std::endl;
+  std::size_t limit = 0;
+  if (const char* what = overLimit(params, limit)) {
+    std::clog << "monitoring: display refused: it would store more " << what << " than the limit of " << limit
+              << std::endl;
     return false;
   }
   if (params.emPhone_isSelected()) setEmPhoneInfo(params.get_emPhone());

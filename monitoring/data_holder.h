@@ -99,15 +99,22 @@ class MonitoringDataHolder {
   static constexpr unsigned kFileMode = 0644;
 
   // What a controller can make the daemon keep: distinct snmp-set names
-  // (each a file), and board, phone, counter and controller entries.
+  // (each a file), and board, phone, counter and controller entries. The
+  // board's own address keeps a few controller entries of its own beyond
+  // kMaxEntries, so that the own controller's status can always be stored.
   static constexpr std::size_t kMaxSnmpCommands = 4096;
   static constexpr std::size_t kMaxEntries = 1024;
+  static constexpr std::size_t kMaxOwnControllers = 16;
 
  private:
   void refreshBoard(const LGCP::BoardStatusParams& p);
   void refreshPhone(const LGCP::EmPhoneStatusParams& p);
-  // Why the display data cannot be stored (null: it can).
-  const char* overLimit(const LGCP::DisplayParams& params) const;
+  // Why the display data cannot be stored (null: it can), and the limit.
+  const char* overLimit(const LGCP::DisplayParams& params, std::size_t& limit) const;
+  // A controller host by value: the address as inet_aton reads it (with a
+  // port written after ":" in the text) and the port field, so that "127.1"
+  // and "127.0.0.1" name the same entry.
+  static uint64_t controllerKey(const TERM::HostAddress& host, INet4::Addr& addr);
   // mkdir with kDirMode whatever the umask; false (errno set) on failure.
   static bool makeDir(const std::string& real);
 
@@ -115,6 +122,9 @@ class MonitoringDataHolder {
   HSP::ControllerStatus selfControllerStatus;
   int controllerPid = -1;
   std::list<LGCP::ControllerInfo> controllers;
+  // Each stored controller's key to its entry; entries at the own address.
+  std::unordered_map<uint64_t, LGCP::ControllerInfo*> controllerIndex;
+  std::size_t ownControllers = 0;
   LGCP::POWERStatus powerStatus;
   std::list<LGCP::BoardStatusParams> boardStatus;
   std::list<LGCP::EmPhoneStatusParams> emPhoneStatus;

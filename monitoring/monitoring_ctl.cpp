@@ -151,11 +151,14 @@ bool hexField(const std::string& text, std::size_t from, std::size_t len, T& out
 }  // namespace
 
 void MonitoringCtl::doConfigCheck() {
-  // The entries are looked at by full path: the process's working directory
-  // is left alone.
+  // The folder becomes the working directory and stays so (the root folder
+  // was made absolute at start-up, so no other path depends on it). A
+  // missing folder stops the check, silently; the entries are looked at by
+  // full path, so a refused change of directory changes nothing else.
   std::string dir = RootPath::resolve("/usr/local/etc/");
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
+  [[maybe_unused]] const int moved = ::fchdir(::dirfd(d));
   unsigned long version = 0;
   unsigned long long stamp = 0;
   static const std::string prefix = "config.";

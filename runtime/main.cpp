@@ -60,6 +60,9 @@ void CheckSignals() {
 }
 
 int main(int argc, char** argv) {
+  // The root folder is fixed, absolute, before anything changes the working
+  // directory (the configuration check, the detach).
+  RootPath::reload();
   // Log lines go out one write per line, every line, in order.
   Log::InstallLineBuffers();
   IniFile::File config;

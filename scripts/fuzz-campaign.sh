@@ -44,6 +44,8 @@ mkdir -p "$out/logs"
 
 # One target: its own corpus folder first (new inputs go there), then the
 # seeds; the input size limit comes from the target's "fuzz-max-len" line.
+# Findings go to the target's findings folder by absolute path: the daemon's
+# configuration check changes the working directory.
 run_target() {
   local t=$1 seconds=$2 runs=$3 out=$4
   local maxlen
@@ -53,7 +55,7 @@ run_target() {
   [ -d "tests/fuzz/corpus/$t" ] && seeds=("$PWD/tests/fuzz/corpus/$t")
   (cd "$out/findings/$t" &&
     "$OLDPWD/build/fuzz/tests/fuzz/$t" -max_total_time="$seconds" -runs="$runs" -max_len="${maxlen:-8192}" \
-      -rss_limit_mb=2048 -timeout=25 -print_final_stats=1 "$OLDPWD/$out/$t" "${seeds[@]}" \
+      -rss_limit_mb=2048 -timeout=25 -print_final_stats=1 -artifact_prefix="$PWD/" "$OLDPWD/$out/$t" "${seeds[@]}" \
       >"$OLDPWD/$out/logs/$t.log" 2>&1) || true
 }
 export -f run_target

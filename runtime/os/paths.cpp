@@ -8,11 +8,22 @@
 namespace RootPath {
 namespace {
 
+// A relative root is taken against the working directory of the moment and
+// written back absolute, so that neither a later change of the working
+// directory nor a child program reading the variable sees another folder.
 std::string readRoot() {
   const char* env = std::getenv("TESSAROD_ROOT");
   std::string r = env ? env : "";
   while (r.size() > 1 && r.back() == '/') r.pop_back();
   if (r == "/") r.clear();
+  if (!r.empty() && r[0] != '/') {
+    if (char* cwd = ::getcwd(nullptr, 0)) {
+      std::string here = cwd;
+      std::free(cwd);
+      r = (here == "/" ? std::string() : here) + "/" + r;
+      ::setenv("TESSAROD_ROOT", r.c_str(), 1);
+    }
+  }
   return r;
 }
 

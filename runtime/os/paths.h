@@ -10,7 +10,10 @@ namespace RootPath {
 // The folder every absolute path is placed under ("" when none).
 const std::string& root();
 
-// Re-reads $TESSAROD_ROOT; for tests that change the variable at run time.
+// (Re-)reads $TESSAROD_ROOT. A relative root is made absolute against the
+// current working directory and put back into the environment that way:
+// main calls this first, before anything changes the working directory;
+// tests call it after changing the variable.
 void reload();
 
 // Prefixes an absolute path with the root folder; relative paths are

@@ -59,9 +59,11 @@ inline void Counter(LGCP::DisplayParams& d, int owner, int id, int cnt) {
   c.set_cnt(cnt);
 }
 
-inline void Controller(LGCP::DisplayParams& d, const std::string& host, HSP::ControllerStatus::NamedNumber s) {
+inline void Controller(LGCP::DisplayParams& d, const std::string& host, HSP::ControllerStatus::NamedNumber s,
+                       int port = 0) {
   auto& c = d.select_controller();
   c.set_host().set_iaddr(host);
+  c.set_host().set_port(port);
   c.set_status(s);
 }
 

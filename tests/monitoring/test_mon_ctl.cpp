@@ -4,7 +4,9 @@
 // the power, version, driver and configuration checks, and the single full
 // resend per loop pass.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -198,22 +200,37 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
   EXPECT_EQ(Texts{"gatewayCommon/controllerStatus/0=5"}, Take());
 }
 
+// The board's own address written three ways: "a.b.c.d", "a.N" and "0xA.N"
+// ("127.0.0.1", "127.1", "0x7f.1").
+Texts OwnSpellings(const INet4::Addr& own) {
+  const unsigned h = own.host_order();
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%x.", h >> 24);
+  const std::string low = std::to_string(h & 0xFFFFFF);
+  return {own.GetStrAddr(), std::to_string(h >> 24) + "." + low, hex + low};
+}
+
 TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
-  struct Row { int limit; std::function<void(D, int)> fill; } rows[] = {
-      {1024, [](D d, int i) { Phone(d, i); }},
-      {1024, [](D d, int i) { montest::Board(d, i); }},
-      {1024, [](D d, int i) { Counter(d, 4, i, 1); }},
-      {1024, [](D d, int i) { Controller(d, "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256),
-                                         HSP::ControllerStatus::ok); }},
-      {4096, [](D d, int i) {
+  Start();
+  const Texts own = OwnSpellings(ctl->data().getSelfHostAddress());
+  struct Row { int limit, first; std::function<void(D, int)> fill; } rows[] = {
+      {1024, 0, [](D d, int i) { Phone(d, i); }},
+      {1024, 0, [](D d, int i) { montest::Board(d, i); }},
+      {1024, 0, [](D d, int i) { Counter(d, 4, i, 1); }},
+      // The own controller's entry (port 0) is already there.
+      {1024, 1, [](D d, int i) { Controller(d, "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256),
+                                            HSP::ControllerStatus::ok); }},
+      // Past the bound the own address still has places, 16 in all, however
+      // it is written and whatever the port.
+      {16, 1, [&](D d, int i) { Controller(d, own[i % 3], HSP::ControllerStatus::ok, i); }},
+      {4096, 0, [](D d, int i) {
          MON::SnmpSetCommand c = Named("s", 0, "k");
          c.set_id().select_oid("1.3." + std::to_string(i));
          d.select_snmp_set().set_commands().push_back(c);
        }},
   };
-  Start();
   for (const Row& r : rows) {
-    int stored = &r == &rows[3] ? 1 : 0;  // the own controller's entry is already there
+    int stored = r.first;
     // Filled without files: with the folder a plain file every write fails
     // at once, and the values are stored all the same.
     ASSERT_EQ(0, ::rename(P("/var/monitoring").c_str(), P("/var/monitoring.off").c_str()));
@@ -230,6 +247,14 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
     EXPECT_EQ("error 1", Display([&](D d) { r.fill(d, 5000); })) << &r - rows;
     EXPECT_NE(std::string::npos, log.text().find(" than the limit of " + std::to_string(r.limit))) << log.text();
     EXPECT_EQ("success", Display([&](D d) { r.fill(d, 2); })) << &r - rows;
+  }
+  // A stored address and port written another way is the same entry: no
+  // new place, no change.
+  for (const std::string& host : own) {
+    EXPECT_EQ("success", Display([&](D d) { Controller(d, host, HSP::ControllerStatus::ok, 2); })) << host;
+    LGCP::DisplayParams d;
+    Controller(d, host, HSP::ControllerStatus::ok, 3);
+    EXPECT_FALSE(ctl->data().setControllerStatus(d.get_controller())) << host;
   }
   Take();
   // A batch that would pass the limit is refused whole.
@@ -312,6 +337,16 @@ TEST_F(MonCtl, VersionDriverAndConfigurationTexts) {
   EXPECT_EQ((Texts{"gatewayCommon/gatewayConfigVersion/0=42", "gatewayCommon/gatewayConfigVersion/0=43",
                    "gatewayCommon/gatewayConfigVersion/0=4294967295"}),
             Take());
+  // The folder stays the working directory; once it is gone the check
+  // stops without a word and the stored version stays.
+  char etc[PATH_MAX], cwd[PATH_MAX];
+  ASSERT_TRUE(::realpath(P("/usr/local/etc").c_str(), etc) && ::getcwd(cwd, sizeof cwd));
+  EXPECT_STREQ(etc, cwd);
+  ASSERT_EQ(0, std::system(("rm -rf '" + P("/usr/local/etc") + "'").c_str()));
+  StreamCapture log(std::clog);
+  ctl->doConfigCheck();
+  EXPECT_EQ("", log.text());
+  EXPECT_EQ(0xffffffffu, ctl->data().getConfigVersion());
 }
 
 }  // namespace

@@ -236,6 +236,13 @@ TEST(RootPath, PrefixesAbsolutePathsOnlyWhenRootIsSet) {
   EXPECT_EQ(RootPath::resolve("relative/file"), "relative/file");
   SetRoot("/");
   EXPECT_EQ(RootPath::resolve("/dev/hal"), "/dev/hal");
+  // A relative root is taken against the working directory of the moment,
+  // and child programs see it absolute too.
+  ASSERT_EQ(::chdir("/tmp"), 0);
+  SetRoot("board/");
+  ASSERT_EQ(::chdir("/"), 0);
+  EXPECT_EQ(RootPath::resolve("/var/run/server.pid"), "/tmp/board/var/run/server.pid");
+  EXPECT_STREQ(std::getenv("TESSAROD_ROOT"), "/tmp/board");
   SetRoot(nullptr);
 }
 
