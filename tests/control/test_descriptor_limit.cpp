@@ -74,6 +74,27 @@ TEST(DescriptorLimit, AnAcceptedControllerIsServedOrClosedWithTheFailingCallName
   }
 }
 
+// A listener that cannot be watched is looked at again after 1000 ms.
+TEST(DescriptorLimit, AnAcceptorWatchesItsListenerOnceItCan) {
+  Loop loop;
+  DrivenAcceptor link;
+  ASSERT_TRUE(link.Activate() && link.listening());  // with room first
+  link.Deactivate();
+  Capture err(std::cerr);
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    squeeze.Free(1);
+    EXPECT_TRUE(link.Activate());
+  }
+  EXPECT_FALSE(link.listening());
+  EXPECT_EQ(err.count("can't accept connection: dup: Too many open files, retrying every 1000 ms\n"), 1u) << err.text();
+  Mux::advanceClock(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.listening(); }));
+  Client c(link.bound_port());
+  ASSERT_TRUE(loop.RunUntil([&] { return link.IsConnected(); }));
+  link.Deactivate();
+}
+
 TEST(DescriptorLimit, AConnectorRetriesAnAttemptItCannotWatchOrConnects) {
   unsigned short port = 0;
   Fd server(looptest::listenLoopback(port, 8, SOCK_CLOEXEC | SOCK_NONBLOCK));
