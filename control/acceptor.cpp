@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "runtime/os/inet4.h"
 
@@ -80,7 +81,12 @@ void Acceptor::BindSocket() {
     Deactivate();
     return;
   }
+  WatchListener();
+}
+
+void Acceptor::WatchListener() {
   listen_event_.Schedule(listen_fd_, POLLIN);
+  if (!listen_event_.IsActive()) PauseAccepting(Errno(), "dup: ");
 }
 
 void Acceptor::OnTimeout(Timer*) { BindSocket(); }
@@ -92,9 +98,10 @@ void Acceptor::OnSocketEvent(int, short revents) {
     socklen_t len = peer.size();
     int s = ::accept(listen_fd_.lowlevel_fd(), static_cast<sockaddr*>(peer), &len);
     if (s < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting();
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting(Errno(), "");
       return;
     }
+    const bool inSpell = accept_failure_logged_;
     accept_failure_logged_ = false;
     Fd sock(s);
     if (GetState() == State::Connected) {
@@ -115,21 +122,35 @@ void Acceptor::OnSocketEvent(int, short revents) {
       sock.close();
       continue;
     }
-    Connected(sock, peer);
-    ImplConnected(sock);
+    // The link's own copy: without a descriptor for it the newcomer is
+    // closed and accepting pauses, as when accept() finds none.
+    Fd link(sock);
+    if (!link) {
+      Errno e;
+      accept_failure_logged_ = inSpell;  // still the same spell
+      PauseAccepting(e, "dup: ");
+      return;
+    }
+    Connected(std::move(link), peer);
+    ImplConnected(std::move(sock));
   }
 }
 
-void Acceptor::PauseAccepting() {
+void Acceptor::PauseAccepting(const Errno& e, const char* call) {
   if (!accept_failure_logged_ && verbose())
-    std::cerr << "can't accept connection: " << Errno() << ", retrying every " << accept_retry_ms << " ms"
+    std::cerr << "can't accept connection: " << call << e << ", retrying every " << accept_retry_ms << " ms"
               << std::endl;
   accept_failure_logged_ = true;
   listen_event_.SetEvents(0);
   accept_timer_.set(accept_retry_ms, &Acceptor::OnAcceptRetry, this);
 }
 
-void Acceptor::OnAcceptRetry(Timer*) { listen_event_.SetEvents(POLLIN); }
+void Acceptor::OnAcceptRetry(Timer*) {
+  if (listen_event_.IsActive())
+    listen_event_.SetEvents(POLLIN);
+  else
+    WatchListener();
+}
 
 // ---- AcceptorCheckConnection -----------------------------------------------
 
@@ -159,7 +180,7 @@ void AcceptorCheckConnection::ImplOnDisconnect() {
   }
 }
 
-void AcceptorCheckConnection::ImplConnected(Fd fd) { check_fd_ = fd; }
+void AcceptorCheckConnection::ImplConnected(Fd fd) { check_fd_ = std::move(fd); }
 
 void AcceptorCheckConnection::ImplRefuseConnection() {
   if (check_state_ != CheckConnectionState::Idle) return;

@@ -60,9 +60,12 @@ class Acceptor : public Service {
 
  private:
   void init();
-  // accept() found no descriptor or memory: stop polling the listener and
-  // look again after accept_retry_ms.
-  void PauseAccepting();
+  // accept() (or the copy of what it gave, or the listener's watch, `call`
+  // naming it) found no descriptor or memory: stop polling the listener and
+  // look again after accept_retry_ms, logging once per spell.
+  void PauseAccepting(const Errno& e, const char* call);
+  // Watches the listener for newcomers; pauses when it cannot.
+  void WatchListener();
   void OnAcceptRetry(Timer*);
 
   unsigned short port_;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <iostream>
+#include <utility>
 
 namespace Control {
 
@@ -78,12 +79,17 @@ void Connector::TryConnect() {
   }
   if (::connect(socket_.lowlevel_fd(), static_cast<const sockaddr*>(peer), peer.size()) == 0) {
     std::clog << "already connected to " << peer << std::endl;
-    Connected(socket_, peer);
-    socket_.close();
+    Connected(std::move(socket_), peer);  // handed to the link, nothing duplicated
     return;
   }
   if (errno == EINPROGRESS) {
     connect_event_.Schedule(socket_, POLLOUT);
+    if (!connect_event_.IsActive()) {
+      // An attempt nobody watches would never end: it fails and is retried.
+      std::cerr << "can't dup socket: " << Errno() << std::endl;
+      socket_.close();
+      RetryLater(connect_fail_retry_ms);
+    }
     return;
   }
   std::cerr << "can't connect to " << peer << " : " << Errno() << std::endl;
@@ -111,8 +117,7 @@ void Connector::OnSocketEvent(int, short revents) {
   }
   if (err == 0) {
     std::cout << "connected to " << peer << "." << std::endl;
-    Connected(socket_, peer);
-    socket_.close();
+    Connected(std::move(socket_), peer);
     return;
   }
   std::cerr << "fail to connect to " << peer << std::endl;

@@ -48,7 +48,7 @@ void Service::Connected(Fd fd, const INet4::Addr& peer) {
     std::cerr << "fail to turn off Nagle algorithm." << std::endl;
   peer_ = peer;
   state_ = State::Connected;
-  stream_->attach(fd);
+  stream_->attach(std::move(fd));
   activate();
   if (notify_) notify_->OnConnect();
 }

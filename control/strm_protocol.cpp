@@ -8,6 +8,7 @@
 
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "runtime/log/ext.h"
 #include "runtime/loop/multiplexer.h"
@@ -29,7 +30,7 @@ StrmProtocol::StrmProtocol() { init(); }
 
 StrmProtocol::StrmProtocol(Fd fd) {
   init();
-  attach(fd);
+  attach(std::move(fd));
 }
 
 StrmProtocol::~StrmProtocol() {
@@ -47,7 +48,7 @@ void StrmProtocol::init() {
 
 void StrmProtocol::attach(Fd fd) {
   release();
-  fd_ = fd;
+  fd_ = std::move(fd);  // the argument is our own copy already
   int outq = 0;
   if (fd_.is_valid() && ::ioctl(fd_.lowlevel_fd(), TIOCOUTQ, &outq) == 0)
     outq_is_free_space_ = outq > 0;
@@ -70,6 +71,14 @@ void StrmProtocol::local_activate() {
     return;
   }
   event_.Schedule(fd_, POLLIN);
+  if (!event_.IsActive()) {
+    // Unwatched, the socket would stay open and deaf: it is closed and the
+    // failure goes up like any other.
+    Errno e;
+    std::cerr << ext::header(this) << "dup fail: " << e << std::endl;
+    on_error(std::string("dup fail: ") + to_text(e));
+    return;
+  }
   on_activate();
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "runtime/os/fd.h"
 #include "runtime/os/inet4.h"
@@ -30,7 +31,7 @@ bool TPKTTracer::Listen(unsigned short port) {
       ::listen(s.lowlevel_fd(), 1) != 0 || !s.NonBlock())
     return false;
   listen_event_.Bind("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
-  listen_event_.Schedule(s, POLLIN);
+  listen_event_.Schedule(std::move(s), POLLIN);  // handed over: no copy to fail
   return true;
 }
 
@@ -64,7 +65,7 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     if (!sock.NonBlock()) continue;
     Connection* conn = new Connection;
     conn->event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
-    conn->event.Schedule(sock, POLLIN);
+    conn->event.Schedule(std::move(sock), POLLIN);  // handed over: no copy to fail
     connections_.push_back(conn);
   }
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <utility>
 
 #include "asn1/notation/printer.h"
 #include "hardware/board/board.h"
@@ -68,22 +69,23 @@ Slot* RtpVORKFactory::INewSlot(const LGCP::CreateParams& cp) {
   Fd& device = start.device;
   rtp_channel_info& info = start.info;
 
-  // The control is built inside the slot while this factory's descriptor
-  // is still open: the extension session is attached through its number.
+  // The slot takes the device over (nothing is duplicated, so nothing can
+  // fail): its number, which the extension session is attached through,
+  // stays open for the slot's life.
   RtpVORKSlot* slot;
   if (onlyRtp) {
     const TERM::RtpExtDescription& d = c.get_rtp_e2m().get_mode().get_only_rtp();
     rtp_attach_session_params attach;
     attach.fd_rtp = int32_t(d.get_fd().getValue());
     attach.pid_rtp = int32_t(d.get_pid().getValue());
-    slot = new RtpVORKRadioGWSlot(info.tdm, device, block, attach);
+    slot = new RtpVORKRadioGWSlot(info.tdm, std::move(device), block, attach);
   } else {
     rtp_ext_init_params init;
     init.etype = 0x1337;
     rtp_ext_attach_session_params attach;
     attach.fd_rtp = device.lowlevel_fd();
     attach.pid_rtp = int32_t(::getpid());
-    slot = new RtpVORKRadioGWSlot(info.tdm, device, block, attach, init, true);
+    slot = new RtpVORKRadioGWSlot(info.tdm, std::move(device), block, attach, init, true);
   }
   slot->SetRadioStatus(c.get_radio().get_status().get_vork());
 

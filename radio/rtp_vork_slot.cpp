@@ -1,17 +1,30 @@
 #include "radio/rtp_vork_slot.h"
 
+#include <cerrno>
+#include <iostream>
+#include <utility>
+
 RtpVORKSlot::RtpVORKSlot(int channel, Fd device, rtp_connection_params const& params,
                          rtp_ext_attach_session_params const&, rtp_ext_init_params const&)
-    : RtpSlot(channel, device, params) {}
+    : RtpSlot(channel, std::move(device), params) {}
 
 RtpVORKSlot::RtpVORKSlot(int channel, Fd device, rtp_connection_params const& params, rtp_ext_init_params const&)
-    : RtpSlot(channel, device, params) {}
+    : RtpSlot(channel, std::move(device), params) {}
 
 RtpVORKSlot::RtpVORKSlot(int channel, Fd device, rtp_connection_params const& params,
                          rtp_attach_session_params const&)
-    : RtpSlot(channel, device, params) {}
+    : RtpSlot(channel, std::move(device), params) {}
 
 RtpVORKSlot::~RtpVORKSlot() { radio_control.reset(); }
+
+RtpVORKSlot::DeviceCopy::DeviceCopy(const Fd& device) : fd(device), error(fd ? 0 : errno) {}
+
+Fd RtpVORKSlot::ControlDevice(DeviceCopy& copy) const {
+  // Without its copy the control cannot attach the session; the slot still
+  // carries the voice, as after a failed attach.
+  if (!copy.fd) log(std::cerr) << "dup fail: " << Errno(copy.error) << std::endl;
+  return std::move(copy.fd);
+}
 
 void RtpVORKSlot::Adopt(VorkRadioControl* control, bool timer, int mode) {
   radio_control.reset(control);
@@ -59,38 +72,46 @@ bool RtpVORKSlot::Ioctl(const LGCP::IoctlParams& p) {
 RtpVORKRadioGWSlot::RtpVORKRadioGWSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init,
                                        bool timer)
-    : RtpVORKSlot(channel, device, params, attach, init) {
+    : RtpVORKSlot(channel, std::move(device), params, attach, init) {
   Adopt(new VorkRadioGWControl(channel, attach, init), timer, VorkRadioControl::GatewayMode);
 }
 
 RtpVORKRadioGWSlot::RtpVORKRadioGWSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_ext_init_params const& init)
-    : RtpVORKSlot(channel, device, params, init) {
+    : RtpVORKSlot(channel, std::move(device), params, init) {
   Adopt(new VorkRadioGWControl(init), false, VorkRadioControl::GatewayMode);
 }
 
 RtpVORKRadioGWSlot::RtpVORKRadioGWSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_attach_session_params const& attach)
-    : RtpVORKSlot(channel, device, params, attach) {
-  Adopt(new VorkRadioGWControl(channel, device, attach), false, VorkRadioControl::GatewayMode);
+    : RtpVORKRadioGWSlot(channel, DeviceCopy(device), std::move(device), params, attach) {}
+
+RtpVORKRadioGWSlot::RtpVORKRadioGWSlot(int channel, DeviceCopy copy, Fd&& device, rtp_connection_params const& params,
+                                       rtp_attach_session_params const& attach)
+    : RtpVORKSlot(channel, std::move(device), params, attach) {
+  Adopt(new VorkRadioGWControl(channel, ControlDevice(copy), attach), false, VorkRadioControl::GatewayMode);
 }
 
 RtpVORKRadioWSSlot::RtpVORKRadioWSSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
-    : RtpVORKSlot(channel, device, params, attach, init) {
+    : RtpVORKSlot(channel, std::move(device), params, attach, init) {
   Adopt(new VorkRadioWSControl(channel, attach, init), false, VorkRadioControl::WorkstationMode);
 }
 
 RtpVORKRadioWSSlot::RtpVORKRadioWSSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_ext_init_params const& init)
-    : RtpVORKSlot(channel, device, params, init) {
+    : RtpVORKSlot(channel, std::move(device), params, init) {
   Adopt(new VorkRadioWSControl(init), false, VorkRadioControl::WorkstationMode);
 }
 
 RtpVORKRadioWSSlot::RtpVORKRadioWSSlot(int channel, Fd device, rtp_connection_params const& params,
                                        rtp_attach_session_params const& attach)
-    : RtpVORKSlot(channel, device, params, attach) {
-  Adopt(new VorkRadioWSControl(channel, device, attach), false, VorkRadioControl::WorkstationMode);
+    : RtpVORKRadioWSSlot(channel, DeviceCopy(device), std::move(device), params, attach) {}
+
+RtpVORKRadioWSSlot::RtpVORKRadioWSSlot(int channel, DeviceCopy copy, Fd&& device, rtp_connection_params const& params,
+                                       rtp_attach_session_params const& attach)
+    : RtpVORKSlot(channel, std::move(device), params, attach) {
+  Adopt(new VorkRadioWSControl(channel, ControlDevice(copy), attach), false, VorkRadioControl::WorkstationMode);
 }
 
 // ---- standby values on the control link ----------------------------------------

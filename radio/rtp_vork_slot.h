@@ -33,6 +33,17 @@ class RtpVORKSlot : public RtpSlot, public IVorkRadioControlNotify {
   // Makes `control` the slot's radio control, with the slot as listener.
   void Adopt(VorkRadioControl* control, bool timer, int mode);
 
+  // The only-rtp form's control holds its own duplicate of the device: it
+  // is taken before the slot takes the device over, with the errno of a
+  // failed dup.
+  struct DeviceCopy {
+    explicit DeviceCopy(const Fd& device);
+    Fd fd;
+    int error;
+  };
+  // Hands the copy on; a failed one is logged ("rtp[<channel>]: dup fail: ").
+  Fd ControlDevice(DeviceCopy& copy) const;
+
   TERM::VorkRadioStatus radio_status;
   std::unique_ptr<VorkRadioControl> radio_control;
 };
@@ -46,6 +57,10 @@ class RtpVORKRadioGWSlot : public RtpVORKSlot {
   RtpVORKRadioGWSlot(int channel, Fd device, rtp_connection_params const& params,
                      rtp_attach_session_params const& attach);
   const char* GetName() const override { return "rtp ext VORK (GW)"; }
+
+ private:
+  RtpVORKRadioGWSlot(int channel, DeviceCopy copy, Fd&& device, rtp_connection_params const& params,
+                     rtp_attach_session_params const& attach);
 };
 
 // Workstation role.
@@ -57,6 +72,10 @@ class RtpVORKRadioWSSlot : public RtpVORKSlot {
   RtpVORKRadioWSSlot(int channel, Fd device, rtp_connection_params const& params,
                      rtp_attach_session_params const& attach);
   const char* GetName() const override { return "rtp ext VORK (WS)"; }
+
+ private:
+  RtpVORKRadioWSSlot(int channel, DeviceCopy copy, Fd&& device, rtp_connection_params const& params,
+                     rtp_attach_session_params const& attach);
 };
 
 // The standby states have no encodable "not used" value on the control

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "asn1/notation/printer.h"
 #include "hardware/board/board.h"
@@ -29,7 +30,7 @@ VorkRadioControl::VorkRadioControl(int slot, rtp_ext_attach_session_params const
 VorkRadioControl::VorkRadioControl(rtp_ext_init_params const& init) : ext_init_(init) { Init(InitOnly); }
 
 VorkRadioControl::VorkRadioControl(int slot, Fd rtp_device, rtp_attach_session_params const& attach)
-    : rtp_(rtp_device), rtp_attach_(attach), slot_(static_cast<unsigned long>(slot)) {
+    : rtp_(std::move(rtp_device)), rtp_attach_(attach), slot_(static_cast<unsigned long>(slot)) {
   Init(AttachedRtp);
 }
 
@@ -92,8 +93,16 @@ bool VorkRadioControl::RtpExtStart(bool again) {
   if (type_ == AttachedExt || (type_ == InitOnly && again)) {
     Fd fd = OpenExt(type_ == AttachedExt);
     if (!fd) return false;
-    ext_ = fd;
-    event_.Schedule(ext_, POLLIN);
+    // A session nobody reads is not kept: without the watch's duplicate the
+    // new descriptor closes (ending the session) and the old state stays.
+    Fd watch(fd);
+    if (!watch) {
+      Errno e;
+      err() << "dup fail: " << e << std::endl;
+      return false;
+    }
+    ext_ = std::move(fd);
+    event_.Schedule(std::move(watch), POLLIN);
     return true;
   }
   if (type_ == AttachedRtp) {

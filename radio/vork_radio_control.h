@@ -61,7 +61,8 @@ class VorkRadioControl {
   void SetTimerEnable(bool on);
   void SetTimer(int ms);
 
-  // Opens (type 0, and type 2 with `again`) or attaches (type 1) the session.
+  // Opens (type 0, and type 2 with `again`) or attaches (type 1) the session;
+  // false after a logged failure, a session that cannot be watched included.
   bool RtpExtStart(bool again);
   // Detaches and closes a type-0 session; always true.
   bool RtpExtStop();

@@ -113,6 +113,14 @@ void ProtoVorkUartCtl::TryOpen() {
     tcsetattr(port_.lowlevel_fd(), TCSANOW, &settings_);
     event_.Bind("ProtoVorkTTY::OnEvent", &ProtoVorkUartCtl::OnEvent, this);
     event_.Schedule(port_, POLLIN);
+    if (!event_.IsActive()) {
+      // A port nobody reads is no better than none: closed, and opened
+      // again on the retry schedule.
+      const int e = errno;
+      if (debug) std::clog << "vorkgw: dup fail: " << Errno(e) << std::endl;
+      Close();
+      retry_.set(kRetryMs, &ProtoVorkUartCtl::OnTimeout, this);
+    }
   } else {
     retry_.set(kRetryMs, &ProtoVorkUartCtl::OnTimeout, this);
   }

@@ -185,7 +185,11 @@ void ModemFactory::OnSocketEvent(int, short events) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
   int raw = ::accept4(mListen.lowlevel_fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-  if (raw < 0) return;  // the peer went before we took it
+  if (raw < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting();
+    return;  // otherwise the peer went before we took it
+  }
+  mAcceptFailureLogged = false;
   Fd fd(raw);
   if (!NonBlockMode(raw)) {
     PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
@@ -194,6 +198,18 @@ void ModemFactory::OnSocketEvent(int, short events) {
   AuthClient* c = AcceptClient(std::move(fd), INet4::Addr(peer));
   if (c) PutHeader(std::cerr) << "incoming auth connection from " << c->GetAddr() << std::endl;
 }
+
+void ModemFactory::PauseAccepting() {
+  Errno e;
+  if (!mAcceptFailureLogged)
+    PutHeader(std::cerr) << "fail to accept auth connection: " << e << ", retrying every " << kAcceptRetryMs << " ms"
+                         << std::endl;
+  mAcceptFailureLogged = true;
+  mListenEvent.SetEvents(0);
+  mAcceptTimer.set(kAcceptRetryMs, &ModemFactory::OnAcceptRetry, this);
+}
+
+void ModemFactory::OnAcceptRetry() { mListenEvent.SetEvents(POLLIN); }
 
 AuthClient* ModemFactory::AcceptClient(Fd fd, const INet4::Addr& peer) {
   auto* c = new AuthClient(std::move(fd), peer, *this);

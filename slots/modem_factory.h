@@ -5,10 +5,13 @@
 // keeps the free interfaces and the live modem slots, reports the modem
 // resources, and serves the auth record link of the PPP daemon's plug-in
 // on 127.0.0.1 port 52000.
+#include <poll.h>
+
 #include <list>
 #include <string>
 
 #include "runtime/loop/event.h"
+#include "runtime/loop/timer.h"
 #include "runtime/os/fd.h"
 #include "runtime/os/inet4.h"
 #include "slots/modem_auth.h"
@@ -19,6 +22,8 @@ class ModemFactory : public SlotFactory {
  public:
   static constexpr unsigned short kAuthPort = 52000;
   static constexpr int kAuthBacklog = 64;
+  // Out of descriptors, accepting pauses this long at a time.
+  static constexpr unsigned int kAcceptRetryMs = 1000;
 
   static ModemFactory& instance();
 
@@ -51,6 +56,10 @@ class ModemFactory : public SlotFactory {
   const std::list<ModemSlot*>& modemSlots() const { return mAll; }
   const std::list<AuthClient*>& authClients() const { return mClients; }
   bool listening() const { return mListen.is_valid(); }
+  // False while accepting pauses for want of descriptors; the ms until it
+  // looks again (0 when no look is pending).
+  bool accepting() const { return mListenEvent.IsActive() && (mListenEvent.events() & POLLIN); }
+  unsigned int acceptRetryRemaining() const { return mAcceptTimer.is_running() ? mAcceptTimer.remaining() : 0; }
 
  private:
   ModemFactory();
@@ -58,6 +67,11 @@ class ModemFactory : public SlotFactory {
   // Opens the listening socket of the auth link.
   void Init();
   void OnSocketEvent(int fd, short events);
+  // accept() found no descriptor or memory: the pending connection keeps
+  // the listener readable, so stop polling it and look again after
+  // kAcceptRetryMs, logging once per spell.
+  void PauseAccepting();
+  void OnAcceptRetry();
   void update_modemDevices();
   void update_hdlcDevices();
 
@@ -67,6 +81,8 @@ class ModemFactory : public SlotFactory {
   int mModemCount = 0;
   Fd mListen;
   Event mListenEvent;
+  Timer mAcceptTimer;
+  bool mAcceptFailureLogged = false;
   std::list<AuthClient*> mClients;
   std::list<std::string> mFreeIfaces;
 };

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <utility>
 
 #include "runtime/os/signals.h"
 
@@ -84,7 +85,9 @@ void ChildWaitService::Activate() {
   ev_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
   Fd rd(sv[1]);
   rd.NonBlock();
-  ev_.Schedule(rd, POLLIN);
+  // The read end is handed to the event, not duplicated: once the pair
+  // exists the watch needs no further descriptor, so it cannot be lost.
+  ev_.Schedule(std::move(rd), POLLIN);
   IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART);
   // Children that ended before the watch was active are picked up at once.
   SigChldHandler();

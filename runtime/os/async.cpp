@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "runtime/os/inet4.h"
 
@@ -39,8 +40,9 @@ void Copy::set_events(const EventsParams& p) {
 
 void Copy::Start(Fd src, Fd dst) {
   state_ = Status::copying;
-  src_ = src;
-  dst_ = dst;
+  // The arguments are the copy's own duplicates already: taken over.
+  src_ = std::move(src);
+  dst_ = std::move(dst);
   src_ev_.Release();
   dst_ev_.Release();
   src_ev_.Bind("Copy::OnSrcEvent", &Copy::OnSrcEvent, this);
@@ -49,10 +51,16 @@ void Copy::Start(Fd src, Fd dst) {
     bufsize_ = 1024;
     buf_ = new char[bufsize_];
   }
-  src_ev_.Schedule(src_, 0);
-  dst_ev_.Schedule(dst_, 0);
   written_ = 0;
   wpos_ = wend_ = buf_;
+  src_ev_.Schedule(src_, 0);
+  dst_ev_.Schedule(dst_, 0);
+  // A side that cannot be watched would leave the copy waiting for ever:
+  // it fails as a failed read or write does.
+  if (!src_ev_.IsActive() || !dst_ev_.IsActive()) {
+    Complete(Status::error);
+    return;
+  }
   step_ = &Copy::SrcReady;
   Progress();
 }
@@ -202,6 +210,11 @@ void Connect::Start(const std::string& address, unsigned int timeout_ms) {
     return;
   }
   ev_.Schedule(sock_, POLLOUT);
+  if (!ev_.IsActive()) {
+    // Unwatched, the attempt could only end by its time-out.
+    Complete(Status::failed);
+    return;
+  }
   ev_.Bind("Connect::OnSocketEvent", &Connect::OnSocketEvent, this);
   timer_.set(timeout_ms, &Connect::OnTimeOut, this);
 }
@@ -226,13 +239,15 @@ void Connect::OnTimeOut(Timer*) { Complete(Status::failed); }
 void Connect::Complete(Status::Type s) {
   if (state_ != Status::connecting) return;
   state_ = s;
+  // The connected socket is handed over, not duplicated: a success cannot
+  // turn into an empty descriptor for want of one.
   Fd result;
-  if (s == Status::connected) result = sock_;
+  if (s == Status::connected) result = std::move(sock_);
   sock_.close();
   ev_.Release();
   ev_.UnBind();
   timer_.reset();
-  if (handler_) handler_->Invoke(s, result);
+  if (handler_) handler_->Invoke(s, std::move(result));
 }
 
 }  // namespace ASync

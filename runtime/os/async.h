@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <string>
+#include <utility>
 
 #include "runtime/loop/event.h"
 #include "runtime/loop/timer.h"
@@ -61,6 +62,8 @@ class Copy {
   void Bind(Handler* h);
   void UnBind() { Bind(static_cast<Handler*>(nullptr)); }
 
+  // Takes both descriptors over; a side that cannot be watched (no
+  // descriptor left for the watch) completes with error inside the call.
   void Start(Fd src, Fd dst);
   void Stop();
 
@@ -114,7 +117,7 @@ class Connect {
     typedef void (T::*Action)(Status::Type, Fd);
     THandler(T* owner, Action a) : owner_(owner), action_(a) {}
     void Invoke(Status::Type s, Fd sock) override {
-      if (action_) (owner_->*action_)(s, sock);
+      if (action_) (owner_->*action_)(s, std::move(sock));
     }
 
    private:
@@ -134,7 +137,8 @@ class Connect {
   void Bind(Handler* h);
   void UnBind() { Bind(static_cast<Handler*>(nullptr)); }
 
-  // address: "a.b.c.d:port"; timeout in ms.
+  // address: "a.b.c.d:port"; timeout in ms. An attempt that cannot be
+  // watched fails inside the call.
   void Start(const std::string& address, unsigned int timeout_ms);
   void Stop() { Complete(Status::stopped); }
   Status::Type state() const { return state_; }

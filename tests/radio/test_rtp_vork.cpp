@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "hardware/board/requests.h"
+#include "hardware/descriptor_squeeze.h"
 #include "hardware/sim/rtp.h"
 #include "hardware/sim/rtp_ext.h"
 #include "hardware/sim_env.h"
@@ -189,6 +190,61 @@ TEST_F(RtpVorkTest, RadioTrafficBothWaysAndCodecChanges) {
   EXPECT_FALSE(At(5)->radioControl()->reading());
   // Other ioctls are the RTP slot's.
   EXPECT_EQ(Ask(5, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
+}
+
+// Creates on a process short of descriptors, per form and number of free
+// descriptors: the slot always keeps its RTP device; the radio control that
+// cannot get its extension session, the session's watch or its copy of the
+// device names the failing call and holds nothing half-made.
+TEST_F(RtpVorkTest, ShortOfDescriptorsTheSlotKeepsItsDeviceAndTheControlNothingHalfMade) {
+  const unsigned dport = rtptest::FreeRtpPort();
+  using Form = std::function<void(TERM::RtpParams&)>;
+  const Form onlyRtp = [](TERM::RtpParams& r) { r.set_rtp_e2m().set_mode().select_only_rtp().set_fd(12); };
+  const struct {
+    bool onlyRtp;
+    std::size_t free;
+    const char* line;  // ":dup" is the control's ("rtp_ext[n] <time>:"), "]: dup" the slot's
+    const char* outcome;
+  } rows[] = {
+      {false, 2, "]: device \"/dev/rtp\" open fail: Too many open files", "refused"},
+      {false, 3, ":create rtp_ext session fail !!!", "ok rtp 1 ext 0 attach 0"},
+      {false, 5, ":dup fail: Too many open files", "ok rtp 1 ext 0 attach 0"},
+      {false, 6, "", "ok rtp 1 ext 1 reading attach 0"},
+      {true, 3, "]: dup fail: Too many open files", "ok rtp 1 ext 0 attach 0"},
+      {true, 4, ":attach rtp session fail !!!", "ok rtp 1 ext 0 attach 1"},
+  };
+  for (bool form : {false, true}) {  // every path with room first
+    LogCapture quiet;
+    for (const char* absent : {"/dev/rtp", "/dev/rtp_ext"}) {
+      sim().setPresent(absent, false);
+      Ask(1, Create(dport, form ? onlyRtp : Form()));
+      sim().setPresent(absent, true);
+    }
+    ASSERT_EQ(Ask(1, Create(dport, form ? onlyRtp : Form())), kOk);
+    EXPECT_EQ(At(1)->radioControl()->reading(), Exts().size() + sim().sessions("/dev/rtp").size() == 2);
+    ASSERT_EQ(Ask(1, slottest::fills::Destroy), kOk);
+  }
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.free);
+    const std::size_t attaches = requestCount(RtpExtReq::RtpAttachSession);
+    std::string outcome = "refused";
+    LogCapture log;
+    {
+      SimTest::DescriptorSqueeze squeeze;
+      squeeze.Free(r.free);
+      const int a = Ask(1, Create(dport, r.onlyRtp ? onlyRtp : Form()));
+      sim().pump();
+      if (a == kOk)
+        outcome = "ok rtp " + std::to_string(sim().sessions("/dev/rtp").size()) + " ext " +
+                  std::to_string(Exts().size()) + (At(1)->radioControl()->reading() ? " reading" : "") +
+                  " attach " + std::to_string(requestCount(RtpExtReq::RtpAttachSession) - attaches);
+    }
+    EXPECT_EQ(outcome, r.outcome);
+    EXPECT_TRUE(log.has(r.line)) << log.text.str();
+    if (At(1)) {
+      EXPECT_EQ(Ask(1, slottest::fills::Destroy), kOk);
+    }
+  }
 }
 
 TEST(RtpVorkStandby, UnusedStandbyStatesBecomeEncodable) {

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "hardware/descriptor_squeeze.h"
 #include "radiolink/proto_vork_uart.h"
 #include "runtime/loop/dpc.h"
 #include "runtime/loop/multiplexer.h"
@@ -118,6 +119,34 @@ TEST_F(UartTest, MissingDeviceRetriesUntilItAppears) {
   EXPECT_FALSE(uart_.RetryPending());
   uart_.Close();
   EXPECT_FALSE(uart_.IsOpen() || uart_.RetryPending());
+}
+
+// Opened with one descriptor free, the port cannot be watched: it is closed
+// (with a line under debug) and opened again 20000 ms later.
+TEST_F(UartTest, APortThatCannotBeWatchedIsClosedAndReopenedLater) {
+  uart_.debug = true;
+  uart_.TryOpen();  // with room first, reopening too
+  uart_.TryOpen();
+  ASSERT_TRUE(uart_.IsOpen());
+  uart_.Close();
+  StreamCapture log(std::clog);
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    squeeze.Free(1);
+    uart_.TryOpen();
+  }
+  EXPECT_FALSE(uart_.IsOpen());
+  EXPECT_TRUE(uart_.RetryPending());
+  EXPECT_EQ(log.text(), "vorkgw: dup fail: Too many open files\n");
+  Mux::advanceClock(19000);
+  RunFor(20);
+  EXPECT_FALSE(uart_.IsOpen());
+  Mux::advanceClock(1000);
+  RunUntil([&] { return uart_.IsOpen(); });
+  ASSERT_TRUE(uart_.IsOpen());
+  ToLine(SetIdFrame(1, 7));
+  RunUntil([&] { return !listener_.calls.empty(); });
+  EXPECT_EQ(listener_.calls, std::vector<size_t>{1});
 }
 
 TEST_F(UartTest, LineSettings) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "hardware/descriptor_squeeze.h"
 #include "runtime/loop/dpc.h"
 #include "runtime/loop/event.h"
 #include "runtime/os/async.h"
@@ -88,6 +89,39 @@ TEST(AsyncConnect, RefusedConnectedAndTimedOut) {
   int peer = ::accept(lst.lowlevel_fd(), nullptr, nullptr);
   EXPECT_GE(peer, 0);
   ::close(peer);
+}
+
+// Started with n descriptors free: an attempt whose socket cannot be
+// watched fails inside Start rather than at its time-out; a connection
+// completed with none to spare still hands its socket over. The first row
+// has room (the paths once before the squeeze).
+TEST(AsyncConnect, ShortOfDescriptorsFailsAtOnceOrHandsTheSocketOver) {
+  unsigned short open = 0;
+  Fd lst(listenLoopback(open, 8));
+  ASSERT_TRUE(lst.is_valid());
+  using S = ASync::Connect::Status;
+  const struct {
+    std::size_t free;
+    int callsInStart;
+    S::Type status;
+  } rows[] = {{8, 0, S::connected}, {0, 1, S::failed}, {1, 1, S::failed}, {2, 0, S::connected}};
+  for (const auto& r : rows) {
+    ConnectOwner o;
+    o.conn->Bind(&ConnectOwner::OnConnect, &o);
+    int callsInStart;
+    {
+      SimTest::DescriptorSqueeze squeeze;
+      squeeze.Free(r.free);
+      o.conn->Start(target(open), 5000);
+      callsInStart = o.calls;
+      LoopDeadline guard(2000);
+      if (o.calls == 0) multiplexer.run(false, true);  // still short of descriptors
+    }
+    EXPECT_EQ(callsInStart, r.callsInStart) << r.free;
+    EXPECT_EQ(o.calls, 1) << r.free;
+    EXPECT_EQ(o.status, r.status) << r.free;
+    EXPECT_EQ(o.peer_port, r.status == S::connected ? open : -1) << r.free;
+  }
 }
 
 // --------------------------------------------------------------- copy
@@ -204,6 +238,41 @@ TEST(AsyncCopy, WaitingSourceAbortAndDestinationHangup) {
     EXPECT_EQ(::read(d.rd.lowlevel_fd(), &c, 1), 0);
     o.copy.set_bufsize(16);  // not running: nothing more
     EXPECT_EQ(o.statuses.size(), 1u);
+  }
+}
+
+// Started with n descriptors free on an empty source: a copy with a side
+// that cannot be watched fails inside Start; one with both sides watched
+// copies what the source gets later, to its end. The first row has room.
+TEST(AsyncCopy, ASideThatCannotBeWatchedFailsTheCopy) {
+  using S = ASync::Copy::Status;
+  const struct {
+    std::size_t free;
+    int status;
+  } rows[] = {{8, S::finished}, {0, S::error}, {1, S::error}, {2, S::finished}};
+  ASync::Copy::EventsParams flushless;
+  flushless.flush_events = 0;
+  ::signal(SIGPIPE, SIG_IGN);
+  for (const auto& r : rows) {
+    Pipe src(O_CLOEXEC | O_NONBLOCK), dst(O_CLOEXEC | O_NONBLOCK);
+    CopyOwner o;
+    o.stop = true;
+    o.copy.set_events(flushless);
+    o.copy.Bind(&CopyOwner::OnDone, &o);
+    {
+      SimTest::DescriptorSqueeze squeeze;
+      squeeze.Free(r.free);
+      o.copy.Start(std::move(src.rd), std::move(dst.wr));
+    }
+    // Data and end of the source come only now: an unwatched copy would
+    // never see them (a failed one has closed the source already).
+    EXPECT_EQ(::write(src.wr.lowlevel_fd(), "data", 4), r.status == S::finished ? 4 : -1) << r.free;
+    src.wr.close();
+    LoopDeadline guard(2000);
+    if (o.statuses.empty()) multiplexer.run(false, true);
+    EXPECT_EQ(o.statuses, std::vector<int>{r.status}) << r.free;
+    char buf[8];
+    EXPECT_EQ(::read(dst.rd.lowlevel_fd(), buf, sizeof buf), r.status == S::finished ? 4 : 0) << r.free;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hardware/descriptor_squeeze.h"
 #include "runtime/loop/child_wait.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
@@ -102,6 +103,45 @@ TEST_F(ChildWatch, OwnerMayReattachFromItsCallback) {
   multiplexer.run(false, true);
   EXPECT_EQ(r.calls, 2);
   EXPECT_FALSE(guard.expired());
+}
+
+// A fresh watch activated with n descriptors free: the socket pair takes
+// two and its watch nothing more; short of two the activation fails with
+// its line and the next one, with room, takes its place. Once active, an
+// exit is reported. The first row has room (the paths once before the
+// squeeze).
+TEST(ChildWatchActivation, TheSocketPairIsAllTheWatchNeeds) {
+  const struct {
+    std::size_t free;
+    bool active;
+    const char* line;
+  } rows[] = {{8, true, ""}, {1, false, "ChildWaitService: initialize fails\n"}, {2, true, ""}};
+  for (const auto& r : rows) {
+    ChildWait::Cleanup();
+    ChildWait::Initialize();
+    bool active;
+    StreamCapture err(std::cerr);
+    {
+      SimTest::DescriptorSqueeze squeeze;
+      squeeze.Free(r.free);
+      ChildWait::Activate();
+      active = ChildWaitService::childWaitService->active();
+    }
+    EXPECT_EQ(active, r.active) << r.free;
+    EXPECT_EQ(err.text(), r.line) << r.free;
+    ChildWait::Activate();
+    ASSERT_TRUE(ChildWaitService::childWaitService->active());
+    Owner o;
+    int done = 0;
+    o.done = &done;
+    o.expected = 1;
+    o.wait.Bind(&o, &Owner::OnExit);
+    o.wait.Attach(spawn_exit(3));
+    StreamCapture log(std::clog);
+    LoopDeadline guard(10000);
+    multiplexer.run(false, true);
+    EXPECT_EQ(o.statuses, std::vector<int>{3 << 8}) << r.free;
+  }
 }
 
 }  // namespace

@@ -579,6 +579,45 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
   EXPECT_EQ(factory().authClients().size(), 1u);
 }
 
+// Out of descriptors a plug-in's connection waits in the listener's queue:
+// accepting pauses 1000 ms at a time (the listener is not polled meanwhile)
+// with one line for the spell, and the connection is taken at the first
+// look after a descriptor is free.
+TEST_F(AuthLink, OutOfDescriptorsAcceptingPausesForASecondAndLogsOnce) {
+  auto plugin = [] {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    INet4::Addr a("127.0.0.1:52000");
+    EXPECT_EQ(::connect(s, a, a.size()), 0);
+    return s;
+  };
+  peers.push_back(plugin());  // with room first, its connection read too
+  ASSERT_TRUE(bench().loop.RunUntil([] { return factory().authClients().size() == 1; }));
+  Write(peers.back(), "\0", 1);
+  bench().loop.RunFor(20);
+  peers.push_back(plugin());
+  ctltest::Capture err(std::cerr);
+  std::vector<unsigned> pauses;
+  {
+    SimTest::DescriptorSqueeze squeeze;
+    EXPECT_TRUE(bench().loop.RunUntil([] { return !factory().accepting(); }, 1000)) << "spins on its listener";
+    pauses.push_back(factory().acceptRetryRemaining());
+    Mux::advanceClock(1000);  // the look finds none again: the same spell
+    EXPECT_TRUE(bench().loop.RunUntil([] { return factory().acceptRetryRemaining() > 0; }, 1000));
+    pauses.push_back(factory().acceptRetryRemaining());
+    squeeze.Free(2);
+    bench().loop.RunFor(5);
+    EXPECT_EQ(factory().authClients().size(), 1u) << "polled a paused listener";
+    EXPECT_FALSE(factory().accepting());
+  }
+  Mux::advanceClock(1000);
+  EXPECT_TRUE(bench().loop.RunUntil([] { return factory().authClients().size() == 2; }));
+  for (unsigned ms : pauses) EXPECT_TRUE(ms > 900 && ms <= 1000) << ms;
+  EXPECT_EQ(err.count("modem[" + std::to_string(factory().modemCount()) +
+                      ",0]: fail to accept auth connection: Too many open files, retrying every 1000 ms\n"),
+            1u)
+      << err.text();
+}
+
 TEST_F(AuthLink, RecordsAreFramedByTheirLengthField) {
   EXPECT_TRUE(factory().listening());  // on port 52000 of the test's own network
   ModemSlot(5);
