@@ -14,7 +14,11 @@ class Printer {
   void add(const char* fmt, A... args) {
     if (!buf_ || size_ < 1) return;
     long pos = used_ < size_ - 1 ? used_ : size_ - 1;
-    int n = std::snprintf(buf_ + pos, static_cast<size_t>(size_ - pos), fmt, args...);
+    int n;
+    if constexpr (sizeof...(A) == 0)
+      n = std::snprintf(buf_ + pos, static_cast<size_t>(size_ - pos), "%s", fmt);  // a plain text
+    else
+      n = std::snprintf(buf_ + pos, static_cast<size_t>(size_ - pos), fmt, args...);
     if (n > 0) {
       total_ += n;
       used_ += n;
