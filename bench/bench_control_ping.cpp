@@ -40,6 +40,7 @@
 #include <atomic>
 #include <vector>
 
+#include "bench/daemon_driver.h"
 #include "control/acceptor.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
@@ -114,21 +115,6 @@ int Listen(unsigned short* port) {
   return s;
 }
 
-int Connect(unsigned short port) {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int on = 1;
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return s;
-}
-
 // The client side: pings pipelined in a window, counting ping answers (seq
 // 1, no slot) and skipping the signals the board services send.
 class Pinger {
@@ -160,14 +146,7 @@ class Pinger {
   }
 
  private:
-  bool Send(const unsigned char* b, size_t n) {
-    for (size_t done = 0; done < n;) {
-      ssize_t r = ::send(s_, b + done, n - done, MSG_NOSIGNAL);
-      if (r <= 0) return false;
-      done += size_t(r);
-    }
-    return true;
-  }
+  bool Send(const unsigned char* b, size_t n) { return benchd::SendAll(s_, b, n); }
   // Reads once; the ping answers it completed, -1 on EOF.
   int Take() {
     unsigned char tmp[65536];
@@ -221,27 +200,12 @@ struct Echo {
   }
 };
 
-std::string Here() {
-  char exe[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  exe[n > 0 ? n : 0] = 0;
-  std::string dir(exe);
-  return dir.substr(0, dir.rfind('/'));
-}
-
-struct Daemon {
-  pid_t pid = -1;
-  unsigned short port = 0;
-  std::string root, counter_file;
+struct Daemon : benchd::Daemon {
+  std::string counter_file;
   volatile unsigned long* mallocs = nullptr;
 
   bool Start() {
-    char tmpl[] = "/tmp/tsd-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) return false;
-    root = tmpl;
-    for (const char* d : {"/usr", "/usr/local", "/usr/local/etc", "/var", "/var/run", "/var/log", "/var/monitoring",
-                          "/dev", "/dev/misc", "/run"})
-      ::mkdir((root + d).c_str(), 0755);
+    if (!MakeRoot()) return false;
     std::ofstream(root + "/dev/misc/gw-wd");
     std::ofstream(root + "/counter.c") << kCounterSource;
     std::string so = root + "/counter.so";
@@ -253,25 +217,14 @@ struct Daemon {
       if (p != MAP_FAILED && counted) mallocs = static_cast<volatile unsigned long*>(p);
     }
     if (fd >= 0) ::close(fd);
-    ::close(Listen(&port));
-    const char* env = std::getenv("TESSAROD_BIN");
-    std::string bin = env ? env : Here() + "/../tessarod";
-    pid = ::fork();
-    if (pid == 0) {
-      int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::setenv("TESSAROD_ROOT", root.c_str(), 1);
-      ::setenv("TESSAROD_BOARD", "sim", 1);
-      ::setenv("TESSAROD_SIM_LOG", "65536", 1);  // holds every request of the short count below
-      if (counted) {
-        ::setenv("LD_PRELOAD", so.c_str(), 1);
-        ::setenv("TSD_MALLOC_COUNT_FILE", counter_file.c_str(), 1);
-      }
-      std::string p = std::to_string(port);
-      ::execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
+    const std::string bin = benchd::DaemonPath();
+    // The request log holds every request of the short count below.
+    std::vector<std::pair<std::string, std::string>> env = {{"TESSAROD_SIM_LOG", "65536"}};
+    if (counted) {
+      env.emplace_back("LD_PRELOAD", so);
+      env.emplace_back("TSD_MALLOC_COUNT_FILE", counter_file);
     }
+    if (!Launch(bin, env)) return false;
     for (int i = 0; i < 400; ++i) {
       if (int s = Attach(); s >= 0) {
         ::close(s);
@@ -286,7 +239,7 @@ struct Daemon {
   // controller may still be winding down: a refusal is retried).
   int Attach() {
     for (int i = 0; i < 100; ++i) {
-      int s = Connect(port);
+      int s = benchd::Connect(port);
       if (s >= 0) {
         Pinger probe(::dup(s));
         if (probe.Run(1, 1, 2.0) == 1) return s;
@@ -326,13 +279,6 @@ struct Daemon {
     while (in >> key >> v)
       if (key == "syscr:" || key == "syscw:") total += v;
     return total;
-  }
-  void Stop() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-    std::system(("rm -rf '" + root + "'").c_str());
   }
 };
 
@@ -383,7 +329,7 @@ double InProcessAllocations(int window, double secs) {
   std::atomic<long> answered{0};
   std::atomic<unsigned long> before{0}, after{0};
   std::thread client([&] {
-    int s = Connect(port);
+    int s = benchd::Connect(port);
     Pinger(::dup(s)).Run(window, 20000, secs);  // warm-up
     before = g_allocations.load();
     answered = Pinger(::dup(s)).Run(window, 1L << 40, secs);
@@ -414,7 +360,7 @@ int main(int argc, char** argv) {
   bool all = true;
   for (int window : {1, 8, 64}) {
     // Echo.
-    int e = Connect(echo.port);
+    int e = benchd::Connect(echo.port);
     Pinger(::dup(e)).Run(window, 2000, secs);  // warm-up
     auto t0 = Clock::now();
     long echoed = Pinger(e).Run(window, 1L << 40, secs);

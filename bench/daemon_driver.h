@@ -23,6 +23,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "control/lgcp_codec.h"
@@ -69,6 +70,17 @@ inline int Connect(unsigned short port) {
   return s;
 }
 
+// Writes all n bytes; false when the peer has gone.
+inline bool SendAll(int sock, const void* data, std::size_t n) {
+  const char* b = static_cast<const char*>(data);
+  for (std::size_t done = 0; done < n;) {
+    ssize_t r = ::send(sock, b + done, n - done, MSG_NOSIGNAL);
+    if (r <= 0) return false;
+    done += static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
 // VmRSS in kB and the number of open descriptors of a process.
 inline long RssKb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -93,13 +105,19 @@ struct Daemon {
   unsigned short port = 0;
   std::string root;
 
-  bool Start(const std::string& bin = DaemonPath()) {
+  // A temporary root folder with the folders the daemon writes to.
+  bool MakeRoot() {
     char tmpl[] = "/tmp/tsd-bench-XXXXXX";
     if (!::mkdtemp(tmpl)) return false;
     root = tmpl;
     for (const char* d : {"/usr", "/usr/local", "/usr/local/etc", "/var", "/var/run", "/var/log", "/var/monitoring",
-                          "/dev", "/dev/misc"})
+                          "/dev", "/dev/misc", "/run"})
       ::mkdir((root + d).c_str(), 0755);
+    return true;
+  }
+  // Starts the daemon on the simulated board under the root, on a free
+  // port, its output discarded; env holds further variables for it.
+  bool Launch(const std::string& bin, const std::vector<std::pair<std::string, std::string>>& env = {}) {
     port = FreePort();
     pid = ::fork();
     if (pid == 0) {
@@ -108,12 +126,14 @@ struct Daemon {
       ::dup2(null, 2);
       ::setenv("TESSAROD_ROOT", root.c_str(), 1);
       ::setenv("TESSAROD_BOARD", "sim", 1);
+      for (const auto& v : env) ::setenv(v.first.c_str(), v.second.c_str(), 1);
       const std::string p = std::to_string(port);
       ::execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     return pid > 0;
   }
+  bool Start(const std::string& bin = DaemonPath()) { return MakeRoot() && Launch(bin); }
   void Stop() {
     if (pid > 0) {
       ::kill(pid, SIGTERM);
@@ -157,14 +177,7 @@ struct Controller {
     out.push_back(static_cast<char>(len & 0xFF));
     out.insert(out.end(), body.begin(), body.end());
   }
-  bool Send(const Bytes& out) {
-    for (std::size_t done = 0; done < out.size();) {
-      ssize_t n = ::send(sock, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
+  bool Send(const Bytes& out) { return SendAll(sock, out.data(), out.size()); }
   // Reads until `total` answers have arrived in all; false on EOF or after
   // waitMs without progress.
   bool Until(long total, int waitMs = 10000) {

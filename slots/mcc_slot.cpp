@@ -107,7 +107,7 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
   // Nor one whose channel went with the factory's descriptor: the watch's
   // duplicate is what keeps it allocated.
   if (!slot->IsOpen()) {
-    std::cerr << "mcc: " << "dup fail: " << Errno(slot->WatchError()) << std::endl;
+    std::cerr << "mcc: dup fail: " << Errno(slot->WatchError()) << std::endl;
     return nullptr;
   }
   return slot.release();
