@@ -20,7 +20,9 @@ class ISnmpAgentNotify {
 
 class SnmpAgentInstance : public Control::Notify {
  public:
-  enum MonitoringAddressType { vorkgw = 1, ostr = 2, vorkgw_vm = 4 };
+  // A fixed underlying type: "name" may be any number an int holds, and
+  // the value read must be a value of the type.
+  enum MonitoringAddressType : int { vorkgw = 1, ostr = 2, vorkgw_vm = 4 };
   enum State { Idle = 0, Activated = 1, Connected = 2, ConnectionLost = 3 };
 
   static constexpr unsigned int kPingMs = 5000;

@@ -32,6 +32,7 @@ TEST(AgentLinkConfig, StateAddressTypeAndLogPrefix) {
       {"127.0.0.1:", "vorkgw.vm", 1, 4, "snmpagent.vorkgw.vm 127.0.0.1:0"},
       {"127.0.0.1:9", "2", 1, 2, "snmpagent.2 127.0.0.1:9"},
       {"127.0.0.1:9", "0x4", 1, 4, "snmpagent.0x4 127.0.0.1:9"},
+      {"127.0.0.1:9", "0x10", 1, 16, "snmpagent.0x10 127.0.0.1:9"},  // no name, still a number it holds
       {"127.0.0.1:9", "other", 0, 0, nullptr}};
   for (const Row& r : rows) {
     auto f = Config({{r.host, r.name}});
