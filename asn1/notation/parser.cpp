@@ -205,13 +205,13 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& v)
     return v.setFromName(readIdentifier(is_));
 }
 
-// A name only: a number ("2", "-1") is no name of the table, so it fails
-// and leaves the number above the maximum. The name ends where an
-// identifier ends, so that "red," and "red}" read as the printer writes them.
+// A name only: a number ("2", "-1") or no word at all ("+1", "(") is no
+// name of the table, so it fails and leaves the number above the maximum.
+// The name ends where an identifier ends, so that "red," and "red}" read as
+// the printer writes them.
 bool AVNDecoder::do_visit(ENUMERATED& v)
 {
-    std::string const name = readIdentifier(is_);
-    return !name.empty() && v.setFromName(name);
+    return v.setFromName(readIdentifier(is_));
 }
 
 // "{ 1 2 840 }"; an arc may also be written name(number). A bare name

@@ -94,8 +94,9 @@ TEST(ParserPrimitives, KeywordsNumbersAndStrings)
     EXPECT_EQ(L"Hi", static_cast<std::wstring const&>(bmp));
 }
 
-// An enumeration is read by name only; a number, signed or not, fails and
-// leaves the number above the maximum. A name ends where an identifier does.
+// An enumeration is read by name only; a number, signed or not, or text
+// that is no word at all fails and leaves the number above the maximum. A
+// name ends where an identifier does.
 TEST(ParserPrimitives, EnumerationsByNameOnly)
 {
     struct Row {
@@ -105,8 +106,9 @@ TEST(ParserPrimitives, EnumerationsByNameOnly)
         int number;
     } const rows[] = {
         {&Colour, "green", true, 1},    {&Colour, "blue}", true, 2},  {&Colour, "1", false, 3},
-        {&Colour, "-1", false, 3},      {&Colour, "+1", false, 0},    {&Colour, "purple", false, 3},
+        {&Colour, "-1", false, 3},      {&Colour, "+1", false, 3},    {&Colour, "purple", false, 3},
         {&Numbered, "eleven", true, 11}, {&Numbered, "11", false, 256}, {&Numbered, "top", true, 255},
+        {&Colour, "(", false, 3},       {&Colour, "", false, 3},
     };
     for (Row const& row : rows) {
         Value v = make(row.info);
