@@ -306,7 +306,6 @@ int trans_ggs_channel_digital(const s_ggs_channel_digital_config* channel, unsig
   if (!channel || !buffer) return CONVERT_ERROR;
   int type = channel->ggs_type_call;
   if (type > PROTO_GGS_TYPE_MAX) return CONVERT_BAD_PARAM;
-  if (capacity < 3) return CONVERT_ERROR;
   int data_size = ggs_digital_size(type);
   if (3 + data_size > capacity) return CONVERT_NOT_ENOUGHT_MEMORY;
   ProtoWriter wr{buffer, capacity, 0};

@@ -116,6 +116,8 @@ TEST(DigitalConfig, GgsEveryTypeRoundTrips) {
     if (type == GGS_TYPE_FXS) c.channels[0].fxs.flag_enable_dtmf = 1;
     c.line_config[0] = {1, 3.75f};
     c.line_config[1] = {0, -0.125f};
+    // Room for the count and wire but not a channel header: -199.
+    for (int room : {2, 3, 4}) EXPECT_EQ(Trans(convert_trans_digital_config, r, room), -199) << room;
     Bytes wire;
     int n = Trans(convert_trans_digital_config, r, 256, &wire);
     ASSERT_GT(n, 0);
