@@ -22,36 +22,24 @@
 
 class Timer;
 
-// In a sanitizer build every member access of a polymorphic object checks
-// its dynamic type, and the first check of each class needs a spare
-// descriptor, which a process out of descriptors has not got: arming a
-// timer of a new client class would then be reported as a bad object. The
-// events' types are fixed by their construction, so their own code (and
-// the loop's timer queue, built without the check) leaves it out.
-#if defined(__GNUC__)
-#define TSD_EVENT_TYPE_KNOWN __attribute__((no_sanitize("vptr")))
-#else
-#define TSD_EVENT_TYPE_KNOWN
-#endif
-
 // The queued entry: the loop orders events by expiry and calls fire() once
 // per queuing, after taking the event out of the queue.
 class TimerEvent : public F_dual_list_item<TimerEvent> {
  public:
-  TSD_EVENT_TYPE_KNOWN TimerEvent() {}
-  TSD_EVENT_TYPE_KNOWN virtual ~TimerEvent();
+  TimerEvent() = default;
+  virtual ~TimerEvent();
   TimerEvent(const TimerEvent&) = delete;
   TimerEvent& operator=(const TimerEvent&) = delete;
 
   virtual void fire() = 0;
 
   // expiry := Mux::milliseconds() + ms; (re)queued in expiry order.
-  TSD_EVENT_TYPE_KNOWN void schedule(unsigned int ms);
-  TSD_EVENT_TYPE_KNOWN void reset();
+  void schedule(unsigned int ms);
+  void reset();
   // Signed 32-bit difference of the expiries (negative: this one is earlier).
-  TSD_EVENT_TYPE_KNOWN int compare(const TimerEvent* other) const { return static_cast<int>(expiry - other->expiry); }
+  int compare(const TimerEvent* other) const { return static_cast<int>(expiry - other->expiry); }
 
-  TSD_EVENT_TYPE_KNOWN bool queued() const { return queued_; }
+  bool queued() const { return queued_; }
 
   // Event objects up to kBlockSize bytes come from the free list of blocks
   // (larger ones from the heap); a freed block goes back to the list.
@@ -84,7 +72,7 @@ class Timer {
   void set(unsigned int ms, void (*fn)());
 
   // Destroys the owned event, if any: its call never happens.
-  TSD_EVENT_TYPE_KNOWN void reset();
+  void reset();
   // True from arming until the call starts (false inside the callback
   // until it re-arms).
   bool is_running() const { return event_ != nullptr; }
@@ -96,12 +84,12 @@ class Timer {
     return e;
   }
   // Remaining milliseconds until the pending call (0 when idle or due).
-  TSD_EVENT_TYPE_KNOWN unsigned int remaining() const;
+  unsigned int remaining() const;
 
  private:
   // Takes the new, already queued event; the old one is destroyed after,
   // which dequeues it.
-  TSD_EVENT_TYPE_KNOWN void own(TimerEvent* ev) {
+  void own(TimerEvent* ev) {
     TimerEvent* old = event_;
     event_ = ev;
     delete old;
@@ -115,12 +103,11 @@ template <class T>
 class ObjTimerEvent1 : public TimerEvent {
  public:
   typedef void (T::*Method)();
-  TSD_EVENT_TYPE_KNOWN ObjTimerEvent1(Timer* timer, Method method, T* obj, unsigned int ms)
+  ObjTimerEvent1(Timer* timer, Method method, T* obj, unsigned int ms)
       : timer_(timer), method_(method), obj_(obj) {
     schedule(ms);
   }
-  TSD_EVENT_TYPE_KNOWN ~ObjTimerEvent1() override {}
-  TSD_EVENT_TYPE_KNOWN void fire() override {
+  void fire() override {
     // Nothing but this event is touched after the call: the callback may
     // re-arm or destroy the timer and its owner.
     timer_->Unbind();
@@ -139,12 +126,11 @@ template <class T>
 class ObjTimerEvent2 : public TimerEvent {
  public:
   typedef void (T::*Method)(Timer*);
-  TSD_EVENT_TYPE_KNOWN ObjTimerEvent2(Timer* timer, Method method, T* obj, unsigned int ms)
+  ObjTimerEvent2(Timer* timer, Method method, T* obj, unsigned int ms)
       : timer_(timer), method_(method), obj_(obj) {
     schedule(ms);
   }
-  TSD_EVENT_TYPE_KNOWN ~ObjTimerEvent2() override {}
-  TSD_EVENT_TYPE_KNOWN void fire() override {
+  void fire() override {
     timer_->Unbind();
     (obj_->*method_)(timer_);
     delete this;
@@ -159,9 +145,8 @@ class ObjTimerEvent2 : public TimerEvent {
 // A plain function without argument.
 class SimpleTimerEvent1 : public TimerEvent {
  public:
-  TSD_EVENT_TYPE_KNOWN SimpleTimerEvent1(Timer* timer, void (*fn)(), unsigned int ms) : timer_(timer), fn_(fn) { schedule(ms); }
-  TSD_EVENT_TYPE_KNOWN ~SimpleTimerEvent1() override {}
-  TSD_EVENT_TYPE_KNOWN void fire() override {
+  SimpleTimerEvent1(Timer* timer, void (*fn)(), unsigned int ms) : timer_(timer), fn_(fn) { schedule(ms); }
+  void fire() override {
     timer_->Unbind();
     fn_();
     delete this;

@@ -6,6 +6,8 @@
 // depends on how fast the machine is.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <random>
 #include <string>
 #include <thread>
@@ -200,6 +202,45 @@ TEST_F(ControllerE2E, FramesAndControllersAreTimedOnTheLoopClock) {
   Sim("help");
   EXPECT_FALSE(quiet.eof());
   EXPECT_EQ(1u, ErrCount("heartbeat timeout!!!"));
+}
+
+// Started with 64 descriptors: an HDLC slot, then mcc creates until one
+// finds no descriptor. That one is refused, the daemon goes on answering
+// (a destroy under the same squeeze, a ping) and reports nothing else.
+TEST_F(ControllerE2E, OutOfDescriptorsACreateIsRefusedAndTheRestAnswered) {
+  ASSERT_EQ(0, daemon->stop());
+  rlimit was{};
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &was));
+  rlimit low = was;
+  low.rlim_cur = 64;
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &low));
+  daemon.reset(new startup_test::Daemon(root, {"--port", std::to_string(port)}));
+  ::setrlimit(RLIMIT_NOFILE, &was);
+  Client c;
+  ASSERT_TRUE(Attach(c)) << daemon->err();
+  auto ask = [&](const std::string& command) {
+    Bytes r;
+    c.SendFrame(H(command));
+    return WaitFrame(c, r) ? Hex(r) : "none";
+  };
+  ASSERT_EQ("C0 01 65 00 01 40", ask("C0 01 65 00 01 08 78 01 00 01 00 01 05"));
+  int slot = 2;
+  std::string answer;
+  char create[32], success[32];
+  for (; slot < 64; ++slot) {
+    std::snprintf(create, sizeof create, "C0 01 %02X 00 %02X 08 58", slot, slot);
+    std::snprintf(success, sizeof success, "C0 01 %02X 00 %02X 40", slot, slot);
+    if ((answer = ask(create)) != success) break;
+  }
+  EXPECT_GT(slot, 2) << "no mcc slot made at all";
+  std::snprintf(create, sizeof create, "C0 01 %02X 00 %02X 61", slot, slot);  // insufficientResources
+  EXPECT_EQ(create, answer);
+  EXPECT_EQ(1u, ErrCount("mcc: dup fail: Too many open files\n")) << daemon->err();
+  EXPECT_EQ("C0 01 70 00 01 40", ask("C0 01 70 00 01 0A"));
+  EXPECT_EQ("80 01 71 40", ask("80 01 71 18"));
+  EXPECT_TRUE(daemon->running());
+  for (const char* report : {"runtime error", "Sanitizer", "invalid vptr"})
+    EXPECT_EQ(0u, ErrCount(report)) << daemon->err();
 }
 
 TEST_F(ControllerE2E, PipelinedPingsAreAnsweredInOrderWithFlatMemory) {

@@ -2,9 +2,7 @@
 // A process out of descriptors while the object lives: the soft limit goes
 // just above the highest descriptor open now and every number left below
 // it is taken; Free(n) gives exactly n back. Everything is restored at the
-// end. The sanitizers need a descriptor to check a type they meet for the
-// first time, so a test takes its paths once with room first and checks
-// its results only after the squeeze.
+// end.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>

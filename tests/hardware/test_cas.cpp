@@ -52,7 +52,6 @@ TEST_F(CasTest, WithoutTheDeviceCommandsAreAnsweredAndTheOpenIsRetried) {
 // A device whose watch cannot be had would never deliver a change report:
 // it is let go (and opened again by the next command).
 TEST_F(CasTest, ADeviceThatCannotBeWatchedIsNotKept) {
-  Run(Open, 1, 5, 9);  // with room first
   sim().setPresent("/dev/e1-cas", false);
   Start(true);
   sim().setPresent("/dev/e1-cas", true);

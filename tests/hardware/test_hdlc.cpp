@@ -91,9 +91,6 @@ TEST_F(HdlcTest, BriChannelIsWiredThroughTheMultiplexer) {
 // The channel lives as long as its watch holds a descriptor of it: without
 // one to spare for the watch nothing is switched and the channel goes back.
 TEST_F(HdlcTest, AChannelThatCannotBeWatchedIsNotActivated) {
-  ASSERT_TRUE(activate() && activate());  // with room first, a rebinding too
-  ch_.deactivate();
-  sim().reset();  // the crosspoints stay behind a deactivation
   bool shortOne, open, enough;
   std::size_t crosspoints;
   Sim::Session* held;

@@ -93,8 +93,7 @@ TEST(AsyncConnect, RefusedConnectedAndTimedOut) {
 
 // Started with n descriptors free: an attempt whose socket cannot be
 // watched fails inside Start rather than at its time-out; a connection
-// completed with none to spare still hands its socket over. The first row
-// has room (the paths once before the squeeze).
+// completed with none to spare still hands its socket over.
 TEST(AsyncConnect, ShortOfDescriptorsFailsAtOnceOrHandsTheSocketOver) {
   unsigned short open = 0;
   Fd lst(listenLoopback(open, 8));
@@ -104,7 +103,7 @@ TEST(AsyncConnect, ShortOfDescriptorsFailsAtOnceOrHandsTheSocketOver) {
     std::size_t free;
     int callsInStart;
     S::Type status;
-  } rows[] = {{8, 0, S::connected}, {0, 1, S::failed}, {1, 1, S::failed}, {2, 0, S::connected}};
+  } rows[] = {{0, 1, S::failed}, {1, 1, S::failed}, {2, 0, S::connected}, {8, 0, S::connected}};
   for (const auto& r : rows) {
     ConnectOwner o;
     o.conn->Bind(&ConnectOwner::OnConnect, &o);
@@ -243,13 +242,13 @@ TEST(AsyncCopy, WaitingSourceAbortAndDestinationHangup) {
 
 // Started with n descriptors free on an empty source: a copy with a side
 // that cannot be watched fails inside Start; one with both sides watched
-// copies what the source gets later, to its end. The first row has room.
+// copies what the source gets later, to its end.
 TEST(AsyncCopy, ASideThatCannotBeWatchedFailsTheCopy) {
   using S = ASync::Copy::Status;
   const struct {
     std::size_t free;
     int status;
-  } rows[] = {{8, S::finished}, {0, S::error}, {1, S::error}, {2, S::finished}};
+  } rows[] = {{0, S::error}, {1, S::error}, {2, S::finished}, {8, S::finished}};
   ASync::Copy::EventsParams flushless;
   flushless.flush_events = 0;
   ::signal(SIGPIPE, SIG_IGN);

@@ -108,14 +108,13 @@ TEST_F(ChildWatch, OwnerMayReattachFromItsCallback) {
 // A fresh watch activated with n descriptors free: the socket pair takes
 // two and its watch nothing more; short of two the activation fails with
 // its line and the next one, with room, takes its place. Once active, an
-// exit is reported. The first row has room (the paths once before the
-// squeeze).
+// exit is reported.
 TEST(ChildWatchActivation, TheSocketPairIsAllTheWatchNeeds) {
   const struct {
     std::size_t free;
     bool active;
     const char* line;
-  } rows[] = {{8, true, ""}, {1, false, "ChildWaitService: initialize fails\n"}, {2, true, ""}};
+  } rows[] = {{1, false, "ChildWaitService: initialize fails\n"}, {2, true, ""}, {8, true, ""}};
   for (const auto& r : rows) {
     ChildWait::Cleanup();
     ChildWait::Initialize();

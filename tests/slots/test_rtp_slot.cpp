@@ -248,10 +248,7 @@ TEST_F(RtpSlotTest, WithoutDescriptorsTheSessionStaysAndNoEndlessToneStarts) {
   const int ch = slot->channel();
   auto wait = Ioctl([](LGCP::IoctlParams& p) { p.select_activateWaitTone(); });
   auto quiet = Ioctl([](LGCP::IoctlParams& p) { p.select_deactivateWaitTone(); });
-  ASSERT_EQ(Ask(1, wait), kOk);  // with room first
-  ASSERT_EQ(Ask(1, Ioctl([](LGCP::IoctlParams& p) { p.select_dtmf_disable(); })), kUnsupported);
-  ASSERT_EQ(Ask(1, Codec(false, Mode::ulaw)), kOk);
-  ASSERT_EQ(Ask(1, quiet), kOk);
+  ASSERT_EQ(Ask(1, Codec(false, Mode::ulaw)), kOk);  // so that alaw below is a change
   ASSERT_EQ(Ask(1, wait), kOk);
   ASSERT_EQ(OpenSessions(), 1u);
 
