@@ -74,6 +74,22 @@ TEST_F(SimBoard, DescriptorCopiesAndClosesAreFollowed) {
   EXPECT_EQ(sim().logSize(), 2u);
 }
 
+// A reset lets go of the sessions whose descriptors are closed and releases
+// held ones, serving what they queued; open descriptors keep their sessions.
+TEST_F(SimBoard, ResetEndsClosedSessionsAndReleasesHeldOnes) {
+  const int kept = open("/dev/mcc/ctl"), gone = Board::open("/dev/mcc/ctl", O_RDWR);
+  ASSERT_GE(gone, 0);
+  Sim::Session* s = sim().sessionOf(kept);
+  sim().hold(*s, true);
+  const uint8_t frame[3] = {1, 2, 3};
+  ASSERT_EQ(Board::write(kept, frame, sizeof frame), 3);
+  ASSERT_EQ(Board::close(gone), 0);
+  sim().reset();
+  ASSERT_EQ(sim().sessions("/dev/mcc/ctl"), std::vector<Sim::Session*>{s});
+  EXPECT_FALSE(s->held);
+  EXPECT_EQ(s->txFrames, 1u);
+}
+
 // The log keeps the most recent requests, each with its record complete,
 // in as little room as it is given.
 TEST_F(SimBoard, TheLogIsARingOfTheMostRecentRequests) {
