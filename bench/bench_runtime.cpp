@@ -24,13 +24,19 @@ struct Client {
   void On() {}
 };
 
+// n clients whose timers are armed for from, from + 1, ... ms.
+std::vector<std::unique_ptr<Client>> Armed(int n, unsigned int from) {
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < n; ++i) {
+    clients.emplace_back(new Client);
+    clients.back()->t.set(from + static_cast<unsigned int>(i), &Client::On, clients.back().get());
+  }
+  return clients;
+}
+
 // Re-arming one timer among n queued ones (the usual protocol time-out).
 void BM_TimerRearm(benchmark::State& state) {
-  std::vector<std::unique_ptr<Client>> others;
-  for (int i = 0; i < state.range(0); ++i) {
-    others.emplace_back(new Client);
-    others.back()->t.set(1000 + static_cast<unsigned int>(i), &Client::On, others.back().get());
-  }
+  auto others = Armed(int(state.range(0)), 1000);
   Client c;
   for (auto _ : state) c.t.set(30000, &Client::On, &c);
 }
@@ -39,11 +45,7 @@ BENCHMARK(BM_TimerRearm)->Arg(10)->Arg(1000);
 // Arming a due timer and firing it from the timer phase (a periodic action
 // that re-arms), among n later ones.
 void BM_TimerArmFire(benchmark::State& state) {
-  std::vector<std::unique_ptr<Client>> others;
-  for (int i = 0; i < state.range(0); ++i) {
-    others.emplace_back(new Client);
-    others.back()->t.set(60000 + static_cast<unsigned int>(i), &Client::On, others.back().get());
-  }
+  auto others = Armed(int(state.range(0)), 60000);
   Client c;
   for (auto _ : state) {
     c.t.set(0, &Client::On, &c);

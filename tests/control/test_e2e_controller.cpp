@@ -224,17 +224,17 @@ TEST_F(ControllerE2E, OutOfDescriptorsACreateIsRefusedAndTheRestAnswered) {
     return WaitFrame(c, r) ? Hex(r) : "none";
   };
   ASSERT_EQ("C0 01 65 00 01 40", ask("C0 01 65 00 01 08 78 01 00 01 00 01 05"));
+  // A message on slot n with seq n, then the given PDU bytes.
+  auto onSlot = [](int n, const char* pdu) {
+    char head[16];
+    std::snprintf(head, sizeof head, "C0 01 %02X 00 %02X ", n, n);
+    return head + std::string(pdu);
+  };
   int slot = 2;
   std::string answer;
-  char create[32], success[32];
-  for (; slot < 64; ++slot) {
-    std::snprintf(create, sizeof create, "C0 01 %02X 00 %02X 08 58", slot, slot);
-    std::snprintf(success, sizeof success, "C0 01 %02X 00 %02X 40", slot, slot);
-    if ((answer = ask(create)) != success) break;
-  }
+  while (slot < 64 && (answer = ask(onSlot(slot, "08 58"))) == onSlot(slot, "40")) ++slot;
   EXPECT_GT(slot, 2) << "no mcc slot made at all";
-  std::snprintf(create, sizeof create, "C0 01 %02X 00 %02X 61", slot, slot);  // insufficientResources
-  EXPECT_EQ(create, answer);
+  EXPECT_EQ(onSlot(slot, "61"), answer);  // insufficientResources
   // Short of the device's pair or of the watch's copy, as the count left falls.
   EXPECT_EQ(1u, ErrCount("mcc: fail to open MCC device: Too many open files\n") +
                     ErrCount("mcc: dup fail: Too many open files\n"))

@@ -575,19 +575,15 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
 // with one line for the spell, and the connection is taken at the first
 // look after a descriptor is free.
 TEST_F(AuthLink, OutOfDescriptorsAcceptingPausesForASecondAndLogsOnce) {
-  auto plugin = [] {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    INet4::Addr a("127.0.0.1:52000");
-    EXPECT_EQ(::connect(s, a, a.size()), 0);
-    return s;
-  };
   // The children of the tests before are reaped first: their pipes would
   // free descriptors inside the squeeze.
   ASSERT_TRUE(bench().loop.RunUntil([] {
     siginfo_t child{};
     return ::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0;
   }));
-  peers.push_back(plugin());
+  const INet4::Addr listener("127.0.0.1:52000");
+  peers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ASSERT_EQ(::connect(peers.back(), listener, listener.size()), 0);
   ctltest::Capture err(std::cerr);
   std::vector<unsigned> pauses;
   {
