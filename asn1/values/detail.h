@@ -4,6 +4,8 @@
 
 #include "asn1/values/abstract_data.h"
 
+#include <climits>
+#include <cstdint>
 #include <memory>
 
 namespace ASN1 {
@@ -36,6 +38,13 @@ X const* sameKind(AbstractData const& other)
 inline int sign(long long v)
 {
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+// a - b, held at the int range so that the sign always stays right.
+inline int difference(long long a, long long b)
+{
+    long long const d = a - b;
+    return d < INT_MIN ? INT_MIN : (d > INT_MAX ? INT_MAX : static_cast<int>(d));
 }
 
 } // namespace detail

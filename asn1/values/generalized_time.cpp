@@ -145,7 +145,7 @@ int GeneralizedTime::do_compare(AbstractData const& other) const
     std::int32_t const theirs[] = {o->year_, o->month_, o->day_, o->hour_, o->minute_, o->second_, o->millisec_};
     for (int i = 0; i < 7; ++i) {
         if (mine[i] != theirs[i])
-            return mine[i] < theirs[i] ? -1 : 1;
+            return detail::difference(mine[i], theirs[i]);
     }
     return int(utc_) - int(o->utc_);  // the offset takes no part
 }

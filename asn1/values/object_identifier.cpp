@@ -95,9 +95,9 @@ int OBJECT_IDENTIFIER::do_compare(AbstractData const& other) const
     std::size_t n = std::min(arcs_.size(), o->arcs_.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (arcs_[i] != o->arcs_[i])
-            return arcs_[i] < o->arcs_[i] ? -1 : 1;
+            return detail::difference(arcs_[i], o->arcs_[i]);
     }
-    return detail::sign(static_cast<long long>(arcs_.size()) - static_cast<long long>(o->arcs_.size()));
+    return detail::difference(static_cast<long long>(arcs_.size()), static_cast<long long>(o->arcs_.size()));
 }
 
 AbstractData* OBJECT_IDENTIFIER::do_clone() const { return detail::cloneAs(*this); }

@@ -139,7 +139,7 @@ int BIT_STRING::do_compare(AbstractData const& other) const
         if (a != b)
             return a - b;
     }
-    return detail::sign(static_cast<long long>(count_) - static_cast<long long>(o->count_));
+    return detail::difference(count_, o->count_);
 }
 
 AbstractData* BIT_STRING::do_clone() const { return detail::cloneAs(*this); }

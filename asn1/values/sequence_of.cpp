@@ -135,8 +135,9 @@ int SEQUENCE_OF_Base::do_compare(AbstractData const& other) const
         if (result != 0)
             return result;
     }
-    return detail::sign(static_cast<long long>(elements_.size()) -
-                        static_cast<long long>(o->elements_.size()));
+    // One list a prefix of the other: the difference of the sizes.
+    return detail::difference(static_cast<long long>(elements_.size()),
+                              static_cast<long long>(o->elements_.size()));
 }
 
 AbstractData* SEQUENCE_OF_Base::do_clone() const { return detail::cloneAs(*this); }

@@ -85,7 +85,8 @@ Ptr own(T const& v)
 }
 
 // Each row: two values, of one type the first ordered before the second,
-// of two kinds unequal. Both compare as ordered, and a clone is equal, of the same class and
+// of two kinds unequal, and where given the comparison's exact result. Both
+// compare as ordered, and a clone is equal, of the same class and
 // description, and independent of its original.
 TEST(Values, OrderAndClonesOfEveryKind)
 {
@@ -99,10 +100,12 @@ TEST(Values, OrderAndClonesOfEveryKind)
     }
     intField(*e5, 3) = 5;
     intField(*e6, 3) = 6;
-    BIT_STRING bits(&BIT_STRING::theInfo);
+    BIT_STRING bits(&BIT_STRING::theInfo), longer(&BIT_STRING::theInfo);
     bits.resize(4);
+    longer.resize(10);
     struct Row {
         Ptr lesser, greater;
+        int by = 0;  // lesser.compare(greater), when pinned
     } const rows[] = {
         {Ptr(new INTEGER(5, &INTEGER::theInfo)), Ptr(new INTEGER(7, &kSlotInfo))},
         {Ptr(new IA5String("abc")), Ptr(new IA5String("abd"))},
@@ -112,6 +115,15 @@ TEST(Values, OrderAndClonesOfEveryKind)
         {Ptr(new BOOLEAN(true, &BOOLEAN::theInfo)), Ptr(new INTEGER(-3, &kSlotInfo))},
         {Ptr(new BOOLEAN(false, &BOOLEAN::theInfo)), Ptr(new BOOLEAN(true, &BOOLEAN::theInfo))},
         {own(oidOf({1, 3})), own(oidOf({1, 3, 5}))},
+        {own(oidOf({1, 3})), own(oidOf({1, 3, 5, 7})), -2},  // arc counts 2 and 4
+        {own(oidOf({1, 3, 9})), own(oidOf({1, 10})), -7},
+        {own(bits), own(longer), -6},  // bit counts 4 and 10
+        {Ptr(new GeneralizedTime(1999, 2, 3, 4, 5, 6, 7, 8, true)),
+         Ptr(new GeneralizedTime(1999, 2, 3, 4, 5, 9, 7, 8, false)), -3},
+        // Differences beyond the int range keep their sign.
+        {own(oidOf({0})), own(oidOf({3000000000u}))},
+        {Ptr(new GeneralizedTime(INT_MIN, 2, 3, 4, 5, 6, 7, 8, true)),
+         Ptr(new GeneralizedTime(INT_MAX, 2, 3, 4, 5, 6, 7, 8, true))},
         {own(bits), Ptr(new OCTET_STRING(3, 'x', &OCTET_STRING::theInfo))},
         {Ptr(new GeneralizedTime(1, 2, 3, 4, 5, 6, 7, 8, true)), Ptr(new OpenData(new Null(), &OpenData::theInfo))},
         {own(*rec()), std::move(withY)},
@@ -119,6 +131,7 @@ TEST(Values, OrderAndClonesOfEveryKind)
         {own(CHOICE(&kAlt)), Ptr(new CHOICE(&kAlt, 0, new INTEGER(1, &INTEGER::theInfo)))},
         {own(ints({})), own(ints({1}))},
         {own(ints({1})), own(ints({1, 1}))},
+        {own(ints({1})), own(ints({1, 1, 1})), -2},  // sizes 1 and 3
         {own(ints({1, 1})), own(ints({5}))},  // the first differing element decides
     };
     for (Row const& row : rows) {
@@ -126,6 +139,10 @@ TEST(Values, OrderAndClonesOfEveryKind)
         if (typeid(a) == typeid(b)) {
             EXPECT_LT(a.compare(b), 0) << a.asValueNotation();
             EXPECT_GT(b.compare(a), 0) << a.asValueNotation();
+            if (row.by) {
+                EXPECT_EQ(row.by, a.compare(b)) << a.asValueNotation();
+                EXPECT_EQ(-row.by, b.compare(a)) << a.asValueNotation();
+            }
         }
         EXPECT_TRUE(a != b);
         EXPECT_FALSE(a == b);
