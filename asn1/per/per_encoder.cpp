@@ -2,6 +2,7 @@
 #include "asn1/per/per_encoder.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace ASN1 {
 
@@ -344,6 +345,9 @@ bool PEREncoder::do_visit(AbstractString const& v)
     for (unsigned i = 0; i < len; ++i) {
         unsigned char c = static_cast<unsigned char>(v[i]);
         if (asCode) {
+            // Written as its own code, but still only a character of the set.
+            if (set && setSize != 0 && !std::memchr(set, c, setSize))
+                return false;
             encodeMultiBit(c, b);
             continue;
         }

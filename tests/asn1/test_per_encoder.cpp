@@ -97,6 +97,9 @@ TEST(PerEncoder, ValuesToOctets)
         {textV(&IA5String::theInfo, "hi"), "026869"},
         // Departure: a variable-size string of at most 16 bits is not aligned.
         {textV(&Tiny, "ab"), "b0b100"},
+        {textV(&Tiny, "\x7f"), "3f80"},
+        {textV(&Tiny, "\x80"), "fail"},  // each character must be one of the set
+        {textV(&Tiny, "a\x80"), "fail"},
         {textV(&Grow, "abc"), "40616263"},
         {textV(&Grow, "abcde"), "80056162636465"},
         {textV(&Digits, "1 9"), "3020a0"},  // set indexes in 4 bits, aligned
@@ -134,6 +137,12 @@ TEST(PerEncoder, ValuesToOctets)
     EXPECT_EQ("0100", perHex(openEmpty));
     EXPECT_EQ("020102", perHex(openOctets));
     EXPECT_EQ("0201ff", perHex(openValue));
+    // Unaligned, a character takes its own 7-bit code: one outside the set fails.
+    for (auto [text, ok] : {std::pair<char const*, bool>{"a\x7f", true}, {"a\x80", false}}) {
+        std::vector<char> out;
+        PEREncoder unaligned(out, false);
+        EXPECT_EQ(ok, textV(&Name, text)->accept(unaligned)) << text;
+    }
 }
 
 } // namespace
