@@ -1,6 +1,7 @@
 // Validity checkers and the invalid-value tracer.
 #include "asn1/check/checkers.h"
 
+#include <climits>
 #include <cstdint>
 
 namespace ASN1 {
@@ -39,11 +40,13 @@ bool timeValid(GeneralizedTime const& t)
            t.getMinutesFromUTC() >= -720 && t.getMinutesFromUTC() <= 720;
 }
 
-// A constrained INTEGER with a non-negative lower bound holds an unsigned
-// number (0..4294967295 fits only that way); others hold a signed one.
+// Only a range with a real upper bound above the int range (0..4294967295)
+// holds an unsigned number, since only that way it fits; every other
+// constrained INTEGER holds a signed one.
 bool unsignedRange(INTEGER const& v)
 {
-    return v.constrained() && v.getLowerLimit() >= 0;
+    return v.constrained() && v.getConstraintType() != PartiallyConstrained && v.getLowerLimit() >= 0 &&
+           v.getUpperLimit() > static_cast<unsigned>(INT_MAX);
 }
 
 bool fieldValid(SEQUENCE const& seq, int index, bool strict)

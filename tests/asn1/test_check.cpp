@@ -13,6 +13,7 @@ using namespace PerTypes;
 namespace {
 
 const ConstrainedInfo AtLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
+const ConstrainedInfo FiveToTen = intRange(FixedConstraint, 5, 10);
 const SequenceOfInfo Quads = {{{&SEQUENCE_OF_Base::create, 16}, {Unconstrained, 0, 0xFFFFFFFFu}}, &Quad};
 
 // SEQUENCE { a INTEGER, b SEQUENCE OF INTEGER (0..3), c INTEGER (0..7), d INTEGER (0..7) }
@@ -28,8 +29,8 @@ std::string trace(AbstractData const& v)
 }
 
 // Each value with the tracer's text ("<passes>": valid). Unconstrained
-// INTEGERs hold any 32-bit number; a range from 0 holds unsigned numbers up
-// to 4294967295, so -1 there is a huge one.
+// INTEGERs hold any 32-bit number; only a range reaching above 2147483647
+// holds unsigned numbers up to 4294967295, so -1 there is a huge one.
 TEST(CheckInteger, BoundsAndTheirMessages)
 {
     struct Row {
@@ -46,7 +47,9 @@ TEST(CheckInteger, BoundsAndTheirMessages)
         {&Big, 3000000000LL, "<passes>"},
         {&Big, 4294967295LL, "<passes>"},
         {&Small, 8, " The INTEGER value 8 is greater than upper bound 7"},
-        {&Small, -1, " The INTEGER value 4294967295 is greater than upper bound 7"},
+        {&Small, -1, " The INTEGER value -1 is smaller than lower bound 0"},
+        {&FiveToTen, -1, " The INTEGER value -1 is smaller than lower bound 5"},
+        {&AtLeastTen, -1, " The INTEGER value -1 is smaller than lower bound 10"},
         {&Five, 4, " The INTEGER value 4 is smaller than lower bound 5"},
         {&Signed, -6, " The INTEGER value -6 is smaller than lower bound -5"},
         {&Signed, 6, " The INTEGER value 6 is greater than upper bound 5"},
