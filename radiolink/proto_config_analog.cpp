@@ -23,10 +23,17 @@ void trans_uart(ProtoWriter& wr, const s_proto_uart_config& u) {
 }
 
 // Gain pairs and pattern of the version-1 layouts, each read only while the
-// payload holds it.
+// payload holds it. With optional_counts (GGS) a payload that ends where a
+// count would stand leaves that count 0 and succeeds; only counted pairs or
+// pattern bytes that are missing fail.
 int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, uint8_t* gain_value,
-                       uint8_t& pattern_size, uint8_t* pattern) {
-  if (!rd.has(1)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+                       uint8_t& pattern_size, uint8_t* pattern, bool optional_counts = false) {
+  if (!rd.has(1)) {
+    if (!optional_counts) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    gains_count = 0;
+    pattern_size = 0;
+    return CONVERT_OK;
+  }
   uint8_t n = rd.u8();
   if (n > PROTO_GAINS_V1_MAX) return CONVERT_BAD_PARAM;
   gains_count = n;
@@ -35,7 +42,11 @@ int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, 
     gain_id[i] = rd.u8();
     gain_value[i] = rd.u8();
   }
-  if (!rd.has(1)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  if (!rd.has(1)) {
+    if (!optional_counts) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    pattern_size = 0;
+    return CONVERT_OK;
+  }
   uint8_t m = rd.u8();
   if (m > PROTO_PATTERN_MAX) return CONVERT_BAD_PARAM;
   pattern_size = m;
@@ -129,7 +140,7 @@ int recv_ggs(const unsigned char* payload, int size, s_proto_ga_config& c) {
     if (r != CONVERT_OK) return r;
     rd.pos += len;
   }
-  return recv_gains_pattern(rd, c.gains_count, c.gain_id, c.gain_value, c.pattern_size, c.pattern);
+  return recv_gains_pattern(rd, c.gains_count, c.gain_id, c.gain_value, c.pattern_size, c.pattern, true);
 }
 
 int trans_ggs(ProtoWriter& wr, const s_proto_ga_config& c) {

@@ -128,6 +128,11 @@ TEST(AnalogConfig, GgsChannels) {
   EXPECT_EQ(Recv(convert_recv_analog_config, H("01 00 0D 00 01 00 00 00"), &r, 0, 2), CONVERT_BAD_PARAM);
   EXPECT_EQ(Recv(convert_recv_analog_config, H("02 00 00 00 00"), &r, 0, 2), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   EXPECT_EQ(Recv(convert_recv_analog_config, H("00 00 02 01"), &r, 0, 2), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
+  // A payload that ends where a count would stand leaves that count 0.
+  for (const char* dc : {"01 00 01 00 01 03", "01 00 01 00 01 03 00"}) {
+    EXPECT_EQ(Recv(convert_recv_analog_config, H(dc), &r, 0, 2), 0) << dc;
+    EXPECT_EQ(V(r.payload.ga_config.gains_count, r.payload.ga_config.pattern_size), V(0, 0)) << dc;
+  }
 }
 
 TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
