@@ -192,6 +192,54 @@ void DecodeGgsAnalogFlags(const S& s, uint8_t& agc, uint8_t& mode) {
   mode = s.get_duplex() ? 1 : 0;
 }
 
+void DecodeGgsAnalogSignaling(const ProtoVorkPacketPayloadGgsChannelSignalingAnalogV1& s,
+                              s_ggs_channel_analog_config& ch) {
+  if (s.fxo_isSelected()) {
+    const FXOSignalingAnalogV1& x = s.get_fxo();
+    s_ggs_analog_fxo& f = ch.fxo;
+    DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
+    f.pulse_make = static_cast<uint8_t>(x.get_pulse_make().getValue());
+    f.pulse_break = static_cast<uint8_t>(x.get_pulse_break().getValue());
+    f.pulse_pause = static_cast<uint16_t>(x.get_pulse_pause().getValue());
+    f.flash = static_cast<uint16_t>(x.get_flash().getValue());
+    f.seize = static_cast<uint16_t>(x.get_seize().getValue());
+    f.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
+    f.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+  } else if (s.fxs_isSelected()) {
+    const FXSSignalingAnalogV1& x = s.get_fxs();
+    s_ggs_analog_fxs& f = ch.fxs;
+    DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
+    f.flag_pulse_det = x.get_pulse_detector() ? 1 : 0;
+    f.pulse_make_det = static_cast<uint8_t>(x.get_pulse_make_det().getValue());
+    f.pulse_break_det = static_cast<uint8_t>(x.get_pulse_break_det().getValue());
+    f.pulse_pause_det = static_cast<uint16_t>(x.get_pulse_pause_det().getValue());
+    f.flash_det = static_cast<uint16_t>(x.get_flash_det().getValue());
+    f.seize_det = static_cast<uint16_t>(x.get_seize_det().getValue());
+    f.ring_seq = static_cast<uint8_t>(x.get_ring_seq().getValue());
+    f.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
+  } else if (s.mb_isSelected()) {
+    const MBSignalingAnalogV1& x = s.get_mb();
+    s_ggs_analog_mb& m = ch.mb;
+    DecodeGgsAnalogFlags(x, m.flag_agc_state, m.ggs_mode);
+    m.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
+    m.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
+    m.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+  } else {
+    // The plain alternatives; none (and an unknown extension) has no fields.
+    const GGSSignalingAnalogV1* g = s.dc_isSelected()      ? &s.get_dc()
+                                    : s.tone_isSelected()  ? &s.get_tone()
+                                    : s.voice_isSelected() ? &s.get_voice()
+                                    : s.iva_isSelected()   ? &s.get_iva()
+                                    : s.dpu60_isSelected() ? &s.get_dpu60()
+                                    : s.dpua_isSelected()  ? &s.get_dpua()
+                                    : s.dpuvi_isSelected() ? &s.get_dpuvi()
+                                    : s.prb_isSelected()   ? &s.get_prb()
+                                    : s.emvi_isSelected()  ? &s.get_emvi()
+                                                           : nullptr;
+    if (g) DecodeGgsAnalogFlags(*g, ch.dc.flag_agc_state, ch.dc.ggs_mode);
+  }
+}
+
 void DecodeGgsAnalog(const ProtoVorkPacketPayloadGgsAnalogV1& v, s_proto_ga_config& c) {
   c.wire = static_cast<uint8_t>(v.get_wire().getValue());
   int n = Clamp(v.get_channels().size(), PROTO_GGS_CHANNELS_MAX);
@@ -202,60 +250,10 @@ void DecodeGgsAnalog(const ProtoVorkPacketPayloadGgsAnalogV1& v, s_proto_ga_conf
     int type = e.get_ggs_type_call().asInt();
     if (type < 0 || type > PROTO_GGS_TYPE_MAX) type = GGS_TYPE_NONE;
     ch.ggs_type_call = static_cast<uint16_t>(type);
-    const ProtoVorkPacketPayloadGgsChannelSignalingAnalogV1& s = e.get_channel();
-    s_ggs_analog_simple& d = ch.dc;
-    switch (type) {
-      case GGS_TYPE_DC: if (s.dc_isSelected()) DecodeGgsAnalogFlags(s.get_dc(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_TONE: if (s.tone_isSelected()) DecodeGgsAnalogFlags(s.get_tone(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_VOICE: if (s.voice_isSelected()) DecodeGgsAnalogFlags(s.get_voice(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_IVA: if (s.iva_isSelected()) DecodeGgsAnalogFlags(s.get_iva(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_DPU60: if (s.dpu60_isSelected()) DecodeGgsAnalogFlags(s.get_dpu60(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_DPUA: if (s.dpua_isSelected()) DecodeGgsAnalogFlags(s.get_dpua(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_DPUVI: if (s.dpuvi_isSelected()) DecodeGgsAnalogFlags(s.get_dpuvi(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_PRB: if (s.prb_isSelected()) DecodeGgsAnalogFlags(s.get_prb(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_EMVI: if (s.emvi_isSelected()) DecodeGgsAnalogFlags(s.get_emvi(), d.flag_agc_state, d.ggs_mode); break;
-      case GGS_TYPE_FXO:
-        if (s.fxo_isSelected()) {
-          const FXOSignalingAnalogV1& x = s.get_fxo();
-          s_ggs_analog_fxo& f = ch.fxo;
-          DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
-          f.pulse_make = static_cast<uint8_t>(x.get_pulse_make().getValue());
-          f.pulse_break = static_cast<uint8_t>(x.get_pulse_break().getValue());
-          f.pulse_pause = static_cast<uint16_t>(x.get_pulse_pause().getValue());
-          f.flash = static_cast<uint16_t>(x.get_flash().getValue());
-          f.seize = static_cast<uint16_t>(x.get_seize().getValue());
-          f.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
-          f.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
-        }
-        break;
-      case GGS_TYPE_FXS:
-        if (s.fxs_isSelected()) {
-          const FXSSignalingAnalogV1& x = s.get_fxs();
-          s_ggs_analog_fxs& f = ch.fxs;
-          DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
-          f.flag_pulse_det = x.get_pulse_detector() ? 1 : 0;
-          f.pulse_make_det = static_cast<uint8_t>(x.get_pulse_make_det().getValue());
-          f.pulse_break_det = static_cast<uint8_t>(x.get_pulse_break_det().getValue());
-          f.pulse_pause_det = static_cast<uint16_t>(x.get_pulse_pause_det().getValue());
-          f.flash_det = static_cast<uint16_t>(x.get_flash_det().getValue());
-          f.seize_det = static_cast<uint16_t>(x.get_seize_det().getValue());
-          f.ring_seq = static_cast<uint8_t>(x.get_ring_seq().getValue());
-          f.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
-        }
-        break;
-      case GGS_TYPE_MB:
-        if (s.mb_isSelected()) {
-          const MBSignalingAnalogV1& x = s.get_mb();
-          s_ggs_analog_mb& m = ch.mb;
-          DecodeGgsAnalogFlags(x, m.flag_agc_state, m.ggs_mode);
-          m.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
-          m.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
-          m.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
-        }
-        break;
-      default:
-        break;
-    }
+    // Types 1 to 12 take the fields of whichever alternative is selected,
+    // into the record member of that alternative; every member starts with
+    // the same two flags, so a type's own member sees them.
+    if (type != GGS_TYPE_NONE) DecodeGgsAnalogSignaling(e.get_channel(), ch);
   }
   c.channels_count = static_cast<uint8_t>(n);
   DecodeGains(v.get_gain_id(), v.get_gain_values(), v.get_pattern(), c.gains_count, c.gain_id, c.gain_value,

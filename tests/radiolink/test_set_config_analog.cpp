@@ -182,6 +182,20 @@ TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
                            ".ga_config.channels[0].mb.flag_agc_state   : 0,\n"
                            ".ga_config.channels[0].mb.ggs_mode         : 0,\n"
                            ".ga_config.channels[0].mb.ring_det         : 300,\n"));
+
+  // A dc channel with fxo {agc TRUE, duplex TRUE} selected takes both flags.
+  VORKGW::ProtoVorkPacketPayloadGWSetConfig gw;
+  VORKGW::ProtoVorkPacketPayloadGgsChannelAnalogV1 e;
+  e.set_ggs_type_call().setFromInt(GGS_TYPE_DC);
+  VORKGW::FXOSignalingAnalogV1& fxo = e.set_channel().select_fxo();
+  fxo.set_agc(true), fxo.set_duplex(true);
+  gw.select_ggs_analog_v1().set_channels().push_back(e);
+  m.dstAddr = PROTO_ADDR_ALI;
+  ASSERT_TRUE(DecodeGatewayConfig(m, gw, dec));
+  const s_ggs_analog_simple& dc = dec.payload.ga_config.channels[0].dc;
+  EXPECT_EQ(V(dc.flag_agc_state, dc.ggs_mode), V(1, 1));
+  EXPECT_EQ(Trans(convert_trans_analog_config, dec, 64, &wire), 8);
+  EXPECT_HEX(wire, "01 00 01 00 01 03 00 00");
 }
 
 TEST(AnalogConfig, RadioV2Layout) {
