@@ -319,6 +319,21 @@ void MonitoringDataHolder::setEmPhoneInfo(const LGCP::EmPhoneInfo& info) {
   refreshPhone(p);
 }
 
+namespace {
+// Whether counter c updates the stored entry t: same owner, and t carries
+// no ownerId or c's ownerId (an entry with an id never takes a counter
+// without one). Board entries keep to their own board: a counter with a
+// board number never lands on the entry without one, nor the reverse
+// (that would lose a board's count).
+bool sameTermEntry(const LGCP::TermCounter& t, const LGCP::TermCounter& c) {
+  if (t.get_owner() != c.get_owner()) return false;
+  if (c.get_owner().asInt() == LGCP::TermCounterOwner::extBoard && t.ownerId_isPresent() != c.ownerId_isPresent())
+    return false;
+  if (!t.ownerId_isPresent()) return true;
+  return c.ownerId_isPresent() && t.get_ownerId().getValue() == c.get_ownerId().getValue();
+}
+}  // namespace
+
 void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& c) {
   std::string path;
   switch (c.get_owner().asInt()) {
@@ -335,11 +350,9 @@ void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& c) {
     arg.count = c.get_cnt().getValue();
     SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg);
   }
-  // One entry per owner and board: a counter with a board number never
-  // lands on the entry without one (that would lose the board's count).
+  // The first matching entry takes the count only; none: c is appended.
   for (auto& t : termCounters) {
-    if (t.get_owner() != c.get_owner() || t.ownerId_isPresent() != c.ownerId_isPresent()) continue;
-    if (!t.ownerId_isPresent() || t.get_ownerId().getValue() == c.get_ownerId().getValue()) {
+    if (sameTermEntry(t, c)) {
       t.set_cnt(c.get_cnt().getValue());
       return;
     }
@@ -475,9 +488,7 @@ const char* MonitoringDataHolder::overLimit(const LGCP::DisplayParams& params, s
   if (params.termCounter_isSelected()) {
     const LGCP::TermCounter& c = params.get_termCounter();
     for (const auto& t : termCounters)
-      if (t.get_owner() == c.get_owner() && t.ownerId_isPresent() == c.ownerId_isPresent() &&
-          (!t.ownerId_isPresent() || t.get_ownerId().getValue() == c.get_ownerId().getValue()))
-        return nullptr;
+      if (sameTermEntry(t, c)) return nullptr;
     return termCounters.size() >= kMaxEntries ? "terminal counters" : nullptr;
   }
   if (params.controller_isSelected()) {

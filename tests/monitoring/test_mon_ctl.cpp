@@ -161,6 +161,10 @@ TEST_F(MonCtl, DisplayDataIsAnsweredStoredSentAndResentOncePerPass) {
       {[](D d) { Counter(d, 4, -1, 5); }, "success", cnt2, nullptr, ""},
       {[](D d) { Counter(d, 1, -1, 6); }, "success", router, "/var/monitoring/term_cnts/router", "6"},
       {[](D d) { Counter(d, 0, -1, 8); }, "success", router, nullptr, ""},
+      // Router counters with and without an id keep to the one router entry.
+      {[](D d) { Counter(d, 1, 7, 9); }, "success", {"gatewayTermCounters/routerTermCnt/0=9", cnt2[0]}, nullptr, ""},
+      {[](D d) { Counter(d, 1, -1, 11); }, "success", {"gatewayTermCounters/routerTermCnt/0=11", cnt2[0]},
+       "/var/monitoring/term_cnts/router", "11"},
       {[](D d) { Controller(d, "10.9.9.9", HSP::ControllerStatus::standby); }, "success",
        {"gatewayCommon/controllerStatus/0=0"}, "/var/monitoring/controller/10.9.9.9/status", "3"},
       {[](D d) { d.select_snmp_set().set_commands().push_back(Named("s", 2, "k")); }, "success", {"s/k/2=v"},
@@ -216,7 +220,8 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
   struct Row { int limit, first; std::function<void(D, int)> fill; } rows[] = {
       {1024, 0, [](D d, int i) { Phone(d, i); }},
       {1024, 0, [](D d, int i) { montest::Board(d, i); }},
-      {1024, 0, [](D d, int i) { Counter(d, 4, i, 1); }},
+      // A router entry without an id is already there.
+      {1024, 1, [](D d, int i) { Counter(d, 4, i, 1); }},
       // The own controller's entry (port 0) is already there.
       {1024, 1, [](D d, int i) { Controller(d, "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256),
                                             HSP::ControllerStatus::ok); }},
@@ -229,6 +234,7 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
          d.select_snmp_set().set_commands().push_back(c);
        }},
   };
+  EXPECT_EQ("success", Display([](D d) { Counter(d, 1, -1, 5); }));
   for (const Row& r : rows) {
     int stored = r.first;
     // Filled without files: with the folder a plain file every write fails
@@ -248,6 +254,7 @@ TEST_F(MonCtl, WhatAControllerCanStoreIsBounded) {
     EXPECT_NE(std::string::npos, log.text().find(" than the limit of " + std::to_string(r.limit))) << log.text();
     EXPECT_EQ("success", Display([&](D d) { r.fill(d, 2); })) << &r - rows;
   }
+  EXPECT_EQ("success", Display([](D d) { Counter(d, 1, 7, 9); }));  // the router entry takes it
   // A stored address and port written another way is the same entry: no
   // new place, no change.
   for (const std::string& host : own) {
