@@ -21,11 +21,11 @@ namespace {
 // Codec selectors of the capacity request.
 enum Selector : uint32_t { G711 = 1, G723 = 2, G729 = 4, G711mcc = 8 };
 
-// The dotted address as a number (a.b.c.d = 0xaabbccdd); false when the
-// text is no IPv4 address.
+// The address as a number (a.b.c.d = 0xaabbccdd); every form inet_addr
+// reads ("10.1", "0x7f.0.0.1"); false when the text is no IPv4 address.
 bool parseAddress(const std::string& text, uint32_t& out) {
   in_addr a{};
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+  if (::inet_aton(text.c_str(), &a) == 0) return false;
   out = ntohl(a.s_addr);
   return true;
 }

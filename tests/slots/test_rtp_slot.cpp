@@ -93,6 +93,15 @@ TEST_F(RtpSlotTest, TheBlockFollowsTheCreateAndRtcpGoesToTheRemoteHost) {
   EXPECT_EQ(Word(bye, 4), b.ssrc);
   EXPECT_EQ(bye.substr(8), "\x0bsession end");
   EXPECT_EQ(peer.Receive(0), "");
+
+  // Short and hexadecimal forms of an address are read too.
+  ASSERT_EQ(Ask(5, Create(peer.port - 1, int(FreeRtpPort()), [](LGCP::CreateRtpParams& p) {
+              p.set_codecRTP().set_dhost().set_iaddr("10.1");
+              p.set_codecRTP().set_shost().set_iaddr("0x7f.1");
+            })),
+            kOk);
+  const rtp_connection_params s = rtp().byChannel(At(5)->channel())->params;
+  EXPECT_EQ(Ints({s.dhost_addr, s.shost_addr}), (Ints{0x0a000001, 0x7f000001}));
 }
 
 TEST_F(RtpSlotTest, WithoutALocalHostTheRemotePortIsTheLocalOne) {
@@ -118,8 +127,9 @@ TEST_F(RtpSlotTest, RefusedCreatesLeaveNothingOpen) {
   Create(dport, -1, [](LGCP::CreateRtpParams& p) { p.set_codecRTP().set_radio(); })(radio);
   EXPECT_EQ(RtpFactory::instance().INewSlot(radio.get_create()), nullptr);
   // A host that is no address, rather than media to 255.255.255.255.
-  EXPECT_EQ(Ask(1, Create(dport, -1, [](LGCP::CreateRtpParams& p) { p.set_codecRTP().set_dhost().set_iaddr("gw"); })),
-            kRefused);
+  for (const char* bad : {"gw", "bogus"})
+    EXPECT_EQ(Ask(1, Create(dport, -1, [=](LGCP::CreateRtpParams& p) { p.set_codecRTP().set_dhost().set_iaddr(bad); })),
+              kRefused);
   EXPECT_EQ(requestCount(R::RtpBeginSession), 0u);
 
   // Driver failures: the session and the RTCP port are given back.
