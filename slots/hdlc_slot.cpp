@@ -11,7 +11,7 @@ HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params) {
   mChannel.bind(this);
   const int trunk = params.get_trunk().getValue();
   mChannel.trunk(static_cast<unsigned>(trunk));
-  mTrunk = static_cast<long long>(trunk) - 1;  // any controller number, no overflow
+  mTrunk = static_cast<uint32_t>(trunk) - 1u;  // unsigned: trunk 0 shows as 4294967295
   mAddress = static_cast<uint16_t>(params.get_address().getValue());
   mChannel.logLevel(static_cast<unsigned>(params.get_log().getValue()));
   if (trace()) {
@@ -111,7 +111,8 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot& transmitter) {
 
 bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
   if (!params.hdlcPackages_isSelected()) return false;
-  bool all = true;
+  // An empty list sends nothing: unsupported.
+  bool all = !params.get_hdlcPackages().empty();
   for (const LGCP::HdlcPackage& package : params.get_hdlcPackages()) {
     const ASN1::OCTET_STRING& body = package.get_body();
     // A frame must fit one packet buffer; the queue must have room. A

@@ -32,7 +32,8 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   bool IActivate(const TERM::TermActivateParams& params) override;
   // Reports the counters at once; the channel stays open.
   bool IDeactivate() override;
-  // Queues the hdlcPackages frames; true when every one was queued.
+  // Queues the hdlcPackages frames; true when there were some and every
+  // one was queued.
   bool Ioctl(const LGCP::IoctlParams& params) override;
   int GetConnectionPriority() override { return 1; }
   bool IHwConnectTransmitter(Slot& receiver) override;
@@ -78,7 +79,7 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   HDLC mChannel;
   // The packages gathered for the next hdlcPackages response.
   ASN1::SEQUENCE_OF<LGCP::HdlcPackage, ASN1::EmptyConstraint> mGathered;
-  long long mTrunk;  // the create's trunk minus one, for log lines
+  uint32_t mTrunk;  // the create's trunk minus one, for log lines
   TimerSpec<HdlcSlot>::SpecTimer<&HdlcSlot::TUpdatespec> mUpdate;
   Timer mFlush;
   CleanQueue<Packet, kQueue> mQueue;

@@ -344,7 +344,7 @@ TEST_F(HdlcSlots, ShortAndForeignFramesAreDroppedSafely) {
 
 TEST_F(HdlcSlots, RefusedAndOversizedIoctls) {
   Wire();
-  EXPECT_EQ(Ask(2, Packages({})), kOk);
+  EXPECT_EQ(Ask(2, Packages({})), kUnsupported);
   EXPECT_EQ(FarEnd(), Strings());
   EXPECT_EQ(Ask(2, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); }), kUnsupported);
   // A body that would not fit one buffer with its header (larger than a
@@ -449,11 +449,14 @@ TEST_F(HdlcSlots, TracesAndChannelErrors) {
   bench().loop.RunUntil([&] { return log.count("on_hdlc_error") > 0; });
   EXPECT_EQ(log.count("HdlcSlot[0/*]: on_hdlc_error\n"), 1u) << log.text();
   EXPECT_FALSE(slot->channel().is_open());
-  // Any trunk number a controller sends is only shown, one less.
+  // Any trunk number a controller sends is only shown, one less as an
+  // unsigned 32-bit number.
   traces.signalling.hdlc = true;
   EXPECT_EQ(Ask(4, Hdlc(INT_MIN, 5)), kOk);
+  EXPECT_EQ(Ask(5, Hdlc(0, 5)), kOk);
   traces.reset();
-  EXPECT_EQ(log.count("HdlcSlot[-2147483649/*]: trunk=-2147483649, address=5\n"), 1u) << log.text();
+  EXPECT_EQ(log.count("HdlcSlot[2147483647/*]: trunk=2147483647, address=5\n"), 1u) << log.text();
+  EXPECT_EQ(log.count("HdlcSlot[4294967295/*]: trunk=4294967295, address=5\n"), 1u) << log.text();
 }
 
 }  // namespace
