@@ -78,10 +78,10 @@ void PstnSlot::OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber&
 }
 
 void PstnSlot::iactivate() {
-  // Before a connection gives the channel its multiplexer path it could
-  // carry nothing (and -1 must not reach the multiplexer): as a failure.
-  const bool routed = mParams.tdm >= 0 && (mParams.type != 2 || mParams.tdm_out >= 0);
-  if (routed && mHdlc->activate())
+  // The connections call this only once they have given the channel its
+  // multiplexer path; an activate command opens the channel whatever the
+  // path (the multiplexer switches nothing for a channel of -1).
+  if (mHdlc->activate())
     activate();
   else
     OnDeactivated();

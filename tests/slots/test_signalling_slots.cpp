@@ -251,12 +251,17 @@ TEST_F(PstnSlotTest, LapdLinkInfoIsSentWhenChangedAndBeforeTheRelease) {
 }
 
 TEST_F(PstnSlotTest, AChannelThatCannotOpenReportsTheSlotDeactivated) {
-  PstnSlot* ss7 = Make(Ss7(1));
-  EXPECT_TRUE(ss7->IActivate(TERM::TermActivateParams()));  // not connected yet
-  EXPECT_FALSE(ss7->channel().is_open());
-  EXPECT_EQ(0u, requestCount(Board::Req::MccAllocate));
-  EXPECT_EQ((Strings{"deactivated"}), Signals());
+  // An activate command opens the channel before any connection (nothing
+  // is switched yet) and starts the link.
+  PstnSlot* early = Make(Ss7(1));
+  EXPECT_TRUE(early->IActivate(TERM::TermActivateParams()));
+  EXPECT_TRUE(early->channel().is_open());
+  EXPECT_EQ(1u, requestCount(Board::Req::MccAllocate));
+  EXPECT_EQ(0u, requestCount(Board::Req::MuxConnect));
+  EXPECT_EQ(SS7::SLC::State::not_aligned, early->ss7()->get_state_id());
+  EXPECT_EQ(Strings(), Signals());
 
+  PstnSlot* ss7 = Make(Ss7(1));
   sim().setPresent("/dev/mcc/ctl", false);
   ::testing::internal::CaptureStderr();
   EXPECT_TRUE(Connect(*Keep(new TrunkSlot(16)), *ss7));
