@@ -118,7 +118,9 @@ bool VorkRadioControl::RtpExtStart(bool again) {
 
 bool VorkRadioControl::RtpExtStop() {
   if (type_ != AttachedExt) return true;
-  if (ext_ && Board::ioctl(ext_.lowlevel_fd(), RtpExtReq::Detach, nullptr) < 0)
+  // Without a session descriptor the detach fails without a request: no
+  // other descriptor may receive it.
+  if (!ext_ || Board::ioctl(ext_.lowlevel_fd(), RtpExtReq::Detach, nullptr) < 0)
     err() << "detach rtp_ext session fail !!!" << std::endl;
   ext_.close();
   event_.Release();

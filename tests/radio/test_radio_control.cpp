@@ -148,6 +148,10 @@ TEST_F(RadioControl, SessionFailuresAreLoggedAndLeaveNothingOpen) {
   // Its sends fail at the write and nothing breaks.
   EXPECT_TRUE(c->SendASNToChan(Trans("10.0.0.1", true, 5)));
   c->OnSendStatus(nullptr);
+  // Stopping it is a failed detach that reaches no descriptor.
+  EXPECT_TRUE(c->RtpExtStop());
+  EXPECT_TRUE(log.has("detach rtp_ext session fail !!!"));
+  EXPECT_EQ(requestCount(RtpExtReq::Detach), 0u);
 
   sim().setPresent("/dev/rtp_ext", false);
   auto d = Gateway();
