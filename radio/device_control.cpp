@@ -107,9 +107,11 @@ bool Zolta7DeviceControl::Close() {
 int Zolta7DeviceControl::Read(void* buffer, int size) { return zolta7_radio_control_read(&ctl_, buffer, size); }
 
 int Zolta7DeviceControl::Read(std::vector<unsigned char>& buffer) {
+  // Nothing read (or a failure) leaves the vector's size as it was.
+  const size_t size = buffer.size();
   buffer.resize(buffer.capacity());
   const int n = buffer.empty() ? 0 : zolta7_radio_control_read(&ctl_, buffer.data(), static_cast<int>(buffer.size()));
-  buffer.resize(n >= 1 ? static_cast<size_t>(n) : 0);
+  buffer.resize(n >= 1 ? static_cast<size_t>(n) : size);
   return n;
 }
 

@@ -101,6 +101,11 @@ class Zolta7 : public ::testing::Test {
 
 TEST_F(Zolta7, SilentStationTimesOutAndIsPolledAgain) {
   step(0, false);
+  // Nothing more to send: a vector keeps its size.
+  std::vector<unsigned char> kept(3);
+  kept.reserve(16);
+  EXPECT_EQ(dev.Read(kept), 0);
+  EXPECT_EQ(kept.size(), 3u);
   step(4999, false);
   EXPECT_EQ(st().substate, ZL7_SUBSTATE_WAIT_RESPONSE);
   dev.Process(at(5000));
