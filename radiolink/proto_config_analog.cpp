@@ -28,13 +28,15 @@ void trans_uart(ProtoWriter& wr, const s_proto_uart_config& u) {
 // pattern bytes that are missing fail.
 int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, uint8_t* gain_value,
                        uint8_t& pattern_size, uint8_t* pattern, bool optional_counts = false) {
-  if (!rd.has(1)) {
-    if (!optional_counts) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    gains_count = 0;
-    pattern_size = 0;
-    return CONVERT_OK;
-  }
-  uint8_t n = rd.u8();
+  // A count byte, or 0 where an optional one is missing; false when a
+  // required one is missing.
+  auto count = [&](uint8_t& out) {
+    const bool there = rd.has(1);
+    out = there ? rd.u8() : 0;
+    return there || optional_counts;
+  };
+  uint8_t n;
+  if (!count(n)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   if (n > PROTO_GAINS_V1_MAX) return CONVERT_BAD_PARAM;
   gains_count = n;
   for (int i = 0; i < n; ++i) {
@@ -42,12 +44,8 @@ int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, 
     gain_id[i] = rd.u8();
     gain_value[i] = rd.u8();
   }
-  if (!rd.has(1)) {
-    if (!optional_counts) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    pattern_size = 0;
-    return CONVERT_OK;
-  }
-  uint8_t m = rd.u8();
+  uint8_t m;
+  if (!count(m)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   if (m > PROTO_PATTERN_MAX) return CONVERT_BAD_PARAM;
   pattern_size = m;
   for (int i = 0; i < m; ++i) {

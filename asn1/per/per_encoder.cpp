@@ -2,7 +2,6 @@
 #include "asn1/per/per_encoder.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace ASN1 {
 
@@ -340,14 +339,14 @@ bool PEREncoder::do_visit(AbstractString const& v)
     }
     unsigned canonical = v.getCanonicalSetBits();
     bool asCode = canonical > 4 && canonical <= b;
+    // Written as their own codes, the characters must still be of the set.
+    if (asCode && v.find_first_invalid() >= 0)
+        return false;
     char const* set = v.getCharacterSet();
     unsigned setSize = v.getCharacterSetSize();
     for (unsigned i = 0; i < len; ++i) {
         unsigned char c = static_cast<unsigned char>(v[i]);
         if (asCode) {
-            // Written as its own code, but still only a character of the set.
-            if (set && setSize != 0 && !std::memchr(set, c, setSize))
-                return false;
             encodeMultiBit(c, b);
             continue;
         }
