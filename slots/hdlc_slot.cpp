@@ -115,12 +115,11 @@ bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
   bool all = !params.get_hdlcPackages().empty();
   for (const LGCP::HdlcPackage& package : params.get_hdlcPackages()) {
     const ASN1::OCTET_STRING& body = package.get_body();
-    // A frame must fit one packet buffer; the queue must have room. A
-    // frame that cannot be sent takes no sequence number.
-    if (body.size() > packet_max_size - kHeader || mQueue.full()) {
+    // A frame must fit one packet buffer: one that cannot be built takes
+    // no sequence number.
+    if (body.size() > packet_max_size - kHeader) {
       PutHeader(std::cerr);
-      std::cerr << (mQueue.full() ? "transmit queue full" : "package too long") << ", package of " << body.size()
-                << " bytes dropped" << std::endl;
+      std::cerr << "package too long, package of " << body.size() << " bytes dropped" << std::endl;
       all = false;
       continue;
     }
@@ -134,15 +133,20 @@ bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
       PutHeader(std::clog);
       std::clog << "enqueue package: " << p << std::endl;
     }
-    if (!transmitPacket(p)) all = false;
+    // A frame the full queue drops has taken its number all the same.
+    if (!transmitPacket(p)) {
+      PutHeader(std::cerr);
+      std::cerr << "transmit queue full, package of " << body.size() << " bytes dropped" << std::endl;
+      all = false;
+    }
   }
   return all;
 }
 
 bool HdlcSlot::transmitPacket(Packet& frame) {
-  if (!mQueue.put(frame)) return false;
+  const bool queued = mQueue.put(frame);
   if (!mQueue.empty() && mChannel.is_ready()) on_hdlc_ready();
-  return true;
+  return queued;
 }
 
 void HdlcSlot::on_hdlc_ready() {

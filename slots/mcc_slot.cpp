@@ -68,6 +68,8 @@ bool MccSlot::DoRead() {
   }
 }
 
+std::ostream& MccFactory::PutHeader(std::ostream& os) const { return os << "mcc: "; }
+
 MccFactory& MccFactory::instance() {
   static MccFactory factory;
   return factory;
@@ -79,7 +81,7 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
   Fd dev(Board::open(kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!dev) {
     Errno e;
-    std::cerr << "mcc: " << "fail to open MCC device: " << e << std::endl;
+    PutHeader(std::cerr) << "fail to open MCC device: " << e << std::endl;
     return nullptr;
   }
   int32_t mode;
@@ -92,22 +94,22 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
   if (p.get_mode().asInt() == LGCP::MccMode::ss7) mode = Mcc::kSs7;
 
   Board::WordRecord block{mode, 512, 0, 1, 1};
-  std::clog << "mcc: " << "MCC_ALLOCATE" << " type=" << mode << std::endl;
+  PutHeader(std::clog) << "MCC_ALLOCATE" << " type=" << mode << std::endl;
   if (Board::ioctl(dev.lowlevel_fd(), Board::Req::MccAllocate, block.data()) < 0) {
     Errno e;
-    std::cerr << "mcc: " << "MCC_ALLOCATE fail: " << e << std::endl;
+    PutHeader(std::cerr) << "MCC_ALLOCATE fail: " << e << std::endl;
     return nullptr;
   }
   std::unique_ptr<MccSlot> slot(new MccSlot(std::move(dev)));
   // A slot without a channel could never be switched or carry data.
   if (slot->GetChannel() < 0) {
-    std::cerr << "mcc: " << "MCC_TIMESLOT fail: " << slot->GetChannel() << std::endl;
+    PutHeader(std::cerr) << "MCC_TIMESLOT fail: " << slot->GetChannel() << std::endl;
     return nullptr;
   }
   // Nor one whose channel went with the factory's descriptor: the watch's
   // duplicate is what keeps it allocated.
   if (!slot->IsOpen()) {
-    std::cerr << "mcc: dup fail: " << Errno(slot->WatchError()) << std::endl;
+    PutHeader(std::cerr) << "dup fail: " << Errno(slot->WatchError()) << std::endl;
     return nullptr;
   }
   return slot.release();

@@ -68,6 +68,9 @@ class MccFactory : public SlotFactory {
   // Free data, BRI and transparent channels of the controller.
   void Query(LGCP::Resources& resources) override;
 
+  // The head of the factory's log lines: "mcc: ".
+  std::ostream& PutHeader(std::ostream& os) const;
+
  private:
   MccFactory() = default;
 };

@@ -200,11 +200,14 @@ void Mixer::StopToneGenerator(Hardware::TonecReceiver& tonec) {
   tonec.disableToneGenerator(true);
 }
 
-// A vanished unit's channels are not touched: it was reset when (and if)
-// it came back, and its channels may belong to the slots of that new life.
+// A unit number that came back has a new life, reset when it came: its
+// channels may belong to that life's slots, so the old slots leave them
+// alone. A unit that is only gone still has its routes taken out.
+bool Mixer::replaced() const { return MixerFactory::instance().lives(mId) != mLife; }
+
 void Mixer::Release(TdmInput& input) {
   StopToneGenerator(input);
-  if (input.mSummator >= 0 && !mDead) {
+  if (input.mSummator >= 0 && !replaced()) {
     mix_route route;
     route.rx = tdmSlot(mId, input.mSummator);
     route.tx = tdmSlot(mId, input.mChannel);
@@ -220,7 +223,7 @@ void Mixer::Release(TdmInput& input) {
 void Mixer::Release(TdmOutput& output) {
   StopToneGenerator(output);
   PutHeader(std::clog) << "clear tdm output " << output.mChannel << std::endl;
-  if (!mDead) {
+  if (!replaced()) {
     mix_slot s = tdmSlot(mId, output.mChannel);
     mixer_ctl(MIX_RX_CLEAR, s);
   }
@@ -271,6 +274,11 @@ MixerFactory::~MixerFactory() {
     if (m->slots().empty()) delete m;
 }
 
+unsigned MixerFactory::lives(int unit) const {
+  auto it = mLives.find(unit);
+  return it == mLives.end() ? 0 : it->second;
+}
+
 Mixer* MixerFactory::findMixer(int unit) const {
   for (Mixer* m : mMixers)
     if (!m->isDead() && m->id() == unit) return m;
@@ -307,6 +315,7 @@ void MixerFactory::RefreshResources() {
       (*known)->setChannels(channels);
     } else {
       Mixer* m = new Mixer(unit, channels);
+      m->mLife = ++mLives[unit];
       mMixers.push_back(m);
       m->Reset();
     }

@@ -13,6 +13,7 @@
 // keeps one Mixer per reported unit and reports them in the resources.
 #include <iosfwd>
 #include <list>
+#include <map>
 #include <vector>
 
 #include "hardware/dsp.h"
@@ -143,9 +144,12 @@ class Mixer {
 
   // Stops a digit sending in progress before the channel goes.
   static void StopToneGenerator(Hardware::TonecReceiver& tonec);
+  // True once the unit number has come back with a newer object.
+  bool replaced() const;
 
   int mId;
   int mChannels;
+  unsigned mLife = 0;  // which object of this unit number, counted from 1
   bool mDead = false;
   std::list<MixerSlot*> mSlots;  // in registration order, not owned
 };
@@ -176,6 +180,8 @@ class MixerFactory : public SlotFactory {
   int tdm_channels() const { return mTdmChannels; }
   int mixer_inputs() const { return mMixerInputs; }
   const std::vector<Mixer*>& mixers() const { return mMixers; }
+  // How many objects the unit number has had (0: never found).
+  unsigned lives(int unit) const;
 
  private:
   MixerFactory() = default;
@@ -184,6 +190,7 @@ class MixerFactory : public SlotFactory {
   int mMixerInputs = -1;
   int mTdmChannels = -1;
   std::vector<Mixer*> mMixers;  // in discovery order
+  std::map<int, unsigned> mLives;  // objects made per unit number
 };
 
 }  // namespace Mixer

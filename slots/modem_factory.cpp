@@ -48,12 +48,13 @@ void ModemFactory::IQuery() {
 
 void ModemFactory::update_modemDevices() {
   mModemCount = 0;
-  int raw = Board::open("/dev/mctl", O_RDWR | O_CLOEXEC);
-  if (raw < 0) {
-    PutHeader(std::cerr) << "fail to open \"/dev/mctl\" : " << Errno() << std::endl;
-    return;
+  Fd ctl(Board::open("/dev/mctl", O_RDWR | O_CLOEXEC));
+  if (!ctl) {
+    Errno e;
+    PutHeader(std::cerr) << "fail to open \"/dev/mctl\" : " << e << std::endl;
   }
-  Fd ctl(raw);
+  // Without the device the enumeration still runs: its first request
+  // fails, and that failure is reported too.
   int index = -1;
   for (;;) {
     index = Board::ioctlValue(ctl.lowlevel_fd(), kEnumerate, static_cast<unsigned long>(index));

@@ -242,8 +242,9 @@ void ModemSlot::OnAuth(const attr* record) {
       return;
     }
     default:
-      PutHeader(std::cerr) << "unknown request from portslave: " << std::hex << std::showbase << record->type()
-                           << std::dec << std::noshowbase << std::endl;
+      // The prefix is written out: showbase leaves it off a 0.
+      PutHeader(std::cerr) << "unknown request from portslave: 0x" << std::hex << record->type() << std::dec
+                           << std::endl;
   }
 }
 

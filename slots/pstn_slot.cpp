@@ -78,9 +78,8 @@ void PstnSlot::OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber&
 }
 
 void PstnSlot::iactivate() {
-  // The connections call this only once they have given the channel its
-  // multiplexer path; an activate command opens the channel whatever the
-  // path (the multiplexer switches nothing for a channel of -1).
+  // The channel opens on whatever multiplexer channels it holds (the
+  // multiplexer switches nothing for a channel of -1).
   if (mHdlc->activate())
     activate();
   else
@@ -137,25 +136,20 @@ bool PstnSlot::IHwConnectReceiver(Slot& tx) {
   if (mKind == kSS7 || mKind == kIsdnPri) {
     const unsigned trunk = tx.GetTrunk();
     if (trunk > 3) {
-      std::cerr << "pstn-slot: invalid trunk number: " << static_cast<int>(trunk) << std::endl;
+      std::cerr << "pstn-slot: invalid trunk number: " << trunk << std::endl;
       return false;
     }
     const unsigned timeslot = tx.GetTrunkTimeSlot();
     if (timeslot > 31) {
-      std::cerr << "pstn-slot: invalid timeslot: " << static_cast<int>(timeslot) << std::endl;
+      std::cerr << "pstn-slot: invalid timeslot: " << timeslot << std::endl;
       return false;
     }
     mParams.trunk = static_cast<int32_t>(trunk);
     mParams.timeslot = static_cast<int32_t>(timeslot);
   }
-  // A source without a multiplexer channel cannot feed the controller.
-  const int source = tx.GetTransmitChannel();
-  if (source < 0) {
-    std::cerr << "pstn-slot: no transmit channel on " << tx << std::endl;
-    return false;
-  }
+  // The source's channel is stored as it is, -1 (none) too.
   mParams.type = mKind == kSS7 ? 0 : mKind == kIsdnPri ? 1 : 2;
-  mParams.tdm = source;
+  mParams.tdm = tx.GetTransmitChannel();
   mHdlc->params(mParams);
   if (mKind == kSS7 || mKind == kIsdnPri || mParams.tdm_out != -1) iactivate();
   return true;
@@ -163,12 +157,7 @@ bool PstnSlot::IHwConnectReceiver(Slot& tx) {
 
 bool PstnSlot::IHwConnectTransmitter(Slot& rx) {
   if (mKind == kSS7 || mKind == kIsdnPri) return true;
-  const int destination = rx.GetReceiveChannel();
-  if (destination < 0) {
-    std::cerr << "pstn-slot: no receive channel on " << rx << std::endl;
-    return false;
-  }
-  mParams.tdm_out = destination;
+  mParams.tdm_out = rx.GetReceiveChannel();
   mHdlc->params(mParams);
   if (mParams.tdm != -1) iactivate();
   return true;

@@ -27,6 +27,8 @@ T38SoftSlot::T38SoftSlot(int pid, int channel) : mPid(pid), mChannel(channel) {
   mWait.Attach(pid);
 }
 
+std::ostream& T38SoftSlot::PutHeader(std::ostream& os) const { return os << *this << ": "; }
+
 void T38SoftSlot::IAfterCreate() {
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
@@ -40,9 +42,9 @@ bool T38SoftSlot::IBeforeDestroy() {
 
 void T38SoftSlot::OnT38Terminate(int status) {
   if ((status & 0x7f) == 0)
-    std::clog << *this << ": " << "t38 daemon terminated with code=" << ((status >> 8) & 0xff) << std::endl;
+    PutHeader(std::clog) << "t38 daemon terminated with code=" << ((status >> 8) & 0xff) << std::endl;
   else if ((status & 0xff) != 0x7f)
-    std::clog << *this << ": " << "t38 daemon terminated by signal=" << (status & 0x7f) << std::endl;
+    PutHeader(std::clog) << "t38 daemon terminated by signal=" << (status & 0x7f) << std::endl;
   mPid = -1;
   OnAbort(status);
 }

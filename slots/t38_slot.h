@@ -32,6 +32,9 @@ class T38SoftSlot : public Slot {
   // The engine's process id; -1 once it has ended.
   int GetPid() const { return mPid; }
 
+  // The head of the slot's log lines: its log form and ": ".
+  std::ostream& PutHeader(std::ostream& os) const;
+
  private:
   int mPid;
   int mChannel;

@@ -34,7 +34,7 @@ class TrunkSlot : public Slot {
   unsigned mChannel;  // multiplexer channel: the factory's base + timeslot
 };
 
-class TrunkBRISlot : public TrunkSlot {
+class TrunkBRISlot : public virtual TrunkSlot {
  public:
   using TrunkSlot::TrunkSlot;
 
@@ -68,7 +68,7 @@ class TrunkFactory : public SlotFactory {
   unsigned mBase;
 };
 
-class TrunkBRIFactory : public TrunkFactory {
+class TrunkBRIFactory : public virtual TrunkFactory {
  public:
   TrunkBRIFactory(unsigned trunk, unsigned base) : TrunkFactory(trunk, base) {}
 

@@ -55,7 +55,7 @@ bool IsSafePromptName(const std::string& name) {
 // members are built in that order).
 PlaySlotGeneric::PlaySlotGeneric(Fd dev) : channel(QueryTimeslot(dev)), device(std::move(dev)) {}
 
-std::ostream& PlaySlotGeneric::log(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
+std::ostream& PlaySlotGeneric::PutHeader(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
 
 bool PlaySlotGeneric::IBeforeDestroy() {
   VoiceFactory::instance().OnDestroy(this);
@@ -78,11 +78,11 @@ bool PlaySlotNetwork::IOnOutputStream() {
 
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd sock) {
   if (status != ASync::Connect::Status::connected) {
-    log(std::clog) << "connection to " << host << " fail." << std::endl;
+    PutHeader(std::clog) << "connection to " << host << " fail." << std::endl;
     Release();
     return;
   }
-  log(std::clog) << "connected to " << host << "." << std::endl;
+  PutHeader(std::clog) << "connected to " << host << "." << std::endl;
   LGCP::IoctlResponse r;
   r.select_startPlaying();
   OnIoctlResponse(r);
@@ -95,7 +95,7 @@ void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd sock) {
   Board::putBE32(idBytes, static_cast<uint32_t>(id));
   // The socket is fresh and empty: four bytes always fit.
   if (::write(sock.lowlevel_fd(), idBytes, sizeof idBytes) != static_cast<ssize_t>(sizeof idBytes)) {
-    log(std::cerr) << "play failed" << std::endl;
+    PutHeader(std::cerr) << "play failed" << std::endl;
     Release();
     return;
   }
@@ -104,9 +104,9 @@ void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd sock) {
 
 void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status) {
   if (status == ASync::Copy::Status::finished)
-    log(std::clog) << "connection to " << host << " closed." << std::endl;
+    PutHeader(std::clog) << "connection to " << host << " closed." << std::endl;
   else
-    log(std::cerr) << "play failed" << std::endl;
+    PutHeader(std::cerr) << "play failed" << std::endl;
   Release();
 }
 
@@ -127,7 +127,7 @@ bool PlaySlotFile::next_phrase() {
   for (; current < names.size(); ++current) {
     const std::string& name = names[current];
     if (!Voice::IsSafePromptName(name)) {
-      log(std::cerr) << "prompt name refused: " << name << std::endl;
+      PutHeader(std::cerr) << "prompt name refused: " << name << std::endl;
       continue;
     }
     if (!file.open(RootPath::resolveOutside(std::string(kPromptDir) + name).c_str(), O_RDONLY | O_NONBLOCK)) continue;
@@ -196,7 +196,7 @@ void PlaySlotFile::delayed_abort() {
 
 RecordSlot::RecordSlot(Fd dev, std::string h, int ch) : channel(ch), device(std::move(dev)), host(std::move(h)) {}
 
-std::ostream& RecordSlot::log(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
+std::ostream& RecordSlot::PutHeader(std::ostream& os) const { return os << GetName() << "[" << channel << "]: "; }
 
 void RecordSlot::IAfterCreate() { OnChangeInputStream(true); }
 
@@ -214,11 +214,11 @@ bool RecordSlot::IOnInputStream() {
 
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd sock) {
   if (status != ASync::Connect::Status::connected) {
-    log(std::clog) << "connection to " << host << " fail." << std::endl;
+    PutHeader(std::clog) << "connection to " << host << " fail." << std::endl;
     StopRecording(LGCP::StopRecordingCause::connectionFail);
     return;
   }
-  log(std::clog) << "connected to " << host << "." << std::endl;
+  PutHeader(std::clog) << "connected to " << host << "." << std::endl;
   connector.reset();
   copier.reset(new ASync::Copy);
   copier->set_events(Events(0));
@@ -228,10 +228,10 @@ void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd sock) {
 
 void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status) {
   if (status == ASync::Copy::Status::finished) {
-    log(std::clog) << "connection to " << host << " closed." << std::endl;
+    PutHeader(std::clog) << "connection to " << host << " closed." << std::endl;
     StopRecording(LGCP::StopRecordingCause::userRequest);
   } else {
-    log(std::cerr) << "record aborted" << std::endl;
+    PutHeader(std::cerr) << "record aborted" << std::endl;
     StopRecording(LGCP::StopRecordingCause::connectionAborted);
   }
 }
@@ -249,6 +249,8 @@ VoiceFactory& VoiceFactory::instance() {
   return factory;
 }
 
+std::ostream& VoiceFactory::PutHeader(std::ostream& os) const { return os << "voice/mcc[0]: "; }
+
 Slot* VoiceFactory::INewSlot(const LGCP::CreateParams& params) {
   if (!params.voice_isSelected()) return nullptr;
   const LGCP::VoiceParams& v = params.get_voice();
@@ -262,7 +264,7 @@ Slot* VoiceFactory::INewSlot(const LGCP::CreateParams& params) {
 
 bool VoiceFactory::CheckHost(const TERM::HostAddress& host) {
   if (Voice::IsValidHost(host)) return true;
-  std::cerr << "voice/mcc[0]: " << "invalid host address: " << static_cast<const std::string&>(host.get_iaddr())
+  PutHeader(std::cerr) << "invalid host address: " << static_cast<const std::string&>(host.get_iaddr())
             << std::endl;
   return false;
 }
@@ -271,7 +273,7 @@ Fd VoiceFactory::Allocate(bool player, int& timeslot) {
   Fd dev(Board::open(kDevice, (player ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC));
   if (!dev) {
     Errno e;
-    std::cerr << "voice/mcc[0]: " << "fail to open /dev/mcc/ctl device for " << (player ? "writing" : "reading")
+    PutHeader(std::cerr) << "fail to open /dev/mcc/ctl device for " << (player ? "writing" : "reading")
               << ": " << e << std::endl;
     return Fd();
   }
@@ -279,12 +281,12 @@ Fd VoiceFactory::Allocate(bool player, int& timeslot) {
                                    : Board::WordRecord{Voice::kChannelMode, 1024, 0, 5, 0};
   if (Board::ioctl(dev.lowlevel_fd(), Board::Req::MccAllocate, block.data()) < 0) {
     Errno e;
-    std::cerr << "voice/mcc[0]: " << "MCC_ALLOCATE fail: " << e << std::endl;
+    PutHeader(std::cerr) << "MCC_ALLOCATE fail: " << e << std::endl;
     return Fd();
   }
   timeslot = QueryTimeslot(dev);
   if (timeslot < 0) {
-    std::cerr << "voice/mcc[0]: " << "MCC_TIMESLOT request failed." << std::endl;
+    PutHeader(std::cerr) << "MCC_TIMESLOT request failed." << std::endl;
     return Fd();
   }
   return dev;

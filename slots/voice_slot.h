@@ -47,9 +47,10 @@ class PlaySlotGeneric : public VoiceSlot {
   bool IsTimeSlotValid() const { return channel >= 0; }
   Fd& RefDeviceFd() { return device; }
 
- protected:
-  std::ostream& log(std::ostream& os) const;
+  // The head of a player's log lines: "player[<channel>]: ".
+  std::ostream& PutHeader(std::ostream& os) const;
 
+ protected:
   int channel;
   Fd device;
 };
@@ -111,9 +112,10 @@ class RecordSlot : public VoiceSlot {
   const char* GetName() const override { return "recorder"; }
 
   void PutAddr(std::ostream& os) const { os << host; }
+  // The head of a recorder's log lines: "recorder[<channel>]: ".
+  std::ostream& PutHeader(std::ostream& os) const;
 
  private:
-  std::ostream& log(std::ostream& os) const;
   void OnConnect(ASync::Connect::Status::Type status, Fd sock);
   void OnRecordComplete(ASync::Copy::Status::Type status);
   void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
@@ -140,6 +142,9 @@ class VoiceFactory : public SlotFactory {
 
   const std::list<RecordSlot*>& Recorders() const { return recorders; }
   const std::list<PlaySlotGeneric*>& Players() const { return players; }
+
+  // The head of the factory's log lines: "voice/mcc[0]: ".
+  std::ostream& PutHeader(std::ostream& os) const;
 
  private:
   VoiceFactory() = default;

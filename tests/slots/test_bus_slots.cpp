@@ -378,6 +378,9 @@ TEST_F(HdlcSlots, FramesWaitForTheChannelAndAFullQueueRefuses) {
   ASSERT_EQ(out.size(), 120u);
   EXPECT_EQ(out.front(), "00050071");
   EXPECT_EQ(out.back(), "0005e071");  // counter 119
+  // The dropped frame took counter 120: the next one carries 121.
+  EXPECT_EQ(Ask(2, Packages({"z"})), kOk);
+  EXPECT_EQ(FarEnd(), Strings({"0005207a"}));
 }
 
 TEST_F(HdlcSlots, ConnectActivateAndDisconnect) {

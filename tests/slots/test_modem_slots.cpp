@@ -413,6 +413,15 @@ TEST_F(ModemSlots, InterfaceScanStopsAtTheFirstMissingIndex) {
   EXPECT_EQ(factory().freeInterfaces(), std::list<std::string>({"hdlc0", "hdlc2", "hdlc3"}));
   EXPECT_EQ(r.get_modem().getValue() * 10 + r.get_digital_modems().getValue(), 43);
   EXPECT_NE(log.text().find("found point-o-point devices: hdlc0 hdlc2 hdlc3\n"), std::string::npos) << log.text();
+
+  // Without the modem controller the enumeration runs all the same and
+  // reports its own failure after the open's.
+  sim().setPresent("/dev/mctl", false);
+  ctltest::Capture err(std::cerr);
+  factory().Query(r);
+  EXPECT_EQ(err.text(), "modem[0,0]: fail to open \"/dev/mctl\" : No such file or directory\n"
+                        "modem[0,0]: enum fail: Bad file descriptor\n");
+  EXPECT_EQ(r.get_modem().getValue(), 0);
 }
 
 TEST_F(ModemSlots, DigitalCallsTakeFreeInterfacesWhichComeBackLast) {
@@ -556,7 +565,7 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
   Write(fd, Record(60, attr::Accounting, 0));
   Write(fd, Record(16, attr::Accept, 0));
   Write(fd, Record(36, attr::IpParams, 0));
-  Write(fd, Record(12, 0x1f, 0));
+  for (uint32_t type : {0x1fu, 0u, 5u, 0xabcdu}) Write(fd, Record(12, type, 0));
   Write(fd, Record(140, attr::AuthRequest, 7));
   EXPECT_TRUE(Await(1, 200).empty());
   EXPECT_NE(err.text().find("03:dsp-modem: auth request, invalid size: 139\n"
@@ -564,6 +573,9 @@ TEST_F(AuthLink, PluginRecordsBecomeModemSignalsOfTheirSlot) {
                             "03:dsp-modem: auth accept, ignored.\n"
                             "03:dsp-modem: auth ip, ignored.\n"
                             "03:dsp-modem: unknown request from portslave: 0x1f\n"
+                            "03:dsp-modem: unknown request from portslave: 0x0\n"
+                            "03:dsp-modem: unknown request from portslave: 0x5\n"
+                            "03:dsp-modem: unknown request from portslave: 0xabcd\n"
                             "modem[4,2]: receive auth request for unknown session 7\n"),
             std::string::npos)
       << err.text();

@@ -22,6 +22,7 @@
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/test_loop_support.h"
+#include "slots/hdlc_slot.h"
 #include "slots/isdn_slot.h"
 #include "slots/pstn_slot.h"
 #include "slots/trunk_slot.h"
@@ -192,10 +193,12 @@ TEST_F(PstnSlotTest, SourcesOutsideTheE1RangeAreRefused) {
   EXPECT_FALSE(Connect(*Keep(new slottest::FakeSlot("rtp", 9)), *ss7));  // no trunk: -1
   EXPECT_FALSE(Connect(*Keep(new OddSlot(4, 1)), *pri));
   EXPECT_FALSE(Connect(*Keep(new OddSlot(3, 32)), *ss7));
+  EXPECT_FALSE(Connect(*Keep(new OddSlot(0, -1u)), *pri));
   std::string log = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, log.find("pstn-slot: invalid trunk number: -1\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("pstn-slot: invalid trunk number: 4294967295\n")) << log;
   EXPECT_NE(std::string::npos, log.find("pstn-slot: invalid trunk number: 4\n")) << log;
   EXPECT_NE(std::string::npos, log.find("pstn-slot: invalid timeslot: 32\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("pstn-slot: invalid timeslot: 4294967295\n")) << log;
   EXPECT_FALSE(ss7->channel().is_open() || pri->channel().is_open());
   EXPECT_EQ(nullptr, ss7->GetSource());
 }
@@ -209,6 +212,21 @@ TEST_F(PstnSlotTest, BasicRateChannelOpensWithBothDirectionsAndCarriesTheNetwork
   ASSERT_TRUE(Connect(*user, *line5));
   EXPECT_TRUE(user->channel().is_open());
   EXPECT_EQ(2, user->channel().params().type);
+
+  // Peers without a channel (an HDLC slot sending, a receiver of -1) are
+  // taken and their -1 stored; with neither channel known nothing opens.
+  PstnSlot* bare = Make(PstnIsdn(true, false));
+  LGCP::HdlcParams hp;
+  hp.set_trunk(1);
+  hp.set_address(5);
+  hp.set_log(0);
+  sim().clearLog();
+  EXPECT_TRUE(Connect(*Keep(new HdlcSlot(hp)), *bare));
+  EXPECT_TRUE(Connect(*bare, *Keep(new slottest::FakeSlot("rtp", -1))));
+  EXPECT_EQ(-1, bare->channel().params().tdm);
+  EXPECT_EQ(-1, bare->channel().params().tdm_out);
+  EXPECT_FALSE(bare->channel().is_open());
+  EXPECT_EQ(0u, requestCount(Board::Req::MccAllocate));
 
   PstnSlot* net = Make(PstnIsdn(true, true));
   ASSERT_NE(nullptr, net->lapdNT());
