@@ -161,8 +161,8 @@ void HDLC::do_read() {
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // no more frames
-    if (n < 0 && errno == EINTR) continue;
-    // End of file or a real error: the controller channel is gone.
+    // End of file or any other failure, an interrupted read included: the
+    // channel is given up.
     readError(n == 0 ? "end of file" : std::strerror(errno));
     return;
   }

@@ -11,9 +11,9 @@
 
 namespace {
 
-// A blocking SPI transfer interrupted by a signal is tried again, this many
-// more times; a request that is interrupted every time is how the HAL of a
-// board without SPI answers a read.
+// A register read interrupted by a signal is tried again, this many more
+// times; a read that is interrupted every time is how the HAL of a board
+// without SPI answers. Writes are not retried.
 constexpr int kInterruptedRetries = 3;
 
 constexpr unsigned kSlipBit = 32;
@@ -50,18 +50,13 @@ void spiCtrl::NoSpi() {
 
 void spiCtrl::write(unsigned channel, unsigned address, unsigned data) {
   if (hal_ < 0 || !spiPresent_) return;
-  for (int attempt = 0;; ++attempt) {
-    unsigned char rec[3] = {static_cast<unsigned char>(channel), static_cast<unsigned char>(address),
-                            static_cast<unsigned char>(data)};
-    if (Board::ioctl(hal_, Board::Req::SpiWrite, rec) != -1) return;
-    int err = errno;
-    if (err == EINTR && attempt < kInterruptedRetries) continue;
-    if (err == ENODEV) NoSpi();
-    else
-      std::clog << "spi: write error: channel=" << channel << " addr=" << address << " data=" << data
-                << std::endl;
-    return;
-  }
+  unsigned char rec[3] = {static_cast<unsigned char>(channel), static_cast<unsigned char>(address),
+                          static_cast<unsigned char>(data)};
+  if (Board::ioctl(hal_, Board::Req::SpiWrite, rec) != -1) return;
+  if (errno == ENODEV)
+    NoSpi();
+  else
+    std::clog << "spi: write error: channel=" << channel << " addr=" << address << " data=" << data << std::endl;
 }
 
 unsigned spiCtrl::read(unsigned channel, unsigned address) {

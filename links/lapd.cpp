@@ -114,6 +114,14 @@ void LAPD::change_flowstatus(FlowStatus::Type f) {
   if (old != f && notify_) notify_->flow_status_changed(this);
 }
 
+void LAPD::report_congestion() {
+  if (outq_.count() > kCongestOn) change_flowstatus(FlowStatus::congested);
+}
+
+void LAPD::release_congestion() {
+  if (outq_.count() < kCongestOff) change_flowstatus(FlowStatus::normal);
+}
+
 void LAPD::on_error(unsigned bit) { on_status(ProtocolStatus(new Status(this, errortext(bit), *this))); }
 
 void LAPD::release(const char* text) { on_deactivate(ProtocolStatus(new Status(this, text, *this))); }
@@ -198,7 +206,7 @@ void LAPD::stop_timer(TimerId id) {
   }
 }
 
-void LAPD::on_timer() {
+void LAPD::on_timer(Timer*) {
   TimerId id = armed_;
   armed_ = NoTimer;
   if (id == NoTimer || !timer_flag(id)) return;
@@ -252,7 +260,7 @@ void LAPD::on_T200() {
         L3Initiated = false;
         change_state(AwaitingEstablishment);
       } else {
-        if (trace_ > 1) log() << "ack timeout expired RC=" << RC << std::endl;
+        log() << "ack timeout expired RC=" << RC << std::endl;
         tx_enquiry();
         ++RC;
       }
@@ -487,9 +495,12 @@ void LAPD::message(Packet& p) {
     outq_.put(p);
     QueuedUp = true;
   }
-  // Without a TEI nothing could ever be sent: ask for one.
-  if (state == TeiUnassigned) BeginTeiAssignProcedure();
-  if (outq_.count() > kCongestOn) change_flowstatus(FlowStatus::congested);
+  if (state == TeiUnassigned) {
+    change_state(AssignAwaitingTei);
+    // Without a TEI nothing could ever be sent: a BRI user side asks for one.
+    BeginTeiAssignProcedure();
+  }
+  report_congestion();
   local_events();
 }
 
@@ -525,7 +536,7 @@ void LAPD::local_events() {
     if (tx_response(RR, false)) AckRQ = false;
   }
   // 4. Congestion release.
-  if (outq_.count() < kCongestOff) change_flowstatus(FlowStatus::normal);
+  release_congestion();
 }
 
 void LAPD::queued_up() {
@@ -781,9 +792,9 @@ void LAPD::on_DISC(bool pf) {
 }
 
 void LAPD::on_UA(bool pf) {
-  // A UA only (re)starts the sequence numbers where it answers our SABME or
-  // DISC; an unsolicited one on a running link must not lose its frames.
-  if (state == AwaitingEstablishment || state == AwaitingRelease) {
+  // A UA (re)starts the sequence numbers, except on a running link, where an
+  // unsolicited one must not lose its unacknowledged frames.
+  if (state != MultipleFrameEstablished && state != TimerRecovery) {
     VS = VA = VR = 0;
     ackq_.clear();
   }
@@ -882,7 +893,7 @@ void LAPD::on_S(unsigned type, bool command, bool pf, Seq nr) {
       tx_enquiry_response();
     } else if (!command && pf) {
       if (type == RR) {
-        if (trace_ > 3) log() << "receive RR (solicited response) in MFE_EST" << std::endl;
+        log() << "receive RR (solicited response) in MFE_EST" << std::endl;
       } else {
         on_error(ErrA);
       }
@@ -950,7 +961,6 @@ void LAPD::on_ICOM(Packet& payload, Seq ns, Seq nr, bool p) {
     }
     return;
   }
-  bool deliver = false;
   if (ns != VR) {
     ++stats_.rejected;
     if (!rejectException) {
@@ -971,10 +981,9 @@ void LAPD::on_ICOM(Packet& payload, Seq ns, Seq nr, bool p) {
     } else {
       AckRQ = true;
     }
-    deliver = true;
+    on_message(payload);
   }
-  // The acknowledgement is taken before the payload goes up, so that layer 3
-  // sees a consistent link when it answers from inside on_message.
+  // The N(R) is taken once the payload is up, whatever became of it.
   if (nr_valid(nr)) {
     if (state == MultipleFrameEstablished && !peerBusy) {
       if (nr == VS) {
@@ -990,7 +999,6 @@ void LAPD::on_ICOM(Packet& payload, Seq ns, Seq nr, bool p) {
     nr_recovery();
     change_state(AwaitingEstablishment);
   }
-  if (deliver) on_message(payload);
 }
 
 void LAPD::on_UI(Packet& frame) {

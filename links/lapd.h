@@ -137,6 +137,11 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
   void on_hdlc_ready() override { local_events(); }
 
+  // The flow status turns congested above kCongestOn queued messages and
+  // normal again below kCongestOff.
+  void report_congestion();
+  void release_congestion();
+
   virtual void mdl_assign(unsigned char tei);
   virtual void on_mdl_assign() {}
   virtual void mdl_remove();
@@ -199,7 +204,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void start_timer(TimerId id);
   void stop_timer(TimerId id);
   bool& timer_flag(TimerId id);
-  void on_timer();
+  void on_timer(Timer* t);
   void on_T200();
   void on_T202();
   void on_T203();

@@ -255,10 +255,9 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
       case kREJ:
         if (trace_ > 1) log() << "received REJ frame" << std::endl;
         if (command && pf) tx_S(kRR, true, false);
-        // N(R) acknowledges the frames before it; the rest go again. (Checking
-        // N(R) - 1 instead would count a REJ of the oldest frame as an
-        // acknowledgement of the whole queue and lose it.)
-        if (!ack_queue(nr)) {
+        // Checked with N(R) - 1, except where N(R) names the oldest kept
+        // frame: there N(R) - 1 would acknowledge the whole queue and lose it.
+        if (!ack_queue(!ackq_.empty() && nr == ((vs_ - ackq_.count()) & 127) ? nr : nr - 1)) {
           unassign();
           return;
         }

@@ -512,36 +512,29 @@ void SLC::message(WorkedState&, Packet& p) {
 
 // ---- timers ---------------------------------------------------------------------------
 
-void SLC::set(const TimerVal& v) {
-  timer_val_ = &v;
-  timer_.set(v.ms, &SLC::on_timer, this);
-}
+void SLC::set(TimerVal v) { timer_.set(v.ms, v.handler, this); }
 
-void SLC::on_timer() {
-  if (timer_val_) (this->*(timer_val_->handler))();
-}
-
-void SLC::on_T1() {
+void SLC::on_T1(Timer*) {
   if (trace.timers) std::clog << ext::header(this) << "T1 expired" << std::endl;
   next_state(idle_);
 }
 
-void SLC::on_T2() {
+void SLC::on_T2(Timer*) {
   if (trace.timers) std::clog << ext::header(this) << "T2 expired" << std::endl;
   next_state(idle_);
 }
 
-void SLC::on_T3() {
+void SLC::on_T3(Timer*) {
   if (trace.timers) std::clog << ext::header(this) << "T3 expired" << std::endl;
   next_state(idle_);
 }
 
-void SLC::on_T4() {
+void SLC::on_T4(Timer*) {
   if (trace.timers) std::clog << ext::header(this) << "T4 expired." << std::endl;
   next_state(aligned_ready_);
 }
 
-void SLC::on_T7() {
+void SLC::on_T7(Timer*) {
   if (trace.timers)
     std::clog << ext::header(this) << "T7 expired: " << rtb_count_ << " packets in RTB." << std::endl;
   next_state(idle_);

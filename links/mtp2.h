@@ -95,9 +95,10 @@ class SLC : public Protocol, public HDLC::Notify {
   typedef TState<4, ProvingState> AlignedReadyState;
   typedef TState<5, State> WorkedState;
 
+  // A level 2 timer: its period and the handler its expiry calls.
   struct TimerVal {
     unsigned int ms;
-    void (SLC::*handler)();
+    void (SLC::*handler)(Timer*);
   };
   static const TimerVal T1, T2, T3, T4n, T4e, T5, T6, T7;
 
@@ -202,15 +203,14 @@ class SLC : public Protocol, public HDLC::Notify {
   void next_state(State& s);
   bool is_worked() const { return state_ == &worked_; }
 
-  void set(const TimerVal& v);
-  void on_timer();
-  void on_T1();
-  void on_T2();
-  void on_T3();
-  void on_T4();
-  void on_T5() {}
-  void on_T6() {}
-  void on_T7();
+  void set(TimerVal v);
+  void on_T1(Timer*);
+  void on_T2(Timer*);
+  void on_T3(Timer*);
+  void on_T4(Timer*);
+  void on_T5(Timer*) {}
+  void on_T6(Timer*) {}
+  void on_T7(Timer*);
 
   void reset();
   void make_expected();
@@ -260,7 +260,6 @@ class SLC : public Protocol, public HDLC::Notify {
   unsigned int linkno_ = 0;
 
   Timer timer_;
-  const TimerVal* timer_val_ = nullptr;
 
   IdleState idle_;
   NotAlignedState not_aligned_;

@@ -190,10 +190,12 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
 }
 
-// A read error in the first event is not followed by a ready; a hang-up or
-// error with nothing queued (the read finds EAGAIN) fails the channel too.
+// A read error in the first event is not followed by a ready; an interrupted
+// read is an error too; a hang-up or error with nothing queued (the read
+// finds EAGAIN) fails the channel too.
 TEST_F(HdlcTest, ReadErrorsAndHangUpsCloseTheChannel) {
   for (auto [readyFirst, fail, events, cause] : {std::tuple{false, EIO, POLLIN | POLLOUT, "Input/output error"},
+                                                 {true, EINTR, POLLIN, "Interrupted system call"},
                                                  {true, 0, POLLHUP, "Broken pipe"},
                                                  {true, 0, POLLERR, "Input/output error"}}) {
     errors.clear();
@@ -207,6 +209,7 @@ TEST_F(HdlcTest, ReadErrorsAndHangUpsCloseTheChannel) {
     EXPECT_FALSE(ch_.is_open() || ch_.is_ready());
     EXPECT_EQ(err(), std::string("hdlc [0/10]: read error: ") + cause + "\n");
     ch_.deactivate();
+    sim().pump();  // the controller ends the channel before the next row's
   }
 }
 

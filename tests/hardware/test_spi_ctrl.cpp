@@ -1,6 +1,6 @@
 // SPI line control against the simulated HAL: the initialisation and
 // clock-master sequences, status decoding and per-channel slip edges, the
-// poll while a controller is connected, interrupted transfers, a board
+// poll while a controller is connected, interrupted reads and writes, a board
 // without SPI, a missing HAL and the descriptor's close-on-exec.
 
 #include "hardware/spi_ctrl.h"
@@ -55,24 +55,27 @@ TEST_F(SpiTest, ThePollRunsWhileConnectedAndEachChannelHasItsOwnSlipEdge) {
   EXPECT_FALSE(svc->polling());
 }
 
-TEST_F(SpiTest, InterruptedTransfersAreTriedAgainAndErrorsAreLogged) {
+TEST_F(SpiTest, InterruptedReadsAreTriedAgainAndErrorsAreLogged) {
   Start(false);
   Status(2, 0x85);
   ctltest::Capture log(std::clog);
   sim().failNext("/dev/hal", R::SpiRead, EINTR, 2);
   EXPECT_EQ(0x85u, svc->read(2, spiCtrl::RegStatus));
-  sim().failNext("/dev/hal", R::SpiWrite, EINTR, 1);
-  svc->write(4, 60, 7);
-  EXPECT_EQ(7, sim().hal().spiRegister(4, 60));
-  EXPECT_TRUE(svc->spiPresent());
   EXPECT_EQ("", log.text());
+  // An interrupted write is an error like any other: one request, one line.
+  sim().clearLog();
+  sim().failNext("/dev/hal", R::SpiWrite, EINTR, 1);
+  svc->write(3, 52, 96);
+  EXPECT_EQ(1u, requestCount(R::SpiWrite));
+  EXPECT_TRUE(svc->spiPresent());
 
   sim().failNext("/dev/hal", R::SpiRead, EIO);
   EXPECT_EQ(0u, svc->read(2, 51));
   sim().failNext("/dev/hal", R::SpiWrite, EIO);
   svc->disable_channel(6);
   EXPECT_EQ(
-      "spi: read error: channel=2 addr=51\nspi: write error: channel=6 addr=50 data=128\nspi: disable channel 6\n",
+      "spi: write error: channel=3 addr=52 data=96\nspi: read error: channel=2 addr=51\n"
+      "spi: write error: channel=6 addr=50 data=128\nspi: disable channel 6\n",
       log.text());
   EXPECT_TRUE(svc->spiPresent());
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <type_traits>
 
 #include "links/lapd.h"
 #include "runtime/test_loop_support.h"
@@ -12,6 +13,10 @@
 using namespace LapdTest;
 using ISDN::LAPD;
 typedef ISDN::LAPDFullState S;
+
+// The flow status changes through these two.
+static_assert(std::is_same<decltype(&LAPD::report_congestion), void (LAPD::*)()>::value, "report_congestion");
+static_assert(std::is_same<decltype(&LAPD::release_congestion), void (LAPD::*)()>::value, "release_congestion");
 
 namespace {
 
@@ -103,6 +108,16 @@ TEST_F(LapdLink, EstablishesAndCarriesIFramesBothWays) {
   EXPECT_EQ(unsigned(user->fullState().VR), 1u);
   EXPECT_EQ(user->stats().accepted, 1u);
   EXPECT_EQ(net->stats().accepted, 2u);
+
+  // An in-sequence I frame goes up before its N(R) is checked; a bad N(R)
+  // then takes the link to re-establishment.
+  std::vector<unsigned> statesUp;
+  userOwner.onUp = [&] { statesUp.push_back(state()); };
+  rx(user, cat(H("02 01 02 0A"), l3(4)));  // N(S) 1, N(R) 5 beyond V(S) 2
+  EXPECT_EQ(userOwner.up.back(), l3(4));
+  EXPECT_EQ(statesUp, std::vector<unsigned>{S::MultipleFrameEstablished});
+  EXPECT_EQ(userOwner.statuses, std::vector<std::string>{"Other - N(R) error"});
+  EXPECT_EQ(state(), S::AwaitingEstablishment);
 }
 
 TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
@@ -110,7 +125,9 @@ TEST_F(LapdLink, LostIFrameIsRecoveredByPollingAfterT200) {
   send(user, l3(7));
   userCh.sent.clear();  // lost on the line
   EXPECT_TRUE(quietFor(999));
+  StreamCapture log(std::clog);
   elapse(1);  // T200 is 1000 ms
+  EXPECT_EQ(log.text().find("ack expired"), std::string::npos);  // a trace line only
   EXPECT_EQ(user->stats().t200, 1u);
   EXPECT_EQ(state(), S::TimerRecovery);
   pump();
@@ -154,7 +171,8 @@ TEST_F(LapdLink, PeerStartsTheLink) {
 
 // Malformed frames are ignored; an out-of-sequence I frame is rejected once
 // (then only answered while the exception stands); a stray UA loses no
-// unacknowledged frame.
+// unacknowledged frame on a running link, and starts the numbers again
+// elsewhere.
 TEST_F(LapdLink, PeerMistakes) {
   establish();
   userCh.accept = 0;
@@ -185,6 +203,15 @@ TEST_F(LapdLink, PeerMistakes) {
   EXPECT_TRUE(userOwner.hasStatus("UA (F = 0)"));
   EXPECT_EQ(unsigned(user->fullState().VS), 2u);
   EXPECT_EQ(user->ackQueued(), 2u);
+
+  // Outside the running states a UA starts the numbers again.
+  toUser("02 01 53");  // DISC, P 1
+  EXPECT_EQ(state(), S::TeiAssigned);
+  toUser("00 01 73");  // UA F 1
+  EXPECT_TRUE(userOwner.hasStatus("UA (F = 1)"));
+  const S& st = user->fullState();
+  EXPECT_EQ(std::vector<unsigned>({unsigned(st.VS), unsigned(st.VA), unsigned(st.VR)}),
+            std::vector<unsigned>({0, 0, 0}));
 }
 
 // 128 messages wait at most; the flow turns congested at the 89th and
@@ -316,6 +343,18 @@ TEST_F(LapdTei, FiveUnansweredRequestsReleaseAndAMessageAsksAgain) {
   EXPECT_EQ(next(), "00 81 7F");
 }
 
+// A BRI network side put in state 0 by an identity remove goes to state 1
+// with a message, asking for nothing: assignment is the user side's.
+TEST_F(LapdTei, NetworkSideMessageInStateZeroWaitsForItsTei) {
+  net->change_to_bri();
+  rx(net, H("FC FF 03 0F 12 34 06 FF"));
+  EXPECT_EQ(net->fullState().state, S::TeiUnassigned);
+  send(net, l3(1));
+  EXPECT_EQ(net->fullState().state, S::AssignAwaitingTei);
+  EXPECT_TRUE(netCh.sent.empty());
+  EXPECT_EQ(net->outQueued(), 1u);
+}
+
 // An assigned TEI starts T200 (1000 ms) in place of T202, whether the link
 // only waited for its TEI or layer 3 asked to establish meanwhile (where the
 // SABME's own T200 start finds T202 still running).
@@ -367,24 +406,30 @@ TEST_F(LapdTei, SabmeWithinT200AfterAssignmentHandsTheTimerToT203) {
   EXPECT_EQ(state(), S::TimerRecovery);
 }
 
-// At trace level 0 a T203 expiry, a refused frame and an identity remove are
-// still logged.
+// At trace level 0 a solicited RR, a T203 expiry, a refused frame, a T200
+// expiry in timer recovery and an identity remove are still logged; a polling
+// RR command is not.
 TEST_F(LapdTei, LinesLoggedAtTraceLevelZero) {
   establish();
+  const char* const solicited = "LAPD[0] (Multiple frame established): receive RR (solicited response) in MFE_EST\n";
   struct Row {
     std::function<void()> act;
     const char* line;
-  } rows[] = {{[] { elapse(10000); }, "LAPD[0] (Multiple frame established): T203.\n"},
+    bool logged = true;
+  } rows[] = {{[this] { toUser("02 01 01 01"); }, solicited, false},  // RR command, P 1
+              {[this] { toUser("00 01 01 01"); }, solicited},         // RR response, F 1
+              {[] { elapse(10000); }, "LAPD[0] (Multiple frame established): T203.\n"},
               {[this] {
                  userCh.accept = 0;
                  elapse(1000);  // T200: the enquiry is refused
                },
                "LAPD[0] (Timer recovery): tx full\n"},
+              {[] { elapse(1000); }, "LAPD[0] (Timer recovery): ack timeout expired RC=1\n"},
               {[this] { tei(0, 6, 127); }, "LAPD[0] (Timer recovery): MDL-REMOVE\n"}};
   for (const Row& row : rows) {
     StreamCapture log(std::clog);
     row.act();
-    EXPECT_NE(log.text().find(row.line), std::string::npos) << row.line << "in:\n" << log.text();
+    EXPECT_EQ(log.text().find(row.line) != std::string::npos, row.logged) << row.line << "in:\n" << log.text();
   }
   EXPECT_EQ(state(), S::AssignAwaitingTei);
 }

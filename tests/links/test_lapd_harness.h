@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,7 +100,10 @@ class Owner : public ProtocolsFamily {
     ++deactivated;
     releases.push_back(s->message());
   }
-  void on_message(Packet& p) override { up.push_back(bytes(p)); }
+  void on_message(Packet& p) override {
+    up.push_back(bytes(p));
+    if (onUp) onUp();
+  }
   void on_status(ProtocolStatus s) override { statuses.push_back(s->message()); }
   void transmit(Packet& p) override { down.push_back(bytes(p)); }
   bool hasStatus(const std::string& s) const { return std::count(statuses.begin(), statuses.end(), s) > 0; }
@@ -110,6 +114,7 @@ class Owner : public ProtocolsFamily {
   std::vector<std::string> statuses;
   std::vector<Bytes> up;
   std::deque<Bytes> down;
+  std::function<void()> onUp;  // runs as each message goes up
 };
 
 // Holds the loop's clock still while alive: timers fire only when elapse()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "links/mtp2.h"
 #include "runtime/test_loop_support.h"
@@ -12,6 +13,9 @@
 using namespace LapdTest;
 using SS7::SLC;
 typedef SS7::SLC::State S;
+
+// A level 2 timer's expiry goes to a handler that receives the timer.
+static_assert(std::is_same<decltype(SLC::TimerVal::handler), void (SLC::*)(Timer*)>::value, "timer handler");
 
 namespace {
 

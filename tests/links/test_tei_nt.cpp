@@ -119,6 +119,42 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
 }
 
+// A REJ acknowledges up to N(R) - 1 and sends the kept frames again; one
+// naming the oldest kept frame sends from it and loses nothing. Rows: the
+// terminal's RR, its REJ, which of the three sent frames go again, how many
+// stay kept, whether the terminal keeps its TEI.
+TEST_F(TeiNt, RejectAcknowledgesBeforeItsNumberLessOne) {
+  struct Row {
+    const char *rr, *rej;
+    std::vector<unsigned> again;
+    unsigned kept;
+    bool assigned;
+  } rows[] = {{"00 81 01 02", "00 81 09 04", {1, 2}, 2, true},    // RR N(R) 1, REJ N(R) 2
+              {"00 81 01 04", "00 81 09 02", {}, 0, false},       // RR N(R) 2, REJ N(R) 1: refused
+              {"00 81 01 00", "00 81 09 00", {0, 1, 2}, 3, true}};  // REJ N(R) 0, the oldest
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rej);
+    nt->deactivate();
+    request(1, 127);
+    rx(H("00 81 00 00 08 01 04 05"));  // call reference 4
+    owner.down.clear();
+    std::vector<std::string> sent, again;
+    for (int i = 0; i < 3; ++i) {
+      l3("08 01 84 02");
+      sent.push_back(pop());
+    }
+    EXPECT_EQ(sent[2], "02 81 04 03 08 01 84 02");  // N(S) 2
+    rx(H(row.rr));
+    rx(H(row.rej));
+    for (unsigned i : row.again) again.push_back(sent[i]);
+    std::vector<std::string> got;
+    while (!owner.down.empty()) got.push_back(pop());
+    EXPECT_EQ(got, again);
+    EXPECT_EQ(nt->user(0).ackQueued(), row.kept);
+    EXPECT_EQ(entryWithTei(64) != nullptr, row.assigned);
+  }
+}
+
 // The management frames, dissected by tshark: identity assigned, SABME to
 // the terminal, check request.
 TEST_F(TeiNt, TsharkDissectsManagementFrames) {
