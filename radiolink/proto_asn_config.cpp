@@ -68,10 +68,10 @@ void EncodeGains(ASN1::SEQUENCE_OF<Gain, ASN1::EmptyConstraint>& ids, IntList& v
 template <typename GainList>
 void DecodeGains(const GainList& ids, const IntList& values, const IntList& pattern, uint8_t& gains_count,
                  uint8_t* gain_id, uint8_t* gain_value, int gains_max, uint8_t& pattern_size, uint8_t* bytes) {
-  // Pairs come from both lists together; a shorter value list ends them early.
-  int n = Clamp(ids.size(), gains_max);
-  if (static_cast<int>(values.size()) < n) n = static_cast<int>(values.size());
-  for (int i = 0; i < n; ++i) {
+  // The count is the id list's; pairs come from both lists together, and a
+  // shorter value list ends them early.
+  const int n = Clamp(ids.size(), gains_max);
+  for (int i = 0; i < n && i < static_cast<int>(values.size()); ++i) {
     gain_id[i] = static_cast<uint8_t>(ids[i].asInt());
     gain_value[i] = static_cast<uint8_t>(values[i].getValue());
   }
