@@ -451,14 +451,16 @@ int proto_zl7_chan_close(s_proto_zl7_ctrl* c) {
   return 0;
 }
 
-int convert_event_recv(s_proto_zl7_ctrl* c, s_proto_zl7_header* h, unsigned char* data,
+int convert_event_recv(s_proto_zl7_ctrl* c, s_proto_zl7_header* h, const unsigned char* data,
                        s_zl7_cmd* cmd) {
   if (!c || !h || !data || !cmd) return PROTO_ZL7_CONVERT_ERROR;
   int rows = 0;
   const s_proto_zl7_transiver_event* table = recv_table(c, rows);
+  // The converters share one type with the sending side; the receive
+  // converters only read their data.
   for (int i = 0; i < rows; ++i)
     if (table[i].function == h->function)
-      return table[i].convert(&table[i], h->address, h->function, data, h->length, cmd);
+      return table[i].convert(&table[i], h->address, h->function, const_cast<unsigned char*>(data), h->length, cmd);
   return PROTO_ZL7_CONVERT_BAD_ID;
 }
 

@@ -186,7 +186,7 @@ int proto_zl7_chan_write_output(s_proto_zl7_ctrl* ctrl, const s_zl7_cmd* in, int
 int proto_zl7_chan_read_input(s_proto_zl7_ctrl* ctrl, void* bytes, int n);
 int proto_zl7_chan_read_written_output(s_proto_zl7_ctrl* ctrl, s_zl7_cmd* out, int n);
 
-int convert_event_recv(s_proto_zl7_ctrl* ctrl, s_proto_zl7_header* header, unsigned char* data,
+int convert_event_recv(s_proto_zl7_ctrl* ctrl, s_proto_zl7_header* header, const unsigned char* data,
                        s_zl7_cmd* cmd);
 int convert_event_trans(s_proto_zl7_ctrl* ctrl, const s_proto_zl7_transiver_event* row,
                         s_zl7_cmd* cmd);

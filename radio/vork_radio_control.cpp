@@ -200,10 +200,10 @@ void VorkRadioControl::LoseSession() {
 int VorkRadioControl::OnRtpProtoRXEvent(sig_proto const& p) {
   TERM::RtpRadioRequest request;
   VorkRadioState s;
-  VorkRadioStateMaps::DecodeProto(p, s);
+  DecodeProto(p, s);
   if (AccessFormChanToRadio(s)) {
     PutProtoFromChanToRadio(s);
-    VorkRadioStateMaps::EncodeASN(radio_state, s, request);
+    EncodeASN(radio_state, s, request);
     if (debug_)
       std::clog << GetPrefix() << "command=0x" << std::hex << s.command << std::dec
                 << " send extension to controller: " << request << std::endl;
@@ -215,14 +215,14 @@ int VorkRadioControl::OnRtpProtoRXEvent(sig_proto const& p) {
 
 bool VorkRadioControl::SendASNToChan(TERM::VorkRadioStatus const& m) {
   VorkRadioState s = radio_state;
-  VorkRadioStateMaps::DecodeASN(m, s);
+  DecodeASN(m, s);
   SendRadioStateToChan(s);
   return true;
 }
 
 bool VorkRadioControl::SendASNToChan(TERM::VorkRadioModifier const& m) {
   VorkRadioState s = radio_state;
-  VorkRadioStateMaps::DecodeASN(m, s);
+  DecodeASN(m, s);
   SendRadioStateToChan(s);
   return true;
 }
@@ -237,7 +237,7 @@ int VorkRadioControl::SendRadioStateToChan(VorkRadioState const& s) {
   }
   if (debug_) {
     TERM::RtpRadioRequest status;
-    VorkRadioStateMaps::EncodeStatusASN(radio_state, status);
+    EncodeStatusASN(radio_state, status);
     std::clog << GetPrefix() << "command=0x" << std::hex << s.command << std::dec
               << " receive extension from controller: " << status.get_status() << std::endl;
   }

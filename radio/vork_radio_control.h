@@ -75,6 +75,23 @@ class VorkRadioControl {
   int OnRtpProtoRXEvent(sig_proto const& packet);
   void OnSendStatus(Timer*);
 
+  // The state conversions both roles share (VorkRadioStateMaps holds them).
+  int DecodeProto(sig_proto const& packet, VorkRadioState& state) {
+    return VorkRadioStateMaps::DecodeProto(packet, state);
+  }
+  int DecodeASN(TERM::VorkRadioStatus const& status, VorkRadioState& state) {
+    return VorkRadioStateMaps::DecodeASN(status, state);
+  }
+  int DecodeASN(TERM::VorkRadioModifier const& modifier, VorkRadioState& state) {
+    return VorkRadioStateMaps::DecodeASN(modifier, state);
+  }
+  int EncodeStatusASN(VorkRadioState const& state, TERM::RtpRadioRequest& request) {
+    return VorkRadioStateMaps::EncodeStatusASN(state, request);
+  }
+  int EncodeASN(VorkRadioState const& radio, VorkRadioState const& received, TERM::RtpRadioRequest& request) {
+    return VorkRadioStateMaps::EncodeASN(radio, received, request);
+  }
+
   int SendRadioStateToChan(VorkRadioState const& s);
   // Packs and writes one packet; the write's result (0 when nothing packs).
   int SendProtoToChan(sig_proto& packet);

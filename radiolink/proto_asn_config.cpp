@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "radiolink/proto_asn.h"
 
@@ -68,10 +69,10 @@ void EncodeGains(ASN1::SEQUENCE_OF<Gain, ASN1::EmptyConstraint>& ids, IntList& v
 template <typename GainList>
 void DecodeGains(const GainList& ids, const IntList& values, const IntList& pattern, uint8_t& gains_count,
                  uint8_t* gain_id, uint8_t* gain_value, int gains_max, uint8_t& pattern_size, uint8_t* bytes) {
-  // Pairs come from both lists together; a shorter value list ends them early.
-  int n = Clamp(ids.size(), gains_max);
-  if (static_cast<int>(values.size()) < n) n = static_cast<int>(values.size());
-  for (int i = 0; i < n; ++i) {
+  // The count is the id list's; pairs come from both lists together, and a
+  // shorter value list ends them early.
+  const int n = Clamp(ids.size(), gains_max);
+  for (int i = 0; i < n && i < static_cast<int>(values.size()); ++i) {
     gain_id[i] = static_cast<uint8_t>(ids[i].asInt());
     gain_value[i] = static_cast<uint8_t>(values[i].getValue());
   }
@@ -458,48 +459,48 @@ void EncodeGgsDigitalChannel(const s_ggs_channel_digital_config& ch, ProtoVorkPa
   }
 }
 
-void DecodeGgsDigitalChannel(const ProtoVorkPacketPayloadGgsChannelSignalingDigitalV1& s, s_ggs_channel_digital_config& ch) {
+// The fields of one signalling alternative go to the record member of the
+// channel's own type (the member its sending and dump read), each to the
+// field of the same name; fields only one side has are left alone.
+template <typename S>
+void DecodeGgsDigitalInto(const S& x, s_ggs_channel_digital_config& ch) {
+  constexpr bool tone = std::is_same<S, ToneSignalingDigitalV1>::value;
+  constexpr bool fxo = std::is_same<S, FXOSignalingDigitalV1>::value;
+  constexpr bool fxs = std::is_same<S, FXSSignalingDigitalV1>::value;
+  constexpr bool iva = std::is_same<S, IVASignalingDigitalV1>::value;
   switch (ch.ggs_type_call) {
-    case GGS_TYPE_DC: if (s.dc_isSelected()) DecodeGgsDigitalCommon(s.get_dc(), ch.dc); break;
-    case GGS_TYPE_MB: if (s.mb_isSelected()) DecodeGgsDigitalCommon(s.get_mb(), ch.mb); break;
-    case GGS_TYPE_DPU60: if (s.dpu60_isSelected()) DecodeGgsDigitalCommon(s.get_dpu60(), ch.dpu60); break;
-    case GGS_TYPE_DPUA: if (s.dpua_isSelected()) DecodeGgsDigitalCommon(s.get_dpua(), ch.dpua); break;
-    case GGS_TYPE_PRB: if (s.prb_isSelected()) DecodeGgsDigitalCommon(s.get_prb(), ch.prb); break;
+    case GGS_TYPE_DC:
+    case GGS_TYPE_MB:
+    case GGS_TYPE_DPU60:
+    case GGS_TYPE_DPUA:
+    case GGS_TYPE_PRB:  // one layout for the five
+      DecodeGgsDigitalCommon(x, ch.dc);
+      break;
     case GGS_TYPE_VOICE:
     case GGS_TYPE_DPUVI:
-    case GGS_TYPE_EMVI: {
-      const GGSSignalingDigitalV1* x = nullptr;
-      if (ch.ggs_type_call == GGS_TYPE_VOICE && s.voice_isSelected()) x = &s.get_voice();
-      if (ch.ggs_type_call == GGS_TYPE_DPUVI && s.dpuvi_isSelected()) x = &s.get_dpuvi();
-      if (ch.ggs_type_call == GGS_TYPE_EMVI && s.emvi_isSelected()) x = &s.get_emvi();
-      if (x) {
-        DecodeGgsDigitalCommon(*x, ch.voice);
-        ch.voice.delay_rx = x->get_delay_rx().getValue();
-      }
+    case GGS_TYPE_EMVI:
+      DecodeGgsDigitalCommon(x, ch.voice);
+      ch.voice.delay_rx = x.get_delay_rx().getValue();
       break;
-    }
     case GGS_TYPE_TONE:
-      if (s.tone_isSelected()) {
-        const ToneSignalingDigitalV1& x = s.get_tone();
-        DecodeGgsDigitalCommon(x, ch.tone);
+      DecodeGgsDigitalCommon(x, ch.tone);
+      if constexpr (tone || iva) {
         ch.tone.signal_level = static_cast<int16_t>(x.get_signal_level().getValue());
         ch.tone.detector_level = static_cast<int16_t>(x.get_detector_level().getValue());
-        ch.tone.delay_rx = x.get_delay_rx().getValue();
       }
+      ch.tone.delay_rx = x.get_delay_rx().getValue();
       break;
     case GGS_TYPE_FXO:
-      if (s.fxo_isSelected()) {
-        const FXOSignalingDigitalV1& x = s.get_fxo();
-        DecodeGgsDigitalCommon(x, ch.fxo);
+      DecodeGgsDigitalCommon(x, ch.fxo);
+      if constexpr (fxo) {
         ch.fxo.dtmf_signal_level = static_cast<int16_t>(x.get_dtmf_signal_level().getValue());
         ch.fxo.dtmf_mark_time = static_cast<uint16_t>(x.get_dtmf_mark_time().getValue());
         ch.fxo.dtmf_space_time = static_cast<uint16_t>(x.get_dtmf_space_time().getValue());
       }
       break;
     case GGS_TYPE_FXS:
-      if (s.fxs_isSelected()) {
-        const FXSSignalingDigitalV1& x = s.get_fxs();
-        DecodeGgsDigitalCommon(x, ch.fxs);
+      DecodeGgsDigitalCommon(x, ch.fxs);
+      if constexpr (fxs) {
         ch.fxs.flag_enable_dtmf = x.get_dtmf_detector() ? 1 : 0;
         ch.fxs.dtmf_det_level = static_cast<int16_t>(x.get_dtmf_detector_level().getValue());
         ch.fxs.dtmf_det_mark_min = static_cast<uint16_t>(x.get_dtmf_detector_mark_min_time().getValue());
@@ -508,18 +509,43 @@ void DecodeGgsDigitalChannel(const ProtoVorkPacketPayloadGgsChannelSignalingDigi
       }
       break;
     case GGS_TYPE_IVA:
-      if (s.iva_isSelected()) {
-        const IVASignalingDigitalV1& x = s.get_iva();
-        DecodeGgsDigitalCommon(x, ch.iva);
+      DecodeGgsDigitalCommon(x, ch.iva);
+      if constexpr (iva) {
         ch.iva.trans_interval = static_cast<uint16_t>(x.get_trans_interval().getValue());
         ch.iva.detector_interval = static_cast<uint16_t>(x.get_detector_interval().getValue());
+      }
+      if constexpr (tone || iva) {
         ch.iva.detector_level = static_cast<int16_t>(x.get_detector_level().getValue());
         ch.iva.signal_level = static_cast<int16_t>(x.get_signal_level().getValue());
-        ch.iva.delay_rx = x.get_delay_rx().getValue();
       }
+      ch.iva.delay_rx = x.get_delay_rx().getValue();
       break;
     default:
       break;
+  }
+}
+
+// Types 1 to 12 read whichever alternative is selected; none reads nothing.
+void DecodeGgsDigitalChannel(const ProtoVorkPacketPayloadGgsChannelSignalingDigitalV1& s, s_ggs_channel_digital_config& ch) {
+  if (s.tone_isSelected()) {
+    DecodeGgsDigitalInto(s.get_tone(), ch);
+  } else if (s.fxo_isSelected()) {
+    DecodeGgsDigitalInto(s.get_fxo(), ch);
+  } else if (s.fxs_isSelected()) {
+    DecodeGgsDigitalInto(s.get_fxs(), ch);
+  } else if (s.iva_isSelected()) {
+    DecodeGgsDigitalInto(s.get_iva(), ch);
+  } else {
+    const GGSSignalingDigitalV1* g = s.dc_isSelected()      ? &s.get_dc()
+                                     : s.mb_isSelected()    ? &s.get_mb()
+                                     : s.dpu60_isSelected() ? &s.get_dpu60()
+                                     : s.dpua_isSelected()  ? &s.get_dpua()
+                                     : s.prb_isSelected()   ? &s.get_prb()
+                                     : s.voice_isSelected() ? &s.get_voice()
+                                     : s.dpuvi_isSelected() ? &s.get_dpuvi()
+                                     : s.emvi_isSelected()  ? &s.get_emvi()
+                                                            : nullptr;
+    if (g) DecodeGgsDigitalInto(*g, ch);
   }
 }
 

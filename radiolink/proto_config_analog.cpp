@@ -24,19 +24,13 @@ void trans_uart(ProtoWriter& wr, const s_proto_uart_config& u) {
 
 // Gain pairs and pattern of the version-1 layouts, each read only while the
 // payload holds it. With optional_counts (GGS) a payload that ends where a
-// count would stand leaves that count 0 and succeeds; only counted pairs or
-// pattern bytes that are missing fail.
+// count would stand leaves that count as it was and succeeds; only counted
+// pairs or pattern bytes that are missing fail.
 int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, uint8_t* gain_value,
                        uint8_t& pattern_size, uint8_t* pattern, bool optional_counts = false) {
-  // A count byte, or 0 where an optional one is missing; false when a
-  // required one is missing.
-  auto count = [&](uint8_t& out) {
-    const bool there = rd.has(1);
-    out = there ? rd.u8() : 0;
-    return there || optional_counts;
-  };
-  uint8_t n;
-  if (!count(n)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  const int missing_count = optional_counts ? CONVERT_OK : CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  if (!rd.has(1)) return missing_count;
+  uint8_t n = rd.u8();
   if (n > PROTO_GAINS_V1_MAX) return CONVERT_BAD_PARAM;
   gains_count = n;
   for (int i = 0; i < n; ++i) {
@@ -44,8 +38,8 @@ int recv_gains_pattern(ProtoReader& rd, uint8_t& gains_count, uint8_t* gain_id, 
     gain_id[i] = rd.u8();
     gain_value[i] = rd.u8();
   }
-  uint8_t m;
-  if (!count(m)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+  if (!rd.has(1)) return missing_count;
+  uint8_t m = rd.u8();
   if (m > PROTO_PATTERN_MAX) return CONVERT_BAD_PARAM;
   pattern_size = m;
   for (int i = 0; i < m; ++i) {
@@ -156,6 +150,15 @@ int trans_ggs(ProtoWriter& wr, const s_proto_ga_config& c) {
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
 }
 
+// One byte into out when the payload holds it.
+bool take(ProtoReader& rd, uint8_t& out) {
+  if (!rd.has(1)) return false;
+  out = rd.u8();
+  return true;
+}
+
+// Radio version 2 is read byte by byte: a shortfall stops the reading where
+// it falls, and what was read before it stays in the record.
 int recv_radio_v2(const unsigned char* payload, int size, s_proto_ra_v2_config& c) {
   if (size < 1) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   ProtoReader rd{payload, size, 0};
@@ -165,41 +168,40 @@ int recv_radio_v2(const unsigned char* payload, int size, s_proto_ra_v2_config& 
   for (int i = 0; i < k; ++i) {
     s_radio_v2_channel_analog_config& ch = c.channels[i];
     std::memset(&ch, 0, sizeof ch);
-    if (!rd.has(1)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    int len = rd.u8();
+    uint8_t len, bits, g;
+    if (!take(rd, len)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
     if (len <= 10) continue;  // disabled: the length byte alone
     ch.enable = 1;
-    if (!rd.has(2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    uint8_t bits = rd.u8();
+    if (!take(rd, bits)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
     ch.flag_agc1_tx_state = proto_flag(bits, 0);
     ch.flag_agc2_rx_state = proto_flag(bits, 1);
     ch.flag_mixer_doc_state = proto_flag(bits, 2);
     ch.flag_wire = proto_flag(bits, 3);
-    int g = rd.u8();
-    ch.gains_count = static_cast<uint8_t>(g);
+    if (!take(rd, g)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    ch.gains_count = g;
     if (11 + 2 * g > len) {
       ch.enable = 0;
     } else {
       if (g > PROTO_GAINS_V2_MAX) return CONVERT_BAD_PARAM;
       for (int j = 0; j < g; ++j) {
-        if (!rd.has(2)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-        ch.gain_id[j] = rd.u8();
-        ch.gain_value[j] = rd.u8();
+        if (!take(rd, ch.gain_id[j]) || !take(rd, ch.gain_value[j])) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
       }
-      if (!rd.has(1)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-      int p = rd.u8();
-      ch.pattern_size = static_cast<uint8_t>(p);
+      if (!take(rd, ch.pattern_size)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+      const int p = ch.pattern_size;
       if (11 + 2 * g + p > len) {
         ch.enable = 0;
       } else {
         if (p > PROTO_PATTERN_MAX) return CONVERT_BAD_PARAM;
-        if (!rd.has(p)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-        std::memcpy(ch.pattern, payload + rd.pos, static_cast<size_t>(p));
-        rd.pos += p;
+        for (int j = 0; j < p; ++j)
+          if (!take(rd, ch.pattern[j])) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
       }
     }
-    if (!rd.has(8)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    recv_uart(rd, ch.uart_config);
+    // The serial block, field by field.
+    s_proto_uart_config& u = ch.uart_config;
+    if (!rd.has(4)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    u.baud = rd.u32();
+    if (!take(rd, u.data_bits) || !take(rd, u.parity_bit) || !take(rd, u.stop_bits) || !take(rd, u.mode))
+      return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   }
   return CONVERT_OK;
 }
@@ -232,7 +234,8 @@ int trans_radio_v2(ProtoWriter& wr, const s_proto_ra_v2_config& c) {
 
 int recv_ggs_channel_analog(s_ggs_channel_analog_config* channel, int type, const unsigned char* data, int length) {
   if (!channel || (!data && length > 0)) return CONVERT_ERROR;
-  std::memset(channel, 0, sizeof *channel);
+  // Only the type is stored before the checks; the rest of the channel is
+  // left as it was unless its fields are read.
   channel->ggs_type_call = static_cast<uint16_t>(type);
   if (type == GGS_TYPE_NONE) return CONVERT_OK;
   if (type < 0 || type > PROTO_GGS_TYPE_MAX) return CONVERT_BAD_PARAM;

@@ -225,7 +225,8 @@ int trans_radio_v2(ProtoWriter& wr, const s_proto_rd_v2_config& c) {
 
 int recv_ggs_channel_digital(s_ggs_channel_digital_config* channel, int type, const unsigned char* data, int length) {
   if (!channel || (!data && length > 0)) return CONVERT_ERROR;
-  std::memset(channel, 0, sizeof *channel);
+  // Only the type is stored before the checks; the rest of the channel is
+  // left as it was unless its fields are read.
   channel->ggs_type_call = static_cast<uint16_t>(type);
   if (type == GGS_TYPE_NONE) return CONVERT_OK;
   if (type < 0 || type > PROTO_GGS_TYPE_MAX) return CONVERT_BAD_PARAM;

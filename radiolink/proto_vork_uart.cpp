@@ -68,7 +68,8 @@ ProtoVorkUartCtl::ProtoVorkUartCtl() {
 }
 
 ProtoVorkUartCtl::~ProtoVorkUartCtl() {
-  Close();
+  // The line is not flushed: a frame written just before still goes out.
+  Release(false);
   proto_chan_close(&channel_);
 }
 
@@ -126,11 +127,13 @@ void ProtoVorkUartCtl::TryOpen() {
   }
 }
 
-void ProtoVorkUartCtl::Close() {
+void ProtoVorkUartCtl::Close() { Release(true); }
+
+void ProtoVorkUartCtl::Release(bool flush) {
   retry_.reset();
   event_.Release();
   if (port_.is_valid()) {
-    tcflush(port_.lowlevel_fd(), TCIOFLUSH);
+    if (flush) tcflush(port_.lowlevel_fd(), TCIOFLUSH);
     tcsetattr(port_.lowlevel_fd(), TCSANOW, &saved_);
     port_.close();
   }
@@ -149,9 +152,12 @@ void ProtoVorkUartCtl::OnEvent(int, short events) {
   }
 }
 
-void ProtoVorkUartCtl::Drain() {
+void ProtoVorkUartCtl::Drain(bool last_slice) {
   for (int i = 0; i < kMaxRecordsPerRead; ++i) {
     if (proto_chan_read_output(&channel_, &read_cmd_, 1) != 1) break;
+    // A frame cut by a slice boundary goes on in the next slice of the same
+    // read: only the read's own end can leave a frame incomplete.
+    if (read_cmd_.cmdStatus == CONVERT_NOT_ENOUGHT_RAW_DATA && !last_slice) continue;
     if (read_cmd_.cmdStatus == 0) {
       // A fresh packet each time: no payload of an earlier record can stay behind.
       packet_ = VORKGW::ProtoVorkPacket();
@@ -179,7 +185,7 @@ void ProtoVorkUartCtl::Read() {
   for (ssize_t off = 0; off < n; off += kFeedSlice) {
     int len = static_cast<int>(n - off < kFeedSlice ? n - off : kFeedSlice);
     proto_chan_write_input(&channel_, buf + off, len);
-    Drain();
+    Drain(off + len == n);
   }
   if (!packets_.get_packets().empty() && listener) listener->ProtoVorkNotify(packets_);
 }
@@ -196,7 +202,8 @@ void ProtoVorkUartCtl::LogDump(const char* what, unsigned id) {
 }
 
 bool ProtoVorkUartCtl::WriteAll(const unsigned char* data, int count) {
-  // The port is non-blocking: a frame cut short would corrupt the line, so
+  // The port is non-blocking. A full line fails the write at once; but a
+  // frame cut short would corrupt the line, so once part of it has gone out
   // wait (briefly) for room until the whole frame is out.
   int done = 0;
   int waited = 0;
@@ -207,7 +214,7 @@ bool ProtoVorkUartCtl::WriteAll(const unsigned char* data, int count) {
       continue;
     }
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno == EAGAIN && waited < 1000) {
+    if (w < 0 && errno == EAGAIN && done > 0 && waited < 1000) {
       struct pollfd p = {port_.lowlevel_fd(), POLLOUT, 0};
       ::poll(&p, 1, 100);
       waited += 100;

@@ -60,7 +60,8 @@ class ProtoVorkUartCtl {
   bool debug = false;
 
  private:
-  void Drain();
+  void Release(bool flush);
+  void Drain(bool last_slice);
   bool WriteAll(const unsigned char* data, int count);
   void LogDump(const char* what, unsigned id);
 
