@@ -4,21 +4,30 @@
 
 namespace ext {
 
-std::ostream& operator<<(std::ostream& os, const OutUnsignedInHex& h) {
+// The hexadecimal manipulators change the stream's flags and fill only
+// while they write, then set the fill back to a space.
+void OutUnsignedInHex::Put(std::ostream& os) const {
   std::ios_base::fmtflags flags = os.flags();
-  os << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(static_cast<int>(h.width))
-     << h.value;
+  os << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(static_cast<int>(width)) << value;
   os.flags(flags);
   os.fill(' ');
+}
+
+std::ostream& operator<<(std::ostream& os, const OutUnsignedInHex& h) {
+  h.Put(os);
   return os;
 }
 
-std::ostream& operator<<(std::ostream& os, const OutBufInHex& h) {
+void OutBufInHex::Put(std::ostream& os) const {
   std::ios_base::fmtflags flags = os.flags();
   os << std::hex << std::uppercase << std::setfill('0');
-  for (const unsigned char* p = h.begin; p < h.end; ++p) os << std::setw(2) << static_cast<unsigned int>(*p) << ' ';
+  for (const unsigned char* p = begin; p < end; ++p) os << std::setw(2) << static_cast<unsigned int>(*p) << ' ';
   os.flags(flags);
   os.fill(' ');
+}
+
+std::ostream& operator<<(std::ostream& os, const OutBufInHex& h) {
+  h.Put(os);
   return os;
 }
 

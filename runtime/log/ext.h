@@ -65,12 +65,14 @@ std::ostream& operator<<(std::ostream& os, const OutQuoted<T>& q) {
 
 // "0x" and the value in upper-case hex, zero-padded to at least width digits.
 struct OutUnsignedInHex {
+  void Put(std::ostream& os) const;
   unsigned int value;
   unsigned int width;
 };
 
 // Each byte as two upper-case hex digits and a blank.
 struct OutBufInHex {
+  void Put(std::ostream& os) const;
   const unsigned char* begin;
   const unsigned char* end;
 };

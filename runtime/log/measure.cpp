@@ -32,9 +32,7 @@ std::ostream& operator<<(std::ostream& os, const Measure& m) {
 
 namespace Profile {
 
-namespace {
 Point* mRoot = nullptr;
-}
 
 Point::Point(const char* name) : next_(mRoot), name_(name) { mRoot = this; }
 

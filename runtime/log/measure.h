@@ -59,6 +59,10 @@ std::ostream& operator<<(std::ostream& os, const Point& p);
 // Every point, most recently constructed first, one per line.
 void dump(std::ostream& os);
 
+// Head of the global list of points (the most recently constructed; null
+// while there is none).
+extern Point* mRoot;
+
 }  // namespace Profile
 
 namespace Trace {

@@ -89,8 +89,12 @@ void ChildWaitService::Activate() {
   // exists the watch needs no further descriptor, so it cannot be lost.
   ev_.Schedule(std::move(rd), POLLIN);
   IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART);
-  // Children that ended before the watch was active are picked up at once.
-  SigChldHandler();
+  // A child that ended before the handler was installed raised its SIGCHLD
+  // to nobody: only then does the loop need waking. The look leaves the
+  // child unreaped, for the loop.
+  siginfo_t info;
+  info.si_pid = 0;
+  if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) SigChldHandler();
 }
 
 void ChildWaitService::SigChldHandlerWrapper(int, siginfo_t*, void*) {

@@ -94,7 +94,8 @@ class ChildWaitService {
 
   void Attach(ChildWait* w);
   void Detach(ChildWait* w);
-  // Opens the wake-up socket pair, watches it and installs SIGCHLD.
+  // Opens the wake-up socket pair, watches it and installs SIGCHLD; wakes
+  // the loop only for a child that had already ended.
   void Activate();
   bool active() const { return ev_.IsActive(); }
   unsigned int attached() const { return list_.count(); }

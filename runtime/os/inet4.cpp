@@ -19,10 +19,10 @@ bool Addr::Assign(const char* text, int* port_out) {
   std::string s = text ? text : "";
   std::string::size_type colon = s.find(':');
   if (colon != std::string::npos) {
-    // Leading digits like atoi, without its overflow: only the low 16 bits
-    // are kept anyway.
+    // Leading white space, sign and digits like atoi, without its overflow:
+    // only the low 16 bits are kept anyway.
     const char* p = s.c_str() + colon + 1;
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;  // " \t\n\v\f\r"
     bool neg = false;
     if (*p == '-' || *p == '+') neg = *p++ == '-';
     unsigned long v = 0;

@@ -239,6 +239,9 @@ TEST(Ext, HexBytesAndTables) {
        "0A FF   5 26"},
       {[](std::ostream& os) { os << ext::hex("", 0u); }, ""},
       {[](std::ostream& os) { os << ext::hex("\x01\x80", 2u); }, "01 80 "},
+      {[&](std::ostream& os) { ext::hex(bytes, bytes + 2).Put(os); }, "0A FF "},  // what streaming writes
+      {[](std::ostream& os) { os << std::setfill('*') << ext::hex(31u, 4u) << std::setw(3) << 5; }, "0x001F  5"},
+      {[](std::ostream& os) { ext::hex(31u, 0u).Put(os); }, "0x1F"},
       {[](std::ostream& os) {
          ext::Table t(5, 3);
          os << t << ext::delimeter;
@@ -271,6 +274,23 @@ TEST(Ext, HexBytesAndTables) {
     EXPECT_EQ(os.fill(), ' ');
     EXPECT_FALSE(os.flags() & (std::ios_base::hex | std::ios_base::uppercase));
   }
+}
+
+// Points join the global list at its head and leave it wherever they are;
+// the dump follows the list.
+TEST(Profile, TheNewestPointHeadsTheList) {
+  Profile::Point* const before = Profile::mRoot;
+  {
+    Profile::Point a("a");
+    std::unique_ptr<Profile::Point> b(new Profile::Point("b"));
+    Profile::Point c("c");
+    EXPECT_EQ(Profile::mRoot, &c);
+    b.reset();
+    std::ostringstream os;
+    Profile::dump(os);
+    EXPECT_EQ(os.str().rfind("[c]: min=0 max=0 avg=0 counter=0\n[a]: min=0 max=0 avg=0 counter=0\n", 0), 0u) << os.str();
+  }
+  EXPECT_EQ(Profile::mRoot, before);
 }
 
 }  // namespace

@@ -32,28 +32,6 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-// Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
-// exactly one poll happens). A ready descriptor keeps the passes going
-// without waiting.
-struct StopAfterRuns {
-  explicit StopAfterRuns(int n) : left(n) {
-    dpc.Bind(this, &StopAfterRuns::Run);
-    dpc.Activate();
-    if (!idle.fill()) ADD_FAILURE();
-    idle_ev.Schedule(idle.rd, POLLIN);
-  }
-  void Run() {
-    if (--left == 0) {
-      multiplexer.terminate();
-      dpc.Deactivate();
-    }
-  }
-  int left;
-  Dpc dpc;
-  Pipe idle;
-  Event idle_ev;
-};
-
 TEST(MultiplexerDeath, EmptyLoopReportsHang) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");

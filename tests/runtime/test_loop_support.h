@@ -1,7 +1,9 @@
 #pragma once
-// Helpers shared by the runtime tests: stream capture, temp root folders and
-// a guard that keeps the loop from hanging.
+// Helpers shared by the runtime tests: stream capture, temp root folders, a
+// guard that keeps the loop from hanging and a counted run of passes.
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "runtime/loop/dpc.h"
+#include "runtime/loop/event.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/fd.h"
@@ -92,4 +96,26 @@ class LoopDeadline {
   }
   Timer t_;
   bool expired_ = false;
+};
+
+// Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
+// exactly one poll happens). A ready descriptor keeps the passes going
+// without waiting.
+struct StopAfterRuns {
+  explicit StopAfterRuns(int n) : left(n) {
+    dpc.Bind(this, &StopAfterRuns::Run);
+    dpc.Activate();
+    if (!idle.fill()) ADD_FAILURE();
+    idle_ev.Schedule(idle.rd, POLLIN);
+  }
+  void Run() {
+    if (--left == 0) {
+      multiplexer.terminate();
+      dpc.Deactivate();
+    }
+  }
+  int left;
+  Dpc dpc;
+  Pipe idle;
+  Event idle_ev;
 };
