@@ -238,7 +238,7 @@ class Client {
 namespace fake {
 int socket_errno = 0;
 int nonblock_errno = 0;       // fcntl(F_SETFL) adding O_NONBLOCK fails with it
-bool connect_at_once = false;  // a non-blocking connect() waits for its end
+bool connect_at_once = false;  // a non-blocking connect() waits until it is made
 int accept_errno = 0, accept_calls = 0;
 int tcp_state = -1, ca_state = -1, tcp_info_calls = 0;
 int so_error = 0;
@@ -267,25 +267,15 @@ extern "C" int fcntl(int fd, int cmd, ...) {
   va_start(ap, cmd);
   long arg = va_arg(ap, long);
   va_end(ap);
-  if (cmd == F_SETFL && (arg & O_NONBLOCK) && fake::nonblock_errno) {
-    errno = fake::nonblock_errno;
-    return -1;
-  }
+  if (cmd == F_SETFL && (arg & O_NONBLOCK) && fake::nonblock_errno) return errno = fake::nonblock_errno, -1;
   return static_cast<int>(::syscall(SYS_fcntl, fd, cmd, arg));
 }
 
 extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
   int r = static_cast<int>(::syscall(SYS_connect, fd, addr, len));
-  if (r != 0 && errno == EINPROGRESS && fake::connect_at_once) {
-    pollfd p{fd, POLLOUT, 0};
-    timespec ts{10, 0};
-    int e = 0;
-    socklen_t el = sizeof e;
-    if (::ppoll(&p, 1, &ts, nullptr) == 1 && ::syscall(SYS_getsockopt, fd, SOL_SOCKET, SO_ERROR, &e, &el) == 0 && !e)
-      return 0;
-    errno = EINPROGRESS;
-  }
-  return r;
+  pollfd p{fd, POLLOUT, 0};
+  timespec ts{10, 0};
+  return r && errno == EINPROGRESS && fake::connect_at_once && ::ppoll(&p, 1, &ts, nullptr) == 1 ? 0 : r;
 }
 
 extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {
