@@ -172,12 +172,9 @@ void AcceptorCheckConnection::ImplDeactivate() {
 
 void AcceptorCheckConnection::ImplOnDisconnect() {
   // The link is down: let go of our duplicate too, so that the peer sees
-  // its connection end instead of a half-dead socket.
+  // its connection end instead of a half-dead socket. The check state is
+  // left as it is.
   check_fd_.close();
-  if (check_state_ != CheckConnectionState::Idle) {
-    check_state_ = CheckConnectionState::Idle;
-    if (verbose()) std::cerr << "CheckConnectionState Idle" << std::endl;
-  }
 }
 
 void AcceptorCheckConnection::ImplConnected(Fd fd) { check_fd_ = std::move(fd); }

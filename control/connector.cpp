@@ -73,8 +73,7 @@ void Connector::TryConnect() {
   }
   if (!socket_.NonBlock()) {
     std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
-    socket_.close();
-    RetryLater(connect_fail_retry_ms);
+    Deactivate();
     return;
   }
   if (::connect(socket_.lowlevel_fd(), static_cast<const sockaddr*>(peer), peer.size()) == 0) {

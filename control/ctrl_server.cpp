@@ -69,7 +69,7 @@ void Server::OnDisconnect() {
   statTimer_.reset();
 }
 
-void Server::SetAvgStatTimer() { statTimer_.set(stat_period_ms, &Server::OnUpdateAvgStatTimer, this); }
+void Server::SetAvgStatTimer() { statTimer_.set(stat_period_ms, &Server::OnUpdateAvgStat, this); }
 
 void Server::OnUpdateAvgStat() {}
 

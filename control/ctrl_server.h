@@ -70,8 +70,6 @@ class Server : public Control::Notify {
   int response_state() const { return responseState_; }
 
  private:
-  void OnUpdateAvgStatTimer(Timer*) { OnUpdateAvgStat(); }
-
   std::vector<Service*> services_;
   Control::Service* link_ = nullptr;
   bool seqPresent_ = false;

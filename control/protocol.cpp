@@ -195,4 +195,6 @@ void ProtocolsFamily::on_activated(Protocol* p) {
   if (p && p == top_member()) on_activate();
 }
 
-void ProtocolsFamily::on_deactivated(Protocol*, ProtocolStatus s) { on_deactivate(s); }
+void ProtocolsFamily::on_deactivated(Protocol*, ProtocolStatus s) {
+  if (top_member()) on_deactivate(s);
+}

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cctype>
 #include <sstream>
 
 #include "runtime/os/inet4.h"
@@ -11,15 +12,20 @@ namespace CDR_Sender {
 
 namespace {
 
-// "a.b.c.d:port" with a decimal port of 1 to 65535. A word without a port
-// or with a port that would wrap must not send the record elsewhere.
+// "a.b.c.d:port", the port read as atoi reads it (white space, a sign,
+// leading zeros, trailing text). A word without a port, or whose port is
+// not 1 to 65535 (0, negative, or one that would wrap), must not send the
+// record elsewhere.
 bool ParseAddress(const std::string& word, INet4::Addr& addr) {
   std::string::size_type colon = word.find(':');
   if (colon == std::string::npos) return false;
-  std::string port = word.substr(colon + 1);
-  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
-  unsigned long value = std::stoul(port);
-  if (value < 1 || value > 65535) return false;
+  const char* p = word.c_str() + colon + 1;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  unsigned long value = 0;
+  for (; *p >= '0' && *p <= '9' && value <= 65535; ++p) value = value * 10 + static_cast<unsigned long>(*p - '0');
+  if (negative || value < 1 || value > 65535) return false;
   return addr.Assign(word, nullptr);
 }
 

@@ -407,24 +407,30 @@ void MonitoringDataHolder::setSnmpTrapReceivers(
 
 namespace {
 
-// One text per identity: oids and names never share one.
+// One text per identity: oids and names never share one, and the section's
+// length keeps every section and name apart, whatever bytes they hold.
 std::string identity(const MON::SnmpSetCommandId& id) {
   if (id.oid_isSelected()) return "o" + static_cast<const std::string&>(id.get_oid());
   if (!id.name_isSelected()) return std::string();
   const MON::IniName& n = id.get_name();
-  std::string key = "n" + std::to_string(n.get_index().getValue());
-  key += '\0';
-  key += static_cast<const std::string&>(n.get_section());
-  key += '\0';
+  const std::string& section = n.get_section();
+  std::string key = "n" + std::to_string(n.get_index().getValue()) + " " + std::to_string(section.size()) + " ";
+  key += section;
   key += static_cast<const std::string&>(n.get_name());
   return key;
 }
 
-// A section or key name taken from the controller becomes one path
-// component below "/var/monitoring/": it must not climb out of it.
-bool safeComponent(const std::string& s) {
-  return !s.empty() && s != "." && s != ".." && s.find('/') == std::string::npos &&
-         s.find('\0') == std::string::npos;
+// A section or key name taken from the controller is part of a path below
+// "/var/monitoring/": it must not climb out of it (a ".." component) nor be
+// cut short (a zero byte).
+bool staysInside(const std::string& s) {
+  if (s.find('\0') != std::string::npos) return false;
+  for (std::string::size_type start = 0;;) {
+    std::string::size_type end = s.find('/', start);
+    if (s.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -444,7 +450,7 @@ void MonitoringDataHolder::setSnmpCommands(const MON::SnmpSetCommands& cmds) {
     const MON::IniName& n = c.get_id().get_name();
     const std::string& section = n.get_section();
     const std::string& name = n.get_name();
-    if (!safeComponent(section) || !safeComponent(name)) {
+    if (!staysInside(section) || !staysInside(name)) {
       std::clog << "monitoring: refused snmp-set file name <" << section << "/" << name << ">" << std::endl;
       continue;
     }

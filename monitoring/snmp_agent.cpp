@@ -41,8 +41,7 @@ void SnmpAgentInstance::Activate(IniFile::SubSection& sub) {
   link->service_name(prefix);
   link->Bind(this);
   link->Activate();
-  // A connection made inside Activate() has already set the state.
-  if (state == Idle) state = Activated;
+  state = Activated;
 }
 
 void SnmpAgentInstance::Command(const MON::Command& cmd) {

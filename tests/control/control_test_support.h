@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -229,12 +230,15 @@ class Client {
 
 #ifdef CTLTEST_SOCKET_FAKES
 // Socket calls of this program, with what a test tells them to report: a
-// full descriptor table on socket() or accept(), a TCP state, congestion state or
-// pending error on getsockopt(), a socket that stays full on poll() for
+// full descriptor table on socket() or accept(), a failed switch to
+// non-blocking mode, a connect() made at once, a TCP state, congestion state
+// or pending error on getsockopt(), a socket that stays full on poll() for
 // output, a send() that takes time; setsockopt() keepalive values are
 // recorded.
 namespace fake {
 int socket_errno = 0;
+int nonblock_errno = 0;       // fcntl(F_SETFL) adding O_NONBLOCK fails with it
+bool connect_at_once = false;  // a non-blocking connect() waits until it is made
 int accept_errno = 0, accept_calls = 0;
 int tcp_state = -1, ca_state = -1, tcp_info_calls = 0;
 int so_error = 0;
@@ -256,6 +260,22 @@ extern "C" int socket(int domain, int type, int protocol) {
     return -1;
   }
   return static_cast<int>(::syscall(SYS_socket, domain, type, protocol));
+}
+
+extern "C" int fcntl(int fd, int cmd, ...) {
+  va_list ap;
+  va_start(ap, cmd);
+  long arg = va_arg(ap, long);
+  va_end(ap);
+  if (cmd == F_SETFL && (arg & O_NONBLOCK) && fake::nonblock_errno) return errno = fake::nonblock_errno, -1;
+  return static_cast<int>(::syscall(SYS_fcntl, fd, cmd, arg));
+}
+
+extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
+  int r = static_cast<int>(::syscall(SYS_connect, fd, addr, len));
+  pollfd p{fd, POLLOUT, 0};
+  timespec ts{10, 0};
+  return r && errno == EINPROGRESS && fake::connect_at_once && ::ppoll(&p, 1, &ts, nullptr) == 1 ? 0 : r;
 }
 
 extern "C" int accept(int fd, sockaddr* addr, socklen_t* len) {

@@ -224,8 +224,10 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
     int tcp_state, ca_state, so_error;
     int drop_at;  // check that drops the link; 0: none of 3
     const char* line;
+    bool leaves_first = false;  // the controller goes before any check; another comes, and a newcomer after it
   } rows[] = {
       {"refusal, congestion Open", true, -1, 0, 0, 0, "CheckConnectionState Idle\n"},
+      {"refusal, the controller leaves before a check", true, -1, 0, 0, 0, "CheckConnectionState Idle\n", true},
       {"refusal, congestion Loss", true, -1, 4, 0, 2, " closed: tcp socket change ca_state.\n"},
       {"congestion Loss without refusal", false, -1, 4, 0, 0, ""},
       {"pending error", false, -1, -1, ECONNRESET, 1, " closed: Connection reset by peer\n"},
@@ -243,6 +245,18 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
       EXPECT_EQ(1u, err.count("CheckConnectionState CheckConnection\n"));
       EXPECT_EQ(fast, LastKeepalive());
       EXPECT_EQ(2, link.remaining_checks());
+    }
+    if (row.leaves_first) {  // the check state outlives the link
+      c.Close();
+      ASSERT_TRUE(loop.RunUntil([&] { return link.GetState() == Control::Service::State::Connecting; }));
+      EXPECT_EQ(Control::AcceptorCheckConnection::CheckConnectionState::CheckConnection, link.check_state());
+      EXPECT_EQ(0u, err.count("CheckConnectionState Idle"));
+      ASSERT_TRUE(Attach(c));
+      size_t set = fake::keepalive.size();
+      Client newcomer(port);
+      ASSERT_TRUE(loop.RunUntil([&] { return newcomer.eof(); }));
+      EXPECT_EQ(1u, err.count("CheckConnectionState CheckConnection\n"));
+      EXPECT_EQ(set, fake::keepalive.size());
     }
     fake::tcp_state = row.tcp_state;
     fake::ca_state = row.ca_state;

@@ -131,6 +131,13 @@ TEST(ProtocolStack, InitialisationStopsAtTheFirstFailingLayerAndSkipsADestroyedO
   o.activate();
   EXPECT_EQ((Journal{"B.local_activate", "T.local_activate", "owner.on_activated"}), journal);
   EXPECT_EQ("error", ProtocolsFamily().initialize()->message());
+  // A family without members passes no status on, either way.
+  ProtocolsFamily* empty = static_cast<ProtocolsFamily*>(o.add_protocol_tail(new ProtocolsFamily));
+  journal.clear();
+  empty->on_deactivated(nullptr, ProtocolStatus(new Protocol_status_success(empty, "success")));
+  empty->on_deactivated(nullptr, ProtocolStatus(new CountedError(empty)));
+  EXPECT_EQ(Journal{}, journal);
+  EXPECT_EQ(0, live_statuses);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ TEST(CdrSender, OneEqualDatagramPerGoodAddressInOrderBadWordsReported) {
       {binary, one, true, {"127.0.0.1"}},                      // and zero bytes
       {rec, "", true, {}},
       {rec, " \t\n\r ", true, {}},
+      // The port is what atoi reads: leading zeros, a sign, trailing text.
+      {rec, "127.0.0.1:0000000000" + port, true, {"127.0.0.1"}},
+      {rec, "127.0.0.1:+" + port, true, {"127.0.0.1"}},
+      {rec, one + "x", true, {"127.0.0.1"}},
       // Neither a name, a missing or zero port nor a port that would wrap
       // may send the record anywhere; the good address after them is served.
       {rec, "nohost:" + port + " " + one, false, {"127.0.0.1"}},
@@ -80,6 +84,7 @@ TEST(CdrSender, OneEqualDatagramPerGoodAddressInOrderBadWordsReported) {
       {rec, "127.0.0.1: " + one, false, {"127.0.0.1"}},
       {rec, "127.0.0.1:0 " + one, false, {"127.0.0.1"}},
       {rec, "127.0.0.1:" + std::to_string(r.port + 65536) + " " + one, false, {"127.0.0.1"}},
+      {rec, "127.0.0.1:-" + port + " " + one, false, {"127.0.0.1"}},
       {rec, "127.0.0.1:x" + port + " " + one, false, {"127.0.0.1"}},
       {rec, ":" + port + " " + one, false, {"127.0.0.1"}},
       {std::string(70000, 'z'), one, false, {}}};  // too large for one datagram: reported, not cut

@@ -144,13 +144,18 @@ TEST_F(Holder, SnmpSetCommandsAreMergedAndNamedOnesWrittenInsideTheFolder) {
   oid.set_value("b");
   StreamCapture log(std::clog);
   set({oid, montest::Named("sec", 2, "key", "new", 9), montest::Named("..", 1, "evil", "x", 3),
-       montest::Named("s", 1, "../../../escape", "x", 4)});
+       montest::Named("s", 1, "../../../escape", "x", 4), montest::Named(std::string("a\0b", 3), 1, "c", "x", 5),
+       montest::Named("a", 1, std::string("b\0c", 3), "y", 6), montest::Named("", 2, "key", "empty", 7),
+       montest::Named(".", 3, "key", "dot", 8), montest::Named("sec", 2, "./k3", "slash", 10)});
   EXPECT_EQ("new", Read("/var/monitoring/sec/2/key"));
+  EXPECT_EQ("empty", Read("/var/monitoring/2/key"));
+  EXPECT_EQ("dot", Read("/var/monitoring/3/key"));
+  EXPECT_EQ("slash", Read("/var/monitoring/sec/2/k3"));
   std::string stored;  // the first uniq stays
   for (const auto& c : h->GetSnmpCommands().get_commands())
     stored += std::to_string(c.get_uniq().getValue()) + "=" + std::string(c.get_value()) + " ";
-  EXPECT_EQ("1=b 2=new 3=x 4=x ", stored);
-  EXPECT_FALSE(Exists("/var/evil") || Exists("/escape") || Exists("/var/monitoring/s"));
+  EXPECT_EQ("1=b 2=new 3=x 4=x 5=x 6=y 7=empty 8=dot 10=slash ", stored);
+  EXPECT_FALSE(Exists("/var/evil") || Exists("/escape") || Exists("/var/monitoring/s") || Exists("/var/monitoring/a"));
   EXPECT_NE(std::string::npos, log.text().find("monitoring: refused snmp-set file name <../evil>")) << log.text();
 }
 
