@@ -88,6 +88,7 @@ TEST(Ber, DecoderRefusals)
         {&INTEGER::theInfo, "0401ff", false},          // OCTET STRING tag
         {&INTEGER::theInfo, "", false},
         {&Big, "02050100000000", false},               // five octets, not a leading zero
+        {&Small, "02050080000000", false},             // five octets for a range within 32 bits signed
         {&OBJECT_IDENTIFIER::theInfo, "06032a86", false},  // contents run past the input
         {&OCTET_STRING::theInfo, "0480", false},       // indefinite form
         {&OCTET_STRING::theInfo, "24800000", false},
