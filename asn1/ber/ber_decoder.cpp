@@ -1,6 +1,8 @@
 // BER decoder.
 #include "asn1/ber/ber_decoder.h"
 
+#include "asn1/check/checkers.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +15,7 @@ namespace {
 
 constexpr unsigned ContextClass = 0x80u;
 
-bool unsignedNumber(INTEGER const& v)
+bool nonNegativeRange(INTEGER const& v)
 {
     return v.constrained() && v.getLowerLimit() >= 0;
 }
@@ -107,17 +109,17 @@ bool BERDecoder::contentsHeader(AbstractData& value, unsigned& length, bool cons
     return decodeHeader(value, length, primitive) && primitive != constructed && length <= remaining();
 }
 
-bool BERDecoder::readNumber(unsigned length, bool allowUnsigned, int& out)
+bool BERDecoder::readNumber(unsigned length, bool unsignedValue, bool nonNegative, int& out)
 {
     if (length == 0 || length > remaining())
         return false;
-    if (length == 5 && allowUnsigned && *pos_ == 0) {
+    if (length == 5 && unsignedValue && *pos_ == 0) {
         ++pos_;
         --length;
     } else if (length > 4) {
-        return false;
-    } else if (allowUnsigned && (static_cast<unsigned char>(*pos_) & 0x80u)) {
-        return false;  // a negative number: an unsigned value cannot hold it
+        return false;  // more than the value's 32 bits
+    } else if (nonNegative && (static_cast<unsigned char>(*pos_) & 0x80u)) {
+        return false;  // a negative number: the type's range has none
     }
     std::uint32_t value = (decodeByte() & 0x80u) ? 0xFFFFFFFFu : 0u;
     pos_ -= 1;
@@ -147,7 +149,7 @@ bool BERDecoder::do_visit(INTEGER& v)
 {
     unsigned length;
     int value;
-    if (!contentsHeader(v, length) || !readNumber(length, unsignedNumber(v), value))
+    if (!contentsHeader(v, length) || !readNumber(length, unsignedRange(v), nonNegativeRange(v), value))
         return false;
     v.setValue(value);
     return true;
@@ -158,7 +160,7 @@ bool BERDecoder::do_visit(ENUMERATED& v)
 {
     unsigned length;
     int value;
-    if (!contentsHeader(v, length) || !readNumber(length, false, value))
+    if (!contentsHeader(v, length) || !readNumber(length, false, false, value))
         return false;
     v.setFromInt(value);
     return true;

@@ -76,8 +76,9 @@ private:
         BERDecoder& d_;
         char const* saved_;
     };
-    // Contents of a signed (or, with allowUnsigned, 5-octet unsigned) number.
-    bool readNumber(unsigned length, bool allowUnsigned, int& out);
+    // Contents of a signed number; with unsignedValue also the 5-octet form
+    // of an unsigned one; with nonNegative no negative number.
+    bool readNumber(unsigned length, bool unsignedValue, bool nonNegative, int& out);
     // Reads the header of an open value: contents [first, last) and whether
     // they are wrapped in an outer tag (otherwise they are the whole
     // encoding of the carried value).

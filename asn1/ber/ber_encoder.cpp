@@ -9,11 +9,6 @@ namespace ASN1 {
 
 namespace {
 
-bool unsignedNumber(INTEGER const& v)
-{
-    return v.constrained() && v.getLowerLimit() >= 0;
-}
-
 // Octets of a tag number written in base 128 after the 0x1F identifier octet.
 unsigned base128Length(std::uint32_t number)
 {
@@ -62,7 +57,7 @@ unsigned getIntegerDataLength(int v)
 
 unsigned getIntegerDataLength(INTEGER const& v)
 {
-    if (unsignedNumber(v) && v.getValue() < 0)
+    if (unsignedRange(v) && v.getValue() < 0)
         return 5;  // a leading zero octet keeps the number positive
     return getIntegerDataLength(v.getValue());
 }
@@ -239,7 +234,7 @@ bool BEREncoder::do_visit(BOOLEAN const& v)
 bool BEREncoder::do_visit(INTEGER const& v)
 {
     encodeHeader(v);
-    std::uint64_t const bits = unsignedNumber(v)
+    std::uint64_t const bits = unsignedRange(v)
                                    ? static_cast<std::uint64_t>(static_cast<std::uint32_t>(v.getValue()))
                                    : static_cast<std::uint64_t>(static_cast<std::int64_t>(v.getValue()));
     encodeUnsigned(bits, getIntegerDataLength(v));

@@ -40,15 +40,6 @@ bool timeValid(GeneralizedTime const& t)
            t.getMinutesFromUTC() >= -720 && t.getMinutesFromUTC() <= 720;
 }
 
-// Only a range with a real upper bound above the int range (0..4294967295)
-// holds an unsigned number, since only that way it fits; every other
-// constrained INTEGER holds a signed one.
-bool unsignedRange(INTEGER const& v)
-{
-    return v.constrained() && v.getConstraintType() != PartiallyConstrained && v.getLowerLimit() >= 0 &&
-           v.getUpperLimit() > static_cast<unsigned>(INT_MAX);
-}
-
 bool fieldValid(SEQUENCE const& seq, int index, bool strict)
 {
     AbstractData const* field = seq.getField(static_cast<unsigned>(index));
@@ -58,6 +49,15 @@ bool fieldValid(SEQUENCE const& seq, int index, bool strict)
 }
 
 } // namespace
+
+// Only a range with a real upper bound above the int range (0..4294967295)
+// holds an unsigned number, since only that way it fits; every other
+// constrained INTEGER holds a signed one.
+bool unsignedRange(INTEGER const& v)
+{
+    return v.constrained() && v.getConstraintType() != PartiallyConstrained && v.getLowerLimit() >= 0 &&
+           v.getUpperLimit() > static_cast<unsigned>(INT_MAX);
+}
 
 // ---- per-class judges -------------------------------------------------------------
 

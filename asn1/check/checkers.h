@@ -8,8 +8,8 @@
 //                             component and why, e.g.
 //                             "bad: .b[2] The INTEGER value 7 is greater than upper bound 3"
 //
-// An INTEGER is judged in the number space its type prints it in: unsigned
-// when the type is constrained with a lower bound of 0 or more, signed
+// An INTEGER is read as unsigned only when its type's range reaches above
+// the int range from a lower bound of 0 or more (unsignedRange), as signed
 // otherwise; an unconstrained INTEGER holds any 32-bit value.
 #ifndef TSD_ASN1_CHECK_CHECKERS_H
 #define TSD_ASN1_CHECK_CHECKERS_H
@@ -21,6 +21,11 @@
 #include <string>
 
 namespace ASN1 {
+
+// The INTEGER holds an unsigned number: its type has a real upper bound
+// above 2147483647 and a lower bound of 0 or more (0..4294967295). The
+// checkers and the BER encoder read it so.
+bool unsignedRange(INTEGER const& v);
 
 class ValidChecker : public ConstVisitor {
 public:

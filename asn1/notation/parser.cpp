@@ -13,10 +13,7 @@ namespace {
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isIdentifierChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_';
-}
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 // Letters read one by one, white space between them skipped; the first
 // non-letter is put back.
@@ -34,15 +31,16 @@ std::string readLetters(std::istream& is)
     return word;
 }
 
-// An identifier after optional white space; stops at the first character
-// that cannot be part of one (a "," or "}" directly after it stays).
-std::string readIdentifier(std::istream& is)
+// A word after optional white space: the characters up to the next white
+// space. A "," or "}" ends it too and stays, so that a name the printer
+// writes before one ("red," or "red}") reads back.
+std::string readWord(std::istream& is)
 {
     std::string word;
     is >> std::ws;
     while (is.good()) {
         int const c = is.peek();
-        if (c == std::char_traits<char>::eof() || !isIdentifierChar(static_cast<char>(c)))
+        if (c == std::char_traits<char>::eof() || isSpace(static_cast<char>(c)) || c == ',' || c == '}')
             break;
         word += static_cast<char>(is.get());
     }
@@ -60,16 +58,11 @@ bool expectChar(std::istream& is, char wanted)
     return readChar(is, c) && c == wanted;
 }
 
-bool validDigits(std::string const& digits, int base)
-{
-    for (char c : digits) {
-        bool const ok = base == 2 ? (c == '0' || c == '1') : std::isxdigit(static_cast<unsigned char>(c)) != 0;
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
+// The digits without blanks and line feeds, "0" appended up to whole
+// groups; each group is converted by strtol in base and its low eight bits
+// appended to octets at once. A group strtol does not consume entirely
+// fails the conversion, keeping the octets appended before it; so does one
+// that starts with white space, which strtol would skip.
 bool convertGroups(std::string const& text, unsigned group, int base, std::vector<char>& octets,
                    unsigned& digitCount)
 {
@@ -77,21 +70,19 @@ bool convertGroups(std::string const& text, unsigned group, int base, std::vecto
     for (char c : text)
         if (c != ' ' && c != '\n')
             digits += c;
-    if (!validDigits(digits, base))
-        return false;
-    digitCount = static_cast<unsigned>(digits.size());
+    unsigned const count = static_cast<unsigned>(digits.size());
     while (digits.size() % group != 0)
         digits += '0';
-    octets.clear();
-    octets.reserve(digits.size() / group);
+    octets.reserve(octets.size() + digits.size() / group);
     for (std::size_t i = 0; i < digits.size(); i += group) {
         std::string const piece = digits.substr(i, group);
         char* end = nullptr;
         long const n = std::strtol(piece.c_str(), &end, base);
-        if (end != piece.c_str() + piece.size())
+        if (isSpace(piece[0]) || end != piece.c_str() + piece.size())
             return false;
         octets.push_back(static_cast<char>(n & 0xFF));
     }
+    digitCount = count;
     return true;
 }
 
@@ -202,16 +193,15 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& v)
     is_.unget();
     if (isDigit(c) || c == '-')
         return do_visit(static_cast<INTEGER&>(v));
-    return v.setFromName(readIdentifier(is_));
+    return v.setFromName(readWord(is_));
 }
 
-// A name only: a number ("2", "-1") or no word at all ("+1", "(") is no
-// name of the table, so it fails and leaves the number above the maximum.
-// The name ends where an identifier ends, so that "red," and "red}" read as
-// the printer writes them.
+// A name only: a number ("2", "-1"), a word holding more than the name
+// ("red)", "red;") or no word at all ("(") is no name of the table, so it
+// fails and leaves the number above the maximum.
 bool AVNDecoder::do_visit(ENUMERATED& v)
 {
-    return v.setFromName(readIdentifier(is_));
+    return v.setFromName(readWord(is_));
 }
 
 // "{ 1 2 840 }"; an arc may also be written name(number). A bare name
@@ -247,33 +237,33 @@ bool AVNDecoder::do_visit(OBJECT_IDENTIFIER& v)
     return true;
 }
 
-// The digits replace what the string held.
+// The octets converted replace what the string held; a group that fails
+// leaves those converted before it.
 bool AVNDecoder::do_visit(OCTET_STRING& v)
 {
     std::string digits;
     char kind;
-    std::vector<char> octets;
-    unsigned bits;
-    if (!get_value_from(is_, digits, kind) || !get_from_string(digits, kind, octets, bits))
+    if (!get_value_from(is_, digits, kind))
         return false;
-    v.std::vector<char>::operator=(octets);
-    return true;
+    v.std::vector<char>::clear();
+    unsigned bits;
+    return get_from_string(digits, kind, v, bits);
 }
 
+// As OCTET STRING; the bit count is the digits' (8 per octet kept when a
+// group fails).
 bool AVNDecoder::do_visit(BIT_STRING& v)
 {
     std::string digits;
     char kind;
-    std::vector<char> octets;
-    unsigned bits;
-    if (!get_value_from(is_, digits, kind) || !get_from_string(digits, kind, octets, bits))
+    if (!get_value_from(is_, digits, kind))
         return false;
     v.resize(0);
-    v.resize(bits);
     std::vector<char>& data = v.getData();
-    for (std::size_t i = 0; i < data.size() && i < octets.size(); ++i)
-        data[i] = octets[i];
-    return true;
+    unsigned bits = 0;
+    bool const ok = get_from_string(digits, kind, data, bits);
+    v.resize(ok ? bits : static_cast<unsigned>(8 * data.size()));
+    return ok;
 }
 
 bool AVNDecoder::do_visit(AbstractString& v)

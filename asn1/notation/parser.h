@@ -9,9 +9,8 @@
 // appear in declaration order as "name value", separated by ","; a "}"
 // after any field ends the SEQUENCE and leaves the later fields as they
 // were. CHOICE values are "alternative : value" (blanks around ":").
-// Enumerations and named numbers are identifiers (letters, digits, "-",
-// "_"), so a "," or "}" may follow them directly; an enumeration may also
-// be its number (the printer writes one that has no name that way).
+// Enumerations and named numbers are read as words (up to white space, or
+// a "," or "}" directly after them); an enumeration by its name only.
 #ifndef TSD_ASN1_NOTATION_PARSER_H
 #define TSD_ASN1_NOTATION_PARSER_H
 
@@ -62,8 +61,9 @@ bool get_string(std::istream& is, std::string& text);
 // 'digits'B or 'digits'H: the digits and the kind letter.
 bool get_value_from(std::istream& is, std::string& digits, char& kind);
 // Binary or hexadecimal digits (blanks and line ends ignored, padded with
-// "0" to whole octets) into octets; bits receives the digit count times 1
-// or 4.
+// "0" to whole octets), each group converted by strtol and appended to
+// octets at once; bits receives the digit count times 1 or 4. A group that
+// is not converted entirely fails, leaving the octets appended before it.
 bool get_from_bstring(std::string const& digits, std::vector<char>& octets, unsigned& bits);
 bool get_from_hstring(std::string const& digits, std::vector<char>& octets, unsigned& bits);
 bool get_from_string(std::string const& digits, char kind, std::vector<char>& octets, unsigned& bits);

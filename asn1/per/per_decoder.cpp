@@ -99,15 +99,15 @@ unsigned PERDecoder::decodeBlock(char* buf, unsigned n)
     return count;
 }
 
-bool PERDecoder::decodeBitMap(std::vector<unsigned char>& bits, unsigned n)
+bool PERDecoder::decodeBitMap(std::vector<char>& bits, unsigned n)
 {
     if (getBitsLeft() < n)
         return false;
     bits.assign((n + 7) / 8, 0);
-    return decodeBitMap(bits.data(), n);
+    return decodeBits(reinterpret_cast<unsigned char*>(bits.data()), n);
 }
 
-bool PERDecoder::decodeBitMap(unsigned char* bits, unsigned n)
+bool PERDecoder::decodeBits(unsigned char* bits, unsigned n)
 {
     if (getBitsLeft() < n)
         return false;
@@ -268,8 +268,9 @@ bool PERDecoder::do_visit(INTEGER& v)
         v.setValue(static_cast<int>(number));
         return true;
     }
+    // k octets of two's complement; no octet at all is the number 0.
     unsigned k = 0;
-    if (decodeLength(0, NoUpperBound, k) < 0 || k == 0 || k > 4)
+    if (decodeLength(0, NoUpperBound, k) < 0 || k > 4)
         return false;
     unsigned bits = 0;
     if (!decodeMultiBit(8 * k, bits))
@@ -299,10 +300,13 @@ bool PERDecoder::do_visit(ENUMERATED& v)
     int maximum = v.getMaximum();
     if (maximum < 0)
         return false;
+    // The number the field carries, also one above the maximum (as a
+    // constrained INTEGER holds one above its range): the checkers and the
+    // services judge it.
     unsigned number = 0;
     if (decodeUnsigned(0, static_cast<unsigned>(maximum), number) < 0 ||
-        number > static_cast<unsigned>(maximum))
-        return false;  // no root enumeration has that number
+        number > static_cast<unsigned>(INT32_MAX))
+        return false;  // not a number the value can hold
     v.setFromInt(static_cast<int>(number));
     return true;
 }
@@ -350,12 +354,7 @@ bool PERDecoder::do_visit(BIT_STRING& v)
     unsigned octets = (size + 7) / 8;
     if (aligned_ && size > 16)
         return decodeBlock(data.data(), octets) == octets;
-    std::vector<unsigned char> bits;
-    if (!decodeBitMap(bits, size))
-        return false;
-    for (unsigned i = 0; i < octets; ++i)
-        data[i] = static_cast<char>(bits[i]);
-    return true;
+    return decodeBitMap(data, size);
 }
 
 bool PERDecoder::do_visit(AbstractString& v)
@@ -569,7 +568,7 @@ int PERDecoder::readPresence(SEQUENCE& v)
         large.resize((optional + 7) / 8);
         bits = large.data();
     }
-    if (!decodeBitMap(bits, optional))
+    if (!decodeBits(bits, optional))
         return Fail;
     for (unsigned i = 0; i < v.getNumRootFields(); ++i) {
         int id = v.getFieldId(i);
@@ -610,7 +609,7 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v)
         large.resize((count + 7) / 8);
         bits = large.data();
     }
-    if (!decodeBitMap(bits, count))
+    if (!decodeBits(bits, count))
         return Fail;
     SEQUENCE::BitMap& map = v.getExtensionMap();
     map.resize(0);

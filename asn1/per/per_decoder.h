@@ -45,10 +45,10 @@ public:
     bool decodeMultiBit(unsigned n, unsigned& v);
     // Aligns (unless n is 0) and copies up to n octets; the number copied.
     unsigned decodeBlock(char* buf, unsigned n);
-    // n bits into bytes, most significant bit first.
-    bool decodeBitMap(std::vector<unsigned char>& bits, unsigned n);
-    // The same into (n + 7) / 8 bytes at bits.
-    bool decodeBitMap(unsigned char* bits, unsigned n);
+    // n bits into (n + 7) / 8 bytes, most significant bit first; the low
+    // bits of a last partial byte are 0. False, bits unchanged, when fewer
+    // than n bits are left.
+    bool decodeBitMap(std::vector<char>& bits, unsigned n);
 
     // 0 on success, -1 on failure.
     int decodeUnsigned(unsigned lo, unsigned hi, unsigned& v);
@@ -81,6 +81,9 @@ public:
     bool visitUnknownExtensions(SEQUENCE& v) override;
 
 private:
+    // decodeBitMap into (n + 7) / 8 bytes at bits (the presence maps of a
+    // SEQUENCE, read into the stack).
+    bool decodeBits(unsigned char* bits, unsigned n);
     // The point n octets on from the current octet, clamped to the end.
     char const* ahead(unsigned n) const;
     bool within(char const* after, AbstractData& value);

@@ -86,7 +86,12 @@ void PEREncoder::encodeBlock(char const* data, unsigned n)
     out_.insert(out_.end(), data, data + n);
 }
 
-void PEREncoder::encodeBitMap(unsigned char const* bits, unsigned n)
+void PEREncoder::encodeBitMap(std::vector<char> const& bits, unsigned n)
+{
+    encodeBits(reinterpret_cast<unsigned char const*>(bits.data()), n);
+}
+
+void PEREncoder::encodeBits(unsigned char const* bits, unsigned n)
 {
     unsigned whole = n / 8;
     for (unsigned i = 0; i < whole; ++i)
@@ -298,7 +303,7 @@ bool PEREncoder::do_visit(BIT_STRING const& v)
     if (aligned_ && size > 16)
         encodeBlock(data.data(), (size + 7) / 8);
     else
-        encodeBitMap(reinterpret_cast<unsigned char const*>(data.data()), size);
+        encodeBitMap(data, size);
     return true;
 }
 
@@ -463,7 +468,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& v)
     if (v.extendable())
         encodeSingleBit(anyKnownExtension(v));
     SEQUENCE::BitMap const& optional = v.getOptionalMap();
-    encodeBitMap(optional.bytes(), optional.size());
+    encodeBits(optional.bytes(), optional.size());
     return true;
 }
 
@@ -479,7 +484,7 @@ bool PEREncoder::preVisitExtensions(SEQUENCE const& v)
         return true;
     unsigned n = knownExtensionBits(v);
     encodeSmallUnsigned(n - 1);
-    encodeBitMap(v.getExtensionMap().bytes(), n);
+    encodeBits(v.getExtensionMap().bytes(), n);
     return true;
 }
 

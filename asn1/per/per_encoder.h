@@ -36,8 +36,10 @@ public:
     void byteAlign();
     void encodeByte(unsigned v);
     void encodeBlock(char const* data, unsigned n);
-    // n bits taken most significant first from the bytes.
-    void encodeBitMap(unsigned char const* bits, unsigned n);
+    // n bits taken most significant first from the bytes (at least
+    // (n + 7) / 8 of them): whole bytes, then the top n mod 8 bits of the
+    // next. No alignment.
+    void encodeBitMap(std::vector<char> const& bits, unsigned n);
 
     // Constrained whole number v in lo..hi (unsigned).
     bool encodeUnsigned(unsigned v, unsigned lo, unsigned hi);
@@ -75,6 +77,10 @@ public:
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
 
 private:
+    // encodeBitMap from n bits at bits (the presence maps of a SEQUENCE,
+    // held in the value itself).
+    void encodeBits(unsigned char const* bits, unsigned n);
+
     std::vector<char>& out_;
     unsigned short bitsLeft_;
     bool aligned_;

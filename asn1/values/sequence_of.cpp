@@ -68,10 +68,11 @@ SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::insert(iterator position, unsigned 
                                                     AbstractData const& value)
 {
     std::size_t at = static_cast<std::size_t>(position - elements_.begin());
+    create_from0 const make(value);
     OwnedElements copies;
     copies.items.reserve(count);
     for (unsigned i = 0; i < count; ++i)
-        copies.add(value.clone());
+        copies.add(make());
     elements_.reserve(elements_.size() + count);
     elements_.insert(elements_.begin() + at, copies.items.begin(), copies.items.end());
     copies.items.clear();
@@ -83,10 +84,11 @@ SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::insert(iterator position, const_ite
 {
     std::size_t at = static_cast<std::size_t>(position - elements_.begin());
     // Clone first: the range may lie in this very container.
+    create_from_ptr const make;
     OwnedElements copies;
     copies.items.reserve(static_cast<std::size_t>(last - first));
     for (; first != last; ++first)
-        copies.add((*first)->clone());
+        copies.add(make(*first));
     elements_.reserve(elements_.size() + copies.items.size());
     elements_.insert(elements_.begin() + at, copies.items.begin(), copies.items.end());
     copies.items.clear();

@@ -12,6 +12,23 @@
 
 namespace ASN1 {
 
+// The clones the insert forms of SEQUENCE_OF_Base make: each call of a
+// create_from0 returns a new clone of the value it refers to; a
+// create_from_ptr returns a clone of the value it is given. The caller owns
+// the clone.
+class create_from0 {
+public:
+    create_from0(AbstractData const& value) : value_(value) {}
+    AbstractData* operator()() const { return value_.clone(); }
+
+private:
+    AbstractData const& value_;
+};
+
+struct create_from_ptr {
+    AbstractData* operator()(AbstractData const* value) const { return value->clone(); }
+};
+
 class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
 public:
     // Owned element pointers, never null.
@@ -191,6 +208,13 @@ template <ConstraintType Type, int Lower, unsigned Upper>
 unsigned operator+(unsigned n, Constrained_INTEGER<Type, Lower, Upper> const& v)
 {
     return n + v.getValue();
+}
+
+// The stored value added to an int (on 32 bits, wrapping).
+template <ConstraintType Type, int Lower, unsigned Upper>
+int operator+(int n, Constrained_INTEGER<Type, Lower, Upper> const& v)
+{
+    return static_cast<int>(static_cast<unsigned>(n) + v.getValue());
 }
 
 } // namespace ASN1

@@ -294,8 +294,8 @@ class CppEmitter(object):
                     out.append('%s& %s::select_%s() { return static_cast<%s&>(*setSelection(%d, ::ASN1::AbstractData::create(selectionInfos[%d]))); }'
                                % (t, c, n, t, k, k))
                     out.append('void %s::select_%s(%s v) { select_%s() = v; }' % (c, n, self.arg(f.expr), n))
-                    out.append('%s const& %s::get_%s() const { return currentSelection() == %d ? '
-                               'static_cast<%s const&>(*getSelection()) : ::Messages::absentValue<%s>(); }'
+                    out.append('%s const& %s::get_%s() const { return currentSelection() == %d && getSelection() ? '
+                               'static_cast<%s const&>(*getSelection()) : ::Messages::heldAs<%s>(getSelection()); }'
                                % (t, c, n, k, t, t))
                 for f in self.ref_fields(d):
                     k = d.fields.index(f)

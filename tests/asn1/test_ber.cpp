@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,15 @@ TEST(Ber, IntegersAndObjectIdentifiers)
     for (auto [n, octets] : {std::pair<int, unsigned>{0, 1}, {-128, 1}, {-129, 2}, {32767, 2}, {32768, 3},
                              {-8388608, 3}, {-8388609, 4}})
         EXPECT_EQ(octets, getIntegerDataLength(n)) << n;
+    // Only a range reaching above 2147483647 holds unsigned numbers (a
+    // leading zero octet keeps a large one positive); any other INTEGER is
+    // written as the signed number it holds.
+    static const ConstrainedInfo atLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
+    static const ConstrainedInfo fiveToTen = intRange(FixedConstraint, 5, 10);
+    for (auto [info, n, octets] : {std::tuple<void const*, long long, char const*>{&Small, -1, "0201ff"},
+                                   {&atLeastTen, -1, "0201ff"}, {&fiveToTen, -200, "0202ff38"},
+                                   {&Big, 3000000000LL, "020500b2d05e00"}})
+        EXPECT_EQ(octets, berHex(*intV(info, n))) << n;
     // Non-minimal contents still carry the number.
     Value v = make(&INTEGER::theInfo);
     ASSERT_TRUE(berDecode("0203000005", *v));
@@ -78,6 +88,7 @@ TEST(Ber, DecoderRefusals)
         {&INTEGER::theInfo, "0401ff", false},          // OCTET STRING tag
         {&INTEGER::theInfo, "", false},
         {&Big, "02050100000000", false},               // five octets, not a leading zero
+        {&Small, "02050080000000", false},             // five octets for a range within 32 bits signed
         {&OBJECT_IDENTIFIER::theInfo, "06032a86", false},  // contents run past the input
         {&OCTET_STRING::theInfo, "0480", false},       // indefinite form
         {&OCTET_STRING::theInfo, "24800000", false},

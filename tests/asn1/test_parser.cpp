@@ -50,6 +50,7 @@ TEST(ParserSequence, FieldOrderAndEarlyEnd)
     EXPECT_TRUE(s.hasOptionalField(1));
     EXPECT_FALSE(s.hasOptionalField(2));
     EXPECT_FALSE(parse(*make(&Inner), "{ flag TRUE }"));  // mandatory id missing
+
 }
 
 TEST(ParserPrimitives, KeywordsNumbersAndStrings)
@@ -109,12 +110,48 @@ TEST(ParserPrimitives, EnumerationsByNameOnly)
         {&Colour, "-1", false, 3},      {&Colour, "+1", false, 3},    {&Colour, "purple", false, 3},
         {&Numbered, "eleven", true, 11}, {&Numbered, "11", false, 256}, {&Numbered, "top", true, 255},
         {&Colour, "(", false, 3},       {&Colour, "", false, 3},
+        // A name is a word: text glued to it other than "," or "}" is part of it.
+        {&Colour, "blue)", false, 3},   {&Colour, "blue;", false, 3}, {&Colour, "blue.x", false, 3},
+        {&Colour, "blue:", false, 3},   {&Colour, "blue,", true, 2},
     };
     for (Row const& row : rows) {
         Value v = make(row.info);
         EXPECT_EQ(row.reads, parse(*v, row.text)) << row.text;
         EXPECT_EQ(row.number, as<ENUMERATED>(v.get()).asInt()) << row.text;
     }
+    // A named number's word that names nothing leaves the number as it was.
+    static const NamedNumberEntry levels[] = {{5, "high"}};
+    static const NamedIntegerInfo level = {{{&IntegerWithNamedNumber::create, 2}, {Unconstrained, 0, 0xFFFFFFFFu}},
+                                           levels, 1};
+    Value named = intV(&level, 9);
+    EXPECT_FALSE(parse(*named, "high)"));
+    EXPECT_EQ(9, intOf(named.get()));
+    EXPECT_TRUE(parse(*named, "high"));
+    EXPECT_EQ(5, intOf(named.get()));
+}
+
+// Each group of digits is converted by strtol, consumed whole, and its
+// octet appended at once: a group that fails keeps the octets before it.
+TEST(ParserPrimitives, OctetAndBitStrings)
+{
+    struct Row {
+        char const* text;
+        bool reads;
+        char const* octets;
+    } const rows[] = {
+        {"'+1'H", true, "01"},      {"'-1'H", true, "ff"},      {"'0A+1'H", true, "0a01"},
+        {"'-0000001'B", true, "ff"}, {"'0A 1'H", true, "0a10"},  {"'0A1G'H", false, "0a"},
+        {"'0A\t1'H", false, "0a"},  {"'G1'H", false, ""},
+    };
+    for (Row const& row : rows) {
+        Value v = make(&OCTET_STRING::theInfo);
+        EXPECT_EQ(row.reads, parse(*v, row.text)) << row.text;
+        EXPECT_EQ(row.octets, hex(as<OCTET_STRING>(v.get()))) << row.text;
+    }
+    Value bits = make(&BIT_STRING::theInfo);
+    ASSERT_TRUE(parse(*bits, "'+1'H"));
+    EXPECT_EQ(8u, as<BIT_STRING>(bits.get()).size());
+    EXPECT_EQ("01", hex(as<BIT_STRING>(bits.get()).getData()));
 }
 
 TEST(ParserPrimitives, ObjectIdentifiers)

@@ -71,9 +71,10 @@ TEST(PerDecoder, AcceptsAndRefuses)
         {&Signed, "a0", true},                     // offset 10: 5
         {&Signed, "b0", true},                     // offset 11 of -5..5: 6, for the checker
         {&Slot, "05 dc", true},                    // 1500 in the 16-bit field of 0..1023
-        {&Colour, "c0", false},                    // index 3 of 0..2
-        {&INTEGER::theInfo, "00", false},          // no contents octet
+        {&Colour, "c0", true},                     // number 3 of 0..2: read, for the checker
+        {&INTEGER::theInfo, "00", true},           // no contents octet: 0
         {&INTEGER::theInfo, "01 ff", true},
+        {&INTEGER::theInfo, "05 01 02 03 04 05", false},  // five contents octets
         {&Ext, "98 08 04 04 61 62 00", true},
         {&Ext, "98 08 02 04 61 62 00", false},     // addition runs past its 2 octets
         {&Command, "80 03 01 78 40 ee", true},
@@ -110,6 +111,14 @@ TEST(PerDecoder, AcceptsAndRefuses)
 
 TEST(PerDecoder, DecodedContents)
 {
+    Value zero = intV(&INTEGER::theInfo, 5);
+    ASSERT_TRUE(perDecode("00", *zero));
+    EXPECT_EQ(0, intOf(zero.get()));
+    Value colour = make(&Colour);
+    ASSERT_TRUE(perDecode("c0", *colour));
+    EXPECT_EQ(3, as<ENUMERATED>(colour.get()).asInt());
+    EXPECT_FALSE(colour->isValid());
+
     Value bits = make(&Bits);
     ASSERT_TRUE(perDecode("03 a0", *bits));
     EXPECT_TRUE(as<BIT_STRING>(bits.get())[0]);

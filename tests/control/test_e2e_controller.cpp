@@ -117,6 +117,8 @@ TEST_F(ControllerE2E, AnswersTheFixedMessagesInWellFormedTpktFrames) {
       {{"C0 01 01 05 DC 18"}, "80 01 01 62"},           // ping on slot 1500: invalidSlot
       {{"40 00 07 18"}, "40 00 07 40"},                 // ping on slot 7, no seq
       {{"80 01 02 06"}, "80 01 02 64"},                 // disconnect nobody takes
+      {{"80 00 18"}, "80 01 00 40"},                    // ping with a seq of no octets: seq 0
+      {{"C0 01 22 00 12 08 5E"}, "C0 01 22 00 12 61"},  // mcc create of type 3: insufficientResources
       {{"C0 05", "80 01 01 18"}, "80 01 01 40"},        // undecodable: no answer; the next ping is
   };
   std::vector<Bytes> frames;
@@ -129,6 +131,7 @@ TEST_F(ControllerE2E, AnswersTheFixedMessagesInWellFormedTpktFrames) {
     EXPECT_EQ(row.answer, Hex(r)) << row.commands[0];
   }
   ASSERT_TRUE(ErrHas("]: receive fail: decode error!\n msg: C0 05 \n")) << daemon->err();
+  EXPECT_EQ(1u, ErrCount("receive fail: decode error!")) << daemon->err();
   // The daemon's byte stream as one TCP segment per frame, dissected as TPKT.
   std::string dump;
   for (const Bytes& f : frames) dump += "0000 " + Hex(f) + "\n\n";

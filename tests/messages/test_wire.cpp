@@ -213,6 +213,8 @@ TEST(MessageWire, MalformedOctetsAreRefusedNeverMisread)
         {per, "80 01 01 78 04 C0 00 00 01 C0 C0 00 00 00", false, msg}, // error cause 2^31 + 1
         {per, "80 01 01 78 04 C0 00 00 01 C0 80 00 00 00", false, msg}, // error cause 2^31
         {per, "80 01 01 78 04 C0 00 00 01 C0 7F FF FF FF", true, msg},  // error cause 2^31 - 1
+        {per, "80 00 18", true, msg},                                   // seq without octets: 0
+        {per, "C0 01 22 00 12 08 5E", true, msg},                       // mcc type 3: read, then judged
     };
     std::string seen;
     for (Row const& row : rows) {
@@ -226,7 +228,7 @@ TEST(MessageWire, MalformedOctetsAreRefusedNeverMisread)
             seen += printed(*v);
     }
     // The well-formed ones carry their values.
-    for (char const* text : {"sd-rx TRUE", "01 02 03 04", "\"a\"", "65535", "2147483647"})
+    for (char const* text : {"sd-rx TRUE", "01 02 03 04", "\"a\"", "65535", "2147483647", "seq 0", "type 3"})
         EXPECT_NE(std::string::npos, seen.find(text)) << text << " not in " << seen;
 }
 
