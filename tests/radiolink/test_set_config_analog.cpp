@@ -113,16 +113,14 @@ TEST(AnalogConfig, GgsChannels) {
   // Channel data shorter than its type, a dc block longer than its type, a type out of range.
   s_ggs_channel_analog_config ch;
   const unsigned char two[] = {0x03, 0x77};
+  ch.fxo.flag_agc_state = 1, ch.fxo.pulse_make = 77;  // short data and type none store only the type
   EXPECT_EQ(recv_ggs_channel_analog(&ch, GGS_TYPE_FXO, two, 2), CONVERT_ERROR);
+  EXPECT_EQ(V(ch.ggs_type_call, ch.fxo.flag_agc_state, ch.fxo.pulse_make), V(GGS_TYPE_FXO, 1, 77));
   EXPECT_EQ(recv_ggs_channel_analog(&ch, GGS_TYPE_DC, two, 2), 0);
   EXPECT_EQ(V(ch.dc.flag_agc_state, ch.dc.ggs_mode), V(1, 1));
+  EXPECT_EQ(recv_ggs_channel_analog(&ch, GGS_TYPE_NONE, two, 2), 0);
+  EXPECT_EQ(V(ch.ggs_type_call, ch.dc.flag_agc_state, ch.dc.ggs_mode), V(GGS_TYPE_NONE, 1, 1));
   EXPECT_EQ(recv_ggs_channel_analog(&ch, 13, two, 2), CONVERT_BAD_PARAM);
-  // Short data, or type none, stores the type and leaves the fields as they were.
-  for (int type : {GGS_TYPE_FXO, GGS_TYPE_NONE}) {
-    ch.fxo.flag_agc_state = 1, ch.fxo.pulse_make = 77;
-    recv_ggs_channel_analog(&ch, type, two, 2);
-    EXPECT_EQ(V(ch.ggs_type_call, ch.fxo.flag_agc_state, ch.fxo.pulse_make), V(type, 1, 77));
-  }
   unsigned char buf[32];
   for (auto [type, size, status] : {std::tuple<int, int, int>{13, 32, CONVERT_BAD_PARAM},
                                     {GGS_TYPE_NONE, 2, CONVERT_ERROR},
@@ -135,10 +133,10 @@ TEST(AnalogConfig, GgsChannels) {
   EXPECT_EQ(Recv(convert_recv_analog_config, H("02 00 00 00 00"), &r, 0, 2), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   EXPECT_EQ(Recv(convert_recv_analog_config, H("00 00 02 01"), &r, 0, 2), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
   // A payload that ends where a count would stand leaves that count as it was.
+  r = Record(0);
   for (const char* dc : {"01 00 01 00 01 03", "01 00 01 00 01 03 00"}) {
-    s_data_cmd fresh = Record(0);
-    EXPECT_EQ(Recv(convert_recv_analog_config, H(dc), &fresh, 0, 2), 0) << dc;
-    EXPECT_EQ(V(fresh.payload.ga_config.gains_count, fresh.payload.ga_config.pattern_size), V(0, 0)) << dc;
+    EXPECT_EQ(Recv(convert_recv_analog_config, H(dc), &r, 0, 2), 0) << dc;
+    EXPECT_EQ(V(r.payload.ga_config.gains_count, r.payload.ga_config.pattern_size), V(0, 0)) << dc;
   }
   r.payload.ga_config.gains_count = 2, r.payload.ga_config.pattern_size = 1;
   EXPECT_EQ(Recv(convert_recv_analog_config, H("00 00"), &r, 0, 2), 0);
@@ -207,32 +205,26 @@ TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
   EXPECT_EQ(Trans(convert_trans_analog_config, dec, 64, &wire), 8);
   EXPECT_HEX(wire, "01 00 01 00 01 03 00 00");
 
-  // The gain count is the id list's (at most the layout's limit); the pairs
-  // stop where the values end. Ids {1, 2, 3} ({11, 12, 255} in version 2), values {0x77}.
+  // Gain ids {1, 2, 3} ({11, 12, 255} in version 2), values {0x77}: the count is
+  // the ids' (at most the layout's limit), the pairs stop where the values end.
   VORKGW::ProtoVorkPacketPayloadGWSetConfig radio, ggs, radio2;
   auto& rv1 = radio.select_radio_analog_v1();
   auto& gv1 = ggs.select_ggs_analog_v1();
   VORKGW::ProtoVorkPacketPayloadRadioChannelAnalogV2 ch2;
-  for (int i = 0; i < 3; ++i) {
-    VORKGW::ProtoVorkAnalogGainIDV1 id;
-    id.setFromInt(i + 1);
-    rv1.set_gain_id().push_back(id);
-    gv1.set_gain_id().push_back(id);
-    VORKGW::ProtoVorkAnalogGainIDV2 id2;
-    id2.setFromInt(i < 2 ? 11 + i : 255);
-    ch2.set_gain_id().push_back(id2);
+  for (int i : {1, 2, 3}) {
+    rv1.set_gain_id().push_back(VORKGW::ProtoVorkAnalogGainIDV1::NamedNumber(i));
+    gv1.set_gain_id().push_back(VORKGW::ProtoVorkAnalogGainIDV1::NamedNumber(i));
+    ch2.set_gain_id().push_back(VORKGW::ProtoVorkAnalogGainIDV2::NamedNumber(i < 3 ? 10 + i : 255));
   }
   rv1.set_gain_values() = gv1.set_gain_values() = ch2.set_gain_values() = IntList(1, 0x77);
   radio2.select_radio_analog_v2().set_channels().push_back(ch2);
+  auto gains = [](const auto& c) { return V(c.gains_count, c.gain_id[0], c.gain_value[0], c.gain_id[1]); };
   ASSERT_TRUE(DecodeGatewayConfig(Record(0, 0, 1, PROTO_ADDR_ALI), radio, dec));
-  const s_proto_ra_config& ra = dec.payload.ra_config;
-  EXPECT_EQ(V(ra.gains_count, ra.gain_id[0], ra.gain_value[0], ra.gain_id[1]), V(3, 1, 0x77, 0));
+  EXPECT_EQ(gains(dec.payload.ra_config), V(3, 1, 0x77, 0));
   ASSERT_TRUE(DecodeGatewayConfig(Record(0, 0, 2, PROTO_ADDR_ALI), ggs, dec));
-  const s_proto_ga_config& ga = dec.payload.ga_config;
-  EXPECT_EQ(V(ga.gains_count, ga.gain_id[0], ga.gain_value[0], ga.gain_id[1]), V(3, 1, 0x77, 0));
+  EXPECT_EQ(gains(dec.payload.ga_config), V(3, 1, 0x77, 0));
   ASSERT_TRUE(DecodeGatewayConfig(Record(0, 1, 1, PROTO_ADDR_ALI), radio2, dec));
-  const s_radio_v2_channel_analog_config& v2 = dec.payload.ra_v2_config.channels[0];
-  EXPECT_EQ(V(v2.gains_count, v2.gain_id[0], v2.gain_value[0], v2.gain_id[1]), V(2, 11, 0x77, 0));
+  EXPECT_EQ(gains(dec.payload.ra_v2_config.channels[0]), V(2, 11, 0x77, 0));
 }
 
 TEST(AnalogConfig, RadioV2Layout) {
@@ -254,23 +246,16 @@ TEST(AnalogConfig, RadioV2Layout) {
   EXPECT_EQ(c.channels[1].uart_config.mode, 0x08);
   odd.pop_back();
   EXPECT_EQ(Recv(convert_recv_v2_analog_config, odd, &r, 1, 1), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA);
-  // Read byte by byte: a shortfall stops where it falls, and what was read stays.
-  struct Short {
-    const char* hex;
-    int channel, flags, gain_id, pattern;
-    uint32_t baud;
-    int data_bits;
-  };
-  for (Short k : {Short{"02 00 0B 0F", 1, 4, 0, 0, 0, 0}, Short{"02 00 0D 00 01 33", 1, 0, 0x33, 0, 0, 0},
-                  Short{"01 0E 00 00 03 AA", 0, 0, 0, 0xAA, 0, 0},
-                  Short{"01 0B 00 00 00 11 22 33 44 55", 0, 0, 0, 0, 0x44332211, 0x55}}) {
-    s_data_cmd t = Record(0);
-    EXPECT_EQ(Recv(convert_recv_v2_analog_config, H(k.hex), &t, 1, 1), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA) << k.hex;
-    const s_radio_v2_channel_analog_config& x = t.payload.ra_v2_config.channels[k.channel];
+  // Read byte by byte: a shortfall stops where it falls, and what was read stays
+  // (flags, gain_id[0], pattern[0], baud, data bits).
+  for (auto [hex, i, want] : {std::tuple<const char*, int, std::vector<double>>{"02 00 0B 0F", 1, V(4, 0, 0, 0, 0)},
+                              {"02 00 0D 00 01 33", 1, V(0, 0x33, 0, 0, 0)},
+                              {"01 0E 00 00 03 AA", 0, V(0, 0, 0xAA, 0, 0)},
+                              {"01 0B 00 00 00 11 22 33 44 55", 0, V(0, 0, 0, 0x44332211, 0x55)}}) {
+    EXPECT_EQ(Recv(convert_recv_v2_analog_config, H(hex), &r, 1, 1), CONVERT_NOT_ENOUGHT_PAYLOAD_DATA) << hex;
+    const s_radio_v2_channel_analog_config& x = r.payload.ra_v2_config.channels[i];
     EXPECT_EQ(V(x.flag_agc1_tx_state + x.flag_agc2_rx_state + x.flag_mixer_doc_state + x.flag_wire, x.gain_id[0],
-                x.pattern[0], x.uart_config.baud, x.uart_config.data_bits),
-              V(k.flags, k.gain_id, k.pattern, k.baud, k.data_bits))
-        << k.hex;
+                x.pattern[0], x.uart_config.baud, x.uart_config.data_bits), want) << hex;
   }
 
   // An enabled channel goes out and comes back, through the packet too.
