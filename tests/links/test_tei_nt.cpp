@@ -119,16 +119,13 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
 }
 
-// After I frames N(S) 0, 1, 2 to TEI 64, a REJ acknowledges up to N(R) - 1 and
-// sends the kept frames again (their headers in the rows); one naming the oldest
-// kept frame sends from it. A refused check unassigns the terminal.
+// After I frames N(S) 0, 1, 2 to TEI 64 a REJ acknowledges up to N(R) - 1 and sends the kept frames
+// again (their headers in the rows), from the oldest if it names that one; a refused check unassigns.
 TEST_F(TeiNt, RejectAcknowledgesBeforeItsNumberLessOne) {
-  struct Row {
-    const char *rr, *rej;
-    std::vector<std::string> again;
-  } rows[] = {{"00 81 01 02", "00 81 09 04", {"02 81 02 03", "02 81 04 03"}},                 // RR N(R) 1, REJ N(R) 2
-              {"00 81 01 04", "00 81 09 02", {}},                                             // RR N(R) 2, REJ N(R) 1
-              {"00 81 01 00", "00 81 09 00", {"02 81 00 03", "02 81 02 03", "02 81 04 03"}}};  // REJ N(R) 0
+  struct Row { const char *rr, *rej; std::vector<std::string> again; } rows[] = {
+      {"00 81 01 02", "00 81 09 04", {"02 81 02 03", "02 81 04 03"}},                 // RR N(R) 1, REJ N(R) 2
+      {"00 81 01 04", "00 81 09 02", {}},                                             // RR N(R) 2, REJ N(R) 1
+      {"00 81 01 00", "00 81 09 00", {"02 81 00 03", "02 81 02 03", "02 81 04 03"}}};  // REJ N(R) 0
   for (const Row& row : rows) {
     nt->deactivate();
     request(1, 127);
