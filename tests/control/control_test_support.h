@@ -230,11 +230,10 @@ class Client {
 
 #ifdef CTLTEST_SOCKET_FAKES
 // Socket calls of this program, with what a test tells them to report: a
-// full descriptor table on socket() or accept(), a failed switch to
-// non-blocking mode, a connect() made at once, a TCP state, congestion state
-// or pending error on getsockopt(), a socket that stays full on poll() for
+// full descriptor table on socket() or accept(), a TCP state, congestion state or
+// pending error on getsockopt(), a socket that stays full on poll() for
 // output, a send() that takes time; setsockopt() keepalive values are
-// recorded.
+// recorded; the switch to non-blocking mode fails, a connect() is made at once.
 namespace fake {
 int socket_errno = 0;
 int nonblock_errno = 0;       // fcntl(F_SETFL) adding O_NONBLOCK fails with it

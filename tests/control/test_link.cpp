@@ -250,7 +250,6 @@ TEST_F(ControlLink, TheConnectionCheckDropsABrokenLinkAtTheRightCheck) {
       c.Close();
       ASSERT_TRUE(loop.RunUntil([&] { return link.GetState() == Control::Service::State::Connecting; }));
       EXPECT_EQ(Control::AcceptorCheckConnection::CheckConnectionState::CheckConnection, link.check_state());
-      EXPECT_EQ(0u, err.count("CheckConnectionState Idle"));
       ASSERT_TRUE(Attach(c));
       size_t set = fake::keepalive.size();
       Client newcomer(port);

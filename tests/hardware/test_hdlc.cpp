@@ -190,9 +190,8 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
 }
 
-// A read error in the first event is not followed by a ready; an interrupted
-// read is an error too; a hang-up or error with nothing queued (the read
-// finds EAGAIN) fails the channel too.
+// A read error in the first event is not followed by a ready; an interrupted read,
+// a hang-up or error with nothing queued (the read finds EAGAIN) fail the channel too.
 TEST_F(HdlcTest, ReadErrorsAndHangUpsCloseTheChannel) {
   for (auto [readyFirst, fail, events, cause] : {std::tuple{false, EIO, POLLIN | POLLOUT, "Input/output error"},
                                                  {true, EINTR, POLLIN, "Interrupted system call"},

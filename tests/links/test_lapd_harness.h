@@ -100,10 +100,7 @@ class Owner : public ProtocolsFamily {
     ++deactivated;
     releases.push_back(s->message());
   }
-  void on_message(Packet& p) override {
-    up.push_back(bytes(p));
-    if (onUp) onUp();
-  }
+  void on_message(Packet& p) override { up.push_back(bytes(p)); if (onUp) onUp(); }
   void on_status(ProtocolStatus s) override { statuses.push_back(s->message()); }
   void transmit(Packet& p) override { down.push_back(bytes(p)); }
   bool hasStatus(const std::string& s) const { return std::count(statuses.begin(), statuses.end(), s) > 0; }

@@ -13,8 +13,6 @@
 using namespace LapdTest;
 using SS7::SLC;
 typedef SS7::SLC::State S;
-
-// A level 2 timer's expiry goes to a handler that receives the timer.
 static_assert(std::is_same<decltype(SLC::TimerVal::handler), void (SLC::*)(Timer*)>::value, "timer handler");
 
 namespace {

@@ -119,39 +119,26 @@ TEST_F(TeiNt, UnacknowledgedFramesAreRetransmitted) {
   EXPECT_EQ(entryWithTei(64)->state(), LAPD_NT_user::WaitAnswer);
 }
 
-// A REJ acknowledges up to N(R) - 1 and sends the kept frames again; one
-// naming the oldest kept frame sends from it and loses nothing. Rows: the
-// terminal's RR, its REJ, which of the three sent frames go again, how many
-// stay kept, whether the terminal keeps its TEI.
+// After I frames N(S) 0, 1, 2 to TEI 64 a REJ acknowledges up to N(R) - 1 and sends the kept frames
+// again (their headers in the rows), from the oldest if it names that one; a refused check unassigns.
 TEST_F(TeiNt, RejectAcknowledgesBeforeItsNumberLessOne) {
-  struct Row {
-    const char *rr, *rej;
-    std::vector<unsigned> again;
-    unsigned kept;
-    bool assigned;
-  } rows[] = {{"00 81 01 02", "00 81 09 04", {1, 2}, 2, true},    // RR N(R) 1, REJ N(R) 2
-              {"00 81 01 04", "00 81 09 02", {}, 0, false},       // RR N(R) 2, REJ N(R) 1: refused
-              {"00 81 01 00", "00 81 09 00", {0, 1, 2}, 3, true}};  // REJ N(R) 0, the oldest
+  struct Row { const char *rr, *rej; std::vector<std::string> again; } rows[] = {
+      {"00 81 01 02", "00 81 09 04", {"02 81 02 03", "02 81 04 03"}},                 // RR N(R) 1, REJ N(R) 2
+      {"00 81 01 04", "00 81 09 02", {}},                                             // RR N(R) 2, REJ N(R) 1
+      {"00 81 01 00", "00 81 09 00", {"02 81 00 03", "02 81 02 03", "02 81 04 03"}}};  // REJ N(R) 0
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.rej);
     nt->deactivate();
     request(1, 127);
     rx(H("00 81 00 00 08 01 04 05"));  // call reference 4
+    for (int i = 0; i < 3; ++i) l3("08 01 84 02");
     owner.down.clear();
-    std::vector<std::string> sent, again;
-    for (int i = 0; i < 3; ++i) {
-      l3("08 01 84 02");
-      sent.push_back(pop());
-    }
-    EXPECT_EQ(sent[2], "02 81 04 03 08 01 84 02");  // N(S) 2
     rx(H(row.rr));
     rx(H(row.rej));
-    for (unsigned i : row.again) again.push_back(sent[i]);
     std::vector<std::string> got;
-    while (!owner.down.empty()) got.push_back(pop());
-    EXPECT_EQ(got, again);
-    EXPECT_EQ(nt->user(0).ackQueued(), row.kept);
-    EXPECT_EQ(entryWithTei(64) != nullptr, row.assigned);
+    while (!owner.down.empty()) got.push_back(pop().substr(0, 11));
+    EXPECT_EQ(got, row.again) << row.rej;
+    EXPECT_EQ(nt->user(0).ackQueued(), row.again.size()) << row.rej;
+    EXPECT_EQ(entryWithTei(64) != nullptr, !row.again.empty()) << row.rej;
   }
 }
 
