@@ -33,13 +33,10 @@ TEST(Ber, IntegersAndObjectIdentifiers)
     for (auto [n, octets] : {std::pair<int, unsigned>{0, 1}, {-128, 1}, {-129, 2}, {32767, 2}, {32768, 3},
                              {-8388608, 3}, {-8388609, 4}})
         EXPECT_EQ(octets, getIntegerDataLength(n)) << n;
-    // Only a range reaching above 2147483647 holds unsigned numbers (a
-    // leading zero octet keeps a large one positive); any other INTEGER is
-    // written as the signed number it holds.
-    static const ConstrainedInfo atLeastTen = {{&INTEGER::create, 2}, {PartiallyConstrained, 10, 0}};
-    static const ConstrainedInfo fiveToTen = intRange(FixedConstraint, 5, 10);
+    // Signed contents, but for a range reaching above 2147483647.
+    static const ConstrainedInfo tenUp = intRange(PartiallyConstrained, 10, 0), to10 = intRange(FixedConstraint, 5, 10);
     for (auto [info, n, octets] : {std::tuple<void const*, long long, char const*>{&Small, -1, "0201ff"},
-                                   {&atLeastTen, -1, "0201ff"}, {&fiveToTen, -200, "0202ff38"},
+                                   {&tenUp, -1, "0201ff"}, {&to10, -200, "0202ff38"},
                                    {&Big, 3000000000LL, "020500b2d05e00"}})
         EXPECT_EQ(octets, berHex(*intV(info, n))) << n;
     // Non-minimal contents still carry the number.

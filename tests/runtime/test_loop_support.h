@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the runtime tests: stream capture, temp root folders, a
-// guard that keeps the loop from hanging and a counted run of passes.
+// Helpers shared by the runtime tests: stream capture, temp root folders and
+// a guard that keeps the loop from hanging.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>

@@ -22,7 +22,6 @@
 #include "runtime/loop/multiplexer.h"
 #include "runtime/os/clock.h"
 #include "runtime/test_loop_support.h"
-#include "slots/hdlc_slot.h"
 #include "slots/isdn_slot.h"
 #include "slots/pstn_slot.h"
 #include "slots/trunk_slot.h"
@@ -213,16 +212,11 @@ TEST_F(PstnSlotTest, BasicRateChannelOpensWithBothDirectionsAndCarriesTheNetwork
   EXPECT_TRUE(user->channel().is_open());
   EXPECT_EQ(2, user->channel().params().type);
 
-  // Peers without a channel (an HDLC slot sending, a receiver of -1) are
-  // taken and their -1 stored; with neither channel known nothing opens.
+  // A peer without a channel (as an HDLC slot) is taken and its -1 stored; with neither channel nothing opens.
   PstnSlot* bare = Make(PstnIsdn(true, false));
-  LGCP::HdlcParams hp;
-  hp.set_trunk(1);
-  hp.set_address(5);
-  hp.set_log(0);
+  slottest::FakeSlot* none = Keep(new slottest::FakeSlot("hdlc", -1));
   sim().clearLog();
-  EXPECT_TRUE(Connect(*Keep(new HdlcSlot(hp)), *bare));
-  EXPECT_TRUE(Connect(*bare, *Keep(new slottest::FakeSlot("rtp", -1))));
+  EXPECT_TRUE(Connect(*none, *bare) && Connect(*bare, *none));
   EXPECT_EQ(-1, bare->channel().params().tdm);
   EXPECT_EQ(-1, bare->channel().params().tdm_out);
   EXPECT_FALSE(bare->channel().is_open());
