@@ -252,12 +252,13 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         state_ = Assigned;
         linkTimer_.set(kIdlePoll, &LAPD_NT_user::on_timer, this);
         break;
-      case kREJ:
+      case kREJ: {
         if (trace_ > 1) log() << "received REJ frame" << std::endl;
         if (command && pf) tx_S(kRR, true, false);
         // Checked with N(R) - 1, except where N(R) names the oldest kept
         // frame: there N(R) - 1 would acknowledge the whole queue and lose it.
-        if (!ack_queue(!ackq_.empty() && nr == ((vs_ - ackq_.count()) & 127) ? nr : nr - 1)) {
+        const bool names_oldest = !ackq_.empty() && nr == ((vs_ - ackq_.count()) & 127);
+        if (!ack_queue(names_oldest ? nr : nr - 1)) {
           unassign();
           return;
         }
@@ -267,6 +268,7 @@ void LAPD_NT_user::receive(Packet& frame, bool cr) {
         retries_ = 0;
         linkTimer_.set(kAnswerWait, &LAPD_NT_user::on_timer, this);
         break;
+      }
       default:
         break;
     }

@@ -7,12 +7,19 @@
 
 namespace {
 
-void recv_uart(ProtoReader& rd, s_proto_uart_config& u) {
+// One byte into out when the payload holds it.
+bool take(ProtoReader& rd, uint8_t& out) {
+  if (!rd.has(1)) return false;
+  out = rd.u8();
+  return true;
+}
+
+// The serial block field by field; false where the payload ends, the fields
+// read before that keeping their values.
+bool recv_uart(ProtoReader& rd, s_proto_uart_config& u) {
+  if (!rd.has(4)) return false;
   u.baud = rd.u32();
-  u.data_bits = rd.u8();
-  u.parity_bit = rd.u8();
-  u.stop_bits = rd.u8();
-  u.mode = rd.u8();
+  return take(rd, u.data_bits) && take(rd, u.parity_bit) && take(rd, u.stop_bits) && take(rd, u.mode);
 }
 void trans_uart(ProtoWriter& wr, const s_proto_uart_config& u) {
   wr.u32(u.baud);
@@ -150,13 +157,6 @@ int trans_ggs(ProtoWriter& wr, const s_proto_ga_config& c) {
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
 }
 
-// One byte into out when the payload holds it.
-bool take(ProtoReader& rd, uint8_t& out) {
-  if (!rd.has(1)) return false;
-  out = rd.u8();
-  return true;
-}
-
 // Radio version 2 is read byte by byte: a shortfall stops the reading where
 // it falls, and what was read before it stays in the record.
 int recv_radio_v2(const unsigned char* payload, int size, s_proto_ra_v2_config& c) {
@@ -196,12 +196,7 @@ int recv_radio_v2(const unsigned char* payload, int size, s_proto_ra_v2_config& 
           if (!take(rd, ch.pattern[j])) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
       }
     }
-    // The serial block, field by field.
-    s_proto_uart_config& u = ch.uart_config;
-    if (!rd.has(4)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
-    u.baud = rd.u32();
-    if (!take(rd, u.data_bits) || !take(rd, u.parity_bit) || !take(rd, u.stop_bits) || !take(rd, u.mode))
-      return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
+    if (!recv_uart(rd, ch.uart_config)) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   }
   return CONVERT_OK;
 }
