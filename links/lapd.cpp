@@ -111,7 +111,7 @@ void LAPD::change_state(unsigned s) {
 void LAPD::change_flowstatus(FlowStatus::Type f) {
   FlowStatus::Type old = flow_;
   flow_ = f;
-  if (old != f && notify_) notify_->flow_status_changed(this);
+  if (old != f && notify_) notify_->OnLAPD_FlowStatusChange(this);
 }
 
 void LAPD::report_congestion() {

@@ -20,7 +20,7 @@ namespace {
 
 class FlowRecorder : public LAPD::Notify {
  public:
-  void flow_status_changed(LAPD* l) override { calls.push_back({l->GetFlowStatus(), int(l->outQueued())}); }
+  void OnLAPD_FlowStatusChange(LAPD* l) override { calls.push_back({l->GetFlowStatus(), int(l->outQueued())}); }
   std::vector<std::pair<int, int>> calls;
 };
 
