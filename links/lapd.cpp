@@ -111,7 +111,7 @@ void LAPD::change_state(unsigned s) {
 void LAPD::change_flowstatus(FlowStatus::Type f) {
   FlowStatus::Type old = flow_;
   flow_ = f;
-  if (old != f && notify_) notify_->flow_status_changed(this);
+  if (old != f && notify_) notify_->OnLAPD_FlowStatusChange(this);
 }
 
 void LAPD::report_congestion() {
@@ -665,9 +665,9 @@ void LAPD::receive(Packet& p) {
     dlogframe(d, n, side_ == Side::user, logbuf);
     log() << "rx:" << logbuf << std::endl;
   }
-  if (d[0] & 1) return;
   bool cr = d[0] & 2;
-  peerSAPI = d[0] >> 2;
+  peerSAPI = d[0] >> 2;  // kept even when the frame is dropped for its EA bit
+  if (d[0] & 1) return;
   bool command = side_ == Side::user ? cr : !cr;
   peerTEI = d[1];
   if (!(d[1] & 1)) return;

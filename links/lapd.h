@@ -71,7 +71,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   class Notify {
    public:
     virtual ~Notify() {}
-    virtual void flow_status_changed(LAPD* link) = 0;
+    virtual void OnLAPD_FlowStatusChange(LAPD* link) = 0;
   };
 
   struct Stats {

@@ -114,7 +114,7 @@ class SLC : public Protocol, public HDLC::Notify {
   SLC& operator=(const SLC&) = delete;
 
   // Set-up, before activation. The channel is not owned.
-  void hdlc(GenericHDLC* channel) { hdlc_ = channel; }
+  void hdlc(HDLC* channel) { hdlc_ = channel; }
   void set_linkno(unsigned int n) { linkno_ = n; }
   void set_slc(unsigned int v) { slc_ = v; }
   void set_dpc(unsigned int v) { dpc_ = v; }
@@ -281,7 +281,7 @@ class SLC : public Protocol, public HDLC::Notify {
 
   mutable Statistics stats_;
 
-  GenericHDLC* hdlc_ = nullptr;
+  HDLC* hdlc_ = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& os, SLC::Indication i);

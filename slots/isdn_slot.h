@@ -41,8 +41,7 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   void on_deactivated(Protocol* p, ProtocolStatus s) override;
   void on_message(Packet& p) override;
   void transmit(Packet&) override {}
-  void flow_status_changed(ISDN::LAPD* link) override { OnLAPD_FlowStatusChange(link); }
-  void OnLAPD_FlowStatusChange(ISDN::LAPD*) {}
+  void OnLAPD_FlowStatusChange(ISDN::LAPD*) override {}
 
   // Device readiness and frames.
   void OnEvent(int fd, short revents);

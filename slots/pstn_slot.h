@@ -51,8 +51,7 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   void on_message(Packet& p) override;
   // Frames the network-side layer sends down.
   void transmit(Packet& p) override;
-  void flow_status_changed(ISDN::LAPD* link) override { OnLAPD_FlowStatusChange(link); }
-  void OnLAPD_FlowStatusChange(ISDN::LAPD* link);
+  void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
 
   // The statistics round, run every 3000 ms.
   void OnUpdateTimer();

@@ -16,7 +16,7 @@
 
 namespace {
 
-class Channel : public GenericHDLC {
+class Channel : public HDLC {
  public:
   bool hdlc_transmit(Packet& p) override {
     if (p.length() < 3) std::abort();  // every unit carries its header

@@ -20,7 +20,7 @@ namespace {
 
 class FlowRecorder : public LAPD::Notify {
  public:
-  void flow_status_changed(LAPD* l) override { calls.push_back({l->GetFlowStatus(), int(l->outQueued())}); }
+  void OnLAPD_FlowStatusChange(LAPD* l) override { calls.push_back({l->GetFlowStatus(), int(l->outQueued())}); }
   std::vector<std::pair<int, int>> calls;
 };
 
@@ -172,9 +172,10 @@ TEST_F(LapdLink, PeerMistakes) {
   send(user, l3(1));  // refused by the channel: stays queued
   EXPECT_EQ(user->outQueued(), 1u);
   userCh.accept = -1;
-  for (const char* f : {"00", "01 01 01 02", "00 01", "00 00 01 00", "00 01 01"}) toUser(f);
+  for (const char* f : {"00", "01 01 01 02", "00 01", "00 00 01 00", "00 01 01", "15 01 7F"}) toUser(f);
   EXPECT_TRUE(userCh.sent.empty());
   EXPECT_EQ(state(), S::MultipleFrameEstablished);
+  EXPECT_EQ(user->fullState().peerSAPI, 5);  // kept from the last one, dropped for its EA bit
   user->on_hdlc_ready();
   EXPECT_EQ(next(4), "00 01 00 00");
 

@@ -14,10 +14,19 @@ using namespace LapdTest;
 using SS7::SLC;
 typedef SS7::SLC::State S;
 static_assert(std::is_same<decltype(SLC::TimerVal::handler), void (SLC::*)(Timer*)>::value, "timer handler");
+static_assert(std::is_same<decltype(&SLC::hdlc), void (SLC::*)(HDLC*)>::value, "the layer holds an HDLC channel");
 
 namespace {
 
 bool has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+
+// An HDLC channel that keeps the units handed to it, as the LAPD tests' channel does.
+class Ss7Channel : public HDLC, public Channel {
+ public:
+  bool hdlc_transmit(Packet& p) override { return Channel::hdlc_transmit(p); }
+  bool is_open() const override { return true; }
+  bool is_ready() const override { return Channel::is_ready(); }
+};
 
 class Mtp2 : public ::testing::Test {
  protected:
@@ -58,7 +67,7 @@ class Mtp2 : public ::testing::Test {
   }
 
   FrozenClock clock;
-  Channel chan;
+  Ss7Channel chan;
   Owner owner;
   SLC* slc;  // owned by `owner`
 };

@@ -349,7 +349,7 @@ TEST_F(IsdnSlotTest, ChannelRequestFollowsTypeAndSide) {
   EXPECT_FALSE(pri->Ioctl(rq));
   rq.select_deactivateTonec();
   EXPECT_FALSE(pri->Ioctl(rq));
-  pri->flow_status_changed(pri->link());
+  static_cast<ISDN::LAPD::Notify*>(pri)->OnLAPD_FlowStatusChange(pri->link());
   EXPECT_TRUE(linktest::Signals().empty());
   {
     slottest::LogCapture log;
