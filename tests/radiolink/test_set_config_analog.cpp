@@ -61,6 +61,10 @@ TEST(AnalogConfig, RadioV1OptionalSerialBlockAndShortfalls) {
   EXPECT_EQ(Trans(convert_trans_analog_config, r, 14, &out), 14);
   EXPECT_EQ(out, head);
   EXPECT_EQ(Trans(convert_trans_analog_config, r, 13), CONVERT_NOT_ENOUGHT_MEMORY);
+  // Seven bytes: the block goes out only when it and the pad byte after it fit.
+  r.payload.ra_config.gains_count = r.payload.ra_config.pattern_size = 0;
+  for (auto [room, sent] : {std::pair<int, int>{14, 8}, {15, 8}, {16, 16}})
+    EXPECT_EQ(Trans(convert_trans_analog_config, r, room), sent) << room;
 
   s_data_cmd s = Record(0);
   EXPECT_EQ(Recv(convert_recv_analog_config, Bytes(full.begin(), full.begin() + 4), &s, 0, 1),
