@@ -497,9 +497,8 @@ int proto_zl7_chan_input2output(s_proto_zl7_ctrl* c) {
         drop_front(c->in_raw, c->in_raw_count, 1);
         c->in_sync = 0;
         break;
-      default:
+      default:  // the held bytes are dropped; the channel stays synchronised
         c->in_raw_count = 0;
-        c->in_sync = 0;
         break;
     }
   }
