@@ -232,6 +232,11 @@ TEST(Zl7Text, RegisterPrinterTable) {
     entry.print(p, reg);
     EXPECT_EQ("reg.addr: " + std::to_string(row.address) + ",\n" + fields, row.text);
   }
+  // The message printer tables of the two roles: one row per function, in order.
+  Ints functions;
+  for (const auto& row : proto_zl7_controler_sprintf_table) functions.push_back(row.function);
+  for (const auto& row : proto_zl7_radio_sprintf_table) functions.push_back(row.function);
+  EXPECT_EQ(functions, (Ints{3, 8, 16, 17, 19, 3, 8, 16, 17, 131, 136, 144, 145, 147}));
 }
 
 #ifdef HAVE_MODBUS_HEADER
