@@ -222,15 +222,17 @@ TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
   typedef std::tuple<int, char, const char*, const char*> Cross;
   for (auto [type, alt, sent, line] :
        {Cross{GGS_TYPE_FXO, 's', "04 00 0D 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "fxo.pulse_make       : 0,"},
-        Cross{GGS_TYPE_FXO, 'b', "04 00 0D 03 00 00 00 00 00 00 00 00 2C 2B 2E 2D 00 00", "fxo.ring_det         : 11052,"},
-        Cross{GGS_TYPE_FXS, 'o', "05 00 0B 03 00 00 00 00 00 00 00 00 00 00 00 00", "fxs.flag_pulse_det   : 0,"},
-        Cross{GGS_TYPE_FXS, 'b', "05 00 0B 03 00 00 00 00 00 00 00 00 00 2A 00 00", "fxs.ring_form        : 42,"},
-        Cross{GGS_TYPE_MB, 'o', "06 00 06 03 00 0A 09 A0 0F 00 00 ??", "mb.ring_off         : 4000,"},
-        Cross{GGS_TYPE_MB, 's', "06 00 06 03 1A 00 00 00 00 00 00 ??", "mb.ring_det         : 0,"}}) {
+        {GGS_TYPE_FXO, 'b', "04 00 0D 03 00 00 00 00 00 00 00 00 2C 2B 2E 2D 00 00", "fxo.ring_det         : 11052,"},
+        {GGS_TYPE_FXS, 'o', "05 00 0B 03 00 00 00 00 00 00 00 00 00 00 00 00", "fxs.flag_pulse_det   : 0,"},
+        {GGS_TYPE_FXS, 'b', "05 00 0B 03 00 00 00 00 00 00 00 00 00 2A 00 00", "fxs.ring_form        : 42,"},
+        {GGS_TYPE_MB, 'o', "06 00 06 03 00 0A 09 A0 0F 00 00 ??", "mb.ring_off         : 4000,"},
+        {GGS_TYPE_MB, 's', "06 00 06 03 1A 00 00 00 00 00 00 ??", "mb.ring_det         : 0,"}}) {
     VORKGW::ProtoVorkPacketPayloadGWSetConfig cfg;
     VORKGW::ProtoVorkPacketPayloadGgsChannelAnalogV1 c;
     c.set_ggs_type_call().setFromInt(type);
-    alt == 'o' ? c.set_channel().select_fxo(o) : alt == 's' ? c.set_channel().select_fxs(s) : c.set_channel().select_mb(b);
+    if (alt == 'o') c.set_channel().select_fxo(o);
+    if (alt == 's') c.set_channel().select_fxs(s);
+    if (alt == 'b') c.set_channel().select_mb(b);
     cfg.select_ggs_analog_v1().set_channels().push_back(c);
     ASSERT_TRUE(DecodeGatewayConfig(m, cfg, dec));
     Trans(convert_trans_analog_config, dec, 64, &wire);
