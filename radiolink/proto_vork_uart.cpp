@@ -142,10 +142,12 @@ void ProtoVorkUartCtl::Release(bool flush) {
 void ProtoVorkUartCtl::OnTimeout(Timer*) { TryOpen(); }
 
 void ProtoVorkUartCtl::OnEvent(int, short events) {
+  last_read_ = 0;
   if (events & POLLIN) Read();
-  if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+  if ((events & (POLLHUP | POLLERR | POLLNVAL)) && last_read_ <= 0) {
     // A port that hangs up would be reported (and read as empty) on every
-    // pass: close it and try again later instead of spinning.
+    // pass: once what it still held is read, close it and try again later
+    // instead of spinning.
     Close();
     retry_.set(kRetryMs, &ProtoVorkUartCtl::OnTimeout, this);
   }
@@ -172,6 +174,7 @@ void ProtoVorkUartCtl::Read() {
   if (!port_.is_valid()) return;
   unsigned char buf[kReadSize];
   ssize_t n = ::read(port_.lowlevel_fd(), buf, sizeof buf);
+  last_read_ = n;
   if (n <= 0) return;
   packets_.set_packets().clear();
   for (ssize_t off = 0; off < n; off += kFeedSlice) {

@@ -329,6 +329,10 @@ TEST_F(UartTest, HangupClosesAndRetriesInsteadOfSpinning) {
   uart_.Read();  // nothing pending: the read gives 0 and the port stays
   ASSERT_TRUE(uart_.IsOpen());
   EXPECT_FALSE(uart_.RetryPending());
+  // Input still held when the hang-up is reported is read first.
+  ToLine(SetIdFrame(1, 7));
+  uart_.OnEvent(-1, POLLIN | POLLHUP);
+  EXPECT_EQ(V(listener_.calls.size(), uart_.IsOpen()), V(1, true));
   ::close(keep_);
   ::close(master_);
   keep_ = master_ = -1;
