@@ -497,9 +497,8 @@ int proto_zl7_chan_input2output(s_proto_zl7_ctrl* c) {
         drop_front(c->in_raw, c->in_raw_count, 1);
         c->in_sync = 0;
         break;
-      default:
+      default:  // the held bytes are dropped; the channel stays synchronised
         c->in_raw_count = 0;
-        c->in_sync = 0;
         break;
     }
   }
@@ -715,18 +714,16 @@ int unpack_zl7_reg(s_zl7_reg* reg, unsigned int n, const unsigned short* w) {
 
 namespace {
 
-typedef void (*cmd_printer)(Printer& p, const s_zl7_cmd& c);
-struct CmdPrintRow {
-  std::uint8_t function;
-  cmd_printer print;
-};
-
 void print_regs(Printer& p, const std::uint16_t* regs, int count) {
   if (count > ZL7_MAX_REGS) count = ZL7_MAX_REGS;
   for (int i = 0; i < count; ++i) p.add("[%d] : 0x%02X,\n", i, unsigned(regs[i]));
 }
 
-const CmdPrintRow proto_zl7_controler_sprintf_table[5] = {
+void print_error(Printer& p, const s_zl7_cmd& c) { p.add("rst_error.error: %d,\n", int(c.body.rst_error.error)); }
+
+}  // namespace
+
+const s_proto_zl7_cmd_sprintf_row proto_zl7_controler_sprintf_table[5] = {
     {CTL_GET_REGS, [](Printer& p, const s_zl7_cmd& c) {
        p.add("ctl_get_regs.reg_addr: %d,\n", int(c.body.ctl_get_regs.reg_addr));
        p.add("ctl_get_regs.regs_count: %d\n", int(c.body.ctl_get_regs.regs_count));
@@ -748,9 +745,7 @@ const CmdPrintRow proto_zl7_controler_sprintf_table[5] = {
      }},
 };
 
-void print_error(Printer& p, const s_zl7_cmd& c) { p.add("rst_error.error: %d,\n", int(c.body.rst_error.error)); }
-
-const CmdPrintRow proto_zl7_radio_sprintf_table[9] = {
+const s_proto_zl7_cmd_sprintf_row proto_zl7_radio_sprintf_table[9] = {
     {RST_GET_REGS, [](Printer& p, const s_zl7_cmd& c) {
        const auto& g = c.body.rst_get_regs;
        p.add("rst_get_regs.bytes_count: %d\n", int(g.bytes_count));
@@ -777,6 +772,8 @@ const CmdPrintRow proto_zl7_radio_sprintf_table[9] = {
     {RST_ERR_SET_REGS, print_error}, {RST_ERR_GET_ID, print_error},
     {RST_ERR_SET_CONFIG, print_error},
 };
+
+namespace {
 
 void print_reg_data(Printer& p, const s_zl7_reg& r) { p.add("reg.data: %d,\n", int(r.value.data)); }
 void print_reg_cw(Printer& p, const s_zl7_reg& r) { p.add("reg.cw.cw: %ld,\n", long(r.value.cw)); }
@@ -813,7 +810,7 @@ int compare_texts(const std::vector<char>& a, const std::vector<char>& b) {
 int sprintf_zl7_cmd(char* buffer, long size, const s_zl7_cmd* cmd, int mode, int /*flags*/) {
   if (!buffer || !cmd || size < 1) return 0;
   std::memset(buffer, 0, static_cast<size_t>(size));
-  const CmdPrintRow* table = nullptr;
+  const s_proto_zl7_cmd_sprintf_row* table = nullptr;
   int rows = 0;
   if (mode == PROTO_MODE_ZL7_CONTROLER) {
     table = proto_zl7_controler_sprintf_table;

@@ -234,6 +234,16 @@ struct s_proto_zl7_reg_sprintf_row {
 };
 extern const s_proto_zl7_reg_sprintf_row proto_zl7_regs_sprintf_table[27];
 
+// Printer tables of the messages: one row per function of the role (the
+// controller's requests, the station's responses), whose printer writes the
+// body's fields after the "msgAddr" and "msgFunc" lines.
+struct s_proto_zl7_cmd_sprintf_row {
+  std::uint8_t function;
+  void (*print)(radio_text::Printer& p, const s_zl7_cmd& cmd);
+};
+extern const s_proto_zl7_cmd_sprintf_row proto_zl7_controler_sprintf_table[5];
+extern const s_proto_zl7_cmd_sprintf_row proto_zl7_radio_sprintf_table[9];
+
 int sprintf_zl7_cmd(char* buffer, long size, const s_zl7_cmd* cmd, int mode, int flags);
 int sprintf_zl7_reg(char* buffer, long size, const s_zl7_reg* reg, int flags);
 int cmp_zl7_cmd(const s_zl7_cmd* a, const s_zl7_cmd* b, int mode);

@@ -193,38 +193,64 @@ void DecodeGgsAnalogFlags(const S& s, uint8_t& agc, uint8_t& mode) {
   mode = s.get_duplex() ? 1 : 0;
 }
 
+// The fields of one signalling alternative go to the record member of the
+// channel's own type (the member its sending and dump read), each to the
+// field of the same name; fields only one side has are left alone.
+template <typename S>
+void DecodeGgsAnalogInto(const S& x, s_ggs_channel_analog_config& ch) {
+  constexpr bool fxo = std::is_same<S, FXOSignalingAnalogV1>::value;
+  constexpr bool fxs = std::is_same<S, FXSSignalingAnalogV1>::value;
+  constexpr bool mb = std::is_same<S, MBSignalingAnalogV1>::value;
+  switch (ch.ggs_type_call) {
+    case GGS_TYPE_FXO:
+      DecodeGgsAnalogFlags(x, ch.fxo.flag_agc_state, ch.fxo.ggs_mode);
+      if constexpr (fxo) {
+        ch.fxo.pulse_make = static_cast<uint8_t>(x.get_pulse_make().getValue());
+        ch.fxo.pulse_break = static_cast<uint8_t>(x.get_pulse_break().getValue());
+        ch.fxo.pulse_pause = static_cast<uint16_t>(x.get_pulse_pause().getValue());
+        ch.fxo.flash = static_cast<uint16_t>(x.get_flash().getValue());
+        ch.fxo.seize = static_cast<uint16_t>(x.get_seize().getValue());
+      }
+      if constexpr (fxo || mb) {
+        ch.fxo.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
+        ch.fxo.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+      }
+      break;
+    case GGS_TYPE_FXS:
+      DecodeGgsAnalogFlags(x, ch.fxs.flag_agc_state, ch.fxs.ggs_mode);
+      if constexpr (fxs) {
+        ch.fxs.flag_pulse_det = x.get_pulse_detector() ? 1 : 0;
+        ch.fxs.pulse_make_det = static_cast<uint8_t>(x.get_pulse_make_det().getValue());
+        ch.fxs.pulse_break_det = static_cast<uint8_t>(x.get_pulse_break_det().getValue());
+        ch.fxs.pulse_pause_det = static_cast<uint16_t>(x.get_pulse_pause_det().getValue());
+        ch.fxs.flash_det = static_cast<uint16_t>(x.get_flash_det().getValue());
+        ch.fxs.seize_det = static_cast<uint16_t>(x.get_seize_det().getValue());
+        ch.fxs.ring_seq = static_cast<uint8_t>(x.get_ring_seq().getValue());
+      }
+      if constexpr (fxs || mb) ch.fxs.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
+      break;
+    case GGS_TYPE_MB:
+      DecodeGgsAnalogFlags(x, ch.mb.flag_agc_state, ch.mb.ggs_mode);
+      if constexpr (fxo || mb) {
+        ch.mb.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
+        ch.mb.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+      }
+      if constexpr (fxs || mb) ch.mb.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
+      break;
+    default:  // the plain types share one layout
+      DecodeGgsAnalogFlags(x, ch.dc.flag_agc_state, ch.dc.ggs_mode);
+      break;
+  }
+}
+
 void DecodeGgsAnalogSignaling(const ProtoVorkPacketPayloadGgsChannelSignalingAnalogV1& s,
                               s_ggs_channel_analog_config& ch) {
   if (s.fxo_isSelected()) {
-    const FXOSignalingAnalogV1& x = s.get_fxo();
-    s_ggs_analog_fxo& f = ch.fxo;
-    DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
-    f.pulse_make = static_cast<uint8_t>(x.get_pulse_make().getValue());
-    f.pulse_break = static_cast<uint8_t>(x.get_pulse_break().getValue());
-    f.pulse_pause = static_cast<uint16_t>(x.get_pulse_pause().getValue());
-    f.flash = static_cast<uint16_t>(x.get_flash().getValue());
-    f.seize = static_cast<uint16_t>(x.get_seize().getValue());
-    f.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
-    f.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+    DecodeGgsAnalogInto(s.get_fxo(), ch);
   } else if (s.fxs_isSelected()) {
-    const FXSSignalingAnalogV1& x = s.get_fxs();
-    s_ggs_analog_fxs& f = ch.fxs;
-    DecodeGgsAnalogFlags(x, f.flag_agc_state, f.ggs_mode);
-    f.flag_pulse_det = x.get_pulse_detector() ? 1 : 0;
-    f.pulse_make_det = static_cast<uint8_t>(x.get_pulse_make_det().getValue());
-    f.pulse_break_det = static_cast<uint8_t>(x.get_pulse_break_det().getValue());
-    f.pulse_pause_det = static_cast<uint16_t>(x.get_pulse_pause_det().getValue());
-    f.flash_det = static_cast<uint16_t>(x.get_flash_det().getValue());
-    f.seize_det = static_cast<uint16_t>(x.get_seize_det().getValue());
-    f.ring_seq = static_cast<uint8_t>(x.get_ring_seq().getValue());
-    f.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
+    DecodeGgsAnalogInto(s.get_fxs(), ch);
   } else if (s.mb_isSelected()) {
-    const MBSignalingAnalogV1& x = s.get_mb();
-    s_ggs_analog_mb& m = ch.mb;
-    DecodeGgsAnalogFlags(x, m.flag_agc_state, m.ggs_mode);
-    m.ring_form = static_cast<uint8_t>(x.get_ring_form().getValue());
-    m.ring_det = static_cast<uint16_t>(x.get_ring_det().getValue());
-    m.ring_off = static_cast<uint16_t>(x.get_ring_off().getValue());
+    DecodeGgsAnalogInto(s.get_mb(), ch);
   } else {
     // The plain alternatives; none (and an unknown extension) has no fields.
     const GGSSignalingAnalogV1* g = s.dc_isSelected()      ? &s.get_dc()
@@ -237,7 +263,7 @@ void DecodeGgsAnalogSignaling(const ProtoVorkPacketPayloadGgsChannelSignalingAna
                                     : s.prb_isSelected()   ? &s.get_prb()
                                     : s.emvi_isSelected()  ? &s.get_emvi()
                                                            : nullptr;
-    if (g) DecodeGgsAnalogFlags(*g, ch.dc.flag_agc_state, ch.dc.ggs_mode);
+    if (g) DecodeGgsAnalogInto(*g, ch);
   }
 }
 
@@ -251,9 +277,7 @@ void DecodeGgsAnalog(const ProtoVorkPacketPayloadGgsAnalogV1& v, s_proto_ga_conf
     int type = e.get_ggs_type_call().asInt();
     if (type < 0 || type > PROTO_GGS_TYPE_MAX) type = GGS_TYPE_NONE;
     ch.ggs_type_call = static_cast<uint16_t>(type);
-    // Types 1 to 12 take the fields of whichever alternative is selected,
-    // into the record member of that alternative; every member starts with
-    // the same two flags, so a type's own member sees them.
+    // Types 1 to 12 take the fields of whichever alternative is selected.
     if (type != GGS_TYPE_NONE) DecodeGgsAnalogSignaling(e.get_channel(), ch);
   }
   c.channels_count = static_cast<uint8_t>(n);

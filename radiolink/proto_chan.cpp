@@ -645,6 +645,7 @@ s_proto_transiver_event* find_event_trans(s_proto_ctrl* chan, int id, int versio
 int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data_cmd* record) {
   if (!chan || !record) return CONVERT_ERROR;
   int result;
+  int payload_size = 0;  // the converter's size, even when the frame is refused
   uint32_t seq_used = 0;
   if (!row || !row->convert) {
     result = CONVERT_BAD_ID;
@@ -668,6 +669,7 @@ int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data
       }
       if (result >= 0) {
         if (result & 1) buf[result++] = 0;  // keep the payload a whole number of words
+        payload_size = result;
         int frame = result + PROTO_FRAME_OVERHEAD;
         if (result / 2 > 0xFFFF || chan->raw_out.size - chan->raw_out.count < frame) {
           result = CONVERT_QUEUE_FULL;
@@ -696,7 +698,7 @@ int convert_event_trans(s_proto_ctrl* chan, s_proto_transiver_event* row, s_data
     }
   }
   record->msgSeqNum = result >= 0 ? seq_used : 0;
-  record->msgLength = result > 0 ? static_cast<uint32_t>(result / 2) : 0;
+  record->msgLength = static_cast<uint32_t>(payload_size / 2);
   return result;
 }
 

@@ -15,7 +15,7 @@ void put16(unsigned char* p, uint16_t v) {
 
 int convert_trans_get_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   if (size < FULL_FORM) return CONVERT_NOT_ENOUGHT_MEMORY;
   const s_proto_gateway_config& c = record->payload.gateway_config;
   payload[0] = c.id;
@@ -31,7 +31,7 @@ int convert_trans_get_config(PROTO_CONV_ARGS) {
 
 int convert_recv_get_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  proto_recv_header(row, flags, src, dst, payload, size, record);
   if (size < SHORT_FORM) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_gateway_config& c = record->payload.gateway_config;
   c.id = payload[0];

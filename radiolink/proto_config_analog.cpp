@@ -102,8 +102,9 @@ int trans_radio_v1(ProtoWriter& wr, const s_proto_ra_config& c) {
   int result =
       trans_gains_pattern(wr, c.gains_count, c.gain_id, c.gain_value, c.pattern_size, c.pattern, PROTO_GAINS_V1_MAX);
   if (result < 0) return result;
-  // Left out, not refused, when the room runs short.
-  if (wr.room(8)) trans_uart(wr, ch.uart_config);
+  // Left out, not refused, when the room runs short of it and the pad byte
+  // an odd payload needs after it.
+  if (wr.room(8 + (wr.pos & 1))) trans_uart(wr, ch.uart_config);
   return wr.pad() ? wr.pos : CONVERT_NOT_ENOUGHT_MEMORY;
 }
 

@@ -5,7 +5,7 @@
 
 int convert_trans_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   if (record->dstAddr & PROTO_ADDR_ALI) return convert_trans_analog_config(row, flags, src, dst, payload, size, record);
   if (record->dstAddr & PROTO_ADDR_DLI) return convert_trans_digital_config(row, flags, src, dst, payload, size, record);
   return 0;  // another gateway: no payload
@@ -13,7 +13,7 @@ int convert_trans_config(PROTO_CONV_ARGS) {
 
 int convert_trans_v2_config(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   if (record->dstAddr & PROTO_ADDR_ALI)
     return convert_trans_v2_analog_config(row, flags, src, dst, payload, size, record);
   if (record->dstAddr & PROTO_ADDR_DLI)

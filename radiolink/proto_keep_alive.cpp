@@ -159,7 +159,7 @@ int convert_trans_v2_digital_keep_alive(PROTO_CONV_ARGS) {
   if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO)
     return convert_trans_digital_keep_alive(row, flags, src, dst, payload, size, record);
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   return trans_id_only(payload, size, record->payload.rd_v2_keep_alive.id);
 }
 
@@ -215,7 +215,7 @@ int convert_trans_v2_analog_keep_alive(PROTO_CONV_ARGS) {
   if (!present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   if (record->stateMode != MODE_RADIO)
     return convert_trans_analog_keep_alive(row, flags, src, dst, payload, size, record);
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   return trans_id_only(payload, size, record->payload.ra_v2_keep_alive.id);
 }
 

@@ -10,7 +10,7 @@ using namespace VORKGW;
 
 int convert_recv_p1_packet(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_recv_header(flags, src, dst, record);
+  proto_recv_header(row, flags, src, dst, payload, size, record);
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   s_proto_p1& p = record->payload.p1;
   int n = payload[0] | (payload[1] << 8);
@@ -25,7 +25,7 @@ int convert_recv_p1_packet(PROTO_CONV_ARGS) {
 
 int convert_trans_p1_packet(PROTO_CONV_ARGS) {
   if (!row || !flags || !src || !dst || !payload || !record) return CONVERT_ERROR;
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   const s_proto_p1& p = record->payload.p1;
   if (p.payload_size < 0 || p.payload_size > PROTO_P1_MAX) return CONVERT_BAD_PARAM;
   ProtoWriter wr{payload, size, 0};

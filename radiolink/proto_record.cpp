@@ -161,24 +161,38 @@ int proto_packet_is_ali_packet(const s_data_cmd* r) { return r && (r->msgID >> 1
 
 // ---------------------------------------------------------------- header fields
 
-int convert_recv_flags(const unsigned short* flags, s_data_cmd* record) {
-  if (!flags || !record) return CONVERT_ERROR;
+#define RECV_ARGS PROTO_CONV_ARGS
+#define TRANS_ARGS PROTO_CONV_ARGS
+
+namespace {
+
+bool args_present(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst,
+                  unsigned char* payload, s_data_cmd* record) {
+  return row && flags && src && dst && payload && record;
+}
+
+}  // namespace
+
+int convert_recv_flags(RECV_ARGS) {
+  (void)size;
+  if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   record->stateMode = (*flags >> 8) & 0xF;
   record->stateProtocol = (*flags >> 12) & 0x7;
   record->stateMaster = (*flags >> 15) & 0x1;
   return CONVERT_OK;
 }
 
-int convert_trans_flags(unsigned short* flags, const s_data_cmd* record) {
-  if (!flags || !record) return CONVERT_ERROR;
+int convert_trans_flags(TRANS_ARGS) {
+  (void)size;
+  if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   *flags = static_cast<unsigned short>((*flags & 0xFF) | ((record->stateMode & 0xF) << 8) |
                                        ((record->stateProtocol & 0x7) << 12) | ((record->stateMaster & 0x1) << 15));
   return CONVERT_OK;
 }
 
-int convert_recv_src_dst(const unsigned short* flags, const unsigned char* src, const unsigned char* dst,
-                         s_data_cmd* record) {
-  if (!flags || !src || !dst || !record) return CONVERT_ERROR;
+int convert_recv_src_dst(RECV_ARGS) {
+  (void)size;
+  if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   record->srcAddr = *src & 0xF;
   record->srcChannel = (*src >> 4) & 0xF;
   unsigned char addr = *dst & 0xF;
@@ -188,8 +202,9 @@ int convert_recv_src_dst(const unsigned short* flags, const unsigned char* src, 
   return CONVERT_OK;
 }
 
-int convert_trans_src_dst(unsigned char* src, unsigned char* dst, const s_data_cmd* record) {
-  if (!src || !dst || !record) return CONVERT_ERROR;
+int convert_trans_src_dst(TRANS_ARGS) {
+  (void)size;
+  if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
   *src = static_cast<unsigned char>((record->srcAddr & 0xF) | ((record->srcChannel & 0xF) << 4));
   unsigned char addr = record->dstAddr & 0xF;
   if (record->stateProtocol == 1) {
@@ -214,34 +229,24 @@ int convert_trans_src_dst(unsigned char* src, unsigned char* dst, const s_data_c
 
 // ---------------------------------------------------------------- converters
 
-#define RECV_ARGS                                                                                                      \
-  s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
-      int size, s_data_cmd *record
-#define TRANS_ARGS RECV_ARGS
-
 namespace {
 
-bool args_present(s_proto_transiver_event* row, unsigned short* flags, unsigned char* src, unsigned char* dst,
-                  unsigned char* payload, s_data_cmd* record) {
-  return row && flags && src && dst && payload && record;
+int recv_header(RECV_ARGS) {
+  convert_recv_flags(row, flags, src, dst, payload, size, record);
+  return convert_recv_src_dst(row, flags, src, dst, payload, size, record);
 }
 
-int recv_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record) {
-  convert_recv_flags(flags, record);
-  return convert_recv_src_dst(flags, src, dst, record);
-}
-
-int trans_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record) {
+int trans_header(TRANS_ARGS) {
   *flags = 0;
   *src = 0;
   *dst = 0;
-  convert_trans_flags(flags, record);
-  return convert_trans_src_dst(src, dst, record);
+  convert_trans_flags(row, flags, src, dst, payload, size, record);
+  return convert_trans_src_dst(row, flags, src, dst, payload, size, record);
 }
 
 int recv_one_byte(RECV_ARGS, uint8_t& out) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  recv_header(flags, src, dst, record);
+  recv_header(row, flags, src, dst, payload, size, record);
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   out = payload[0];
   return CONVERT_OK;
@@ -249,7 +254,7 @@ int recv_one_byte(RECV_ARGS, uint8_t& out) {
 
 int trans_one_byte(TRANS_ARGS, uint8_t value) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  trans_header(flags, src, dst, record);
+  trans_header(row, flags, src, dst, payload, size, record);
   if (size < 2) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = value;
   payload[1] = 0;
@@ -259,23 +264,23 @@ int trans_one_byte(TRANS_ARGS, uint8_t value) {
 }  // namespace
 
 // Header-only messages and the helpers that every converter starts with.
-int proto_recv_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record) {
-  return recv_header(flags, src, dst, record);
+int proto_recv_header(RECV_ARGS) {
+  return recv_header(row, flags, src, dst, payload, size, record);
 }
-int proto_trans_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record) {
-  return trans_header(flags, src, dst, record);
+int proto_trans_header(TRANS_ARGS) {
+  return trans_header(row, flags, src, dst, payload, size, record);
 }
 
 int convert_recv_dummy(RECV_ARGS) {
   (void)size;
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  return recv_header(flags, src, dst, record);
+  return recv_header(row, flags, src, dst, payload, size, record);
 }
 
 int convert_trans_dummy(TRANS_ARGS) {
   (void)size;
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  trans_header(flags, src, dst, record);
+  trans_header(row, flags, src, dst, payload, size, record);
   return 0;
 }
 
@@ -298,7 +303,7 @@ int convert_trans_number(TRANS_ARGS) {
 
 int convert_recv_channel(RECV_ARGS) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  recv_header(flags, src, dst, record);
+  recv_header(row, flags, src, dst, payload, size, record);
   switch (record->stateMode) {
     case 1:
       record->payload.channel.channel = 0;
@@ -315,7 +320,7 @@ int convert_recv_channel(RECV_ARGS) {
 
 int convert_trans_channel(TRANS_ARGS) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  trans_header(flags, src, dst, record);
+  trans_header(row, flags, src, dst, payload, size, record);
   switch (record->stateMode) {
     case 1:
       return 0;
@@ -332,7 +337,7 @@ int convert_trans_channel(TRANS_ARGS) {
 
 int convert_recv_select_channel(RECV_ARGS) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  recv_header(flags, src, dst, record);
+  recv_header(row, flags, src, dst, payload, size, record);
   if (record->stateMode > 3) return CONVERT_BAD_MODE;
   if (size < 2) return CONVERT_NOT_ENOUGHT_PAYLOAD_DATA;
   record->payload.select_channel.channel = 0;
@@ -343,7 +348,7 @@ int convert_recv_select_channel(RECV_ARGS) {
 
 int convert_trans_select_channel(TRANS_ARGS) {
   if (!args_present(row, flags, src, dst, payload, record)) return CONVERT_ERROR;
-  trans_header(flags, src, dst, record);
+  trans_header(row, flags, src, dst, payload, size, record);
   if (record->stateMode > 3) return CONVERT_BAD_MODE;
   if (size < 2) return CONVERT_NOT_ENOUGHT_MEMORY;
   payload[0] = record->payload.select_channel.select_interface;

@@ -391,34 +391,31 @@ PROTO_CONVERTER(v2_analog_keep_alive)
 PROTO_CONVERTER(test_keep_alive)
 #undef PROTO_CONVERTER
 
-// Header fields <-> flags word and address bytes.
-int convert_recv_flags(const unsigned short* flags, s_data_cmd* record);
-int convert_trans_flags(unsigned short* flags, const s_data_cmd* record);
-int convert_recv_src_dst(const unsigned short* flags, const unsigned char* src, const unsigned char* dst,
-                         s_data_cmd* record);
-int convert_trans_src_dst(unsigned char* src, unsigned char* dst, const s_data_cmd* record);
-// The common start of every receive converter (flags and addresses into the
-// record) and of every send converter (zeroed, then filled from the record).
-int proto_recv_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
-int proto_trans_header(unsigned short* flags, unsigned char* src, unsigned char* dst, s_data_cmd* record);
-
 // The parameters every converter takes.
 #define PROTO_CONV_ARGS                                                                                                \
   s_proto_transiver_event *row, unsigned short *flags, unsigned char *src, unsigned char *dst, unsigned char *payload, \
       int size, s_data_cmd *record
 
+// Header fields <-> flags word and address bytes.
+int convert_recv_flags(PROTO_CONV_ARGS);
+int convert_trans_flags(PROTO_CONV_ARGS);
+int convert_recv_src_dst(PROTO_CONV_ARGS);
+int convert_trans_src_dst(PROTO_CONV_ARGS);
+// The common start of every receive converter (flags and addresses into the
+// record) and of every send converter (zeroed, then filled from the record).
+int proto_recv_header(PROTO_CONV_ARGS);
+int proto_trans_header(PROTO_CONV_ARGS);
+
 // Checks that no converter argument is missing, then runs the common start;
 // false (nothing done) when one is missing.
 inline bool proto_recv_begin(PROTO_CONV_ARGS) {
-  (void)size;
   if (!(row && flags && src && dst && payload && record)) return false;
-  proto_recv_header(flags, src, dst, record);
+  proto_recv_header(row, flags, src, dst, payload, size, record);
   return true;
 }
 inline bool proto_trans_begin(PROTO_CONV_ARGS) {
-  (void)size;
   if (!(row && flags && src && dst && payload && record)) return false;
-  proto_trans_header(flags, src, dst, record);
+  proto_trans_header(row, flags, src, dst, payload, size, record);
   return true;
 }
 

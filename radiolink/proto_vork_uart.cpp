@@ -142,11 +142,12 @@ void ProtoVorkUartCtl::Release(bool flush) {
 void ProtoVorkUartCtl::OnTimeout(Timer*) { TryOpen(); }
 
 void ProtoVorkUartCtl::OnEvent(int, short events) {
-  if (events & POLLIN) {
-    Read();
-  } else if (events & (POLLHUP | POLLERR | POLLNVAL)) {
-    // A port that hangs up would be reported on every pass: close it and
-    // try again later instead of spinning.
+  last_read_ = 0;
+  if (events & POLLIN) Read();
+  if ((events & (POLLHUP | POLLERR | POLLNVAL)) && last_read_ <= 0) {
+    // A port that hangs up would be reported (and read as empty) on every
+    // pass: once what it still held is read, close it and try again later
+    // instead of spinning.
     Close();
     retry_.set(kRetryMs, &ProtoVorkUartCtl::OnTimeout, this);
   }
@@ -173,14 +174,8 @@ void ProtoVorkUartCtl::Read() {
   if (!port_.is_valid()) return;
   unsigned char buf[kReadSize];
   ssize_t n = ::read(port_.lowlevel_fd(), buf, sizeof buf);
-  if (n <= 0) {
-    if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      // Hung up or failed: reopen later rather than poll a dead port.
-      Close();
-      retry_.set(kRetryMs, &ProtoVorkUartCtl::OnTimeout, this);
-    }
-    return;
-  }
+  last_read_ = n;
+  if (n <= 0) return;
   packets_.set_packets().clear();
   for (ssize_t off = 0; off < n; off += kFeedSlice) {
     int len = static_cast<int>(n - off < kFeedSlice ? n - off : kFeedSlice);
@@ -202,9 +197,9 @@ void ProtoVorkUartCtl::LogDump(const char* what, unsigned id) {
 }
 
 bool ProtoVorkUartCtl::WriteAll(const unsigned char* data, int count) {
-  // The port is non-blocking. A full line fails the write at once; but a
-  // frame cut short would corrupt the line, so once part of it has gone out
-  // wait (briefly) for room until the whole frame is out.
+  // The port is non-blocking. A full line or an interrupted call fails the
+  // write at once; but a frame cut short would corrupt the line, so once
+  // part of it has gone out wait (briefly) for room until the whole frame is out.
   int done = 0;
   int waited = 0;
   while (done < count) {
@@ -213,7 +208,7 @@ bool ProtoVorkUartCtl::WriteAll(const unsigned char* data, int count) {
       done += static_cast<int>(w);
       continue;
     }
-    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == EINTR && done > 0) continue;
     if (w < 0 && errno == EAGAIN && done > 0 && waited < 1000) {
       struct pollfd p = {port_.lowlevel_fd(), POLLOUT, 0};
       ::poll(&p, 1, 100);

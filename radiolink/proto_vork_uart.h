@@ -2,6 +2,7 @@
 // The radio link over a serial port, playing the gateway end: bytes read
 // from the port become VORKGW packets for a listener; packets written
 // become frames on the port.
+#include <sys/types.h>
 #include <termios.h>
 
 #include <string>
@@ -75,4 +76,5 @@ class ProtoVorkUartCtl {
   s_data_cmd write_cmd_;
   VORKGW::ProtoVorkPacket packet_;
   VORKGW::ProtoVorkPackets packets_;
+  ssize_t last_read_ = 0;  // what the last Read() got from the port
 };

@@ -145,6 +145,9 @@ TEST(Zl7Parse, NoiseBadCrcUnknownFunctionAndFullQueues) {
   // An unknown function discards everything held.
   EXPECT_EQ(ctl.statuses(with_crc(H("01 05 0000")) + ack), (Ints{PROTO_ZL7_CONVERT_BAD_ID}));
   EXPECT_EQ(ctl.statuses(ack), (Ints{0}));
+  // It leaves the channel synchronised: the next byte must start a frame.
+  EXPECT_EQ(ctl.statuses(H("01 05 00 00")), (Ints{PROTO_ZL7_CONVERT_BAD_ID}));
+  EXPECT_EQ(ctl.statuses(H("7E") + ack), (Ints{PROTO_ZL7_CONVERT_BAD_START, 0}));
   // Bytes without the address byte are dropped; a lone byte waits.
   EXPECT_EQ(ctl.statuses(H("223344")), Ints{});
   EXPECT_EQ(ctl.statuses(H("01")), Ints{});
@@ -229,6 +232,11 @@ TEST(Zl7Text, RegisterPrinterTable) {
     entry.print(p, reg);
     EXPECT_EQ("reg.addr: " + std::to_string(row.address) + ",\n" + fields, row.text);
   }
+  // The message printer tables of the two roles: one row per function, in order.
+  Ints functions;
+  for (const auto& row : proto_zl7_controler_sprintf_table) functions.push_back(row.function);
+  for (const auto& row : proto_zl7_radio_sprintf_table) functions.push_back(row.function);
+  EXPECT_EQ(functions, (Ints{3, 8, 16, 17, 19, 3, 8, 16, 17, 131, 136, 144, 145, 147}));
 }
 
 #ifdef HAVE_MODBUS_HEADER

@@ -228,7 +228,8 @@ TEST(RadioChannel, FullRawOutputRefusesWithoutUsingASequence) {
   std::vector<s_data_cmd> w = ch.Written();
   const int fit = 16384 / 274;
   ASSERT_EQ(static_cast<int>(w.size()), fit + 1);
-  EXPECT_EQ(V(w[fit - 1].cmdStatus, w[fit].cmdStatus, w[fit].msgSeqNum), V(0, CONVERT_QUEUE_FULL, 0u));
+  EXPECT_EQ(V(w[fit - 1].cmdStatus, w[fit - 1].msgLength, w[fit].cmdStatus, w[fit].msgSeqNum, w[fit].msgLength),
+            V(0, 128u, CONVERT_QUEUE_FULL, 0u, 128u));
   uint32_t last = w[fit - 1].msgSeqNum;
   // Records are framed before bytes are handed out: the next call still
   // meets a full buffer, the one after it has room again, and the first

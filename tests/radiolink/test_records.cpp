@@ -27,25 +27,26 @@ TEST(RadioConverters, HeaderBitsAndAddresses) {
   r.stateMaster = 1;
   r.srcChannel = 0x1F;  // only four bits travel
   r.dstChannel = 2;
+  s_proto_transiver_event row = {0, 1, 0, nullptr};
   unsigned short flags = 0x00AB;
-  EXPECT_EQ(convert_trans_flags(&flags, &r), 0);
+  unsigned char src, dst, buf[2];
+  EXPECT_EQ(convert_trans_flags(&row, &flags, &src, &dst, buf, 2, &r), 0);
   EXPECT_EQ(flags, 0x93AB);
-  unsigned char src, dst;
-  convert_trans_src_dst(&src, &dst, &r);
+  convert_trans_src_dst(&row, &flags, &src, &dst, buf, 2, &r);
   EXPECT_EQ(src, 0xF0);
   EXPECT_EQ(dst, 0x23);  // version 2: ALI is code 3
   r.dstAddr = PROTO_ADDR_LGW | PROTO_ADDR_RGW;
-  convert_trans_src_dst(&src, &dst, &r);
+  convert_trans_src_dst(&row, &flags, &src, &dst, buf, 2, &r);
   EXPECT_EQ(dst & 0xF, 0);  // no code for both gateways
   r.stateProtocol = 0;
-  convert_trans_src_dst(&src, &dst, &r);
+  convert_trans_src_dst(&row, &flags, &src, &dst, buf, 2, &r);
   EXPECT_EQ(dst & 0xF, 3);  // version 1 carries the mask itself
 
   s_data_cmd back = Record(0);
   unsigned short f2 = 0x93AB;
   unsigned char s2 = 0xF0, d2 = 0x23;
-  convert_recv_flags(&f2, &back);
-  convert_recv_src_dst(&f2, &s2, &d2, &back);
+  convert_recv_flags(&row, &f2, &s2, &d2, buf, 0, &back);
+  convert_recv_src_dst(&row, &f2, &s2, &d2, buf, 0, &back);
   EXPECT_EQ((std::vector<int>{back.stateMaster, back.stateProtocol, back.stateMode, back.srcChannel, back.dstAddr,
                               back.dstChannel}),
             (std::vector<int>{1, 1, 3, 0xF, PROTO_ADDR_ALI, 2}));
@@ -79,6 +80,7 @@ TEST(RadioConverters, SmallPayloads) {
   unsigned char src = 0, dst = 0, buf[8] = {};
   EXPECT_EQ(convert_trans_id(&row, &flags, &src, &dst, buf, 8, nullptr), CONVERT_ERROR);
   EXPECT_EQ(convert_recv_dummy(&row, &flags, nullptr, &dst, buf, 0, &r), CONVERT_ERROR);
+  EXPECT_EQ(convert_recv_src_dst(nullptr, &flags, &src, &dst, buf, 0, &r), CONVERT_ERROR);
 }
 
 TEST(RadioConverters, RadioCommandAndLinkQuality) {

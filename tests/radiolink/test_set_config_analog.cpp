@@ -61,6 +61,10 @@ TEST(AnalogConfig, RadioV1OptionalSerialBlockAndShortfalls) {
   EXPECT_EQ(Trans(convert_trans_analog_config, r, 14, &out), 14);
   EXPECT_EQ(out, head);
   EXPECT_EQ(Trans(convert_trans_analog_config, r, 13), CONVERT_NOT_ENOUGHT_MEMORY);
+  // Seven bytes: the block goes out only when it and the pad byte after it fit.
+  r.payload.ra_config.gains_count = r.payload.ra_config.pattern_size = 0;
+  for (auto [room, sent] : {std::pair<int, int>{14, 8}, {15, 8}, {16, 16}})
+    EXPECT_EQ(Trans(convert_trans_analog_config, r, room), sent) << room;
 
   s_data_cmd s = Record(0);
   EXPECT_EQ(Recv(convert_recv_analog_config, Bytes(full.begin(), full.begin() + 4), &s, 0, 1),
@@ -204,6 +208,37 @@ TEST(AnalogConfig, GgsFieldTypesSurviveWireAndPacket) {
   EXPECT_EQ(V(dc.flag_agc_state, dc.ggs_mode), V(1, 1));
   EXPECT_EQ(Trans(convert_trans_analog_config, dec, 64, &wire), 8);
   EXPECT_HEX(wire, "01 00 01 00 01 03 00 00");
+  // A channel of type fxo, fxs or mb with another of the three selected (every
+  // field set, agc and duplex TRUE) takes only the fields the two share by name.
+  VORKGW::FXOSignalingAnalogV1 o;
+  o.set_agc(true), o.set_duplex(true), o.set_pulse_make(100), o.set_pulse_break(50), o.set_pulse_pause(0x0304);
+  o.set_flash(0x0506), o.set_seize(0x0708), o.set_ring_det(0x090A), o.set_ring_off(4000);
+  VORKGW::FXSSignalingAnalogV1 s;
+  s.set_agc(true), s.set_duplex(true), s.set_pulse_detector(true), s.set_pulse_make_det(0x11);
+  s.set_pulse_break_det(0x12), s.set_pulse_pause_det(0x1314), s.set_flash_det(0x1516), s.set_seize_det(0x1718);
+  s.set_ring_seq(0x19), s.set_ring_form(0x1A);
+  VORKGW::MBSignalingAnalogV1 b;
+  b.set_agc(true), b.set_duplex(true), b.set_ring_form(0x2A), b.set_ring_det(0x2B2C), b.set_ring_off(0x2D2E);
+  typedef std::tuple<int, char, const char*, const char*> Cross;
+  for (auto [type, alt, sent, line] :
+       {Cross{GGS_TYPE_FXO, 's', "04 00 0D 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "fxo.pulse_make       : 0,"},
+        {GGS_TYPE_FXO, 'b', "04 00 0D 03 00 00 00 00 00 00 00 00 2C 2B 2E 2D 00 00", "fxo.ring_det         : 11052,"},
+        {GGS_TYPE_FXS, 'o', "05 00 0B 03 00 00 00 00 00 00 00 00 00 00 00 00", "fxs.flag_pulse_det   : 0,"},
+        {GGS_TYPE_FXS, 'b', "05 00 0B 03 00 00 00 00 00 00 00 00 00 2A 00 00", "fxs.ring_form        : 42,"},
+        {GGS_TYPE_MB, 'o', "06 00 06 03 00 0A 09 A0 0F 00 00 ??", "mb.ring_off         : 4000,"},
+        {GGS_TYPE_MB, 's', "06 00 06 03 1A 00 00 00 00 00 00 ??", "mb.ring_det         : 0,"}}) {
+    VORKGW::ProtoVorkPacketPayloadGWSetConfig cfg;
+    VORKGW::ProtoVorkPacketPayloadGgsChannelAnalogV1 c;
+    c.set_ggs_type_call().setFromInt(type);
+    if (alt == 'o') c.set_channel().select_fxo(o);
+    if (alt == 's') c.set_channel().select_fxs(s);
+    if (alt == 'b') c.set_channel().select_mb(b);
+    cfg.select_ggs_analog_v1().set_channels().push_back(c);
+    ASSERT_TRUE(DecodeGatewayConfig(m, cfg, dec));
+    Trans(convert_trans_analog_config, dec, 64, &wire);
+    EXPECT_HEX(wire, std::string("01 00 ") + sent) << type << alt;
+    EXPECT_TRUE(Has(Dump(dec), std::string(".ga_config.channels[0].") + line + "\n")) << type << alt;
+  }
 
   // Gain ids {1, 2, 3} ({11, 12, 255} in version 2), values {0x77}: the count is
   // the ids' (at most the layout's limit), the pairs stop where the values end.

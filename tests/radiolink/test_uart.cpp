@@ -20,7 +20,8 @@
 using namespace VORKGW;
 
 // The line as the transport's port sees it: writes follow the script (a
-// number writes at most that many bytes, -1 fails as a full line does), and
+// number writes at most that many bytes, -1 fails as a full line does and
+// -EINTR as an interrupted call), and
 // flushing output drops what the master end has not read, as a driver would.
 struct {
   int keep = -1, master = -1;
@@ -36,7 +37,7 @@ extern "C" ssize_t write(int fd, const void* buf, size_t n) {
   if (!serial.writes.empty() && IsPort(fd)) {
     const int w = serial.writes.front();
     serial.writes.erase(serial.writes.begin());
-    if (w < 0) return errno = EAGAIN, -1;
+    if (w < 0) return errno = w == -EINTR ? EINTR : EAGAIN, -1;
     if (static_cast<size_t>(w) < n) n = static_cast<size_t>(w);
   }
   return ::syscall(SYS_write, fd, buf, n);
@@ -303,10 +304,11 @@ TEST_F(UartTest, WritesPacketsInOrder) {
   EXPECT_TRUE(FromLine().empty());
   EXPECT_EQ(log.text().rfind("vorkgw: error decode asn for msgID  = 2000\nProto=cmdStatus  : 0,\n", 0), 0u);
 
-  // A full line fails a write at once; a frame cut after 5 bytes is completed.
+  // A full line or an interrupted call fails a write at once; a frame cut after 5 bytes is completed.
   // A transport destroyed leaves its last frame on the line, the settings restored.
   typedef std::tuple<std::vector<int>, size_t, const char*> Cut;
-  for (auto [writes, sent, text] : {Cut{{-1}, 0, "vorkgw: TTY write error = 11\n"}, Cut{{5, -1}, 18, ""}}) {
+  for (auto [writes, sent, text] : {Cut{{-1}, 0, "vorkgw: TTY write error = 11\n"},
+                                    Cut{{-EINTR}, 0, "vorkgw: TTY write error = 4\n"}, Cut{{5, -1}, 18, ""}}) {
     serial = {keep_, master_, writes};
     StreamCapture cut(std::clog);
     uart_.Write(list.get_packets()[0]);
@@ -324,7 +326,13 @@ TEST_F(UartTest, WritesPacketsInOrder) {
 
 TEST_F(UartTest, HangupClosesAndRetriesInsteadOfSpinning) {
   uart_.TryOpen();
+  uart_.Read();  // nothing pending: the read gives 0 and the port stays
   ASSERT_TRUE(uart_.IsOpen());
+  EXPECT_FALSE(uart_.RetryPending());
+  // Input still held when the hang-up is reported is read first.
+  ToLine(SetIdFrame(1, 7));
+  uart_.OnEvent(-1, POLLIN | POLLHUP);
+  EXPECT_EQ(V(listener_.calls.size(), uart_.IsOpen()), V(1, true));
   ::close(keep_);
   ::close(master_);
   keep_ = master_ = -1;
