@@ -633,9 +633,9 @@ class T38SlotTest : public SimTest::Fixture {
     t38test::Clear(SimTest::root());
     slottest::BoundSpy().signals.clear();
   }
-  std::unique_ptr<T38SoftSlot> Make(const std::string& mode = "") {
+  std::unique_ptr<T38SoftSlot> Make(const std::string& mode = "", const LGCP::CreateParams& params = Params()) {
     t38test::Set(SimTest::root(), "mode", mode);
-    return std::unique_ptr<T38SoftSlot>(static_cast<T38SoftSlot*>(T38SoftFactory::instance().INewSlot(Params())));
+    return std::unique_ptr<T38SoftSlot>(static_cast<T38SoftSlot*>(T38SoftFactory::instance().INewSlot(params)));
   }
   bool EngineStarted() {
     return loop.RunUntil([] { return !t38test::Args(SimTest::root()).empty(); });
@@ -675,7 +675,12 @@ TEST(T38EngineArgs, FixedPartThenAtMostTwentySevenExtraArguments) {
 TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
   sim().mcc().setNextChannel(600);
   ctltest::Capture log(std::clog);
-  auto slot = Make();
+  // The remote address is read up to a NUL it holds.
+  LGCP::T38Soft t38 = Params().get_t38soft();
+  t38.set_dhost().set_iaddr().assign(std::string("10.1.2.3\0x", 10));
+  LGCP::CreateParams params;
+  params.select_t38soft(t38);
+  auto slot = Make("", params);
   ASSERT_TRUE(slot);
   std::string block;
   for (const auto& e : sim().log())
@@ -693,6 +698,7 @@ TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
   // Arguments, streams and the channel's release are followed through the
   // daemon; here the engine is only seen to stop.
   ASSERT_TRUE(EngineStarted());
+  EXPECT_EQ(t38test::Args(SimTest::root()), Strings({"--child", "--remote", "10.1.2.3/4000/5002"}));
   const int pid = slot->GetPid();
   EXPECT_TRUE(slot->IBeforeDestroy());
   slot.reset();
