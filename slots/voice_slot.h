@@ -30,7 +30,7 @@ std::string dhost2str(const TERM::HostAddress& host);
 // True when the host's address is a dotted IPv4 address; anything else
 // would silently connect to this board itself.
 bool IsValidHost(const TERM::HostAddress& host);
-// True for a prompt name that names a file directly inside the prompt folder.
+// True for a prompt name that stays inside the prompt folder.
 bool IsSafePromptName(const std::string& name);
 }  // namespace Voice
 

@@ -261,7 +261,8 @@ class VoiceTest : public SimTest::Fixture {
     ::mkdir((SimTest::root() + "/usr").c_str(), 0755);
     ::mkdir((SimTest::root() + "/usr/local").c_str(), 0755);
     ::mkdir(dir.c_str(), 0755);
-    for (const char* n : {"a", "b", "c"}) ::unlink((dir + "/" + n).c_str());
+    ::mkdir((dir + "/sub").c_str(), 0755);
+    for (const char* n : {"a", "b", "c", "sub/b"}) ::unlink((dir + "/" + n).c_str());
     Signals();
   }
   static void Prompt(const std::string& name, const std::string& text) {
@@ -414,9 +415,9 @@ TEST_F(VoiceTest, AllocationRecordsAndRefusedCreates) {
 }
 
 TEST_F(VoiceTest, FilePlayerSkipsMissingNamesAndEndsAfterItsRounds) {
-  Prompt("b", "bravo-");
+  Prompt("sub/b", "bravo-");
   Prompt("c", "charlie-");
-  auto slot = Started(FileParams({"x", "y", "c", "b"}, 2));
+  auto slot = Started(FileParams({"x", "y", "c", "sub/b"}, 2));
   EXPECT_TRUE(slot->IOnOutputStream());  // started once: no second round begins
   ASSERT_TRUE(Run([&] { return Ended(); }));
   EXPECT_EQ(played, "charlie-bravo-charlie-bravo-");
@@ -447,7 +448,11 @@ TEST_F(VoiceTest, NoPlayableNameRefusesTheConnectAndAbortsOnce) {
   std::ofstream(SimTest::root() + "/usr/local/secret") << "secret";
   ::mkdir((SimTest::root() + "/usr/local/voice/folder").c_str(), 0755);
   ::mkfifo((SimTest::root() + "/usr/local/voice/fifo").c_str(), 0644);
-  auto slot = Started(FileParams({"missing", "../secret", "/etc/hostname", "", "..", "folder", "fifo"}, 1), false);
+  ctltest::Capture err(std::cerr);
+  const std::string nul("a\0x", 3);
+  auto slot = Started(FileParams({"missing", "../secret", "/etc/hostname", "", "..", "folder", "fifo", nul}, 1), false);
+  EXPECT_NE(err.text().find("player[1024]: prompt name refused: ../secret\n"), std::string::npos) << err.text();
+  EXPECT_NE(err.text().find("player[1024]: prompt name refused: " + nul + "\n"), std::string::npos) << err.text();
   EXPECT_EQ(Signals(), Strings{});  // no stream signal, the abort comes from the loop
   Idle(60);
   EXPECT_EQ(Signals(), Strings{"abort 0"});
