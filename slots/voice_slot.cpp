@@ -244,7 +244,7 @@ void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status) {
   }
 }
 
-void RecordSlot::StopRecording(LGCP::StopRecordingCause::NamedNumber cause) {
+void RecordSlot::StopRecording(LGCP::StopRecordingCause cause) {
   copier.reset();
   connector.reset();
   OnIoctlResponse(LGCP::IoctlResponse(LGCP::IoctlResponse::stopRecording::Id(), cause));

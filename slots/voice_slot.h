@@ -118,7 +118,7 @@ class RecordSlot : public VoiceSlot {
  private:
   void OnConnect(ASync::Connect::Status::Type status, Fd sock);
   void OnRecordComplete(ASync::Copy::Status::Type status);
-  void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
+  void StopRecording(LGCP::StopRecordingCause cause);
 
   int channel;
   Fd device;
