@@ -197,6 +197,30 @@ TEST_F(MccSlotTest, OneInputEventDrainsTheChannel) {
   EXPECT_FALSE(probe->IsOpen()) << "a channel at end of file stays watched";
 }
 
+// User data whose write a signal interrupts is not written again: one
+// call, answered true (on a full stand-in channel, emptied after the
+// interruption so that a second write would get through).
+TEST_F(MccSlotTest, AnInterruptedWriteIsNotRepeated) {
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv), 0);
+  while (::send(sv[0], "f", 1, MSG_DONTWAIT) == 1) {
+  }
+  Probe probe{Fd(sv[0])};
+  std::string far;
+  auto drain = [&] {
+    char b[8];
+    for (ssize_t n; (n = ::recv(sv[1], b, sizeof b, MSG_DONTWAIT)) > 0;) far.append(b, std::size_t(n));
+  };
+  {
+    slottest::InterruptNextCall interrupt(SYS_write, -1, drain);
+    EXPECT_TRUE(probe.IUserData({'a', 'b', 'c'}));
+    EXPECT_TRUE(interrupt.interrupted());
+  }
+  drain();
+  EXPECT_EQ(far.find("abc"), std::string::npos);
+  ::close(sv[1]);
+}
+
 // The controller ends the channel: what was queued still arrives, then the
 // channel is no longer watched (a hang-up would wake every poll) and is
 // given back; user data is still answered.
