@@ -488,10 +488,12 @@ class AuthLink : public modemtest::Bench {
     bench().loop.RunUntil([] { return factory().authClients().empty(); }, 1000);
     modemtest::Bench::TearDown();
   }
-  // A plug-in connection taken by the factory; the test holds the peer.
-  int Connect() {
+  // A plug-in connection taken by the factory; the test holds the peer
+  // (and learns the factory's side in `gateway`).
+  int Connect(int* gateway = nullptr) {
     int sv[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    if (gateway) *gateway = sv[0];
     ::fcntl(sv[0], F_SETFL, O_NONBLOCK);
     ::fcntl(sv[1], F_SETFL, O_NONBLOCK);
     factory().AcceptClient(Fd(sv[0]), INet4::Addr("127.0.0.1:40000"));
@@ -653,15 +655,31 @@ TEST_F(AuthLink, RecordsAreFramedByTheirLengthField) {
   EXPECT_TRUE(bench().loop.RunUntil([] { return factory().authClients().empty(); }));
 }
 
+// A length out of range closes the connection; so does a read that fails
+// with EINTR (row 0: half a length field came, the rest of a record only
+// after the interruption, then the end of the stream).
 TEST_F(AuthLink, LengthOutOfRangeClosesTheConnection) {
-  for (uint32_t bad : {513u, 3u}) {
-    int fd = Connect();
-    ctltest::Capture log(std::clog);
-    uint8_t len[4];
-    Board::putBE32(len, bad);
-    Write(fd, len, 4);
+  for (uint32_t bad : {513u, 3u, 0u}) {
+    int gateway = -1;
+    int fd = Connect(bad ? nullptr : &gateway);
+    ctltest::Capture log(std::clog), err(std::cerr);
+    attr record = Record(12, attr::AuthRequest, 8);
+    std::unique_ptr<slottest::InterruptNextCall> interrupt;
+    if (!bad) {
+      ::fcntl(gateway, F_SETFL, 0);  // a read that waits, so that a signal can interrupt it
+      interrupt.reset(new slottest::InterruptNextCall(SYS_read, gateway, [&] {
+        ::send(fd, record.data() + 2, 10, MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+      }));
+    } else {
+      record.setWord(0, bad);
+    }
+    Write(fd, record.data(), bad ? 4 : 2);
     EXPECT_TRUE(bench().loop.RunUntil([] { return factory().authClients().empty(); })) << bad;
+    EXPECT_TRUE(bad || interrupt->interrupted());
+    interrupt.reset();
     EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
+    EXPECT_EQ(err.text().find("unknown session 8"), std::string::npos) << err.text();
     char c;
     EXPECT_EQ(::read(fd, &c, 1), 0);  // closed by the gateway
   }
@@ -717,20 +735,40 @@ TEST_F(AuthLink, HdlcModemRecordsGoToAConnectionThatSentNothingYet) {
 
 TEST_F(AuthLink, AFailedSendClosesAndDeletesTheConnection) {
   ModemSlot(9);
-  int fd = Connect();
-  Write(fd, Record(16, attr::Accept, 0));
-  bench().loop.RunUntil([] { return factory().authClients().back()->GetSessionId() == 0; });
-  // The plug-in goes before the gateway has noticed: the send fails and
-  // the connection is gone once the send has returned.
-  ::close(fd);
-  peers.clear();
-  attr accept = Record(16, attr::Accept, 0);
-  ctltest::Capture log(std::clog);
-  EXPECT_FALSE(factory().SendAuth(&accept));
-  EXPECT_TRUE(factory().authClients().empty());
-  EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
-  // Later records for the session find no connection.
-  EXPECT_FALSE(factory().SendAuth(&accept));
+  // The plug-in goes before the gateway has noticed; or (the second row) a
+  // signal interrupts the send, which waits for room the plug-in makes only
+  // after it. Either way the send fails and the connection is gone once the
+  // send has returned.
+  for (bool interrupted : {false, true}) {
+    int gateway = -1;
+    int fd = Connect(interrupted ? &gateway : nullptr);
+    Write(fd, Record(16, attr::Accept, 0));
+    bench().loop.RunUntil([] { return factory().authClients().back()->GetSessionId() == 0; });
+    std::unique_ptr<slottest::InterruptNextCall> interrupt;
+    if (interrupted) {
+      char full[4096] = {};
+      while (::send(gateway, full, sizeof full, 0) > 0) {
+      }
+      ::fcntl(gateway, F_SETFL, 0);  // the next send waits for room
+      interrupt.reset(new slottest::InterruptNextCall(SYS_sendto, gateway, [fd] {
+        char room[4096];
+        while (::read(fd, room, sizeof room) > 0) {
+        }
+      }));
+    } else {
+      ::close(fd);
+      peers.clear();
+    }
+    attr accept = Record(16, attr::Accept, 0);
+    ctltest::Capture log(std::clog);
+    EXPECT_FALSE(factory().SendAuth(&accept)) << interrupted;
+    EXPECT_TRUE(!interrupted || interrupt->interrupted());
+    interrupt.reset();
+    EXPECT_TRUE(factory().authClients().empty());
+    EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
+    // Later records for the session find no connection.
+    EXPECT_FALSE(factory().SendAuth(&accept));
+  }
 }
 
 }  // namespace
