@@ -3,18 +3,10 @@
 // calls to a journal, its factory, a spy on the signals slots send, and a
 // short text form of those signals.
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "control/ctrl_server.h"
@@ -116,57 +108,6 @@ inline SignalSpy& BoundSpy() {
   (void)bound;
   return spy;
 }
-
-// Interrupts once the call this thread blocks in next: system call `nr`
-// on descriptor `fd` (-1: any), as the kernel shows it in /proc. The
-// signal asks for no restart, so the call fails with EINTR; `then` runs
-// once the handler has, so that a repeated call could complete.
-class InterruptNextCall {
- public:
-  InterruptNextCall(long nr, int fd, std::function<void()> then) {
-    struct sigaction sa {};
-    sa.sa_handler = [](int) { handled() = true; };
-    ::sigaction(SIGUSR1, &sa, &saved_);
-    sigset_t usr1;
-    sigemptyset(&usr1);
-    sigaddset(&usr1, SIGUSR1);
-    ::pthread_sigmask(SIG_UNBLOCK, &usr1, &mask_);
-    handled() = false;
-    char blocked[64];
-    std::snprintf(blocked, sizeof blocked, fd < 0 ? "%ld " : "%ld 0x%x ", nr, unsigned(fd));
-    const std::string file = "/proc/self/task/" + std::to_string(::syscall(SYS_gettid)) + "/syscall";
-    helper_ = std::thread([this, file, prefix = std::string(blocked), then, target = ::pthread_self()] {
-      auto wait = [this](const std::function<bool()>& met) {
-        while (!done_ && !met()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      };
-      wait([&] {
-        std::string now;
-        std::getline(std::ifstream(file), now);
-        return now.rfind(prefix, 0) == 0;
-      });
-      if (!done_) ::pthread_kill(target, SIGUSR1);
-      wait([] { return handled().load(); });
-      if (handled()) then();
-    });
-  }
-  ~InterruptNextCall() {
-    done_ = true;
-    helper_.join();
-    ::pthread_sigmask(SIG_SETMASK, &mask_, nullptr);
-    ::sigaction(SIGUSR1, &saved_, nullptr);
-  }
-  bool interrupted() const { return handled(); }
-
- private:
-  static std::atomic<bool>& handled() {
-    static std::atomic<bool> flag{false};
-    return flag;
-  }
-  struct sigaction saved_ {};
-  sigset_t mask_{};
-  std::atomic<bool> done_{false};
-  std::thread helper_;
-};
 
 // "0005 a0 11" as bytes; blanks are only for reading.
 inline std::vector<uint8_t> FromHex(const std::string& hex) {
