@@ -26,12 +26,8 @@ MccSlot::MccSlot(Fd fd) : channel(Board::ioctl(fd.lowlevel_fd(), Board::Req::Mcc
 }
 
 bool MccSlot::IUserData(const std::vector<char>& data) {
-  if (mEvent.IsActive()) {
-    ssize_t n;
-    do {
-      n = Board::write(mEvent.lowlevel_fd(), data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
-  }
+  // One write, whatever it returns: data that cannot go now is not sent.
+  if (mEvent.IsActive()) Board::write(mEvent.lowlevel_fd(), data.data(), data.size());
   return true;
 }
 

@@ -67,7 +67,8 @@ void AuthClient::OnSocketEvent(int, short events) {
 void AuthClient::Receive() {
   while (mFd.is_valid()) {
     ssize_t n = ::read(mFd.lowlevel_fd(), mBuffer.data() + mFill, mWanted - mFill);
-    if (n < 0 && errno == EINTR) continue;
+    // Only EAGAIN waits for the next input event; any other failure (EINTR
+    // included) disconnects.
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) {
       OnDisconnect();
@@ -105,7 +106,7 @@ bool AuthClient::Send(const attr* record) {
   std::size_t done = 0;
   while (done < length) {
     ssize_t n = ::send(mFd.lowlevel_fd(), record->data() + done, length - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    // Zero or a failure of any kind (EAGAIN and EINTR included) disconnects.
     if (n <= 0) {
       OnDisconnect();
       return false;

@@ -81,21 +81,22 @@ void RtpSlot::send(const RTPC::Msg& msg) {
 
 bool RtpSlot::restart() {
   // The wait-tone watch holds a copy of the old descriptor, which would
-  // keep the old session (and its channel) alive: let it go with the rest
-  // and watch the new session instead.
-  const bool watching = event_.IsActive();
+  // keep the old session (and its channel) alive: it goes with the rest.
+  // The new session is not watched: a running tone stays on until it is
+  // deactivated.
   event_.Release();
   device_.close();
   Fd fresh(Board::open(GetRtpDevName(), 0));
   if (!fresh || !rtp_start(fresh.lowlevel_fd(), params_, channel_)) return false;
   device_ = std::move(fresh);
-  if (watching) watchDevice();  // the session stands even when the watch fails
   return true;
 }
 
 bool RtpSlot::watchDevice() {
   event_.Schedule(device_, POLLIN);
-  if (event_.IsActive()) return true;
+  // Without a session (after a failed restart) there is nothing to watch
+  // and nothing failed: copying an empty descriptor makes no system call.
+  if (event_.IsActive() || !device_) return true;
   Errno e;
   log(std::cerr) << "dup fail: " << e << std::endl;
   return false;

@@ -74,7 +74,8 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
 
   bool changeCodec(const LGCP::IoctlParams& params, bool encoder);
   // Watches the device for the peer's first packet; false, logged, when
-  // the watch's duplicate cannot be had.
+  // the watch's duplicate cannot be had. A slot left without a session
+  // watches nothing and answers true.
   bool watchDevice();
 
   int channel_;

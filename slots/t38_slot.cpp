@@ -56,8 +56,9 @@ T38SoftFactory& T38SoftFactory::instance() {
 
 std::vector<std::string> T38SoftFactory::EngineArgs(const LGCP::T38Soft& p) {
   const TERM::HostAddress& d = p.get_dhost();
+  // The address is taken as a C string: it ends at a NUL it may hold.
   std::vector<std::string> args = {kEngine, "--child", "--remote",
-                                   static_cast<const std::string&>(d.get_iaddr()) + "/" +
+                                   std::string(d.get_iaddr().c_str()) + "/" +
                                        std::to_string(d.get_port().getValue()) + "/" +
                                        std::to_string(p.get_shost().get_port().getValue())};
   for (const auto& a : p.get_args()) {

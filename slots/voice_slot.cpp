@@ -42,9 +42,17 @@ bool IsValidHost(const TERM::HostAddress& host) {
 }
 
 bool IsSafePromptName(const std::string& name) {
-  // A name is a file of the prompt folder, never a path leading out of it.
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  // A name may lead into the prompt folder's sub-folders, never out of it:
+  // no ".." component (after a linked folder it climbs from the link's
+  // target), and no NUL, which would cut the path short.
+  if (name.find('\0') != std::string::npos) return false;
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace Voice
@@ -236,7 +244,7 @@ void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status) {
   }
 }
 
-void RecordSlot::StopRecording(LGCP::StopRecordingCause::NamedNumber cause) {
+void RecordSlot::StopRecording(LGCP::StopRecordingCause cause) {
   copier.reset();
   connector.reset();
   OnIoctlResponse(LGCP::IoctlResponse(LGCP::IoctlResponse::stopRecording::Id(), cause));

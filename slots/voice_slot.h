@@ -30,7 +30,7 @@ std::string dhost2str(const TERM::HostAddress& host);
 // True when the host's address is a dotted IPv4 address; anything else
 // would silently connect to this board itself.
 bool IsValidHost(const TERM::HostAddress& host);
-// True for a prompt name that names a file directly inside the prompt folder.
+// True for a prompt name that stays inside the prompt folder.
 bool IsSafePromptName(const std::string& name);
 }  // namespace Voice
 
@@ -118,7 +118,7 @@ class RecordSlot : public VoiceSlot {
  private:
   void OnConnect(ASync::Connect::Status::Type status, Fd sock);
   void OnRecordComplete(ASync::Copy::Status::Type status);
-  void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
+  void StopRecording(LGCP::StopRecordingCause cause);
 
   int channel;
   Fd device;

@@ -18,6 +18,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,6 +39,18 @@
 #include "support/loopback.h"
 #include "support/startup_harness.h"
 #include "t38_standin.h"
+
+// Armed, the next write fails with EINTR, as a signal arriving in it makes
+// it; the writes from then on are counted.
+struct {
+  bool armed = false;
+  int calls = 0;
+} interruptedWrites;
+extern "C" ssize_t write(int fd, const void* buf, size_t n) {
+  ++interruptedWrites.calls;
+  if (interruptedWrites.armed) return interruptedWrites.armed = false, errno = EINTR, -1;
+  return ::syscall(SYS_write, fd, buf, n);
+}
 
 namespace {
 
@@ -156,6 +169,11 @@ TEST_F(MccSlotTest, UserDataIsWrittenAsItComesEvenEmpty) {
   EXPECT_EQ(Transmitted(), Strings({"abc", std::string(2000, 'x')}));
   // A write of nothing is still answered with success.
   EXPECT_TRUE(slot->IUserData({}));
+  // A write a signal interrupts is not made again: one call, still true.
+  interruptedWrites = {true, 0};
+  EXPECT_TRUE(slot->IUserData({'d'}));
+  EXPECT_EQ(interruptedWrites.calls, 1);
+  EXPECT_TRUE(Transmitted().empty());
 }
 
 // A slot on a channel the test allocates, whose input handler the test
@@ -261,7 +279,8 @@ class VoiceTest : public SimTest::Fixture {
     ::mkdir((SimTest::root() + "/usr").c_str(), 0755);
     ::mkdir((SimTest::root() + "/usr/local").c_str(), 0755);
     ::mkdir(dir.c_str(), 0755);
-    for (const char* n : {"a", "b", "c"}) ::unlink((dir + "/" + n).c_str());
+    ::mkdir((dir + "/sub").c_str(), 0755);
+    for (const char* n : {"a", "b", "c", "sub/b"}) ::unlink((dir + "/" + n).c_str());
     Signals();
   }
   static void Prompt(const std::string& name, const std::string& text) {
@@ -414,9 +433,9 @@ TEST_F(VoiceTest, AllocationRecordsAndRefusedCreates) {
 }
 
 TEST_F(VoiceTest, FilePlayerSkipsMissingNamesAndEndsAfterItsRounds) {
-  Prompt("b", "bravo-");
+  Prompt("sub/b", "bravo-");
   Prompt("c", "charlie-");
-  auto slot = Started(FileParams({"x", "y", "c", "b"}, 2));
+  auto slot = Started(FileParams({"x", "y", "c", "sub/b"}, 2));
   EXPECT_TRUE(slot->IOnOutputStream());  // started once: no second round begins
   ASSERT_TRUE(Run([&] { return Ended(); }));
   EXPECT_EQ(played, "charlie-bravo-charlie-bravo-");
@@ -447,7 +466,11 @@ TEST_F(VoiceTest, NoPlayableNameRefusesTheConnectAndAbortsOnce) {
   std::ofstream(SimTest::root() + "/usr/local/secret") << "secret";
   ::mkdir((SimTest::root() + "/usr/local/voice/folder").c_str(), 0755);
   ::mkfifo((SimTest::root() + "/usr/local/voice/fifo").c_str(), 0644);
-  auto slot = Started(FileParams({"missing", "../secret", "/etc/hostname", "", "..", "folder", "fifo"}, 1), false);
+  ctltest::Capture err(std::cerr);
+  const std::string nul("a\0x", 3);
+  auto slot = Started(FileParams({"missing", "../secret", "/etc/hostname", "", "..", "folder", "fifo", nul}, 1), false);
+  EXPECT_NE(err.text().find("player[1024]: prompt name refused: ../secret\n"), std::string::npos) << err.text();
+  EXPECT_NE(err.text().find("player[1024]: prompt name refused: " + nul + "\n"), std::string::npos) << err.text();
   EXPECT_EQ(Signals(), Strings{});  // no stream signal, the abort comes from the loop
   Idle(60);
   EXPECT_EQ(Signals(), Strings{"abort 0"});
@@ -633,9 +656,9 @@ class T38SlotTest : public SimTest::Fixture {
     t38test::Clear(SimTest::root());
     slottest::BoundSpy().signals.clear();
   }
-  std::unique_ptr<T38SoftSlot> Make(const std::string& mode = "") {
+  std::unique_ptr<T38SoftSlot> Make(const std::string& mode = "", const LGCP::CreateParams& params = Params()) {
     t38test::Set(SimTest::root(), "mode", mode);
-    return std::unique_ptr<T38SoftSlot>(static_cast<T38SoftSlot*>(T38SoftFactory::instance().INewSlot(Params())));
+    return std::unique_ptr<T38SoftSlot>(static_cast<T38SoftSlot*>(T38SoftFactory::instance().INewSlot(params)));
   }
   bool EngineStarted() {
     return loop.RunUntil([] { return !t38test::Args(SimTest::root()).empty(); });
@@ -675,7 +698,12 @@ TEST(T38EngineArgs, FixedPartThenAtMostTwentySevenExtraArguments) {
 TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
   sim().mcc().setNextChannel(600);
   ctltest::Capture log(std::clog);
-  auto slot = Make();
+  // The remote address is read up to a NUL it holds.
+  LGCP::T38Soft t38 = Params().get_t38soft();
+  t38.set_dhost().set_iaddr().assign(std::string("10.1.2.3\0x", 10));
+  LGCP::CreateParams params;
+  params.select_t38soft(t38);
+  auto slot = Make("", params);
   ASSERT_TRUE(slot);
   std::string block;
   for (const auto& e : sim().log())
@@ -693,6 +721,7 @@ TEST_F(T38SlotTest, TheEngineRunsOnATransparentChannel) {
   // Arguments, streams and the channel's release are followed through the
   // daemon; here the engine is only seen to stop.
   ASSERT_TRUE(EngineStarted());
+  EXPECT_EQ(t38test::Args(SimTest::root()), Strings({"--child", "--remote", "10.1.2.3/4000/5002"}));
   const int pid = slot->GetPid();
   EXPECT_TRUE(slot->IBeforeDestroy());
   slot.reset();

@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -34,6 +35,18 @@
 #include "slots/modem_factory.h"
 #include "slots/slots.h"
 #include "support/e1board_harness.h"
+
+// A read or send on `interruptedFd` fails once with EINTR, as a signal
+// arriving in it makes it.
+int interruptedFd = -1;
+extern "C" ssize_t read(int fd, void* buf, size_t n) {
+  if (fd == interruptedFd) return interruptedFd = -1, errno = EINTR, -1;
+  return ::syscall(SYS_read, fd, buf, n);
+}
+extern "C" ssize_t send(int fd, const void* buf, size_t n, int flags) {
+  if (fd == interruptedFd) return interruptedFd = -1, errno = EINTR, -1;
+  return ::syscall(SYS_sendto, fd, buf, n, flags, nullptr, 0);
+}
 
 // The Slots service behind an in-process control server on the simulated
 // board, the stand-in helper programs, and fake generic-HDLC interfaces in
@@ -488,10 +501,12 @@ class AuthLink : public modemtest::Bench {
     bench().loop.RunUntil([] { return factory().authClients().empty(); }, 1000);
     modemtest::Bench::TearDown();
   }
-  // A plug-in connection taken by the factory; the test holds the peer.
-  int Connect() {
+  // A plug-in connection taken by the factory; the test holds the peer
+  // (and learns the factory's side in `gateway`).
+  int Connect(int* gateway = nullptr) {
     int sv[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    if (gateway) *gateway = sv[0];
     ::fcntl(sv[0], F_SETFL, O_NONBLOCK);
     ::fcntl(sv[1], F_SETFL, O_NONBLOCK);
     factory().AcceptClient(Fd(sv[0]), INet4::Addr("127.0.0.1:40000"));
@@ -653,17 +668,24 @@ TEST_F(AuthLink, RecordsAreFramedByTheirLengthField) {
   EXPECT_TRUE(bench().loop.RunUntil([] { return factory().authClients().empty(); }));
 }
 
+// A length out of range closes the connection; so does a read that fails
+// with EINTR (the row of length 0, whose whole record is never read).
 TEST_F(AuthLink, LengthOutOfRangeClosesTheConnection) {
-  for (uint32_t bad : {513u, 3u}) {
-    int fd = Connect();
-    ctltest::Capture log(std::clog);
-    uint8_t len[4];
-    Board::putBE32(len, bad);
-    Write(fd, len, 4);
+  for (uint32_t bad : {513u, 3u, 0u}) {
+    int gateway = -1;
+    int fd = Connect(&gateway);
+    ctltest::Capture log(std::clog), err(std::cerr);
+    attr record = Record(12, attr::AuthRequest, 8);
+    if (bad) record.setWord(0, bad);
+    interruptedFd = bad ? -1 : gateway;
+    Write(fd, record.data(), bad ? 4 : 12);
     EXPECT_TRUE(bench().loop.RunUntil([] { return factory().authClients().empty(); })) << bad;
     EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
+    EXPECT_EQ(err.text().find("unknown session 8"), std::string::npos) << err.text();
     char c;
-    EXPECT_EQ(::read(fd, &c, 1), 0);  // closed by the gateway
+    // Closed by the gateway; with the record left unread, by a reset.
+    const ssize_t r = ::read(fd, &c, 1);
+    EXPECT_TRUE(r == 0 || (!bad && errno == ECONNRESET)) << bad;
   }
 }
 
@@ -717,20 +739,28 @@ TEST_F(AuthLink, HdlcModemRecordsGoToAConnectionThatSentNothingYet) {
 
 TEST_F(AuthLink, AFailedSendClosesAndDeletesTheConnection) {
   ModemSlot(9);
-  int fd = Connect();
-  Write(fd, Record(16, attr::Accept, 0));
-  bench().loop.RunUntil([] { return factory().authClients().back()->GetSessionId() == 0; });
-  // The plug-in goes before the gateway has noticed: the send fails and
-  // the connection is gone once the send has returned.
-  ::close(fd);
-  peers.clear();
-  attr accept = Record(16, attr::Accept, 0);
-  ctltest::Capture log(std::clog);
-  EXPECT_FALSE(factory().SendAuth(&accept));
-  EXPECT_TRUE(factory().authClients().empty());
-  EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
-  // Later records for the session find no connection.
-  EXPECT_FALSE(factory().SendAuth(&accept));
+  // The plug-in goes before the gateway has noticed, or (the second row) a
+  // signal interrupts the send: the send fails and the connection is gone
+  // once the send has returned.
+  for (bool interrupted : {false, true}) {
+    int gateway = -1;
+    int fd = Connect(&gateway);
+    Write(fd, Record(16, attr::Accept, 0));
+    bench().loop.RunUntil([] { return factory().authClients().back()->GetSessionId() == 0; });
+    if (interrupted) {
+      interruptedFd = gateway;
+    } else {
+      ::close(fd);
+      peers.clear();
+    }
+    attr accept = Record(16, attr::Accept, 0);
+    ctltest::Capture log(std::clog);
+    EXPECT_FALSE(factory().SendAuth(&accept)) << interrupted;
+    EXPECT_TRUE(factory().authClients().empty());
+    EXPECT_NE(log.text().find("auth client 127.0.0.1:40000 disconnected."), std::string::npos) << log.text();
+    // Later records for the session find no connection.
+    EXPECT_FALSE(factory().SendAuth(&accept));
+  }
 }
 
 }  // namespace
