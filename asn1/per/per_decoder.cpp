@@ -200,12 +200,8 @@ bool PERDecoder::decodeSmallUnsigned(unsigned& n)
 bool PERDecoder::decodeConstrainedLength(ConstrainedObject const& obj, unsigned& len)
 {
     ConstraintType type = obj.getConstraintType();
-    if (type == ExtendableConstraint) {
-        if (atEnd())
-            return false;
-        if (decodeSingleBit())
-            return decodeLength(0, NoUpperBound, len) == 0;
-    }
+    if (type == ExtendableConstraint && decodeSingleBit())
+        return decodeLength(0, NoUpperBound, len) == 0;
     if (type != Unconstrained)
         return decodeLength(static_cast<unsigned>(obj.getLowerLimit()), obj.getUpperLimit(), len) == 0;
     return decodeLength(0, NoUpperBound, len) == 0;
@@ -241,11 +237,8 @@ bool PERDecoder::do_visit(INTEGER& v)
 {
     ConstraintType type = v.getConstraintType();
     bool bounded = type == FixedConstraint;
-    if (type == ExtendableConstraint) {
-        if (atEnd())
-            return false;
+    if (type == ExtendableConstraint)
         bounded = decodeSingleBit() == 0;
-    }
     if (bounded) {
         int lower = v.getLowerLimit();
         unsigned upper = v.getUpperLimit();
@@ -284,8 +277,6 @@ bool PERDecoder::do_visit(INTEGER& v)
 bool PERDecoder::do_visit(ENUMERATED& v)
 {
     if (v.extendable()) {
-        if (atEnd())
-            return false;
         if (decodeSingleBit()) {
             // Extension value: its number plus one, then the number. A form
             // that cannot be read is a failure, not a root value.
@@ -431,9 +422,12 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         m.position = ahead(len);
         m.bitsLeft = 8;
         index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
-    } else {
-        if (n > 1 && (decodeUnsigned(0, n - 1, index) < 0 || index >= n)) {
-            // Input ended, or a root index beyond the root alternatives.
+    } else if (n > 1) {
+        // An index cut short fails with the held alternative in place.
+        if (decodeUnsigned(0, n - 1, index) < 0)
+            return false;
+        if (index >= n) {
+            // A root index beyond the root alternatives.
             v.setSelection(CHOICE::UnknownSelection, nullptr);
             return false;
         }
