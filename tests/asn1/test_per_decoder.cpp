@@ -198,6 +198,32 @@ TEST(PerDecoder, ChoiceSelection)
     EXPECT_EQ(nullptr, as<CHOICE>(old.get()).getSelection());
 }
 
+// The preamble alone answers the walk's code; the walk then drives every
+// root field through visitExtensionRoot, also those of a SEQUENCE inside.
+TEST(PerDecoder, SequenceWalkVisitsEveryRootField)
+{
+    struct Watcher : PERDecoder {
+        using PERDecoder::PERDecoder;
+        std::string calls;
+        int visitExtensionRoot(SEQUENCE& v, int i, int bit) override
+        {
+            calls += v.getFieldName(i) + std::to_string(bit) + " ";
+            return PERDecoder::visitExtensionRoot(v, i, bit);
+        }
+    };
+    std::vector<char> const in = unhex("ec 11 03 00 00 01");  // { a 5, b TRUE, e { id 1 } }
+    Value v = make(&Ext), whole = make(&Ext);
+    PERDecoder d(in.data(), in.data() + in.size());
+    EXPECT_EQ(Visitor::ContinueAll, d.preVisitExtensionRoots(as<SEQUENCE>(v.get())));
+    EXPECT_EQ(46u, d.getBitsLeft());  // the extension bit and b's presence bit read
+    EXPECT_TRUE(as<SEQUENCE>(v.get()).hasOptionalField(0));
+    Watcher w(in.data(), in.data() + in.size());
+    ASSERT_TRUE(v->accept(w) && decBytes(Rule::per, in, *whole));
+    EXPECT_EQ("a-1 b0 id-1 name0 flag1 data2 ", w.calls);
+    EXPECT_EQ(5, intOf(as<SEQUENCE>(whole.get()).getField(0)));
+    EXPECT_TRUE(*whole == *v);
+}
+
 // A value decoded into again holds exactly what a new value decoded from
 // the same octets holds: no earlier alternative, time field, OPTIONAL
 // field, addition, element or octet comes back.
