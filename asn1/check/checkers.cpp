@@ -322,7 +322,7 @@ bool InvalidTracer::do_visit(BMPString const& v)
     std::size_t const bad = v.first_illegal_at();
     if (bad == v.size())
         return true;
-    text_ << " The character '" << static_cast<unsigned long>(v[bad]) << "' is not valid for the string";
+    text_ << " The character '" << static_cast<long>(v[bad]) << "' is not valid for the string";
     return false;
 }
 

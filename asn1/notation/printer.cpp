@@ -100,6 +100,8 @@ bool AVNEncoder::do_visit(OCTET_STRING const& v)
     }
     if (os_.good())
         os_ << "'H";
+    // The octets leave the number base alone; the fill is the blank.
+    os_.fill(' ');
     return os_.good();
 }
 

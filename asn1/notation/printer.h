@@ -84,16 +84,16 @@ protected:
 
 private:
     // Called inside a catch block: rethrows the caught exception when the
-    // stream's mask wants the bit.
+    // stream's mask wants the bit. Setting the bit also raises when another
+    // bit in the mask (badbit from the stream's own insertion) is already
+    // set; that alone propagates nothing.
     static void fail(std::basic_ios<charT, traits>& s, std::ios_base::iostate bit)
     {
-        bool rethrow = false;
         try {
             s.setstate(bit);
         } catch (std::ios_base::failure&) {
-            rethrow = true;
         }
-        if (rethrow)
+        if (s.exceptions() & bit)
             throw;
     }
 };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <typeinfo>
 
 namespace ASN1 {
 
@@ -200,12 +201,8 @@ bool PERDecoder::decodeSmallUnsigned(unsigned& n)
 bool PERDecoder::decodeConstrainedLength(ConstrainedObject const& obj, unsigned& len)
 {
     ConstraintType type = obj.getConstraintType();
-    if (type == ExtendableConstraint) {
-        if (atEnd())
-            return false;
-        if (decodeSingleBit())
-            return decodeLength(0, NoUpperBound, len) == 0;
-    }
+    if (type == ExtendableConstraint && decodeSingleBit())
+        return decodeLength(0, NoUpperBound, len) == 0;
     if (type != Unconstrained)
         return decodeLength(static_cast<unsigned>(obj.getLowerLimit()), obj.getUpperLimit(), len) == 0;
     return decodeLength(0, NoUpperBound, len) == 0;
@@ -217,8 +214,17 @@ bool PERDecoder::within(char const* after, AbstractData& value)
 {
     char const* const saved = end_;
     end_ = after;
-    bool const ok = value.accept(*this);
+    bool const ok = decodeNested(value);
     end_ = saved;
+    return ok;
+}
+
+bool PERDecoder::decodeNested(AbstractData& value)
+{
+    bool const outer = nested_;
+    nested_ = true;
+    bool const ok = value.accept(*this);
+    nested_ = outer;
     return ok;
 }
 
@@ -241,11 +247,8 @@ bool PERDecoder::do_visit(INTEGER& v)
 {
     ConstraintType type = v.getConstraintType();
     bool bounded = type == FixedConstraint;
-    if (type == ExtendableConstraint) {
-        if (atEnd())
-            return false;
+    if (type == ExtendableConstraint)
         bounded = decodeSingleBit() == 0;
-    }
     if (bounded) {
         int lower = v.getLowerLimit();
         unsigned upper = v.getUpperLimit();
@@ -284,8 +287,6 @@ bool PERDecoder::do_visit(INTEGER& v)
 bool PERDecoder::do_visit(ENUMERATED& v)
 {
     if (v.extendable()) {
-        if (atEnd())
-            return false;
         if (decodeSingleBit()) {
             // Extension value: its number plus one, then the number. A form
             // that cannot be read is a failure, not a root value.
@@ -431,9 +432,12 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         m.position = ahead(len);
         m.bitsLeft = 8;
         index = j < v.getNumKnownChoices() ? j + n : v.getNumKnownChoices();
-    } else {
-        if (n > 1 && (decodeUnsigned(0, n - 1, index) < 0 || index >= n)) {
-            // Input ended, or a root index beyond the root alternatives.
+    } else if (n > 1) {
+        // An index cut short fails with the held alternative in place.
+        if (decodeUnsigned(0, n - 1, index) < 0)
+            return false;
+        if (index >= n) {
+            // A root index beyond the root alternatives.
             v.setSelection(CHOICE::UnknownSelection, nullptr);
             return false;
         }
@@ -452,7 +456,7 @@ bool PERDecoder::do_visit(CHOICE& v)
     if (!selection)
         return false;
     if (!m.position)
-        return selection->accept(*this);
+        return decodeNested(*selection);
     // An extension alternative lies within its open-type octets.
     if (!within(m.position, *selection))
         return false;
@@ -468,7 +472,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
     v.resize(count);
     unsigned i = 0;
     for (auto it = v.begin(); it != v.end(); ++it, ++i) {
-        if (!(*it)->accept(*this)) {
+        if (!decodeNested(**it)) {
             v.resize(i);
             return false;
         }
@@ -526,21 +530,38 @@ bool PERDecoder::do_visit(GeneralizedTime& v)
 
 // ---- SEQUENCE --------------------------------------------------------------
 
-// The whole SEQUENCE is read here, with direct calls of the other hooks
-// in the order of the filling walk, which then stops: no dispatch per field.
+// The extension bit and the presence bits of the root; the walk then
+// visits every root field, and the additions after an extension bit of 1.
+//
+// For speed, a SEQUENCE met inside a value the decoder is reading is read
+// here whole, in the walk's order, and the walk stops: no virtual call per
+// field. Only a PERDecoder itself does so, whose hooks nothing can watch;
+// in a subclass, on a direct call and for the value handed to the decoder
+// the walk drives the fields.
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
 {
     int const first = readPresence(v);
-    if (first == Fail)
-        return Fail;
+    if (first == Fail || !nested_ || typeid(*this) != typeid(PERDecoder))
+        return first;
+    return readFields(v, first);
+}
+
+int PERDecoder::readFields(SEQUENCE& v, int first)
+{
+    // Each root field as visitExtensionRoot reads it (the decoder is marked
+    // as inside a value already).
     unsigned const roots = v.getNumRootFields();
     int lastBit = -1;
     for (unsigned i = 0; i < roots; ++i) {
         int const id = v.getFieldId(i);
-        if (PERDecoder::visitExtensionRoot(v, static_cast<int>(i), id) == Fail)
-            return Fail;
-        if (id != -1)
+        if (id != -1) {
             lastBit = id;
+            if (!v.hasOptionalField(static_cast<unsigned>(id)))
+                continue;
+        }
+        AbstractData* const field = v.getField(i);
+        if (!field || !field->accept(*this))
+            return Fail;
     }
     if (first != ContinueAll)
         return Stop;
@@ -570,7 +591,7 @@ int PERDecoder::readPresence(SEQUENCE& v)
     }
     if (!decodeBits(bits, optional))
         return Fail;
-    for (unsigned i = 0; i < v.getNumRootFields(); ++i) {
+    for (unsigned i = 0; optional > 0 && i < v.getNumRootFields(); ++i) {
         int id = v.getFieldId(i);
         if (id < 0 || static_cast<unsigned>(id) >= optional)
             continue;
@@ -581,7 +602,9 @@ int PERDecoder::readPresence(SEQUENCE& v)
     }
     if (!extension) {
         // The value holds exactly what the input carries.
-        v.getExtensionMap().resize(0);
+        SEQUENCE::BitMap& additions = v.getExtensionMap();
+        if (!additions.empty())
+            additions.resize(0);
         return Continue;
     }
     return ContinueAll;
@@ -593,7 +616,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalBit)
     if (optionalBit != -1 && !v.hasOptionalField(static_cast<unsigned>(optionalBit)))
         return Continue;
     AbstractData* field = v.getField(static_cast<unsigned>(index));
-    return field && field->accept(*this) ? Continue : Fail;
+    return field && decodeNested(*field) ? Continue : Fail;
 }
 
 int PERDecoder::preVisitExtensions(SEQUENCE& v)

@@ -87,15 +87,22 @@ private:
     // The point n octets on from the current octet, clamped to the end.
     char const* ahead(unsigned n) const;
     bool within(char const* after, AbstractData& value);
+    // A field, element, alternative or carried value of the value being
+    // read: accepted with the decoder marked as reading inside a value.
+    bool decodeNested(AbstractData& value);
     // The extension bit and the presence bits of a SEQUENCE's root:
     // Continue, ContinueAll (additions follow) or Fail.
     int readPresence(SEQUENCE& v);
+    // The root fields and the extension part of a SEQUENCE whose presence
+    // bits gave first, in one pass: Stop or Fail.
+    int readFields(SEQUENCE& v, int first);
     bool octetsLeft(unsigned n) const { return pos_ <= end_ && static_cast<unsigned long>(end_ - pos_) >= n; }
 
     char const* pos_;
     char const* end_;
     unsigned short bitsLeft_;
     bool aligned_;
+    bool nested_ = false;  // reading inside a value handed to the decoder
 };
 
 } // namespace ASN1

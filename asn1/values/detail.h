@@ -35,11 +35,6 @@ X const* sameKind(AbstractData const& other)
     return dynamic_cast<X const*>(&other);
 }
 
-inline int sign(long long v)
-{
-    return v < 0 ? -1 : (v > 0 ? 1 : 0);
-}
-
 // a - b, held at the int range so that the sign always stays right.
 inline int difference(long long a, long long b)
 {

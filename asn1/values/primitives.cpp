@@ -95,7 +95,6 @@ bool IntegerWithNamedNumber::setFromName(std::string const& name)
     return false;
 }
 
-AbstractData* IntegerWithNamedNumber::do_clone() const { return detail::cloneAs(*this); }
 bool IntegerWithNamedNumber::do_accept(Visitor& v) { return v.visit(*this); }
 bool IntegerWithNamedNumber::do_accept(ConstVisitor& v) const { return v.visit(*this); }
 
@@ -235,7 +234,6 @@ AbstractData* TypeConstrainedOpenData::create(void const* info)
     return made;
 }
 
-AbstractData* TypeConstrainedOpenData::do_clone() const { return detail::cloneAs(*this); }
 bool TypeConstrainedOpenData::do_accept(Visitor& v) { return v.visit(*this); }
 
 } // namespace ASN1

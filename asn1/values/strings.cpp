@@ -83,7 +83,7 @@ int AbstractString::do_compare(AbstractData const& other) const
     if (!o)
         return 1;
     // char_traits<char> orders bytes as unsigned; a proper prefix sorts first.
-    return detail::sign(static_cast<std::string const&>(*this).compare(*o));
+    return static_cast<std::string const&>(*this).compare(*o);
 }
 
 AbstractData* AbstractString::do_clone() const { return detail::cloneAs(*this); }
@@ -121,7 +121,7 @@ int BMPString::do_compare(AbstractData const& other) const
     BMPString const* o = detail::sameKind<BMPString>(other);
     if (!o)
         return 1;
-    return detail::sign(static_cast<std::wstring const&>(*this).compare(*o));
+    return static_cast<std::wstring const&>(*this).compare(*o);
 }
 
 AbstractData* BMPString::do_clone() const { return detail::cloneAs(*this); }

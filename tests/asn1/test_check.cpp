@@ -66,6 +66,13 @@ TEST(CheckInteger, BoundsAndTheirMessages)
     }
 }
 
+// A BMPString's first character out of range, by the number it holds.
+TEST(CheckString, BmpCharacterInDecimal)
+{
+    EXPECT_EQ(" The character '-1' is not valid for the string", trace(BMPString(L"\xffffffff", &BMPString::theInfo)));
+    EXPECT_EQ(" The character '65536' is not valid for the string", trace(BMPString(L"\x10000", &BMPString::theInfo)));
+}
+
 TEST(CheckConstructed, TracerLineNamesThePath)
 {
     Value pair = make(&Pair);

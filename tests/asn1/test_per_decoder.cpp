@@ -19,6 +19,11 @@ void const* const LogInfos[] = {&GeneralizedTime::theInfo, &OBJECT_IDENTIFIER::t
 int const LogIds[] = {-1, 0, 1, -1, -1};
 char const* const LogNames[] = {"when", "oid", "bits", "stamp", "numbers"};
 const SequenceInfo Log = {{&SEQUENCE::create, 16}, false, LogInfos, LogIds, 5, 0, 2, nullptr, nullptr, LogNames};
+// Extensible types with a single root value.
+char const* const OnlyNames[] = {"only", nullptr};
+const EnumeratedInfo Only = {{&ENUMERATED::create, 10}, true, 0, OnlyNames};
+const ConstrainedInfo FiveOrMore = intRange(ExtendableConstraint, 5, 5);
+const StringInfo NoneOrMore = ia5(ExtendableConstraint, 0, 0);
 
 TEST(PerDecoderPrimitives, LengthForms)
 {
@@ -65,6 +70,9 @@ TEST(PerDecoder, AcceptsAndRefuses)
         {&Channel, "", false},
         {&Ext, "", false},
         {&Null::theInfo, "", true},
+        {&Only, "", true},                         // extension bit 0 at the end, then no bits
+        {&FiveOrMore, "", true},
+        {&NoneOrMore, "", true, 0, 0, 0},
         {&Mode, "80", false},                      // extension number + 1 is 0
         {&Mode, "c0", false},                      // long form, count missing
         {&Mode, "86", false},                      // number missing
@@ -111,9 +119,10 @@ TEST(PerDecoder, AcceptsAndRefuses)
 
 TEST(PerDecoder, DecodedContents)
 {
-    Value zero = intV(&INTEGER::theInfo, 5), colour = make(&Colour);
-    ASSERT_TRUE(perDecode("00", *zero) && perDecode("c0", *colour));
+    Value zero = intV(&INTEGER::theInfo, 5), colour = make(&Colour), five = make(&FiveOrMore);
+    ASSERT_TRUE(perDecode("00", *zero) && perDecode("c0", *colour) && perDecode("", *five));
     EXPECT_EQ(0, intOf(zero.get()));
+    EXPECT_EQ(5, intOf(five.get()));
     EXPECT_EQ(3, as<ENUMERATED>(colour.get()).asInt());  // above the last: the checker says invalid
     EXPECT_FALSE(colour->isValid());
     Value bits = make(&Bits);
@@ -157,6 +166,14 @@ TEST(PerDecoder, ChoiceSelection)
     ASSERT_TRUE(perDecode("40 00 09", *c));   // same alternative: object reused
     EXPECT_EQ(before, ch.getSelection());
     EXPECT_EQ(9, intOf(ch.getSelection()));
+    // Input ending inside the index: the decode fails, the alternative stays.
+    char const last = 0;
+    PERDecoder cut(&last, &last + 1);
+    unsigned skipped = 0;
+    ASSERT_TRUE(cut.decodeMultiBit(6, skipped));  // the extension bit and one index bit left
+    EXPECT_FALSE(c->accept(cut));
+    ASSERT_EQ(2, ch.currentSelection());
+    EXPECT_EQ(9, intOf(ch.getSelection()));
     ASSERT_TRUE(perDecode("80 03 01 78 40 ee", *c));   // extension alternative as open type
     EXPECT_EQ(3, ch.currentSelection());
     ASSERT_TRUE(perDecode("40 00 07", *c));   // back to destroy
@@ -179,6 +196,32 @@ TEST(PerDecoder, ChoiceSelection)
     EXPECT_FALSE(perDecode("81 01 00", *old));
     EXPECT_EQ(CHOICE::UnknownSelection, as<CHOICE>(old.get()).currentSelection());
     EXPECT_EQ(nullptr, as<CHOICE>(old.get()).getSelection());
+}
+
+// The preamble alone answers the walk's code; the walk then drives every
+// root field through visitExtensionRoot, also those of a SEQUENCE inside.
+TEST(PerDecoder, SequenceWalkVisitsEveryRootField)
+{
+    struct Watcher : PERDecoder {
+        using PERDecoder::PERDecoder;
+        std::string calls;
+        int visitExtensionRoot(SEQUENCE& v, int i, int bit) override
+        {
+            calls += v.getFieldName(i) + std::to_string(bit) + " ";
+            return PERDecoder::visitExtensionRoot(v, i, bit);
+        }
+    };
+    std::vector<char> const in = unhex("ec 11 03 00 00 01");  // { a 5, b TRUE, e { id 1 } }
+    Value v = make(&Ext), whole = make(&Ext);
+    PERDecoder d(in.data(), in.data() + in.size());
+    EXPECT_EQ(Visitor::ContinueAll, d.preVisitExtensionRoots(as<SEQUENCE>(v.get())));
+    EXPECT_EQ(46u, d.getBitsLeft());  // the extension bit and b's presence bit read
+    EXPECT_TRUE(as<SEQUENCE>(v.get()).hasOptionalField(0));
+    Watcher w(in.data(), in.data() + in.size());
+    ASSERT_TRUE(v->accept(w) && decBytes(Rule::per, in, *whole));
+    EXPECT_EQ("a-1 b0 id-1 name0 flag1 data2 ", w.calls);
+    EXPECT_EQ(5, intOf(as<SEQUENCE>(whole.get()).getField(0)));
+    EXPECT_TRUE(*whole == *v);
 }
 
 // A value decoded into again holds exactly what a new value decoded from

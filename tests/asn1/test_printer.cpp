@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iomanip>
+#include <new>
 #include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 using namespace PerTypes;
 
@@ -145,7 +149,7 @@ TEST(Printer, UnprintablePartsAreMarkedAndTheStreamStaysUsable)
 TEST(Printer, CallerStreamFormattingIsKept)
 {
     std::ostringstream os;
-    os << std::hex;
+    os << std::hex << std::setfill('*');
     OCTET_STRING o(std::vector<char>{'\x0a', '\xff'}, &OCTET_STRING::theInfo);
     Value n = make(&INTEGER::theInfo);
     setInt(n.get(), 255);
@@ -157,6 +161,28 @@ TEST(Printer, CallerStreamFormattingIsKept)
     std::ostringstream plain;
     plain << o << ' ' << *n << ' ' << 10;
     EXPECT_EQ("'0a ff'H 255 10", plain.str());
+}
+
+// A throwing sink: the caught exception is re-thrown only when the mask
+// holds the bit the frame sets (failbit, badbit for an allocation failure).
+TEST(Printer, SinkExceptionsFollowTheMask)
+{
+    struct Sink : std::streambuf {
+        bool alloc;
+        explicit Sink(bool a) : alloc(a) {}
+        int overflow(int) override { if (alloc) throw std::bad_alloc(); throw std::runtime_error("sink"); }
+    };
+    using io = std::ios_base;
+    for (auto [alloc, mask, what] : {std::tuple<bool, io::iostate, std::string>{false, io::badbit, ""},
+                                     {false, io::badbit | io::failbit, "sink"}, {true, io::badbit, "std::bad_alloc"}}) {
+        Sink sink(alloc);
+        std::ostream os(&sink);
+        os.exceptions(mask);
+        std::string thrown;
+        try { os << Null(); } catch (std::exception const& e) { thrown = e.what(); }
+        EXPECT_EQ(what, thrown);
+        EXPECT_EQ(alloc ? io::badbit : io::badbit | io::failbit, os.rdstate()) << what;
+    }
 }
 
 } // namespace

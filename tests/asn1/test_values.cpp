@@ -111,6 +111,10 @@ TEST(Values, OrderAndClonesOfEveryKind)
         {Ptr(new IA5String("abc")), Ptr(new IA5String("abd"))},
         {Ptr(new IA5String("ab")), Ptr(new IA5String("abc"))},
         {Ptr(new IA5String("abc")), Ptr(new IA5String("\xff"))},  // bytes compare unsigned
+        // What the standard string comparisons answer.
+        {Ptr(new IA5String("ab")), Ptr(new IA5String("abcd")), -2},
+        {Ptr(new IA5String("abc")), Ptr(new IA5String("abe")), -2},
+        {Ptr(new BMPString(L"ab", &BMPString::theInfo)), Ptr(new BMPString(L"abcd", &BMPString::theInfo)), -2},
         {Ptr(new Null()), Ptr(new BOOLEAN(true, &BOOLEAN::theInfo))},  // different kinds are unequal
         {Ptr(new BOOLEAN(true, &BOOLEAN::theInfo)), Ptr(new INTEGER(-3, &kSlotInfo))},
         {Ptr(new BOOLEAN(false, &BOOLEAN::theInfo)), Ptr(new BOOLEAN(true, &BOOLEAN::theInfo))},
