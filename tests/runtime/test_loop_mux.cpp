@@ -191,6 +191,25 @@ TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
   EXPECT_FALSE(guard.expired());
 }
 
+// While the clock is cached every reading stands still; without the cache
+// each reading is live.
+TEST(Clock, ACachedClockStandsStillForEveryReading) {
+  for (const bool cached : {true, false}) {
+    if (cached) Mux::mux_settimeofday();
+    const unsigned int ms = Mux::milliseconds(), us = Mux::microseconds();
+    ::usleep(20000);
+    const unsigned int moved_ms = Mux::milliseconds() - ms, moved_us = Mux::microseconds() - us;
+    Mux::mux_cleartimeofday();
+    if (cached) {
+      EXPECT_EQ(moved_ms, 0u);
+      EXPECT_EQ(moved_us, 0u);
+    } else {
+      EXPECT_GE(moved_ms, 20u);
+      EXPECT_GE(moved_us, 20000u);
+    }
+  }
+}
+
 // A loop in steady state (three deferred calls, a ready descriptor whose
 // handler re-arms two timers on every pass, as a controller link re-arms its
 // heartbeat on every command) allocates nothing from one pass to the next;
