@@ -172,7 +172,7 @@ void E1Ctl::SendCASSignal(int path, int timeslot, int rx, int tx) {
 
 void E1Ctl::SendCASTrunkStatus(int trunk, int result) { SendCASSignal(trunk, 0, result, 0); }
 
-void E1Ctl::Assign(LGCP::CasChannel& to, const cas_channel& from) {
+void E1Ctl::Assign(LGCP::CasChannel& to, cas_channel from) {
   to.set_path(from.path);
   to.set_timeslot(from.timeslot);
 }

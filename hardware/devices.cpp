@@ -103,9 +103,13 @@ void rtp_ext_init_params::decode(const uint8_t* in) { etype = getBE16(in); }
 
 namespace {
 
+// One field line; the value in decimal whatever the stream's base, which
+// stays as the caller set it.
 template <class T>
 void field(std::ostream& o, const char* name, T v) {
-  o << "   " << name << " = " << long(v) << "\n";
+  const std::ios_base::fmtflags flags = o.flags();
+  o << "   " << name << " = " << std::dec << +v << "\n";
+  o.flags(flags);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ class E1Ctl : public CtrlSrv::Service {
   void HandleCasGet(const cas_channel& ch);
   void SendCASSignal(int path, int timeslot, int rx, int tx);
   void SendCASTrunkStatus(int trunk, int result);
-  static void Assign(LGCP::CasChannel& to, const cas_channel& from);
+  static void Assign(LGCP::CasChannel& to, cas_channel from);
 
   void PutHeader(std::ostream& os) const;
 

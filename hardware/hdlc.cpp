@@ -46,7 +46,9 @@ HDLC::HDLC() { unbind(); }
 HDLC::~HDLC() { event_.Release(); }
 
 void HDLC::PutHeader(std::ostream& os) const {
-  os << "hdlc" << " [" << trunk_ << "/" << params_.timeslot << "]: ";
+  const std::ios_base::fmtflags flags = os.flags();
+  os << "hdlc" << " [" << std::dec << trunk_ << "/" << params_.timeslot << "]: ";
+  os.flags(flags);
 }
 
 void HDLC::deactivate() {

@@ -91,4 +91,8 @@ void HwTests::Report(const char* what, int ch, const char* second, unsigned char
             << ext::hex(&got, &got + 1) << std::endl;
 }
 
-void HwTests::PutHeader(std::ostream& os) const { os << "bus " << bus << ": "; }
+void HwTests::PutHeader(std::ostream& os) const {
+  const std::ios_base::fmtflags flags = os.flags();
+  os << "bus " << std::dec << bus << ": ";
+  os.flags(flags);
+}

@@ -62,9 +62,10 @@ bool MonitoringCtl::halRequest(uint32_t request, uint8_t& byte) {
 
 int MonitoringCtl::setFramerLed(const LGCP::FramerInfo& info) {
   if (!IsOpen()) return false;
-  unsigned e = info.get_e1().getValue() & 3;
-  const uint8_t link = uint8_t(1u << (2 * e));
-  const uint8_t line = uint8_t(1u << (2 * e + 1));
+  // Framers 0..3 own two bits each; a higher number has no bit in the byte.
+  const unsigned e = info.get_e1().getValue();
+  const uint8_t link = e < 4 ? uint8_t(1u << (2 * e)) : 0;
+  const uint8_t line = e < 4 ? uint8_t(1u << (2 * e + 1)) : 0;
   const LGCP::FramerInfoData& d = info.get_info();
   if (d.link_isSelected()) {
     if (d.get_link()) ledState &= uint8_t(~link);

@@ -371,10 +371,10 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
       ++i;
     }
 
-    // A stop requested by a timer or deferred call ends the run here rather
-    // than after one more (possibly unbounded) poll.
-    if (stop_) break;
     if (timeout == -1 && table_size_ == 0) {
+      // A stop from the last timer or deferred call leaves nothing to wait
+      // for: the run ends rather than reporting a hang.
+      if (stop_) break;
       std::cerr << "multiplexer: system hang detected!!!" << std::endl;
       Log::FlushLogs();
       std::abort();
@@ -391,7 +391,6 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
       if (w < 0) w = 0;
       if (timeout < 0 || w < timeout) timeout = w;
     }
-    if (stop_) break;
 
     last_timeout_ = timeout;
     int n = ::poll(table_, table_size_, timeout);

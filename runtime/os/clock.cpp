@@ -51,9 +51,9 @@ unsigned int milliseconds() {
   return static_cast<unsigned int>(monotonic_us() / 1000u + g_offset_ms);
 }
 
-unsigned int microseconds() { return static_cast<unsigned int>(monotonic_us_live()); }
+unsigned int microseconds() { return static_cast<unsigned int>(monotonic_us()); }
 
-std::uint64_t monotonicMicros() { return monotonic_us_live(); }
+std::uint64_t monotonicMicros() { return monotonic_us(); }
 
 unsigned int millisecondsAt(std::uint64_t micros) {
   return static_cast<unsigned int>((g_mono_cached ? g_mono_us : micros) / 1000u + g_offset_ms);

@@ -40,11 +40,13 @@ int gettimeval(timeval& tv);
 // The loop's clock: low 32 bits of the monotonic milliseconds plus the
 // drive offset.
 unsigned int milliseconds();
-// Monotonic microseconds, low 32 bits (timing measurements).
+// Monotonic microseconds, low 32 bits (timing measurements); the cached
+// instant while the clock is cached.
 unsigned int microseconds();
-// One live reading of the monotonic clock, full microseconds (the clock of
-// microseconds()). The loop takes one per pass and moves it on by the ends
-// of its timing measurements to know its own time (millisecondsAt).
+// One reading of the monotonic clock, full microseconds (the clock of
+// microseconds(), cached alike). The loop takes one per pass and moves it on
+// by the ends of its timing measurements to know its own time
+// (millisecondsAt).
 std::uint64_t monotonicMicros();
 // The loop's clock at such a reading: its milliseconds plus the drive
 // offset, or the cached instant while the clock is cached.

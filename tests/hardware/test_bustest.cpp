@@ -35,12 +35,19 @@ class BusTest : public SimTest::BenchFixture<HwTests> {
   }
 };
 
+// The bus number is decimal on an error stream left in hex, which stays hex.
 TEST_F(BusTest, AWriteThatDoesNotReadBackIsABusError) {
   std::vector<uint8_t> want = Reference(5, 3);
-  sim().failNext("/dev/hal", R::MuxRead, EIO);  // the read gives 0xFF
-  ctltest::Capture err(std::cerr);
-  EXPECT_EQ(kBusError, Run(Write, 5, 0, 7, 3));
-  EXPECT_EQ("bus 0: write failed on channel 7 write " + Hex2(want[0]) + "  written FF \n", err.text());
+  for (auto [bus, prefix] : {std::pair{0, "bus 0: "}, {10, "bus 10: "}}) {
+    sim().failNext("/dev/hal", R::MuxRead, EIO);  // the read gives 0xFF
+    ctltest::Capture err(std::cerr);
+    if (bus) std::cerr << std::hex;
+    EXPECT_EQ(kBusError, Run(Write, 5, bus, 7, 3));
+    const bool hex = (std::cerr.flags() & std::ios::basefield) == std::ios::hex;
+    std::cerr << std::dec;
+    EXPECT_EQ(hex, bus != 0);
+    EXPECT_EQ(prefix + std::string("write failed on channel 7 write ") + Hex2(want[0]) + "  written FF \n", err.text());
+  }
 }
 
 TEST_F(BusTest, SeedsOfEverySignGiveTheLibrarysSequenceWithoutTouchingTheSharedGenerator) {

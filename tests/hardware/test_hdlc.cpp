@@ -188,6 +188,16 @@ TEST_F(HdlcTest, EndOfFileClosesTheChannelOnce) {
   EXPECT_EQ(cap_.log(), "hdlc [0/10]: do_read: !m_event.IsActive()\n");
   EXPECT_FALSE(send({1}));
   EXPECT_EQ(ch_.statistics().txDiscard, 1u);
+  // The prefix numbers are decimal on a stream left in hex, which stays hex.
+  HDLC::Params p;
+  p.timeslot = 26;
+  ch_.params(p);
+  ch_.trunk(10);
+  std::ostringstream hexed;
+  hexed << std::hex;
+  ch_.PutHeader(hexed);
+  hexed << 255;
+  EXPECT_EQ(hexed.str(), "hdlc [10/26]: ff");
 }
 
 // A read error in the first event is not followed by a ready; an interrupted read,

@@ -52,6 +52,11 @@ TEST(RtpRecords, LayoutsDecodingAndPrinters) {
   EXPECT_EQ(hex(decoded(p)), hex(p));
   EXPECT_EQ(print(p), "  rtp_connection_params\n  {\n   packet_factor = 2\n   rx_pt = 8\n   tx_pt = 258\n"
                       "   ssrc = 3735928559\n  }\n");  // identifiers print unsigned
+  p.ssrc = 4294967295;
+  std::ostringstream hexed;
+  hexed << std::hex << p << 255;  // decimal values; the stream stays in hex
+  EXPECT_EQ(hexed.str(), "  rtp_connection_params\n  {\n   packet_factor = 2\n   rx_pt = 8\n   tx_pt = 258\n"
+                         "   ssrc = 4294967295\n  }\nff");
 
   rtp_channel_info ci;
   EXPECT_EQ(hex(ci), "FFFFFFFFFFFFFFFFFFFFFFFF");  // all three words -1 by default

@@ -123,12 +123,21 @@ class FrozenClock {
 };
 
 // Moves the loop's clock forward and lets every timer that became due fire,
-// in one pass of the loop.
+// in one pass of the loop. The stop also arms a 0 ms timer, so that the
+// pass's poll returns at once instead of waiting for the next link timer.
 inline void elapse(unsigned ms) {
+  struct Stop {
+    Dpc dpc;
+    Timer wake;
+    void Run() {
+      multiplexer.terminate();
+      wake.set(0, &Stop::Wake, this);
+    }
+    void Wake() {}
+  } stop;
   Mux::advanceClock(ms);
-  Dpc stop;
-  stop.Bind(+[] { multiplexer.terminate(); });
-  stop.Activate();
+  stop.dpc.Bind(&stop, &Stop::Run);
+  stop.dpc.Activate();
   multiplexer.run(false, true);
 }
 

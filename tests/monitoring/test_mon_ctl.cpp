@@ -102,7 +102,11 @@ TEST_F(MonCtl, CheckTimersAndTheLedByte) {
   EXPECT_EQ((std::vector<unsigned>{1000, 2000, 5000}), next());
   EXPECT_EQ(-1, ctl->halDescriptor());  // not opened at construction
   struct Row { int e1; bool line, value; int leds; } rows[] = {
-      {2, true, true, 0x30}, {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
+      {0, false, false, 0x01}, {0, false, true, 0x00},
+      {2, true, true, 0x30},  // framers above 3 have no bits: the byte is written unchanged
+      {4, true, true, 0x30}, {7, false, false, 0x30}, {15, true, true, 0x30}, {16, false, false, 0x30},
+      {40, true, true, 0x30},
+      {2, false, true, 0x20}, {2, true, false, 0x00}, {0, true, true, 0x03},
       {0, false, true, 0x02}, {0, true, true, 0x02},  // line bit already set: link bit stays clear
       {3, false, false, 0x42}};
   for (const Row& r : rows) {
@@ -110,7 +114,7 @@ TEST_F(MonCtl, CheckTimersAndTheLedByte) {
     EXPECT_EQ(r.leds, hal().leds()) << r.e1 << r.line << r.value;
   }
   EXPECT_EQ(0, hal().ledWrites().front());  // the open switched every LED off
-  EXPECT_EQ(8u, hal().ledWrites().size());
+  EXPECT_EQ(15u, hal().ledWrites().size());
   ctl->onBkgCheckTimer(nullptr), ctl->onPowerCheckTimer(nullptr), ctl->onControllerCheckTimer(nullptr);
   EXPECT_EQ((std::vector<unsigned>{60000, 2000, 5000}), next());
   Mux::mux_cleartimeofday();

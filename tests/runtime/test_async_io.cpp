@@ -33,6 +33,7 @@ struct ConnectOwner {
   bool sock_valid = false;
   int peer_port = -1;
   bool destroy_in_callback = false;
+  LoopStopper stopper;
   void OnConnect(ASync::Connect::Status::Type s, Fd sock) {
     ++calls;
     status = s;
@@ -43,7 +44,7 @@ struct ConnectOwner {
       if (::getpeername(sock.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) == 0) peer_port = ntohs(a.sin_port);
     }
     if (destroy_in_callback) conn.reset();
-    multiplexer.terminate();
+    stopper.stop();
   }
 };
 

@@ -157,9 +157,10 @@ TEST(Timers, OrderRearmCancelAndTheCounterWrap) {
 // callback, running again after the re-arm), then resets it (no effect) and
 // destroys its owner, timer included.
 struct Periodic {
-  Periodic(int* f, bool* d) : fired(f), destroyed(d) {}
+  Periodic(int* f, bool* d, LoopStopper* s) : fired(f), destroyed(d), stopper(s) {}
   int* fired;
   bool* destroyed;
+  LoopStopper* stopper;
   Timer t;
   ~Periodic() { *destroyed = true; }
   void Tick(Timer* self) {
@@ -171,7 +172,7 @@ struct Periodic {
       return;
     }
     self->reset();
-    multiplexer.terminate();
+    stopper->stop();
     delete this;
   }
 };
@@ -179,7 +180,8 @@ struct Periodic {
 TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
   int fired = 0;
   bool destroyed = false;
-  Periodic* p = new Periodic(&fired, &destroyed);
+  LoopStopper stopper;
+  Periodic* p = new Periodic(&fired, &destroyed, &stopper);
   p->t.set(1000, &Periodic::Tick, p);
   Mux::advanceClock(1000);
   LoopDeadline guard(5000);
@@ -187,6 +189,25 @@ TEST(Timers, CallbackRearmsResetsAndDestroysItsOwnTimer) {
   EXPECT_EQ(fired, 5);
   EXPECT_TRUE(destroyed);
   EXPECT_FALSE(guard.expired());
+}
+
+// While the clock is cached every reading stands still; without the cache
+// each reading is live.
+TEST(Clock, ACachedClockStandsStillForEveryReading) {
+  for (const bool cached : {true, false}) {
+    if (cached) Mux::mux_settimeofday();
+    const unsigned int ms = Mux::milliseconds(), us = Mux::microseconds();
+    ::usleep(20000);
+    const unsigned int moved_ms = Mux::milliseconds() - ms, moved_us = Mux::microseconds() - us;
+    Mux::mux_cleartimeofday();
+    if (cached) {
+      EXPECT_EQ(moved_ms, 0u);
+      EXPECT_EQ(moved_us, 0u);
+    } else {
+      EXPECT_GE(moved_ms, 20u);
+      EXPECT_GE(moved_us, 20000u);
+    }
+  }
 }
 
 // A loop in steady state (three deferred calls, a ready descriptor whose
@@ -273,7 +294,7 @@ struct SlowIdle {
 // own 2000 us, and the 20000 us poll-table build is charged to no deferred
 // call.
 TEST(Loop, EveryCallIsTimedOnItsOwn) {
-  StopAfterRuns stop(3);  // one poll; its ready descriptor is served first
+  StopAfterRuns stop(3);  // one pass serves; its ready descriptor first
   SlowEntry slow;
   slow.mux_attach();
   SlowIdle idle;
@@ -371,7 +392,7 @@ TEST(Events, OnePollServesEveryHandlerWithItsOwnResult) {
   m.ev.Bind("Rescheduler::On", &Rescheduler::On, &m);
   m.ev.Schedule(p2.rd, POLLIN);
   for (Pipe* p : {&ready, &p1, &p2}) ASSERT_TRUE(p->fill());
-  StopAfterRuns stop(3);  // one poll
+  StopAfterRuns stop(3);  // one pass serves
   multiplexer.run(false, true);
   EXPECT_EQ(v.calls, 0);
   EXPECT_EQ(a.seen, std::vector<short>{POLLIN});
@@ -393,10 +414,25 @@ TEST(Events, OnePollServesEveryHandlerWithItsOwnResult) {
 // always-ready descriptor makes each poll return at once, but each pass still
 // accounts its 1000 ms (the next timer is 5000 ms away). A missing device and
 // a FIFO without reader are reported and the loop runs without them (the
-// open never blocks).
+// open never blocks). A stop set before the poll (by the 4th pass's first
+// deferred-call run, a 0 ms timer or a deferred call just before the poll)
+// still lets that pass run its deferred calls and poll, on an idle
+// descriptor for its whole time-out.
 TEST(Watchdog, StartPingPerSecondOfPollTimeoutAndStop) {
   enum { kNone, kFile, kLonelyFifo, kReadFifo };
-  for (int kind : {kNone, kFile, kLonelyFifo, kReadFifo}) {
+  enum { kFourthPass, kZeroTimer, kBeforePollIdle };
+  const struct {
+    int kind, stop;
+    const char* written;
+  } rows[] = {{kNone, kFourthPass, ""},
+              {kFile, kFourthPass, "STARTPINGPINGPINGPINGSTOP"},
+              {kLonelyFifo, kFourthPass, ""},
+              {kReadFifo, kFourthPass, "STARTPINGPINGPINGPINGSTOP"},
+              {kFile, kZeroTimer, "STARTPINGSTOP"},
+              {kFile, kBeforePollIdle, "STARTPINGSTOP"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.kind * 10 + row.stop);
+    const int kind = row.kind;
     TempRoot root;
     root.mkdirs("/dev/misc");
     const std::string wd = root.file("/dev/misc/gw-wd");
@@ -409,19 +445,20 @@ TEST(Watchdog, StartPingPerSecondOfPollTimeoutAndStop) {
     Recorder r;
     Timer far;
     far.set(5000, &Recorder::A, &r);
-    StopAfterRuns stop(7);  // the 4th pass stops before its poll
+    if (row.stop == kZeroTimer) r.stop.set(0, &Recorder::Stop, &r);
+    StopAfterRuns stop(row.stop == kFourthPass ? 7 : row.stop == kZeroTimer ? 3 : 2, row.stop != kBeforePollIdle);
     StreamCapture err(std::cerr), log(std::clog);
     multiplexer.run(true, true);
     const bool missing = kind == kNone || kind == kLonelyFifo;
-    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), missing ? 0u : std::string::npos) << kind;
+    EXPECT_EQ(err.text().find("Mux: fail to open watchdog: "), missing ? 0u : std::string::npos);
     EXPECT_EQ(log.text(), "Mux: terminating...\n");
     EXPECT_TRUE(missing || multiplexer.last_poll_timeout() == 1000) << multiplexer.last_poll_timeout();
     EXPECT_FALSE(multiplexer.watchdog_open());
-    EXPECT_TRUE(r.log.empty());
+    EXPECT_EQ(r.log, row.stop == kZeroTimer ? std::vector<std::string>{"stop"} : std::vector<std::string>{});
+    EXPECT_EQ(stop.left, row.stop == kZeroTimer ? 1 : 0);  // the deferred calls before the poll ran
     char buf[64] = {};
     const ssize_t n = kind == kReadFifo ? ::read(reader.lowlevel_fd(), buf, sizeof buf - 1) : 0;
-    EXPECT_EQ(kind == kFile ? slurp(wd) : std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0),
-              missing ? "" : "STARTPINGPINGPINGSTOP");
+    EXPECT_EQ(kind == kFile ? slurp(wd) : std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), row.written);
   }
 }
 

@@ -82,6 +82,26 @@ struct Pipe {
   Fd rd, wr;
 };
 
+// Stops the loop without the rest of the pass waiting in its poll: after
+// the due timers it arms a 0 ms timer, so the poll returns at once.
+class LoopStopper {
+ public:
+  LoopStopper() { wake_.Bind(this, &LoopStopper::Wake); }
+  void stop() {
+    multiplexer.terminate();
+    wake_.Activate();
+  }
+
+ private:
+  void Wake() {
+    wake_.Deactivate();
+    due_.set(0, &LoopStopper::Idle, this);
+  }
+  void Idle() {}
+  Dpc wake_;
+  Timer due_;
+};
+
 // Stops the loop after a real-time limit so that a broken test fails
 // instead of hanging.
 class LoopDeadline {
@@ -92,20 +112,22 @@ class LoopDeadline {
  private:
   void OnExpire() {
     expired_ = true;
-    multiplexer.terminate();
+    stopper_.stop();
   }
   Timer t_;
+  LoopStopper stopper_;
   bool expired_ = false;
 };
 
-// Stops the loop at the n-th deferred-call run (two runs per pass; with 3,
-// exactly one poll happens). A ready descriptor keeps the passes going
-// without waiting.
+// Stops the loop at the n-th deferred-call run (two runs per pass); that
+// pass still polls but serves nothing, so with 3 the handlers are served
+// exactly once. A ready descriptor keeps the passes going without waiting;
+// with `ready` false it stays idle.
 struct StopAfterRuns {
-  explicit StopAfterRuns(int n) : left(n) {
+  explicit StopAfterRuns(int n, bool ready = true) : left(n) {
     dpc.Bind(this, &StopAfterRuns::Run);
     dpc.Activate();
-    if (!idle.fill()) ADD_FAILURE();
+    if (ready && !idle.fill()) ADD_FAILURE();
     idle_ev.Schedule(idle.rd, POLLIN);
   }
   void Run() {
