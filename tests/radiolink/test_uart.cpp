@@ -139,8 +139,9 @@ TEST_F(UartTest, MissingDeviceRetriesUntilItAppears) {
   EXPECT_TRUE(uart_.RetryPending());
   uart_.config.device = "/dev/ttyRL0";
   auto pass = [] {  // one pass of the loop: the timers due on its clock fire
+    LoopStopper stopper;
     Dpc stop;
-    stop.Bind(+[] { multiplexer.terminate(); });
+    stop.Bind(&stopper, &LoopStopper::stop);
     stop.Activate();
     multiplexer.run(false, true);
   };
