@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "control/lgcp_codec.h"
-#include "runtime/loop/dpc.h"
 #include "runtime/loop/multiplexer.h"
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
+#include "runtime/test_loop_support.h"
 
 namespace ctltest {
 
@@ -57,7 +57,6 @@ class Capture {
 // passes; returns whether cond() held. cond() may consume what it tests.
 class Loop {
  public:
-  Loop() { wake_.Bind(this, &Loop::Wake); }
   bool RunUntil(const std::function<bool()>& cond, unsigned int limit_ms = 30000) {
     if (cond()) return true;
     cond_ = cond;
@@ -73,21 +72,10 @@ class Loop {
  private:
   void OnTick() {
     met_ = cond_();
-    if (met_ || std::chrono::steady_clock::now() >= deadline_) return Stop();
+    if (met_ || std::chrono::steady_clock::now() >= deadline_) return stopper_.stop();
     tick_.set(1, &Loop::OnTick, this);
   }
-  // After the due timers the stop arms a 0 ms timer, so that the pass's poll
-  // returns at once instead of waiting for the next timer.
-  void Stop() {
-    multiplexer.terminate();
-    wake_.Activate();
-  }
-  void Wake() {
-    wake_.Deactivate();
-    tick_.set(0, &Loop::Idle, this);
-  }
-  void Idle() {}
-  Dpc wake_;
+  LoopStopper stopper_;
   std::function<bool()> cond_;
   bool met_ = false;
   std::chrono::steady_clock::time_point deadline_;

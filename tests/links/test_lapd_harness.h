@@ -26,6 +26,7 @@
 #include "runtime/loop/timer.h"
 #include "runtime/os/clock.h"
 #include "runtime/packet/packet.h"
+#include "runtime/test_loop_support.h"
 
 namespace LapdTest {
 
@@ -123,22 +124,10 @@ class FrozenClock {
 };
 
 // Moves the loop's clock forward and lets every timer that became due fire,
-// in one pass of the loop. The stop also arms a 0 ms timer, so that the
-// pass's poll returns at once instead of waiting for the next link timer.
+// in one pass of the loop.
 inline void elapse(unsigned ms) {
-  struct Stop {
-    Dpc dpc;
-    Timer wake;
-    void Run() {
-      multiplexer.terminate();
-      wake.set(0, &Stop::Wake, this);
-    }
-    void Wake() {}
-  } stop;
   Mux::advanceClock(ms);
-  stop.dpc.Bind(&stop, &Stop::Run);
-  stop.dpc.Activate();
-  multiplexer.run(false, true);
+  runOnePass();
 }
 
 // SS7 signal units: an LSSU with its status field, the FISU right after a

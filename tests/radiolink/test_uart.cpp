@@ -138,18 +138,11 @@ TEST_F(UartTest, MissingDeviceRetriesUntilItAppears) {
   EXPECT_FALSE(uart_.IsOpen());
   EXPECT_TRUE(uart_.RetryPending());
   uart_.config.device = "/dev/ttyRL0";
-  auto pass = [] {  // one pass of the loop: the timers due on its clock fire
-    LoopStopper stopper;
-    Dpc stop;
-    stop.Bind(&stopper, &LoopStopper::stop);
-    stop.Activate();
-    multiplexer.run(false, true);
-  };
   Mux::advanceClock(19999);
-  pass();
+  runOnePass();
   EXPECT_FALSE(uart_.IsOpen());
   Mux::advanceClock(1);  // the retry comes 20000 ms after the failure
-  pass();
+  runOnePass();
   Mux::mux_cleartimeofday();
   EXPECT_TRUE(uart_.IsOpen());
   EXPECT_FALSE(uart_.RetryPending());

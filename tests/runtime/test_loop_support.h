@@ -102,6 +102,16 @@ class LoopStopper {
   Timer due_;
 };
 
+// Runs one pass of the loop: the timers due on its clock fire, and the
+// pass's poll returns at once.
+inline void runOnePass() {
+  LoopStopper stopper;
+  Dpc stop;
+  stop.Bind(&stopper, &LoopStopper::stop);
+  stop.Activate();
+  multiplexer.run(false, true);
+}
+
 // Stops the loop after a real-time limit so that a broken test fails
 // instead of hanging.
 class LoopDeadline {
